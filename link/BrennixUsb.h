@@ -1,0 +1,62 @@
+// The serial transport: finds the adapter's port, and opens, configures, writes, reads and closes it.
+//
+// Thread rules: every operation may be called from any thread; they are serialised on the port, so Close
+// waits for a Read in progress (at most the timeout). The command layer above keeps whole exchanges together.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "Usb.h"
+
+class CBrennixUsb : public CUsb {
+public:
+    CBrennixUsb();
+    ~CBrennixUsb() override;
+
+    int FindDevice() override;
+    int Write(const uint8_t* data, int count) override;
+    int Read(uint8_t* buffer, int count) override;
+    int Reserved1(int32_t, int32_t) override { return 0; }
+    int Reserved2(int32_t) override { return 0; }
+
+    // 1 when the port was opened (exclusively), else 0.
+    int Open();
+    int Close();
+    // Applies the rate (raw 8N1) and m_nTimeoutMs; returns the rate in effect before, 0 when closed.
+    int Configure(int baud);
+    void SetTimeouts(int ms);
+    // Name of the first adapter port with our USB IDs, or empty.
+    static std::string FindAdapterPort();
+
+    // Use this device instead of searching by USB IDs (other adapters, the simulator).
+    void SetPortPath(const std::string& path) { m_szForcedPath = path; }
+    bool IsOpen() const { return m_hPort >= 0; }
+    // True once the open port went away (adapter unplugged); cleared by Close.
+    bool IsPortLost() const { return m_bPortLost.load(); }
+    // Called once, on the thread that noticed, when the open port goes away.
+    void SetPortLostHandler(std::function<void()> handler);
+
+    std::atomic<int32_t> m_nTimeoutMs{50};
+    std::string m_szPortName{"COM"};
+    std::string m_szDevicePath;
+    int32_t m_nPortNumber = -1;
+    int m_hPort = -1;
+
+private:
+    void MarkLost();
+    void WaitForOutputToLeave(uint32_t baud);
+
+    std::mutex m_mxPort;
+    std::string m_szForcedPath;
+    std::atomic<int> m_nAppliedTimeoutMs{50};
+    std::atomic<bool> m_bPortLost{false};
+    std::function<void()> m_onPortLost;
+    std::mutex m_mxHandler;
+    // The last write, so a rate change can wait until its bytes have left the wire.
+    std::chrono::steady_clock::time_point m_tLastWrite{};
+    int m_nLastWriteBytes = 0;
+};

@@ -1,0 +1,72 @@
+// The servo command set: one exchange per operation over a CUsb transport, plus the shared control-table image.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "Packet.h"
+#include "Usb.h"
+
+namespace Instruction {
+inline constexpr uint8_t PING = 0x01;
+inline constexpr uint8_t READ_DATA = 0x02;
+inline constexpr uint8_t WRITE_DATA = 0x03;
+inline constexpr uint8_t REG_WRITE = 0x04;
+inline constexpr uint8_t ACTION = 0x05;
+inline constexpr uint8_t RESET = 0x06;
+inline constexpr uint8_t BEGIN_UPGRADE = 0x08;
+inline constexpr uint8_t SYNC_WRITE = 0x83;
+}  // namespace Instruction
+
+// The largest requests whose LEN still fits its byte.
+inline constexpr int MAX_WRITE_COUNT = 252;
+inline constexpr int MAX_READ_COUNT = 253;
+
+// Holding this keeps every other thread off the bus; exchanges made while holding it nest.
+using CBusLock = std::unique_lock<std::recursive_mutex>;
+
+class CServoUsb : public CPacket {
+public:
+    explicit CServoUsb(CUsb* transport);
+    ~CServoUsb() override;
+    CServoUsb(const CServoUsb&) = delete;
+    CServoUsb& operator=(const CServoUsb&) = delete;
+
+    // 1 for a good status of LEN 2 (from any ID when id is broadcast), else 0. The answering ID goes to
+    // *answeringId, which is this exchange's own: m_id may already belong to another thread's exchange.
+    int Ping(uint8_t id, uint8_t* answeringId = nullptr);
+    // count on a good status (data copied to out), else -1 and out untouched.
+    int ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out);
+    // 1 without reading for broadcast or returnLevel < 2, else 1 for a good status; 0 otherwise or when
+    // count is over MAX_WRITE_COUNT (nothing is sent then).
+    int WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel);
+    int RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel);
+    // Bytes written (6, or 0 when the port is closed).
+    int Action();
+    // 1 without reading for broadcast; otherwise 1 for a good status, else 0.
+    int Reset(uint8_t id);
+    // Bytes written; 0 without sending when firstId > lastId or the frame would not fit its LEN byte.
+    int SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count, const uint8_t* data);
+    int BeginUpgrade(uint8_t id);
+    // Writes the bytes unframed and reads one byte: that byte, or -1 when none came.
+    int RawTransfer(int count, const uint8_t* data);
+
+    int IsHighByteFirst() const;
+    int Connect();
+
+    // Takes the bus for a sequence of exchanges that must not be interleaved with any other thread's.
+    CBusLock AcquireBus() { return CBusLock(m_mxBus); }
+
+    CUsb* m_pTransport;
+    uint8_t* m_pImage;
+    int32_t m_nMaxSpeed;
+    int32_t m_nMaxPosition;
+
+private:
+    int SendRequest(uint8_t id, uint8_t instruction, const uint8_t* params, int paramCount);
+    int WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
+                         uint8_t returnLevel);
+    int ReceiveStatus(uint8_t id, uint8_t expectedLen);
+
+    std::recursive_mutex m_mxBus;
+};

@@ -1,0 +1,78 @@
+// Sign-magnitude coding, word swaps and numeric field texts.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "ControlTable.h"
+#include "Encodings.h"
+
+TEST(SignMagnitude, DecodeSpeedAndLoad) {
+    EXPECT_EQ(DecodeSignMagnitude(0x0400, 10), 0);
+    EXPECT_EQ(DecodeSignMagnitude(0x0401, 10), -1);
+    EXPECT_EQ(DecodeSignMagnitude(0x0C00, 10), -2048);  // bit 11 counts in the magnitude
+    EXPECT_EQ(DecodeSignMagnitude(0x8001, 10), -32767);  // sign bit clear: raw taken as signed
+    EXPECT_EQ(DecodeSignMagnitude(0x0464, 10), -100);
+    EXPECT_EQ(DecodeSignMagnitude(0x03FF, 10), 1023);
+}
+
+TEST(SignMagnitude, DecodePosition) {
+    EXPECT_EQ(DecodeSignMagnitude(0x8000, 15), 0);
+    EXPECT_EQ(DecodeSignMagnitude(0x8005, 15), -5);
+    EXPECT_EQ(DecodeSignMagnitude(0x03FF, 15), 1023);
+    EXPECT_EQ(DecodeSignMagnitude(0x0200, 15), 512);
+}
+
+TEST(SignMagnitude, EncodeAndRoundTrip) {
+    EXPECT_EQ(EncodeSignMagnitude(0, 10), 0);
+    EXPECT_EQ(EncodeSignMagnitude(-1, 10), 0x0401);
+    EXPECT_EQ(EncodeSignMagnitude(-2048, 10), 0x0C00);
+    EXPECT_EQ(EncodeSignMagnitude(-1023, 10), 0x07FF);
+    EXPECT_EQ(EncodeSignMagnitude(1023, 10), 0x03FF);
+    for (int v = -1023; v <= 1023; ++v) EXPECT_EQ(DecodeSignMagnitude(EncodeSignMagnitude(v, 10), 10), v);
+}
+
+TEST(ByteOrder, ParameterWordsSwapButCurrentLimitStays) {
+    uint8_t image[IMAGE_SIZE] = {};
+    image[Reg::MAX_TORQUE] = 0x03;
+    image[Reg::MAX_TORQUE + 1] = 0xFF;
+    image[Reg::CURRENT_LIMIT] = 0x03;
+    image[Reg::CURRENT_LIMIT + 1] = 0xFF;
+    image[Reg::PUNCH] = 0x00;
+    image[Reg::PUNCH + 1] = 0x64;
+    image[Reg::MIN_POSITION_LIMIT + 1] = 0x01;
+    image[Reg::MAX_POSITION_LIMIT] = 0x02;
+    SwapParameterWords(image);
+    EXPECT_EQ(ImageWord(image, Reg::MAX_TORQUE), 1023);
+    EXPECT_EQ(static_cast<int16_t>(ImageWord(image, Reg::CURRENT_LIMIT)), -253);
+    EXPECT_EQ(ImageWord(image, Reg::PUNCH), 100);
+    EXPECT_EQ(ImageWord(image, Reg::MIN_POSITION_LIMIT), 1);
+    EXPECT_EQ(ImageWord(image, Reg::MAX_POSITION_LIMIT), 512);
+    uint8_t copy[IMAGE_SIZE];
+    std::copy(image, image + IMAGE_SIZE, copy);
+    SwapParameterWords(copy);
+    SwapParameterWords(copy);
+    EXPECT_TRUE(std::equal(image, image + IMAGE_SIZE, copy));
+}
+
+TEST(LeadingInt, Texts) {
+    EXPECT_EQ(ParseLeadingInt("12ab"), 12);
+    EXPECT_EQ(ParseLeadingInt("-7"), -7);
+    EXPECT_EQ(ParseLeadingInt(""), 0);
+    EXPECT_EQ(ParseLeadingInt("-"), 0);
+    EXPECT_EQ(ParseLeadingInt(" 5"), 0);
+    EXPECT_EQ(ParseLeadingInt("3-4"), 3);
+    EXPECT_EQ(ParseLeadingInt("0040000"), 40000);
+    EXPECT_EQ(ParseLeadingInt("99999999999999999999"), INT_MAX);
+    EXPECT_EQ(ParseLeadingInt("-99999999999999999999"), INT_MIN);
+}
+
+TEST(ControlTableMap, BaudCodesAndRegisterTable) {
+    EXPECT_EQ(BaudCodeOf(1000000), 0);
+    EXPECT_EQ(BaudCodeOf(76800), 5);
+    EXPECT_EQ(BaudCodeOf(38400), 7);
+    EXPECT_EQ(BaudCodeOf(9600), -1);
+    // Registers in address order and not overlapping: the dump relies on it.
+    for (size_t i = 1; i < REGISTERS.size(); ++i)
+        EXPECT_GE(REGISTERS[i].address, REGISTERS[i - 1].address + REGISTERS[i - 1].width) << REGISTERS[i].name;
+    EXPECT_LE(REGISTERS.back().address + REGISTERS.back().width, static_cast<int>(IMAGE_SIZE));
+}

@@ -1,0 +1,146 @@
+// The command layer over a scripted transport: exact request bytes and the status rules of each instruction.
+#include <gtest/gtest.h>
+
+#include "ControlTable.h"
+#include "ScriptedTransport.h"
+#include "ServoUsb.h"
+
+using Bytes = std::vector<uint8_t>;
+
+class ServoCommands : public ::testing::Test {
+protected:
+    CScriptedTransport transport;
+    CServoUsb servo{&transport};
+
+    const Bytes& Sent(size_t i = 0) { return transport.m_written.at(i); }
+};
+
+TEST_F(ServoCommands, ConstructionState) {
+    EXPECT_EQ(servo.m_nMaxPosition, 1023);
+    EXPECT_EQ(servo.m_nMaxSpeed, 100);
+    for (size_t i = 0; i < IMAGE_SIZE; ++i) EXPECT_EQ(servo.m_pImage[i], 0);
+    EXPECT_EQ(servo.IsHighByteFirst(), 0);
+    servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 7;
+    EXPECT_EQ(servo.IsHighByteFirst(), 1);
+}
+
+TEST_F(ServoCommands, PingReportsAnsweringId) {
+    transport.Reply({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC});
+    uint8_t who = 0;
+    EXPECT_EQ(servo.Ping(1, &who), 1);
+    EXPECT_EQ(Sent(), (Bytes{0xFF, 0xFF, 0x01, 0x02, 0x01, 0xFB}));
+    EXPECT_EQ(who, 1);
+
+    transport.Reply({0xFF, 0xFF, 0x07, 0x02, 0x00, 0xF6});
+    EXPECT_EQ(servo.Ping(0xFE, &who), 1);
+    EXPECT_EQ(who, 7);
+    EXPECT_EQ(servo.m_id, 7);
+
+    who = 0;
+    EXPECT_EQ(servo.Ping(2, &who), 0);  // nothing came
+    EXPECT_EQ(who, 0);
+}
+
+TEST_F(ServoCommands, ReadDataCopiesOnlyGoodStatus) {
+    transport.Reply({0xFF, 0xFF, 0x01, 0x04, 0x20, 0x12, 0x34, 0x94});
+    uint8_t out[4] = {9, 9, 9, 9};
+    EXPECT_EQ(servo.ReadData(1, 43, 2, out), 2);  // error bits never fail a status
+    EXPECT_EQ(Sent(), (Bytes{0xFF, 0xFF, 0x01, 0x04, 0x02, 0x2B, 0x02, 0xCB}));
+    EXPECT_EQ(out[0], 0x12);
+    EXPECT_EQ(out[1], 0x34);
+    EXPECT_EQ(out[2], 9);
+
+    uint8_t untouched[2] = {7, 7};
+    transport.Reply({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC});  // wrong length
+    EXPECT_EQ(servo.ReadData(1, 43, 2, untouched), -1);
+    transport.Reply({0xFF, 0xFF, 0x01, 0x04, 0x00});  // short: the rest reads as zeros
+    EXPECT_EQ(servo.ReadData(1, 43, 2, untouched), -1);
+    EXPECT_EQ(servo.ReadData(1, 43, 2, untouched), -1);  // silence
+    EXPECT_EQ(untouched[0], 7);
+}
+
+TEST_F(ServoCommands, ReadOfNothingExpectsBareStatus) {
+    transport.Reply({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC});
+    EXPECT_EQ(servo.ReadData(1, 5, 0, nullptr), 0);
+}
+
+TEST_F(ServoCommands, WriteAwaitsStatusOnlyWhenDue) {
+    const uint8_t zero = 0;
+    EXPECT_EQ(servo.WriteData(0xFE, Reg::LOCK, 1, &zero, 2), 1);
+    EXPECT_EQ(servo.WriteData(3, Reg::LOCK, 1, &zero, 1), 1);
+    EXPECT_EQ(servo.WriteData(3, Reg::LOCK, 1, &zero, 0), 1);
+    EXPECT_EQ(transport.m_nReads, 0);
+
+    EXPECT_EQ(servo.WriteData(1, Reg::LOCK, 1, &zero, 2), 0);  // status due, none came
+    EXPECT_EQ(transport.m_nReads, 1);
+    EXPECT_EQ(Sent(3), (Bytes{0xFF, 0xFF, 0x01, 0x04, 0x03, 0x25, 0x00, 0xD2}));
+
+    transport.Reply({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC});
+    EXPECT_EQ(servo.RegWrite(1, Reg::LOCK, 1, &zero, 2), 1);
+    EXPECT_EQ(Sent(4)[4], 0x04);
+}
+
+TEST_F(ServoCommands, ResetAndActionAndUpgradeHandOff) {
+    EXPECT_EQ(servo.Reset(0xFE), 1);
+    EXPECT_EQ(transport.m_nReads, 0);
+    EXPECT_EQ(servo.Reset(3), 0);  // waits whatever the return level; nobody answered
+    EXPECT_EQ(Sent(1), (Bytes{0xFF, 0xFF, 0x03, 0x02, 0x06, 0xF4}));
+    EXPECT_EQ(servo.Action(), 6);
+    EXPECT_EQ(Sent(2), (Bytes{0xFF, 0xFF, 0xFE, 0x02, 0x05, 0xFA}));
+    EXPECT_EQ(servo.BeginUpgrade(1), 6);
+    EXPECT_EQ(Sent(3), (Bytes{0xFF, 0xFF, 0x01, 0x02, 0x08, 0xF4}));
+    EXPECT_EQ(transport.m_nReads, 1);
+}
+
+TEST_F(ServoCommands, SyncWriteBlocks) {
+    const uint8_t one = 1;
+    EXPECT_EQ(servo.SyncWrite(1, 3, Reg::TORQUE_ENABLE, 1, &one), 14);
+    EXPECT_EQ(Sent(), (Bytes{0xFF, 0xFF, 0xFE, 0x0A, 0x83, 0x1F, 0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0x01, 0x4B}));
+    EXPECT_EQ(servo.SyncWrite(4, 4, Reg::TORQUE_ENABLE, 1, &one), 10);
+    EXPECT_EQ(Sent(1).size(), 10u);
+    EXPECT_EQ(servo.SyncWrite(1, 3, Reg::TORQUE_ENABLE, 0, nullptr), 11);
+    EXPECT_EQ(Sent(2)[3], 3 + 4);
+    EXPECT_EQ(transport.m_nReads, 0);
+}
+
+TEST_F(ServoCommands, OutOfLimitRequestsSendNothing) {
+    uint8_t data[256] = {};
+    EXPECT_EQ(servo.SyncWrite(5, 3, 31, 1, data), 0);
+    EXPECT_EQ(servo.SyncWrite(0, 253, 33, 4, data), 0);  // LEN would exceed 255
+    EXPECT_EQ(servo.WriteData(1, 5, 253, data, 2), 0);
+    EXPECT_EQ(servo.RegWrite(1, 5, 255, data, 2), 0);
+    EXPECT_EQ(servo.ReadData(1, 0, 254, data), -1);
+    EXPECT_TRUE(transport.m_written.empty());
+
+    // The largest requests that fit still go out.
+    EXPECT_EQ(servo.WriteData(0xFE, 0, 252, data, 2), 1);
+    EXPECT_EQ(Sent().size(), 259u);
+    EXPECT_EQ(servo.SyncWrite(0, 49, 33, 4, data), 258);
+    EXPECT_EQ(Sent(1)[3], 254);
+}
+
+TEST_F(ServoCommands, RawTransferReturnsTheOneByte) {
+    const uint8_t code[5] = {'A', 'B', 'C', 'D', 'E'};
+    transport.Reply({0x00});
+    EXPECT_EQ(servo.RawTransfer(5, code), 0);
+    EXPECT_EQ(Sent(), (Bytes{'A', 'B', 'C', 'D', 'E'}));
+    transport.Reply({0x06, 0x07});
+    EXPECT_EQ(servo.RawTransfer(5, code), 6);
+    EXPECT_EQ(servo.RawTransfer(5, code), -1);
+}
+
+TEST_F(ServoCommands, ClosedPortWritesNothing) {
+    transport.m_bOpen = false;
+    const uint8_t one = 1;
+    EXPECT_EQ(servo.Ping(1), 0);
+    EXPECT_EQ(servo.ReadData(1, 5, 1, nullptr), -1);
+    EXPECT_EQ(servo.WriteData(3, 31, 1, &one, 1), 1);
+    EXPECT_EQ(servo.Action(), 0);
+    EXPECT_EQ(servo.SyncWrite(1, 2, 31, 1, &one), 0);
+}
+
+TEST_F(ServoCommands, ConnectAsksTheTransport) {
+    EXPECT_EQ(servo.Connect(), 1);
+    transport.m_bDevicePresent = false;
+    EXPECT_EQ(servo.Connect(), 0);
+}
