@@ -1,0 +1,16 @@
+// The client's commands over one CServoUsb, and the whole client run (options, port, command).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "CliOptions.h"
+
+class CServoUsb;
+
+// Runs options.command on an open link; returns an ExitCode.
+int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err);
+
+// The whole client: parses args (without the program name), finds and opens the port, runs the command.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,0 +1,33 @@
+// Command line of the brennix client: global options, then one command with its arguments.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum ExitCode : int {
+    EXIT_OK = 0,
+    EXIT_NO_REPLY = 1,
+    EXIT_BAD_ARGUMENTS = 2,
+    EXIT_NO_ADAPTER = 3,
+    EXIT_PORT_UNAVAILABLE = 4,
+};
+
+struct CliOptions {
+    std::string portPath;  // empty: find the adapter by its USB IDs
+    int baud = 1000000;
+    int timeoutMs = 50;
+    int simulatedServos = 0;  // 0: no simulator
+    std::string command;
+    std::vector<std::string> arguments;
+};
+
+// The options, or nullopt with the reason in *error.
+std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string* error);
+
+// A whole number from decimal or 0x-prefixed hexadecimal text, within [low, high].
+std::optional<long> ParseNumber(const std::string& text, long low, long high);
+// A data byte from hexadecimal text (with or without 0x).
+std::optional<int> ParseHexByte(const std::string& text);
+
+extern const char* const CLI_USAGE;

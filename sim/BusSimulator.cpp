@@ -1,0 +1,175 @@
+// The simulator's serving thread: pty input to frames, frames to the servos, statuses back to the pty.
+#include "BusSimulator.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <system_error>
+
+#include "FrameParser.h"
+#include "LineRate.h"
+
+namespace sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Upper bound of one idle wait; the wake-up descriptor ends it early.
+constexpr int kIdlePollMs = 1000;
+// How long a status may wait for room in the pty when the host does not read; after that the rest of it is
+// lost, as bytes are on a wire nobody listens to.
+constexpr std::chrono::milliseconds kWriteTimeout{100};
+
+void Wake(int wakeFd) {
+    const uint64_t one = 1;
+    const ssize_t written = write(wakeFd, &one, sizeof one);
+    (void)written;  // the counter cannot overflow from a handful of wake-ups
+}
+
+void SendReply(int masterFd, int wakeFd, const SimReply& reply, Clock::time_point requestTime) {
+    std::this_thread::sleep_until(requestTime + reply.delay);
+    std::span<const uint8_t> rest(reply.bytes);
+    const auto deadline = Clock::now() + kWriteTimeout;
+    while (!rest.empty()) {
+        const ssize_t n = write(masterFd, rest.data(), rest.size());
+        if (n > 0) {
+            rest = rest.subspan(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return;
+        std::array<pollfd, 2> fds = {{{masterFd, POLLOUT, 0}, {wakeFd, POLLIN, 0}}};
+        if (poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0 || fds[1].revents != 0) return;
+    }
+}
+
+}  // namespace
+
+CBusSimulator::CBusSimulator(std::vector<uint8_t> ids, uint8_t baudCode) {
+    const auto now = Clock::now();
+    for (uint8_t id : ids) m_bus.AddServo(id, baudCode, now);
+}
+
+CBusSimulator::~CBusSimulator() { Stop(); }
+
+bool CBusSimulator::Start() {
+    std::lock_guard life(m_lifeMutex);
+    if (m_thread.joinable()) return true;
+    if (!m_port.Open()) return false;
+    m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_nWakeFd < 0) {
+        m_port.Close();
+        return false;
+    }
+    m_bStopping = false;
+    try {
+        m_thread = std::thread(&CBusSimulator::Serve, this, m_port.MasterFd(), m_nWakeFd);
+    } catch (const std::system_error&) {
+        close(m_nWakeFd);
+        m_nWakeFd = -1;
+        m_port.Close();
+        return false;
+    }
+    return true;
+}
+
+void CBusSimulator::Stop() {
+    std::lock_guard life(m_lifeMutex);
+    if (m_thread.joinable()) {
+        m_bStopping = true;
+        Wake(m_nWakeFd);
+        m_thread.join();
+    }
+    if (m_nWakeFd >= 0) close(m_nWakeFd);
+    m_nWakeFd = -1;
+    m_port.Close();
+}
+
+void CBusSimulator::Unplug() { Stop(); }
+
+const std::string& CBusSimulator::SlavePath() const { return m_port.SlavePath(); }
+
+std::vector<SimFrame> CBusSimulator::Frames() const {
+    std::lock_guard lock(m_mutex);
+    return m_frames;
+}
+
+void CBusSimulator::ClearFrames() {
+    std::lock_guard lock(m_mutex);
+    m_frames.clear();
+}
+
+bool CBusSimulator::WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_cvFrames.wait_for(lock, timeout, [&] { return m_frames.size() >= n; });
+}
+
+std::vector<uint8_t> CBusSimulator::Table(uint8_t id) const {
+    std::lock_guard lock(m_mutex);
+    const CServoModel* servo = m_bus.Find(id);
+    if (!servo) return {};
+    return {servo->Table().begin(), servo->Table().end()};
+}
+
+void CBusSimulator::SetRegister(uint8_t id, uint8_t address, uint8_t value) {
+    std::lock_guard lock(m_mutex);
+    if (CServoModel* servo = m_bus.Find(id); servo && address < kTableSize) servo->Poke(address, value);
+}
+
+void CBusSimulator::AddServo(uint8_t id, uint8_t baudCode) {
+    std::lock_guard lock(m_mutex);
+    m_bus.AddServo(id, baudCode, Clock::now());
+}
+
+void CBusSimulator::RemoveServo(uint8_t id) {
+    std::lock_guard lock(m_mutex);
+    m_bus.RemoveServo(id);
+}
+
+std::optional<SimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t lineRate, Clock::time_point now) {
+    std::optional<SimReply> reply;
+    {
+        std::lock_guard lock(m_mutex);
+        reply = m_bus.Dispatch(frame, lineRate, now);
+        m_frames.push_back(SimFrame{now, lineRate, std::move(frame)});
+    }
+    m_cvFrames.notify_all();
+    return reply;
+}
+
+void CBusSimulator::Serve(int masterFd, int wakeFd) {
+    CFrameParser parser;
+    std::array<uint8_t, 4096> buffer{};
+    bool lineDead = false;  // the master reported an error: only a wake-up can still matter
+    while (!m_bStopping) {
+        std::array<pollfd, 2> fds = {{{wakeFd, POLLIN, 0}, {masterFd, POLLIN, 0}}};
+        const int ready = poll(fds.data(), lineDead ? 1 : 2, kIdlePollMs);
+        if (ready < 0 && errno != EINTR) return;
+        if (ready <= 0 || fds[0].revents != 0) continue;  // a wake-up means stop: the loop condition decides
+        if (fds[1].revents & POLLIN) {
+            // The rate first, as close to the bytes' arrival as possible: a host may switch rates right after
+            // writing.
+            const uint32_t lineRate = ReadLineRate(masterFd);
+            const auto now = Clock::now();
+            const ssize_t got = read(masterFd, buffer.data(), buffer.size());
+            if (got > 0) {
+                for (auto& frame : parser.Feed(std::span(buffer.data(), static_cast<std::size_t>(got)), now)) {
+                    if (auto reply = Carry(std::move(frame), lineRate, now)) SendReply(masterFd, wakeFd, *reply, now);
+                }
+                continue;
+            }
+            if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        }
+        // Hang-up or error without data; our own slave descriptor should prevent it, but never spin on it.
+        lineDead = true;
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,90 @@
+// A USB-serial adapter with servos on its bus, served on a pseudo-terminal by one thread, for tests and demos.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "PtyPort.h"
+#include "ServoBus.h"
+
+namespace sim {
+
+// One well-formed request frame as it arrived, whether or not any servo heard or answered it.
+struct SimFrame {
+    std::chrono::steady_clock::time_point time;  // when the simulator read it
+    uint32_t baud;                               // the host's line rate at that moment, bit/s
+    std::vector<uint8_t> bytes;                  // the whole frame, header to checksum
+};
+
+// The host opens SlavePath() like a serial port (raw 8N1, any rate via termios2), writes requests and reads
+// status frames. A servo hears a request only when the host's line rate equals the servo's BAUD_RATE; the
+// rate is sampled when input arrives, before it is read, so a frame is judged at the rate it was sent with
+// as long as the host does not change the rate before the simulator has woken up. Bus rules: CServoBus.
+//
+// Thread rules: every member may be called from any thread. The servo tables and the frame record are
+// guarded by one mutex; Start, Stop and Unplug are serialised among themselves. The worker thread never
+// calls back into the owner.
+class CBusSimulator {
+public:
+    // Servos with these IDs, all at one BAUD_RATE code, with factory defaults otherwise.
+    explicit CBusSimulator(std::vector<uint8_t> ids = {1, 2, 3}, uint8_t baudCode = 0);
+    ~CBusSimulator();
+    CBusSimulator(const CBusSimulator&) = delete;
+    CBusSimulator& operator=(const CBusSimulator&) = delete;
+
+    // Creates the pty and the serving thread; true when serving (also when already serving). Starting
+    // again after Stop or Unplug serves a new pty with a new path; the servos keep their state.
+    bool Start();
+    // Stops the thread and closes the pty; returns within a few milliseconds even mid-exchange. A host that
+    // still has the slave open sees a hang-up. Safe to call repeatedly.
+    void Stop();
+    // The adapter is pulled out: the host's open port hangs up (POLLHUP, reads return 0, writes fail with
+    // EIO) and the path disappears. Nothing is served until Start.
+    void Unplug();
+
+    // The pty slave's path, such as /dev/pts/7; empty before the first Start. Changes only in Start.
+    const std::string& SlavePath() const;
+
+    // Every well-formed request received since the last ClearFrames, oldest first.
+    std::vector<SimFrame> Frames() const;
+    void ClearFrames();
+    // Waits until at least n frames are recorded; false on timeout. A recorded frame has already been
+    // carried out by the servos (its status may still be on its way).
+    bool WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const;
+
+    // A copy of the control table of the first servo with that ID; empty if there is none. The motion model
+    // advances only when a request arrives, so this shows the state as of the last request.
+    std::vector<uint8_t> Table(uint8_t id) const;
+    // Sets one register byte of the first servo with that ID, ignoring LOCK and read-only registers.
+    void SetRegister(uint8_t id, uint8_t address, uint8_t value);
+    // Adds a servo with factory defaults (another one with the same ID may already be there).
+    void AddServo(uint8_t id, uint8_t baudCode = 0);
+    // Removes every servo with that ID.
+    void RemoveServo(uint8_t id);
+
+private:
+    void Serve(int masterFd, int wakeFd);
+    // Lets the servos carry out one request and records it; returns the status to send.
+    std::optional<SimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
+                                  std::chrono::steady_clock::time_point now);
+
+    std::mutex m_lifeMutex;  // serialises Start, Stop and Unplug
+    CPtyPort m_port;
+    int m_nWakeFd = -1;
+    std::thread m_thread;
+    std::atomic<bool> m_bStopping{false};
+
+    mutable std::mutex m_mutex;  // guards m_bus and m_frames
+    mutable std::condition_variable m_cvFrames;
+    CServoBus m_bus;
+    std::vector<SimFrame> m_frames;
+};
+
+}  // namespace sim

@@ -1,0 +1,37 @@
+// The pseudo-terminal that stands in for the USB-serial adapter: the simulator holds the master end.
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+// Owns a pty master and one slave descriptor. The slave descriptor is never read; it keeps the slave open so
+// that the host closing its port neither hangs up the master (a master with no slave open polls POLLHUP
+// forever) nor loses the host's termios settings between opens. The slave starts in raw mode: with the
+// kernel's default echo, every status written to the master would come straight back as input.
+// Not thread-safe; Open and Close belong to the owner's control thread.
+class CPtyPort {
+public:
+    CPtyPort() = default;
+    CPtyPort(const CPtyPort&) = delete;
+    CPtyPort& operator=(const CPtyPort&) = delete;
+    ~CPtyPort() { Close(); }
+
+    // Creates a fresh pty; the master is non-blocking and close-on-exec. Returns false (and holds nothing)
+    // on failure.
+    bool Open();
+    // Closes both ends; a host still holding the slave sees a hang-up (POLLHUP, reads of 0, writes EIO).
+    void Close();
+
+    bool IsOpen() const { return m_nMasterFd >= 0; }
+    int MasterFd() const { return m_nMasterFd; }
+    // The slave's device path, such as /dev/pts/7; kept after Close so it can still be reported.
+    const std::string& SlavePath() const { return m_szSlavePath; }
+
+private:
+    int m_nMasterFd = -1;
+    int m_nSlaveFd = -1;
+    std::string m_szSlavePath;
+};
+
+}  // namespace sim

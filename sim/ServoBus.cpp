@@ -1,0 +1,120 @@
+// Request dispatch to the simulated servos and the status rules of the bus.
+#include "ServoBus.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "WireFrame.h"
+
+namespace sim {
+
+namespace {
+
+// Which instructions a servo answers at each RETURN_LEVEL.
+bool LevelAnswers(uint8_t level, uint8_t instruction) {
+    if (instruction == instr::PING) return true;
+    if (instruction == instr::READ) return level >= 1;
+    return level >= 2;
+}
+
+// One servo carries out a request addressed to it; returns the status it would send, before the
+// return-level and broadcast rules are applied.
+std::optional<SimReply> Execute(CServoModel& servo, uint8_t instruction, std::span<const uint8_t> params) {
+    const uint8_t id = servo.Id();
+    const auto delay = servo.ReturnDelay();
+    const bool answers = LevelAnswers(servo.ReturnLevel(), instruction);
+    auto status = [&](uint8_t error, std::span<const uint8_t> data = {}) -> std::optional<SimReply> {
+        if (!answers) return std::nullopt;
+        return SimReply{delay, BuildStatusFrame(id, error, data)};
+    };
+
+    switch (instruction) {
+        case instr::PING:
+            return status(0);
+        case instr::READ: {
+            if (params.size() != 2) return status(kInstructionError);
+            if (params[1] > kMaxParams) return std::nullopt;
+            return status(0, servo.Read(params[0], params[1]));
+        }
+        case instr::WRITE:
+            if (params.empty()) return status(kInstructionError);
+            servo.Write(params[0], params.subspan(1));
+            return status(0);
+        case instr::REG_WRITE:
+            if (params.empty()) return status(kInstructionError);
+            servo.RegisterWrite(params[0], params.subspan(1));
+            return status(0);
+        case instr::ACTION:
+            servo.Action();
+            return status(0);
+        case instr::RESET:
+            servo.FactoryReset();
+            return status(0);
+        case instr::BOOT_LOADER:
+            // The hand-off to the boot loader: a servo never answers it.
+            return std::nullopt;
+        default:
+            return status(kInstructionError);
+    }
+}
+
+}  // namespace
+
+void CServoBus::AddServo(uint8_t id, uint8_t baudCode, Clock::time_point now) {
+    m_servos.emplace_back(id, baudCode, now);
+}
+
+void CServoBus::RemoveServo(uint8_t id) {
+    std::erase_if(m_servos, [id](const CServoModel& s) { return s.Id() == id; });
+}
+
+const CServoModel* CServoBus::Find(uint8_t id) const {
+    auto it = std::find_if(m_servos.begin(), m_servos.end(), [id](const CServoModel& s) { return s.Id() == id; });
+    return it == m_servos.end() ? nullptr : &*it;
+}
+
+CServoModel* CServoBus::Find(uint8_t id) { return const_cast<CServoModel*>(std::as_const(*this).Find(id)); }
+
+std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
+                                            Clock::time_point now) {
+    for (CServoModel& servo : m_servos) servo.Advance(now);
+
+    const uint8_t target = FrameId(frame);
+    const uint8_t instruction = FrameInstruction(frame);
+    const auto params = FrameParams(frame);
+    const bool broadcast = target == kBroadcastId;
+    auto hears = [lineRate](const CServoModel& s) { return s.BaudRate() == lineRate; };
+
+    if (instruction == instr::SYNC_WRITE) {
+        if (params.size() < 2) return std::nullopt;
+        const std::size_t count = params[1];
+        const std::size_t blockSize = count + 1;
+        const auto blocks = params.subspan(2);
+        if (blocks.size() % blockSize != 0) return std::nullopt;  // not one clean block per ID
+        for (std::size_t at = 0; at < blocks.size(); at += blockSize) {
+            for (CServoModel& servo : m_servos) {
+                if (hears(servo) && servo.Id() == blocks[at]) servo.Write(params[0], blocks.subspan(at + 1, count));
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The lowest ID answers a broadcast ping; decide before anyone changes.
+    const CServoModel* pingResponder = nullptr;
+    if (broadcast && instruction == instr::PING) {
+        for (const CServoModel& servo : m_servos) {
+            if (hears(servo) && (!pingResponder || servo.Id() < pingResponder->Id())) pingResponder = &servo;
+        }
+    }
+
+    std::optional<SimReply> reply;
+    for (CServoModel& servo : m_servos) {
+        if (!hears(servo) || (!broadcast && servo.Id() != target)) continue;
+        const bool mayAnswer = !broadcast || &servo == pingResponder;
+        auto status = Execute(servo, instruction, params);
+        if (mayAnswer && status && !reply) reply = std::move(status);
+    }
+    return reply;
+}
+
+}  // namespace sim

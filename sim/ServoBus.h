@@ -1,0 +1,55 @@
+// The servos sharing one bus: who hears a request at the current line rate, what they do and who answers.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "ServoModel.h"
+
+namespace sim {
+
+// A status frame and how long after the request it goes out.
+struct SimReply {
+    std::chrono::microseconds delay;
+    std::vector<uint8_t> bytes;
+};
+
+// Rules a real bus imposes and how collisions are avoided:
+// - A servo hears a request only when the line rate equals its own baud rate.
+// - Servos answer per RETURN_LEVEL: 0 ping only, 1 ping and read, 2 everything.
+// - A broadcast (ID 0xFE) is never answered, except a ping, which on a real bus every servo would answer at
+//   once; here only the servo with the lowest ID answers, so the host sees one clean status.
+// - Several servos with the same ID (as after resetting two of them) all carry out the request; only the
+//   first added that would answer does.
+// - A status carries the ID, return delay and return level from before the request, so a changed ID or
+//   baud rate takes effect after the status is sent.
+// - Sync write is never answered; each servo takes the block with its ID.
+// - An unknown instruction, or a read or write whose parameters do not fit it, is answered (when the return
+//   level allows) with the instruction error bit 0x40 and no parameters.
+// - A read of more than 253 bytes cannot be answered in one frame and stays unanswered.
+// - Entering the boot loader (0x08) is never answered; the loader itself is not simulated, the servo stays
+//   in normal operation.
+// Not thread-safe: CBusSimulator guards the bus with its mutex.
+class CServoBus {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void AddServo(uint8_t id, uint8_t baudCode, Clock::time_point now);
+    // Removes every servo with that ID.
+    void RemoveServo(uint8_t id);
+    // The first servo with that ID, or nullptr.
+    CServoModel* Find(uint8_t id);
+    const CServoModel* Find(uint8_t id) const;
+
+    // Carries out one well-formed request frame that arrived at `lineRate` bit/s at `now`, after moving
+    // every shaft up to `now`. Returns the status to send, if any.
+    std::optional<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate, Clock::time_point now);
+
+private:
+    std::vector<CServoModel> m_servos;  // in the order added; first wins among equal IDs
+};
+
+}  // namespace sim

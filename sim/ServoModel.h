@@ -1,0 +1,72 @@
+// One simulated servo: its control table, the LOCK rules for writes, registered writes and a motion model.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "ServoTable.h"
+
+namespace sim {
+
+// Not thread-safe: CBusSimulator guards all servos with its mutex.
+class CServoModel {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Position units per second for each unit of GOAL_SPEED: the default speed 100 crosses the whole
+    // 0..1023 range in about a second.
+    static constexpr int kPositionPerSpeedUnit = 10;
+
+    // A servo powered up at `now` with factory defaults, except for its ID and baud code.
+    CServoModel(uint8_t id, uint8_t baudCode, Clock::time_point now);
+
+    uint8_t Id() const { return m_table[reg::ID]; }
+    uint32_t BaudRate() const { return BaudRateForCode(m_table[reg::BAUD_RATE]); }
+    uint8_t ReturnLevel() const { return m_table[reg::RETURN_LEVEL]; }
+    // Delay before a status goes out, from RETURN_DELAY in units of 2 us.
+    std::chrono::microseconds ReturnDelay() const { return std::chrono::microseconds(2 * m_table[reg::RETURN_DELAY]); }
+    const ControlTable& Table() const { return m_table; }
+
+    // Bytes from `address` on; addresses past the table read as 0, as unpopulated memory does.
+    std::vector<uint8_t> Read(uint8_t address, std::size_t count) const;
+
+    // A write instruction. While LOCK is set (as it is at power-up) bytes for the stored parameters
+    // (ID .. address 30) are dropped; the others in the same write are kept. The versions (0..4) and
+    // the measurements (PRESENT_POSITION on) are read-only; bytes past the table are dropped.
+    void Write(uint8_t address, std::span<const uint8_t> data);
+
+    // Sets one byte as a test or a fault would, ignoring LOCK and read-only registers.
+    void Poke(uint8_t address, uint8_t value) { m_table[address] = value; }
+
+    // Holds a write until Action(); a second registered write replaces the first.
+    void RegisterWrite(uint8_t address, std::span<const uint8_t> data);
+    // Performs the held write, if any, under the LOCK rules of that moment.
+    void Action();
+
+    // Factory defaults, so ID 1 and baud code 0. The shaft does not move: the present position stays and
+    // becomes the goal.
+    void FactoryReset();
+
+    // Moves the shaft for the time since the last call. While TORQUE_ENABLE is on the position steps toward
+    // GOAL_POSITION (kept within the position limits) at GOAL_SPEED's magnitude x kPositionPerSpeedUnit
+    // units per second; PRESENT_SPEED then reports that speed and PRESENT_LOAD a quarter of it, both negative
+    // when moving toward lower positions. At the goal, or with torque off, both are 0. Time never runs
+    // backwards: an earlier `now` is ignored.
+    void Advance(Clock::time_point now);
+
+private:
+    struct SPendingWrite {
+        uint8_t address;
+        std::vector<uint8_t> data;
+    };
+
+    ControlTable m_table;
+    std::optional<SPendingWrite> m_pending;
+    Clock::time_point m_lastAdvance;
+    double m_dStepCarry = 0.0;  // fraction of a position unit travelled but not yet reported
+};
+
+}  // namespace sim

@@ -1,0 +1,22 @@
+// Checksum and status-frame construction, kept apart from the host's codec so the two check each other.
+#include "WireFrame.h"
+
+#include <algorithm>
+
+namespace sim {
+
+uint8_t FrameChecksum(std::span<const uint8_t> body) {
+    uint8_t sum = 0;
+    for (uint8_t b : body) sum = static_cast<uint8_t>(sum + b);
+    return static_cast<uint8_t>(~sum);
+}
+
+std::vector<uint8_t> BuildStatusFrame(uint8_t id, uint8_t error, std::span<const uint8_t> params) {
+    params = params.first(std::min(params.size(), kMaxParams));
+    std::vector<uint8_t> frame = {kHeaderByte, kHeaderByte, id, static_cast<uint8_t>(params.size() + 2), error};
+    frame.insert(frame.end(), params.begin(), params.end());
+    frame.push_back(FrameChecksum(std::span(frame).subspan(kIdOffset)));
+    return frame;
+}
+
+}  // namespace sim

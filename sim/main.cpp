@@ -1,0 +1,84 @@
+// brennix-sim: serves simulated servos on a pseudo-terminal until interrupted.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BusSimulator.h"
+#include "ServoTable.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: brennix-sim [--ids 1,2,3] [--baud CODE]\n"
+    "Simulates servos behind a USB-serial adapter. Prints the pseudo-terminal to open as the serial port\n"
+    "on the first line, then serves until SIGINT or SIGTERM.\n"
+    "  --ids LIST   comma-separated servo IDs, 0..253 (default 1,2,3)\n"
+    "  --baud CODE  BAUD_RATE code of every servo, 0..7 (default 0 = 1000000)\n"
+    "               0=1000000 1=500000 2=250000 3=128000 4=115200 5=76800 6=57600 7=38400\n";
+
+bool ParseNumber(const std::string& text, int max, int& out) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3) return false;
+    out = std::stoi(text);
+    return out <= max;
+}
+
+bool ParseIds(const std::string& text, std::vector<uint8_t>& ids) {
+    ids.clear();
+    std::istringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        int id = 0;
+        if (!ParseNumber(item, 253, id)) return false;
+        ids.push_back(static_cast<uint8_t>(id));
+    }
+    return !ids.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<uint8_t> ids = {1, 2, 3};
+    int baudCode = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--ids" && hasValue && ParseIds(argv[i + 1], ids)) {
+            ++i;
+        } else if (arg == "--baud" && hasValue && ParseNumber(argv[i + 1], sim::kBaudCodeCount - 1, baudCode)) {
+            ++i;
+        } else {
+            std::cerr << "brennix-sim: bad argument '" << arg << "'\n" << kUsage;
+            return 2;
+        }
+    }
+
+    // Blocked before the serving thread exists, so it inherits the mask and only sigwait sees the signals.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sim::CBusSimulator simulator(ids, static_cast<uint8_t>(baudCode));
+    if (!simulator.Start()) {
+        std::cerr << "brennix-sim: cannot create a pseudo-terminal\n";
+        return 1;
+    }
+    std::cout << simulator.SlavePath() << std::endl;
+    std::cerr << "brennix-sim: " << ids.size() << " servo(s) at " << sim::BaudRateForCode(static_cast<uint8_t>(baudCode))
+              << " baud; stop with Ctrl+C\n";
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    simulator.Stop();
+    return 0;
+}
