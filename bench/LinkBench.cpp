@@ -13,6 +13,7 @@
 
 #include "BrennixUsb.h"
 #include "BusSimulator.h"
+#include "RatioReporter.h"
 #include "ServoUsb.h"
 
 static std::atomic<long> g_allocations{0};
@@ -24,8 +25,12 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -109,7 +114,15 @@ void BM_PingRoundTrip(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_RawEchoFloor)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK(BM_PingRoundTrip)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_RawEchoFloor)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_PingRoundTrip)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
-BENCHMARK_MAIN();
+BRENNIX_BENCHMARK_MAIN_WITH_RATIOS({"BM_PingRoundTrip", "BM_RawEchoFloor"})

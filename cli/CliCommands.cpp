@@ -107,9 +107,7 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     const uint8_t id = static_cast<uint8_t>(n[0]);
     uint8_t table[IMAGE_SIZE] = {};
     // Address 2 is never read from a servo, and 38-40 are not used: read the spans around them.
-    const struct {
-        uint8_t start, count;
-    } spans[] = {{0, 2}, {3, 2}, {5, 33}, {41, 13}};
+    const struct { uint8_t start, count; } spans[] = {{0, 2}, {3, 2}, {5, 33}, {41, 13}};
     for (const auto& span : spans) {
         if (servo.ReadData(id, span.start, span.count, table + span.start) < 0) {
             err << "brennix: no reply from ID " << n[0] << "\n";
@@ -121,13 +119,15 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
         if (reg.address == Reg::HIGH_BYTE_FIRST) continue;
         const uint8_t* p = table + reg.address;
         if (reg.address == Reg::FIRMWARE_VERSION || reg.address == Reg::HARDWARE_VERSION) {
-            std::snprintf(line, sizeof line, "%-20s %3d  %02x%02x", std::string(reg.name).c_str(), reg.address,
-                          p[0], p[1]);
+            std::snprintf(line, sizeof line, "%-20s %3d  %02x%02x", std::string(reg.name).c_str(),
+                          reg.address, p[0], p[1]);
         } else if (reg.width == 2) {
             const int value = reg.address == Reg::CURRENT_LIMIT ? (p[0] | p[1] << 8) : (p[0] << 8 | p[1]);
-            std::snprintf(line, sizeof line, "%-20s %3d  %d", std::string(reg.name).c_str(), reg.address, value);
+            std::snprintf(line, sizeof line, "%-20s %3d  %d", std::string(reg.name).c_str(), reg.address,
+                          value);
         } else {
-            std::snprintf(line, sizeof line, "%-20s %3d  %d", std::string(reg.name).c_str(), reg.address, p[0]);
+            std::snprintf(line, sizeof line, "%-20s %3d  %d", std::string(reg.name).c_str(), reg.address,
+                          p[0]);
         }
         out << line << "\n";
     }

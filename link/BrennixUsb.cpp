@@ -1,5 +1,5 @@
-// Reads and writes wait with poll() against a monotonic deadline, so a read returns as soon as its bytes are in
-// and never later than the timeout after it began; a hang-up fails at once instead of spinning.
+// Reads and writes wait with poll() against a monotonic deadline, so a read returns as soon as its bytes are
+// in and never later than the timeout after it began; a hang-up fails at once instead of spinning.
 #include "BrennixUsb.h"
 
 #include <poll.h>
@@ -23,8 +23,12 @@ Wait WaitFor(int fd, short events, Clock::time_point deadline) {
         const auto remaining = deadline - Clock::now();
         if (remaining <= Clock::duration::zero()) return Wait::TimedOut;
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
-        struct timespec limit{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        struct pollfd pfd{fd, events, 0};
+        struct timespec limit {
+            static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)
+        };
+        struct pollfd pfd {
+            fd, events, 0
+        };
         const int ready = ::ppoll(&pfd, 1, &limit, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -107,7 +111,9 @@ int CBrennixUsb::Close() {
     return 1;
 }
 
-void CBrennixUsb::SetTimeouts(int ms) { m_nAppliedTimeoutMs = ms; }
+void CBrennixUsb::SetTimeouts(int ms) {
+    m_nAppliedTimeoutMs = ms;
+}
 
 void CBrennixUsb::WaitForOutputToLeave(uint32_t baud) {
     SerialLine::DrainOutput(m_hPort);

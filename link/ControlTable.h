@@ -104,7 +104,8 @@ inline constexpr std::array<RegisterInfo, 32> REGISTERS{{
 }};
 
 // Baud-rate codes of BAUD_RATE, in the order of the main window's baud list.
-inline constexpr std::array<uint32_t, 8> BAUD_RATES{1000000, 500000, 250000, 128000, 115200, 76800, 57600, 38400};
+inline constexpr std::array<uint32_t, 8> BAUD_RATES{1000000, 500000, 250000, 128000,
+                                                    115200,  76800,  57600,  38400};
 
 // Code of a baud rate, or -1 when it is not one of the eight.
 constexpr int BaudCodeOf(uint32_t baud) {

@@ -9,7 +9,8 @@
 
 namespace fs = std::filesystem;
 
-std::string MatchAdapterPort(const std::vector<SerialPortInfo>& ports, uint16_t vendorId, uint16_t productId) {
+std::string MatchAdapterPort(const std::vector<SerialPortInfo>& ports, uint16_t vendorId,
+                             uint16_t productId) {
     for (const SerialPortInfo& port : ports)
         if (port.vendorId == vendorId && port.productId == productId) return port.name;
     return {};

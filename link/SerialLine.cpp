@@ -16,7 +16,7 @@ namespace SerialLine {
 int OpenExclusive(const char* path) {
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
-    struct termios2 tio{};
+    struct termios2 tio {};
     // flock catches another holder even where TIOCEXCL does not (it is bypassed by privileged openers).
     if (ioctl(fd, TCGETS2, &tio) != 0 || ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
@@ -32,10 +32,10 @@ void CloseExclusive(int fd) {
 }
 
 bool SetRawLine(int fd, uint32_t baud) {
-    struct termios2 tio{};
+    struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0) return false;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                          IXANY | INPCK);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                          IXOFF | IXANY | INPCK);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT) | CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -48,19 +48,25 @@ bool SetRawLine(int fd, uint32_t baud) {
 }
 
 uint32_t GetLineRate(int fd) {
-    struct termios2 tio{};
+    struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0) return 0;
     return tio.c_ospeed;
 }
 
-void FlushInput(int fd) { ioctl(fd, TCFLSH, TCIFLUSH); }
+void FlushInput(int fd) {
+    ioctl(fd, TCFLSH, TCIFLUSH);
+}
 
-void FlushBoth(int fd) { ioctl(fd, TCFLSH, TCIOFLUSH); }
+void FlushBoth(int fd) {
+    ioctl(fd, TCFLSH, TCIOFLUSH);
+}
 
-void DrainOutput(int fd) { ioctl(fd, TCSBRK, 1); }
+void DrainOutput(int fd) {
+    ioctl(fd, TCSBRK, 1);
+}
 
 void RequestLowLatency(int fd) {
-    struct serial_struct serial{};
+    struct serial_struct serial {};
     if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
     serial.flags |= ASYNC_LOW_LATENCY;
     ioctl(fd, TIOCSSERIAL, &serial);

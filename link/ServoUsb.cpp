@@ -8,7 +8,9 @@
 CServoUsb::CServoUsb(CUsb* transport)
     : m_pTransport(transport), m_pImage(new uint8_t[IMAGE_SIZE]()), m_nMaxSpeed(100), m_nMaxPosition(1023) {}
 
-CServoUsb::~CServoUsb() { delete[] m_pImage; }
+CServoUsb::~CServoUsb() {
+    delete[] m_pImage;
+}
 
 int CServoUsb::SendRequest(uint8_t id, uint8_t instruction, const uint8_t* params, int paramCount) {
     uint8_t frame[FRAME_BUFFER_SIZE] = {};
@@ -58,11 +60,13 @@ int CServoUsb::WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address
     return ReceiveStatus(id, 2);
 }
 
-int CServoUsb::WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel) {
+int CServoUsb::WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
+                         uint8_t returnLevel) {
     return WriteInstruction(Instruction::WRITE_DATA, id, address, count, data, returnLevel);
 }
 
-int CServoUsb::RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel) {
+int CServoUsb::RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
+                        uint8_t returnLevel) {
     return WriteInstruction(Instruction::REG_WRITE, id, address, count, data, returnLevel);
 }
 
@@ -78,7 +82,8 @@ int CServoUsb::Reset(uint8_t id) {
     return ReceiveStatus(id, 2);
 }
 
-int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count, const uint8_t* data) {
+int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count,
+                         const uint8_t* data) {
     if (firstId > lastId) return 0;
     const int idCount = lastId - firstId + 1;
     const int len = (count + 1) * idCount + 4;
@@ -110,7 +115,9 @@ int CServoUsb::RawTransfer(int count, const uint8_t* data) {
     return -1;
 }
 
-int CServoUsb::IsHighByteFirst() const { return m_pImage[Reg::HIGH_BYTE_FIRST] != 0 ? 1 : 0; }
+int CServoUsb::IsHighByteFirst() const {
+    return m_pImage[Reg::HIGH_BYTE_FIRST] != 0 ? 1 : 0;
+}
 
 int CServoUsb::Connect() {
     CBusLock bus(m_mxBus);

@@ -1,4 +1,5 @@
-// The servo command set: one exchange per operation over a CUsb transport, plus the shared control-table image.
+// The servo command set: one exchange per operation over a CUsb transport, plus the shared control-table
+// image.
 #pragma once
 
 #include <cstdint>

@@ -24,6 +24,7 @@ constexpr int kIdlePollMs = 1000;
 // How long a status may wait for room in the pty when the host does not read; after that the rest of it is
 // lost, as bytes are on a wire nobody listens to.
 constexpr std::chrono::milliseconds kWriteTimeout{100};
+constexpr std::size_t kMaxRecordedFrames = 100000;
 
 void Wake(int wakeFd) {
     const uint64_t one = 1;
@@ -57,7 +58,9 @@ CBusSimulator::CBusSimulator(std::vector<uint8_t> ids, uint8_t baudCode) {
     for (uint8_t id : ids) m_bus.AddServo(id, baudCode, now);
 }
 
-CBusSimulator::~CBusSimulator() { Stop(); }
+CBusSimulator::~CBusSimulator() {
+    Stop();
+}
 
 bool CBusSimulator::Start() {
     std::lock_guard life(m_lifeMutex);
@@ -92,9 +95,13 @@ void CBusSimulator::Stop() {
     m_port.Close();
 }
 
-void CBusSimulator::Unplug() { Stop(); }
+void CBusSimulator::Unplug() {
+    Stop();
+}
 
-const std::string& CBusSimulator::SlavePath() const { return m_port.SlavePath(); }
+const std::string& CBusSimulator::SlavePath() const {
+    return m_port.SlavePath();
+}
 
 std::vector<SimFrame> CBusSimulator::Frames() const {
     std::lock_guard lock(m_mutex);
@@ -133,11 +140,15 @@ void CBusSimulator::RemoveServo(uint8_t id) {
     m_bus.RemoveServo(id);
 }
 
-std::optional<SimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t lineRate, Clock::time_point now) {
+std::optional<SimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t lineRate,
+                                             Clock::time_point now) {
     std::optional<SimReply> reply;
     {
         std::lock_guard lock(m_mutex);
         reply = m_bus.Dispatch(frame, lineRate, now);
+        // A long session (the GUI polls 100 times a second) must not grow without bound: keep the newest.
+        if (m_frames.size() >= kMaxRecordedFrames)
+            m_frames.erase(m_frames.begin(), m_frames.begin() + kMaxRecordedFrames / 10);
         m_frames.push_back(SimFrame{now, lineRate, std::move(frame)});
     }
     m_cvFrames.notify_all();
@@ -160,8 +171,10 @@ void CBusSimulator::Serve(int masterFd, int wakeFd) {
             const auto now = Clock::now();
             const ssize_t got = read(masterFd, buffer.data(), buffer.size());
             if (got > 0) {
-                for (auto& frame : parser.Feed(std::span(buffer.data(), static_cast<std::size_t>(got)), now)) {
-                    if (auto reply = Carry(std::move(frame), lineRate, now)) SendReply(masterFd, wakeFd, *reply, now);
+                for (auto& frame :
+                     parser.Feed(std::span(buffer.data(), static_cast<std::size_t>(got)), now)) {
+                    if (auto reply = Carry(std::move(frame), lineRate, now))
+                        SendReply(masterFd, wakeFd, *reply, now);
                 }
                 continue;
             }

@@ -1,4 +1,4 @@
-// A USB-serial adapter with servos on its bus, served on a pseudo-terminal by one thread, for tests and demos.
+// A USB-serial adapter with servos on its bus, served on a pseudo-terminal by one thread.
 #pragma once
 
 #include <atomic>

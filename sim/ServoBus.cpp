@@ -69,11 +69,14 @@ void CServoBus::RemoveServo(uint8_t id) {
 }
 
 const CServoModel* CServoBus::Find(uint8_t id) const {
-    auto it = std::find_if(m_servos.begin(), m_servos.end(), [id](const CServoModel& s) { return s.Id() == id; });
+    auto it =
+        std::find_if(m_servos.begin(), m_servos.end(), [id](const CServoModel& s) { return s.Id() == id; });
     return it == m_servos.end() ? nullptr : &*it;
 }
 
-CServoModel* CServoBus::Find(uint8_t id) { return const_cast<CServoModel*>(std::as_const(*this).Find(id)); }
+CServoModel* CServoBus::Find(uint8_t id) {
+    return const_cast<CServoModel*>(std::as_const(*this).Find(id));
+}
 
 std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
                                             Clock::time_point now) {
@@ -91,9 +94,14 @@ std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint
         const std::size_t blockSize = count + 1;
         const auto blocks = params.subspan(2);
         if (blocks.size() % blockSize != 0) return std::nullopt;  // not one clean block per ID
-        for (std::size_t at = 0; at < blocks.size(); at += blockSize) {
-            for (CServoModel& servo : m_servos) {
-                if (hears(servo) && servo.Id() == blocks[at]) servo.Write(params[0], blocks.subspan(at + 1, count));
+        // Each servo looks for its own ID once, so a block that changes an ID cannot pull in a later block.
+        for (CServoModel& servo : m_servos) {
+            if (!hears(servo)) continue;
+            const uint8_t id = servo.Id();
+            for (std::size_t at = 0; at < blocks.size(); at += blockSize) {
+                if (blocks[at] != id) continue;
+                servo.Write(params[0], blocks.subspan(at + 1, count));
+                break;
             }
         }
         return std::nullopt;

@@ -46,7 +46,8 @@ public:
 
     // Carries out one well-formed request frame that arrived at `lineRate` bit/s at `now`, after moving
     // every shaft up to `now`. Returns the status to send, if any.
-    std::optional<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate, Clock::time_point now);
+    std::optional<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
+                                     Clock::time_point now);
 
 private:
     std::vector<CServoModel> m_servos;  // in the order added; first wins among equal IDs

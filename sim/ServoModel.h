@@ -27,7 +27,9 @@ public:
     uint32_t BaudRate() const { return BaudRateForCode(m_table[reg::BAUD_RATE]); }
     uint8_t ReturnLevel() const { return m_table[reg::RETURN_LEVEL]; }
     // Delay before a status goes out, from RETURN_DELAY in units of 2 us.
-    std::chrono::microseconds ReturnDelay() const { return std::chrono::microseconds(2 * m_table[reg::RETURN_DELAY]); }
+    std::chrono::microseconds ReturnDelay() const {
+        return std::chrono::microseconds(2 * m_table[reg::RETURN_DELAY]);
+    }
     const ControlTable& Table() const { return m_table; }
 
     // Bytes from `address` on; addresses past the table read as 0, as unpopulated memory does.

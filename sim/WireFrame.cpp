@@ -13,8 +13,11 @@ uint8_t FrameChecksum(std::span<const uint8_t> body) {
 
 std::vector<uint8_t> BuildStatusFrame(uint8_t id, uint8_t error, std::span<const uint8_t> params) {
     params = params.first(std::min(params.size(), kMaxParams));
-    std::vector<uint8_t> frame = {kHeaderByte, kHeaderByte, id, static_cast<uint8_t>(params.size() + 2), error};
-    frame.insert(frame.end(), params.begin(), params.end());
+    std::vector<uint8_t> frame;
+    frame.reserve(params.size() + kParamsOffset + 1);
+    for (uint8_t b : {kHeaderByte, kHeaderByte, id, static_cast<uint8_t>(params.size() + 2), error})
+        frame.push_back(b);
+    for (uint8_t b : params) frame.push_back(b);
     frame.push_back(FrameChecksum(std::span(frame).subspan(kIdOffset)));
     return frame;
 }

@@ -40,8 +40,12 @@ uint8_t FrameChecksum(std::span<const uint8_t> body);
 std::vector<uint8_t> BuildStatusFrame(uint8_t id, uint8_t error, std::span<const uint8_t> params);
 
 // Views of a well-formed frame (as CFrameParser emits them).
-inline uint8_t FrameId(std::span<const uint8_t> f) { return f[kIdOffset]; }
-inline uint8_t FrameInstruction(std::span<const uint8_t> f) { return f[kInstructionOffset]; }
+inline uint8_t FrameId(std::span<const uint8_t> f) {
+    return f[kIdOffset];
+}
+inline uint8_t FrameInstruction(std::span<const uint8_t> f) {
+    return f[kInstructionOffset];
+}
 inline std::span<const uint8_t> FrameParams(std::span<const uint8_t> f) {
     return f.subspan(kParamsOffset, f[kLenOffset] - 2u);
 }

@@ -22,7 +22,8 @@ constexpr const char* kUsage =
     "               0=1000000 1=500000 2=250000 3=128000 4=115200 5=76800 6=57600 7=38400\n";
 
 bool ParseNumber(const std::string& text, int max, int& out) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3) return false;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3)
+        return false;
     out = std::stoi(text);
     return out <= max;
 }
@@ -53,7 +54,8 @@ int main(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--ids" && hasValue && ParseIds(argv[i + 1], ids)) {
             ++i;
-        } else if (arg == "--baud" && hasValue && ParseNumber(argv[i + 1], sim::kBaudCodeCount - 1, baudCode)) {
+        } else if (arg == "--baud" && hasValue &&
+                   ParseNumber(argv[i + 1], sim::kBaudCodeCount - 1, baudCode)) {
             ++i;
         } else {
             std::cerr << "brennix-sim: bad argument '" << arg << "'\n" << kUsage;
@@ -74,8 +76,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout << simulator.SlavePath() << std::endl;
-    std::cerr << "brennix-sim: " << ids.size() << " servo(s) at " << sim::BaudRateForCode(static_cast<uint8_t>(baudCode))
-              << " baud; stop with Ctrl+C\n";
+    std::cerr << "brennix-sim: " << ids.size() << " servo(s) at "
+              << sim::BaudRateForCode(static_cast<uint8_t>(baudCode)) << " baud; stop with Ctrl+C\n";
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

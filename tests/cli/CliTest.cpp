@@ -12,7 +12,7 @@ struct CliRun {
     std::string err;
 };
 
-static CliRun Run(const std::vector<std::string>& args) {
+static CliRun RunClient(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = RunCli(args, out, err);
     return {code, out.str(), err.str()};
@@ -20,8 +20,8 @@ static CliRun Run(const std::vector<std::string>& args) {
 
 TEST(CliOptionsParse, GlobalOptionsThenCommand) {
     std::string error;
-    auto options = ParseCliOptions({"--port", "/dev/x", "--baud", "115200", "--timeout", "80", "read", "1", "5", "26"},
-                                   &error);
+    auto options = ParseCliOptions(
+        {"--port", "/dev/x", "--baud", "115200", "--timeout", "80", "read", "1", "5", "26"}, &error);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->portPath, "/dev/x");
     EXPECT_EQ(options->baud, 115200);
@@ -52,31 +52,31 @@ TEST(CliOptionsParse, MalformedInputIsRefused) {
 }
 
 TEST(CliCommands, PingAndScan) {
-    CliRun run = Run({"--simulate", "ping", "2"});
+    CliRun run = RunClient({"--simulate", "ping", "2"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "2\n");
-    run = Run({"--simulate", "ping", "9"});
+    run = RunClient({"--simulate", "ping", "9"});
     EXPECT_EQ(run.code, EXIT_NO_REPLY);
     EXPECT_NE(run.err.find("no reply"), std::string::npos);
-    run = Run({"--simulate=3", "scan", "0", "5"});
+    run = RunClient({"--simulate=3", "scan", "0", "5"});
     EXPECT_EQ(run.code, EXIT_OK);
     EXPECT_EQ(run.out, "1\n2\n3\n");
 }
 
 TEST(CliCommands, ReadWriteAndReset) {
-    CliRun run = Run({"--simulate", "read", "1", "0", "5"});
+    CliRun run = RunClient({"--simulate", "read", "1", "0", "5"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "03 08 00 00 01\n");
-    run = Run({"--simulate", "write", "1", "31", "01"});
+    run = RunClient({"--simulate", "write", "1", "31", "01"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
-    run = Run({"--simulate", "reset", "3"});
+    run = RunClient({"--simulate", "reset", "3"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
-    run = Run({"--simulate", "write", "8", "31", "01"});
+    run = RunClient({"--simulate", "write", "8", "31", "01"});
     EXPECT_EQ(run.code, EXIT_NO_REPLY);
 }
 
 TEST(CliCommands, DumpShowsRegistersInHostOrder) {
-    const CliRun run = Run({"--simulate", "dump", "2"});
+    const CliRun run = RunClient({"--simulate", "dump", "2"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_NE(run.out.find("FIRMWARE_VERSION       0  0308"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("ID                     5  2\n"), std::string::npos);
@@ -86,22 +86,22 @@ TEST(CliCommands, DumpShowsRegistersInHostOrder) {
 }
 
 TEST(CliCommands, ArgumentErrorsHaveTheirOwnCode) {
-    EXPECT_EQ(Run({"--simulate", "read", "1", "5"}).code, EXIT_BAD_ARGUMENTS);
-    EXPECT_EQ(Run({"--simulate", "read", "1", "5", "254"}).code, EXIT_BAD_ARGUMENTS);
-    EXPECT_EQ(Run({"--simulate", "write", "1", "31", "zz"}).code, EXIT_BAD_ARGUMENTS);
-    EXPECT_EQ(Run({"--simulate", "scan", "9", "3"}).code, EXIT_BAD_ARGUMENTS);
-    EXPECT_EQ(Run({"--simulate", "fly", "1"}).code, EXIT_BAD_ARGUMENTS);
-    EXPECT_EQ(Run({"--help"}).code, EXIT_OK);
+    EXPECT_EQ(RunClient({"--simulate", "read", "1", "5"}).code, EXIT_BAD_ARGUMENTS);
+    EXPECT_EQ(RunClient({"--simulate", "read", "1", "5", "254"}).code, EXIT_BAD_ARGUMENTS);
+    EXPECT_EQ(RunClient({"--simulate", "write", "1", "31", "zz"}).code, EXIT_BAD_ARGUMENTS);
+    EXPECT_EQ(RunClient({"--simulate", "scan", "9", "3"}).code, EXIT_BAD_ARGUMENTS);
+    EXPECT_EQ(RunClient({"--simulate", "fly", "1"}).code, EXIT_BAD_ARGUMENTS);
+    EXPECT_EQ(RunClient({"--help"}).code, EXIT_OK);
 }
 
 TEST(CliCommands, MissingPortHasItsOwnCode) {
-    const CliRun run = Run({"--port", "/dev/no-such-adapter", "ping", "1"});
+    const CliRun run = RunClient({"--port", "/dev/no-such-adapter", "ping", "1"});
     EXPECT_EQ(run.code, EXIT_NO_ADAPTER);
     EXPECT_NE(run.err.find("/dev/no-such-adapter"), std::string::npos);
 }
 
 TEST(CliCommands, SimulatedBusRunsAtTheChosenRate) {
-    const CliRun run = Run({"--simulate", "--baud", "76800", "ping", "3"});
+    const CliRun run = RunClient({"--simulate", "--baud", "76800", "ping", "3"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "3\n");
 }

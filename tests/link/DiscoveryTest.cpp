@@ -14,7 +14,8 @@ TEST(Discovery, FirstMatchingAdapterWins) {
 }
 
 TEST(Discovery, ProductMustMatchToo) {
-    const std::vector<SerialPortInfo> ports{{"/dev/ttyACM0", 0x16C0, 0x05E2}, {"/dev/ttyACM1", 0x05E1, 0x16C0}};
+    const std::vector<SerialPortInfo> ports{{"/dev/ttyACM0", 0x16C0, 0x05E2},
+                                            {"/dev/ttyACM1", 0x05E1, 0x16C0}};
     EXPECT_EQ(MatchAdapterPort(ports, 0x16C0, 0x05E1), "");
     EXPECT_EQ(MatchAdapterPort({}, 0x16C0, 0x05E1), "");
 }

@@ -9,7 +9,7 @@
 TEST(SignMagnitude, DecodeSpeedAndLoad) {
     EXPECT_EQ(DecodeSignMagnitude(0x0400, 10), 0);
     EXPECT_EQ(DecodeSignMagnitude(0x0401, 10), -1);
-    EXPECT_EQ(DecodeSignMagnitude(0x0C00, 10), -2048);  // bit 11 counts in the magnitude
+    EXPECT_EQ(DecodeSignMagnitude(0x0C00, 10), -2048);   // bit 11 counts in the magnitude
     EXPECT_EQ(DecodeSignMagnitude(0x8001, 10), -32767);  // sign bit clear: raw taken as signed
     EXPECT_EQ(DecodeSignMagnitude(0x0464, 10), -100);
     EXPECT_EQ(DecodeSignMagnitude(0x03FF, 10), 1023);
@@ -73,6 +73,7 @@ TEST(ControlTableMap, BaudCodesAndRegisterTable) {
     EXPECT_EQ(BaudCodeOf(9600), -1);
     // Registers in address order and not overlapping: the dump relies on it.
     for (size_t i = 1; i < REGISTERS.size(); ++i)
-        EXPECT_GE(REGISTERS[i].address, REGISTERS[i - 1].address + REGISTERS[i - 1].width) << REGISTERS[i].name;
+        EXPECT_GE(REGISTERS[i].address, REGISTERS[i - 1].address + REGISTERS[i - 1].width)
+            << REGISTERS[i].name;
     EXPECT_LE(REGISTERS.back().address + REGISTERS.back().width, static_cast<int>(IMAGE_SIZE));
 }

@@ -111,7 +111,8 @@ TEST_F(LinkE2E, ResetRestoresFactoryIdentity) {
 }
 
 TEST_F(LinkE2E, ReturnLevelsSilenceWhatTheyShould) {
-    const uint8_t level1 = 1, level0 = 0, delay = 3;
+    const uint8_t level1 = 1, level0 = 0, delay = 3, unlock = 0;
+    servo.WriteData(2, Reg::LOCK, 1, &unlock, 2);
     EXPECT_EQ(servo.WriteData(2, Reg::RETURN_LEVEL, 1, &level1, 2), 1);  // answered at the old level
     uint8_t byte;
     EXPECT_EQ(servo.Ping(2), 1);

@@ -29,7 +29,9 @@ public:
     // Everything the transport wrote, waiting up to timeoutMs for the first byte.
     std::vector<uint8_t> Received(int timeoutMs = 200) {
         std::vector<uint8_t> bytes;
-        struct pollfd pfd{m_master, POLLIN, 0};
+        struct pollfd pfd {
+            m_master, POLLIN, 0
+        };
         while (::poll(&pfd, 1, bytes.empty() ? timeoutMs : 20) > 0 && (pfd.revents & POLLIN)) {
             uint8_t chunk[512];
             const ssize_t n = ::read(m_master, chunk, sizeof chunk);

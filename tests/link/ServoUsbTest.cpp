@@ -95,7 +95,8 @@ TEST_F(ServoCommands, ResetAndActionAndUpgradeHandOff) {
 TEST_F(ServoCommands, SyncWriteBlocks) {
     const uint8_t one = 1;
     EXPECT_EQ(servo.SyncWrite(1, 3, Reg::TORQUE_ENABLE, 1, &one), 14);
-    EXPECT_EQ(Sent(), (Bytes{0xFF, 0xFF, 0xFE, 0x0A, 0x83, 0x1F, 0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0x01, 0x4B}));
+    EXPECT_EQ(Sent(),
+              (Bytes{0xFF, 0xFF, 0xFE, 0x0A, 0x83, 0x1F, 0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0x01, 0x4B}));
     EXPECT_EQ(servo.SyncWrite(4, 4, Reg::TORQUE_ENABLE, 1, &one), 10);
     EXPECT_EQ(Sent(1).size(), 10u);
     EXPECT_EQ(servo.SyncWrite(1, 3, Reg::TORQUE_ENABLE, 0, nullptr), 11);

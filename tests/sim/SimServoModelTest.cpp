@@ -1,0 +1,110 @@
+// Register rules and shaft motion of one simulated servo, driven with made-up time.
+#include <gtest/gtest.h>
+
+#include "ServoModel.h"
+
+namespace {
+
+using sim::CServoModel;
+using sim::GetWord;
+namespace reg = sim::reg;
+using namespace std::chrono_literals;
+
+class SimServoModel : public ::testing::Test {
+protected:
+    void Write(uint8_t address, std::vector<uint8_t> data) { m_servo.Write(address, data); }
+    void WriteWord(uint8_t address, uint16_t value) {
+        Write(address, {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)});
+    }
+    uint16_t Word(uint8_t address) const { return GetWord(m_servo.Table(), address); }
+    void AdvanceBy(std::chrono::milliseconds dt) {
+        m_now += dt;
+        m_servo.Advance(m_now);
+    }
+
+    CServoModel::Clock::time_point m_now{};
+    CServoModel m_servo{1, 0, m_now};
+};
+
+TEST_F(SimServoModel, MovesTowardTheGoalAtGoalSpeedWhileTorqueIsOn) {
+    WriteWord(reg::GOAL_POSITION, 612);  // default speed 100: 1000 units/s
+    AdvanceBy(50ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 512) << "torque is off";
+
+    Write(reg::TORQUE_ENABLE, {1});
+    AdvanceBy(50ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 562);
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 100);
+    EXPECT_EQ(Word(reg::PRESENT_LOAD), 25);
+
+    AdvanceBy(100ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 612) << "stops at the goal";
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 0);
+    EXPECT_EQ(Word(reg::PRESENT_LOAD), 0);
+}
+
+TEST_F(SimServoModel, ReportsSpeedAndLoadSignMagnitudeWhenMovingDown) {
+    Write(reg::TORQUE_ENABLE, {1});
+    WriteWord(reg::GOAL_SPEED, 40);
+    WriteWord(reg::GOAL_POSITION, 100);
+    AdvanceBy(100ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 472);
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 0x0400 | 40);
+    EXPECT_EQ(Word(reg::PRESENT_LOAD), 0x0400 | 10);
+}
+
+TEST_F(SimServoModel, AccumulatesStepsShorterThanOneUnit) {
+    Write(reg::TORQUE_ENABLE, {1});
+    WriteWord(reg::GOAL_SPEED, 1);  // 10 units/s
+    WriteWord(reg::GOAL_POSITION, 600);
+    for (int i = 0; i < 30; ++i) AdvanceBy(4ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 513);
+    m_servo.Advance(m_now - 50ms);  // a stale timestamp must not move it back or forth
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 513);
+}
+
+TEST_F(SimServoModel, StopsAtThePositionLimits) {
+    Write(reg::LOCK, {0});
+    WriteWord(reg::MAX_POSITION_LIMIT, 600);
+    Write(reg::TORQUE_ENABLE, {1});
+    WriteWord(reg::GOAL_POSITION, 1000);
+    AdvanceBy(1s);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 600);
+}
+
+TEST_F(SimServoModel, VersionsAndMeasurementsAreReadOnly) {
+    Write(reg::LOCK, {0});
+    Write(reg::FIRMWARE_VERSION, {0x11, 0x22, 0x33, 0x44, 0x55});
+    Write(reg::PRESENT_POSITION, {0x00, 0x10});
+    const auto table = m_servo.Table();
+    EXPECT_EQ(table[0], 0x03);
+    EXPECT_EQ(table[4], 0x01);
+    EXPECT_EQ(GetWord(table, reg::PRESENT_POSITION), 512);
+}
+
+TEST_F(SimServoModel, RegisteredWriteObeysTheLockAsItIsAtTheAction) {
+    const std::vector<uint8_t> id = {9};
+    m_servo.RegisterWrite(reg::ID, id);
+    m_servo.Action();
+    EXPECT_EQ(m_servo.Id(), 1) << "still locked when the action came";
+}
+
+TEST_F(SimServoModel, FactoryResetRestoresDefaultsButNotTheShaft) {
+    Write(reg::LOCK, {0});
+    Write(reg::ID, {7, 3, 50});
+    Write(reg::TORQUE_ENABLE, {1});
+    WriteWord(reg::GOAL_POSITION, 700);
+    AdvanceBy(100ms);
+    const std::vector<uint8_t> pending = {1};
+    m_servo.RegisterWrite(reg::TORQUE_ENABLE, pending);
+
+    m_servo.FactoryReset();
+    auto expected = sim::FactoryTable(1, 0);
+    sim::PutWord(expected, reg::PRESENT_POSITION, 612);
+    sim::PutWord(expected, reg::GOAL_POSITION, 612);
+    EXPECT_EQ(m_servo.Table(), expected);
+    m_servo.Action();
+    EXPECT_EQ(m_servo.Table()[reg::TORQUE_ENABLE], 0) << "the registered write died with the reset";
+}
+
+}  // namespace
