@@ -31,7 +31,7 @@ test: build
 	ctest --preset $(PRESET) --timeout 300
 
 run: build
-	$(BUILD_DIR)/cli/brennix --simulate scan
+	$(BUILD_DIR)/app/brennix-debug --simulate
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done

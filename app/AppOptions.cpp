@@ -1,0 +1,53 @@
+// Hand-written parsing: "--simulate" takes an optional "=N", which generic parsers do not offer, and the
+// toolkit's own single-dash options must pass untouched before the toolkit has seen them.
+#include "AppOptions.h"
+
+#include <charconv>
+
+namespace {
+
+bool ParseServoCount(const std::string& text, int& count) {
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, count);
+    return error == std::errc() && at == end && count >= 1 && count <= kMaxSimulatedServos;
+}
+
+}  // namespace
+
+CAppOptionsResult ParseAppOptions(const std::vector<std::string>& args) {
+    CAppOptionsResult result;
+    CAppOptions& options = result.options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options.bHelp = true;
+        } else if (arg == "--simulate") {
+            options.nSimulatedServos = kDefaultSimulatedServos;
+        } else if (arg.rfind("--simulate=", 0) == 0) {
+            if (!ParseServoCount(arg.substr(11), options.nSimulatedServos)) {
+                result.szError = "--simulate needs a servo count from 1 to 253";
+                return result;
+            }
+        } else if (arg == "--port") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                result.szError = "--port needs a device path";
+                return result;
+            }
+            options.szPortPath = args[++i];
+        } else if (arg.rfind("--port=", 0) == 0 && arg.size() > 7) {
+            options.szPortPath = arg.substr(7);
+        } else if (arg.rfind("--", 0) == 0) {
+            result.szError = "unknown option: " + arg;
+            return result;
+        }
+    }
+    if (options.nSimulatedServos > 0 && !options.szPortPath.empty())
+        result.szError = "--simulate and --port exclude each other";
+    return result;
+}
+
+const char* AppUsage() {
+    return "usage: brennix-debug [--simulate[=N]] [--port PATH]\n"
+           "  --simulate[=N]  run against N simulated servos (IDs 1..N, default 3) instead of the adapter\n"
+           "  --port PATH     use this serial device instead of searching for the adapter's USB IDs\n";
+}

@@ -1,0 +1,25 @@
+// Command-line options of brennix-debug; without any the program behaves as the plain tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CAppOptions {
+    // Servos of the embedded simulator (IDs 1..N), which then takes the adapter's place; 0 for none.
+    int nSimulatedServos = 0;
+    // Serial device to use instead of searching for the adapter's USB IDs; empty to search.
+    std::string szPortPath;
+    bool bHelp = false;
+};
+
+struct CAppOptionsResult {
+    CAppOptions options;
+    std::string szError;  // empty when the arguments were understood
+};
+
+inline constexpr int kDefaultSimulatedServos = 3;
+inline constexpr int kMaxSimulatedServos = 253;
+
+// The arguments after the program name. Only "--" options are ours; anything else is the toolkit's.
+CAppOptionsResult ParseAppOptions(const std::vector<std::string>& args);
+const char* AppUsage();

@@ -1,0 +1,122 @@
+// The node search: a sweep of IDs 0..253 on a worker thread, or one broadcast ping with "Single Node".
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTextCursor>
+
+#include "BrennixUsb.h"
+#include "Packet.h"
+#include "ServoMain.h"
+#include "ServoUsb.h"
+
+namespace {
+
+constexpr int kLastSweptId = 253;
+
+}  // namespace
+
+void CServoMain::OnSearch() {
+    if (!m_bPortOpen) return;
+    if (m_btnSearch->text() != QLatin1String("Search")) {
+        m_bSearching = 0;  // the worker sees it before its next ID
+        return;
+    }
+    m_btnSearch->setText(tr("Stop"));
+    m_listNodes->setRowCount(0);
+    if (m_checkSingleNode->isChecked()) {
+        uint8_t answeringId = 0;
+        if (m_pUsb->Ping(BROADCAST_ID, &answeringId)) {
+            AppendLog(QStringLiteral("Pinging ID:BRCAST"));
+            AddNode(answeringId, m_nBaud);
+        }
+        m_btnSearch->setText(tr("Search"));
+        return;
+    }
+    m_bSearching = 1;
+    // The previous worker has already posted its last call; it is returning, if not gone.
+    JoinSearchWorker();
+    m_searchThread = std::thread(&CServoMain::SearchWorker, this);
+}
+
+void CServoMain::JoinSearchWorker() {
+    if (m_searchThread.joinable()) m_searchThread.join();
+}
+
+int CServoMain::SearchWorker(CServoMain* pMain) {
+    const CBrennixUsb* transport = pMain->Transport();
+    for (int id = 0; id <= kLastSweptId; ++id) {
+        if (!pMain->m_bSearching || !pMain->m_bPortOpen) break;
+        // A lost port fails every ping at once: end now rather than race through the rest of the IDs.
+        if (transport && transport->IsPortLost()) break;
+        pMain->PostSearchReport({CSearchReport::Kind::Log, QStringLiteral("Pinging ID:%1 SERVO...").arg(id)});
+        uint8_t answeringId = 0;
+        // The answering ID comes with this exchange: another thread's status can never be taken for it.
+        if (pMain->m_pUsb->Ping(static_cast<uint8_t>(id), &answeringId))
+            pMain->PostSearchReport({CSearchReport::Kind::Node, {}, answeringId, pMain->m_nBaud});
+    }
+    pMain->PostSearchReport({CSearchReport::Kind::Done, {}});
+    return 0;
+}
+
+void CServoMain::PostSearchReport(CSearchReport report) {
+    bool wasEmpty = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mxSearchReports);
+        wasEmpty = m_searchReports.empty();
+        m_searchReports.push_back(std::move(report));
+    }
+    // Never a blocking call: the GUI thread may be joining this worker. A window that is gone drops it.
+    if (wasEmpty) QMetaObject::invokeMethod(this, "TakeSearchReports", Qt::QueuedConnection);
+}
+
+void CServoMain::TakeSearchReports() {
+    std::vector<CSearchReport> reports;
+    {
+        const std::lock_guard<std::mutex> lock(m_mxSearchReports);
+        reports.swap(m_searchReports);
+    }
+    for (const CSearchReport& report : reports) {
+        switch (report.kind) {
+            case CSearchReport::Kind::Log:
+                AppendLog(report.text);
+                break;
+            case CSearchReport::Kind::Node:
+                AddNode(report.id, report.baud);
+                break;
+            case CSearchReport::Kind::Done:
+                m_btnSearch->setText(tr("Search"));
+                break;
+        }
+    }
+}
+
+void CServoMain::AddNode(int id, int baud) {
+    const QString idText = QString::number(id);
+    const QString baudText = QString::number(baud);
+    for (int row = 0; row < m_listNodes->rowCount(); ++row) {
+        QTableWidgetItem* idItem = m_listNodes->item(row, 0);
+        if (idItem && idItem->text() == idText) {
+            m_listNodes->item(row, 1)->setText(baudText);
+            return;
+        }
+    }
+    const int row = m_listNodes->rowCount();
+    m_listNodes->insertRow(row);
+    m_listNodes->setItem(row, 0, new QTableWidgetItem(idText));
+    m_listNodes->setItem(row, 1, new QTableWidgetItem(baudText));
+}
+
+void CServoMain::AppendLog(const QString& message) {
+    QTextCursor cursor = m_editLog->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    if (!m_editLog->document()->isEmpty()) cursor.insertText(QStringLiteral("\n"));
+    cursor.insertText(message);
+    m_editLog->setTextCursor(cursor);
+    m_editLog->ensureCursorVisible();
+}
+
+void CServoMain::OnClear() {
+    m_editLog->clear();
+    m_listNodes->setRowCount(0);
+}

@@ -1,0 +1,205 @@
+// The main window's layout, opening, serial panel, page switching, node pick and shut-down.
+#include "ServoMain.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <algorithm>
+
+#include "BrennixUsb.h"
+#include "ControlTable.h"
+#include "DialogBuilder.h"
+#include "Encodings.h"
+#include "OperatorHooks.h"
+#include "RobotDlg.h"
+#include "ServoPG.h"
+#include "ServoTest.h"
+#include "ServoUsb.h"
+#include "TabControl.h"
+
+namespace {
+
+constexpr Qt::WindowFlags kMainWindowFlags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                             Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                             Qt::WindowCloseButtonHint;
+// Where the pages sit below the tab buttons, in pixels, unless the buttons need more.
+constexpr int kPageTop = 30;
+
+}  // namespace
+
+CServoMain::CServoMain() : CInertDialog(nullptr, kMainWindowFlags) {
+    setWindowIcon(QIcon(QStringLiteral(":/app/images/icon.png")));
+}
+
+CServoMain::~CServoMain() {
+    ShutDown();
+    if (CBrennixUsb* transport = Transport()) transport->SetPortLostHandler({});
+}
+
+CBrennixUsb* CServoMain::Transport() const {
+    return m_pUsb ? dynamic_cast<CBrennixUsb*>(m_pUsb->m_pTransport) : nullptr;
+}
+
+bool CServoMain::Create() {
+    setWindowTitle(QStringLiteral("Brennix Debug V1.0"));
+    CreateControls();
+    CreatePages();
+
+    for (uint32_t baud : BAUD_RATES) m_comboBaud->addItem(QString::number(baud));
+    m_comboBaud->setCurrentIndex(0);
+
+    m_listNodes->setColumnCount(2);
+    m_listNodes->setHorizontalHeaderLabels({QStringLiteral("ID"), QStringLiteral("Baud")});
+    m_listNodes->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_listNodes->setColumnWidth(0, 60);
+    m_listNodes->setColumnWidth(1, 120);
+
+    if (CBrennixUsb* transport = Transport()) {
+        // Runs on whichever thread noticed, inside the transport's lock: only post, never call back.
+        transport->SetPortLostHandler(
+            [this] { QMetaObject::invokeMethod(this, "OnPortLost", Qt::QueuedConnection); });
+    }
+    return true;
+}
+
+void CServoMain::CreateControls() {
+    const CDialogBuilder dlg(this);
+    move(0, 0);
+    setFixedSize(dlg.Units().Size(523, 292));
+
+    m_tab = new CTabControl(this);
+    dlg.Place(m_tab, 114, 7, 402, 280);
+    connect(m_tab, &CTabControl::currentChanged, this, &CServoMain::OnPageChange);
+
+    dlg.Group(tr("Serial Communication"), 7, 7, 101, 64);
+    dlg.Label(tr("Com:"), 16, 22, 19, 8);
+    m_editPort = dlg.ReadOnlyField(48, 20, 48, 12);
+    dlg.Label(tr("Baud:"), 15, 38, 20, 8);
+    m_comboBaud = dlg.DropList(48, 36, 48, 30);
+    m_btnOpen = dlg.Button(tr("Open"), 57, 53, 38, 14);
+    connect(m_btnOpen, &QPushButton::clicked, this, &CServoMain::OnOpenClose);
+
+    dlg.Group(tr("Robot Servo Node"), 7, 74, 101, 213);
+    m_btnSearch = dlg.Button(tr("Search"), 16, 89, 38, 14);
+    m_btnClear = dlg.Button(tr("Clear"), 62, 89, 38, 14);
+    m_checkSingleNode = dlg.Check(tr("Single Node"), 21, 108, 55, 10);
+    m_editLog = dlg.LogPane(14, 123, 87, 46);
+    connect(m_btnSearch, &QPushButton::clicked, this, &CServoMain::OnSearch);
+    connect(m_btnClear, &QPushButton::clicked, this, &CServoMain::OnClear);
+
+    m_listNodes = new QTableWidget(this);
+    dlg.Place(m_listNodes, 14, 173, 87, 106);
+    m_listNodes->setShowGrid(true);
+    m_listNodes->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_listNodes->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listNodes->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_listNodes->verticalHeader()->hide();
+    m_listNodes->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    // Only clicks on a row arrive here: a click on the empty part of the list picks nothing.
+    connect(m_listNodes, &QTableWidget::cellClicked, this, [this](int row, int) { OnNodeClick(row); });
+}
+
+void CServoMain::CreatePages() {
+    m_pProgramPage = new ServoPG(this, m_pUsb);
+    m_pUpgradePage = new ServoTest(this, m_pUsb);
+    m_pRobotPage = new CRobotDlg(this, *m_pUsb);
+
+    m_tab->InsertTab(0, tr("ROBOT"));
+    m_tab->InsertTab(1, tr("PROGRAM"));
+    m_tab->InsertTab(2, tr("UPGRADE"));
+
+    m_pProgramPage->Create(m_tab);
+    m_pUpgradePage->Create(m_tab);
+    m_pRobotPage->Create(m_tab);
+
+    const int top = std::max(kPageTop, m_tab->TabRowHeight());
+    for (QWidget* page : {static_cast<QWidget*>(m_pUpgradePage), static_cast<QWidget*>(m_pProgramPage),
+                          static_cast<QWidget*>(m_pRobotPage)}) {
+        page->move(0, top);
+        page->update();
+    }
+    m_pages = {m_pRobotPage, m_pProgramPage, m_pUpgradePage};
+}
+
+void CServoMain::SelectPage(int index) {
+    if (index < 0 || index >= static_cast<int>(m_pages.size())) return;
+    m_nCurPage = index;
+    m_tab->SelectTab(index);
+    m_pages[index]->show();
+}
+
+void CServoMain::SetPortName(const QString& name) {
+    m_editPort->setText(name);
+}
+
+void CServoMain::OnOpenClose() {
+    m_nBaud = ParseLeadingInt(m_comboBaud->currentText().toStdString());
+    CBrennixUsb* transport = Transport();
+    if (!m_bPortOpen) {
+        m_bPortOpen = transport && transport->Open() ? 1 : 0;
+        if (!m_bPortOpen) return;
+        transport->Configure(m_nBaud);
+        m_btnOpen->setText(tr("Close"));
+        m_comboBaud->setEnabled(false);
+    } else {
+        m_bPortOpen = 0;
+        if (transport) transport->Close();
+        m_btnOpen->setText(tr("Open"));
+        m_comboBaud->setEnabled(true);
+    }
+}
+
+void CServoMain::OnPortLost() {
+    CBrennixUsb* transport = Transport();
+    // A late notice for a port the operator has closed (or reopened) since is stale.
+    if (!m_bPortOpen || !transport || !transport->IsPortLost()) return;
+    m_bPortOpen = 0;
+    transport->Close();
+    m_btnOpen->setText(tr("Open"));
+    m_comboBaud->setEnabled(true);
+    AppendLog(tr("Port %1 lost").arg(m_editPort->text()));
+}
+
+void CServoMain::OnPageChange(int index) {
+    const int previous = m_nCurPage;
+    m_nCurPage = index;
+    if (previous == 0) m_pRobotPage->StopDrawing();
+    if (previous != index) {
+        m_pages[previous]->hide();
+        m_pages[index]->show();
+    }
+}
+
+void CServoMain::OnNodeClick(int row) {
+    const QTableWidgetItem* item = m_listNodes->item(row, 0);
+    if (!item) return;
+    const QString text = item->text();
+    const int id = ParseLeadingInt(text.toStdString());
+    m_pRobotPage->SetServoId(id);
+    m_pProgramPage->m_editId->setText(text);
+    m_pUpgradePage->ShowServoId(id);
+}
+
+void CServoMain::ShutDown() {
+    m_bSearching = 0;
+    JoinSearchWorker();
+    if (m_pRobotPage) m_pRobotPage->StopDrawing();
+    if (m_bPortOpen) {
+        m_bPortOpen = 0;
+        if (CBrennixUsb* transport = Transport()) transport->Close();
+        m_btnOpen->setText(tr("Open"));
+        m_comboBaud->setEnabled(true);
+    }
+}
+
+void CServoMain::closeEvent(QCloseEvent* event) {
+    ShutDown();
+    RequestQuit(0);
+    event->accept();
+}

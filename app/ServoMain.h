@@ -1,0 +1,99 @@
+// The main window: serial panel, node search with its log and node list, and the three tab pages.
+#pragma once
+
+#include <QString>
+#include <array>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "InertDialog.h"
+
+class CBrennixUsb;
+class CRobotDlg;
+class CServoUsb;
+class CTabControl;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+class ServoPG;
+class ServoTest;
+
+class CServoMain : public CInertDialog {
+    Q_OBJECT
+public:
+    CServoMain();
+    // Stops a running sweep and closes the port before the pages go.
+    ~CServoMain() override;
+
+    // Builds the window, hidden, and runs its opening; m_pUsb must be set first.
+    bool Create();
+    // Selects the tab and shows its page; other pages are left as they are.
+    void SelectPage(int index);
+    void SetPortName(const QString& name);
+    // Adds a row for the ID, or gives its existing row the new baud rate.
+    void AddNode(int id, int baud);
+    void AppendLog(const QString& message);
+    // Stops a running sweep, waits for its worker (one link timeout at most) and closes the port.
+    void ShutDown();
+
+    std::array<QWidget*, 3> m_pages{};
+    int m_nCurPage = 0;
+    ServoPG* m_pProgramPage = nullptr;
+    ServoTest* m_pUpgradePage = nullptr;
+    CRobotDlg* m_pRobotPage = nullptr;
+    CServoUsb* m_pUsb = nullptr;
+    CTabControl* m_tab = nullptr;
+    // Written by the GUI thread, read by the sweep worker once per ID.
+    std::atomic<int> m_bPortOpen{0};
+    std::atomic<int> m_bSearching{0};
+    std::atomic<int> m_nBaud{0};
+
+    QLineEdit* m_editPort = nullptr;
+    QComboBox* m_comboBaud = nullptr;
+    QPushButton* m_btnOpen = nullptr;
+    QPushButton* m_btnSearch = nullptr;
+    QPushButton* m_btnClear = nullptr;
+    QCheckBox* m_checkSingleNode = nullptr;
+    QPlainTextEdit* m_editLog = nullptr;
+    QTableWidget* m_listNodes = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreatePages();
+    CBrennixUsb* Transport() const;
+
+    void OnOpenClose();
+    void OnPageChange(int index);
+    void OnNodeClick(int row);
+    void OnSearch();
+    void OnClear();
+    // Queued from whichever thread noticed the lost port.
+    Q_INVOKABLE void OnPortLost();
+    void JoinSearchWorker();
+    static int SearchWorker(CServoMain* pMain);
+
+    // What the sweep worker reports, in the order it happened.
+    struct CSearchReport {
+        enum class Kind { Log, Node, Done };
+        Kind kind;
+        QString text;
+        int id = 0;
+        int baud = 0;
+    };
+    // Worker side: queues the report and, when the queue was empty, asks the GUI thread to take it.
+    void PostSearchReport(CSearchReport report);
+    // GUI side: carries out the queued reports in order.
+    Q_INVOKABLE void TakeSearchReports();
+
+    std::thread m_searchThread;
+    std::mutex m_mxSearchReports;
+    std::vector<CSearchReport> m_searchReports;
+};

@@ -1,0 +1,46 @@
+// Start-up order matters: the pages exist, and have run their opening, before the start-up dialog shows.
+#include "VelmoraApp.h"
+
+#include <numeric>
+#include <vector>
+
+#include "BrennixUsb.h"
+#include "BusSimulator.h"
+#include "ServoMain.h"
+#include "ServoUsb.h"
+#include "VelmoraDlg.h"
+
+CVelmoraApp::CVelmoraApp(CAppOptions options) : m_options(std::move(options)) {}
+
+CVelmoraApp::~CVelmoraApp() {
+    m_pStartDlg.reset();
+    m_pMainWnd.reset();
+    m_pUsb.reset();
+    m_pTransport.reset();
+    m_pSimulator.reset();
+}
+
+bool CVelmoraApp::InitInstance() {
+    m_pMainWnd = std::make_unique<CServoMain>();
+
+    m_pTransport = std::make_unique<CBrennixUsb>();
+    if (m_options.nSimulatedServos > 0) {
+        std::vector<uint8_t> ids(static_cast<std::size_t>(m_options.nSimulatedServos));
+        std::iota(ids.begin(), ids.end(), uint8_t{1});
+        m_pSimulator = std::make_unique<sim::CBusSimulator>(ids);
+        if (!m_pSimulator->Start()) return false;
+        m_pTransport->SetPortPath(m_pSimulator->SlavePath());
+    } else if (!m_options.szPortPath.empty()) {
+        m_pTransport->SetPortPath(m_options.szPortPath);
+    }
+
+    m_pUsb = std::make_unique<CServoUsb>(m_pTransport.get());
+
+    m_pMainWnd->m_pUsb = m_pUsb.get();
+    if (!m_pMainWnd->Create()) return false;
+
+    m_pStartDlg = std::make_unique<CVelmoraDlg>();
+    m_pStartDlg->m_pUsb = m_pUsb.get();
+    m_pStartDlg->m_pMain = m_pMainWnd.get();
+    return m_pStartDlg->Create();
+}

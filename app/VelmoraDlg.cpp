@@ -1,0 +1,62 @@
+// The splash's picture is stretched over the whole window on every paint, whatever the font made its size.
+#include "VelmoraDlg.h"
+
+#include <QIcon>
+#include <QPainter>
+#include <QPushButton>
+
+#include "BrennixUsb.h"
+#include "ControlTable.h"
+#include "DialogBuilder.h"
+#include "OperatorHooks.h"
+#include "RobotDlg.h"
+#include "ServoMain.h"
+#include "ServoUsb.h"
+
+CVelmoraDlg::CVelmoraDlg()
+    : CInertDialog(nullptr, Qt::Window | Qt::FramelessWindowHint),
+      m_background(QStringLiteral(":/app/images/splash.png")) {
+    setWindowIcon(QIcon(QStringLiteral(":/app/images/icon.png")));
+}
+
+bool CVelmoraDlg::Create() {
+    const CDialogBuilder dlg(this);
+    move(0, 0);
+    setFixedSize(dlg.Units().Size(343, 200));
+    m_btnEnter = dlg.Button(tr("Enter"), 242, 169, 42, 16);
+    m_btnExit = dlg.Button(tr("Exit"), 286, 169, 42, 16);
+    connect(m_btnEnter, &QPushButton::clicked, this, &CVelmoraDlg::OnEnter);
+    connect(m_btnExit, &QPushButton::clicked, this, &CVelmoraDlg::OnExit);
+    show();
+    return true;
+}
+
+int CVelmoraDlg::ConnectDevice() {
+    if (m_pUsb->Connect()) return 1;
+    ShowMessage(this, tr("Unable to connect Device!"));
+    return 0;
+}
+
+void CVelmoraDlg::OnEnter() {
+    if (!ConnectDevice()) return;
+    m_pUsb->m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+    m_pUsb->m_nMaxPosition = 1023;
+    m_pMain->m_pRobotPage->InitSliders();
+    m_pMain->SelectPage(0);
+    m_pMain->setAttribute(Qt::WA_ShowWithoutActivating);
+    m_pMain->show();
+    if (const auto* transport = dynamic_cast<const CBrennixUsb*>(m_pUsb->m_pTransport))
+        m_pMain->SetPortName(QString::fromStdString(transport->m_szPortName));
+    hide();
+}
+
+void CVelmoraDlg::OnExit() {
+    m_pMain->ShutDown();
+    RequestQuit(0);
+}
+
+void CVelmoraDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(rect(), m_background);
+}

@@ -1,0 +1,86 @@
+// The debug page: drives one servo, or a range of IDs, live in one of three write modes.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "InertDialog.h"
+
+class CServoUsb;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+
+class CRobotDlg : public CDialogPage {
+    Q_OBJECT
+public:
+    // Puts the page's defaults into the shared image: goal at half range, half speed, torque off.
+    CRobotDlg(QWidget* pParent, CServoUsb& usb);
+
+    // Builds the page's window as a child of pParent and runs its opening.
+    bool Create(QWidget* pParent);
+
+    // Shows the ID in the ID edit and selects it in the image.
+    void SetServoId(int id);
+    // Ranges and positions of both sliders from the command object's limits; the image is left alone.
+    void InitSliders();
+    // Ends a running status poll; the page is always left with "Draw" on its button.
+    void StopDrawing();
+
+    CServoUsb& m_pUsb;
+    uint8_t* m_pImage;
+    int32_t m_nTimerId = -1;
+    // Last ID of the range of "Sync Write" and "Reg Write": at most 10, negative when typed so.
+    int32_t m_nLastId = 10;
+    // Keeps the page's own exchanges apart from the status poll's; taken before the link's bus lock.
+    std::mutex m_csBus;
+
+    // Status monitor and curve plot.
+    QFrame* m_plotArea = nullptr;
+    QCheckBox* m_checkPosition = nullptr;
+    QCheckBox* m_checkLoad = nullptr;
+    QCheckBox* m_checkSpeed = nullptr;
+    QLineEdit* m_editZoom = nullptr;
+    QLineEdit* m_editCycle = nullptr;
+    QPushButton* m_btnDraw = nullptr;
+    QLabel* m_labelCurrentValue = nullptr;
+    QLabel* m_labelTemperatureValue = nullptr;
+    QLabel* m_labelVoltageValue = nullptr;
+    QLabel* m_labelLoadValue = nullptr;
+    QLabel* m_labelPositionValue = nullptr;
+    QLabel* m_labelSpeedValue = nullptr;
+
+    // Servo operation.
+    QLineEdit* m_editId = nullptr;
+    QLineEdit* m_editLastId = nullptr;
+    QCheckBox* m_checkTorque = nullptr;
+    QCheckBox* m_checkWheel = nullptr;
+    QRadioButton* m_radioWrite = nullptr;
+    QRadioButton* m_radioSyncWrite = nullptr;
+    QRadioButton* m_radioRegWrite = nullptr;
+    QPushButton* m_btnAction = nullptr;
+    QLabel* m_labelGoal = nullptr;
+    QSlider* m_sliderGoal = nullptr;
+    QLabel* m_labelSpeed = nullptr;
+    QSlider* m_sliderSpeed = nullptr;
+
+private:
+    void CreateMonitorControls();
+    void CreateOperationControls();
+    void ConnectHandlers();
+
+    void OnWriteMode();
+    void OnTorque();
+    void OnWheelMode();
+    void OnGoalScroll();
+    void OnSpeedScroll();
+    void OnIdChange();
+    void OnLastIdChange();
+    void OnAction();
+    // Sends count bytes at address to the selected servo, or its range, in every checked write mode.
+    void SendByWriteMode(uint8_t address, uint8_t count, const uint8_t* data);
+};

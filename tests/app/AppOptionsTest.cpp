@@ -1,0 +1,43 @@
+// The command line of brennix-debug: what is accepted and what is refused with a reason.
+#include <gtest/gtest.h>
+
+#include "AppOptions.h"
+
+TEST(AppOptionsTest, AcceptedForms) {
+    struct Case {
+        std::vector<std::string> args;
+        int servos;
+        std::string port;
+    };
+    const Case cases[] = {
+        {{}, 0, ""},
+        {{"--simulate"}, 3, ""},
+        {{"--simulate=1"}, 1, ""},
+        {{"--simulate=253"}, 253, ""},
+        {{"--port", "/dev/ttyUSB0"}, 0, "/dev/ttyUSB0"},
+        {{"--port=/dev/ttyACM1"}, 0, "/dev/ttyACM1"},
+    };
+    for (const Case& c : cases) {
+        const CAppOptionsResult parsed = ParseAppOptions(c.args);
+        const std::string first = c.args.empty() ? "(none)" : c.args[0];
+        EXPECT_TRUE(parsed.szError.empty()) << first << ": " << parsed.szError;
+        EXPECT_EQ(parsed.options.nSimulatedServos, c.servos) << first;
+        EXPECT_EQ(parsed.options.szPortPath, c.port) << first;
+    }
+}
+
+TEST(AppOptionsTest, RefusedForms) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"--simulate=0"}, {"--simulate=254"}, {"--simulate=x"},
+        {"--simulate="},  {"--port"},         {"--port="},
+        {"--frobnicate"}, {"--scan"},         {"--simulate", "--port", "/dev/ttyUSB0"},
+    };
+    for (const auto& args : refused) EXPECT_FALSE(ParseAppOptions(args).szError.empty()) << args[0];
+}
+
+TEST(AppOptionsTest, ToolkitOptionsAreLeftAlone) {
+    const CAppOptionsResult parsed =
+        ParseAppOptions({"-platform", "offscreen", "--simulate=2", "-style", "fusion"});
+    EXPECT_TRUE(parsed.szError.empty()) << parsed.szError;
+    EXPECT_EQ(parsed.options.nSimulatedServos, 2);
+}

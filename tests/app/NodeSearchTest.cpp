@@ -1,0 +1,131 @@
+// The node search: the sweep and its stop, "Single Node", the node list and the log pane.
+#include "AppFixture.h"
+#include "ControlTable.h"
+
+using NodeSearchTest = AppFixture;
+
+namespace {
+
+QString PingLine(int id) {
+    return QStringLiteral("Pinging ID:%1 SERVO...").arg(id);
+}
+
+// The ID of a "Pinging ID:%d SERVO..." line.
+int PingedId(const QString& line) {
+    return line.section(QLatin1Char(':'), 1).section(QLatin1Char(' '), 0, 0).toInt();
+}
+
+}  // namespace
+
+TEST_F(NodeSearchTest, SearchWithThePortClosedDoesNothing) {
+    ASSERT_NO_FATAL_FAILURE(StartApp({1}));
+    ASSERT_NO_FATAL_FAILURE(Enter());
+    Click(Main()->m_btnSearch);
+    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
+    Main()->m_checkSingleNode->setChecked(true);
+    Click(Main()->m_btnSearch);
+    SpinEvents(50);
+    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
+    EXPECT_TRUE(LogLines().isEmpty());
+    EXPECT_TRUE(m_sim->Frames().empty());
+}
+
+// One full sweep; meanwhile the GUI thread keeps using the link, as a page's command would.
+TEST_F(NodeSearchTest, SweepListsIdsOneAndThreeWhileOtherCommandsGetTheirOwnAnswers) {
+    ASSERT_NO_FATAL_FAILURE(StartApp({1, 3}));
+    ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
+    Click(Main()->m_btnSearch);
+    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Stop"));
+    int commands = 0;
+    while (SweepRunning()) {
+        uint8_t answeringId = 0;
+        ASSERT_EQ(m_app->m_pUsb->Ping(3, &answeringId), 1);
+        EXPECT_EQ(answeringId, 3);
+        uint8_t id = 0;
+        ASSERT_EQ(m_app->m_pUsb->ReadData(1, Reg::ID, 1, &id), 1);
+        EXPECT_EQ(id, 1);
+        ++commands;
+        SpinEvents(40);
+        ASSERT_LT(commands, kSweepWaitMs / 40) << "sweep did not end";
+    }
+    EXPECT_GT(commands, 10);
+
+    const QStringList lines = LogLines();
+    ASSERT_EQ(lines.size(), 254);
+    for (int id = 0; id <= 253; ++id) ASSERT_EQ(lines[id], PingLine(id));
+    EXPECT_EQ(Nodes(), QStringList({"1/1000000", "3/1000000"}));
+    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
+    SaveGrab(Main(), QStringLiteral("main_window"));
+
+    // A second search empties the list but keeps the log.
+    Main()->m_checkSingleNode->setChecked(true);
+    Click(Main()->m_btnSearch);
+    EXPECT_EQ(Nodes(), QStringList({"1/1000000"}));
+    EXPECT_EQ(LogLines().size(), 255);
+    EXPECT_EQ(LogLines().last(), QStringLiteral("Pinging ID:BRCAST"));
+}
+
+TEST_F(NodeSearchTest, StopEndsTheSweepAfterThePingInProgress) {
+    ASSERT_NO_FATAL_FAILURE(StartApp({1, 3}));
+    ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
+    Click(Main()->m_btnSearch);
+    ASSERT_TRUE(WaitUntil([this] { return LogLines().size() >= 6; }));
+    const int lastShown = PingedId(LogLines().last());
+    Click(Main()->m_btnSearch);
+    // Until the worker has ended, the button keeps its text and further presses only stop again.
+    Click(Main()->m_btnSearch);
+    ASSERT_TRUE(WaitForSweepEnd(2000));
+    const QStringList lines = LogLines();
+    SpinEvents(4 * kTestTimeoutMs);
+    EXPECT_EQ(LogLines(), lines);
+    // The worker may have been past its check of the flag for the next ID, never further.
+    EXPECT_LE(PingedId(lines.last()), lastShown + 1);
+    EXPECT_EQ(Main()->m_bSearching, 0);
+    EXPECT_EQ(Nodes(), QStringList({"1/1000000", "3/1000000"}));
+}
+
+TEST_F(NodeSearchTest, SingleNodeFindsTheOneServoWhateverItsId) {
+    ASSERT_NO_FATAL_FAILURE(StartApp({17}));
+    ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
+    Main()->m_checkSingleNode->setChecked(true);
+    Click(Main()->m_btnSearch);
+    EXPECT_EQ(LogLines(), QStringList({"Pinging ID:BRCAST"}));
+    EXPECT_EQ(Nodes(), QStringList({"17/1000000"}));
+    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
+    EXPECT_EQ(Main()->m_bSearching, 0);
+
+    m_sim->RemoveServo(17);
+    Click(Main()->m_btnSearch);
+    EXPECT_EQ(LogLines(), QStringList({"Pinging ID:BRCAST"}));
+    EXPECT_TRUE(Nodes().isEmpty());
+    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
+}
+
+TEST_F(NodeSearchTest, ClearDuringASweepEmptiesBothAndTheSweepGoesOn) {
+    // ID 60 is far enough on that the sweep cannot have reached it when ID 1 shows.
+    ASSERT_NO_FATAL_FAILURE(StartApp({1, 60}));
+    ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
+    Click(Main()->m_btnSearch);
+    ASSERT_TRUE(WaitUntil([this] { return !Nodes().isEmpty(); }));
+    Click(Main()->m_btnClear);
+    EXPECT_TRUE(Main()->m_editLog->toPlainText().isEmpty());
+    EXPECT_TRUE(Nodes().isEmpty());
+    ASSERT_TRUE(WaitUntil([this] { return !Nodes().isEmpty(); }, 10000));
+    EXPECT_EQ(Nodes(), QStringList({"60/1000000"}));
+    EXPECT_TRUE(SweepRunning());
+    EXPECT_FALSE(LogLines().contains(PingLine(0)));
+    EXPECT_TRUE(LogLines().contains(PingLine(60)));
+    Click(Main()->m_btnSearch);
+    ASSERT_TRUE(WaitForSweepEnd(2000));
+}
+
+TEST_F(NodeSearchTest, AddNodeKeepsOneRowPerIdInTheOrderFound) {
+    ASSERT_NO_FATAL_FAILURE(StartApp({1}));
+    Main()->AddNode(7, 1000000);
+    Main()->AddNode(3, 1000000);
+    Main()->AddNode(7, 500000);
+    EXPECT_EQ(Nodes(), QStringList({"7/500000", "3/1000000"}));
+    Main()->AppendLog(QStringLiteral("first"));
+    Main()->AppendLog(QStringLiteral("second"));
+    EXPECT_EQ(Main()->m_editLog->toPlainText(), QStringLiteral("first\nsecond"));
+}

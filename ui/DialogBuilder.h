@@ -1,0 +1,51 @@
+// Creates the controls of a dialog at their dialog-unit rectangles, with the behaviour every window shares.
+#pragma once
+
+#include <QString>
+
+#include "DialogUnits.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QWidget;
+
+// Controls are created in the order of the calls, so a group box made before its contents stays below them.
+class CDialogBuilder {
+public:
+    // Units from the parent's font.
+    explicit CDialogBuilder(QWidget* pParent);
+    CDialogBuilder(QWidget* pParent, const CDialogUnits& units);
+
+    const CDialogUnits& Units() const { return m_units; }
+    void Place(QWidget* control, int x, int y, int width, int height) const;
+
+    QGroupBox* Group(const QString& title, int x, int y, int width, int height) const;
+    QLabel* Label(const QString& text, int x, int y, int width, int height) const;
+    // Never a default button: Enter must not press it.
+    QPushButton* Button(const QString& text, int x, int y, int width, int height) const;
+    QCheckBox* Check(const QString& text, int x, int y, int width, int height) const;
+    QRadioButton* Radio(const QString& text, int x, int y, int width, int height) const;
+    // Single-line edit taking at most maxChars typed characters, digits only when asked.
+    QLineEdit* Edit(int maxChars, bool digitsOnly, int x, int y, int width, int height) const;
+    // Read-only single-line field.
+    QLineEdit* ReadOnlyField(int x, int y, int width, int height) const;
+    // Read-only multi-line pane without scroll bars; it still scrolls to its caret.
+    QPlainTextEdit* LogPane(int x, int y, int width, int height) const;
+    // Drop-down list without typing; the height given is the opened list's, the closed box is one line.
+    QComboBox* DropList(int x, int y, int width, int height) const;
+    QSlider* Slider(int x, int y, int width, int height) const;
+    // Plain frame with a white face, for pictures and plots drawn later.
+    QFrame* WhiteFrame(int x, int y, int width, int height) const;
+
+private:
+    QWidget* m_pParent;
+    CDialogUnits m_units;
+};

@@ -1,0 +1,27 @@
+// Key handling shared by all dialogs: Enter, Return and Escape stop here instead of reaching QDialog.
+#include "InertDialog.h"
+
+#include <QKeyEvent>
+
+#include "DialogUnits.h"
+
+CInertDialog::CInertDialog(QWidget* pParent, Qt::WindowFlags flags) : QDialog(pParent, flags) {
+    setFont(DialogFont());
+}
+
+void CInertDialog::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            event->accept();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+CDialogPage::CDialogPage(QWidget* pParent) : CInertDialog(pParent) {
+    // QDialog makes itself a top-level window; a page is embedded in its tab control instead.
+    setWindowFlags(Qt::Widget);
+}

@@ -1,0 +1,39 @@
+// Default hooks: a real modal message box and QCoreApplication::exit.
+#include "OperatorHooks.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <utility>
+
+namespace {
+
+MessageHook g_messageHook;
+QuitHook g_quitHook;
+
+}  // namespace
+
+void ShowMessage(QWidget* pParent, const QString& text) {
+    if (g_messageHook) {
+        g_messageHook(pParent, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                    pParent);
+    box.exec();
+}
+
+void RequestQuit(int exitCode) {
+    if (g_quitHook) {
+        g_quitHook(exitCode);
+        return;
+    }
+    QCoreApplication::exit(exitCode);
+}
+
+MessageHook SetMessageHook(MessageHook hook) {
+    return std::exchange(g_messageHook, std::move(hook));
+}
+
+QuitHook SetQuitHook(QuitHook hook) {
+    return std::exchange(g_quitHook, std::move(hook));
+}

@@ -1,0 +1,84 @@
+// Hex files are read line by line as a text-mode reader would (a CR before the LF is part of the line end),
+// bin files in one read.
+#include "FirmwareFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+std::string LowerExtension(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string extension = path.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+FirmwareLoad LoadHex(const std::string& path, FirmwareImage& image) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return FirmwareLoad::HexCannotOpen;
+    std::memset(image.imageData, 0xFF, sizeof image.imageData);
+    std::string line;
+    while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (image.ParseHexLine(line.data(), static_cast<int>(line.size())) < 0)
+            return FirmwareLoad::HexFormatError;
+    }
+    image.sourceKind = SOURCE_HEX;
+    return FirmwareLoad::Loaded;
+}
+
+FirmwareLoad LoadBin(const std::string& path, FirmwareImage& image) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return FirmwareLoad::BinCannotOpen;
+    // One byte more than fits tells an oversized file without reading all of it.
+    std::vector<char> bytes(FIRMWARE_CAPACITY + 1);
+    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const std::streamsize length = file.gcount();
+    if (file.bad()) return FirmwareLoad::BinCannotOpen;
+    if (length > FIRMWARE_CAPACITY) return FirmwareLoad::BinFormatError;
+    std::memset(image.imageData, 0xFF, sizeof image.imageData);
+    std::copy_n(bytes.begin(), length, image.imageData);
+    image.imageLength = static_cast<uint16_t>(length);
+    image.sourceKind = SOURCE_BIN;
+    return FirmwareLoad::Loaded;
+}
+
+}  // namespace
+
+FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
+    const std::string extension = LowerExtension(path);
+    if (extension != "hex" && extension != "bin") return FirmwareLoad::UnknownKind;
+    image.imageLength = 0;
+    const FirmwareLoad result = extension == "hex" ? LoadHex(path, image) : LoadBin(path, image);
+    if (result != FirmwareLoad::Loaded) return result;
+    image.CountBlocks();
+    return image.blockCount == 0 ? FirmwareLoad::NoBlocks : FirmwareLoad::Loaded;
+}
+
+const char* FirmwareLoadMessage(FirmwareLoad result) {
+    switch (result) {
+        case FirmwareLoad::Loaded:
+            return "";
+        case FirmwareLoad::HexCannotOpen:
+            return "Can not open file";
+        case FirmwareLoad::HexFormatError:
+            return "hex file fromat error";
+        case FirmwareLoad::BinCannotOpen:
+            return "Cannot open file";
+        case FirmwareLoad::BinFormatError:
+            return "bin file fromat error";
+        case FirmwareLoad::UnknownKind:
+            return "Firmware files are .hex or .bin";
+        case FirmwareLoad::NoBlocks:
+            return "The firmware file holds no data";
+    }
+    return "";
+}

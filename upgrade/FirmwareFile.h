@@ -1,0 +1,22 @@
+// Loading a firmware file into the image, by the file's extension. No toolkit code here.
+#pragma once
+
+#include <string>
+
+#include "FirmwareImage.h"
+
+enum class FirmwareLoad {
+    Loaded,
+    HexCannotOpen,   // "Can not open file"
+    HexFormatError,  // "hex file fromat error": the image keeps what was stored before the bad line
+    BinCannotOpen,   // "Cannot open file"
+    BinFormatError,  // "bin file fromat error": longer than the image
+    UnknownKind,     // neither .hex nor .bin: nothing read
+    NoBlocks,        // the file holds no data: nothing to send a boot loader
+};
+
+// Loads path into image (opened for reading only). Loaded also counts the blocks.
+FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image);
+
+// The operator's message for a failed load.
+const char* FirmwareLoadMessage(FirmwareLoad result);

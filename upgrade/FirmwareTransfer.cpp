@@ -1,0 +1,49 @@
+// The port is restored before the caller reports the outcome: an operator reading a message box must not
+// leave the line at the boot rate.
+#include "FirmwareTransfer.h"
+
+#include <chrono>
+#include <thread>
+
+#include "BootLoader.h"
+#include "BrennixUsb.h"
+#include "ServoUsb.h"
+
+namespace {
+
+UpgradeResult SendImage(CServoUsb& servo, const FirmwareImage& image, const UpgradeCallbacks& callbacks) {
+    uint8_t entry[BOOT_ENTRY_CODE.size()];
+    for (std::size_t i = 0; i < BOOT_ENTRY_CODE.size(); ++i) entry[i] = BOOT_ENTRY_CODE[i];
+    if (servo.RawTransfer(static_cast<int>(sizeof entry), entry) < 0) return UpgradeResult::Error;
+    const uint8_t start = BOOT_START;
+    if (servo.RawTransfer(1, &start) < 0) return UpgradeResult::Error;
+
+    uint8_t frame[BLOCK_FRAME_SIZE];
+    for (int block = 1; block <= image.blockCount; ++block) {
+        if (callbacks.cancel && callbacks.cancel->load()) return UpgradeResult::Cancelled;
+        const uint8_t endFlag = block == image.blockCount ? BLOCK_LAST : BLOCK_MORE_FOLLOW;
+        image.BuildBlockFrame(frame, static_cast<uint8_t>(block), endFlag, image.sourceKind);
+        if (servo.RawTransfer(BLOCK_FRAME_SIZE, frame) != BOOT_ACK) return UpgradeResult::Error;
+        if (callbacks.blockDone) callbacks.blockDone(block);
+    }
+    return UpgradeResult::Success;
+}
+
+}  // namespace
+
+UpgradeResult TransferFirmware(CServoUsb& servo, CBrennixUsb& port, const FirmwareImage& image,
+                               uint8_t servoId, const UpgradeCallbacks& callbacks) {
+    CBusLock bus = servo.AcquireBus();
+    servo.BeginUpgrade(servoId);
+    const int savedTimeout = port.m_nTimeoutMs;
+    port.m_nTimeoutMs = BOOT_TIMEOUT_MS;
+    const int savedBaud = port.Configure(BOOT_BAUD);
+    std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS));
+
+    const UpgradeResult result = SendImage(servo, image, callbacks);
+
+    port.m_nTimeoutMs = savedTimeout;
+    // A closed port had no rate to go back to (Configure answered 0 and changed nothing).
+    if (savedBaud > 0) port.Configure(savedBaud);
+    return result;
+}

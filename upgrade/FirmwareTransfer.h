@@ -1,0 +1,26 @@
+// The boot-loader transfer of a firmware image to one servo, shared by the upgrade page and the client.
+// No toolkit code here: the caller supplies the cancel flag and hears of each acknowledged block.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "FirmwareImage.h"
+
+class CServoUsb;
+class CBrennixUsb;
+
+enum class UpgradeResult { Success, Error, Cancelled };
+
+struct UpgradeCallbacks {
+    // Read once before every block; true ends the transfer with Cancelled.
+    const std::atomic<bool>* cancel = nullptr;
+    // After block n (1-based) was acknowledged.
+    std::function<void(int block)> blockDone;
+};
+
+// Hands the servo to its boot loader, sends every block at the boot rate and restores the port's rate and
+// timeout on every path. Holds the bus throughout, so no other exchange slips in between.
+UpgradeResult TransferFirmware(CServoUsb& servo, CBrennixUsb& port, const FirmwareImage& image,
+                               uint8_t servoId, const UpgradeCallbacks& callbacks);
