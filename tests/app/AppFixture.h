@@ -21,8 +21,8 @@
 #include "VelmoraApp.h"
 #include "VelmoraDlg.h"
 
-// Short enough to keep a full sweep of 254 IDs near five seconds, long enough for the simulator's answers.
-inline constexpr int kTestTimeoutMs = 20;
+// The link's own timeout: shorter ones made answers from the simulator miss their window on a loaded machine.
+inline constexpr int kTestTimeoutMs = 50;
 // A sweep of all IDs at the test timeout, with room for a loaded machine.
 inline constexpr int kSweepWaitMs = 30000;
 
