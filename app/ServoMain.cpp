@@ -125,6 +125,22 @@ void CServoMain::CreatePages() {
         page->update();
     }
     m_pages = {m_pRobotPage, m_pProgramPage, m_pUpgradePage};
+
+    connect(m_pUpgradePage, &ServoTest::transferRunning, this, &CServoMain::OnTransferRunning);
+    m_pUpgradePage->m_fnLinkBusy = [this] { return LinkBusyForTransfer(); };
+}
+
+QString CServoMain::LinkBusyForTransfer() {
+    if (m_btnSearch->text() != QLatin1String("Search")) return tr("Stop the search first");
+    m_pRobotPage->StopDrawing();
+    return {};
+}
+
+void CServoMain::OnTransferRunning(bool running) {
+    m_btnOpen->setEnabled(!running);
+    m_btnSearch->setEnabled(!running);
+    m_pRobotPage->setEnabled(!running);
+    m_pProgramPage->setEnabled(!running);
 }
 
 void CServoMain::SelectPage(int index) {
@@ -187,6 +203,8 @@ void CServoMain::OnNodeClick(int row) {
 }
 
 void CServoMain::ShutDown() {
+    // The transfer stops at its next block and puts the port back before it is closed.
+    if (m_pUpgradePage) m_pUpgradePage->AbortTransfer();
     m_bSearching = 0;
     JoinSearchWorker();
     if (m_pRobotPage) m_pRobotPage->StopDrawing();

@@ -38,8 +38,10 @@ public:
     // Adds a row for the ID, or gives its existing row the new baud rate.
     void AddNode(int id, int baud);
     void AppendLog(const QString& message);
-    // Stops a running sweep, waits for its worker (one link timeout at most) and closes the port.
+    // Stops a running sweep and a firmware transfer, waits for their workers and closes the port.
     void ShutDown();
+    // Why the firmware transfer may not take the link now (a sweep runs), or empty; stops the status poll.
+    QString LinkBusyForTransfer();
 
     std::array<QWidget*, 3> m_pages{};
     int m_nCurPage = 0;
@@ -75,6 +77,8 @@ private:
     void OnNodeClick(int row);
     void OnSearch();
     void OnClear();
+    // While a firmware transfer holds the link, nothing else may use or close the port.
+    void OnTransferRunning(bool running);
     // Queued from whichever thread noticed the lost port.
     Q_INVOKABLE void OnPortLost();
     void JoinSearchWorker();

@@ -9,6 +9,7 @@
 
 #include "BrennixUsb.h"
 #include "BusSimulator.h"
+#include "CliFirmware.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "ServoUsb.h"
@@ -134,6 +135,11 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     return EXIT_OK;
 }
 
+int Flash(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>& args,
+          std::ostream& out, std::ostream& err) {
+    return RunFlash(servo, static_cast<uint8_t>(n[0]), args[1], out, err);
+}
+
 // Numeric limits of each command's leading arguments: ID, then address and count where they apply.
 const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>>& CommandTable() {
     static const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>> table{
@@ -143,6 +149,7 @@ const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>
         {"write", {{3, SIZE_MAX, Write}, {{0, 254}, {0, 255}}}},
         {"reset", {{1, 1, Reset}, {{0, 254}}}},
         {"dump", {{1, 1, Dump}, {{0, 253}}}},
+        {"flash", {{2, 2, Flash}, {{0, 253}}}},
     };
     return table;
 }
@@ -189,6 +196,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "brennix: " << error << "\n" << CLI_USAGE;
         return EXIT_BAD_ARGUMENTS;
     }
+    // Reading an image file needs no port.
+    if (options->command == "firmware") return RunFirmwareInfo(options->arguments, out, err);
     if (!CommandTable().count(options->command)) {
         err << "brennix: unknown command " << options->command << "\n" << CLI_USAGE;
         return EXIT_BAD_ARGUMENTS;

@@ -11,6 +11,8 @@ enum ExitCode : int {
     EXIT_BAD_ARGUMENTS = 2,
     EXIT_NO_ADAPTER = 3,
     EXIT_PORT_UNAVAILABLE = 4,
+    EXIT_UPGRADE_ERROR = 5,      // the boot loader did not answer, or refused a block
+    EXIT_UPGRADE_CANCELLED = 6,  // interrupted; the servo waits in its boot loader for a new transfer
 };
 
 struct CliOptions {

@@ -112,6 +112,7 @@ void CRobotDlg::OnIdChange() {
         m_editId->setText(QString::number(kMaxServoId));
     }
     m_pImage[Reg::ID] = static_cast<uint8_t>(id);
+    m_nPollId = m_pImage[Reg::ID];
 }
 
 void CRobotDlg::OnLastIdChange() {

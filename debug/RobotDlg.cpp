@@ -3,7 +3,6 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,6 +20,11 @@ CRobotDlg::CRobotDlg(QWidget* pParent, CServoUsb& usb)
     SetImageWord(m_pImage, Reg::GOAL_POSITION, static_cast<uint16_t>(m_pUsb.m_nMaxPosition / 2));
     SetImageWord(m_pImage, Reg::GOAL_SPEED, static_cast<uint16_t>(m_pUsb.m_nMaxSpeed / 2));
     m_pImage[Reg::TORQUE_ENABLE] = 0;
+    m_nPollId = m_pImage[Reg::ID];
+}
+
+CRobotDlg::~CRobotDlg() {
+    m_timer.Stop();
 }
 
 bool CRobotDlg::Create(QWidget* pParent) {
@@ -51,7 +55,8 @@ bool CRobotDlg::Create(QWidget* pParent) {
 
 void CRobotDlg::CreateMonitorControls() {
     const CDialogBuilder dlg(this);
-    m_plotArea = dlg.WhiteFrame(0, 0, 340, 149);
+    m_plot.setParent(this);
+    dlg.Place(&m_plot, 0, 0, 340, 149);
     m_checkPosition = dlg.Check(tr("Position"), 349, 9, 41, 10);
     m_checkLoad = dlg.Check(tr("Load"), 349, 29, 31, 10);
     m_checkSpeed = dlg.Check(tr("Speed"), 349, 49, 37, 10);
@@ -115,11 +120,16 @@ void CRobotDlg::ConnectHandlers() {
     connect(m_sliderGoal, &QSlider::sliderReleased, this, &CRobotDlg::OnGoalScroll);
     connect(m_sliderSpeed, &QSlider::valueChanged, this, &CRobotDlg::OnSpeedScroll);
     connect(m_sliderSpeed, &QSlider::sliderReleased, this, &CRobotDlg::OnSpeedScroll);
+    connect(m_btnDraw, &QPushButton::clicked, this, &CRobotDlg::OnDraw);
+    connect(m_checkPosition, &QCheckBox::clicked, this, &CRobotDlg::OnTraceCheck);
+    connect(m_checkLoad, &QCheckBox::clicked, this, &CRobotDlg::OnTraceCheck);
+    connect(m_checkSpeed, &QCheckBox::clicked, this, &CRobotDlg::OnTraceCheck);
 }
 
 void CRobotDlg::SetServoId(int id) {
     m_editId->setText(QString::number(id));
     m_pImage[Reg::ID] = static_cast<uint8_t>(id);
+    m_nPollId = m_pImage[Reg::ID];
 }
 
 void CRobotDlg::InitSliders() {
@@ -134,9 +144,4 @@ void CRobotDlg::InitSliders() {
     m_sliderSpeed->setRange(0, m_pUsb.m_nMaxSpeed);
     m_sliderSpeed->setValue(speed);
     m_labelSpeed->setText(QStringLiteral("Speed:%1").arg(speed));
-}
-
-void CRobotDlg::StopDrawing() {
-    if (m_nTimerId != -1) m_btnDraw->setText(tr("Draw"));
-    m_nTimerId = -1;
 }

@@ -1,14 +1,18 @@
 // The debug page: drives one servo, or a range of IDs, live in one of three write modes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "InertDialog.h"
+#include "PIC.h"
+#include "PeriodicTimer.h"
+#include "StatusSpan.h"
 
 class CServoUsb;
 class QCheckBox;
-class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -20,6 +24,8 @@ class CRobotDlg : public CDialogPage {
 public:
     // Puts the page's defaults into the shared image: goal at half range, half speed, torque off.
     CRobotDlg(QWidget* pParent, CServoUsb& usb);
+    // Stops a running poll before anything it uses goes.
+    ~CRobotDlg() override;
 
     // Builds the page's window as a child of pParent and runs its opening.
     bool Create(QWidget* pParent);
@@ -28,11 +34,20 @@ public:
     void SetServoId(int id);
     // Ranges and positions of both sliders from the command object's limits; the image is left alone.
     void InitSliders();
-    // Ends a running status poll; the page is always left with "Draw" on its button.
+    // Starts polling the selected servo every period ms on the timer thread, unless a poll runs already.
+    void StartDrawing(int period);
+    // Ends a running status poll: returns once no tick runs any more (within one link timeout) and drops
+    // the readings not yet shown, so nothing on the page changes after it. The button reads "Draw".
     void StopDrawing();
+    // One poll on the timer thread: reads the status span under m_csBus and hands the reading to the GUI
+    // thread without waiting for it.
+    static void PollTick(CRobotDlg* pPage);
+    // The poll's timer, for its tick counts.
+    const CPeriodicTimer& PollTimer() const { return m_timer; }
 
     CServoUsb& m_pUsb;
     uint8_t* m_pImage;
+    // Id of the running poll timer; -1 when no poll runs, 0 when one was asked for but could not start.
     int32_t m_nTimerId = -1;
     // Last ID of the range of "Sync Write" and "Reg Write": at most 10, negative when typed so.
     int32_t m_nLastId = 10;
@@ -40,7 +55,7 @@ public:
     std::mutex m_csBus;
 
     // Status monitor and curve plot.
-    QFrame* m_plotArea = nullptr;
+    CPIC m_plot;
     QCheckBox* m_checkPosition = nullptr;
     QCheckBox* m_checkLoad = nullptr;
     QCheckBox* m_checkSpeed = nullptr;
@@ -69,6 +84,13 @@ public:
     QSlider* m_sliderSpeed = nullptr;
 
 private:
+    // Timer thread: queues a reading and, when the queue was empty, asks the GUI thread to take it.
+    void PostStatusSample(const CStatusSample& sample);
+    // GUI thread: shows the queued readings, the labels the newest, the plot all of them.
+    void TakeStatusSamples();
+    void OnDraw();
+    void OnTraceCheck();
+
     void CreateMonitorControls();
     void CreateOperationControls();
     void ConnectHandlers();
@@ -83,4 +105,11 @@ private:
     void OnAction();
     // Sends count bytes at address to the selected servo, or its range, in every checked write mode.
     void SendByWriteMode(uint8_t address, uint8_t count, const uint8_t* data);
+
+    CPeriodicTimer m_timer;
+    // The ID the poll reads: image ID as this page last set it. The timer thread reads only this copy,
+    // never the image byte that GUI handlers write.
+    std::atomic<int> m_nPollId{0};
+    std::mutex m_mxSamples;
+    std::vector<CStatusSample> m_pendingSamples;  // guarded by m_mxSamples
 };

@@ -1,21 +1,127 @@
-// The programming page: a servo's stored parameters; for now the page window with its ID field.
+// The programming page: edits one servo's stored parameters, keeps them in files, and reads, writes and
+// resets them on the servo.
 #pragma once
 
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "BusSequence.h"
 #include "InertDialog.h"
 
 class CServoUsb;
+class QCheckBox;
+class QComboBox;
 class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
 
 class ServoPG : public CDialogPage {
     Q_OBJECT
 public:
+    // Puts the default parameters into the shared image; the displayed ID becomes 1.
     ServoPG(QWidget* pParent, CServoUsb* pUsb);
+    // Ends a sequence in progress (its remaining steps are skipped) before the page goes.
+    ~ServoPG() override;
 
     // Builds the page's window as a child of pParent and runs its opening.
     bool Create(QWidget* pParent);
 
+    // Image to controls; the ID field shows the displayed ID.
+    void FillControls();
+    // Controls to a 54-byte copy of the image, each edit field held within its range (and corrected).
+    void GatherControls(uint8_t* copy);
+    // Check boxes to their bits of LED_ERROR_FLAGS and UNLOAD_FLAGS of the copy; other bits stay.
+    void GatherFlags(uint8_t* copy);
+    // The field's number held within [lower, upper]; a corrected value is written back into the field.
+    int ClampField(int upper, QLineEdit* field, int lower);
+    // One line at the end of the log pane.
+    void AppendLog(const QString& message);
+
+    // True while a READ, WRITE or RESET is on the bus; the page's buttons are disabled meanwhile.
+    bool IsBusy() const { return m_bBusy; }
+
     CServoUsb* m_pUsb;
     uint8_t* m_pImage;
-    // The ID field; a pick in the main window's node list writes the picked ID's text into it.
+    // What the ID field shows when the controls are filled: the image's ID, except after OPEN, when it is
+    // the file's ID while the image's ID still names the servo addressed.
+    uint8_t m_byDisplayedId = 1;
+
+    // Asks for the parameter file to save (true) or open (false); empty when cancelled. Tests replace it.
+    std::function<QString(bool bSave)> m_chooseFile;
+
+    QPushButton* m_btnRead = nullptr;
+    QPushButton* m_btnWrite = nullptr;
+    QCheckBox* m_checkUnlock = nullptr;
+    QPushButton* m_btnSave = nullptr;
+    QPushButton* m_btnOpen = nullptr;
+    QPushButton* m_btnReset = nullptr;
+    QPlainTextEdit* m_editLog = nullptr;
+
+    // Primary Set. A pick in the main window's node list writes the picked ID's text into the ID field.
     QLineEdit* m_editId = nullptr;
+    QComboBox* m_comboBaud = nullptr;
+    QLineEdit* m_editDelay = nullptr;
+    QComboBox* m_comboReturn = nullptr;
+    // Servo Set.
+    QLineEdit* m_editP = nullptr;
+    QLineEdit* m_editD = nullptr;
+    QLineEdit* m_editI = nullptr;
+    QLineEdit* m_editV = nullptr;
+    // Temperature and torque limits.
+    QLineEdit* m_editMaxTemperature = nullptr;
+    QLineEdit* m_editCurrent = nullptr;
+    QLineEdit* m_editTorque = nullptr;
+    QLineEdit* m_editPunch = nullptr;
+    // Voltage and position limits, dead band.
+    QLineEdit* m_editMinVoltage = nullptr;
+    QLineEdit* m_editMaxVoltage = nullptr;
+    QLineEdit* m_editMinPosition = nullptr;
+    QLineEdit* m_editMaxPosition = nullptr;
+    QLineEdit* m_editCwDeadBand = nullptr;
+    QLineEdit* m_editCcwDeadBand = nullptr;
+    // Alarm flags, left to right as on the page.
+    QCheckBox* m_checkLedOverVoltage = nullptr;
+    QCheckBox* m_checkLedOverLoad = nullptr;
+    QCheckBox* m_checkLedOverHeat = nullptr;
+    QCheckBox* m_checkUnloadOverVoltage = nullptr;
+    QCheckBox* m_checkUnloadOverLoad = nullptr;
+    QCheckBox* m_checkUnloadOverHeat = nullptr;
+
+private:
+    void CreateControls();
+    // The default parameters into the image, as at construction and after "Reset Default".
+    void SetDefaults();
+    QLineEdit* NumberEdit(int maxTyped, int x, int y, int width, int height);
+    void SetField(QLineEdit* field, int value);
+    void UpdateButtons();
+
+    void OnRead();
+    void OnWrite();
+    void OnReset();
+    void OnSave();
+    void OnOpen();
+    QString ChooseFile(bool bSave);
+
+    // Logs the ID line and hands the steps to the worker; the buttons stay disabled until it is done.
+    void RunSequence(std::vector<CBusStep> steps);
+    // Worker side: queues the report and, when the queue was empty, asks the GUI thread to take it.
+    void PostReport(CStepReport report);
+    // GUI side: carries out the queued reports in step order.
+    Q_INVOKABLE void TakeReports();
+    void ApplyRead(const CStepReport& report);
+
+    CBusSequence m_sequence;
+    std::vector<CBusStep> m_steps;  // the running sequence's steps, read by the GUI side only
+    std::mutex m_mxReports;
+    std::vector<CStepReport> m_reports;
+    bool m_bBusy = false;
+    // While a READ is on its way the operator may pick another servo; that later pick must win as it would
+    // had the READ finished first.
+    uint8_t m_byTargetAtStart = 0;
+    bool m_bFilling = false;
+    bool m_bIdTextPicked = false;
+    QString m_szPickedIdText;
 };

@@ -33,7 +33,14 @@ void Wake(int wakeFd) {
 }
 
 void SendReply(int masterFd, int wakeFd, const SimReply& reply, Clock::time_point requestTime) {
-    std::this_thread::sleep_until(requestTime + reply.delay);
+    const auto due = requestTime + reply.delay;
+    // A long delay (a boot loader's slow answer) must not hold up Stop: a wake-up ends the wait.
+    const auto longWait = std::chrono::floor<std::chrono::milliseconds>(due - Clock::now());
+    if (longWait.count() > 1) {
+        pollfd wake{wakeFd, POLLIN, 0};
+        if (poll(&wake, 1, static_cast<int>(longWait.count())) > 0) return;
+    }
+    std::this_thread::sleep_until(due);
     std::span<const uint8_t> rest(reply.bytes);
     const auto deadline = Clock::now() + kWriteTimeout;
     while (!rest.empty()) {
@@ -140,6 +147,37 @@ void CBusSimulator::RemoveServo(uint8_t id) {
     m_bus.RemoveServo(id);
 }
 
+void CBusSimulator::SetBootFaults(uint8_t id, const SimBootFaults& faults) {
+    std::lock_guard lock(m_mutex);
+    m_bus.Boot().SetFaults(id, faults);
+}
+
+SimBootStatus CBusSimulator::BootStatus(uint8_t id) const {
+    std::lock_guard lock(m_mutex);
+    return m_bus.Boot().Status(id, Clock::now());
+}
+
+std::vector<uint8_t> CBusSimulator::Firmware(uint8_t id) const {
+    std::lock_guard lock(m_mutex);
+    return m_bus.Boot().Firmware(id);
+}
+
+void CBusSimulator::SetBootIdleTimeout(std::chrono::milliseconds timeout) {
+    std::lock_guard lock(m_mutex);
+    m_bus.Boot().SetIdleTimeout(timeout);
+}
+
+bool CBusSimulator::CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate, Clock::time_point now,
+                             SimReply& answer) {
+    std::lock_guard lock(m_mutex);
+    CBootLoaders& boot = m_bus.Boot();
+    boot.Expire(now);
+    if (!boot.Listens(lineRate)) return false;
+    SimBootAnswer heard = boot.Feed(bytes, now);
+    answer = SimReply{heard.delay, std::move(heard.bytes)};
+    return true;
+}
+
 std::optional<SimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t lineRate,
                                              Clock::time_point now) {
     std::optional<SimReply> reply;
@@ -171,8 +209,14 @@ void CBusSimulator::Serve(int masterFd, int wakeFd) {
             const auto now = Clock::now();
             const ssize_t got = read(masterFd, buffer.data(), buffer.size());
             if (got > 0) {
-                for (auto& frame :
-                     parser.Feed(std::span(buffer.data(), static_cast<std::size_t>(got)), now)) {
+                const auto bytes = std::span(buffer.data(), static_cast<std::size_t>(got));
+                // While a servo runs its boot loader, bytes at the boot rate are raw, not frames.
+                SimReply answer;
+                if (CarryRaw(bytes, lineRate, now, answer)) {
+                    if (!answer.bytes.empty()) SendReply(masterFd, wakeFd, answer, now);
+                    continue;
+                }
+                for (auto& frame : parser.Feed(bytes, now)) {
                     if (auto reply = Carry(std::move(frame), lineRate, now))
                         SendReply(masterFd, wakeFd, *reply, now);
                 }

@@ -69,11 +69,23 @@ public:
     // Removes every servo with that ID.
     void RemoveServo(uint8_t id);
 
+    // Boot loader: faults for the servo with that ID (they last until replaced), what its boot loader has
+    // done, the image its last completed transfer stored (whole blocks; empty if none), and how long a quiet
+    // line keeps a servo in its boot loader.
+    void SetBootFaults(uint8_t id, const SimBootFaults& faults);
+    SimBootStatus BootStatus(uint8_t id) const;
+    std::vector<uint8_t> Firmware(uint8_t id) const;
+    void SetBootIdleTimeout(std::chrono::milliseconds timeout);
+
 private:
     void Serve(int masterFd, int wakeFd);
     // Lets the servos carry out one request and records it; returns the status to send.
     std::optional<SimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
                                   std::chrono::steady_clock::time_point now);
+    // Hands the bytes to a boot loader when one listens at this rate, filling its answer; false when the
+    // bytes belong to the frame parser.
+    bool CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate,
+                  std::chrono::steady_clock::time_point now, SimReply& answer);
 
     std::mutex m_lifeMutex;  // serialises Start, Stop and Unplug
     CPtyPort m_port;

@@ -66,6 +66,7 @@ void CServoBus::AddServo(uint8_t id, uint8_t baudCode, Clock::time_point now) {
 
 void CServoBus::RemoveServo(uint8_t id) {
     std::erase_if(m_servos, [id](const CServoModel& s) { return s.Id() == id; });
+    m_boot.Drop(id);
 }
 
 const CServoModel* CServoBus::Find(uint8_t id) const {
@@ -81,12 +82,16 @@ CServoModel* CServoBus::Find(uint8_t id) {
 std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
                                             Clock::time_point now) {
     for (CServoModel& servo : m_servos) servo.Advance(now);
+    m_boot.Expire(now);
 
     const uint8_t target = FrameId(frame);
     const uint8_t instruction = FrameInstruction(frame);
     const auto params = FrameParams(frame);
     const bool broadcast = target == kBroadcastId;
-    auto hears = [lineRate](const CServoModel& s) { return s.BaudRate() == lineRate; };
+    // A servo in its boot loader hears no frames.
+    auto hears = [this, lineRate](const CServoModel& s) {
+        return s.BaudRate() == lineRate && !m_boot.Holds(s.Id());
+    };
 
     if (instruction == instr::SYNC_WRITE) {
         if (params.size() < 2) return std::nullopt;
@@ -120,6 +125,7 @@ std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint
         if (!hears(servo) || (!broadcast && servo.Id() != target)) continue;
         const bool mayAnswer = !broadcast || &servo == pingResponder;
         auto status = Execute(servo, instruction, params);
+        if (instruction == instr::BOOT_LOADER) m_boot.Enter(servo.Id(), now);
         if (mayAnswer && status && !reply) reply = std::move(status);
     }
     return reply;

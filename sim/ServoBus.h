@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "ServoBootLoader.h"
 #include "ServoModel.h"
 
 namespace sim {
@@ -30,8 +31,8 @@ struct SimReply {
 // - An unknown instruction, or a read or write whose parameters do not fit it, is answered (when the return
 //   level allows) with the instruction error bit 0x40 and no parameters.
 // - A read of more than 253 bytes cannot be answered in one frame and stays unanswered.
-// - Entering the boot loader (0x08) is never answered; the loader itself is not simulated, the servo stays
-//   in normal operation.
+// - Entering the boot loader (0x08) is never answered. From then on the servo hears no frames: its boot
+//   loader takes raw bytes at the boot rate (CBootLoaders) until a transfer completes or the line rests.
 // Not thread-safe: CBusSimulator guards the bus with its mutex.
 class CServoBus {
 public:
@@ -49,8 +50,13 @@ public:
     std::optional<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
                                      Clock::time_point now);
 
+    // The servos' boot loaders, for the raw bytes of a firmware transfer.
+    CBootLoaders& Boot() { return m_boot; }
+    const CBootLoaders& Boot() const { return m_boot; }
+
 private:
     std::vector<CServoModel> m_servos;  // in the order added; first wins among equal IDs
+    CBootLoaders m_boot;
 };
 
 }  // namespace sim

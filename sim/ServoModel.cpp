@@ -4,11 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 
 namespace sim {
 
 CServoModel::CServoModel(uint8_t id, uint8_t baudCode, Clock::time_point now)
-    : m_table(FactoryTable(id, baudCode)), m_lastAdvance(now) {}
+    : m_table(FactoryTable(id, baudCode)), m_powerUp(now), m_lastAdvance(now) {}
 
 std::vector<uint8_t> CServoModel::Read(uint8_t address, std::size_t count) const {
     std::vector<uint8_t> out(count, 0);
@@ -28,6 +29,20 @@ void CServoModel::Write(uint8_t address, std::span<const uint8_t> data) {
     }
 }
 
+void CServoModel::Poke(uint8_t address, uint8_t value) {
+    m_table[address] = value;
+    if (address >= reg::PRESENT_POSITION) m_pinned[address] = true;
+}
+
+void CServoModel::Measure(uint8_t address, uint8_t value) {
+    if (!m_pinned[address]) m_table[address] = value;
+}
+
+void CServoModel::MeasureWord(uint8_t address, uint16_t value) {
+    Measure(address, static_cast<uint8_t>(value >> 8));
+    Measure(address + 1, static_cast<uint8_t>(value));
+}
+
 void CServoModel::RegisterWrite(uint8_t address, std::span<const uint8_t> data) {
     m_pending = SPendingWrite{address, {data.begin(), data.end()}};
 }
@@ -41,7 +56,10 @@ void CServoModel::Action() {
 
 void CServoModel::FactoryReset() {
     const uint16_t position = GetWord(m_table, reg::PRESENT_POSITION);
+    const ControlTable before = m_table;
     m_table = FactoryTable(1, 0);
+    for (std::size_t a = 0; a < kTableSize; ++a)
+        if (m_pinned[a]) m_table[a] = before[a];
     PutWord(m_table, reg::PRESENT_POSITION, position);
     PutWord(m_table, reg::GOAL_POSITION, position);
     m_pending.reset();
@@ -54,30 +72,50 @@ void CServoModel::Advance(Clock::time_point now) {
     m_lastAdvance = now;
 
     const int position = DecodeSignMagnitude(GetWord(m_table, reg::PRESENT_POSITION), kPositionSignBit);
-    int goal = GetWord(m_table, reg::GOAL_POSITION);
     const int lower = GetWord(m_table, reg::MIN_POSITION_LIMIT);
     const int upper = GetWord(m_table, reg::MAX_POSITION_LIMIT);
-    if (lower <= upper) goal = std::clamp(goal, lower, upper);
-    const int speed = GetWord(m_table, reg::GOAL_SPEED) & 0x3FF;  // direction comes from the goal
+    const bool wheel = lower == 0 && upper == 0;
+    const bool torque = m_table[reg::TORQUE_ENABLE] != 0;
+    const uint16_t goalSpeed = GetWord(m_table, reg::GOAL_SPEED);
 
     int newPosition = position;
-    bool moving = false;
-    if (m_table[reg::TORQUE_ENABLE] != 0 && position != goal && speed != 0) {
-        m_dStepCarry += seconds * speed * kPositionPerSpeedUnit;
-        const double whole = std::floor(m_dStepCarry);
-        m_dStepCarry -= whole;
-        const int distance = std::abs(goal - position);
-        const int step = static_cast<int>(std::min<double>(whole, distance));
-        newPosition = position + (goal > position ? step : -step);
-        moving = newPosition != goal;
+    int presentSpeed = 0;
+    if (wheel) {
+        const int speed = DecodeSignMagnitude(goalSpeed & 0x7FF, kSpeedSignBit);
+        if (torque && speed != 0) {
+            m_dStepCarry += seconds * std::abs(speed) * kPositionPerSpeedUnit;
+            const double whole = std::floor(m_dStepCarry);
+            m_dStepCarry -= whole;
+            const int step = static_cast<int>(std::fmod(whole, kPositionRange));
+            newPosition =
+                ((position + (speed > 0 ? step : -step)) % kPositionRange + kPositionRange) % kPositionRange;
+            presentSpeed = speed;
+        }
+    } else {
+        int goal = GetWord(m_table, reg::GOAL_POSITION);
+        if (lower <= upper) goal = std::clamp(goal, lower, upper);
+        const int speed = goalSpeed & 0x3FF;  // direction comes from the goal
+        if (torque && position != goal && speed != 0) {
+            m_dStepCarry += seconds * speed * kPositionPerSpeedUnit;
+            const double whole = std::floor(m_dStepCarry);
+            m_dStepCarry -= whole;
+            const int distance = std::abs(goal - position);
+            const int step = static_cast<int>(std::min<double>(whole, distance));
+            newPosition = position + (goal > position ? step : -step);
+            if (newPosition != goal) presentSpeed = goal > position ? speed : -speed;
+        }
     }
-    if (!moving) m_dStepCarry = 0.0;
+    if (presentSpeed == 0) m_dStepCarry = 0.0;
 
-    const int direction = goal >= position ? 1 : -1;
-    const int presentSpeed = moving ? direction * speed : 0;
-    PutWord(m_table, reg::PRESENT_POSITION, EncodeSignMagnitude(newPosition, kPositionSignBit));
-    PutWord(m_table, reg::PRESENT_SPEED, EncodeSignMagnitude(presentSpeed, kSpeedSignBit));
-    PutWord(m_table, reg::PRESENT_LOAD, EncodeSignMagnitude(presentSpeed / 4, kSpeedSignBit));
+    MeasureWord(reg::PRESENT_POSITION, EncodeSignMagnitude(newPosition, kPositionSignBit));
+    MeasureWord(reg::PRESENT_SPEED, EncodeSignMagnitude(presentSpeed, kSpeedSignBit));
+    MeasureWord(reg::PRESENT_LOAD, EncodeSignMagnitude(presentSpeed / 4, kSpeedSignBit));
+    Measure(reg::PRESENT_VOLTAGE, presentSpeed != 0 ? kRestVoltage - 1 : kRestVoltage);
+    // A slow sine rounded to whole degrees: 31 for the first twelfth of a period, then 32, 31, 30 and 31.
+    const double phase =
+        std::chrono::duration<double>(now - m_powerUp) / std::chrono::duration<double>(kTemperaturePeriod);
+    const int drift = static_cast<int>(std::lround(std::sin(2.0 * std::numbers::pi * phase)));
+    Measure(reg::PRESENT_TEMPERATURE, static_cast<uint8_t>(kBaseTemperature + drift));
 }
 
 }  // namespace sim

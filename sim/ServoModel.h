@@ -1,6 +1,7 @@
 // One simulated servo: its control table, the LOCK rules for writes, registered writes and a motion model.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -19,6 +20,8 @@ public:
     // Position units per second for each unit of GOAL_SPEED: the default speed 100 crosses the whole
     // 0..1023 range in about a second.
     static constexpr int kPositionPerSpeedUnit = 10;
+    // Positions per turn of the shaft in wheel mode.
+    static constexpr int kPositionRange = 1024;
 
     // A servo powered up at `now` with factory defaults, except for its ID and baud code.
     CServoModel(uint8_t id, uint8_t baudCode, Clock::time_point now);
@@ -40,8 +43,10 @@ public:
     // the measurements (PRESENT_POSITION on) are read-only; bytes past the table are dropped.
     void Write(uint8_t address, std::span<const uint8_t> data);
 
-    // Sets one byte as a test or a fault would, ignoring LOCK and read-only registers.
-    void Poke(uint8_t address, uint8_t value) { m_table[address] = value; }
+    // Sets one byte as a test or a fault would, ignoring LOCK and read-only registers. A measurement
+    // (PRESENT_POSITION on) set this way stays as set from then on, as a stuck sensor would read, so a test
+    // can put an exact status on the wire; the motion model no longer writes that byte.
+    void Poke(uint8_t address, uint8_t value);
 
     // Holds a write until Action(); a second registered write replaces the first.
     void RegisterWrite(uint8_t address, std::span<const uint8_t> data);
@@ -49,15 +54,25 @@ public:
     void Action();
 
     // Factory defaults, so ID 1 and baud code 0. The shaft does not move: the present position stays and
-    // becomes the goal.
+    // becomes the goal. Pinned measurements stay pinned.
     void FactoryReset();
 
-    // Moves the shaft for the time since the last call. While TORQUE_ENABLE is on the position steps toward
-    // GOAL_POSITION (kept within the position limits) at GOAL_SPEED's magnitude x kPositionPerSpeedUnit
-    // units per second; PRESENT_SPEED then reports that speed and PRESENT_LOAD a quarter of it, both negative
-    // when moving toward lower positions. At the goal, or with torque off, both are 0. Time never runs
-    // backwards: an earlier `now` is ignored.
+    // Moves the shaft for the time since the last call; the model depends on nothing but the times it is
+    // given, so a test drives it with made-up time.
+    // - Joint mode: while TORQUE_ENABLE is on the position steps toward GOAL_POSITION (kept within the
+    //   position limits) at GOAL_SPEED's magnitude x kPositionPerSpeedUnit units per second.
+    // - Wheel mode (both position limits 0, as such servos are switched to turning): GOAL_SPEED is signed,
+    //   sign-magnitude with sign bit 10, and while torque is on the position turns continuously, wrapping
+    //   from 1023 to 0 and back.
+    // PRESENT_SPEED reports the speed moved at and PRESENT_LOAD a quarter of it, both negative when moving
+    // toward lower positions; at rest both are 0. PRESENT_VOLTAGE is 74 (7.4 V), sagging to 73 while the
+    // shaft moves; PRESENT_TEMPERATURE drifts between 30 and 32 around 31 over kTemperaturePeriod.
+    // Time never runs backwards: an earlier `now` is ignored.
     void Advance(Clock::time_point now);
+
+    static constexpr std::chrono::seconds kTemperaturePeriod{120};
+    static constexpr uint8_t kRestVoltage = 74;
+    static constexpr uint8_t kBaseTemperature = 31;
 
 private:
     struct SPendingWrite {
@@ -65,10 +80,16 @@ private:
         std::vector<uint8_t> data;
     };
 
+    // Writes a measurement byte unless a test or fault has pinned it.
+    void Measure(uint8_t address, uint8_t value);
+    void MeasureWord(uint8_t address, uint16_t value);
+
     ControlTable m_table;
     std::optional<SPendingWrite> m_pending;
+    Clock::time_point m_powerUp;
     Clock::time_point m_lastAdvance;
     double m_dStepCarry = 0.0;  // fraction of a position unit travelled but not yet reported
+    std::array<bool, kTableSize> m_pinned{};
 };
 
 }  // namespace sim

@@ -20,7 +20,7 @@ UpgradeResult SendImage(CServoUsb& servo, const FirmwareImage& image, const Upgr
 
     uint8_t frame[BLOCK_FRAME_SIZE];
     for (int block = 1; block <= image.blockCount; ++block) {
-        if (callbacks.cancel && callbacks.cancel->load()) return UpgradeResult::Cancelled;
+        if (callbacks.running && callbacks.running->load() == 0) return UpgradeResult::Cancelled;
         const uint8_t endFlag = block == image.blockCount ? BLOCK_LAST : BLOCK_MORE_FOLLOW;
         image.BuildBlockFrame(frame, static_cast<uint8_t>(block), endFlag, image.sourceKind);
         if (servo.RawTransfer(BLOCK_FRAME_SIZE, frame) != BOOT_ACK) return UpgradeResult::Error;
@@ -35,10 +35,14 @@ UpgradeResult TransferFirmware(CServoUsb& servo, CBrennixUsb& port, const Firmwa
                                uint8_t servoId, const UpgradeCallbacks& callbacks) {
     CBusLock bus = servo.AcquireBus();
     servo.BeginUpgrade(servoId);
+    // The line is silent for the whole pause, so where in it the rate changes makes no difference to the
+    // servo; changing it half-way leaves the hand-off ample time to be taken in at the old rate, even by a
+    // receiver that judges the rate only when it gets round to reading.
+    std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS / 2));
     const int savedTimeout = port.m_nTimeoutMs;
     port.m_nTimeoutMs = BOOT_TIMEOUT_MS;
     const int savedBaud = port.Configure(BOOT_BAUD);
-    std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS));
+    std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS - BOOT_PAUSE_MS / 2));
 
     const UpgradeResult result = SendImage(servo, image, callbacks);
 

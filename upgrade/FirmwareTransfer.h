@@ -14,8 +14,8 @@ class CBrennixUsb;
 enum class UpgradeResult { Success, Error, Cancelled };
 
 struct UpgradeCallbacks {
-    // Read once before every block; true ends the transfer with Cancelled.
-    const std::atomic<bool>* cancel = nullptr;
+    // Read once before every block; 0 ends the transfer with Cancelled. Null: the transfer runs to its end.
+    const std::atomic<int>* running = nullptr;
     // After block n (1-based) was acknowledged.
     std::function<void(int block)> blockDone;
 };

@@ -1,29 +1,79 @@
-// Page window of 400 x 264 dialog units with the version group and the page's picture.
+// The worker never touches a widget: each acknowledged block and its own end reach the page as queued calls,
+// which the page drops once it is gone, so joining the worker on the GUI thread can never deadlock.
 #include "ServoTest.h"
 
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
+#include <system_error>
 
+#include "BrennixUsb.h"
+#include "ControlTable.h"
 #include "DialogBuilder.h"
+#include "Encodings.h"
+#include "FirmwareFile.h"
+#include "FirmwareTransfer.h"
+#include "OperatorHooks.h"
 #include "ServoUsb.h"
+#include "TextProgressCtrl.h"
+
+namespace {
+
+const QString kWrite = QStringLiteral("WRITE");
+const QString kCancel = QStringLiteral("CANCEL");
+
+QString VersionText(const uint8_t* bytes) {
+    return QString::asprintf("%.2x%.2x", bytes[0], bytes[1]);
+}
+
+}  // namespace
 
 ServoTest::ServoTest(QWidget* pParent, CServoUsb* pUsb)
-    : CDialogPage(pParent), m_pUsb(pUsb), m_pImage(pUsb->m_pImage) {}
+    : CDialogPage(pParent),
+      m_pUsb(pUsb),
+      m_pFirmware(std::make_unique<FirmwareImage>()),
+      m_pImage(pUsb->m_pImage) {}
+
+ServoTest::~ServoTest() {
+    AbortTransfer();
+}
 
 bool ServoTest::Create(QWidget* pParent) {
     setParent(pParent, Qt::Widget);
     const CDialogBuilder dlg(this);
     setFixedSize(dlg.Units().Size(400, 264));
+
     dlg.Group(tr("Version"), 0, 1, 230, 110);
     dlg.Label(tr("ID:"), 24, 22, 11, 8);
     m_editId = dlg.Edit(3, true, 98, 20, 52, 12);
+    dlg.Label(tr("Firmware:"), 24, 52, 35, 8);
+    m_labelFirmware = dlg.Label(QString(), 98, 52, 53, 8);
+    dlg.Label(tr("Hardware:"), 24, 82, 36, 8);
+    m_labelHardware = dlg.Label(QString(), 98, 82, 53, 8);
+    m_btnRead = dlg.Button(tr("Read"), 169, 79, 44, 16);
     // A picture control takes its picture's own size at its top-left corner, whatever the font made the
     // rectangle.
     const QPixmap picture(QStringLiteral(":/upgrade/images/servo.png"));
     m_picture = dlg.Label(QString(), 250, 3, 147, 108);
     m_picture->setPixmap(picture);
     m_picture->resize(picture.size());
+
+    dlg.Group(tr("Upgrade"), 0, 132, 400, 132);
+    m_progress = new CTextProgressCtrl(this);
+    dlg.Place(m_progress, 18, 175, 357, 12);
+    m_btnOpen = dlg.Button(tr("OPEN"), 294, 229, 34, 14);
+    m_btnWrite = dlg.Button(kWrite, 340, 229, 34, 14);
+
+    connect(m_btnRead, &QPushButton::clicked, this, &ServoTest::OnReadVersion);
+    connect(m_btnOpen, &QPushButton::clicked, this, &ServoTest::OnOpenFile);
+    connect(m_btnWrite, &QPushButton::clicked, this, &ServoTest::OnWrite);
+
+    m_btnWrite->setEnabled(false);
+    m_labelFirmware->clear();
+    m_labelHardware->clear();
     ShowServoId(1);
     hide();
     return true;
@@ -31,4 +81,128 @@ bool ServoTest::Create(QWidget* pParent) {
 
 void ServoTest::ShowServoId(int id) {
     m_editId->setText(QString::number(id));
+}
+
+void ServoTest::OnReadVersion() {
+    // The port belongs to the transfer until its worker ends.
+    if (IsTransferring()) return;
+    const auto id = static_cast<uint8_t>(ParseLeadingInt(m_editId->text().toStdString()));
+    if (m_pUsb->ReadData(id, Reg::FIRMWARE_VERSION, 2, m_pImage + Reg::FIRMWARE_VERSION) < 0) return;
+    if (m_pUsb->ReadData(id, Reg::HARDWARE_VERSION, 2, m_pImage + Reg::HARDWARE_VERSION) < 0) return;
+    // Bytes as they came, no byte-order swap: the versions are two separate numbers each.
+    m_labelFirmware->setText(VersionText(m_pImage + Reg::FIRMWARE_VERSION));
+    m_labelHardware->setText(VersionText(m_pImage + Reg::HARDWARE_VERSION));
+}
+
+QString ServoTest::ChooseFile() {
+    if (m_fnChooseFile) return m_fnChooseFile();
+    QFileDialog dialog(this, QString(), QString(), tr("Hex Files (*.hex);;Bin Files (*.bin)"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("hex"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+void ServoTest::OnOpenFile() {
+    // The worker is reading the image: a load now would change what it sends.
+    if (IsTransferring()) return;
+    const QString path = ChooseFile();
+    if (!path.isEmpty()) LoadFile(path);
+}
+
+void ServoTest::LoadFile(const QString& path) {
+    if (IsTransferring()) return;
+    const FirmwareLoad result = LoadFirmwareFile(QFile::encodeName(path).toStdString(), *m_pFirmware);
+    if (result != FirmwareLoad::Loaded) {
+        m_btnWrite->setEnabled(false);
+        ShowMessage(this, QString::fromUtf8(FirmwareLoadMessage(result)));
+        return;
+    }
+    m_progress->SetRange(0, m_pFirmware->blockCount);
+    m_progress->SetStep(1);
+    m_progress->SetPos(0);
+    m_btnWrite->setEnabled(true);
+}
+
+void ServoTest::OnWrite() {
+    if (m_btnWrite->text() == kWrite) {
+        StartTransfer();
+    } else {
+        m_bUpgrading = 0;  // the worker stops before its next block
+    }
+}
+
+void ServoTest::StartTransfer() {
+    if (IsTransferring() || m_pFirmware->blockCount == 0) return;
+    if (m_fnLinkBusy) {
+        const QString busy = m_fnLinkBusy();
+        if (!busy.isEmpty()) {
+            ShowMessage(this, busy);
+            return;
+        }
+    }
+    m_btnWrite->setText(kCancel);
+    m_btnRead->setEnabled(false);
+    m_btnOpen->setEnabled(false);
+    m_progress->SetPos(0);
+    m_bUpgrading = 1;
+    const unsigned generation = ++m_nGeneration;
+    // The servo named by the image's ID, as the other pages address it; read here, where the image is
+    // written, and handed to the worker.
+    const uint8_t servoId = m_pImage[Reg::ID];
+    emit transferRunning(true);
+    try {
+        m_worker = std::thread(&ServoTest::UpgradeWorker, this, servoId, generation);
+    } catch (const std::system_error&) {
+        EndTransfer(UpgradeResult::Error, true);
+    }
+}
+
+int ServoTest::UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation) {
+    UpgradeResult result = UpgradeResult::Error;
+    if (auto* port = dynamic_cast<CBrennixUsb*>(pPage->m_pUsb->m_pTransport)) {
+        UpgradeCallbacks callbacks;
+        callbacks.running = &pPage->m_bUpgrading;
+        callbacks.blockDone = [pPage, generation](int block) {
+            QMetaObject::invokeMethod(
+                pPage, [pPage, generation, block] { pPage->OnBlockDone(generation, block); },
+                Qt::QueuedConnection);
+        };
+        result = TransferFirmware(*pPage->m_pUsb, *port, *pPage->m_pFirmware, servoId, callbacks);
+    }
+    QMetaObject::invokeMethod(
+        pPage, [pPage, generation, result] { pPage->OnWorkerEnded(generation, result); },
+        Qt::QueuedConnection);
+    return 0;
+}
+
+void ServoTest::OnBlockDone(unsigned generation, int block) {
+    if (generation != m_nGeneration) return;
+    m_progress->SetPos(block);
+}
+
+void ServoTest::OnWorkerEnded(unsigned generation, UpgradeResult result) {
+    if (generation != m_nGeneration || !IsTransferring()) return;
+    m_worker.join();  // it posted this as its last act
+    EndTransfer(result, true);
+}
+
+void ServoTest::AbortTransfer() {
+    if (!IsTransferring()) return;
+    m_bUpgrading = 0;
+    m_worker.join();
+    EndTransfer(UpgradeResult::Cancelled, false);
+}
+
+void ServoTest::EndTransfer(UpgradeResult result, bool report) {
+    // Anything of this transfer still queued is stale from here on: after an abort the window is closing.
+    ++m_nGeneration;
+    // The worker has already put the port back at its rate and timeout.
+    if (report && result == UpgradeResult::Error) ShowMessage(this, QStringLiteral("upgrade error"));
+    if (report && result == UpgradeResult::Cancelled) ShowMessage(this, QStringLiteral("upgrade cancel"));
+    m_btnWrite->setText(kWrite);
+    m_btnRead->setEnabled(true);
+    m_btnOpen->setEnabled(true);
+    emit transferRunning(false);
 }

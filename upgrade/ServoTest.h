@@ -1,23 +1,83 @@
-// The upgrade page: version read and firmware transfer; for now the page window with its ID field.
+// The upgrade page ("UPGRADE"): reads a servo's versions, loads a firmware file and transfers it to the
+// servo's boot loader on a worker thread, with progress and cancel.
 #pragma once
 
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "FirmwareImage.h"
 #include "InertDialog.h"
 
 class CServoUsb;
+class CTextProgressCtrl;
 class QLabel;
 class QLineEdit;
+class QPushButton;
+enum class UpgradeResult;
 
 class ServoTest : public CDialogPage {
     Q_OBJECT
 public:
     ServoTest(QWidget* pParent, CServoUsb* pUsb);
+    // Cancels a running transfer and waits for its worker before anything it uses goes.
+    ~ServoTest() override;
 
     bool Create(QWidget* pParent);
     // Shows the ID in the ID field; the control-table image is left alone.
     void ShowServoId(int id);
 
+    // OPEN after its file dialog: loads the file into the image and readies WRITE, or reports why not.
+    void LoadFile(const QString& path);
+    // True from a WRITE press until the worker's end has been taken on the GUI thread.
+    bool IsTransferring() const { return m_worker.joinable(); }
+    // Cancels a running transfer at its next block and waits for the worker, which restores the port; no
+    // message is shown. For a window that is closing.
+    void AbortTransfer();
+
+    // Asked when WRITE is pressed: a non-empty answer says why the link cannot be handed over now (another
+    // user of it is running), and the transfer does not start.
+    std::function<QString()> m_fnLinkBusy;
+    // Asks for the firmware file to open; empty when cancelled. Tests replace it.
+    std::function<QString()> m_fnChooseFile;
+
     CServoUsb* m_pUsb;
+    std::unique_ptr<FirmwareImage> m_pFirmware;
+    QPushButton* m_btnWrite = nullptr;
+    CTextProgressCtrl* m_progress = nullptr;
+    // 1 while the transfer may go on, 0 after CANCEL; the worker reads it once per block.
+    std::atomic<int> m_bUpgrading{0};
     uint8_t* m_pImage;
+
     QLineEdit* m_editId = nullptr;
+    QLabel* m_labelFirmware = nullptr;
+    QLabel* m_labelHardware = nullptr;
+    QPushButton* m_btnRead = nullptr;
+    QPushButton* m_btnOpen = nullptr;
     QLabel* m_picture = nullptr;
+
+signals:
+    // A transfer took the link (true) or gave it back (false); meanwhile nothing else may use or close it.
+    void transferRunning(bool running);
+
+private:
+    void OnReadVersion();
+    void OnOpenFile();
+    void OnWrite();
+    QString ChooseFile();
+
+    void StartTransfer();
+    // The worker: hands the servo to its boot loader, sends the image and restores the port.
+    static int UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation);
+    // GUI side of the worker's reports; a report of an earlier transfer is dropped.
+    void OnBlockDone(unsigned generation, int block);
+    void OnWorkerEnded(unsigned generation, UpgradeResult result);
+    // Back to ready, after the outcome's message when asked.
+    void EndTransfer(UpgradeResult result, bool report);
+
+    std::thread m_worker;
+    unsigned m_nGeneration = 0;
 };

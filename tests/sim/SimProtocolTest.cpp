@@ -198,9 +198,10 @@ TEST_F(SimProtocol, UnknownInstructionGetsTheInstructionError) {
 
 TEST_F(SimProtocol, BootLoaderHandOffIsRecordedButNotAnswered) {
     ASSERT_TRUE(m_client->Send(Request(1, 0x08)));
-    ExpectNothingAnsweredBefore();
+    ExpectNothingAnsweredBefore(2);
     ASSERT_EQ(m_sim.Frames().size(), 2u);
     EXPECT_EQ(m_sim.Frames()[0].bytes, (Bytes{0xFF, 0xFF, 0x01, 0x02, 0x08, 0xF4}));
+    EXPECT_TRUE(m_sim.BootStatus(1).inBootLoader) << "servo 1 now runs its boot loader";
 }
 
 TEST_F(SimProtocol, IgnoresFramesWithABadChecksum) {

@@ -1,6 +1,10 @@
 // Register rules and shaft motion of one simulated servo, driven with made-up time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
 #include "ServoModel.h"
 
 namespace {
@@ -105,6 +109,81 @@ TEST_F(SimServoModel, FactoryResetRestoresDefaultsButNotTheShaft) {
     EXPECT_EQ(m_servo.Table(), expected);
     m_servo.Action();
     EXPECT_EQ(m_servo.Table()[reg::TORQUE_ENABLE], 0) << "the registered write died with the reset";
+}
+
+TEST_F(SimServoModel, TurnsContinuouslyAsAWheelAtASignedSpeed) {
+    Write(reg::LOCK, {0});
+    WriteWord(reg::MAX_POSITION_LIMIT, 0);  // both limits 0: wheel mode
+    Write(reg::TORQUE_ENABLE, {1});
+    WriteWord(reg::GOAL_SPEED, 0x0400 | 30);  // -30: 300 units/s toward lower positions
+    AdvanceBy(1s);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 212) << "the goal position plays no part";
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 0x0400 | 30);
+    EXPECT_EQ(Word(reg::PRESENT_LOAD), 0x0400 | 7);
+    AdvanceBy(1s);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 936) << "wraps below 0 to the top of the turn";
+
+    WriteWord(reg::GOAL_SPEED, 50);
+    AdvanceBy(200ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 12) << "and above 1023 to 0";
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 50);
+
+    WriteWord(reg::GOAL_SPEED, 0);
+    AdvanceBy(100ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 12);
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 0);
+
+    WriteWord(reg::GOAL_SPEED, 1023);
+    Write(reg::TORQUE_ENABLE, {0});
+    AdvanceBy(100ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 12) << "no torque, no turning";
+    EXPECT_EQ(Word(reg::PRESENT_LOAD), 0);
+}
+
+TEST_F(SimServoModel, VoltageSagsWhileMovingAndTemperatureDriftsSlowlyAroundItsBase) {
+    const auto table = [this] { return m_servo.Table(); };
+    AdvanceBy(1s);
+    EXPECT_EQ(table()[reg::PRESENT_VOLTAGE], 74);
+    EXPECT_EQ(table()[reg::PRESENT_TEMPERATURE], 31);
+    Write(reg::TORQUE_ENABLE, {1});
+    WriteWord(reg::GOAL_POSITION, 1000);
+    AdvanceBy(100ms);
+    EXPECT_EQ(table()[reg::PRESENT_VOLTAGE], 73);
+    AdvanceBy(1s);
+    EXPECT_EQ(table()[reg::PRESENT_VOLTAGE], 74) << "at the goal again";
+
+    // One reading every second for a whole period: never more than a degree away, every value seen, and
+    // never a jump of more than one degree.
+    std::vector<int> seen;
+    for (int second = 2; second <= 120; ++second) {
+        AdvanceBy(1s);
+        seen.push_back(table()[reg::PRESENT_TEMPERATURE]);
+    }
+    EXPECT_EQ(*std::min_element(seen.begin(), seen.end()), 30);
+    EXPECT_EQ(*std::max_element(seen.begin(), seen.end()), 32);
+    for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(std::abs(seen[i] - seen[i - 1]), 1);
+    EXPECT_EQ(seen.back(), 31);
+}
+
+TEST_F(SimServoModel, APokedMeasurementStaysAsSetWhileTheOthersMove) {
+    m_servo.Poke(reg::PRESENT_SPEED, 0x04);
+    m_servo.Poke(reg::PRESENT_SPEED + 1, 0x64);
+    m_servo.Poke(reg::PRESENT_TEMPERATURE, 90);
+    Write(reg::TORQUE_ENABLE, {1});
+    WriteWord(reg::GOAL_POSITION, 600);
+    AdvanceBy(50ms);
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 0x0464);
+    EXPECT_EQ(m_servo.Table()[reg::PRESENT_TEMPERATURE], 90);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 562);
+    EXPECT_EQ(Word(reg::PRESENT_LOAD), 25);
+    m_servo.FactoryReset();
+    AdvanceBy(50ms);
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 0x0464) << "a reset does not mend a stuck sensor";
+
+    // A non-measurement poke is an ordinary register the servo still rewrites.
+    m_servo.Poke(reg::TORQUE_ENABLE, 1);
+    Write(reg::TORQUE_ENABLE, {0});
+    EXPECT_EQ(m_servo.Table()[reg::TORQUE_ENABLE], 0);
 }
 
 }  // namespace

@@ -1,0 +1,207 @@
+// The status monitor's costs: poll ticks per second at a 10 ms cycle against the simulator (and their drift
+// over 10 s) next to the bare timer's floor, one plot repaint with three full traces next to the floor of a
+// paint that only fills and shrinks a frame of the same size, and the GUI thread's CPU share while polling
+// next to the same page left idle.
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+#include "BrennixUsb.h"
+#include "BusSimulator.h"
+#include "ControlTable.h"
+#include "PIC.h"
+#include "PeriodicTimer.h"
+#include "RatioReporter.h"
+#include "RobotDlg.h"
+#include "ServoUsb.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr auto kPollRun = 10s;
+constexpr auto kCycle = 10ms;
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void RunEventLoopFor(std::chrono::milliseconds time) {
+    QEventLoop loop;
+    QTimer::singleShot(time, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Drift of a run of ticks: how much further from its own deadline the last tick lies than the first.
+double DriftMs(const std::vector<Clock::time_point>& ticks, Clock::time_point start, Clock::duration period) {
+    if (ticks.size() < 2) return NAN;
+    const auto offset = [&](Clock::time_point t) {
+        const auto k = (t - start + period / 2) / period;  // the deadline this tick served
+        return std::chrono::duration<double, std::milli>(t - (start + k * period)).count();
+    };
+    return offset(ticks.back()) - offset(ticks.front());
+}
+
+void ReportTicks(benchmark::State& state, const std::vector<Clock::time_point>& ticks,
+                 Clock::time_point start, Clock::duration run, uint64_t skipped) {
+    const double seconds = std::chrono::duration<double>(run).count();
+    const double perSecond = static_cast<double>(ticks.size()) / seconds;
+    state.SetIterationTime(perSecond > 0 ? 1.0 / perSecond : seconds);
+    state.counters["ticks_per_s"] = perSecond;
+    state.counters["drift_ms"] = DriftMs(ticks, start, kCycle);
+    state.counters["skipped"] = static_cast<double>(skipped);
+}
+
+// The schedule alone: an empty tick on the same timer.
+void BM_TimerFloor(benchmark::State& state) {
+    for (auto _ : state) {
+        std::mutex mx;
+        std::vector<Clock::time_point> ticks;
+        CPeriodicTimer timer;
+        const Clock::time_point start = Clock::now();
+        timer.Start(kCycle, [&] {
+            const std::lock_guard<std::mutex> lock(mx);
+            ticks.push_back(Clock::now());
+        });
+        std::this_thread::sleep_for(kPollRun);
+        timer.Stop();
+        ReportTicks(state, ticks, start, Clock::now() - start, timer.Skipped());
+    }
+}
+
+// A page that is seen polling servo 1 with all three traces on, as the operator runs it.
+struct CPollRig {
+    CPollRig() {
+        sim.Start();
+        transport.SetPortPath(sim.SlavePath());
+        transport.FindDevice();
+        transport.Open();
+        transport.Configure(1000000);
+        usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        usb.m_pImage[Reg::ID] = 1;
+        page.Create(nullptr);
+        page.m_plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+        page.show();
+        RunEventLoopFor(200ms);  // first paint
+    }
+    ~CPollRig() { transport.Close(); }
+
+    sim::CBusSimulator sim{{1}};
+    CBrennixUsb transport;
+    CServoUsb usb{&transport};
+    CRobotDlg page{nullptr, usb};
+};
+
+void BM_PollAt10ms(benchmark::State& state) {
+    for (auto _ : state) {
+        CPollRig rig;
+        rig.sim.ClearFrames();
+        const double cpu0 = ThreadCpuSeconds();
+        const Clock::time_point start = Clock::now();
+        rig.page.m_editCycle->setText(QStringLiteral("10"));
+        rig.page.m_btnDraw->click();
+        RunEventLoopFor(std::chrono::duration_cast<std::chrono::milliseconds>(kPollRun));
+        const uint64_t skipped = rig.page.PollTimer().Skipped();
+        const uint64_t run = rig.page.PollTimer().Ticks();
+        rig.page.StopDrawing();
+        const Clock::duration elapsed = Clock::now() - start;
+        const double cpu = ThreadCpuSeconds() - cpu0;
+        std::vector<Clock::time_point> ticks;
+        for (const sim::SimFrame& frame : rig.sim.Frames()) ticks.push_back(frame.time);
+        ReportTicks(state, ticks, start, elapsed, skipped);
+        state.counters["gui_cpu_pct"] = 100.0 * cpu / std::chrono::duration<double>(elapsed).count();
+        state.counters["samples"] = static_cast<double>(rig.page.m_plot.m_listPosition.size());
+        state.counters["ticks_run"] = static_cast<double>(run);
+    }
+}
+
+void BM_GuiIdleFloor(benchmark::State& state) {
+    for (auto _ : state) {
+        CPollRig rig;
+        const double cpu0 = ThreadCpuSeconds();
+        RunEventLoopFor(3s);
+        const double cpu = ThreadCpuSeconds() - cpu0;
+        state.SetIterationTime(cpu);
+        state.counters["gui_cpu_pct"] = 100.0 * cpu / 3.0;
+    }
+}
+
+// 567 x 246 pixels at 96 dpi are 1500 x 651 plot units.
+constexpr QSize kPlotPixels(567, 246);
+
+void FillTraces(CPIC& plot) {
+    plot.m_nWidth = 1500;
+    plot.SetZoom(10);
+    for (int i = 0; i < 150; ++i) {
+        plot.AddPosition(512 + static_cast<int>(400 * std::sin(i / 10.0)));
+        plot.AddSpeed(500 + static_cast<int>(100 * std::cos(i / 10.0)));
+        plot.AddLoad(500 - static_cast<int>(60 * std::sin(i / 7.0)));
+    }
+}
+
+void BM_PlotRepaint(benchmark::State& state) {
+    CPIC plot;
+    plot.resize(kPlotPixels);
+    plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+    plot.show();
+    RunEventLoopFor(200ms);  // exposed and painted once
+    FillTraces(plot);
+    if (plot.Capacity() != 150 || plot.m_listLoad.size() != 150) state.SkipWithError("traces not full");
+    for (auto _ : state) plot.repaint();
+    if (plot.m_nHeight == 0) state.SkipWithError("never painted");
+    state.counters["width_units"] = plot.m_nWidth;
+    state.counters["height_units"] = plot.m_nHeight;
+}
+
+// The same paint path with nothing drawn: a white frame of the same size, shrunk and copied.
+class CBlankPlot : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QImage frame(1500, 651, QImage::Format_RGB32);
+        frame.fill(Qt::white);
+        painter.drawImage(QPoint(0, 0),
+                          frame.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+};
+
+void BM_PlotRepaintFloor(benchmark::State& state) {
+    CBlankPlot plot;
+    plot.setAttribute(Qt::WA_OpaquePaintEvent);
+    plot.resize(kPlotPixels);
+    plot.show();
+    RunEventLoopFor(200ms);
+    for (auto _ : state) plot.repaint();
+}
+
+}  // namespace
+
+BENCHMARK(BM_TimerFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollAt10ms)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GuiIdleFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlotRepaintFloor)->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PlotRepaint)->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly(true);
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    CRatioReporter reporter({{"BM_PollAt10ms", "BM_TimerFloor"}, {"BM_PlotRepaint", "BM_PlotRepaintFloor"}});
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

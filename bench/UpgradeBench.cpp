@@ -1,0 +1,128 @@
+// A 192-block firmware transfer to the simulator's boot loader, next to the floor of the same traffic without
+// any protocol: 192 raw 70-byte writes over a pseudo-terminal, each answered by one byte, plus the hand-off
+// pause.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "BootLoader.h"
+#include "BrennixUsb.h"
+#include "BusSimulator.h"
+#include "FirmwareTransfer.h"
+#include "RatioReporter.h"
+#include "ServoUsb.h"
+
+namespace {
+
+// Answers every 70 bytes that arrive on a pty master with one byte, as a boot loader acknowledges a block.
+class CAckPty {
+public:
+    CAckPty() {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 || pipe(m_wake) != 0)
+            std::abort();
+        m_path = ptsname(m_master);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~CAckPty() {
+        if (write(m_wake[1], "x", 1) < 0) std::perror("wake");
+        m_thread.join();
+        close(m_master);
+        close(m_wake[0]);
+        close(m_wake[1]);
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    void Run() {
+        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        uint8_t buffer[256];
+        std::size_t pending = 0;
+        while (poll(fds, 2, -1) > 0 && !(fds[1].revents & POLLIN)) {
+            if (fds[0].revents & POLLIN) {
+                const ssize_t n = read(m_master, buffer, sizeof buffer);
+                if (n <= 0) continue;
+                for (pending += static_cast<std::size_t>(n); pending >= BLOCK_FRAME_SIZE;
+                     pending -= BLOCK_FRAME_SIZE)
+                    if (write(m_master, &BOOT_ACK, 1) < 0) return;
+            } else if (fds[0].revents) {
+                usleep(1000);  // no slave open yet
+            }
+        }
+    }
+    int m_master = -1;
+    int m_wake[2] = {-1, -1};
+    std::string m_path;
+    std::thread m_thread;
+};
+
+FirmwareImage FullImage() {
+    FirmwareImage image;
+    for (int i = 0; i < FIRMWARE_CAPACITY; ++i) image.imageData[i] = static_cast<uint8_t>(i * 7);
+    image.imageLength = FIRMWARE_CAPACITY;
+    image.sourceKind = SOURCE_BIN;
+    image.CountBlocks();
+    return image;
+}
+
+void BM_RawBlocksFloor(benchmark::State& state) {
+    CAckPty ack;
+    CBrennixUsb usb;
+    usb.SetPortPath(ack.Path());
+    usb.FindDevice();
+    usb.Open();
+    usb.m_nTimeoutMs = BOOT_TIMEOUT_MS;
+    usb.Configure(BOOT_BAUD);
+    const FirmwareImage image = FullImage();
+    uint8_t frame[BLOCK_FRAME_SIZE];
+    for (auto _ : state) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS));
+        for (int block = 1; block <= image.blockCount; ++block) {
+            image.BuildBlockFrame(frame, static_cast<uint8_t>(block), BLOCK_MORE_FOLLOW, image.sourceKind);
+            usb.Write(frame, BLOCK_FRAME_SIZE);
+            uint8_t answer = 0;
+            if (usb.Read(&answer, 1) != 1) state.SkipWithError("acknowledgement lost");
+        }
+    }
+    usb.Close();
+}
+
+void BM_Transfer192Blocks(benchmark::State& state) {
+    sim::CBusSimulator bus({1});
+    bus.Start();
+    CBrennixUsb usb;
+    usb.SetPortPath(bus.SlavePath());
+    usb.FindDevice();
+    usb.Open();
+    usb.Configure(1000000);
+    CServoUsb servo(&usb);
+    const FirmwareImage image = FullImage();
+    for (auto _ : state) {
+        if (TransferFirmware(servo, usb, image, 1, {}) != UpgradeResult::Success)
+            state.SkipWithError("failed");
+    }
+    usb.Close();
+}
+
+}  // namespace
+
+BENCHMARK(BM_RawBlocksFloor)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime();
+BENCHMARK(BM_Transfer192Blocks)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime();
+
+BRENNIX_BENCHMARK_MAIN_WITH_RATIOS({"BM_Transfer192Blocks", "BM_RawBlocksFloor"})

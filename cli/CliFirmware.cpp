@@ -1,0 +1,142 @@
+// A flash holds the bus for its whole length and puts the port back at its rate and timeout on every path;
+// an interrupt only asks it to stop before its next block, so a servo is never left mid-frame.
+#include "CliFirmware.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+
+#include "BrennixUsb.h"
+#include "CliOptions.h"
+#include "FirmwareFile.h"
+#include "FirmwareTransfer.h"
+#include "ServoUsb.h"
+
+namespace {
+
+// Cleared by SIGINT during a flash; lock-free, so the handler may write it.
+std::atomic<int> g_flashRunning{1};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void StopFlash(int) {
+    g_flashRunning = 0;
+}
+
+// Holds the interrupt handler for the length of one flash and puts the previous one back.
+class CInterruptGuard {
+public:
+    CInterruptGuard() {
+        struct sigaction action {};
+        action.sa_handler = StopFlash;
+        sigemptyset(&action.sa_mask);
+        m_bInstalled = sigaction(SIGINT, &action, &m_previous) == 0;
+    }
+    ~CInterruptGuard() {
+        if (m_bInstalled) sigaction(SIGINT, &m_previous, nullptr);
+    }
+    CInterruptGuard(const CInterruptGuard&) = delete;
+    CInterruptGuard& operator=(const CInterruptGuard&) = delete;
+
+private:
+    struct sigaction m_previous {};
+    bool m_bInstalled = false;
+};
+
+const char* KindName(uint8_t kind) {
+    return kind == SOURCE_BIN ? "bin" : "hex";
+}
+
+// Loads the file, reporting a refused one on err; null then.
+std::unique_ptr<FirmwareImage> Load(const std::string& path, std::ostream& err) {
+    auto image = std::make_unique<FirmwareImage>();
+    const FirmwareLoad result = LoadFirmwareFile(path, *image);
+    if (result == FirmwareLoad::Loaded) return image;
+    err << "brennix: " << FirmwareLoadMessage(result) << ": " << path << "\n";
+    return nullptr;
+}
+
+}  // namespace
+
+int RunFirmwareInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string path;
+    bool frames = false;
+    for (const std::string& arg : args) {
+        if (arg == "--frames") {
+            frames = true;
+        } else if (path.empty()) {
+            path = arg;
+        } else {
+            path.clear();
+            break;
+        }
+    }
+    if (path.empty()) {
+        err << "brennix: firmware needs one FILE (and --frames to list the block frames)\n" << CLI_USAGE;
+        return EXIT_BAD_ARGUMENTS;
+    }
+    const auto image = Load(path, err);
+    if (!image) return EXIT_BAD_ARGUMENTS;
+    out << "length " << image->imageLength << "\nblocks " << static_cast<int>(image->blockCount) << "\nkind "
+        << KindName(image->sourceKind) << "\n";
+    if (!frames) return EXIT_OK;
+    uint8_t frame[BLOCK_FRAME_SIZE];
+    char digits[4];
+    for (int block = 1; block <= image->blockCount; ++block) {
+        const uint8_t endFlag = block == image->blockCount ? BLOCK_LAST : BLOCK_MORE_FOLLOW;
+        image->BuildBlockFrame(frame, static_cast<uint8_t>(block), endFlag, image->sourceKind);
+        std::string line;
+        for (int i = 0; i < BLOCK_FRAME_SIZE; ++i) {
+            std::snprintf(digits, sizeof digits, i ? " %02X" : "%02X", frame[i]);
+            line += digits;
+        }
+        out << line << "\n";
+    }
+    return EXIT_OK;
+}
+
+int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out, std::ostream& err) {
+    const auto image = Load(path, err);
+    if (!image) return EXIT_BAD_ARGUMENTS;
+    auto* port = dynamic_cast<CBrennixUsb*>(servo.m_pTransport);
+    if (!port) {
+        err << "brennix: flashing needs a serial port\n";
+        return EXIT_PORT_UNAVAILABLE;
+    }
+
+    const int blocks = image->blockCount;
+    UpgradeCallbacks callbacks;
+    callbacks.running = &g_flashRunning;
+    // One update per percent, so a log that is not a terminal stays short.
+    int shownPercent = -1;
+    callbacks.blockDone = [&err, &shownPercent, blocks, id](int block) {
+        const int percent = block * 100 / blocks;
+        if (percent == shownPercent) return;
+        shownPercent = percent;
+        err << "\rflashing ID " << static_cast<int>(id) << ": block " << block << "/" << blocks << " ("
+            << percent << "%)" << std::flush;
+    };
+
+    g_flashRunning = 1;
+    err << "flashing ID " << static_cast<int>(id) << ": " << blocks << " blocks" << std::flush;
+    UpgradeResult result;
+    {
+        const CInterruptGuard guard;
+        result = TransferFirmware(servo, *port, *image, id, callbacks);
+    }
+    err << "\n";
+    switch (result) {
+        case UpgradeResult::Success:
+            out << "flashed " << blocks << " blocks to ID " << static_cast<int>(id) << "\n";
+            return EXIT_OK;
+        case UpgradeResult::Cancelled:
+            err << "brennix: upgrade cancel\n";
+            return EXIT_UPGRADE_CANCELLED;
+        case UpgradeResult::Error:
+            break;
+    }
+    err << "brennix: upgrade error\n";
+    return EXIT_UPGRADE_ERROR;
+}

@@ -1,0 +1,17 @@
+// The client's firmware commands: what an image file holds, and flashing it into one servo.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+class CServoUsb;
+
+// brennix firmware FILE [--frames]: length, block count and source kind, then with --frames every block
+// frame as hex, one per line. Needs no port. Returns an ExitCode.
+int RunFirmwareInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// brennix flash ID FILE: the upgrade page's transfer with a progress line on err. SIGINT cancels before
+// the next block. Returns an ExitCode: EXIT_UPGRADE_ERROR or EXIT_UPGRADE_CANCELLED when it did not finish.
+int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out, std::ostream& err);

@@ -1,0 +1,48 @@
+// The curve plot of the debug page: position, speed and load samples over a dashed grid, drawn in physical
+// units (a tenth of a millimetre each) so it looks the same on every display.
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+#include <cstdint>
+#include <deque>
+
+// Values of m_nTraceMask.
+inline constexpr int kTracePosition = 1;
+inline constexpr int kTraceSpeed = 2;
+inline constexpr int kTraceLoad = 4;
+
+// Every member is for the GUI thread only: the status monitor hands its samples over to the GUI thread
+// before appending them, so appending and painting can never overlap.
+class CPIC : public QFrame {
+    Q_OBJECT
+public:
+    explicit CPIC(QWidget* pParent = nullptr);
+    ~CPIC() override;
+
+    // Takes the step if it is above 0 and empties the three queues in any case.
+    void SetZoom(int zoom);
+    // Appends the newest sample of a trace; a full trace drops its oldest.
+    void AddPosition(int sample);
+    void AddSpeed(int sample);
+    void AddLoad(int sample);
+    // Samples a trace holds at most: one per step across the plot's width.
+    int Capacity() const { return m_nWidth / m_nZoom; }
+
+    // The frame a paint shows, before it is scaled onto the control: width x height pixels, one per plot
+    // unit, with the grid's text sized for a display of dpiY dots per inch.
+    QImage ComposeImage(int width, int height, int dpiY) const;
+    // Plot units spanned by a number of display pixels at dpi dots per inch.
+    static int PixelsToUnits(int pixels, int dpi);
+
+    int32_t m_nTraceMask = kTracePosition;
+    std::deque<int16_t> m_listPosition;  // oldest first
+    std::deque<int16_t> m_listSpeed;
+    std::deque<int16_t> m_listLoad;
+    int32_t m_nHeight = 0;  // plot units, from the last paint
+    int32_t m_nWidth = 0;
+    int32_t m_nZoom = 10;  // plot units between two samples
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};

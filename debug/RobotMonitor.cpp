@@ -1,0 +1,110 @@
+// The page's status monitor: "Draw"/"Stop", the poll on the timer thread and the hand-over of its readings
+// to the value labels and the plot on the GUI thread.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+#include <chrono>
+
+#include "ControlTable.h"
+#include "EditNumber.h"
+#include "RobotDlg.h"
+#include "ServoUsb.h"
+
+namespace {
+
+// Readings the GUI thread has not taken yet; more than this and the oldest are dropped, so a GUI thread
+// that is held up cannot make the queue grow without end.
+constexpr std::size_t kMaxPendingSamples = 1000;
+
+}  // namespace
+
+void CRobotDlg::OnDraw() {
+    if (m_btnDraw->text() != QLatin1String("Draw")) {
+        StopDrawing();
+        return;
+    }
+    const int period = EditNumber(m_editCycle->text().toStdString());
+    if (period <= 0) return;
+    m_plot.SetZoom(EditNumber(m_editZoom->text().toStdString()));
+    StartDrawing(period);
+    m_btnDraw->setText(tr("Stop"));
+}
+
+void CRobotDlg::OnTraceCheck() {
+    // Each box switches the trace of its own quantity; the plot shows the change at its next repaint.
+    const auto set = [this](QCheckBox* box, int trace) {
+        if (box->isChecked())
+            m_plot.m_nTraceMask |= trace;
+        else
+            m_plot.m_nTraceMask &= ~trace;
+    };
+    set(m_checkPosition, kTracePosition);
+    set(m_checkSpeed, kTraceSpeed);
+    set(m_checkLoad, kTraceLoad);
+}
+
+void CRobotDlg::StartDrawing(int period) {
+    if (m_nTimerId != -1) return;
+    m_nPollId = m_pImage[Reg::ID];
+    m_nTimerId = m_timer.Start(std::chrono::milliseconds(period), [this] { PollTick(this); });
+}
+
+void CRobotDlg::StopDrawing() {
+    if (m_nTimerId != -1) {
+        m_timer.Stop();
+        {
+            const std::lock_guard<std::mutex> lock(m_mxSamples);
+            m_pendingSamples.clear();
+        }
+        m_btnDraw->setText(tr("Draw"));
+    }
+    m_nTimerId = -1;
+}
+
+void CRobotDlg::PollTick(CRobotDlg* pPage) {
+    uint8_t* image = pPage->m_pImage;
+    int read = -1;
+    {
+        const std::lock_guard<std::mutex> lock(pPage->m_csBus);
+        read = pPage->m_pUsb.ReadData(static_cast<uint8_t>(pPage->m_nPollId.load()), Reg::STATUS_SPAN_START,
+                                      Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START);
+    }
+    if (read == -1) return;
+    pPage->PostStatusSample(DecodeStatusSpan(image, pPage->m_pUsb.IsHighByteFirst() != 0));
+}
+
+void CRobotDlg::PostStatusSample(const CStatusSample& sample) {
+    bool wasEmpty = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mxSamples);
+        wasEmpty = m_pendingSamples.empty();
+        if (m_pendingSamples.size() >= kMaxPendingSamples) m_pendingSamples.erase(m_pendingSamples.begin());
+        m_pendingSamples.push_back(sample);
+    }
+    // Never a blocking call: StopDrawing joins this thread from the GUI thread. A call still queued when
+    // the page goes is dropped with it.
+    if (wasEmpty) QMetaObject::invokeMethod(this, &CRobotDlg::TakeStatusSamples, Qt::QueuedConnection);
+}
+
+void CRobotDlg::TakeStatusSamples() {
+    std::vector<CStatusSample> samples;
+    {
+        const std::lock_guard<std::mutex> lock(m_mxSamples);
+        samples.swap(m_pendingSamples);
+    }
+    if (samples.empty()) return;
+    for (const CStatusSample& sample : samples) {
+        m_plot.AddPosition(PositionSample(sample.position));
+        m_plot.AddSpeed(SpeedSample(sample.speed));
+        m_plot.AddLoad(LoadSample(sample.load));
+    }
+    const CStatusSample& newest = samples.back();
+    m_labelPositionValue->setText(QString::number(newest.position));
+    m_labelSpeedValue->setText(QString::number(newest.speed));
+    m_labelLoadValue->setText(QString::number(newest.load));
+    m_labelVoltageValue->setText(QString::fromStdString(VoltageText(newest.voltage)));
+    m_labelTemperatureValue->setText(QString::fromStdString(TemperatureText(newest.temperature)));
+    m_plot.update();
+}

@@ -1,0 +1,33 @@
+// Status span decoding and the value labels' formats.
+#include "StatusSpan.h"
+
+#include <cstdio>
+
+#include "ControlTable.h"
+#include "Encodings.h"
+
+CStatusSample DecodeStatusSpan(uint8_t* image, bool highByteFirst) {
+    CStatusSample sample;
+    const auto word = [&](uint8_t address, int signBit) {
+        if (highByteFirst) SwapWord(image + address);
+        return DecodeSignMagnitude(ImageWord(image, address), signBit);
+    };
+    sample.position = word(Reg::PRESENT_POSITION, Reg::POSITION_SIGN_BIT);
+    sample.speed = word(Reg::PRESENT_SPEED, Reg::SPEED_SIGN_BIT);
+    sample.load = word(Reg::PRESENT_LOAD, Reg::SPEED_SIGN_BIT);
+    sample.voltage = image[Reg::PRESENT_VOLTAGE];
+    sample.temperature = image[Reg::PRESENT_TEMPERATURE];
+    return sample;
+}
+
+std::string VoltageText(uint8_t tenths) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d V", tenths / 10, tenths % 10);
+    return text;
+}
+
+std::string TemperatureText(uint8_t degrees) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d Deg", degrees);
+    return text;
+}

@@ -1,0 +1,206 @@
+// The page's buttons: READ, WRITE and RESET as sequences on the bus worker, SAVE and OPEN of .dat files.
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cstring>
+
+#include "ControlTable.h"
+#include "Encodings.h"
+#include "OperatorHooks.h"
+#include "ParameterFile.h"
+#include "ServoPG.h"
+#include "ServoUsb.h"
+#include "TypingLimit.h"
+
+namespace {
+
+// What the servo needs to store what it was sent: after a LOCK write, and after the parameter span.
+constexpr int kLockWaitMs = 50;
+constexpr int kStoreWaitMs = 500;
+// The ID every servo answers to after a reset.
+constexpr uint8_t kResetId = 1;
+
+CBusStep LockStep(uint8_t id, uint8_t value, const char* log) {
+    CBusStep step;
+    step.kind = CBusStep::Kind::Write;
+    step.id = id;
+    step.address = Reg::LOCK;
+    step.data = {value};
+    step.waitMs = kLockWaitMs;
+    step.log = log;
+    return step;
+}
+
+}  // namespace
+
+void ServoPG::UpdateButtons() {
+    // Files too: one must not be saved or loaded in the middle of a READ that is about to change the image.
+    for (QPushButton* button : {m_btnRead, m_btnWrite, m_btnReset, m_btnSave, m_btnOpen})
+        button->setEnabled(!m_bBusy);
+}
+
+void ServoPG::RunSequence(std::vector<CBusStep> steps) {
+    AppendLog(QStringLiteral("----------ID:%1----------").arg(m_pImage[Reg::ID]));
+    m_steps = steps;
+    m_bBusy = true;
+    m_byTargetAtStart = m_pImage[Reg::ID];
+    m_bIdTextPicked = false;
+    UpdateButtons();
+    if (!m_sequence.Start(std::move(steps), [this](CStepReport report) { PostReport(std::move(report)); })) {
+        // Only possible with a previous worker still going, which the busy flag rules out; never hang busy.
+        m_bBusy = false;
+        UpdateButtons();
+    }
+}
+
+void ServoPG::PostReport(CStepReport report) {
+    bool wasEmpty = false;
+    {
+        const std::lock_guard<std::mutex> lock(m_mxReports);
+        wasEmpty = m_reports.empty();
+        m_reports.push_back(std::move(report));
+    }
+    // Never a blocking call: the GUI thread may be stopping this worker.
+    if (wasEmpty) QMetaObject::invokeMethod(this, "TakeReports", Qt::QueuedConnection);
+}
+
+void ServoPG::TakeReports() {
+    std::vector<CStepReport> reports;
+    {
+        const std::lock_guard<std::mutex> lock(m_mxReports);
+        reports.swap(m_reports);
+    }
+    for (const CStepReport& report : reports) {
+        if (report.index >= 0 && report.index < static_cast<int>(m_steps.size())) {
+            const CBusStep& step = m_steps[static_cast<std::size_t>(report.index)];
+            if (step.kind == CBusStep::Kind::Read)
+                ApplyRead(report);
+            else
+                AppendLog(QString::fromStdString(step.log));
+        }
+        if (report.last) {
+            m_bBusy = false;
+            UpdateButtons();
+        }
+    }
+}
+
+void ServoPG::OnRead() {
+    if (m_bBusy) return;
+    CBusStep read;
+    read.kind = CBusStep::Kind::Read;
+    read.id = m_pImage[Reg::ID];
+    read.address = Reg::PARAM_SPAN_START;
+    read.count = Reg::PARAM_SPAN_LENGTH;
+    RunSequence({read});
+}
+
+void ServoPG::ApplyRead(const CStepReport& report) {
+    if (report.result < 0 || report.data.size() != Reg::PARAM_SPAN_LENGTH) {
+        AppendLog(QStringLiteral("Read Servo Fail!"));
+        return;
+    }
+    const uint8_t targetNow = m_pImage[Reg::ID];
+    std::memcpy(m_pImage + Reg::PARAM_SPAN_START, report.data.data(), Reg::PARAM_SPAN_LENGTH);
+    if (m_pUsb->IsHighByteFirst()) SwapParameterWords(m_pImage);
+    m_byDisplayedId = m_pImage[Reg::ID];
+    // A servo picked while the read was on its way stays the target, and its ID stays in the field.
+    if (targetNow != m_byTargetAtStart) m_pImage[Reg::ID] = targetNow;
+    FillControls();
+    if (m_bIdTextPicked) SetFieldText(m_editId, m_szPickedIdText);
+    AppendLog(QStringLiteral("Read All Servo Data"));
+}
+
+void ServoPG::OnWrite() {
+    if (m_bBusy) return;
+    uint8_t copy[IMAGE_SIZE];
+    std::memcpy(copy, m_pImage, IMAGE_SIZE);
+    GatherControls(copy);
+    GatherFlags(copy);
+    uint8_t sent[IMAGE_SIZE];
+    std::memcpy(sent, copy, IMAGE_SIZE);
+    if (m_pUsb->IsHighByteFirst()) SwapParameterWords(sent);
+
+    const uint8_t id = m_pImage[Reg::ID];
+    const bool unlock = m_checkUnlock->isChecked();
+    std::vector<CBusStep> steps;
+    if (unlock) steps.push_back(LockStep(id, 0, "Unlock Eprom"));
+    CBusStep span;
+    span.kind = CBusStep::Kind::Write;
+    span.id = id;
+    span.address = Reg::PARAM_SPAN_START;
+    span.data.assign(sent + Reg::PARAM_SPAN_START, sent + Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH);
+    span.waitMs = kStoreWaitMs;
+    span.log = "Write All Servo Data";
+    steps.push_back(std::move(span));
+    // The servo answers to the ID just written from the span write on.
+    if (unlock) steps.push_back(LockStep(copy[Reg::ID], 1, "lock Eprom"));
+    RunSequence(std::move(steps));
+
+    // The results are not examined, so the image can take the written values at once; a command from
+    // another page that waits for the bus then already addresses the written ID.
+    std::memcpy(m_pImage + Reg::PARAM_SPAN_START, copy + Reg::PARAM_SPAN_START, Reg::PARAM_SPAN_LENGTH);
+}
+
+void ServoPG::OnReset() {
+    if (m_bBusy) return;
+    const uint8_t id = m_pImage[Reg::ID];
+    const bool unlock = m_checkUnlock->isChecked();
+    std::vector<CBusStep> steps;
+    if (unlock) steps.push_back(LockStep(id, 0, "Unlock Eprom"));
+    CBusStep reset;
+    reset.kind = CBusStep::Kind::Reset;
+    reset.id = id;
+    reset.log = "Reset Default";
+    steps.push_back(std::move(reset));
+    if (unlock) steps.push_back(LockStep(kResetId, 1, "lock Eprom"));
+    RunSequence(std::move(steps));
+
+    // As with WRITE, nothing waits on the result: the defaults are what the servo now holds.
+    SetDefaults();
+    FillControls();
+}
+
+QString ServoPG::ChooseFile(bool bSave) {
+    if (m_chooseFile) return m_chooseFile(bSave);
+    QFileDialog dialog(this, QString(), QString(), QStringLiteral("Tavrio Files (*.dat)"));
+    dialog.setDefaultSuffix(QStringLiteral("dat"));
+    dialog.setAcceptMode(bSave ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(bSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles().value(0);
+}
+
+void ServoPG::OnSave() {
+    if (m_bBusy) return;
+    const QString path = ChooseFile(true);
+    if (path.isEmpty()) return;
+    ParameterBytes bytes{};
+    std::memcpy(bytes.data(), m_pImage, bytes.size());
+    if (SaveParameterFile(QFile::encodeName(path).toStdString(), bytes) != ParamFileStatus::Ok)
+        ShowMessage(this, QStringLiteral("Cannot save file"));
+}
+
+void ServoPG::OnOpen() {
+    if (m_bBusy) return;
+    const QString path = ChooseFile(false);
+    if (path.isEmpty()) return;
+    ParameterBytes bytes{};
+    switch (LoadParameterFile(QFile::encodeName(path).toStdString(), bytes)) {
+        case ParamFileStatus::Ok:
+            break;
+        case ParamFileStatus::TooShort:
+            ShowMessage(this, QStringLiteral("Parameter file too short"));
+            return;
+        default:
+            ShowMessage(this, QStringLiteral("Cannot open file"));
+            return;
+    }
+    // The servo addressed stays the same: the file's ID only goes to the field, to be written by WRITE.
+    const std::size_t first = Reg::ID + 1;
+    std::memcpy(m_pImage + first, bytes.data() + first, bytes.size() - first);
+    m_byDisplayedId = bytes[Reg::ID];
+    FillControls();
+}

@@ -1,0 +1,271 @@
+// The status monitor against the simulator through the real transport: what the labels and the plot show,
+// when the poll runs, and that stopping it is prompt and final.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "BrennixUsb.h"
+#include "BusSimulator.h"
+#include "ControlTable.h"
+#include "GuiTest.h"
+#include "RobotDlg.h"
+#include "ServoUsb.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+bool IsStatusRead(const std::vector<uint8_t>& frame, uint8_t id) {
+    return frame.size() == 8 && frame[2] == id && frame[4] == 0x02 && frame[5] == Reg::STATUS_SPAN_START &&
+           frame[6] == Reg::STATUS_SPAN_LENGTH;
+}
+
+}  // namespace
+
+class StatusMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureApplication();
+        m_sim = std::make_unique<sim::CBusSimulator>(std::vector<uint8_t>{1, 3});
+        ASSERT_TRUE(m_sim->Start());
+        m_transport.SetPortPath(m_sim->SlavePath());
+        ASSERT_EQ(m_transport.FindDevice(), 1);
+        ASSERT_EQ(m_transport.Open(), 1);
+        m_transport.Configure(1000000);
+        m_transport.m_nTimeoutMs = 20;
+        m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        m_usb.m_pImage[Reg::ID] = 1;
+        m_page = std::make_unique<CRobotDlg>(nullptr, m_usb);
+        m_page->Create(nullptr);
+        m_page->show();
+    }
+
+    void TearDown() override {
+        m_page.reset();
+        m_transport.Close();
+    }
+
+    void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    void Type(QLineEdit* edit, const QString& text) {
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    }
+    // Pins the servo's status word to the bytes it sends (high byte first on the wire).
+    void SetWire(uint8_t id, uint8_t address, uint8_t high, uint8_t low) {
+        m_sim->SetRegister(id, address, high);
+        m_sim->SetRegister(id, address + 1, low);
+    }
+    bool WaitForLabel(QLabel* label, const QString& text) {
+        return WaitUntil([&] { return label->text() == text; });
+    }
+    std::size_t StatusReads(uint8_t id) const {
+        const auto frames = m_sim->Frames();
+        return static_cast<std::size_t>(
+            std::count_if(frames.begin(), frames.end(),
+                          [id](const sim::SimFrame& f) { return IsStatusRead(f.bytes, id); }));
+    }
+
+    std::unique_ptr<sim::CBusSimulator> m_sim;
+    CBrennixUsb m_transport;
+    CServoUsb m_usb{&m_transport};
+    std::unique_ptr<CRobotDlg> m_page;
+};
+
+TEST_F(StatusMonitorTest, DrawPollsTheServoAndStopKeepsTheLastReadingsOnScreen) {
+    CRobotDlg& page = *m_page;
+    Click(page.m_btnDraw);
+    EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Stop"));
+    EXPECT_GT(page.m_nTimerId, 0);
+    ASSERT_TRUE(WaitForLabel(page.m_labelVoltageValue, QStringLiteral("7.4 V")));
+    EXPECT_EQ(page.m_labelTemperatureValue->text(), QStringLiteral("31 Deg"));
+    EXPECT_EQ(page.m_labelPositionValue->text(), QStringLiteral("512"));
+    EXPECT_EQ(page.m_labelSpeedValue->text(), QStringLiteral("0"));
+    EXPECT_EQ(page.m_labelLoadValue->text(), QStringLiteral("0"));
+    EXPECT_EQ(page.m_labelCurrentValue->text(), QStringLiteral("0"));
+    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 5; }));
+    EXPECT_EQ(page.m_plot.m_listPosition.back(), 512);
+    EXPECT_EQ(page.m_plot.m_listSpeed.back(), 500);
+    EXPECT_EQ(page.m_plot.m_listLoad.back(), 500);
+    EXPECT_GT(page.m_plot.m_nWidth, 0) << "the page was painted";
+    const auto frames = m_sim->Frames();
+    EXPECT_TRUE(std::all_of(frames.begin(), frames.end(),
+                            [](const sim::SimFrame& f) { return IsStatusRead(f.bytes, 1); }));
+
+    Click(page.m_btnDraw);
+    EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Draw"));
+    EXPECT_EQ(page.m_nTimerId, -1);
+    const std::size_t kept = page.m_plot.m_listPosition.size();
+    EXPECT_GE(kept, 5u);
+    m_sim->ClearFrames();
+    SpinEvents(80);
+    EXPECT_TRUE(m_sim->Frames().empty()) << "no tick after the stop";
+    EXPECT_EQ(page.m_plot.m_listPosition.size(), kept) << "the last curves stay";
+    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("7.4 V"));
+}
+
+TEST_F(StatusMonitorTest, ReadingsFollowTheWireBytesTheByteOrderAndTheSelectedServo) {
+    CRobotDlg& page = *m_page;
+    SetWire(1, Reg::PRESENT_POSITION, 0x80, 0x05);
+    SetWire(1, Reg::PRESENT_SPEED, 0x04, 0x64);
+    SetWire(1, Reg::PRESENT_LOAD, 0x00, 0x64);
+    m_sim->SetRegister(1, Reg::PRESENT_VOLTAGE, 120);
+    SetWire(3, Reg::PRESENT_POSITION, 0x02, 0x00);
+    SetWire(3, Reg::PRESENT_LOAD, 0x04, 0x03);
+
+    Click(page.m_btnDraw);
+    ASSERT_TRUE(WaitForLabel(page.m_labelPositionValue, QStringLiteral("-5")));
+    EXPECT_EQ(page.m_labelSpeedValue->text(), QStringLiteral("-100"));
+    EXPECT_EQ(page.m_labelLoadValue->text(), QStringLiteral("100"));
+    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("12.0 V"));
+    EXPECT_EQ(page.m_plot.m_listPosition.back(), -5);
+    EXPECT_EQ(page.m_plot.m_listSpeed.back(), 0);
+    EXPECT_EQ(page.m_plot.m_listLoad.back(), 450);
+
+    // Another servo picked while polling: the next ticks read it, and its curve continues the old one.
+    Type(page.m_editId, QStringLiteral("3"));
+    ASSERT_TRUE(WaitForLabel(page.m_labelPositionValue, QStringLiteral("512")));
+    EXPECT_EQ(page.m_labelLoadValue->text(), QStringLiteral("-3"));
+    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("7.4 V"));
+    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listLoad.back() == 502; }));
+    EXPECT_EQ(page.m_plot.m_listLoad.front(), 450);
+    Click(page.m_btnDraw);
+    EXPECT_GT(StatusReads(3), 0u);
+    // Once the poll has stopped the image holds the last reading in host order (low byte first).
+    EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_LOAD], 0x03);
+    EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_LOAD + 1], 0x04);
+    EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_POSITION], 0x00);
+    EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_POSITION + 1], 0x02);
+
+    // With the flag clear the words are taken low byte first, so the same bytes mean something else.
+    m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 0;
+    Click(page.m_btnDraw);
+    ASSERT_TRUE(WaitForLabel(page.m_labelPositionValue, QStringLiteral("2")));
+    EXPECT_EQ(page.m_labelLoadValue->text(), QStringLiteral("772"));  // 0x0304
+    Click(page.m_btnDraw);
+}
+
+TEST_F(StatusMonitorTest, AnEmptyOrZeroCycleStartsNothingAndZoomZeroKeepsTheStep) {
+    CRobotDlg& page = *m_page;
+    for (const QString& cycle : {QString(), QStringLiteral("0"), QStringLiteral("00")}) {
+        Type(page.m_editCycle, cycle);
+        Click(page.m_btnDraw);
+        EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Draw"));
+        EXPECT_EQ(page.m_nTimerId, -1);
+    }
+    SpinEvents(60);
+    EXPECT_TRUE(m_sim->Frames().empty());
+
+    Type(page.m_editCycle, QStringLiteral("20"));
+    Type(page.m_editZoom, QStringLiteral("5"));
+    Click(page.m_btnDraw);
+    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 2; }));
+    Click(page.m_btnDraw);
+    EXPECT_EQ(page.m_plot.m_nZoom, 5);
+
+    Type(page.m_editZoom, QStringLiteral("0"));
+    m_sim->ClearFrames();
+    const Clock::time_point start = Clock::now();
+    Click(page.m_btnDraw);
+    EXPECT_EQ(page.m_plot.m_nZoom, 5);
+    EXPECT_TRUE(page.m_plot.m_listPosition.empty()) << "a start empties the plot";
+    SpinEvents(300);
+    Click(page.m_btnDraw);
+    const auto frames = m_sim->Frames();
+    ASSERT_GE(frames.size(), 4u);
+    EXPECT_GE(frames.front().time - start, 18ms) << "the first tick comes one period after the start";
+    // Never faster than the cycle on average, however the ticks were woken.
+    EXPECT_GE((frames.back().time - frames.front().time) / (frames.size() - 1), 18ms);
+}
+
+TEST_F(StatusMonitorTest, AMissingServoOrAClosedPortLeavesTheLabelsAndStopsThePlot) {
+    CRobotDlg& page = *m_page;
+    Click(page.m_btnDraw);
+    ASSERT_TRUE(WaitForLabel(page.m_labelVoltageValue, QStringLiteral("7.4 V")));
+    m_sim->RemoveServo(1);
+    SpinEvents(60);  // readings already on their way land
+    const std::size_t samples = page.m_plot.m_listPosition.size();
+    m_sim->ClearFrames();
+    SpinEvents(150);
+    EXPECT_GE(StatusReads(1), 2u) << "the poll keeps trying";
+    EXPECT_EQ(page.m_plot.m_listPosition.size(), samples);
+    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("7.4 V"));
+    EXPECT_EQ(page.m_labelPositionValue->text(), QStringLiteral("512"));
+
+    m_transport.Close();
+    SpinEvents(60);
+    EXPECT_EQ(page.m_plot.m_listPosition.size(), samples);
+    EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Stop")) << "a closed port does not stop the poll";
+    Click(page.m_btnDraw);
+    EXPECT_EQ(page.m_nTimerId, -1);
+}
+
+TEST_F(StatusMonitorTest, CommandsAndTicksShareTheBusAndStoppingIsPromptEvenAtOneMillisecond) {
+    CRobotDlg& page = *m_page;
+    Type(page.m_editCycle, QStringLiteral("1"));
+    Click(page.m_btnDraw);
+    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 3; }));
+    m_sim->ClearFrames();
+    for (int goal = 600; goal < 640; ++goal) page.m_sliderGoal->setValue(goal);
+    SpinEvents(20);
+    const Clock::time_point stopAt = Clock::now();
+    Click(page.m_btnDraw);
+    EXPECT_LT(Clock::now() - stopAt, 100ms);
+
+    // Every frame arrived whole (the simulator records only well-formed ones) and in the order sent.
+    std::vector<int> goals;
+    for (const sim::SimFrame& f : m_sim->Frames())
+        if (f.bytes.size() > 6 && f.bytes[4] == 0x03) goals.push_back(f.bytes[6] << 8 | f.bytes[7]);
+    ASSERT_EQ(goals.size(), 40u);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(goals[i], 600 + i);
+    EXPECT_GT(StatusReads(1), 0u);
+
+    // A page destroyed while it polls stops its poll first.
+    Click(page.m_btnDraw);
+    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 3; }));
+    m_page.reset();
+    m_sim->ClearFrames();
+    SpinEvents(40);
+    EXPECT_TRUE(m_sim->Frames().empty());
+}
+
+TEST_F(StatusMonitorTest, EachTraceBoxSwitchesTheTraceOfItsOwnQuantity) {
+    CRobotDlg& page = *m_page;
+    EXPECT_EQ(page.m_plot.m_nTraceMask, kTracePosition);
+    Click(page.m_checkLoad);
+    EXPECT_EQ(page.m_plot.m_nTraceMask, kTracePosition | kTraceLoad);
+    Click(page.m_checkSpeed);
+    EXPECT_EQ(page.m_plot.m_nTraceMask, kTracePosition | kTraceLoad | kTraceSpeed);
+    Click(page.m_checkPosition);
+    Click(page.m_checkLoad);
+    EXPECT_EQ(page.m_plot.m_nTraceMask, kTraceSpeed);
+}
+
+TEST_F(StatusMonitorTest, TheCurvesFollowTheServoAsTheGoalSliderMovesIt) {
+    CRobotDlg& page = *m_page;
+    Click(page.m_checkLoad);
+    Click(page.m_checkSpeed);
+    Click(page.m_checkTorque);
+    Click(page.m_btnDraw);
+    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 3; }));
+    page.m_sliderGoal->setValue(900);  // speed 50: 500 units/s, so about 0.8 s to get there
+    ASSERT_TRUE(WaitUntil([&] { return page.m_labelSpeedValue->text() == QLatin1String("50"); }));
+    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.back() > 700; }));
+    SaveGrab(&page, QStringLiteral("robot_page_polling"));
+    const auto& speeds = page.m_plot.m_listSpeed;
+    EXPECT_NE(std::find(speeds.begin(), speeds.end(), 750), speeds.end());
+    const auto& loads = page.m_plot.m_listLoad;
+    EXPECT_NE(std::find(loads.begin(), loads.end(), 500 - (12 >> 1)), loads.end());
+    ASSERT_TRUE(WaitForLabel(page.m_labelPositionValue, QStringLiteral("900")));
+    const auto& positions = page.m_plot.m_listPosition;
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "the shaft only rose";
+    Click(page.m_btnDraw);
+}

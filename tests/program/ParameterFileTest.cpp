@@ -1,0 +1,130 @@
+// Parameter files on disk: what loads, what is refused, and that a save never leaves a damaged file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "ParameterFile.h"
+#include "TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+ParameterBytes Counting(uint8_t first) {
+    ParameterBytes bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(first + i);
+    return bytes;
+}
+
+std::vector<uint8_t> AsVector(const ParameterBytes& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+// Every entry of the directory, so a forgotten temporary file shows.
+std::vector<std::string> Entries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST(ParameterFile, SavesExactly31BytesAndLoadsThemBack) {
+    CTempDir dir;
+    const fs::path path = dir.Path() / "servo.dat";
+    ASSERT_EQ(SaveParameterFile(path, Counting(10)), ParamFileStatus::Ok);
+    EXPECT_EQ(ReadAll(path), AsVector(Counting(10)));
+    // Saving again replaces the file whole; nothing else is left in the directory.
+    ASSERT_EQ(SaveParameterFile(path, Counting(100)), ParamFileStatus::Ok);
+    EXPECT_EQ(ReadAll(path), AsVector(Counting(100)));
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"servo.dat"});
+
+    ParameterBytes loaded{};
+    ASSERT_EQ(LoadParameterFile(path, loaded), ParamFileStatus::Ok);
+    EXPECT_EQ(loaded, Counting(100));
+}
+
+TEST(ParameterFile, RefusesAShortFileAndWhatIsNotARegularFileWithoutTouchingTheBytes) {
+    CTempDir dir;
+    // Nothing is filled in from a file that does not hold all the bytes.
+    for (std::size_t size : {0u, 1u, 30u}) {
+        const fs::path shorter = dir.Path() / "short.dat";
+        WriteAll(shorter, std::vector<uint8_t>(size, 0x55));
+        ParameterBytes untouched = Counting(200);
+        EXPECT_EQ(LoadParameterFile(shorter, untouched), ParamFileStatus::TooShort) << size;
+        EXPECT_EQ(untouched, Counting(200)) << size;
+    }
+
+    ParameterBytes untouched = Counting(200);
+    EXPECT_EQ(LoadParameterFile(dir.Path() / "missing.dat", untouched), ParamFileStatus::CannotOpen);
+    EXPECT_EQ(LoadParameterFile(dir.Path(), untouched), ParamFileStatus::CannotOpen) << "a directory";
+    // A FIFO would block a plain open until someone writes into it.
+    const fs::path fifo = dir.Path() / "fifo.dat";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(LoadParameterFile(fifo, untouched), ParamFileStatus::CannotOpen);
+    EXPECT_EQ(untouched, Counting(200));
+}
+
+TEST(ParameterFile, AFailedSaveLeavesTheDirectoryAndAnyOldFileAsTheyWere) {
+    CTempDir dir;
+    // A parent that is a regular file refuses every write, even the superuser's.
+    const fs::path notADir = dir.Path() / "plain";
+    WriteAll(notADir, {1, 2, 3});
+    EXPECT_EQ(SaveParameterFile(notADir / "servo.dat", Counting(0)), ParamFileStatus::CannotWrite);
+    EXPECT_EQ(SaveParameterFile((dir.Path() / "missing" / "servo.dat").string(), Counting(0)),
+              ParamFileStatus::CannotWrite);
+    EXPECT_EQ(SaveParameterFile(dir.Path(), Counting(0)), ParamFileStatus::CannotWrite) << "a directory";
+    EXPECT_EQ(SaveParameterFile("", Counting(0)), ParamFileStatus::CannotWrite);
+
+    // A read-only file is protection the save respects.
+    const fs::path readOnly = dir.Path() / "kept.dat";
+    WriteAll(readOnly, AsVector(Counting(50)));
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    EXPECT_EQ(SaveParameterFile(readOnly, Counting(0)), ParamFileStatus::CannotWrite);
+    EXPECT_EQ(ReadAll(readOnly), AsVector(Counting(50)));
+
+    // A directory that cannot be written to (only checkable without the superuser's rights).
+    if (::geteuid() != 0) {
+        const fs::path locked = dir.Path() / "locked";
+        fs::create_directory(locked);
+        WriteAll(locked / "old.dat", AsVector(Counting(70)));
+        ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+        EXPECT_EQ(SaveParameterFile(locked / "old.dat", Counting(0)), ParamFileStatus::CannotWrite);
+        EXPECT_EQ(ReadAll(locked / "old.dat"), AsVector(Counting(70)));
+        EXPECT_EQ(Entries(locked), std::vector<std::string>{"old.dat"});
+        ::chmod(locked.c_str(), 0755);
+    }
+    EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"kept.dat", "plain"}));
+}
+
+TEST(ParameterFile, ASaveKeepsTheOldFilesPermissionsAndWritesThroughALink) {
+    CTempDir dir;
+    const fs::path path = dir.Path() / "shared.dat";
+    WriteAll(path, AsVector(Counting(0)));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(SaveParameterFile(path, Counting(1)), ParamFileStatus::Ok);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    const fs::path link = dir.Path() / "link.dat";
+    fs::create_symlink(path, link);
+    ASSERT_EQ(SaveParameterFile(link, Counting(2)), ParamFileStatus::Ok);
+    EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
+    EXPECT_EQ(ReadAll(path), AsVector(Counting(2)));
+}

@@ -1,0 +1,48 @@
+// The programming page inside the whole application: its defaults reach the other pages, and a node
+// picked in the main window is the servo its buttons address.
+#include <QTableWidget>
+
+#include "AppFixture.h"
+#include "ControlTable.h"
+#include "RobotDlg.h"
+#include "ServoPG.h"
+#include "TabControl.h"
+
+using ProgramInAppTest = AppFixture;
+
+TEST_F(ProgramInAppTest, APickedNodeIsWhatReadWriteAndResetAddress) {
+    ASSERT_NO_FATAL_FAILURE(StartApp({1, 7}));
+    ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
+    CServoMain* main = Main();
+    ServoPG* page = main->m_pProgramPage;
+    // The page's defaults came first, so every page starts on servo 1.
+    EXPECT_EQ(Image()[Reg::ID], 1);
+    EXPECT_EQ(main->m_pRobotPage->m_editId->text(), QStringLiteral("1"));
+    EXPECT_EQ(page->m_editId->text(), QStringLiteral("1"));
+
+    Click(main->m_tab->TabButton(1));
+    ASSERT_TRUE(page->isVisible());
+    main->AddNode(7, 1000000);
+    QTableWidget* list = main->m_listNodes;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0, 0)).center());
+    EXPECT_EQ(page->m_editId->text(), QStringLiteral("7"));
+    m_sim->ClearFrames();
+
+    const auto press = [&](QPushButton* button) {
+        Click(button);
+        ASSERT_TRUE(WaitUntil([page] { return !page->IsBusy(); }, 5000));
+    };
+    ASSERT_NO_FATAL_FAILURE(press(page->m_btnRead));
+    ASSERT_NO_FATAL_FAILURE(press(page->m_btnWrite));
+    SaveGrab(main, QStringLiteral("main_window_program"));
+    ASSERT_NO_FATAL_FAILURE(press(page->m_btnReset));
+    std::vector<uint8_t> addressed;
+    for (const sim::SimFrame& frame : m_sim->Frames()) addressed.push_back(frame.bytes[2]);
+    EXPECT_EQ(addressed, (std::vector<uint8_t>{7, 7, 7}));
+    EXPECT_EQ(PaneLines(page->m_editLog->toPlainText()),
+              QStringList({"Instructions:", "----------ID:7----------", "Read All Servo Data",
+                           "----------ID:7----------", "Write All Servo Data", "----------ID:7----------",
+                           "Reset Default"}));
+    EXPECT_EQ(Image()[Reg::ID], 1) << "after a reset the servo answers to the default ID";
+    EXPECT_TRUE(m_operator.m_messages.isEmpty());
+}

@@ -1,0 +1,639 @@
+// The programming page against the simulator through the real transport: the frames its buttons send,
+// what it shows, what it gathers, and its parameter files.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "BrennixUsb.h"
+#include "BusSimulator.h"
+#include "ControlTable.h"
+#include "Encodings.h"
+#include "GuiTest.h"
+#include "ServoPG.h"
+#include "ServoUsb.h"
+#include "TempDir.h"
+#include "TypingLimit.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+// A request frame typed from its fields, with the protocol's checksum.
+Bytes Frame(uint8_t id, uint8_t instruction, const Bytes& params) {
+    Bytes frame{0xFF, 0xFF, id, static_cast<uint8_t>(params.size() + 2), instruction};
+    frame.insert(frame.end(), params.begin(), params.end());
+    unsigned sum = 0;
+    for (std::size_t i = 2; i < frame.size(); ++i) sum += frame[i];
+    frame.push_back(static_cast<uint8_t>(~sum & 0xFF));
+    return frame;
+}
+
+const Bytes kReadServo1{0xFF, 0xFF, 0x01, 0x04, 0x02, 0x05, 0x1A, 0xD9};
+const Bytes kUnlockServo1{0xFF, 0xFF, 0x01, 0x04, 0x03, 0x25, 0x00, 0xD2};
+const Bytes kLockServo1{0xFF, 0xFF, 0x01, 0x04, 0x03, 0x25, 0x01, 0xD1};
+
+// The default parameter span as it goes on the wire with 16-bit registers high byte first, addresses 5-30.
+Bytes DefaultSpanOnWire(uint8_t id) {
+    return {id,   0x00, 0x00, 0x02, 0x00, 0x00, 0x03, 0xFF, 0x50, 0xFA, 0x32, 0x03, 0xFF,
+            0x00, 0x00, 0x14, 0x0F, 0x64, 0x00, 0x00, 0x64, 0x01, 0x01, 0x00, 0x00, 0x00};
+}
+
+Bytes ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+// Readable failures for texts and lists of texts.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+class ServoPGTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureApplication();
+        m_sim = std::make_unique<sim::CBusSimulator>(std::vector<uint8_t>{1, 3, 7, 9});
+        ASSERT_TRUE(m_sim->Start());
+        m_transport.SetPortPath(m_sim->SlavePath());
+        ASSERT_EQ(m_transport.FindDevice(), 1);
+        ASSERT_EQ(m_transport.Open(), 1);
+        m_transport.Configure(1000000);
+        m_transport.m_nTimeoutMs = 20;
+        Image()[Reg::HIGH_BYTE_FIRST] = 1;
+        m_page = std::make_unique<ServoPG>(nullptr, &m_usb);
+        m_page->Create(nullptr);
+        m_page->m_chooseFile = [this](bool bSave) {
+            m_choices.push_back(bSave);
+            return m_szNextFile;
+        };
+        m_page->show();
+    }
+
+    void TearDown() override {
+        m_page.reset();
+        m_transport.Close();
+    }
+
+    uint8_t* Image() { return m_usb.m_pImage; }
+    ServoPG& Page() { return *m_page; }
+
+    // Clicks and waits until the page's sequence, if any, has ended.
+    void Press(QAbstractButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([this] { return !m_page->IsBusy(); }, 5000));
+    }
+
+    void Type(QLineEdit* edit, const QString& text) {
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    }
+
+    // The frames sent since the last call; a finished sequence has had all its frames carried out.
+    std::vector<Bytes> Sent() {
+        std::vector<Bytes> frames;
+        for (const sim::SimFrame& frame : m_sim->Frames()) frames.push_back(frame.bytes);
+        m_sim->ClearFrames();
+        return frames;
+    }
+
+    QStringList Log() const { return PaneLines(m_page->m_editLog->toPlainText()); }
+    QString Text(const QLineEdit* edit) const { return edit->text(); }
+
+    // Every edit field with the name it has on the page and its typing limit.
+    struct SField {
+        const char* name;
+        QLineEdit* edit;
+        int maxTyped;
+    };
+    std::vector<SField> Fields() {
+        ServoPG& p = Page();
+        return {{"ID", p.m_editId, 3},
+                {"Delay", p.m_editDelay, 3},
+                {"P", p.m_editP, 3},
+                {"D", p.m_editD, 3},
+                {"I", p.m_editI, 3},
+                {"V", p.m_editV, 3},
+                {"temperature Max", p.m_editMaxTemperature, 3},
+                {"Current", p.m_editCurrent, 4},
+                {"Torque", p.m_editTorque, 4},
+                {"Punch", p.m_editPunch, 3},
+                {"voltage Min", p.m_editMinVoltage, 3},
+                {"voltage Max", p.m_editMaxVoltage, 3},
+                {"position Min", p.m_editMinPosition, 4},
+                {"position Max", p.m_editMaxPosition, 4},
+                {"CW", p.m_editCwDeadBand, 2},
+                {"CCW", p.m_editCcwDeadBand, 2}};
+    }
+    QStringList FieldTexts() {
+        QStringList texts;
+        for (const SField& field : Fields()) texts << field.edit->text();
+        return texts;
+    }
+
+    std::unique_ptr<sim::CBusSimulator> m_sim;
+    CBrennixUsb m_transport;
+    CServoUsb m_usb{&m_transport};
+    std::unique_ptr<ServoPG> m_page;
+    COperatorRecorder m_operator;
+    CTempDir m_dir;
+    QString m_szNextFile;
+    std::vector<bool> m_choices;
+};
+
+TEST_F(ServoPGTest, OpensWithTheDefaultsInTheImageAndTheControls) {
+    ServoPG& page = Page();
+    const uint8_t* image = Image();
+    EXPECT_EQ(image[Reg::ID], 1);
+    EXPECT_EQ(image[Reg::RETURN_LEVEL], 2);
+    EXPECT_EQ(ImageWord(image, Reg::MAX_POSITION_LIMIT), 1023);
+    EXPECT_EQ(ImageWord(image, Reg::MAX_TORQUE), 1023);
+    EXPECT_EQ(ImageWord(image, Reg::PUNCH), 100);
+    EXPECT_EQ(ImageWord(image, Reg::GOAL_SPEED), 100);
+    EXPECT_EQ(image[Reg::LOCK], 1);
+    EXPECT_EQ(image[Reg::HIGH_BYTE_FIRST], 1) << "not a parameter: the defaults leave it";
+    EXPECT_EQ(page.m_byDisplayedId, 1);
+
+    EXPECT_EQ(FieldTexts(), QStringList({"1", "0", "15", "100", "0", "20", "80", "0", "1023", "100", "50",
+                                         "250", "0", "1023", "1", "1"}));
+    for (const SField& field : Fields()) {
+        const auto* limit = qobject_cast<const CTypingLimit*>(field.edit->validator());
+        ASSERT_NE(limit, nullptr) << field.name;
+        EXPECT_EQ(limit->MaxTyped(), field.maxTyped) << field.name;
+    }
+    QStringList bands, levels;
+    for (int i = 0; i < page.m_comboBaud->count(); ++i) bands << page.m_comboBaud->itemText(i);
+    for (int i = 0; i < page.m_comboReturn->count(); ++i) levels << page.m_comboReturn->itemText(i);
+    EXPECT_EQ(bands,
+              QStringList({"1000000", "500000", "250000", "128000", "115200", "76800", "57600", "38400"}));
+    EXPECT_EQ(levels, QStringList({"No retrun", "Read return", "All return"}));
+    EXPECT_EQ(page.m_comboBaud->currentIndex(), 0);
+    EXPECT_EQ(page.m_comboReturn->currentText(), QStringLiteral("All return"));
+    for (QCheckBox* box :
+         {page.m_checkUnlock, page.m_checkLedOverVoltage, page.m_checkLedOverLoad, page.m_checkLedOverHeat,
+          page.m_checkUnloadOverVoltage, page.m_checkUnloadOverLoad, page.m_checkUnloadOverHeat})
+        EXPECT_FALSE(box->isChecked()) << box->text().toStdString();
+    EXPECT_EQ(Log(), QStringList({"Instructions:"}));
+    EXPECT_TRUE(Sent().empty()) << "opening the page talks to no servo";
+    SaveGrab(&page, QStringLiteral("program_page_defaults"));
+}
+
+TEST_F(ServoPGTest, ReadFillsTheFieldsWithWordsInHostOrder) {
+    // The simulated servo holds 16-bit registers high byte first, CURRENT_LIMIT low byte first.
+    const std::vector<std::pair<uint8_t, uint8_t>> table{{Reg::RETURN_DELAY, 5},
+                                                         {Reg::RETURN_LEVEL, 1},
+                                                         {Reg::MIN_POSITION_LIMIT, 0x00},
+                                                         {Reg::MIN_POSITION_LIMIT + 1, 10},
+                                                         {Reg::MAX_POSITION_LIMIT, 0x03},
+                                                         {Reg::MAX_POSITION_LIMIT + 1, 0xE8},
+                                                         {Reg::MAX_TEMPERATURE, 70},
+                                                         {Reg::MAX_VOLTAGE, 200},
+                                                         {Reg::MIN_VOLTAGE, 60},
+                                                         {Reg::MAX_TORQUE, 0x02},
+                                                         {Reg::MAX_TORQUE + 1, 0x00},
+                                                         {Reg::LED_ERROR_FLAGS, 0x24},
+                                                         {Reg::UNLOAD_FLAGS, 0x01},
+                                                         {Reg::V_COEFF, 21},
+                                                         {Reg::P_COEFF, 32},
+                                                         {Reg::D_COEFF, 101},
+                                                         {Reg::I_COEFF, 3},
+                                                         {Reg::PUNCH, 0x01},
+                                                         {Reg::PUNCH + 1, 0x2C},
+                                                         {Reg::CW_DEAD_BAND, 4},
+                                                         {Reg::CCW_DEAD_BAND, 200},
+                                                         {Reg::CURRENT_LIMIT, 0xE8},
+                                                         {Reg::CURRENT_LIMIT + 1, 0x03},
+                                                         {30, 0x5A}};
+    for (const auto& [address, value] : table) m_sim->SetRegister(1, address, value);
+
+    Press(Page().m_btnRead);
+    EXPECT_EQ(Sent(), std::vector<Bytes>{kReadServo1});
+    EXPECT_EQ(Log(), QStringList({"Instructions:", "----------ID:1----------", "Read All Servo Data"}));
+    EXPECT_EQ(FieldTexts(), QStringList({"1", "5", "32", "101", "3", "21", "70", "1000", "512", "300", "60",
+                                         "200", "10", "1000", "4", "200"}));
+    EXPECT_EQ(Page().m_comboReturn->currentText(), QStringLiteral("Read return"));
+    EXPECT_TRUE(Page().m_checkLedOverHeat->isChecked());
+    EXPECT_TRUE(Page().m_checkLedOverLoad->isChecked());
+    EXPECT_FALSE(Page().m_checkLedOverVoltage->isChecked());
+    EXPECT_TRUE(Page().m_checkUnloadOverVoltage->isChecked());
+    EXPECT_FALSE(Page().m_checkUnloadOverHeat->isChecked());
+    // The image holds every word low byte first now, and the byte nobody shows.
+    EXPECT_EQ(ImageWord(Image(), Reg::MAX_TORQUE), 512);
+    EXPECT_EQ(ImageWord(Image(), Reg::PUNCH), 300);
+    EXPECT_EQ(ImageWord(Image(), Reg::MAX_POSITION_LIMIT), 1000);
+    EXPECT_EQ(ImageWord(Image(), Reg::CURRENT_LIMIT), 1000);
+    EXPECT_EQ(Image()[30], 0x5A);
+    SaveGrab(&Page(), QStringLiteral("program_page_read"));
+
+    // Without the byte-order flag nothing is swapped: the same bytes read as other numbers.
+    Image()[Reg::HIGH_BYTE_FIRST] = 0;
+    Press(Page().m_btnRead);
+    EXPECT_EQ(Text(Page().m_editTorque), QStringLiteral("2"));
+    EXPECT_EQ(Text(Page().m_editPunch), QStringLiteral("11265"));
+    EXPECT_EQ(Text(Page().m_editCurrent), QStringLiteral("1000"));
+}
+
+TEST_F(ServoPGTest, AReadThatGetsNoAnswerChangesNothing) {
+    Image()[Reg::ID] = 5;  // nobody on the bus has it
+    Type(Page().m_editP, QStringLiteral("44"));
+    const QStringList before = FieldTexts();
+    uint8_t image[IMAGE_SIZE];
+    std::memcpy(image, Image(), IMAGE_SIZE);
+
+    Press(Page().m_btnRead);
+    EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(5, 0x02, {0x05, 0x1A})});
+    EXPECT_EQ(Log(), QStringList({"Instructions:", "----------ID:5----------", "Read Servo Fail!"}));
+    EXPECT_EQ(FieldTexts(), before);
+    EXPECT_EQ(std::memcmp(image, Image(), IMAGE_SIZE), 0);
+    EXPECT_EQ(Page().m_byDisplayedId, 1);
+}
+
+TEST_F(ServoPGTest, WriteWithoutUnlockIsOneRequestWithWordsInWireOrder) {
+    Type(Page().m_editCurrent, QStringLiteral("1000"));
+    QElapsedTimer clicked;
+    clicked.start();
+    QTest::mouseClick(Page().m_btnWrite, Qt::LeftButton);
+    // The wait for the servo to store happens off the GUI thread: the click returns at once.
+    EXPECT_LT(clicked.elapsed(), 300);
+    EXPECT_TRUE(Page().IsBusy());
+    EXPECT_FALSE(Page().m_btnRead->isEnabled());
+    EXPECT_FALSE(Page().m_btnOpen->isEnabled());
+    ASSERT_TRUE(WaitUntil([this] { return !Page().IsBusy(); }, 5000));
+    EXPECT_GE(clicked.elapsed(), 500) << "the servo gets its time to store";
+    EXPECT_TRUE(Page().m_btnRead->isEnabled());
+
+    Bytes span = DefaultSpanOnWire(1);
+    span[28 - 5] = 0xE8;  // CURRENT_LIMIT 1000, low byte first
+    span[29 - 5] = 0x03;
+    Bytes params{0x05};
+    params.insert(params.end(), span.begin(), span.end());
+    EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(1, 0x03, params)});
+    EXPECT_EQ(Log(), QStringList({"Instructions:", "----------ID:1----------", "Write All Servo Data"}));
+    EXPECT_EQ(ImageWord(Image(), Reg::CURRENT_LIMIT), 1000);
+    EXPECT_EQ(ImageWord(Image(), Reg::MAX_TORQUE), 1023) << "the image keeps host order";
+    EXPECT_EQ(m_sim->Table(1)[Reg::CURRENT_LIMIT], 0) << "a locked servo keeps its parameters";
+
+    // Without the byte-order flag the words go low byte first.
+    Image()[Reg::HIGH_BYTE_FIRST] = 0;
+    Press(Page().m_btnWrite);
+    const std::vector<Bytes> frames = Sent();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0][5 + 1 + (16 - 5)], 0xFF);
+    EXPECT_EQ(frames[0][5 + 1 + (17 - 5)], 0x03);
+}
+
+TEST_F(ServoPGTest, WriteWithUnlockChangesTheServosIdAndLocksItUnderTheNewOne) {
+    Page().m_checkUnlock->setChecked(true);
+    Type(Page().m_editId, QStringLiteral("5"));
+    Press(Page().m_btnWrite);
+
+    const std::vector<sim::SimFrame> frames = m_sim->Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].bytes, kUnlockServo1);
+    Bytes params{0x05};
+    const Bytes span = DefaultSpanOnWire(5);
+    params.insert(params.end(), span.begin(), span.end());
+    EXPECT_EQ(frames[1].bytes, Frame(1, 0x03, params));
+    EXPECT_EQ(frames[2].bytes, Frame(5, 0x03, {0x25, 0x01}));
+    EXPECT_GE(frames[1].time - frames[0].time, std::chrono::milliseconds(40));
+    EXPECT_GE(frames[2].time - frames[1].time, std::chrono::milliseconds(490));
+    m_sim->ClearFrames();
+    EXPECT_EQ(Log(), QStringList({"Instructions:", "----------ID:1----------", "Unlock Eprom",
+                                  "Write All Servo Data", "lock Eprom"}));
+    EXPECT_EQ(Image()[Reg::ID], 5);
+    EXPECT_EQ(Image()[Reg::LOCK], 1);
+    ASSERT_TRUE(m_sim->Table(1).empty()) << "the servo answers to 5 only";
+    ASSERT_FALSE(m_sim->Table(5).empty());
+    EXPECT_EQ(m_sim->Table(5)[Reg::LOCK], 1);
+
+    Press(Page().m_btnRead);
+    EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(5, 0x02, {0x05, 0x1A})});
+    EXPECT_EQ(Log().last(), QStringLiteral("Read All Servo Data"));
+    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("5"));
+}
+
+TEST_F(ServoPGTest, ResetWithUnlockSendsUnlockAndResetToTheServoAndLockToTheDefaultId) {
+    Image()[Reg::ID] = 9;
+    Type(Page().m_editP, QStringLiteral("99"));
+    Page().m_comboReturn->setCurrentIndex(0);
+    Page().m_checkUnlock->setChecked(true);
+    Press(Page().m_btnReset);
+
+    EXPECT_EQ(Sent(), (std::vector<Bytes>{Frame(9, 0x03, {0x25, 0x00}), Frame(9, 0x06, {}), kLockServo1}));
+    EXPECT_EQ(Log(), QStringList({"Instructions:", "----------ID:9----------", "Unlock Eprom",
+                                  "Reset Default", "lock Eprom"}));
+    EXPECT_EQ(Image()[Reg::ID], 1);
+    EXPECT_EQ(Page().m_byDisplayedId, 1);
+    EXPECT_EQ(FieldTexts(), QStringList({"1", "0", "15", "100", "0", "20", "80", "0", "1023", "100", "50",
+                                         "250", "0", "1023", "1", "1"}));
+    EXPECT_EQ(Page().m_comboReturn->currentText(), QStringLiteral("All return"));
+    EXPECT_TRUE(m_sim->Table(9).empty()) << "the simulated servo took the reset";
+
+    // Without "UnLock" the reset is the only request.
+    Page().m_checkUnlock->setChecked(false);
+    Press(Page().m_btnReset);
+    EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(1, 0x06, {})});
+    EXPECT_EQ(Log().mid(5), QStringList({"----------ID:1----------", "Reset Default"}));
+}
+
+TEST_F(ServoPGTest, GatheringHoldsEveryFieldWithinItsRangeAndCorrectsTheField) {
+    ServoPG& page = Page();
+    Type(page.m_editDelay, QStringLiteral("300"));
+    page.m_editMinVoltage->clear();
+    Type(page.m_editId, QStringLiteral("254"));
+    Type(page.m_editMaxVoltage, QStringLiteral("9"));
+    Type(page.m_editTorque, QStringLiteral("5000"));
+    Type(page.m_editCurrent, QStringLiteral("2100"));
+    SetFieldText(page.m_editCwDeadBand, QStringLiteral("300"));  // longer than can be typed
+    Image()[Reg::LOCK] = 0;
+    Press(page.m_btnWrite);
+
+    EXPECT_EQ(Text(page.m_editDelay), QStringLiteral("255"));
+    EXPECT_EQ(Text(page.m_editMinVoltage), QStringLiteral("50"));
+    EXPECT_EQ(Text(page.m_editId), QStringLiteral("253"));
+    EXPECT_EQ(Text(page.m_editMaxVoltage), QStringLiteral("50"));
+    EXPECT_EQ(Text(page.m_editTorque), QStringLiteral("1023"));
+    EXPECT_EQ(Text(page.m_editCurrent), QStringLiteral("2047"));
+    EXPECT_EQ(Text(page.m_editCwDeadBand), QStringLiteral("255"));
+    const std::vector<Bytes> frames = Sent();
+    ASSERT_EQ(frames.size(), 1u);
+    const auto at = [&](uint8_t address) { return frames[0][6 + address - 5]; };
+    EXPECT_EQ(frames[0][2], 1) << "sent to the servo addressed, carrying the gathered ID";
+    EXPECT_EQ(at(Reg::ID), 253);
+    EXPECT_EQ(at(Reg::RETURN_DELAY), 255);
+    EXPECT_EQ(at(Reg::MIN_VOLTAGE), 50);
+    EXPECT_EQ(at(Reg::MAX_VOLTAGE), 50);
+    EXPECT_EQ(at(Reg::CW_DEAD_BAND), 255);
+    EXPECT_EQ(at(Reg::CURRENT_LIMIT), 0xFF);
+    EXPECT_EQ(at(Reg::CURRENT_LIMIT + 1), 0x07);
+    EXPECT_EQ(Image()[Reg::ID], 253) << "later requests go to the ID written";
+    EXPECT_EQ(Image()[Reg::LOCK], 0) << "WRITE leaves LOCK as it found it";
+
+    // An empty ID gathers 0; a field without a leading number counts as 0 too.
+    uint8_t copy[IMAGE_SIZE] = {};
+    page.m_editId->clear();
+    SetFieldText(page.m_editP, QStringLiteral("-7"));
+    page.GatherControls(copy);
+    EXPECT_EQ(copy[Reg::ID], 0);
+    EXPECT_EQ(copy[Reg::P_COEFF], 0);
+    EXPECT_EQ(Text(page.m_editP), QStringLiteral("0"));
+}
+
+TEST_F(ServoPGTest, WordsShowAsSignedAndCodesOutsideTheListsSurviveAWrite) {
+    SetImageWord(Image(), Reg::MAX_TORQUE, 40000);
+    Image()[Reg::BAUD_RATE] = 9;
+    Image()[Reg::RETURN_LEVEL] = 3;
+    Page().FillControls();
+    EXPECT_EQ(Text(Page().m_editTorque), QStringLiteral("-25536"));
+    EXPECT_EQ(Page().m_comboBaud->currentIndex(), -1);
+    EXPECT_EQ(Page().m_comboReturn->currentIndex(), -1);
+
+    uint8_t copy[IMAGE_SIZE];
+    std::memcpy(copy, Image(), IMAGE_SIZE);
+    Page().GatherControls(copy);
+    EXPECT_EQ(copy[Reg::BAUD_RATE], 9) << "no selection stores the code the image held";
+    EXPECT_EQ(copy[Reg::RETURN_LEVEL], 3);
+    EXPECT_EQ(ImageWord(copy, Reg::MAX_TORQUE), 0);
+    EXPECT_EQ(Text(Page().m_editTorque), QStringLiteral("0"));
+
+    Page().m_comboBaud->setCurrentIndex(4);
+    Page().GatherControls(copy);
+    EXPECT_EQ(copy[Reg::BAUD_RATE], 4);
+}
+
+TEST_F(ServoPGTest, EachFlagBoxControlsExactlyItsBit) {
+    ServoPG& page = Page();
+    const struct {
+        QCheckBox* box;
+        uint8_t address;
+        uint8_t bit;
+    } boxes[] = {{page.m_checkLedOverVoltage, Reg::LED_ERROR_FLAGS, 0x01},
+                 {page.m_checkLedOverHeat, Reg::LED_ERROR_FLAGS, 0x04},
+                 {page.m_checkLedOverLoad, Reg::LED_ERROR_FLAGS, 0x20},
+                 {page.m_checkUnloadOverVoltage, Reg::UNLOAD_FLAGS, 0x01},
+                 {page.m_checkUnloadOverHeat, Reg::UNLOAD_FLAGS, 0x04},
+                 {page.m_checkUnloadOverLoad, Reg::UNLOAD_FLAGS, 0x20}};
+    // Old flags with every bit set that no box controls, and the controlled ones set too.
+    for (const auto& checked : boxes) {
+        uint8_t copy[IMAGE_SIZE] = {};
+        copy[Reg::LED_ERROR_FLAGS] = 0xFF;
+        copy[Reg::UNLOAD_FLAGS] = 0xDA;
+        for (const auto& b : boxes) b.box->setChecked(b.box == checked.box);
+        page.GatherFlags(copy);
+        for (uint8_t address : {Reg::LED_ERROR_FLAGS, Reg::UNLOAD_FLAGS}) {
+            const uint8_t old = address == Reg::LED_ERROR_FLAGS ? 0xFF : 0xDA;
+            uint8_t expected = old & ~0x25;
+            if (address == checked.address) expected |= checked.bit;
+            EXPECT_EQ(copy[address], expected) << checked.box->text().toStdString() << " at " << int(address);
+        }
+    }
+    // And the image's bits show in exactly their boxes.
+    for (const auto& shown : boxes) {
+        Image()[Reg::LED_ERROR_FLAGS] = 0;
+        Image()[Reg::UNLOAD_FLAGS] = 0;
+        Image()[shown.address] = shown.bit | 0xDA;
+        page.FillControls();
+        for (const auto& b : boxes) EXPECT_EQ(b.box->isChecked(), b.box == shown.box);
+    }
+}
+
+TEST_F(ServoPGTest, TypingIsLimitedButFilledValuesStayWholeAndEditable) {
+    QLineEdit* cw = Page().m_editCwDeadBand;
+    Type(cw, QStringLiteral("123"));
+    EXPECT_EQ(Text(cw), QStringLiteral("12"));
+    Type(cw, QStringLiteral("7a-"));
+    EXPECT_EQ(Text(cw), QStringLiteral("7"));
+    Type(Page().m_editId, QStringLiteral("254"));
+    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("254"));
+
+    SetImageWord(Image(), Reg::MAX_TORQUE, 40000);
+    Image()[Reg::CCW_DEAD_BAND] = 200;
+    Page().FillControls();
+    QLineEdit* torque = Page().m_editTorque;
+    EXPECT_EQ(Text(torque), QStringLiteral("-25536"));
+    EXPECT_EQ(Text(Page().m_editCcwDeadBand), QStringLiteral("200"));
+    torque->setFocus();
+    torque->end(false);
+    QTest::keyClick(torque, Qt::Key_5);
+    EXPECT_EQ(Text(torque), QStringLiteral("-25536")) << "no typing beyond the limit";
+    QTest::keyClick(torque, Qt::Key_Backspace);
+    EXPECT_EQ(Text(torque), QStringLiteral("-2553")) << "but deleting works";
+    torque->selectAll();
+    QTest::keyClicks(torque, QStringLiteral("77"));
+    EXPECT_EQ(Text(torque), QStringLiteral("77"));
+}
+
+TEST_F(ServoPGTest, APickWhileAReadIsOnItsWayStaysTheTarget) {
+    {
+        // Holding the bus keeps the page's READ waiting, so the pick lands for certain before its answer.
+        const CBusLock bus = m_usb.AcquireBus();
+        QTest::mouseClick(Page().m_btnRead, Qt::LeftButton);
+        EXPECT_TRUE(Page().IsBusy());
+        EXPECT_FALSE(Page().m_btnWrite->isEnabled());
+        EXPECT_FALSE(Page().m_btnSave->isEnabled());
+        // What the main window does on a node pick.
+        Image()[Reg::ID] = 3;
+        Page().m_editId->setText(QStringLiteral("3"));
+        SpinEvents(30);
+        EXPECT_TRUE(Sent().empty()) << "nothing went out while another thread held the bus";
+    }
+    ASSERT_TRUE(WaitUntil([this] { return !Page().IsBusy(); }, 5000));
+    EXPECT_EQ(Sent(), std::vector<Bytes>{kReadServo1});
+    EXPECT_EQ(Log().last(), QStringLiteral("Read All Servo Data"));
+    EXPECT_EQ(Image()[Reg::ID], 3);
+    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("3"));
+    EXPECT_TRUE(Page().m_btnWrite->isEnabled());
+
+    Press(Page().m_btnRead);
+    EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(3, 0x02, {0x05, 0x1A})});
+}
+
+TEST_F(ServoPGTest, ClosingThePageMidWriteEndsItsSequenceAtOnce) {
+    Page().m_checkUnlock->setChecked(true);
+    QTest::mouseClick(Page().m_btnWrite, Qt::LeftButton);
+    ASSERT_TRUE(m_sim->WaitForFrames(2, std::chrono::seconds(2)));
+    QElapsedTimer closing;
+    closing.start();
+    m_page.reset();
+    EXPECT_LT(closing.elapsed(), 300) << "the 500 ms wait does not hold the page";
+    SpinEvents(50);
+    EXPECT_EQ(m_sim->Frames().size(), 2u);
+}
+
+TEST_F(ServoPGTest, SaveWritesTheImageAsIsInto31Bytes) {
+    m_szNextFile = QString::fromStdString((m_dir.Path() / "defaults.dat").string());
+    Type(Page().m_editP, QStringLiteral("77"));  // typed, not written: not in the file
+    Press(Page().m_btnSave);
+    EXPECT_EQ(m_choices, std::vector<bool>{true});
+    const Bytes saved = ReadFile(m_dir.Path() / "defaults.dat");
+    ASSERT_EQ(saved.size(), 31u);
+    EXPECT_EQ(saved[2], 1);
+    EXPECT_EQ(saved[5], 1);
+    EXPECT_EQ(saved[8], 2);
+    EXPECT_EQ(saved[11], 0xFF);
+    EXPECT_EQ(saved[12], 0x03);
+    EXPECT_EQ(saved[13], 0x50);
+    EXPECT_EQ(saved[16], 0xFF);
+    EXPECT_EQ(saved[17], 0x03);
+    EXPECT_EQ(saved[Reg::P_COEFF], 15);
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(Log(), QStringList({"Instructions:"}));
+
+    // After a WRITE and after a READ of the same values the file is byte for byte the same.
+    Page().m_checkUnlock->setChecked(true);
+    Press(Page().m_btnWrite);
+    Press(Page().m_btnSave);
+    const Bytes afterWrite = ReadFile(m_dir.Path() / "defaults.dat");
+    Press(Page().m_btnRead);
+    Press(Page().m_btnSave);
+    EXPECT_EQ(ReadFile(m_dir.Path() / "defaults.dat"), afterWrite);
+    EXPECT_EQ(afterWrite[Reg::P_COEFF], 77);
+    EXPECT_EQ(afterWrite[Reg::MAX_TORQUE], 0xFF);
+
+    // A cancelled dialog does nothing.
+    m_szNextFile.clear();
+    Press(Page().m_btnSave);
+    EXPECT_TRUE(m_operator.m_messages.isEmpty());
+}
+
+TEST_F(ServoPGTest, OpenShowsTheFilesIdWhileTheServoAddressedStaysTheSame) {
+    // Servo 3's parameters into a file.
+    Image()[Reg::ID] = 3;
+    m_sim->SetRegister(3, Reg::P_COEFF, 42);
+    Press(Page().m_btnRead);
+    m_szNextFile = QString::fromStdString((m_dir.Path() / "servo3.dat").string());
+    Press(Page().m_btnSave);
+
+    // Servo 7 picked, the file opened: the fields show servo 3's file, the requests still go to 7.
+    Image()[Reg::ID] = 7;
+    Page().m_editId->setText(QStringLiteral("7"));
+    Press(Page().m_btnOpen);
+    EXPECT_EQ(m_choices, (std::vector<bool>{true, false}));
+    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("3"));
+    EXPECT_EQ(Text(Page().m_editP), QStringLiteral("42"));
+    EXPECT_EQ(Image()[Reg::ID], 7);
+    EXPECT_EQ(Page().m_byDisplayedId, 3);
+    Sent();
+    Press(Page().m_btnRead);
+    EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(7, 0x02, {0x05, 0x1A})});
+    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("7"));
+    EXPECT_EQ(Text(Page().m_editP), QStringLiteral("15"));
+
+    // A longer file loads from its first 31 bytes; its bytes 0 to 4 are never read back.
+    Bytes longer(40, 0xEE);
+    for (uint8_t i = 0; i < 31; ++i) longer[i] = i;
+    longer[Reg::P_COEFF] = 88;
+    const fs::path longPath = m_dir.Path() / "long.dat";
+    WriteFile(longPath, longer);
+    m_szNextFile = QString::fromStdString(longPath.string());
+    const uint8_t versionByte = Image()[0];
+    Press(Page().m_btnOpen);
+    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("5"));
+    EXPECT_EQ(Text(Page().m_editP), QStringLiteral("88"));
+    EXPECT_EQ(Image()[30], 30);
+    EXPECT_EQ(Image()[0], versionByte);
+    EXPECT_EQ(Image()[Reg::ID], 7);
+    EXPECT_TRUE(m_operator.m_messages.isEmpty());
+}
+
+TEST_F(ServoPGTest, FilesThatCannotBeUsedAreReportedAndChangeNothing) {
+    uint8_t image[IMAGE_SIZE];
+    std::memcpy(image, Image(), IMAGE_SIZE);
+    const QStringList fields = FieldTexts();
+    const auto unchanged = [&] {
+        EXPECT_EQ(std::memcmp(image, Image(), IMAGE_SIZE), 0);
+        EXPECT_EQ(FieldTexts(), fields);
+    };
+
+    const fs::path shortPath = m_dir.Path() / "short.dat";
+    WriteFile(shortPath, Bytes(20, 0x11));
+    m_szNextFile = QString::fromStdString(shortPath.string());
+    Press(Page().m_btnOpen);
+    unchanged();
+    m_szNextFile = QString::fromStdString((m_dir.Path() / "missing.dat").string());
+    Press(Page().m_btnOpen);
+    unchanged();
+    EXPECT_EQ(m_operator.m_messages, QStringList({"Parameter file too short", "Cannot open file"}));
+    m_operator.m_messages.clear();
+
+    // A read-only file loads.
+    const fs::path readOnly = m_dir.Path() / "readonly.dat";
+    Bytes bytes(31, 0);
+    bytes[Reg::P_COEFF] = 66;
+    WriteFile(readOnly, bytes);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    m_szNextFile = QString::fromStdString(readOnly.string());
+    Press(Page().m_btnOpen);
+    EXPECT_EQ(Text(Page().m_editP), QStringLiteral("66"));
+    EXPECT_TRUE(m_operator.m_messages.isEmpty());
+
+    // Saving where no file can be written: a message, and the old file stays as it was.
+    const fs::path plain = m_dir.Path() / "plain";
+    WriteFile(plain, Bytes{1, 2});
+    m_szNextFile = QString::fromStdString((plain / "servo.dat").string());
+    Press(Page().m_btnSave);
+    m_szNextFile = QString::fromStdString(readOnly.string());
+    Press(Page().m_btnSave);
+    EXPECT_EQ(m_operator.m_messages, QStringList({"Cannot save file", "Cannot save file"}));
+    EXPECT_EQ(ReadFile(readOnly), bytes);
+    EXPECT_EQ(ReadFile(plain), (Bytes{1, 2}));
+}

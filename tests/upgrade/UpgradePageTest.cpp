@@ -1,0 +1,247 @@
+// The upgrade page on its own over the real serial transport and the simulator: versions, files, transfers.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <random>
+
+#include "BrennixUsb.h"
+#include "BusSimulator.h"
+#include "ControlTable.h"
+#include "GuiTest.h"
+#include "SerialLine.h"
+#include "ServoTest.h"
+#include "ServoUsb.h"
+#include "TextProgressCtrl.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kLinkTimeoutMs = 20;
+// A transfer of 192 blocks to the simulator, with room for a loaded machine.
+constexpr int kTransferWaitMs = 20000;
+
+class UpgradePage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureApplication();
+        ASSERT_TRUE(m_sim.Start());
+        ASSERT_TRUE(m_dir.isValid());
+        m_port.SetPortPath(m_sim.SlavePath());
+        ASSERT_TRUE(m_port.FindDevice());
+        m_port.m_nTimeoutMs = kLinkTimeoutMs;
+        m_servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        m_servo.m_pImage[Reg::ID] = 1;
+        m_window = std::make_unique<QWidget>();
+        m_page = std::make_unique<ServoTest>(nullptr, &m_servo);
+        m_page->Create(m_window.get());
+        m_page->show();
+        m_window->show();
+    }
+
+    void TearDown() override {
+        m_page.reset();
+        m_port.Close();
+    }
+
+    void OpenPort() {
+        ASSERT_TRUE(m_port.Open());
+        m_port.Configure(1000000);
+    }
+
+    // A file in the test's own directory.
+    QString WriteFile(const QString& name, const std::string& bytes) {
+        const QString path = m_dir.filePath(name);
+        std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+        return path;
+    }
+
+    // A bin file of pseudo-random bytes, loaded into the page.
+    std::string LoadBin(int length) {
+        std::mt19937 random(static_cast<unsigned>(length));
+        std::string bytes(static_cast<std::size_t>(length), '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        m_page->LoadFile(WriteFile(QStringLiteral("fw.bin"), bytes));
+        return bytes;
+    }
+
+    void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    bool WaitForWrite(int timeoutMs = kTransferWaitMs) {
+        return WaitUntil([this] { return m_page->m_btnWrite->text() == QLatin1String("WRITE"); }, timeoutMs);
+    }
+
+    COperatorRecorder m_operator;
+    sim::CBusSimulator m_sim{{1, 2}};
+    CBrennixUsb m_port;
+    CServoUsb m_servo{&m_port};
+    std::unique_ptr<QWidget> m_window;
+    std::unique_ptr<ServoTest> m_page;
+    QTemporaryDir m_dir;
+};
+
+}  // namespace
+
+TEST_F(UpgradePage, OpensWithIdOneEmptyVersionsAndNoWrite) {
+    EXPECT_EQ(m_page->m_editId->text(), QStringLiteral("1"));
+    EXPECT_TRUE(m_page->m_labelFirmware->text().isEmpty());
+    EXPECT_TRUE(m_page->m_labelHardware->text().isEmpty());
+    EXPECT_EQ(m_page->m_btnWrite->text(), QStringLiteral("WRITE"));
+    EXPECT_FALSE(m_page->m_btnWrite->isEnabled());
+    EXPECT_EQ(m_page->m_progress->text(), QStringLiteral("0%"));
+    m_page->ShowServoId(7);
+    EXPECT_EQ(m_page->m_editId->text(), QStringLiteral("7"));
+    EXPECT_EQ(m_servo.m_pImage[Reg::ID], 1) << "the image's ID is left alone";
+    SaveGrab(m_page.get(), QStringLiteral("upgrade_page_opened"));
+}
+
+TEST_F(UpgradePage, ReadShowsTheVersionsOfTheServoInTheIdField) {
+    ASSERT_NO_FATAL_FAILURE(OpenPort());
+    m_sim.SetRegister(2, 0, 0x01);
+    m_sim.SetRegister(2, 1, 0x0a);
+    Click(m_page->m_btnRead);
+    EXPECT_EQ(m_page->m_labelFirmware->text(), QStringLiteral("0308"));
+    EXPECT_EQ(m_page->m_labelHardware->text(), QStringLiteral("0001"));
+    SaveGrab(m_page.get(), QStringLiteral("upgrade_page_versions"));
+    m_page->ShowServoId(2);  // the image still names servo 1
+    Click(m_page->m_btnRead);
+    EXPECT_EQ(m_page->m_labelFirmware->text(), QStringLiteral("010a"));
+    EXPECT_EQ(m_servo.m_pImage[Reg::FIRMWARE_VERSION + 1], 0x0a) << "the bytes stay in the shared image";
+
+    m_page->ShowServoId(9);
+    Click(m_page->m_btnRead);
+    EXPECT_EQ(m_page->m_labelFirmware->text(), QStringLiteral("010a"));
+    EXPECT_EQ(m_page->m_labelHardware->text(), QStringLiteral("0001"));
+    EXPECT_TRUE(m_operator.m_messages.isEmpty());
+}
+
+TEST_F(UpgradePage, LoadErrorsDisableWriteWithTheirMessage) {
+    m_page->LoadFile(WriteFile(QStringLiteral("ok.bin"), std::string(130, 'a')));
+    EXPECT_TRUE(m_page->m_btnWrite->isEnabled());
+    EXPECT_EQ(m_page->m_progress->m_upper, 3);
+    EXPECT_EQ(m_page->m_progress->m_pos, 0);
+
+    const struct {
+        QString name;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {QStringLiteral("bad.hex"), ":0100000001FE\n\n", "hex file fromat error"},
+        {QStringLiteral("big.bin"), std::string(12289, 'b'), "bin file fromat error"},
+        {QStringLiteral("empty.bin"), "", "The firmware file holds no data"},
+        {QStringLiteral("notes.txt"), "text", "Firmware files are .hex or .bin"},
+    };
+    for (const auto& c : cases) {
+        m_page->LoadFile(WriteFile(c.name, c.bytes));
+        EXPECT_FALSE(m_page->m_btnWrite->isEnabled()) << c.message;
+        ASSERT_FALSE(m_operator.m_messages.isEmpty());
+        EXPECT_EQ(m_operator.m_messages.takeLast(), QString::fromUtf8(c.message));
+        m_page->LoadFile(WriteFile(QStringLiteral("ok.bin"), std::string(130, 'a')));
+    }
+    m_page->LoadFile(m_dir.filePath(QStringLiteral("missing.hex")));
+    EXPECT_EQ(m_operator.m_messages.takeLast(), QStringLiteral("Can not open file"));
+    m_page->LoadFile(m_dir.filePath(QStringLiteral("missing.bin")));
+    EXPECT_EQ(m_operator.m_messages.takeLast(), QStringLiteral("Cannot open file"));
+    EXPECT_FALSE(m_page->m_btnWrite->isEnabled());
+    EXPECT_EQ(m_page->m_progress->m_upper, 3) << "a failed load keeps the progress range";
+
+    // OPEN asks for the file, and a cancelled dialog changes nothing.
+    m_page->m_fnChooseFile = [] { return QString(); };
+    Click(m_page->m_btnOpen);
+    EXPECT_FALSE(m_page->m_btnWrite->isEnabled());
+    m_page->m_fnChooseFile = [this] { return WriteFile(QStringLiteral("two.BIN"), std::string(65, 'c')); };
+    Click(m_page->m_btnOpen);
+    EXPECT_TRUE(m_page->m_btnWrite->isEnabled());
+    EXPECT_EQ(m_page->m_progress->m_upper, 2);
+}
+
+TEST_F(UpgradePage, AFullTransferFillsTheBarAndRestoresThePort) {
+    ASSERT_NO_FATAL_FAILURE(OpenPort());
+    const std::string file = LoadBin(12288);
+    QSignalSpy running(m_page.get(), &ServoTest::transferRunning);
+    Click(m_page->m_btnWrite);
+    EXPECT_EQ(m_page->m_btnWrite->text(), QStringLiteral("CANCEL"));
+    EXPECT_FALSE(m_page->m_btnOpen->isEnabled());
+    EXPECT_FALSE(m_page->m_btnRead->isEnabled());
+    ASSERT_TRUE(WaitForWrite());
+    EXPECT_TRUE(m_operator.m_messages.isEmpty()) << m_operator.m_messages.join(',').toStdString();
+    EXPECT_EQ(m_page->m_progress->m_pos, 192);
+    EXPECT_EQ(m_page->m_progress->text(), QStringLiteral("100%"));
+    SaveGrab(m_page.get(), QStringLiteral("upgrade_page_flashed"));
+    EXPECT_EQ(m_sim.Firmware(1), std::vector<uint8_t>(file.begin(), file.end()));
+    ASSERT_EQ(running.size(), 2);
+    EXPECT_TRUE(running.at(0).at(0).toBool());
+    EXPECT_FALSE(running.at(1).at(0).toBool());
+    EXPECT_EQ(SerialLine::GetLineRate(m_port.m_hPort), 1000000u);
+    EXPECT_EQ(m_port.m_nTimeoutMs, kLinkTimeoutMs);
+    EXPECT_TRUE(m_page->m_btnWrite->isEnabled()) << "ready again with the same image";
+    EXPECT_TRUE(m_page->m_btnOpen->isEnabled());
+    Click(m_page->m_btnRead);
+    EXPECT_EQ(m_page->m_labelFirmware->text(), QStringLiteral("0308"));
+}
+
+TEST_F(UpgradePage, ARefusedBlockShowsUpgradeErrorWithTheBlocksBeforeIt) {
+    ASSERT_NO_FATAL_FAILURE(OpenPort());
+    LoadBin(12288);
+    m_sim.SetBootFaults(1, {.nakAtBlock = 40});
+    Click(m_page->m_btnWrite);
+    ASSERT_TRUE(WaitForWrite());
+    EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade error")});
+    EXPECT_EQ(m_page->m_progress->m_pos, 39);
+    EXPECT_EQ(m_page->m_progress->text(), QStringLiteral("20%"));
+    EXPECT_EQ(SerialLine::GetLineRate(m_port.m_hPort), 1000000u);
+}
+
+TEST_F(UpgradePage, CancelDuringBlockTenFinishesThatBlock) {
+    ASSERT_NO_FATAL_FAILURE(OpenPort());
+    LoadBin(12288);
+    m_sim.SetBootFaults(1, {.slowAtBlock = 10, .slowBy = 400ms});
+    Click(m_page->m_btnWrite);
+    ASSERT_TRUE(WaitUntil([this] { return m_page->m_progress->m_pos == 9; }, kTransferWaitMs));
+    Click(m_page->m_btnWrite);
+    EXPECT_EQ(m_page->m_bUpgrading, 0);
+    EXPECT_EQ(m_page->m_btnWrite->text(), QStringLiteral("CANCEL")) << "until the worker ends";
+    ASSERT_TRUE(WaitForWrite());
+    EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade cancel")});
+    EXPECT_EQ(m_page->m_progress->m_pos, 10);
+    EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 10);
+}
+
+TEST_F(UpgradePage, CancelDuringTheHandshakeSendsNoBlock) {
+    ASSERT_NO_FATAL_FAILURE(OpenPort());
+    LoadBin(640);
+    Click(m_page->m_btnWrite);
+    Click(m_page->m_btnWrite);  // within the hand-off pause
+    ASSERT_TRUE(WaitForWrite());
+    EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade cancel")});
+    EXPECT_EQ(m_page->m_progress->m_pos, 0);
+    EXPECT_TRUE(m_sim.BootStatus(1).started) << "the handshake completed";
+    EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 0);
+}
+
+TEST_F(UpgradePage, WriteWithThePortClosedSendsNothing) {
+    LoadBin(640);
+    Click(m_page->m_btnWrite);
+    ASSERT_TRUE(WaitForWrite());
+    EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade error")});
+    EXPECT_FALSE(m_port.IsOpen());
+    EXPECT_TRUE(m_sim.Frames().empty());
+    EXPECT_TRUE(m_page->m_btnWrite->isEnabled());
+}
+
+TEST_F(UpgradePage, TheImageCannotChangeUnderARunningTransfer) {
+    ASSERT_NO_FATAL_FAILURE(OpenPort());
+    const std::string file = LoadBin(12288);
+    m_sim.SetBootFaults(1, {.slowAtBlock = 3, .slowBy = 300ms});
+    Click(m_page->m_btnWrite);
+    ASSERT_TRUE(WaitUntil([this] { return m_page->m_progress->m_pos == 2; }, kTransferWaitMs));
+    m_page->LoadFile(WriteFile(QStringLiteral("other.bin"), std::string(64, 'x')));
+    EXPECT_EQ(m_page->m_pFirmware->blockCount, 192);
+    ASSERT_TRUE(WaitForWrite());
+    EXPECT_EQ(m_sim.Firmware(1), std::vector<uint8_t>(file.begin(), file.end()));
+}
