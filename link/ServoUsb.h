@@ -26,6 +26,11 @@ inline constexpr int MAX_READ_COUNT = 253;
 // Holding this keeps every other thread off the bus; exchanges made while holding it nest.
 using CBusLock = std::unique_lock<std::recursive_mutex>;
 
+// A status is taken only when its header, LEN, ID (unless broadcast) and checksum fit the request. A status
+// that comes after its timeout is thrown away with the input when the next request is written, or refused
+// when it arrives during the next wait with another ID or LEN. One of the very ID and LEN expected that
+// arrives before the next request's own status (the same servo late twice in a row) cannot be told from it:
+// nothing in a status names the request it answers.
 class CServoUsb : public CPacket {
 public:
     explicit CServoUsb(CUsb* transport);

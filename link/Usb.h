@@ -12,7 +12,8 @@ public:
 
     // Non-zero when the adapter was found and its port name prepared; never opens the port.
     virtual int FindDevice() = 0;
-    // Number of bytes written; waiting input is discarded first so a late reply is never taken for the next.
+    // Number of bytes written; waiting input is discarded first, so a reply that came late, before this
+    // write, is never taken for the next.
     virtual int Write(const uint8_t* data, int count) = 0;
     // Number of bytes read: returns when count bytes are in or the timeout has passed since the call began.
     virtual int Read(uint8_t* buffer, int count) = 0;

@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <map>
+#include <optional>
 #include <system_error>
 
 #include "FrameParser.h"
 #include "LineRate.h"
+#include "WireFrame.h"
 
 namespace sim {
 
@@ -32,13 +35,15 @@ void Wake(int wakeFd) {
     (void)written;  // the counter cannot overflow from a handful of wake-ups
 }
 
-void SendReply(int masterFd, int wakeFd, const SimReply& reply, Clock::time_point requestTime) {
+// Sends one piece of an answer when it is due; false when a stop cut it short or the line is gone.
+bool SendReply(int masterFd, int wakeFd, const SimTransmission::Piece& reply, Clock::time_point requestTime) {
     const auto due = requestTime + reply.delay;
-    // A long delay (a boot loader's slow answer) must not hold up Stop: a wake-up ends the wait.
+    // A long delay (a boot loader's slow answer, a late fault) must not hold up Stop: a wake-up ends the
+    // wait.
     const auto longWait = std::chrono::floor<std::chrono::milliseconds>(due - Clock::now());
     if (longWait.count() > 1) {
         pollfd wake{wakeFd, POLLIN, 0};
-        if (poll(&wake, 1, static_cast<int>(longWait.count())) > 0) return;
+        if (poll(&wake, 1, static_cast<int>(longWait.count())) > 0) return false;
     }
     std::this_thread::sleep_until(due);
     std::span<const uint8_t> rest(reply.bytes);
@@ -50,12 +55,14 @@ void SendReply(int masterFd, int wakeFd, const SimReply& reply, Clock::time_poin
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return;
+        if (n < 0 && errno != EAGAIN) return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return;
+        if (left.count() <= 0) return true;
         std::array<pollfd, 2> fds = {{{masterFd, POLLOUT, 0}, {wakeFd, POLLIN, 0}}};
-        if (poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0 || fds[1].revents != 0) return;
+        if (poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) return true;
+        if (fds[1].revents != 0) return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -71,7 +78,14 @@ CBusSimulator::~CBusSimulator() {
 
 bool CBusSimulator::Start() {
     std::lock_guard life(m_lifeMutex);
-    if (m_thread.joinable()) return true;
+    if (m_thread.joinable()) {
+        if (!m_bHungUp) return true;
+        // A HangUp fault ended the serving thread and closed the port: plug the adapter in again.
+        m_thread.join();
+        close(m_nWakeFd);
+        m_nWakeFd = -1;
+    }
+    m_bHungUp = false;
     if (!m_port.Open()) return false;
     m_nWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_nWakeFd < 0) {
@@ -167,6 +181,26 @@ void CBusSimulator::SetBootIdleTimeout(std::chrono::milliseconds timeout) {
     m_bus.Boot().SetIdleTimeout(timeout);
 }
 
+void CBusSimulator::AddFault(const SimFaultRule& rule) {
+    std::lock_guard lock(m_mutex);
+    m_faults.Add(rule);
+}
+
+void CBusSimulator::ClearFaults() {
+    std::lock_guard lock(m_mutex);
+    m_faults.Clear();
+}
+
+int CBusSimulator::FaultHits() const {
+    std::lock_guard lock(m_mutex);
+    return m_faults.Hits();
+}
+
+SimTransmission CBusSimulator::Transmit(int target, int instruction, SimReply reply) {
+    std::lock_guard lock(m_mutex);
+    return m_faults.Apply(target, instruction, reply.delay, std::move(reply.bytes));
+}
+
 bool CBusSimulator::CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate, Clock::time_point now,
                              SimReply& answer) {
     std::lock_guard lock(m_mutex);
@@ -197,10 +231,59 @@ void CBusSimulator::Serve(int masterFd, int wakeFd) {
     CFrameParser parser;
     std::array<uint8_t, 4096> buffer{};
     bool lineDead = false;  // the master reported an error: only a wake-up can still matter
+    // Bytes a fault holds back past their status's due time (a late status, a stalled frame's rest) wait
+    // here, so the other servos keep answering on time meanwhile, as they would on a real bus. One servo's
+    // answers stay in order: a servo still busy with a held-back status answers the next request after it.
+    struct Held {
+        int target;
+        std::vector<uint8_t> bytes;
+    };
+    std::multimap<Clock::time_point, Held> deferred;
+    auto sendDue = [&] {
+        while (!deferred.empty() && deferred.begin()->first <= Clock::now()) {
+            SendReply(masterFd, wakeFd,
+                      {std::chrono::microseconds(0), std::move(deferred.begin()->second.bytes)},
+                      Clock::now());
+            deferred.erase(deferred.begin());
+        }
+    };
+    auto heldUntil = [&](int target) {
+        std::optional<Clock::time_point> last;
+        for (const auto& [due, held] : deferred) {
+            if (held.target == target) last = due;
+        }
+        return last;
+    };
+    // Sends an answer as the fault rules let it out; false when the line is to be hung up. A boot loader's
+    // answer is never deferred: the boot loader takes no bytes while it works on a block.
+    auto answer = [&](int target, int instruction, SimReply reply, Clock::time_point requestTime) {
+        const auto onTime = reply.delay;
+        const SimTransmission out = Transmit(target, instruction, std::move(reply));
+        const bool mayDefer = instruction != kBootAnswer;
+        for (const auto& piece : out.pieces) {
+            auto due = requestTime + piece.delay;
+            const auto busy = mayDefer ? heldUntil(target) : std::nullopt;
+            if (busy && *busy > due) due = *busy;
+            if (busy || (mayDefer && piece.delay > onTime)) {
+                deferred.emplace(due, Held{target, piece.bytes});  // after any held bytes due at that moment
+                continue;
+            }
+            sendDue();
+            if (!SendReply(masterFd, wakeFd, piece, requestTime)) break;
+        }
+        return !out.hangUp;
+    };
     while (!m_bStopping) {
+        int waitMs = kIdlePollMs;
+        if (!deferred.empty()) {
+            const auto untilDue =
+                std::chrono::ceil<std::chrono::milliseconds>(deferred.begin()->first - Clock::now());
+            waitMs = static_cast<int>(std::clamp<long long>(untilDue.count(), 0, kIdlePollMs));
+        }
         std::array<pollfd, 2> fds = {{{wakeFd, POLLIN, 0}, {masterFd, POLLIN, 0}}};
-        const int ready = poll(fds.data(), lineDead ? 1 : 2, kIdlePollMs);
+        const int ready = poll(fds.data(), lineDead ? 1 : 2, waitMs);
         if (ready < 0 && errno != EINTR) return;
+        if (fds[0].revents == 0) sendDue();
         if (ready <= 0 || fds[0].revents != 0) continue;  // a wake-up means stop: the loop condition decides
         if (fds[1].revents & POLLIN) {
             // The rate first, as close to the bytes' arrival as possible: a host may switch rates right after
@@ -210,15 +293,26 @@ void CBusSimulator::Serve(int masterFd, int wakeFd) {
             const ssize_t got = read(masterFd, buffer.data(), buffer.size());
             if (got > 0) {
                 const auto bytes = std::span(buffer.data(), static_cast<std::size_t>(got));
+                bool lineUp = true;
                 // While a servo runs its boot loader, bytes at the boot rate are raw, not frames.
-                SimReply answer;
-                if (CarryRaw(bytes, lineRate, now, answer)) {
-                    if (!answer.bytes.empty()) SendReply(masterFd, wakeFd, answer, now);
-                    continue;
+                SimReply raw;
+                if (CarryRaw(bytes, lineRate, now, raw)) {
+                    if (!raw.bytes.empty()) lineUp = answer(kAnyServo, kBootAnswer, std::move(raw), now);
+                } else {
+                    for (auto& frame : parser.Feed(bytes, now)) {
+                        if (!lineUp) break;  // nothing reaches the servos of an unplugged adapter
+                        const int target = FrameId(frame);
+                        const int instruction = FrameInstruction(frame);
+                        if (auto reply = Carry(std::move(frame), lineRate, now); reply)
+                            lineUp = answer(target, instruction, std::move(*reply), now);
+                    }
                 }
-                for (auto& frame : parser.Feed(bytes, now)) {
-                    if (auto reply = Carry(std::move(frame), lineRate, now))
-                        SendReply(masterFd, wakeFd, *reply, now);
+                if (!lineUp) {
+                    // The adapter is pulled out: the host's port hangs up and its path disappears. The
+                    // thread is joined by Start or Stop; neither touches the port until then.
+                    m_bHungUp = true;  // first, so it is set by the time the host sees the hang-up
+                    m_port.Close();
+                    return;
                 }
                 continue;
             }

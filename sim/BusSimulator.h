@@ -13,6 +13,7 @@
 
 #include "PtyPort.h"
 #include "ServoBus.h"
+#include "SimFaults.h"
 
 namespace sim {
 
@@ -40,7 +41,8 @@ public:
     CBusSimulator& operator=(const CBusSimulator&) = delete;
 
     // Creates the pty and the serving thread; true when serving (also when already serving). Starting
-    // again after Stop or Unplug serves a new pty with a new path; the servos keep their state.
+    // again after Stop, Unplug or a HangUp fault serves a new pty with a new path; the servos keep their
+    // state.
     bool Start();
     // Stops the thread and closes the pty; returns within a few milliseconds even mid-exchange. A host that
     // still has the slave open sees a hang-up. Safe to call repeatedly.
@@ -77,11 +79,22 @@ public:
     std::vector<uint8_t> Firmware(uint8_t id) const;
     void SetBootIdleTimeout(std::chrono::milliseconds timeout);
 
+    // Line faults (SimFaults.h): a rule takes effect from the next answer on. Without rules every answer
+    // goes out as the servos made it. A HangUp hit works like Unplug, from the serving thread.
+    void AddFault(const SimFaultRule& rule);
+    void ClearFaults();
+    // Answers hit by a rule since the last ClearFaults.
+    int FaultHits() const;
+    // True once a HangUp rule has pulled the adapter; cleared by Start.
+    bool HungUp() const { return m_bHungUp.load(); }
+
 private:
     void Serve(int masterFd, int wakeFd);
     // Lets the servos carry out one request and records it; returns the status to send.
     std::optional<SimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
                                   std::chrono::steady_clock::time_point now);
+    // The answer as the fault rules let it out.
+    SimTransmission Transmit(int target, int instruction, SimReply reply);
     // Hands the bytes to a boot loader when one listens at this rate, filling its answer; false when the
     // bytes belong to the frame parser.
     bool CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate,
@@ -92,11 +105,13 @@ private:
     int m_nWakeFd = -1;
     std::thread m_thread;
     std::atomic<bool> m_bStopping{false};
+    std::atomic<bool> m_bHungUp{false};  // the serving thread ended the line; it still has to be joined
 
-    mutable std::mutex m_mutex;  // guards m_bus and m_frames
+    mutable std::mutex m_mutex;  // guards m_bus, m_frames and m_faults
     mutable std::condition_variable m_cvFrames;
     CServoBus m_bus;
     std::vector<SimFrame> m_frames;
+    CFaultPlan m_faults;
 };
 
 }  // namespace sim

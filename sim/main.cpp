@@ -14,12 +14,19 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: brennix-sim [--ids 1,2,3] [--baud CODE]\n"
+    "Usage: brennix-sim [--ids 1,2,3] [--baud CODE] [--fault RULE]...\n"
     "Simulates servos behind a USB-serial adapter. Prints the pseudo-terminal to open as the serial port\n"
     "on the first line, then serves until SIGINT or SIGTERM.\n"
     "  --ids LIST   comma-separated servo IDs, 0..253 (default 1,2,3)\n"
     "  --baud CODE  BAUD_RATE code of every servo, 0..7 (default 0 = 1000000)\n"
-    "               0=1000000 1=500000 2=250000 3=128000 4=115200 5=76800 6=57600 7=38400\n";
+    "               0=1000000 1=500000 2=250000 3=128000 4=115200 5=76800 6=57600 7=38400\n"
+    "  --fault RULE a line fault, KIND[:key=value,...]; repeat for more (the first that matches hits)\n"
+    "               KIND: drop checksum id length late garbage stall hangup\n"
+    "               id=ID instr=CODE|boot  which answers (default: all)\n"
+    "               skip=N count=N|all     pass N answers first, then hit N of them (default 0, 1)\n"
+    "               delay=MS               late: how late; stall: pause before the rest, or never (150)\n"
+    "               to=ID by=1|-1 bytes=HEX  id's other ID, length's change, garbage's bytes\n"
+    "               example: --fault late:id=1,instr=2,count=all,delay=120\n";
 
 bool ParseNumber(const std::string& text, int max, int& out) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3)
@@ -45,6 +52,7 @@ bool ParseIds(const std::string& text, std::vector<uint8_t>& ids) {
 int main(int argc, char** argv) {
     std::vector<uint8_t> ids = {1, 2, 3};
     int baudCode = 0;
+    std::vector<sim::SimFaultRule> faults;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -57,6 +65,14 @@ int main(int argc, char** argv) {
         } else if (arg == "--baud" && hasValue &&
                    ParseNumber(argv[i + 1], sim::kBaudCodeCount - 1, baudCode)) {
             ++i;
+        } else if (arg == "--fault" && hasValue) {
+            std::string error;
+            const auto rule = sim::ParseFaultRule(argv[++i], &error);
+            if (!rule) {
+                std::cerr << "brennix-sim: " << error << "\n" << kUsage;
+                return 2;
+            }
+            faults.push_back(*rule);
         } else {
             std::cerr << "brennix-sim: bad argument '" << arg << "'\n" << kUsage;
             return 2;
@@ -71,6 +87,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     sim::CBusSimulator simulator(ids, static_cast<uint8_t>(baudCode));
+    for (const auto& rule : faults) simulator.AddFault(rule);
     if (!simulator.Start()) {
         std::cerr << "brennix-sim: cannot create a pseudo-terminal\n";
         return 1;

@@ -141,7 +141,8 @@ TEST_F(LinkE2E, SilentPingCostsOneTimeout) {
     }
     std::sort(micros.begin(), micros.end());
     EXPECT_GE(micros.front(), 50000);
-    EXPECT_LE(micros[2], 52000);
+    // One timeout, not two: the slack is for a loaded machine and the sanitizer builds, which add a few ms.
+    EXPECT_LT(micros[2], 75000);
 }
 
 TEST_F(LinkE2E, LateReplyIsNotTakenForTheNextStatus) {

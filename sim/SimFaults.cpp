@@ -1,0 +1,190 @@
+// Matching fault rules to answers and turning an answer into what a faulty line would carry.
+#include "SimFaults.h"
+
+#include <charconv>
+#include <iterator>
+#include <sstream>
+
+#include "WireFrame.h"
+
+namespace sim {
+
+namespace {
+
+bool Matches(const SimFaultRule& rule, int target, int instruction) {
+    return (rule.servoId == kAnyServo || rule.servoId == target) &&
+           (rule.instruction == kAnyInstruction || rule.instruction == instruction);
+}
+
+// A status frame with its ID or parameters changed and a valid checksum again, so only the change is wrong.
+void Reseal(std::vector<uint8_t>& frame) {
+    frame[kLenOffset] = static_cast<uint8_t>(frame.size() - kFrameOverhead);
+    frame.back() = FrameChecksum(std::span(frame).subspan(kIdOffset, frame.size() - kIdOffset - 1));
+}
+
+SimTransmission Alter(const SimFaultRule& rule, std::chrono::microseconds delay, std::vector<uint8_t> bytes,
+                      bool bootAnswer) {
+    SimTransmission out;
+    // Faults on a boot loader's single byte: anything that corrupts a frame turns the byte into another.
+    const bool frame = !bootAnswer && bytes.size() > kParamsOffset;
+    switch (rule.kind) {
+        case SimFaultKind::DropReply:
+            break;
+        case SimFaultKind::CorruptChecksum:
+        case SimFaultKind::WrongId:
+        case SimFaultKind::WrongLength:
+            if (!frame) {
+                for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
+            } else if (rule.kind == SimFaultKind::CorruptChecksum) {
+                bytes.back() = static_cast<uint8_t>(~bytes.back());
+            } else if (rule.kind == SimFaultKind::WrongId) {
+                const int id = rule.otherId >= 0 ? rule.otherId : bytes[kIdOffset] + 1;
+                bytes[kIdOffset] = static_cast<uint8_t>(id);
+                Reseal(bytes);
+            } else {
+                // A status without parameters cannot lose one: it gains one instead.
+                const bool shorter = rule.lengthChange < 0 && bytes.size() > kParamsOffset + 1;
+                if (shorter)
+                    bytes.erase(bytes.end() - 2);
+                else
+                    bytes.insert(bytes.end() - 1, 0x00);
+                Reseal(bytes);
+            }
+            out.pieces.push_back({delay, std::move(bytes)});
+            break;
+        case SimFaultKind::LateReply:
+            out.pieces.push_back({delay + rule.delay, std::move(bytes)});
+            break;
+        case SimFaultKind::Garbage:
+            if (rule.garbage.empty())
+                out.pieces.push_back({delay, {std::begin(kDefaultGarbage), std::end(kDefaultGarbage)}});
+            else
+                out.pieces.push_back({delay, rule.garbage});
+            break;
+        case SimFaultKind::StallMidFrame: {
+            const auto half = static_cast<std::ptrdiff_t>(bytes.size() / 2);
+            out.pieces.push_back({delay, {bytes.begin(), bytes.begin() + half}});
+            if (rule.delay != kNever)
+                out.pieces.push_back({delay + rule.delay, {bytes.begin() + half, bytes.end()}});
+            break;
+        }
+        case SimFaultKind::HangUp:
+            out.hangUp = true;
+            break;
+    }
+    return out;
+}
+
+std::optional<int> Number(const std::string& text) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [at, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || at != end) return std::nullopt;
+    return value;
+}
+
+std::optional<std::vector<uint8_t>> HexBytes(const std::string& text) {
+    if (text.empty() || text.size() % 2 != 0) return std::nullopt;
+    std::vector<uint8_t> bytes;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        uint8_t b = 0;
+        const char* first = text.data() + i;
+        const auto [at, ec] = std::from_chars(first, first + 2, b, 16);
+        if (ec != std::errc() || at != first + 2) return std::nullopt;
+        bytes.push_back(b);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+void CFaultPlan::Add(const SimFaultRule& rule) {
+    m_rules.push_back(Entry{rule});
+}
+
+void CFaultPlan::Clear() {
+    m_rules.clear();
+    m_nHits = 0;
+}
+
+SimTransmission CFaultPlan::Apply(int target, int instruction, std::chrono::microseconds delay,
+                                  std::vector<uint8_t> bytes) {
+    for (Entry& entry : m_rules) {
+        if (!Matches(entry.rule, target, instruction)) continue;
+        if (entry.rule.count != kEveryReply && entry.hit >= entry.rule.count) continue;
+        if (entry.skipped < entry.rule.skip) {
+            ++entry.skipped;
+            continue;
+        }
+        ++entry.hit;
+        ++m_nHits;
+        return Alter(entry.rule, delay, std::move(bytes), instruction == kBootAnswer);
+    }
+    SimTransmission out;
+    out.pieces.push_back({delay, std::move(bytes)});
+    return out;
+}
+
+std::optional<SimFaultRule> ParseFaultRule(const std::string& text, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<SimFaultRule> {
+        if (error) *error = "bad fault '" + text + "': " + why;
+        return std::nullopt;
+    };
+    static const std::pair<const char*, SimFaultKind> kinds[] = {
+        {"drop", SimFaultKind::DropReply},      {"checksum", SimFaultKind::CorruptChecksum},
+        {"id", SimFaultKind::WrongId},          {"length", SimFaultKind::WrongLength},
+        {"late", SimFaultKind::LateReply},      {"garbage", SimFaultKind::Garbage},
+        {"stall", SimFaultKind::StallMidFrame}, {"hangup", SimFaultKind::HangUp},
+    };
+    const std::size_t colon = text.find(':');
+    const std::string kind = text.substr(0, colon);
+    SimFaultRule rule;
+    bool known = false;
+    for (const auto& [name, value] : kinds) {
+        if (kind == name) {
+            rule.kind = value;
+            known = true;
+        }
+    }
+    if (!known) return fail("unknown kind '" + kind + "'");
+    if (colon == std::string::npos) return rule;
+    if (colon + 1 == text.size() || text.back() == ',') return fail("empty option");
+
+    std::istringstream in(text.substr(colon + 1));
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        const std::size_t eq = item.find('=');
+        if (eq == std::string::npos) return fail("'" + item + "' is not key=value");
+        const std::string key = item.substr(0, eq);
+        const std::string value = item.substr(eq + 1);
+        const std::optional<int> n = Number(value);
+        if (key == "id" && n && *n >= 0 && *n <= 254) {
+            rule.servoId = *n;
+        } else if (key == "instr" && value == "boot") {
+            rule.instruction = kBootAnswer;
+        } else if (key == "instr" && n && *n >= 0 && *n <= 255) {
+            rule.instruction = *n;
+        } else if (key == "skip" && n && *n >= 0) {
+            rule.skip = *n;
+        } else if (key == "count" && value == "all") {
+            rule.count = kEveryReply;
+        } else if (key == "count" && n && *n >= 1) {
+            rule.count = *n;
+        } else if (key == "delay" && value == "never" && rule.kind == SimFaultKind::StallMidFrame) {
+            rule.delay = kNever;
+        } else if (key == "delay" && n && *n >= 0 && *n <= 60000) {
+            rule.delay = std::chrono::milliseconds(*n);
+        } else if (key == "to" && n && *n >= 0 && *n <= 255) {
+            rule.otherId = *n;
+        } else if (key == "by" && n && (*n == 1 || *n == -1)) {
+            rule.lengthChange = *n;
+        } else if (key == "bytes" && HexBytes(value)) {
+            rule.garbage = *HexBytes(value);
+        } else {
+            return fail("bad option '" + item + "'");
+        }
+    }
+    return rule;
+}
+
+}  // namespace sim

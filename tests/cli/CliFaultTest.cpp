@@ -1,0 +1,205 @@
+// The client against a faulty line: each command reports the failure with its exit code within one timeout,
+// sends nothing the operator did not ask for, and says so when the adapter goes away.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "BusSimulator.h"
+#include "CliCommands.h"
+#include "CliOptions.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using sim::SimFaultKind;
+
+// The client's default timeout; a run also opens and configures the port, which takes a few milliseconds.
+constexpr auto kTimeout = 50ms;
+constexpr auto kSlack = 150ms;
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+    Clock::duration took;
+};
+
+CliRun RunClient(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const auto start = Clock::now();
+    const int code = RunCli(args, out, err);
+    return {code, out.str(), err.str(), Clock::now() - start};
+}
+
+struct Command {
+    const char* name;
+    std::vector<std::string> args;  // after --port PATH
+    uint8_t instruction;            // of the one request it sends first
+    const char* message;
+};
+
+const Command kCommands[] = {
+    {"ping", {"ping", "1"}, 0x01, "no reply from ID 1"},
+    {"read", {"read", "1", "0", "2"}, 0x02, "no reply from ID 1"},
+    {"write", {"write", "1", "31", "01"}, 0x03, "no status from ID 1"},
+    {"reset", {"reset", "1"}, 0x06, "no status from ID 1"},
+    {"dump", {"dump", "1"}, 0x02, "no reply from ID 1"},
+};
+
+const std::pair<const char*, SimFaultKind> kFaults[] = {
+    {"drop", SimFaultKind::DropReply},      {"checksum", SimFaultKind::CorruptChecksum},
+    {"id", SimFaultKind::WrongId},          {"length", SimFaultKind::WrongLength},
+    {"late", SimFaultKind::LateReply},      {"garbage", SimFaultKind::Garbage},
+    {"stall", SimFaultKind::StallMidFrame},
+};
+
+class CliFault : public ::testing::TestWithParam<std::tuple<std::pair<const char*, SimFaultKind>, Command>> {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
+
+    CliRun Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", m_bus.SlavePath()});
+        return RunClient(args);
+    }
+
+    // The stored parameters and the operation registers up to the goal; what the motion model measures is
+    // left out.
+    std::vector<uint8_t> Settings(uint8_t id) const {
+        const auto table = m_bus.Table(id);
+        return {table.begin(), table.begin() + 36};
+    }
+
+    // The instructions the servos heard, in order.
+    std::vector<uint8_t> Heard() const {
+        std::vector<uint8_t> instructions;
+        for (const auto& frame : m_bus.Frames()) instructions.push_back(frame.bytes.at(4));
+        return instructions;
+    }
+
+    sim::CBusSimulator m_bus{{1, 2, 3}};
+};
+
+TEST_P(CliFault, ReportsNoReplyWithinOneTimeoutAndSendsNothingElse) {
+    const auto& [fault, command] = GetParam();
+    sim::SimFaultRule rule;
+    rule.kind = fault.second;
+    rule.servoId = 1;
+    m_bus.AddFault(rule);
+    const auto before = Settings(1);
+
+    const CliRun run = Run(command.args);
+    EXPECT_EQ(run.code, EXIT_NO_REPLY) << run.err;
+    EXPECT_TRUE(run.out.empty()) << "nothing printed as if it had come from the servo: " << run.out;
+    EXPECT_NE(run.err.find(command.message), std::string::npos) << run.err;
+    EXPECT_LT(run.took, kTimeout + kSlack);
+    // The simulator may still be taking the request in when a loaded machine lets the client time out.
+    ASSERT_TRUE(m_bus.WaitForFrames(1, 1s));
+    EXPECT_FALSE(m_bus.WaitForFrames(2, 30ms));
+    EXPECT_EQ(Heard(), std::vector<uint8_t>{command.instruction}) << "one request, no retry, nothing else";
+    if (command.instruction == 0x02 || command.instruction == 0x01) {
+        EXPECT_EQ(Settings(1), before);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, CliFault,
+                         ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::ValuesIn(kCommands)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).first) + "_" +
+                                    std::get<1>(info.param).name;
+                         });
+
+class CliFaultScan : public CliFault {};
+
+// A faulty servo in the middle of a scan is left out; the ones after it are still found, and nobody is
+// listed under another's ID.
+TEST_F(CliFaultScan, SkipsTheFaultyServoOnly) {
+    for (const auto& [name, kind] : kFaults) {
+        SCOPED_TRACE(name);
+        sim::SimFaultRule rule;
+        rule.kind = kind;
+        rule.servoId = 2;
+        rule.delay = 150ms;  // a late or stalled status lands in the next ping's wait
+        m_bus.AddFault(rule);
+        // A longer timeout than the default keeps a loaded machine from losing the healthy servos.
+        const CliRun run = Run({"--timeout", "100", "scan", "1", "4"});
+        EXPECT_EQ(run.code, EXIT_OK) << run.err;
+        EXPECT_EQ(run.out, "1\n3\n");
+        EXPECT_LT(run.took, 4 * 100ms + kSlack);
+        m_bus.ClearFaults();
+        std::this_thread::sleep_for(160ms);
+    }
+}
+
+TEST_F(CliFaultScan, AnAdapterPulledOutMidCommandIsNamed) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"scan", "0", "253"}, std::vector<std::string>{"read", "1", "0", "4"}}) {
+        sim::SimFaultRule rule;
+        rule.kind = SimFaultKind::HangUp;
+        rule.servoId = 1;
+        m_bus.AddFault(rule);
+        const CliRun run = Run(args);
+        EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE) << run.err;
+        EXPECT_NE(run.err.find("went away"), std::string::npos) << run.err;
+        EXPECT_LT(run.took, 2 * kTimeout + kSlack) << "the rest of the scan fails at once";
+        ASSERT_TRUE(m_bus.Start());  // plugged in again, under a new name
+    }
+}
+
+// A flash whose boot loader answers are hit: an upgrade error within the boot loader's timeout, nothing
+// stored, and the servo's parameters untouched.
+TEST_F(CliFaultScan, FlashUnderBootAnswerFaultsFailsCleanly) {
+    const fs::path dir = fs::temp_directory_path() / ("brennix-cli-fault-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path image = dir / "fw.bin";
+    std::ofstream(image, std::ios::binary) << std::string(640, '\x5A');
+    const auto before = Settings(1);
+    const std::pair<const char*, SimFaultKind> bootFaults[] = {
+        {"drop", SimFaultKind::DropReply},
+        {"corrupt", SimFaultKind::CorruptChecksum},
+        {"garbage", SimFaultKind::Garbage},
+        {"late", SimFaultKind::LateReply},
+    };
+    // Longer than the host's pause before the entry code, short enough to get the servo back soon.
+    m_bus.SetBootIdleTimeout(300ms);
+    for (const auto& [name, kind] : bootFaults) {
+        SCOPED_TRACE(name);
+        sim::SimFaultRule rule;
+        rule.kind = kind;
+        rule.instruction = sim::kBootAnswer;
+        rule.skip = 3;  // the entry code, the start byte and the first block are answered
+        rule.delay = 600ms;
+        m_bus.AddFault(rule);
+        const CliRun run = Run({"flash", "1", image.string()});
+        EXPECT_EQ(run.code, EXIT_UPGRADE_ERROR) << run.err;
+        EXPECT_NE(run.err.find("upgrade error"), std::string::npos);
+        EXPECT_LT(run.took, 500ms + 200ms + kSlack) << "the pause before the transfer, then one timeout";
+        EXPECT_TRUE(m_bus.Firmware(1).empty());
+        EXPECT_EQ(m_bus.FaultHits(), 1);
+        m_bus.ClearFaults();
+        std::this_thread::sleep_for(kind == SimFaultKind::LateReply ? 200ms : 0ms);  // the late byte goes out
+        for (int i = 0; i < 100 && m_bus.BootStatus(1).inBootLoader; ++i) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(Run({"ping", "1"}).code, EXIT_OK) << "back from its boot loader once the line rested";
+    EXPECT_EQ(Settings(1), before);
+
+    sim::SimFaultRule hangUp;
+    hangUp.kind = SimFaultKind::HangUp;
+    hangUp.instruction = sim::kBootAnswer;
+    hangUp.skip = 3;
+    m_bus.AddFault(hangUp);
+    const CliRun run = Run({"flash", "1", image.string()});
+    EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE) << run.err;
+    EXPECT_NE(run.err.find("upgrade error"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("went away"), std::string::npos) << run.err;
+    EXPECT_TRUE(m_bus.Firmware(1).empty());
+    fs::remove_all(dir);
+}
+
+}  // namespace
