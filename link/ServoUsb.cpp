@@ -25,9 +25,12 @@ int CServoUsb::ReceiveStatus(uint8_t id, uint8_t expectedLen) {
     uint8_t reply[FRAME_BUFFER_SIZE] = {};
     const int got = m_pTransport->Read(reply, expectedLen + 4);
     if (got <= 0) return 0;
-    // A short read is examined like a full one: its missing bytes are zeros and fail a check.
+    // A short read is examined like a full one, so the record shows what came; its missing bytes read as
+    // zeros. Those zeros can still add up to the right checksum (a frame cut off just before a zero checksum,
+    // or before a data byte and a checksum that balance), so a frame cut short fails on its length too.
     if (!CheckReplyHeader(reply, id, expectedLen)) return 0;
-    return ParseReplyBody(reply);
+    const int checksumOk = ParseReplyBody(reply);
+    return checksumOk && got >= expectedLen + 4 ? 1 : 0;
 }
 
 int CServoUsb::Ping(uint8_t id, uint8_t* answeringId) {

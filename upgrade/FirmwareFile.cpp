@@ -21,9 +21,7 @@ std::string LowerExtension(const std::string& path) {
     return extension;
 }
 
-FirmwareLoad LoadHex(const std::string& path, FirmwareImage& image) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return FirmwareLoad::HexCannotOpen;
+FirmwareLoad LoadHex(std::istream& file, FirmwareImage& image) {
     std::memset(image.imageData, 0xFF, sizeof image.imageData);
     std::string line;
     while (std::getline(file, line)) {
@@ -35,9 +33,7 @@ FirmwareLoad LoadHex(const std::string& path, FirmwareImage& image) {
     return FirmwareLoad::Loaded;
 }
 
-FirmwareLoad LoadBin(const std::string& path, FirmwareImage& image) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return FirmwareLoad::BinCannotOpen;
+FirmwareLoad LoadBin(std::istream& file, FirmwareImage& image) {
     // One byte more than fits tells an oversized file without reading all of it.
     std::vector<char> bytes(FIRMWARE_CAPACITY + 1);
     file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -56,8 +52,17 @@ FirmwareLoad LoadBin(const std::string& path, FirmwareImage& image) {
 FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
     const std::string extension = LowerExtension(path);
     if (extension != "hex" && extension != "bin") return FirmwareLoad::UnknownKind;
+    const bool hex = extension == "hex";
+    // Even a file that cannot be opened leaves no stale length behind.
     image.imageLength = 0;
-    const FirmwareLoad result = extension == "hex" ? LoadHex(path, image) : LoadBin(path, image);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return hex ? FirmwareLoad::HexCannotOpen : FirmwareLoad::BinCannotOpen;
+    return LoadFirmwareStream(file, hex, image);
+}
+
+FirmwareLoad LoadFirmwareStream(std::istream& in, bool hex, FirmwareImage& image) {
+    image.imageLength = 0;
+    const FirmwareLoad result = hex ? LoadHex(in, image) : LoadBin(in, image);
     if (result != FirmwareLoad::Loaded) return result;
     image.CountBlocks();
     return image.blockCount == 0 ? FirmwareLoad::NoBlocks : FirmwareLoad::Loaded;

@@ -1,6 +1,7 @@
 // Loading a firmware file into the image, by the file's extension. No toolkit code here.
 #pragma once
 
+#include <istream>
 #include <string>
 
 #include "FirmwareImage.h"
@@ -17,6 +18,10 @@ enum class FirmwareLoad {
 
 // Loads path into image (opened for reading only). Loaded also counts the blocks.
 FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image);
+
+// The same load from a stream already open, as hex text or bin bytes; never returns an open error for hex
+// (a bin stream that fails mid-read gives BinCannotOpen).
+FirmwareLoad LoadFirmwareStream(std::istream& in, bool hex, FirmwareImage& image);
 
 // The operator's message for a failed load.
 const char* FirmwareLoadMessage(FirmwareLoad result);

@@ -59,6 +59,32 @@ TEST_F(ServoCommands, ReadDataCopiesOnlyGoodStatus) {
     EXPECT_EQ(untouched[0], 7);
 }
 
+// A status cut off before its last bytes used to pass whenever the zeros standing in for them happened to
+// make the checksum right, and a read then reported data that never came.
+TEST_F(ServoCommands, CutShortStatusFailsEvenWhenZerosWouldCheck) {
+    // ID 0xFD's bare status has checksum 0x00: without that byte it would check as complete.
+    transport.Reply({0xFF, 0xFF, 0xFD, 0x02, 0x00});
+    EXPECT_EQ(servo.Ping(0xFD), 0);
+    transport.Reply({0xFF, 0xFF, 0xFD, 0x02, 0x00, 0x00});
+    EXPECT_EQ(servo.Ping(0xFD), 1);
+
+    // A two-byte read cut off after its first data byte: 0xFA balances the sum, the missing byte read 0.
+    uint8_t out[2] = {7, 7};
+    transport.Reply({0xFF, 0xFF, 0x01, 0x04, 0x00, 0xFA});
+    EXPECT_EQ(servo.ReadData(1, 43, 2, out), -1);
+    EXPECT_EQ(out[0], 7);
+    EXPECT_EQ(out[1], 7);
+    transport.Reply({0xFF, 0xFF, 0x01, 0x04, 0x00, 0xFA, 0x00, 0x00});
+    EXPECT_EQ(servo.ReadData(1, 43, 2, out), 2);
+    EXPECT_EQ(out[0], 0xFA);
+
+    // A write's status the same way; the record still shows the header that came.
+    transport.Reply({0xFF, 0xFF, 0xFD, 0x02, 0x00});
+    const uint8_t zero = 0;
+    EXPECT_EQ(servo.WriteData(0xFD, Reg::LOCK, 1, &zero, 2), 0);
+    EXPECT_EQ(servo.m_id, 0xFD);
+}
+
 TEST_F(ServoCommands, ReadOfNothingExpectsBareStatus) {
     transport.Reply({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC});
     EXPECT_EQ(servo.ReadData(1, 5, 0, nullptr), 0);

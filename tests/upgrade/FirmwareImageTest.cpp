@@ -7,7 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FirmwareFile.h"
@@ -194,4 +196,25 @@ TEST_F(FirmwareFiles, OpenErrorsAndOtherKinds) {
     chmod(readOnly.c_str(), 0444);
     EXPECT_EQ(LoadFirmwareFile(readOnly, image), FirmwareLoad::Loaded);
     EXPECT_STREQ(FirmwareLoadMessage(FirmwareLoad::HexFormatError), "hex file fromat error");
+}
+
+// The fuzzers drive the loader through a stream: it must load exactly what the same bytes in a file load.
+TEST_F(FirmwareFiles, StreamLoadMatchesFileLoad) {
+    const std::string good = HexRecord(0x8000, {1, 2, 3}) + "\r\n" + HexRecord(0x8040, {4}) + "\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {{"a.hex", good},
+                                                                    {"b.hex", good + "\r\r\n"},
+                                                                    {"c.hex", ""},
+                                                                    {"d.bin", "\x01\x02"},
+                                                                    {"e.bin", std::string(12289, 'y')}};
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        FirmwareImage fromStream;
+        std::istringstream in(bytes);
+        const FirmwareLoad streamResult = LoadFirmwareStream(in, name.ends_with(".hex"), fromStream);
+        EXPECT_EQ(streamResult, LoadFirmwareFile(Write(name, bytes), image));
+        EXPECT_EQ(fromStream.imageLength, image.imageLength);
+        EXPECT_EQ(fromStream.blockCount, image.blockCount);
+        EXPECT_EQ(std::memcmp(fromStream.imageData, image.imageData, sizeof image.imageData), 0);
+        image.Empty();
+    }
 }
