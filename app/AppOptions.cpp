@@ -36,18 +36,32 @@ CAppOptionsResult ParseAppOptions(const std::vector<std::string>& args) {
             options.szPortPath = args[++i];
         } else if (arg.rfind("--port=", 0) == 0 && arg.size() > 7) {
             options.szPortPath = arg.substr(7);
+        } else if (arg == "--tour") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                result.szError = "--tour needs a directory";
+                return result;
+            }
+            options.szTourDir = args[++i];
+        } else if (arg.rfind("--tour=", 0) == 0 && arg.size() > 7) {
+            options.szTourDir = arg.substr(7);
         } else if (arg.rfind("--", 0) == 0) {
             result.szError = "unknown option: " + arg;
             return result;
         }
     }
-    if (options.nSimulatedServos > 0 && !options.szPortPath.empty())
+    if (options.nSimulatedServos > 0 && !options.szPortPath.empty()) {
         result.szError = "--simulate and --port exclude each other";
+    } else if (!options.szTourDir.empty() && options.nSimulatedServos == 0) {
+        // The tour writes parameters and firmware into the servos it finds: never into real ones.
+        result.szError = "--tour runs only on the simulated bus: add --simulate";
+    }
     return result;
 }
 
 const char* AppUsage() {
-    return "usage: brennix-debug [--simulate[=N]] [--port PATH]\n"
+    return "usage: brennix-debug [--simulate[=N]] [--port PATH] [--tour DIR]\n"
            "  --simulate[=N]  run against N simulated servos (IDs 1..N, default 3) instead of the adapter\n"
-           "  --port PATH     use this serial device instead of searching for the adapter's USB IDs\n";
+           "  --port PATH     use this serial device instead of searching for the adapter's USB IDs\n"
+           "  --tour DIR      with --simulate: walk through the whole tool by itself, save a picture of the\n"
+           "                  window after each step into DIR, print their paths and quit\n";
 }

@@ -9,6 +9,8 @@ struct CAppOptions {
     int nSimulatedServos = 0;
     // Serial device to use instead of searching for the adapter's USB IDs; empty to search.
     std::string szPortPath;
+    // Folder for the demo tour's pictures and files; empty for the ordinary interactive tool.
+    std::string szTourDir;
     bool bHelp = false;
 };
 

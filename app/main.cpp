@@ -1,10 +1,12 @@
 // brennix-debug: the desktop tool; with --simulate it brings its own servo bus.
 #include <QApplication>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AppOptions.h"
+#include "DemoTour.h"
 #include "VelmoraApp.h"
 
 int main(int argc, char* argv[]) {
@@ -28,6 +30,15 @@ int main(int argc, char* argv[]) {
     if (!app.InitInstance()) {
         std::fputs("brennix-debug: the simulated servo bus could not start\n", stderr);
         return 1;
+    }
+    std::unique_ptr<CDemoTour> tour;
+    if (!parsed.options.szTourDir.empty()) {
+        tour = std::make_unique<CDemoTour>(app, QString::fromLocal8Bit(parsed.options.szTourDir));
+        QObject::connect(tour.get(), &CDemoTour::finished, &QCoreApplication::exit);
+        if (!tour->Start()) {
+            std::fprintf(stderr, "brennix-debug: %s\n", qPrintable(tour->Error()));
+            return 1;
+        }
     }
     return QApplication::exec();
 }

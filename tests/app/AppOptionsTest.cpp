@@ -35,6 +35,22 @@ TEST(AppOptionsTest, RefusedForms) {
     for (const auto& args : refused) EXPECT_FALSE(ParseAppOptions(args).szError.empty()) << args[0];
 }
 
+TEST(AppOptionsTest, TheTourTakesADirectoryAndRunsOnlyOnTheSimulatedBus) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--simulate", "--tour", "out/tour"},
+                                                                  {"--tour=out/tour", "--simulate=2"}}) {
+        const CAppOptionsResult parsed = ParseAppOptions(args);
+        EXPECT_TRUE(parsed.szError.empty()) << args[0] << ": " << parsed.szError;
+        EXPECT_EQ(parsed.options.szTourDir, "out/tour") << args[0];
+    }
+    const std::vector<std::vector<std::string>> refused = {
+        {"--simulate", "--tour"},
+        {"--simulate", "--tour="},
+        {"--tour", "out"},
+        {"--port", "/dev/ttyUSB0", "--tour", "out"},
+    };
+    for (const auto& args : refused) EXPECT_FALSE(ParseAppOptions(args).szError.empty()) << args.back();
+}
+
 TEST(AppOptionsTest, ToolkitOptionsAreLeftAlone) {
     const CAppOptionsResult parsed =
         ParseAppOptions({"-platform", "offscreen", "--simulate=2", "-style", "fusion"});
