@@ -234,6 +234,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CServoUsb servo(&transport);
     servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
     const int result = RunCommand(servo, *options, out, err);
+    // An adapter pulled out mid-command looks like silent servos to the command; say what really happened.
+    if (transport.IsPortLost()) {
+        err << "brennix: " << transport.m_szPortName << " went away (adapter unplugged?)\n";
+        transport.Close();
+        return EXIT_PORT_UNAVAILABLE;
+    }
     transport.Close();
     return result;
 }

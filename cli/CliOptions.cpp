@@ -15,7 +15,7 @@ const char* const CLI_USAGE =
     "  dump ID                 the servo's registers by name, 16-bit values in host order\n"
     "  firmware FILE [--frames]  length, blocks and kind of a .hex or .bin image; --frames lists them\n"
     "  flash ID FILE           load the image into the servo through its boot loader (Ctrl+C cancels)\n"
-    "exit codes: 0 ok, 1 no reply, 2 bad arguments, 3 no adapter, 4 port busy or missing,\n"
+    "exit codes: 0 ok, 1 no reply, 2 bad arguments, 3 no adapter, 4 port busy, missing or gone,\n"
     "            5 upgrade error, 6 upgrade cancelled\n";
 
 std::optional<long> ParseNumber(const std::string& text, long low, long high) {
