@@ -4,12 +4,13 @@ JOBS ?= $(shell nproc)
 BUILD_DIR := build/$(PRESET)
 
 # Debian packages the build, the tests and the simulated GUI run need.
+# g++ brings the sanitizer runtimes for test-asan and test-tsan (libasan8, libubsan1, liblsan0, libtsan2).
 DEPS := cmake make g++ pkg-config qt6-base-dev libgl-dev libserialport-dev libgtest-dev libgmock-dev \
         libbenchmark-dev xvfb xauth fonts-dejavu-core
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test run bench clean
+.PHONY: deps configure build test test-asan test-tsan run bench clean
 
 deps:
 	@missing=""; for p in $(DEPS); do \
@@ -30,11 +31,45 @@ build: configure
 test: build
 	ctest --preset $(PRESET) --timeout 300
 
+# The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer: any report fails its test. The
+# sanitizer options and suppressions (tests/sanitizers/) come with the test presets.
+test-asan:
+	$(MAKE) test PRESET=asan
+
+# The suite under ThreadSanitizer. It is the threaded tests that matter here (link hammering, node search,
+# status poll, parameter sequences, firmware transfer, fault scenarios, shutting down during each), but the
+# whole suite takes only minutes, so nothing threaded can be left out of the selection. A report fails its
+# test (exit code 66).
+test-tsan:
+	$(MAKE) test PRESET=tsan
+
+# With a display the tool starts on a simulated bus; without one it takes the demo tour under Xvfb and
+# prints the paths of the pictures it left in TOUR_DIR.
+TOUR_DIR ?= build/tour
 run: build
-	$(BUILD_DIR)/app/brennix-debug --simulate
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  $(BUILD_DIR)/app/brennix-debug --simulate; \
+	else \
+	  echo "No display: taking the demo tour under Xvfb; pictures in $(TOUR_DIR)/"; \
+	  xvfb-run -a $(BUILD_DIR)/app/brennix-debug --simulate --tour $(TOUR_DIR); \
+	fi
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# libFuzzer targets, built with clang in their own tree (no GUI, benchmarks or test programs) and each run for
+# FUZZ_SECONDS from the seeds in fuzz/corpus/; new inputs, logs and any crash files stay under build/fuzz.
+FUZZ_SECONDS ?= 60
+FUZZ_DIR := build/fuzz
+FUZZ_DEPS := clang libclang-rt-14-dev cmake make g++ pkg-config libserialport-dev libgtest-dev libgmock-dev
+FUZZ_TARGETS := fuzz_hex_file fuzz_hex_line fuzz_status_frame fuzz_parameter_file fuzz_sim_requests
+.PHONY: fuzz
+fuzz:
+	$(MAKE) deps DEPS="$(FUZZ_DEPS)"
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRENNIX_FUZZ=ON \
+	  -DBRENNIX_BUILD_GUI=OFF -DBRENNIX_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_DIR) -j$(JOBS) --target $(FUZZ_TARGETS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh $(FUZZ_DIR)
 
 clean:
 	rm -rf build

@@ -87,7 +87,7 @@ private:
     // Timer thread: queues a reading and, when the queue was empty, asks the GUI thread to take it.
     void PostStatusSample(const CStatusSample& sample);
     // GUI thread: shows the queued readings, the labels the newest, the plot all of them.
-    void TakeStatusSamples();
+    Q_INVOKABLE void TakeStatusSamples();
     void OnDraw();
     void OnTraceCheck();
 

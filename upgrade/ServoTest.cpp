@@ -164,16 +164,17 @@ int ServoTest::UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generat
     if (auto* port = dynamic_cast<CBrennixUsb*>(pPage->m_pUsb->m_pTransport)) {
         UpgradeCallbacks callbacks;
         callbacks.running = &pPage->m_bUpgrading;
+        // Called by name, so Qt makes and frees the queued calls itself: a lambda's call would be made here
+        // and freed on the GUI thread by our code, a hand-over through Qt's event queue whose locking
+        // ThreadSanitizer cannot see, so it reports a race on it.
         callbacks.blockDone = [pPage, generation](int block) {
-            QMetaObject::invokeMethod(
-                pPage, [pPage, generation, block] { pPage->OnBlockDone(generation, block); },
-                Qt::QueuedConnection);
+            QMetaObject::invokeMethod(pPage, "OnBlockDone", Qt::QueuedConnection, Q_ARG(unsigned, generation),
+                                      Q_ARG(int, block));
         };
         result = TransferFirmware(*pPage->m_pUsb, *port, *pPage->m_pFirmware, servoId, callbacks);
     }
-    QMetaObject::invokeMethod(
-        pPage, [pPage, generation, result] { pPage->OnWorkerEnded(generation, result); },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(pPage, "OnWorkerEnded", Qt::QueuedConnection, Q_ARG(unsigned, generation),
+                              Q_ARG(int, static_cast<int>(result)));
     return 0;
 }
 
@@ -182,10 +183,10 @@ void ServoTest::OnBlockDone(unsigned generation, int block) {
     m_progress->SetPos(block);
 }
 
-void ServoTest::OnWorkerEnded(unsigned generation, UpgradeResult result) {
+void ServoTest::OnWorkerEnded(unsigned generation, int result) {
     if (generation != m_nGeneration || !IsTransferring()) return;
     m_worker.join();  // it posted this as its last act
-    EndTransfer(result, true);
+    EndTransfer(static_cast<UpgradeResult>(result), true);
 }
 
 void ServoTest::AbortTransfer() {

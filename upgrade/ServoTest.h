@@ -73,8 +73,9 @@ private:
     // The worker: hands the servo to its boot loader, sends the image and restores the port.
     static int UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation);
     // GUI side of the worker's reports; a report of an earlier transfer is dropped.
-    void OnBlockDone(unsigned generation, int block);
-    void OnWorkerEnded(unsigned generation, UpgradeResult result);
+    // Queued by name from the worker; result is an UpgradeResult.
+    Q_INVOKABLE void OnBlockDone(unsigned generation, int block);
+    Q_INVOKABLE void OnWorkerEnded(unsigned generation, int result);
     // Back to ready, after the outcome's message when asked.
     void EndTransfer(UpgradeResult result, bool report);
 

@@ -53,7 +53,8 @@ QStringList PaneLines(const QString& text) {
     return text.split(QLatin1Char('\n'));
 }
 
-// Under LeakSanitizer: fontconfig keeps a small cache for the life of the process, which is not ours.
+// Under LeakSanitizer: fontconfig keeps a small cache for the life of the process, which is not ours. The
+// same lists, for the programs the tests start, are in tests/sanitizers/: keep them in step.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
 }
