@@ -13,6 +13,7 @@
 
 #include "BrennixUsb.h"
 #include "BusSimulator.h"
+#include "FloorPty.h"
 #include "RatioReporter.h"
 #include "ServoUsb.h"
 
@@ -34,47 +35,11 @@ void operator delete(void* p, std::size_t) noexcept {
 
 namespace {
 
-// Echoes whatever arrives on a pty master back to it: the cost of the bytes' trip without any protocol.
-class CEchoPty {
-public:
-    CEchoPty() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        grantpt(m_master);
-        unlockpt(m_master);
-        m_path = ptsname(m_master);
-        if (pipe(m_wake) != 0) std::abort();
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~CEchoPty() {
-        if (write(m_wake[1], "x", 1) < 0) std::perror("wake");
-        m_thread.join();
-        close(m_master);
-        close(m_wake[0]);
-        close(m_wake[1]);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    void Run() {
-        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        uint8_t buffer[256];
-        while (poll(fds, 2, -1) > 0 && !(fds[1].revents & POLLIN)) {
-            if (fds[0].revents & POLLIN) {
-                const ssize_t n = read(m_master, buffer, sizeof buffer);
-                if (n > 0 && write(m_master, buffer, static_cast<size_t>(n)) < 0) return;
-            } else if (fds[0].revents) {
-                usleep(1000);  // no slave open yet
-            }
-        }
-    }
-    int m_master = -1;
-    int m_wake[2] = {-1, -1};
-    std::string m_path;
-    std::thread m_thread;
-};
-
 void BM_RawEchoFloor(benchmark::State& state) {
-    CEchoPty echo;
+    // Echoes whatever arrives: the cost of the bytes' trip without any protocol.
+    CFloorPty echo([](int master, const uint8_t* bytes, std::size_t count) {
+        if (write(master, bytes, count) < 0) std::perror("echo");
+    });
     CBrennixUsb usb;
     usb.SetPortPath(echo.Path());
     usb.FindDevice();

@@ -15,52 +15,11 @@
 #include "BrennixUsb.h"
 #include "BusSimulator.h"
 #include "FirmwareTransfer.h"
+#include "FloorPty.h"
 #include "RatioReporter.h"
 #include "ServoUsb.h"
 
 namespace {
-
-// Answers every 70 bytes that arrive on a pty master with one byte, as a boot loader acknowledges a block.
-class CAckPty {
-public:
-    CAckPty() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 || pipe(m_wake) != 0)
-            std::abort();
-        m_path = ptsname(m_master);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~CAckPty() {
-        if (write(m_wake[1], "x", 1) < 0) std::perror("wake");
-        m_thread.join();
-        close(m_master);
-        close(m_wake[0]);
-        close(m_wake[1]);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    void Run() {
-        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        uint8_t buffer[256];
-        std::size_t pending = 0;
-        while (poll(fds, 2, -1) > 0 && !(fds[1].revents & POLLIN)) {
-            if (fds[0].revents & POLLIN) {
-                const ssize_t n = read(m_master, buffer, sizeof buffer);
-                if (n <= 0) continue;
-                for (pending += static_cast<std::size_t>(n); pending >= BLOCK_FRAME_SIZE;
-                     pending -= BLOCK_FRAME_SIZE)
-                    if (write(m_master, &BOOT_ACK, 1) < 0) return;
-            } else if (fds[0].revents) {
-                usleep(1000);  // no slave open yet
-            }
-        }
-    }
-    int m_master = -1;
-    int m_wake[2] = {-1, -1};
-    std::string m_path;
-    std::thread m_thread;
-};
 
 FirmwareImage FullImage() {
     FirmwareImage image;
@@ -72,7 +31,11 @@ FirmwareImage FullImage() {
 }
 
 void BM_RawBlocksFloor(benchmark::State& state) {
-    CAckPty ack;
+    // Every 70 bytes that arrive are answered with one byte, as a boot loader acknowledges a block.
+    CFloorPty ack([pending = std::size_t{0}](int master, const uint8_t*, std::size_t count) mutable {
+        for (pending += count; pending >= BLOCK_FRAME_SIZE; pending -= BLOCK_FRAME_SIZE)
+            if (write(master, &BOOT_ACK, 1) < 0) return;
+    });
     CBrennixUsb usb;
     usb.SetPortPath(ack.Path());
     usb.FindDevice();
