@@ -46,7 +46,6 @@ protected:
         ASSERT_EQ(m_transport.FindDevice(), 1);
         ASSERT_EQ(m_transport.Open(), 1);
         m_transport.Configure(1000000);
-        m_transport.m_nTimeoutMs = 20;
     }
     void TearDown() override {
         m_sequence.reset();

@@ -78,7 +78,6 @@ protected:
         ASSERT_EQ(m_transport.FindDevice(), 1);
         ASSERT_EQ(m_transport.Open(), 1);
         m_transport.Configure(1000000);
-        m_transport.m_nTimeoutMs = 20;
         Image()[Reg::HIGH_BYTE_FIRST] = 1;
         m_page = std::make_unique<ServoPG>(nullptr, &m_usb);
         m_page->Create(nullptr);
