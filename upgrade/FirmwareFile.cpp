@@ -2,11 +2,15 @@
 // bin files in one read.
 #include "FirmwareFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -47,6 +51,29 @@ FirmwareLoad LoadBin(std::istream& file, FirmwareImage& image) {
     return FirmwareLoad::Loaded;
 }
 
+constexpr std::size_t kHexFileLimit = 16u << 20;
+
+// Up to limit bytes of a regular file. The open never blocks, so a FIFO or a device named like firmware is
+// refused at once instead of waiting for a writer; directories are refused too.
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    char chunk[65536];
+    while (ok && bytes.size() < limit) {
+        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit - bytes.size()));
+        if (n == 0) break;
+        if (n < 0) {
+            ok = errno == EINTR;
+            continue;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
 }  // namespace
 
 FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
@@ -55,9 +82,15 @@ FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
     const bool hex = extension == "hex";
     // Even a file that cannot be opened leaves no stale length behind.
     image.imageLength = 0;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return hex ? FirmwareLoad::HexCannotOpen : FirmwareLoad::BinCannotOpen;
-    return LoadFirmwareStream(file, hex, image);
+    // A bin file one byte over capacity is already refused; a hex file holds at most a few text lines per
+    // image byte, so anything far beyond that is no firmware either.
+    const std::size_t limit = hex ? kHexFileLimit : FIRMWARE_CAPACITY + 1;
+    std::string bytes;
+    if (!ReadRegularFile(path, limit, bytes))
+        return hex ? FirmwareLoad::HexCannotOpen : FirmwareLoad::BinCannotOpen;
+    if (hex && bytes.size() >= limit) return FirmwareLoad::HexFormatError;
+    std::istringstream in(bytes);
+    return LoadFirmwareStream(in, hex, image);
 }
 
 FirmwareLoad LoadFirmwareStream(std::istream& in, bool hex, FirmwareImage& image) {
