@@ -89,7 +89,7 @@ int CBrennixUsb::FindDevice() {
 int CBrennixUsb::Open() {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort >= 0 || m_szDevicePath.empty()) return 0;
-    const int fd = SerialLine::OpenExclusive(m_szDevicePath.c_str());
+    const int fd = SerialLine::OpenExclusive(m_szDevicePath.c_str(), &m_savedLine);
     if (fd < 0) return 0;
     // Raw at once: a cooked line would mangle frames if anything were exchanged before Configure.
     SerialLine::SetRawLine(fd, SerialLine::GetLineRate(fd));
@@ -105,7 +105,7 @@ int CBrennixUsb::Open() {
 int CBrennixUsb::Close() {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort < 0) return 0;
-    SerialLine::CloseExclusive(m_hPort);
+    SerialLine::CloseExclusive(m_hPort, m_savedLine);
     m_hPort = -1;
     m_bPortLost = false;
     return 1;

@@ -9,11 +9,16 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstring>
+
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
 
 namespace SerialLine {
 
-int OpenExclusive(const char* path) {
+static_assert(sizeof(struct termios2) <= sizeof(CSavedLine::bytes));
+
+int OpenExclusive(const char* path, CSavedLine* saved) {
+    saved->valid = false;
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     struct termios2 tio {};
@@ -22,10 +27,18 @@ int OpenExclusive(const char* path) {
         ::close(fd);
         return -1;
     }
+    std::memcpy(saved->bytes, &tio, sizeof tio);
+    saved->valid = true;
     return fd;
 }
 
-void CloseExclusive(int fd) {
+void CloseExclusive(int fd, const CSavedLine& saved) {
+    if (saved.valid) {
+        struct termios2 tio {};
+        std::memcpy(&tio, saved.bytes, sizeof tio);
+        // Without waiting for output: a line that went away must not hold up the close.
+        ioctl(fd, TCSETS2, &tio);
+    }
     // The exclusive flag belongs to the tty, not to our descriptor: clear it, or a reopen would be refused.
     ioctl(fd, TIOCNXCL);
     ::close(fd);
