@@ -9,10 +9,14 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
+#include <QTimer>
 #include <algorithm>
 
 #include "BrennixUsb.h"
+#include "BusMonitorWindow.h"
+#include "BusRecorder.h"
 #include "ControlTable.h"
 #include "DialogBuilder.h"
 #include "Encodings.h"
@@ -30,6 +34,8 @@ constexpr Qt::WindowFlags kMainWindowFlags = Qt::Window | Qt::CustomizeWindowHin
                                              Qt::WindowCloseButtonHint;
 // Where the pages sit below the tab buttons, in pixels, unless the buttons need more.
 constexpr int kPageTop = 30;
+// How often the log looks for new alarm bits on the bus.
+constexpr int kAlarmWatchMs = 200;
 
 }  // namespace
 
@@ -40,6 +46,7 @@ CServoMain::CServoMain() : CInertDialog(nullptr, kMainWindowFlags) {
 CServoMain::~CServoMain() {
     ShutDown();
     if (CBrennixUsb* transport = Transport()) transport->SetPortLostHandler({});
+    if (m_pUsb) m_pUsb->SetRecorder(nullptr);
 }
 
 CBrennixUsb* CServoMain::Transport() const {
@@ -59,6 +66,14 @@ bool CServoMain::Create() {
     m_listNodes->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_listNodes->setColumnWidth(0, 60);
     m_listNodes->setColumnWidth(1, 120);
+
+    m_pRecorder = std::make_unique<CBusRecorder>();
+    if (m_pUsb) m_pUsb->SetRecorder(m_pRecorder.get());
+    auto* alarmWatch = new QTimer(this);
+    connect(alarmWatch, &QTimer::timeout, this, &CServoMain::OnAlarmWatch);
+    alarmWatch->start(kAlarmWatchMs);
+    auto* busKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+B")), this);
+    connect(busKey, &QShortcut::activated, this, &CServoMain::ShowBusMonitor);
 
     if (CBrennixUsb* transport = Transport()) {
         // Runs on whichever thread noticed, inside the transport's lock: only post, never call back.
@@ -86,8 +101,10 @@ void CServoMain::CreateControls() {
     connect(m_btnOpen, &QPushButton::clicked, this, &CServoMain::OnOpenClose);
 
     dlg.Group(tr("Robot Servo Node"), 7, 74, 101, 213);
-    m_btnSearch = dlg.Button(tr("Search"), 16, 89, 38, 14);
-    m_btnClear = dlg.Button(tr("Clear"), 62, 89, 38, 14);
+    m_btnSearch = dlg.Button(tr("Search"), 13, 89, 29, 14);
+    m_btnClear = dlg.Button(tr("Clear"), 44, 89, 29, 14);
+    m_btnBus = dlg.Button(tr("Bus"), 75, 89, 29, 14);
+    connect(m_btnBus, &QPushButton::clicked, this, &CServoMain::ShowBusMonitor);
     m_checkSingleNode = dlg.Check(tr("Single Node"), 21, 108, 55, 10);
     m_editLog = dlg.LogPane(14, 123, 87, 46);
     connect(m_btnSearch, &QPushButton::clicked, this, &CServoMain::OnSearch);
@@ -180,6 +197,31 @@ void CServoMain::OnPortLost() {
     m_btnOpen->setText(tr("Open"));
     m_comboBaud->setEnabled(true);
     AppendLog(tr("Port %1 lost").arg(m_editPort->text()));
+}
+
+void CServoMain::ShowBusMonitor() {
+    if (!m_pRecorder) return;
+    if (!m_pBusWindow) {
+        m_pBusWindow = new CBusMonitorWindow(
+            *m_pRecorder, [this] { return m_pUsb && m_pUsb->IsHighByteFirst(); }, this);
+        m_pBusWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_pBusWindow->show();
+    m_pBusWindow->raise();
+    m_pBusWindow->Refresh();
+}
+
+CBusMonitorWindow* CServoMain::BusMonitor() const {
+    return m_pBusWindow;
+}
+
+void CServoMain::OnAlarmWatch() {
+    CBusRecorder::CAlarm alarm;
+    if (!m_pRecorder || !m_pRecorder->TakeAlarmChange(&alarm)) return;
+    if (alarm.error != 0)
+        AppendLog(tr("ID %1 alarm: %2").arg(alarm.id).arg(QString::fromStdString(AlarmText(alarm.error))));
+    else
+        AppendLog(tr("ID %1 alarm cleared").arg(alarm.id));
 }
 
 void CServoMain::OnPageChange(int index) {

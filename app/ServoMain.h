@@ -1,9 +1,11 @@
 // The main window: serial panel, node search with its log and node list, and the three tab pages.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -11,6 +13,8 @@
 #include "InertDialog.h"
 
 class CBrennixUsb;
+class CBusMonitorWindow;
+class CBusRecorder;
 class CRobotDlg;
 class CServoUsb;
 class CTabControl;
@@ -42,6 +46,10 @@ public:
     void ShutDown();
     // Why the firmware transfer may not take the link now (a sweep runs), or empty; stops the status poll.
     QString LinkBusyForTransfer();
+    // Opens the bus monitor (Bus button, Ctrl+B), or raises it when it is open already.
+    void ShowBusMonitor();
+    CBusMonitorWindow* BusMonitor() const;
+    CBusRecorder* Recorder() const { return m_pRecorder.get(); }
 
     std::array<QWidget*, 3> m_pages{};
     int m_nCurPage = 0;
@@ -60,6 +68,7 @@ public:
     QPushButton* m_btnOpen = nullptr;
     QPushButton* m_btnSearch = nullptr;
     QPushButton* m_btnClear = nullptr;
+    QPushButton* m_btnBus = nullptr;
     QCheckBox* m_checkSingleNode = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
     QTableWidget* m_listNodes = nullptr;
@@ -83,6 +92,8 @@ private:
     Q_INVOKABLE void OnPortLost();
     void JoinSearchWorker();
     static int SearchWorker(CServoMain* pMain);
+    // Logs a change of the alarm bits seen on the bus: once when they appear, once when they clear.
+    void OnAlarmWatch();
 
     // What the sweep worker reports, in the order it happened.
     struct CSearchReport {
@@ -97,6 +108,9 @@ private:
     // GUI side: carries out the queued reports in order.
     Q_INVOKABLE void TakeSearchReports();
 
+    // Every exchange of every thread is recorded from Create on; the monitor window reads it.
+    std::unique_ptr<CBusRecorder> m_pRecorder;
+    QPointer<CBusMonitorWindow> m_pBusWindow;
     std::thread m_searchThread;
     std::mutex m_mxSearchReports;
     std::vector<CSearchReport> m_searchReports;

@@ -10,11 +10,20 @@
 #include "BrennixUsb.h"
 #include "BusSimulator.h"
 #include "CliFirmware.h"
+#include "CliTrace.h"
 #include "ControlTable.h"
 #include "Encodings.h"
+#include "PortCheck.h"
 #include "ServoUsb.h"
 
 namespace {
+
+// The wait of the run in progress, for the words of a failure; the client runs one command at a time.
+thread_local int t_timeoutMs = 50;
+
+int Fail(std::ostream& err, const CExchangeOutcome& outcome) {
+    return ReportFailure(err, outcome, t_timeoutMs);
+}
 
 std::string Hex(const uint8_t* bytes, int count) {
     std::string text;
@@ -38,11 +47,10 @@ struct Command {
 int Ping(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
          std::ostream& err) {
     uint8_t who = 0;
-    if (!servo.Ping(static_cast<uint8_t>(n[0]), &who)) {
-        err << "brennix: no reply from ID " << n[0] << "\n";
-        return EXIT_NO_REPLY;
-    }
+    CExchangeOutcome outcome;
+    if (!servo.Ping(static_cast<uint8_t>(n[0]), &who, &outcome)) return Fail(err, outcome);
     out << static_cast<int>(who) << "\n";
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
@@ -53,8 +61,10 @@ int Scan(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     bool found = false;
     for (long id = from; id <= to; ++id) {
         uint8_t who = 0;
-        if (!servo.Ping(static_cast<uint8_t>(id), &who)) continue;
+        CExchangeOutcome outcome;
+        if (!servo.Ping(static_cast<uint8_t>(id), &who, &outcome)) continue;
         out << static_cast<int>(who) << std::endl;
+        WarnAlarms(err, outcome);
         found = true;
     }
     // A script must be able to tell a silent bus from a found servo without parsing the output.
@@ -65,13 +75,12 @@ int Scan(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
 int Read(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
          std::ostream& err) {
     uint8_t data[MAX_READ_COUNT] = {};
+    CExchangeOutcome outcome;
     const int got = servo.ReadData(static_cast<uint8_t>(n[0]), static_cast<uint8_t>(n[1]),
-                                   static_cast<uint8_t>(n[2]), data);
-    if (got < 0) {
-        err << "brennix: no reply from ID " << n[0] << "\n";
-        return EXIT_NO_REPLY;
-    }
+                                   static_cast<uint8_t>(n[2]), data, &outcome);
+    if (got < 0) return Fail(err, outcome);
     out << Hex(data, got) << "\n";
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
@@ -91,19 +100,19 @@ int Write(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
         return EXIT_BAD_ARGUMENTS;
     }
     const uint8_t id = static_cast<uint8_t>(n[0]);
-    if (!servo.WriteData(id, static_cast<uint8_t>(n[1]), static_cast<uint8_t>(data.size()), data.data(), 2)) {
-        err << "brennix: no status from ID " << n[0] << "\n";
-        return EXIT_NO_REPLY;
-    }
+    CExchangeOutcome outcome;
+    if (!servo.WriteData(id, static_cast<uint8_t>(n[1]), static_cast<uint8_t>(data.size()), data.data(), 2,
+                         &outcome))
+        return Fail(err, outcome);
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
 int Reset(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream&,
           std::ostream& err) {
-    if (!servo.Reset(static_cast<uint8_t>(n[0]))) {
-        err << "brennix: no status from ID " << n[0] << "\n";
-        return EXIT_NO_REPLY;
-    }
+    CExchangeOutcome outcome;
+    if (!servo.Reset(static_cast<uint8_t>(n[0]), &outcome)) return Fail(err, outcome);
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
@@ -114,11 +123,12 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     uint8_t table[IMAGE_SIZE] = {};
     // Address 2 is never read from a servo, and 38-40 are not used: read the spans around them.
     const struct { uint8_t start, count; } spans[] = {{0, 2}, {3, 2}, {5, 33}, {41, 13}};
+    uint8_t alarms = 0;
+    CExchangeOutcome outcome;
     for (const auto& span : spans) {
-        if (servo.ReadData(id, span.start, span.count, table + span.start) < 0) {
-            err << "brennix: no reply from ID " << n[0] << "\n";
-            return EXIT_NO_REPLY;
-        }
+        if (servo.ReadData(id, span.start, span.count, table + span.start, &outcome) < 0)
+            return Fail(err, outcome);
+        alarms |= outcome.error;
     }
     char line[96];
     for (const RegisterInfo& reg : REGISTERS) {
@@ -139,6 +149,8 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
         }
         out << line << "\n";
     }
+    outcome.error = alarms;
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
@@ -189,6 +201,7 @@ int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, s
         err << "brennix: scan range is empty\n";
         return EXIT_BAD_ARGUMENTS;
     }
+    t_timeoutMs = options.timeoutMs;
     return command.run(servo, numbers, args, out, err);
 }
 
@@ -230,21 +243,27 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (options->portPath.empty())
             err << "brennix: no adapter found (USB 16C0:05E1); use --port PATH for other adapters\n";
         else
-            err << "brennix: no such port: " << options->portPath << "\n";
+            err << "brennix: " << PortProblem(options->portPath) << "\n";
         return EXIT_NO_ADAPTER;
     }
     if (!transport.Open()) {
-        err << "brennix: cannot open " << transport.m_szPortName << " (busy or missing)\n";
+        // Open refuses anything that is not a free terminal; say which it was.
+        std::string problem = PortProblem(transport.m_szPortName);
+        if (problem.empty()) problem = transport.m_szPortName + " is busy (another program has it open)";
+        err << "brennix: " << problem << "\n";
         return EXIT_PORT_UNAVAILABLE;
     }
     transport.m_nTimeoutMs = options->timeoutMs;
     transport.Configure(options->baud);
     CServoUsb servo(&transport);
     servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+    std::unique_ptr<CCliTrace> trace;
+    if (options->trace) trace = std::make_unique<CCliTrace>(servo, err);
     const int result = RunCommand(servo, *options, out, err);
+    trace.reset();
     // An adapter pulled out mid-command looks like silent servos to the command; say what really happened.
     if (transport.IsPortLost()) {
-        err << "brennix: " << transport.m_szPortName << " went away (adapter unplugged?)\n";
+        err << "brennix: the adapter went away (" << transport.m_szPortName << ")\n";
         transport.Close();
         return EXIT_PORT_UNAVAILABLE;
     }

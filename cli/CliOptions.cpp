@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 const char* const CLI_USAGE =
-    "usage: brennix [--port PATH | --simulate[=N]] [--baud RATE] [--timeout MS] COMMAND\n"
+    "usage: brennix [--port PATH | --simulate[=N]] [--baud RATE] [--timeout MS] [--trace] COMMAND\n"
     "numbers are decimal, or hexadecimal with 0x; data bytes of write are hexadecimal\n"
     "commands:\n"
     "  ping ID                 print the ID that answers\n"
@@ -20,6 +20,7 @@ const char* const CLI_USAGE =
     "  dump ID                 the servo's registers by name, 16-bit values in host order\n"
     "  firmware FILE [--frames]  length, blocks and kind of a .hex or .bin image; --frames lists them\n"
     "  flash ID FILE           load the image into the servo through its boot loader (Ctrl+C cancels)\n"
+    "--trace prints every frame on stderr: seconds, > sent or < received, the bytes, their meaning\n"
     "exit codes: 0 ok, 1 no reply, 2 bad arguments, 3 no adapter, 4 port busy, missing or gone,\n"
     "            5 upgrade error, 6 upgrade cancelled\n";
 
@@ -91,6 +92,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
                 return std::nullopt;
             }
             options.simulatedServos = static_cast<int>(*number);
+        } else if (arg == "--trace") {
+            options.trace = true;
         } else if (arg == "--help") {
             *error = "";
             return std::nullopt;

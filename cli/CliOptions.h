@@ -20,6 +20,7 @@ struct CliOptions {
     int baud = 1000000;
     int timeoutMs = 50;
     int simulatedServos = 0;  // 0: no simulator
+    bool trace = false;       // every frame to stderr as it goes
     std::string command;
     std::vector<std::string> arguments;
 };

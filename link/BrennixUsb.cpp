@@ -96,6 +96,7 @@ int CBrennixUsb::Open() {
     SerialLine::RequestLowLatency(fd);
     SerialLine::FlushBoth(fd);
     m_hPort = fd;
+    m_nRate = SerialLine::GetLineRate(fd);
     m_bPortLost = false;
     m_nLastWriteBytes = 0;
     m_nAppliedTimeoutMs = m_nTimeoutMs.load();
@@ -107,6 +108,7 @@ int CBrennixUsb::Close() {
     if (m_hPort < 0) return 0;
     SerialLine::CloseExclusive(m_hPort, m_savedLine);
     m_hPort = -1;
+    m_nRate = 0;
     m_bPortLost = false;
     return 1;
 }
@@ -134,6 +136,7 @@ int CBrennixUsb::Configure(int baud) {
     WaitForOutputToLeave(previous);
     SerialLine::SetRawLine(m_hPort, static_cast<uint32_t>(baud));
     SerialLine::FlushBoth(m_hPort);
+    m_nRate = SerialLine::GetLineRate(m_hPort);
     return static_cast<int>(previous);
 }
 

@@ -37,7 +37,8 @@ public:
     void SetPortPath(const std::string& path) { m_szForcedPath = path; }
     bool IsOpen() const { return m_hPort >= 0; }
     // True once the open port went away (adapter unplugged); cleared by Close.
-    bool IsPortLost() const { return m_bPortLost.load(); }
+    bool IsPortLost() const override { return m_bPortLost.load(); }
+    uint32_t CurrentRate() const override { return m_nRate.load(); }
     // Called once, on the thread that noticed, when the open port goes away.
     void SetPortLostHandler(std::function<void()> handler);
 
@@ -57,6 +58,7 @@ private:
     SerialLine::CSavedLine m_savedLine;
     std::atomic<int> m_nAppliedTimeoutMs{50};
     std::atomic<bool> m_bPortLost{false};
+    std::atomic<uint32_t> m_nRate{0};
     std::function<void()> m_onPortLost;
     std::mutex m_mxHandler;
     // The last write, so a rate change can wait until its bytes have left the wire.

@@ -17,6 +17,10 @@ public:
     virtual int Write(const uint8_t* data, int count) = 0;
     // Number of bytes read: returns when count bytes are in or the timeout has passed since the call began.
     virtual int Read(uint8_t* buffer, int count) = 0;
+    // True once the open port went away (adapter unplugged), so a failed exchange can say why.
+    virtual bool IsPortLost() const { return false; }
+    // The line rate in effect, 0 when closed or unknown; for the bus recording.
+    virtual uint32_t CurrentRate() const { return 0; }
     virtual int Reserved1(int32_t, int32_t) = 0;
     virtual int Reserved2(int32_t) = 0;
 
