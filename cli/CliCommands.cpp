@@ -10,6 +10,7 @@
 #include "BrennixUsb.h"
 #include "BusSimulator.h"
 #include "CliFirmware.h"
+#include "CliScan.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "ServoUsb.h"
@@ -43,17 +44,6 @@ int Ping(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
         return EXIT_NO_REPLY;
     }
     out << static_cast<int>(who) << "\n";
-    return EXIT_OK;
-}
-
-int Scan(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
-         std::ostream&) {
-    const long from = n.size() > 0 ? n[0] : 0;
-    const long to = n.size() > 1 ? n[1] : 253;
-    for (long id = from; id <= to; ++id) {
-        uint8_t who = 0;
-        if (servo.Ping(static_cast<uint8_t>(id), &who)) out << static_cast<int>(who) << std::endl;
-    }
     return EXIT_OK;
 }
 
@@ -144,7 +134,8 @@ int Flash(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
 const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>>& CommandTable() {
     static const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>> table{
         {"ping", {{1, 1, Ping}, {{0, 254}}}},
-        {"scan", {{0, 2, Scan}, {{0, 253}, {0, 253}}}},
+        {"scan", {{0, SIZE_MAX, nullptr}, {}}},  // CliScan
+        {"find", {{0, SIZE_MAX, nullptr}, {}}},
         {"read", {{3, 3, Read}, {{0, 253}, {0, 255}, {0, MAX_READ_COUNT}}}},
         {"write", {{3, SIZE_MAX, Write}, {{0, 254}, {0, 255}}}},
         {"reset", {{1, 1, Reset}, {{0, 254}}}},
@@ -162,6 +153,8 @@ int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, s
         err << "brennix: unknown command " << options.command << "\n" << CLI_USAGE;
         return EXIT_BAD_ARGUMENTS;
     }
+    if (options.command == "scan" || options.command == "find")
+        return RunScanCommand(servo, options, out, err);
     const auto& [command, limits] = found->second;
     const auto& args = options.arguments;
     if (args.size() < command.minArgs || args.size() > command.maxArgs) {
@@ -177,10 +170,6 @@ int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, s
             return EXIT_BAD_ARGUMENTS;
         }
         numbers.push_back(*value);
-    }
-    if (options.command == "scan" && numbers.size() == 2 && numbers[0] > numbers[1]) {
-        err << "brennix: scan range is empty\n";
-        return EXIT_BAD_ARGUMENTS;
     }
     return command.run(servo, numbers, args, out, err);
 }

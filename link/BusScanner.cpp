@@ -16,6 +16,8 @@ using namespace ScanTiming;
 namespace {
 
 constexpr int kTailCapacity = 48;
+// Answers timed at the first rate that answers, before its sweep.
+constexpr std::size_t kTimingProbes = 3;
 
 bool IsCleanPingStatus(const uint8_t* frame) {
     if (frame[0] != 0xFF || frame[1] != 0xFF || frame[3] != 2) return false;
@@ -82,7 +84,8 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
     CScanOutcome outcome;
     const CBusLock bus = m_servo.AcquireBus();
     m_bMarginFixed = settings.adapterMargin > microseconds{0};
-    m_bMarginMeasured = false;
+    m_overheads.clear();
+    m_lateFloor = microseconds{0};
     m_margin = m_bMarginFixed ? settings.adapterMargin : DEFAULT_ADAPTER_MARGIN;
     const int original = m_line.LineRate();
     for (const int baud : settings.rates) {
@@ -116,7 +119,14 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
         outcome.rates.push_back({baud, true, false, probeWindow});
         return;
     }
-    if (probe.got == STATUS_BYTES) LearnMargin(probe.took, baud);
+    if (probe.got == STATUS_BYTES) {
+        LearnMargin(probe.took, baud);
+        // Time the first answers a few more times before the sweep relies on them.
+        for (std::size_t extra = 1; extra < kTimingProbes && m_overheads.size() < kTimingProbes; ++extra) {
+            const Answer again = Exchange(BROADCAST_ID);
+            if (again.got == STATUS_BYTES) LearnMargin(again.took, baud);
+        }
+    }
     outcome.rates.push_back({baud, true, true, AnswerWindow(baud, m_margin)});
 
     for (int id = settings.firstId; id <= settings.lastId; ++id) {
@@ -129,7 +139,7 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
         // (it is the one that answered) and give this one its own try again.
         const int late = CleanStatusId(answer.bytes, answer.got);
         if (late >= settings.firstId && late < id) {
-            m_margin = std::min(MAX_ADAPTER_MARGIN, 2 * m_margin);
+            WidenMargin();
             Report(late, baud, Confirm(late, baud), events, outcome);
             m_line.SetReadWindow(AnswerWindow(baud, m_margin));
             answer = Exchange(static_cast<uint8_t>(id));
@@ -188,17 +198,22 @@ void CBusScanner::Report(int id, int baud, AnswerKind kind, const CScanEvents& e
 
 void CBusScanner::LearnMargin(CScanLine::Clock::duration roundTrip, int baud) {
     if (m_bMarginFixed) return;
-    const microseconds margin =
-        MarginFromRoundTrip(std::chrono::duration_cast<microseconds>(roundTrip), baud);
-    // The first timing replaces the guess; later ones may only widen the window.
-    m_margin = m_bMarginMeasured ? std::max(m_margin, margin) : margin;
-    m_bMarginMeasured = true;
+    m_overheads.push_back(Overhead(std::chrono::duration_cast<microseconds>(roundTrip), baud));
+    std::vector<microseconds> sorted = m_overheads;
+    const auto middle = sorted.begin() + static_cast<long>(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    m_margin = std::max(m_lateFloor, MarginFromOverhead(*middle));
+}
+
+void CBusScanner::WidenMargin() {
+    m_lateFloor = std::min(MAX_ADAPTER_MARGIN, 2 * m_margin);
+    m_margin = m_lateFloor;
 }
 
 CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanEvents& events) {
     CScanOutcome outcome;
     const CBusLock bus = m_servo.AcquireBus();
-    if (!m_bMarginMeasured && !m_bMarginFixed) m_margin = DEFAULT_ADAPTER_MARGIN;
+    if (m_overheads.empty() && !m_bMarginFixed) m_margin = DEFAULT_ADAPTER_MARGIN;
     const int original = m_line.LineRate();
     for (const int baud : rates) {
         if (ShouldStop(events, outcome)) break;

@@ -101,13 +101,18 @@ private:
     // Pings once more at the normal timeout and judges what came back.
     AnswerKind Confirm(int id, int baud);
     void Report(int id, int baud, AnswerKind kind, const CScanEvents& events, CScanOutcome& outcome);
+    // Takes one timed answer into the margin: the median of all timed so far, so one slow outlier (a busy
+    // host) neither sets nor widens every window by itself.
     void LearnMargin(CScanLine::Clock::duration roundTrip, int baud);
+    // A status came after its window: the margin was too small, whatever the timings said.
+    void WidenMargin();
     bool ShouldStop(const CScanEvents& events, CScanOutcome& outcome);
     void RestoreLine(int rate, const CScanOutcome& outcome);
 
     CServoUsb& m_servo;
     CScanLine& m_line;
     std::chrono::microseconds m_margin{};
+    std::chrono::microseconds m_lateFloor{};  // the least margin since an answer came late
+    std::vector<std::chrono::microseconds> m_overheads;
     bool m_bMarginFixed = false;
-    bool m_bMarginMeasured = false;
 };

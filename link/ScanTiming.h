@@ -31,11 +31,14 @@ constexpr Micros AnswerWindow(int baud, Micros adapterMargin) {
     return WireTime(PING_BYTES + STATUS_BYTES, baud) + LONGEST_RETURN_DELAY + adapterMargin;
 }
 
-// The adapter margin taken from one timed answer: what the answer took beyond its wire time, with room for
-// scheduling jitter, within the bounds above. The return delay of the servo that answered is part of what
-// was timed, which errs on the safe side.
-constexpr Micros MarginFromRoundTrip(Micros roundTrip, int baud) {
-    const Micros overhead = roundTrip - WireTime(PING_BYTES + STATUS_BYTES, baud);
+// What an answer took beyond its wire time: the adapter's share, plus the return delay of the servo that
+// answered (which errs on the safe side).
+constexpr Micros Overhead(Micros roundTrip, int baud) {
+    return roundTrip - WireTime(PING_BYTES + STATUS_BYTES, baud);
+}
+
+// The adapter margin for a typical overhead: room for scheduling jitter, within the bounds above.
+constexpr Micros MarginFromOverhead(Micros overhead) {
     Micros margin = overhead + overhead / 8 + Micros{250};
     if (margin < MIN_ADAPTER_MARGIN) margin = MIN_ADAPTER_MARGIN;
     if (margin > MAX_ADAPTER_MARGIN) margin = MAX_ADAPTER_MARGIN;

@@ -25,7 +25,8 @@ public:
         Micros delay{0};  // RETURN_DELAY x 2 µs
         bool answers = true;
     };
-    // What reaches the host of the n-th answer (0-based) a servo sends; empty drops it.
+    // What reaches the host of a servo's n-th answer (0-based) to a ping of its own ID, or (n = -1) of its
+    // answer to a broadcast ping; empty drops it.
     using AnswerFault = std::function<Bytes(const Servo& servo, int n, Bytes status)>;
 
     struct Sent {
@@ -115,7 +116,7 @@ private:
             if (!servo.answers || servo.baud != m_nRate || (target != 0xFE && servo.id != target)) continue;
             Bytes status{0xFF, 0xFF, static_cast<uint8_t>(servo.id), 2, 0, 0};
             status[5] = static_cast<uint8_t>(~(status[2] + 2));
-            const int n = m_answers[&servo - m_servos.data()]++;
+            const int n = target == 0xFE ? -1 : m_answers[&servo - m_servos.data()]++;
             if (m_fault) status = m_fault(servo, n, status);
             if (!status.empty()) outs.push_back({requestDone + servo.delay, status});
         }
