@@ -6,7 +6,6 @@
 
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,15 +27,20 @@ struct ScanRequest {
 // The servo rates in "1000000,115200"; nullopt with the reason when one is not a servo rate.
 std::optional<std::vector<int>> ParseRates(const std::string& text, std::string* error) {
     std::vector<int> rates;
-    std::stringstream list(text);
-    std::string item;
-    while (std::getline(list, item, ',')) {
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const auto rate = ParseNumber(item, 1, 4000000);
         if (!rate || BaudCodeOf(static_cast<uint32_t>(*rate)) < 0) {
-            *error = "not a servo rate: " + item + " (1000000 500000 250000 128000 115200 76800 57600 38400)";
+            *error =
+                "not a servo rate: \"" + item + "\" (1000000 500000 250000 128000 115200 76800 57600 38400)";
             return std::nullopt;
         }
         rates.push_back(static_cast<int>(*rate));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
     }
     if (rates.empty()) {
         *error = "--rates needs at least one rate";
