@@ -11,6 +11,7 @@
 #include "BusSimulator.h"
 #include "CliFirmware.h"
 #include "CliTrace.h"
+#include "CliScan.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "PortCheck.h"
@@ -52,24 +53,6 @@ int Ping(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     out << static_cast<int>(who) << "\n";
     WarnAlarms(err, outcome);
     return EXIT_OK;
-}
-
-int Scan(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
-         std::ostream& err) {
-    const long from = n.size() > 0 ? n[0] : 0;
-    const long to = n.size() > 1 ? n[1] : 253;
-    bool found = false;
-    for (long id = from; id <= to; ++id) {
-        uint8_t who = 0;
-        CExchangeOutcome outcome;
-        if (!servo.Ping(static_cast<uint8_t>(id), &who, &outcome)) continue;
-        out << static_cast<int>(who) << std::endl;
-        WarnAlarms(err, outcome);
-        found = true;
-    }
-    // A script must be able to tell a silent bus from a found servo without parsing the output.
-    if (!found) err << "brennix: no servo answered from ID " << from << " to " << to << "\n";
-    return found ? EXIT_OK : EXIT_NO_REPLY;
 }
 
 int Read(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
@@ -163,7 +146,8 @@ int Flash(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
 const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>>& CommandTable() {
     static const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>> table{
         {"ping", {{1, 1, Ping}, {{0, 254}}}},
-        {"scan", {{0, 2, Scan}, {{0, 253}, {0, 253}}}},
+        {"scan", {{0, SIZE_MAX, nullptr}, {}}},  // CliScan
+        {"find", {{0, SIZE_MAX, nullptr}, {}}},
         {"read", {{3, 3, Read}, {{0, 253}, {0, 255}, {0, MAX_READ_COUNT}}}},
         {"write", {{3, SIZE_MAX, Write}, {{0, 254}, {0, 255}}}},
         {"reset", {{1, 1, Reset}, {{0, 254}}}},
@@ -181,6 +165,9 @@ int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, s
         err << "brennix: unknown command " << options.command << "\n" << CLI_USAGE;
         return EXIT_BAD_ARGUMENTS;
     }
+    t_timeoutMs = options.timeoutMs;
+    if (options.command == "scan" || options.command == "find")
+        return RunScanCommand(servo, options, out, err);
     const auto& [command, limits] = found->second;
     const auto& args = options.arguments;
     if (args.size() < command.minArgs || args.size() > command.maxArgs) {
@@ -197,11 +184,6 @@ int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, s
         }
         numbers.push_back(*value);
     }
-    if (options.command == "scan" && numbers.size() == 2 && numbers[0] > numbers[1]) {
-        err << "brennix: scan range is empty\n";
-        return EXIT_BAD_ARGUMENTS;
-    }
-    t_timeoutMs = options.timeoutMs;
     return command.run(servo, numbers, args, out, err);
 }
 

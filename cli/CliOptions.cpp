@@ -12,8 +12,10 @@ const char* const CLI_USAGE =
     "numbers are decimal, or hexadecimal with 0x; data bytes of write are hexadecimal\n"
     "commands:\n"
     "  ping ID                 print the ID that answers\n"
-    "  scan [FROM [TO]]        ping IDs FROM..TO (default 0..253), one found ID per line; 1 when none "
-    "answered\n"
+    "  scan [FROM [TO]]        ping IDs FROM..TO (default 0..253), one found ID per line; 1 if none\n"
+    "  scan --all-rates [FROM [TO]]  the same at every servo rate, one \"ID RATE\" line per servo;\n"
+    "       [--rates R1,R2...]  only these rates; --timeout MS sets the adapter margin (default: measured)\n"
+    "  find [--rates R1,...]   ID and rate of the only servo on the bus (one broadcast ping per rate)\n"
     "  read ID ADDR COUNT      read COUNT bytes from ADDR, printed as hex\n"
     "  write ID ADDR BYTE...   write hex bytes from ADDR and await the status\n"
     "  reset ID                restore the servo's factory defaults\n"
@@ -83,6 +85,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
                 return std::nullopt;
             }
             (baud ? options.baud : options.timeoutMs) = static_cast<int>(*number);
+            options.timeoutGiven = options.timeoutGiven || !baud;
         } else if (arg == "--simulate") {
             options.simulatedServos = 3;
         } else if (arg.rfind("--simulate=", 0) == 0) {

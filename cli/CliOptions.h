@@ -19,8 +19,9 @@ struct CliOptions {
     std::string portPath;  // empty: find the adapter by its USB IDs
     int baud = 1000000;
     int timeoutMs = 50;
-    int simulatedServos = 0;  // 0: no simulator
-    bool trace = false;       // every frame to stderr as it goes
+    bool timeoutGiven = false;  // --timeout was on the command line
+    int simulatedServos = 0;    // 0: no simulator
+    bool trace = false;         // every frame to stderr as it goes
     std::string command;
     std::vector<std::string> arguments;
 };

@@ -140,6 +140,12 @@ int CBrennixUsb::Configure(int baud) {
     return static_cast<int>(previous);
 }
 
+int CBrennixUsb::LineRate() {
+    std::lock_guard<std::mutex> lock(m_mxPort);
+    if (m_hPort < 0) return 0;
+    return static_cast<int>(SerialLine::GetLineRate(m_hPort));
+}
+
 int CBrennixUsb::Write(const uint8_t* data, int count) {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort < 0 || m_bPortLost || count <= 0) return 0;
@@ -169,7 +175,10 @@ int CBrennixUsb::Write(const uint8_t* data, int count) {
 int CBrennixUsb::Read(uint8_t* buffer, int count) {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort < 0 || m_bPortLost || count <= 0) return 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_nAppliedTimeoutMs.load());
+    const int64_t windowUs = m_nReadWindowUs.load();
+    const auto deadline =
+        Clock::now() + (windowUs > 0 ? std::chrono::microseconds(windowUs)
+                                     : std::chrono::milliseconds(m_nAppliedTimeoutMs.load()));
     int got = 0;
     while (got < count) {
         const Wait wait = WaitFor(m_hPort, POLLIN, deadline);

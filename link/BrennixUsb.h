@@ -30,6 +30,11 @@ public:
     // Applies the rate (raw 8N1) and m_nTimeoutMs; returns the rate in effect before, 0 when closed.
     int Configure(int baud);
     void SetTimeouts(int ms);
+    // Reads wait this long instead of the timeout while it is above zero (the bus scan's short windows);
+    // zero restores the timeout. Any thread.
+    void SetReadWindow(std::chrono::microseconds window) { m_nReadWindowUs = window.count(); }
+    // The rate the open port runs at as the driver reports it, 0 when closed.
+    int LineRate();
     // Name of the first adapter port with our USB IDs, or empty.
     static std::string FindAdapterPort();
 
@@ -57,6 +62,7 @@ private:
     // What the port was set to before Open, put back by Close.
     SerialLine::CSavedLine m_savedLine;
     std::atomic<int> m_nAppliedTimeoutMs{50};
+    std::atomic<int64_t> m_nReadWindowUs{0};
     std::atomic<bool> m_bPortLost{false};
     std::atomic<uint32_t> m_nRate{0};
     std::function<void()> m_onPortLost;
