@@ -12,6 +12,8 @@
 #include "CliFirmware.h"
 #include "CliTrace.h"
 #include "CliScan.h"
+#include "CliMonitor.h"
+#include "CliServoSetup.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "PortCheck.h"
@@ -37,12 +39,22 @@ std::string Hex(const uint8_t* bytes, int count) {
     return text;
 }
 
+// What a command gets: the bus, the port, its numbers (the leading arguments with limits) and all arguments.
+struct CommandCall {
+    CServoUsb& servo;
+    const CCliPort& port;
+    const CliOptions& options;
+    const std::vector<long>& numbers;
+};
+
 struct Command {
     size_t minArgs;
     size_t maxArgs;  // SIZE_MAX: any number from minArgs on
     std::function<int(CServoUsb&, const std::vector<long>&, const std::vector<std::string>&, std::ostream&,
                       std::ostream&)>
         run;
+    // Instead of run, for commands that need the port or the options too.
+    std::function<int(const CommandCall&, std::ostream&, std::ostream&)> runOnPort;
 };
 
 int Ping(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
@@ -142,24 +154,60 @@ int Flash(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
     return RunFlash(servo, static_cast<uint8_t>(n[0]), args[1], out, err);
 }
 
+int Monitor(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    const auto& args = c.options.arguments;
+    return RunMonitor(c.servo, c.port, static_cast<uint8_t>(c.numbers[0]), {args.begin() + 1, args.end()},
+                      out, err);
+}
+
+int SetId(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunSetId(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]),
+                    static_cast<uint8_t>(c.numbers[1]), out, err);
+}
+
+int SetRate(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunSetRate(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]), c.numbers[1], out,
+                      err);
+}
+
+int Save(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunSaveParameters(c.servo, static_cast<uint8_t>(c.numbers[0]), c.options.arguments[1], out, err);
+}
+
+int Load(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    const auto& args = c.options.arguments;
+    if (args.size() == 3 && args[2] != "--with-id") {
+        err << "brennix: unknown load option " << args[2] << "\n";
+        return EXIT_BAD_ARGUMENTS;
+    }
+    return RunLoadParameters(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]), args[1],
+                             args.size() == 3, out, err);
+}
+
 // Numeric limits of each command's leading arguments: ID, then address and count where they apply.
 const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>>& CommandTable() {
     static const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>> table{
-        {"ping", {{1, 1, Ping}, {{0, 254}}}},
-        {"scan", {{0, SIZE_MAX, nullptr}, {}}},  // CliScan
-        {"find", {{0, SIZE_MAX, nullptr}, {}}},
-        {"read", {{3, 3, Read}, {{0, 253}, {0, 255}, {0, MAX_READ_COUNT}}}},
-        {"write", {{3, SIZE_MAX, Write}, {{0, 254}, {0, 255}}}},
-        {"reset", {{1, 1, Reset}, {{0, 254}}}},
-        {"dump", {{1, 1, Dump}, {{0, 253}}}},
-        {"flash", {{2, 2, Flash}, {{0, 253}}}},
+        {"ping", {{1, 1, Ping, nullptr}, {{0, 254}}}},
+        {"scan", {{0, SIZE_MAX, nullptr, nullptr}, {}}},  // CliScan
+        {"find", {{0, SIZE_MAX, nullptr, nullptr}, {}}},
+        {"read", {{3, 3, Read, nullptr}, {{0, 253}, {0, 255}, {0, MAX_READ_COUNT}}}},
+        {"write", {{3, SIZE_MAX, Write, nullptr}, {{0, 254}, {0, 255}}}},
+        {"reset", {{1, 1, Reset, nullptr}, {{0, 254}}}},
+        {"dump", {{1, 1, Dump, nullptr}, {{0, 253}}}},
+        {"flash", {{2, 2, Flash, nullptr}, {{0, 253}}}},
+        {"monitor", {{1, 6, nullptr, Monitor}, {{0, 253}}}},
+        {"set-id", {{2, 2, nullptr, SetId}, {{0, 253}, {0, 253}}}},
+        {"set-rate", {{2, 2, nullptr, SetRate}, {{0, 253}, {1, 4000000}}}},
+        {"save", {{2, 2, nullptr, Save}, {{0, 253}}}},
+        {"load", {{2, 3, nullptr, Load}, {{0, 253}}}},
     };
     return table;
 }
 
 }  // namespace
 
-int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err) {
+int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err,
+               const CCliPort& port) {
     const auto found = CommandTable().find(options.command);
     if (found == CommandTable().end()) {
         err << "brennix: unknown command " << options.command << "\n" << CLI_USAGE;
@@ -184,6 +232,7 @@ int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, s
         }
         numbers.push_back(*value);
     }
+    if (command.runOnPort) return command.runOnPort({servo, port, options, numbers}, out, err);
     return command.run(servo, numbers, args, out, err);
 }
 
@@ -241,7 +290,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
     std::unique_ptr<CCliTrace> trace;
     if (options->trace) trace = std::make_unique<CCliTrace>(servo, err);
-    const int result = RunCommand(servo, *options, out, err);
+    CCliPort port;
+    port.setLineRate = [&transport](int baud) { return transport.Configure(baud) != 0; };
+    port.isLost = [&transport] { return transport.IsPortLost(); };
+    const int result = RunCommand(servo, *options, out, err, port);
     trace.reset();
     // An adapter pulled out mid-command looks like silent servos to the command; say what really happened.
     if (transport.IsPortLost()) {

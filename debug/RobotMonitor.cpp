@@ -48,6 +48,7 @@ void CRobotDlg::OnTraceCheck() {
 void CRobotDlg::StartDrawing(int period) {
     if (m_nTimerId != -1) return;
     m_nPollId = m_pImage[Reg::ID];
+    m_recording.Restart(CCurveRecording::Clock::now());
     m_nTimerId = m_timer.Start(std::chrono::milliseconds(period), [this] { PollTick(this); });
 }
 
@@ -72,7 +73,9 @@ void CRobotDlg::PollTick(CRobotDlg* pPage) {
                                       Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START);
     }
     if (read == -1) return;
-    pPage->PostStatusSample(DecodeStatusSpan(image, pPage->m_pUsb.IsHighByteFirst() != 0));
+    const CStatusSample sample = DecodeStatusSpan(image, pPage->m_pUsb.IsHighByteFirst() != 0);
+    pPage->m_recording.Append(CCurveRecording::Clock::now(), sample);
+    pPage->PostStatusSample(sample);
 }
 
 void CRobotDlg::PostStatusSample(const CStatusSample& sample) {
