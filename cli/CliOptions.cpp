@@ -4,8 +4,11 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "PortDiscovery.h"
+
 const char* const CLI_USAGE =
-    "usage: brennix [--port PATH] [--baud RATE] [--timeout MS] [--simulate[=N]] COMMAND\n"
+    "usage: brennix [--port PATH | --usb-id VID:PID] [--baud RATE] [--timeout MS] [--simulate[=N]] COMMAND\n"
+    "  without --port the adapter is found by its USB ID (default 16C0:05E1; e.g. --usb-id 0403:6001)\n"
     "commands:\n"
     "  ping ID                 print the ID that answers\n"
     "  scan [FROM [TO]]        ping IDs FROM..TO (default 0..253), one found ID per line\n"
@@ -64,6 +67,16 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             auto value = valueOf(arg);
             if (!value) return std::nullopt;
             options.portPath = *value;
+        } else if (arg == "--usb-id") {
+            auto value = valueOf(arg);
+            if (!value) return std::nullopt;
+            const auto id = ParseUsbId(*value);
+            if (!id) {
+                *error = "bad USB ID (VID:PID in hex, such as 16C0:05E1): " + *value;
+                return std::nullopt;
+            }
+            options.usbVendorId = id->vendorId;
+            options.usbProductId = id->productId;
         } else if (arg == "--baud" || arg == "--timeout") {
             auto value = valueOf(arg);
             if (!value) return std::nullopt;

@@ -29,8 +29,8 @@ public:
     // Applies the rate (raw 8N1) and m_nTimeoutMs; returns the rate in effect before, 0 when closed.
     int Configure(int baud);
     void SetTimeouts(int ms);
-    // Name of the first adapter port with our USB IDs, or empty.
-    static std::string FindAdapterPort();
+    // Name of the first adapter port with these USB IDs, or empty.
+    static std::string FindAdapterPort(uint16_t vendorId, uint16_t productId);
 
     // Use this device instead of searching by USB IDs (other adapters, the simulator).
     void SetPortPath(const std::string& path) { m_szForcedPath = path; }

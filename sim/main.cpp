@@ -1,4 +1,4 @@
-// brennix-sim: serves simulated servos on a pseudo-terminal until interrupted.
+// brennix-sim: serves simulated servos on a pseudo-terminal (or an existing serial device) until interrupted.
 #include <signal.h>
 
 #include <cstdio>
@@ -14,9 +14,12 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: brennix-sim [--ids 1,2,3] [--baud CODE] [--fault RULE]...\n"
+    "Usage: brennix-sim [--ids 1,2,3] [--baud CODE] [--device PATH] [--fault RULE]...\n"
     "Simulates servos behind a USB-serial adapter. Prints the pseudo-terminal to open as the serial port\n"
     "on the first line, then serves until SIGINT or SIGTERM.\n"
+    "  --device PATH serve this existing serial device instead of a new pseudo-terminal, at the servos'\n"
+    "               rate: a second adapter cross-wired (TX to RX, RX to TX, GND) to the tool's, or a USB\n"
+    "               gadget's tty; the first line then repeats PATH\n"
     "  --ids LIST   comma-separated servo IDs, 0..253 (default 1,2,3)\n"
     "  --baud CODE  BAUD_RATE code of every servo, 0..7 (default 0 = 1000000)\n"
     "               0=1000000 1=500000 2=250000 3=128000 4=115200 5=76800 6=57600 7=38400\n"
@@ -53,6 +56,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> ids = {1, 2, 3};
     int baudCode = 0;
     std::vector<sim::SimFaultRule> faults;
+    std::string devicePath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -65,6 +69,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--baud" && hasValue &&
                    ParseNumber(argv[i + 1], sim::kBaudCodeCount - 1, baudCode)) {
             ++i;
+        } else if (arg == "--device" && hasValue && argv[i + 1][0] != '\0') {
+            devicePath = argv[++i];
         } else if (arg == "--fault" && hasValue) {
             std::string error;
             const auto rule = sim::ParseFaultRule(argv[++i], &error);
@@ -88,8 +94,10 @@ int main(int argc, char** argv) {
 
     sim::CBusSimulator simulator(ids, static_cast<uint8_t>(baudCode));
     for (const auto& rule : faults) simulator.AddFault(rule);
+    if (!devicePath.empty())
+        simulator.ServeDevice(devicePath, sim::BaudRateForCode(static_cast<uint8_t>(baudCode)));
     if (!simulator.Start()) {
-        std::cerr << "brennix-sim: cannot create a pseudo-terminal\n";
+        std::cerr << "brennix-sim: " << simulator.StartError() << "\n";
         return 1;
     }
     std::cout << simulator.SlavePath() << std::endl;
