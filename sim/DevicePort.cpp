@@ -50,6 +50,15 @@ int OpenServedDevice(const std::string& path, uint32_t baud, std::string* error)
     return fd;
 }
 
+uint32_t ProbeServedDevice(const std::string& path, uint32_t baud, std::string* error) {
+    const int fd = OpenServedDevice(path, baud, error);
+    if (fd < 0) return 0;
+    struct termios2 tio {};
+    const uint32_t held = ioctl(fd, TCGETS2, &tio) == 0 ? tio.c_ospeed : 0;
+    CloseServedDevice(fd);
+    return held;
+}
+
 void CloseServedDevice(int fd) {
     // The exclusive flag belongs to the tty, not to the descriptor: clear it, or nobody could open it again.
     ioctl(fd, TIOCNXCL);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "BusSimulator.h"
+#include "DevicePort.h"
 #include "ServoTable.h"
 
 namespace {
@@ -94,8 +95,19 @@ int main(int argc, char** argv) {
 
     sim::CBusSimulator simulator(ids, static_cast<uint8_t>(baudCode));
     for (const auto& rule : faults) simulator.AddFault(rule);
-    if (!devicePath.empty())
-        simulator.ServeDevice(devicePath, sim::BaudRateForCode(static_cast<uint8_t>(baudCode)));
+    if (!devicePath.empty()) {
+        const uint32_t rate = sim::BaudRateForCode(static_cast<uint8_t>(baudCode));
+        std::string error;
+        const uint32_t held = sim::ProbeServedDevice(devicePath, rate, &error);
+        if (held == 0) {
+            std::cerr << "brennix-sim: " << error << "\n";
+            return 1;
+        }
+        if (held != rate)
+            std::cerr << "brennix-sim: " << devicePath << " stays at " << held << " baud instead of " << rate
+                      << " (it carries no line rate): servos at other rates hear nothing\n";
+        simulator.ServeDevice(devicePath, rate);
+    }
     if (!simulator.Start()) {
         std::cerr << "brennix-sim: " << simulator.StartError() << "\n";
         return 1;

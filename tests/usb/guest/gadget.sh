@@ -14,14 +14,15 @@ plug_in() {
         fail "the gadget's /dev/ttyGS0 did not appear"
         return 1
     }
+    # The host's enumeration resets the gadget, which hangs up its tty: serve it only once that is over.
+    wait_path present "$port" 5000 || {
+        fail "cdc_acm did not make $port"
+        return 1
+    }
     /bin/brennix-sim $sim_args --device /dev/ttyGS0 >/tmp/sim.out 2>/tmp/sim.err &
     sim=$!
     wait_text /tmp/sim.out /dev/ttyGS0 5000 || {
         fail "brennix-sim did not serve /dev/ttyGS0: $(tail -c 200 /tmp/sim.err)"
-        return 1
-    }
-    wait_path present "$port" 5000 || {
-        fail "cdc_acm did not make $port"
         return 1
     }
 }
