@@ -69,7 +69,13 @@ bool SendReply(int masterFd, int wakeFd, const SimTransmission::Piece& reply, Cl
 
 CBusSimulator::CBusSimulator(std::vector<uint8_t> ids, uint8_t baudCode) {
     const auto now = Clock::now();
-    for (uint8_t id : ids) m_bus.AddServo(id, baudCode, now);
+    for (uint8_t id : ids) m_bus.AddServo(DefaultServo(id, baudCode), now);
+}
+
+CBusSimulator::CBusSimulator(const std::vector<SimServoSpec>& servos, const SimLineOptions& options) {
+    const auto now = Clock::now();
+    for (const SimServoSpec& spec : servos) m_bus.AddServo(spec, now);
+    m_bus.SetAnyRate(options.anyRate);
 }
 
 CBusSimulator::~CBusSimulator() {
@@ -162,8 +168,12 @@ void CBusSimulator::SetRegister(uint8_t id, uint8_t address, uint8_t value) {
 }
 
 void CBusSimulator::AddServo(uint8_t id, uint8_t baudCode) {
+    AddServo(DefaultServo(id, baudCode));
+}
+
+void CBusSimulator::AddServo(const SimServoSpec& spec) {
     std::lock_guard lock(m_mutex);
-    m_bus.AddServo(id, baudCode, Clock::now());
+    m_bus.AddServo(spec, Clock::now());
 }
 
 void CBusSimulator::RemoveServo(uint8_t id) {
@@ -216,7 +226,7 @@ bool CBusSimulator::CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate, 
     std::lock_guard lock(m_mutex);
     CBootLoaders& boot = m_bus.Boot();
     boot.Expire(now);
-    if (!boot.Listens(lineRate)) return false;
+    if (!(m_bus.AnyRate() ? boot.Listening() : boot.Listens(lineRate))) return false;
     SimBootAnswer heard = boot.Feed(bytes, now);
     answer = SimReply{heard.delay, std::move(heard.bytes)};
     return true;

@@ -13,9 +13,16 @@
 
 #include "PtyPort.h"
 #include "ServoBus.h"
+#include "ServoSpec.h"
 #include "SimFaults.h"
 
 namespace sim {
+
+// How the line behaves apart from its servos.
+struct SimLineOptions {
+    // The servos hear and answer at whatever rate the line has, for bridges that cannot carry an exact rate.
+    bool anyRate = false;
+};
 
 // One well-formed request frame as it arrived, whether or not any servo heard or answered it.
 struct SimFrame {
@@ -36,6 +43,8 @@ class CBusSimulator {
 public:
     // Servos with these IDs, all at one BAUD_RATE code, with factory defaults otherwise.
     explicit CBusSimulator(std::vector<uint8_t> ids = {1, 2, 3}, uint8_t baudCode = 0);
+    // Servos set up one by one (IDs may repeat: a bus with a duplicate ID), on a line with these options.
+    CBusSimulator(const std::vector<SimServoSpec>& servos, const SimLineOptions& options);
     ~CBusSimulator();
     CBusSimulator(const CBusSimulator&) = delete;
     CBusSimulator& operator=(const CBusSimulator&) = delete;
@@ -75,6 +84,7 @@ public:
     void SetRegister(uint8_t id, uint8_t address, uint8_t value);
     // Adds a servo with factory defaults (another one with the same ID may already be there).
     void AddServo(uint8_t id, uint8_t baudCode = 0);
+    void AddServo(const SimServoSpec& spec);
     // Removes every servo with that ID.
     void RemoveServo(uint8_t id);
 

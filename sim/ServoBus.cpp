@@ -25,7 +25,7 @@ std::optional<SimReply> Execute(CServoModel& servo, uint8_t instruction, std::sp
     const bool answers = LevelAnswers(servo.ReturnLevel(), instruction);
     auto status = [&](uint8_t error, std::span<const uint8_t> data = {}) -> std::optional<SimReply> {
         if (!answers) return std::nullopt;
-        return SimReply{delay, BuildStatusFrame(id, error, data)};
+        return SimReply{delay, BuildStatusFrame(id, error | servo.Alarms(), data)};
     };
 
     switch (instruction) {
@@ -60,8 +60,17 @@ std::optional<SimReply> Execute(CServoModel& servo, uint8_t instruction, std::sp
 
 }  // namespace
 
-void CServoBus::AddServo(uint8_t id, uint8_t baudCode, Clock::time_point now) {
-    m_servos.emplace_back(id, baudCode, now);
+void CServoBus::AddServo(const SimServoSpec& spec, Clock::time_point now) {
+    CServoModel& servo = m_servos.emplace_back(spec.id, spec.baudCode, now);
+    servo.Poke(reg::RETURN_DELAY, spec.returnDelay);
+    servo.Poke(reg::RETURN_LEVEL, spec.returnLevel);
+    if (spec.temperature) servo.Poke(reg::PRESENT_TEMPERATURE, *spec.temperature);
+    if (spec.voltage) servo.Poke(reg::PRESENT_VOLTAGE, *spec.voltage);
+    if (spec.load) {
+        const uint16_t load = EncodeSignMagnitude(*spec.load, kSpeedSignBit);
+        servo.Poke(reg::PRESENT_LOAD, static_cast<uint8_t>(load >> 8));
+        servo.Poke(reg::PRESENT_LOAD + 1, static_cast<uint8_t>(load));
+    }
 }
 
 void CServoBus::RemoveServo(uint8_t id) {
@@ -90,7 +99,7 @@ std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint
     const bool broadcast = target == kBroadcastId;
     // A servo in its boot loader hears no frames.
     auto hears = [this, lineRate](const CServoModel& s) {
-        return s.BaudRate() == lineRate && !m_boot.Holds(s.Id());
+        return (m_bAnyRate || s.BaudRate() == lineRate) && !m_boot.Holds(s.Id());
     };
 
     if (instruction == instr::SYNC_WRITE) {

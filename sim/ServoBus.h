@@ -9,6 +9,7 @@
 
 #include "ServoBootLoader.h"
 #include "ServoModel.h"
+#include "ServoSpec.h"
 
 namespace sim {
 
@@ -19,7 +20,7 @@ struct SimReply {
 };
 
 // Rules a real bus imposes and how collisions are avoided:
-// - A servo hears a request only when the line rate equals its own baud rate.
+// - A servo hears a request only when the line rate equals its own baud rate (any rate with SetAnyRate).
 // - Servos answer per RETURN_LEVEL: 0 ping only, 1 ping and read, 2 everything.
 // - A broadcast (ID 0xFE) is never answered, except a ping, which on a real bus every servo would answer at
 //   once; here only the servo with the lowest ID answers, so the host sees one clean status.
@@ -30,6 +31,7 @@ struct SimReply {
 // - Sync write is never answered; each servo takes the block with its ID.
 // - An unknown instruction, or a read or write whose parameters do not fit it, is answered (when the return
 //   level allows) with the instruction error bit 0x40 and no parameters.
+// - Every status carries the servo's alarm bits (CServoModel::Alarms) in its error byte.
 // - A read of more than 253 bytes cannot be answered in one frame and stays unanswered.
 // - Entering the boot loader (0x08) is never answered. From then on the servo hears no frames: its boot
 //   loader takes raw bytes at the boot rate (CBootLoaders) until a transfer completes or the line rests.
@@ -38,7 +40,7 @@ class CServoBus {
 public:
     using Clock = std::chrono::steady_clock;
 
-    void AddServo(uint8_t id, uint8_t baudCode, Clock::time_point now);
+    void AddServo(const SimServoSpec& spec, Clock::time_point now);
     // Removes every servo with that ID.
     void RemoveServo(uint8_t id);
     // The first servo with that ID, or nullptr.
@@ -50,6 +52,10 @@ public:
     std::optional<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
                                      Clock::time_point now);
 
+    // Servos (and their boot loaders) hear and answer at whatever rate the line has, not only their own.
+    void SetAnyRate(bool anyRate) { m_bAnyRate = anyRate; }
+    bool AnyRate() const { return m_bAnyRate; }
+
     // The servos' boot loaders, for the raw bytes of a firmware transfer.
     CBootLoaders& Boot() { return m_boot; }
     const CBootLoaders& Boot() const { return m_boot; }
@@ -57,6 +63,7 @@ public:
 private:
     std::vector<CServoModel> m_servos;  // in the order added; first wins among equal IDs
     CBootLoaders m_boot;
+    bool m_bAnyRate = false;
 };
 
 }  // namespace sim
