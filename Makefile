@@ -10,7 +10,7 @@ DEPS := cmake make g++ pkg-config qt6-base-dev libgl-dev libserialport-dev libgt
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-asan test-tsan run bench clean
+.PHONY: deps configure build test test-asan test-tsan test-usb run bench clean
 
 deps:
 	@missing=""; for p in $(DEPS); do \
@@ -42,6 +42,22 @@ test-asan:
 # test (exit code 66).
 test-tsan:
 	$(MAKE) test PRESET=tsan
+
+# The CLI through the kernel's real USB serial drivers, in two QEMU guests (TCG) booting Debian's own kernel:
+# an emulated FTDI adapter under ftdi_sio with brennix-sim on this host at the far end, and a CDC-ACM gadget
+# with our USB ID under cdc_acm with brennix-sim inside the guest (tests/usb/). The kernel package is
+# downloaded once and kept unpacked under build/usb-kernel.
+USB_DEPS := qemu-system-x86 busybox-static cpio python3 binutils
+USB_RATES ?= 115200
+USB_HOST_SIM ?= --baud 4
+USB_GUEST_SIM ?=
+test-usb:
+	$(MAKE) deps DEPS="$(DEPS) $(USB_DEPS)"
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET) -j$(JOBS) --target brennix brennix-sim rig-watch
+	kernel=$$(tests/usb/fetch-kernel.sh build/usb-kernel) && \
+	python3 tests/usb/rig.py --build $(BUILD_DIR) --kernel-root "$$kernel" --work build/usb \
+	  --rates $(USB_RATES) --host-sim-args="$(USB_HOST_SIM)" --guest-sim-args="$(USB_GUEST_SIM)"
 
 # With a display the tool starts on a simulated bus; without one it takes the demo tour under Xvfb and
 # prints the paths of the pictures it left in TOUR_DIR.

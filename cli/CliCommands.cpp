@@ -39,6 +39,12 @@ std::string Hex(const uint8_t* bytes, int count) {
     return text;
 }
 
+std::string UsbIdText(uint16_t vendorId, uint16_t productId) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X:%04X", vendorId, productId);
+    return text;
+}
+
 // What a command gets: the bus, the port, its numbers (the leading arguments with limits) and all arguments.
 struct CommandCall {
     CServoUsb& servo;
@@ -270,9 +276,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     } else if (!options->portPath.empty()) {
         transport.SetPortPath(options->portPath);
     }
+    transport.m_wVendorId = options->usbVendorId;
+    transport.m_wProductId = options->usbProductId;
     if (!transport.FindDevice()) {
         if (options->portPath.empty())
-            err << "brennix: no adapter found (USB 16C0:05E1); use --port PATH for other adapters\n";
+            err << "brennix: no adapter found (USB " << UsbIdText(options->usbVendorId, options->usbProductId)
+                << "); use --usb-id VID:PID or --port PATH for other adapters\n";
         else
             err << "brennix: " << PortProblem(options->portPath) << "\n";
         return EXIT_NO_ADAPTER;

@@ -7,8 +7,12 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "PortDiscovery.h"
+
 const char* const CLI_USAGE =
-    "usage: brennix [--port PATH | --simulate[=N]] [--baud RATE] [--timeout MS] [--trace] COMMAND\n"
+    "usage: brennix [--port PATH | --usb-id VID:PID | --simulate[=N]] [--baud RATE] [--timeout MS] [--trace]\n"
+    "               COMMAND\n"
+    "  without --port the adapter is found by its USB ID (default 16C0:05E1; e.g. --usb-id 0403:6001)\n"
     "numbers are decimal, or hexadecimal with 0x; data bytes of write are hexadecimal\n"
     "commands:\n"
     "  ping ID                 print the ID that answers\n"
@@ -81,6 +85,16 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             auto value = valueOf(arg);
             if (!value) return std::nullopt;
             options.portPath = *value;
+        } else if (arg == "--usb-id") {
+            auto value = valueOf(arg);
+            if (!value) return std::nullopt;
+            const auto id = ParseUsbId(*value);
+            if (!id) {
+                *error = "bad USB ID (VID:PID in hex, such as 16C0:05E1): " + *value;
+                return std::nullopt;
+            }
+            options.usbVendorId = id->vendorId;
+            options.usbProductId = id->productId;
         } else if (arg == "--baud" || arg == "--timeout") {
             auto value = valueOf(arg);
             if (!value) return std::nullopt;

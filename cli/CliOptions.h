@@ -1,6 +1,7 @@
 // Command line of the brennix client: global options, then one command with its arguments.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ enum ExitCode : int {
 
 struct CliOptions {
     std::string portPath;  // empty: find the adapter by its USB IDs
+    uint16_t usbVendorId = 0x16C0;
+    uint16_t usbProductId = 0x05E1;
     int baud = 1000000;
     int timeoutMs = 50;
     bool timeoutGiven = false;  // --timeout was on the command line

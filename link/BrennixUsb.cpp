@@ -63,9 +63,8 @@ void CBrennixUsb::MarkLost() {
     if (handler) handler();
 }
 
-std::string CBrennixUsb::FindAdapterPort() {
-    const CBrennixUsb ids;
-    return MatchAdapterPort(ListUsbSerialPorts(), ids.m_wVendorId, ids.m_wProductId);
+std::string CBrennixUsb::FindAdapterPort(uint16_t vendorId, uint16_t productId) {
+    return MatchAdapterPort(ListUsbSerialPorts(), vendorId, productId);
 }
 
 int CBrennixUsb::FindDevice() {
@@ -74,7 +73,7 @@ int CBrennixUsb::FindDevice() {
         std::error_code error;
         if (std::filesystem::exists(m_szForcedPath, error)) path = m_szForcedPath;
     } else {
-        path = FindAdapterPort();
+        path = FindAdapterPort(m_wVendorId, m_wProductId);
     }
     if (path.empty()) {
         m_nPortNumber = -1;

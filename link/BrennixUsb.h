@@ -35,8 +35,8 @@ public:
     void SetReadWindow(std::chrono::microseconds window) { m_nReadWindowUs = window.count(); }
     // The rate the open port runs at as the driver reports it, 0 when closed.
     int LineRate();
-    // Name of the first adapter port with our USB IDs, or empty.
-    static std::string FindAdapterPort();
+    // Name of the first adapter port with these USB IDs, or empty.
+    static std::string FindAdapterPort(uint16_t vendorId, uint16_t productId);
 
     // Use this device instead of searching by USB IDs (other adapters, the simulator).
     void SetPortPath(const std::string& path) { m_szForcedPath = path; }

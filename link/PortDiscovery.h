@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,15 @@ std::string MatchAdapterPort(const std::vector<SerialPortInfo>& ports, uint16_t 
 
 // The system's USB serial ports with their IDs. Nothing is opened or configured.
 std::vector<SerialPortInfo> ListUsbSerialPorts();
+
+struct UsbId {
+    uint16_t vendorId;
+    uint16_t productId;
+};
+
+// "VID:PID" with both halves as one to four hexadecimal digits (an optional 0x each), as lsusb prints
+// them; nullopt for anything else, so a typo is refused rather than searched for.
+std::optional<UsbId> ParseUsbId(const std::string& text);
 
 // Trailing decimal number of a port name (ttyACM12 -> 12, COM5 -> 5), -1 when there is none.
 int PortNumberOf(const std::string& name);

@@ -126,6 +126,16 @@ void CBusSimulator::Unplug() {
     Stop();
 }
 
+void CBusSimulator::ServeDevice(const std::string& path, uint32_t baud) {
+    std::lock_guard life(m_lifeMutex);
+    m_port.UseDevice(path, baud);
+}
+
+std::string CBusSimulator::StartError() const {
+    std::lock_guard life(m_lifeMutex);
+    return m_port.Error();
+}
+
 const std::string& CBusSimulator::SlavePath() const {
     return m_port.SlavePath();
 }

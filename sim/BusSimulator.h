@@ -60,7 +60,14 @@ public:
     // EIO) and the path disappears. Nothing is served until Start.
     void Unplug();
 
-    // The pty slave's path, such as /dev/pts/7; empty before the first Start. Changes only in Start.
+    // From the next Start on, serves this existing serial device (raw at `baud`) instead of a new pty: a
+    // second adapter cross-wired to the host's, or a USB gadget's tty. The servos hear the device's rate.
+    void ServeDevice(const std::string& path, uint32_t baud);
+    // Why the last Start failed.
+    std::string StartError() const;
+
+    // The pty slave's path, such as /dev/pts/7 (or the served device); empty before the first Start. Changes
+    // only in Start.
     const std::string& SlavePath() const;
 
     // Every well-formed request received since the last ClearFrames, oldest first.
@@ -110,7 +117,7 @@ private:
     bool CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate,
                   std::chrono::steady_clock::time_point now, SimReply& answer);
 
-    std::mutex m_lifeMutex;  // serialises Start, Stop and Unplug
+    mutable std::mutex m_lifeMutex;  // serialises Start, Stop and Unplug
     CPtyPort m_port;
     int m_nWakeFd = -1;
     std::thread m_thread;

@@ -7,11 +7,26 @@
 #include <unistd.h>
 
 #include <array>
+#include <utility>
+
+#include "DevicePort.h"
 
 namespace sim {
 
+void CPtyPort::UseDevice(std::string path, uint32_t baud) {
+    m_szDevicePath = std::move(path);
+    m_nDeviceBaud = baud;
+}
+
 bool CPtyPort::Open() {
     Close();
+    m_szError.clear();
+    if (!m_szDevicePath.empty()) {
+        m_nMasterFd = OpenServedDevice(m_szDevicePath, m_nDeviceBaud, &m_szError);
+        m_szSlavePath = m_szDevicePath;
+        return m_nMasterFd >= 0;
+    }
+    m_szError = "cannot create a pseudo-terminal";
     m_nMasterFd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_nMasterFd < 0) return false;
     std::array<char, 128> name{};
@@ -33,10 +48,16 @@ bool CPtyPort::Open() {
         Close();
         return false;
     }
+    m_szError.clear();
     return true;
 }
 
 void CPtyPort::Close() {
+    if (m_nMasterFd >= 0 && !m_szDevicePath.empty()) {
+        CloseServedDevice(m_nMasterFd);
+        m_nMasterFd = -1;
+        return;
+    }
     // Master first: the host's slave must see the hang-up even while our own slave descriptor is open.
     if (m_nMasterFd >= 0) close(m_nMasterFd);
     if (m_nSlaveFd >= 0) close(m_nSlaveFd);

@@ -1,4 +1,4 @@
-// brennix-sim: serves simulated servos on a pseudo-terminal until interrupted.
+// brennix-sim: serves simulated servos on a pseudo-terminal (or an existing serial device) until interrupted.
 #include <signal.h>
 
 #include <cstdio>
@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "BusSimulator.h"
+#include "DevicePort.h"
 #include "ServoTable.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: brennix-sim [--ids 1,2,3] [--baud CODE] [--servo SPEC]... [--any-rate] [--fault RULE]...\n"
+    "Usage: brennix-sim [--ids 1,2,3] [--baud CODE] [--servo SPEC]... [--any-rate] [--device PATH]\n"
+    "                   [--fault RULE]...\n"
     "Simulates servos behind a USB-serial adapter. Prints the pseudo-terminal to open as the serial port\n"
     "on the first line, then serves until SIGINT or SIGTERM.\n"
     "  --ids LIST   comma-separated servo IDs, 0..253 (default 1,2,3 unless --servo is given)\n"
@@ -27,6 +29,9 @@ constexpr const char* kUsage =
     "               The same ID may be given twice: a bus with a duplicate ID, whose answers collide.\n"
     "               example: --servo 1 --servo 7@115200 --servo 9@38400:delay=250:temp=85\n"
     "  --any-rate   the servos hear and answer at whatever rate the line has\n"
+    "  --device PATH serve this existing serial device instead of a new pseudo-terminal, at the first\n"
+    "               servo's rate: a second adapter cross-wired (TX to RX, RX to TX, GND) to the tool's, or\n"
+    "               a USB gadget's tty (add --any-rate: it carries no rate); the first line repeats PATH\n"
     "  --fault RULE a line fault, KIND[:key=value,...]; repeat for more (the first that matches hits)\n"
     "               KIND: drop checksum id length late garbage stall hangup\n"
     "               id=ID instr=CODE|boot  which answers (default: all)\n"
@@ -63,6 +68,7 @@ int main(int argc, char** argv) {
     std::vector<sim::SimServoSpec> servos;
     sim::SimLineOptions line;
     std::vector<sim::SimFaultRule> faults;
+    std::string devicePath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -86,6 +92,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--baud" && hasValue &&
                    ParseNumber(argv[i + 1], sim::kBaudCodeCount - 1, baudCode)) {
             ++i;
+        } else if (arg == "--device" && hasValue && argv[i + 1][0] != '\0') {
+            devicePath = argv[++i];
         } else if (arg == "--fault" && hasValue) {
             std::string error;
             const auto rule = sim::ParseFaultRule(argv[++i], &error);
@@ -114,8 +122,22 @@ int main(int argc, char** argv) {
 
     sim::CBusSimulator simulator(all, line);
     for (const auto& rule : faults) simulator.AddFault(rule);
+    if (!devicePath.empty()) {
+        // One device, one rate: the first servo's. Servos at other rates hear it only with --any-rate.
+        const uint32_t rate = sim::BaudRateForCode(all.front().baudCode);
+        std::string error;
+        const uint32_t held = sim::ProbeServedDevice(devicePath, rate, &error);
+        if (held == 0) {
+            std::cerr << "brennix-sim: " << error << "\n";
+            return 1;
+        }
+        if (held != rate && !line.anyRate)
+            std::cerr << "brennix-sim: " << devicePath << " stays at " << held << " baud instead of " << rate
+                      << " (it carries no line rate): the servos hear nothing without --any-rate\n";
+        simulator.ServeDevice(devicePath, rate);
+    }
     if (!simulator.Start()) {
-        std::cerr << "brennix-sim: cannot create a pseudo-terminal\n";
+        std::cerr << "brennix-sim: " << simulator.StartError() << "\n";
         return 1;
     }
     std::cout << simulator.SlavePath() << std::endl;

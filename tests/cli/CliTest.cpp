@@ -179,6 +179,28 @@ TEST(CliCommands, SilentScanAndImpossibleOptionsAreNotSuccess) {
     EXPECT_EQ(RunClient({"--simulate", "--port", "/dev/null", "ping", "1"}).code, EXIT_BAD_ARGUMENTS);
 }
 
+TEST(CliCommands, TheAdapterSearchUsesTheGivenUsbId) {
+    std::string error;
+    auto options = ParseCliOptions({"--usb-id", "0403:6001", "scan"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->usbVendorId, 0x0403);
+    EXPECT_EQ(options->usbProductId, 0x6001);
+    options = ParseCliOptions({"scan"}, &error);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->usbVendorId, 0x16C0);
+    EXPECT_EQ(options->usbProductId, 0x05E1);
+
+    // No adapter on the test machine carries this ID: the search must say which ID it looked for.
+    CliRun run = RunClient({"--usb-id", "1d50:60fe", "ping", "1"});
+    EXPECT_EQ(run.code, EXIT_NO_ADAPTER);
+    EXPECT_NE(run.err.find("1D50:60FE"), std::string::npos) << run.err;
+    for (const char* bad : {"0403", "0403:", "0403:60011", "vid:pid"}) {
+        run = RunClient({"--usb-id", bad, "ping", "1"});
+        EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS) << bad;
+        EXPECT_NE(run.err.find(bad), std::string::npos) << run.err;
+    }
+}
+
 TEST(CliCommands, SimulatedBusRunsAtTheChosenRate) {
     const CliRun run = RunClient({"--simulate", "--baud", "76800", "ping", "3"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
