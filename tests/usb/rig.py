@@ -254,10 +254,12 @@ def main():
     parser.add_argument("--kernel-root", required=True, help="unpacked linux-image package (boot/, lib/)")
     parser.add_argument("--work", required=True, help="folder for the initramfs, logs and sockets")
     parser.add_argument("--guests", default="ftdi,gadget")
-    parser.add_argument("--rates", default="115200", help="line rates to scan, read and write at; first: base")
-    parser.add_argument("--timeout", type=int, default=50, help="the CLI's reply timeout, ms")
-    parser.add_argument("--host-sim-args", default="--baud 4", help="brennix-sim options for the FTDI guest")
-    parser.add_argument("--guest-sim-args", default="", help="brennix-sim options inside the gadget guest")
+    parser.add_argument("--rates", default="1000000,500000,250000,128000,115200,76800,57600,38400",
+                        help="line rates to scan, read and write at; the first is also the flashes' and unplugs'")
+    # Twice the CLI's default: an emulated guest on a busy machine runs many times slower than the real thing.
+    parser.add_argument("--timeout", type=int, default=100, help="the CLI's reply timeout, ms")
+    parser.add_argument("--host-sim-args", default="--any-rate", help="brennix-sim options for the FTDI guest")
+    parser.add_argument("--guest-sim-args", default="--any-rate", help="brennix-sim options in the gadget guest")
     options = parser.parse_args()
     options.host_sim_args = options.host_sim_args.split()
     options.guest_sim_args = options.guest_sim_args.split()

@@ -29,7 +29,7 @@ ftdi_checks() {
     check "the servo is back after the flash" 0 "1" brennix --baud "$base" ping 1
 
     # A whole-bus scan spends seconds on silent IDs: time to look at the open port and then pull it.
-    brennix --baud "$base" scan >/tmp/scan.out 2>/tmp/scan.err &
+    brennix --timeout "$unplug_timeout" --baud "$base" scan >/tmp/scan.out 2>/tmp/scan.err &
     scan=$!
     if ! wait_text /tmp/scan.out 3 10000; then
         fail "the long scan found no servo 3: $(tail -c 200 /tmp/scan.err)"
@@ -50,7 +50,7 @@ ftdi_checks() {
         fail "the adapter did not come back as $port"
         return
     }
-    brennix --baud "$base" flash 1 /rig/fw.bin >/tmp/flash.out 2>/tmp/flash.err &
+    brennix --timeout "$unplug_timeout" --baud "$base" flash 1 /rig/fw.bin >/tmp/flash.out 2>/tmp/flash.err &
     flash=$!
     if ! wait_text /tmp/flash.err "block 20/" 20000; then
         fail "the flash did not get under way: $(tail -c 200 /tmp/flash.err)"
