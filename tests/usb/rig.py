@@ -39,8 +39,9 @@ MODULES = {
     "cdc-acm": "drivers/usb/class",
     "g_serial": "drivers/usb/gadget/legacy",
 }
-BOOT_SECONDS = 60  # from QEMU's start to the guest's init; about 4 s on an idle machine
-GUEST_SECONDS = 180  # the whole guest, checks included
+# From QEMU's start to the guest's init: about 4 s on an idle machine, 40 s seen on a busy one.
+BOOT_SECONDS = 120
+GUEST_SECONDS = 300  # the whole guest, checks included
 ADAPTER = "usb-serial,chardev=c0,id=adapter"
 
 
@@ -178,6 +179,12 @@ def start_host_simulator(build, sim_args):
     return sim, path
 
 
+def console_tail(path, lines=8):
+    with open(path, errors="replace") as log:
+        tail = [line.rstrip() for line in log.readlines()[-lines:]]
+    return "".join("\n    " + line for line in tail)
+
+
 def run_guest(name, kernel, initrd, work, options):
     """Boots one guest and runs its checks; returns the number of failed checks."""
     monitor_path = os.path.join(work, f"{name}.monitor")
@@ -216,10 +223,13 @@ def run_guest(name, kernel, initrd, work, options):
                     line = lines.get(timeout=max(left, 0.1))
                 except queue.Empty:
                     what = "did not boot" if not booted else "gave no result"
-                    raise step(f"guest {name}", f"{what} within {limit} s (console in {log_path})")
+                    log.flush()
+                    raise step(f"guest {name}", f"{what} within {limit} s (console in {log_path}):"
+                                                f"{console_tail(log_path)}")
                 if line is None:
+                    log.flush()
                     raise step(f"guest {name}", f"QEMU ended (exit {qemu.wait()}) before the guest gave a "
-                                                f"result (console in {log_path})")
+                                                f"result (console in {log_path}):{console_tail(log_path)}")
                 log.write(line + "\n")
                 log.flush()
                 marker = line[line.find("RIG-"):] if "RIG-" in line else ""
