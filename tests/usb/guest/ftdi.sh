@@ -18,13 +18,7 @@ ftdi_checks() {
     check "no adapter with the default USB ID" 3 "" /bin/brennix scan 1 1
 
     base=${rates%%,*}
-    for rate in $(echo "$rates" | tr , ' '); do
-        check "scan at $rate" 0 "1 2 3" brennix --baud "$rate" scan 0 4
-        check "read at $rate" 0 "02" brennix --baud "$rate" read 2 5 1
-        check "write at $rate" 0 "" brennix --baud "$rate" write 3 31 01
-        check "read back at $rate" 0 "01" brennix --baud "$rate" read 3 31 1
-        check "write back at $rate" 0 "" brennix --baud "$rate" write 3 31 00
-    done
+    rate_checks
     check "flash" 0 "flashed 192 blocks to ID 1" brennix --baud "$base" flash 1 /rig/fw.bin
     check "the servo is back after the flash" 0 "1" brennix --baud "$base" ping 1
 

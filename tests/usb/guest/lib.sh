@@ -57,6 +57,18 @@ check() {
     fi
 }
 
+# At each rate of $rates, through the caller's brennix function: a scan finds servos 1-3 (and nothing at the
+# silent IDs 0 and 4), a read gives a servo's ID register, a write lands and reads back, and is undone.
+rate_checks() {
+    for rate in $(echo "$rates" | tr , ' '); do
+        check "scan at $rate" 0 "1 2 3" brennix --baud "$rate" scan 0 4
+        check "read at $rate" 0 "02" brennix --baud "$rate" read 2 5 1
+        check "write at $rate" 0 "" brennix --baud "$rate" write 3 31 01
+        check "read back at $rate" 0 "01" brennix --baud "$rate" read 3 31 1
+        check "write back at $rate" 0 "" brennix --baud "$rate" write 3 31 00
+    done
+}
+
 # The USB vendor:product ID (lower-case hex) of the device behind a tty, from sysfs.
 usb_id_of() {
     _dir=$(readlink -f "/sys/class/tty/$1/device")
