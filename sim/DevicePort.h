@@ -1,4 +1,5 @@
 // Opening an existing serial device (a second adapter, a USB gadget's tty) for the simulator to serve.
+// Free functions with no shared state: any thread may call them.
 #pragma once
 
 #include <cstdint>

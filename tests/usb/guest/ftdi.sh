@@ -18,18 +18,12 @@ ftdi_checks() {
     check "no adapter with the default USB ID" 3 "" /bin/brennix scan 1 1
 
     base=${rates%%,*}
-    for rate in $(echo "$rates" | tr , ' '); do
-        check "scan at $rate" 0 "1 2 3" brennix --baud "$rate" scan 0 4
-        check "read at $rate" 0 "02" brennix --baud "$rate" read 2 5 1
-        check "write at $rate" 0 "" brennix --baud "$rate" write 3 31 01
-        check "read back at $rate" 0 "01" brennix --baud "$rate" read 3 31 1
-        check "write back at $rate" 0 "" brennix --baud "$rate" write 3 31 00
-    done
+    rate_checks
     check "flash" 0 "flashed 192 blocks to ID 1" brennix --baud "$base" flash 1 /rig/fw.bin
     check "the servo is back after the flash" 0 "1" brennix --baud "$base" ping 1
 
     # A whole-bus scan spends seconds on silent IDs: time to look at the open port and then pull it.
-    brennix --baud "$base" scan >/tmp/scan.out 2>/tmp/scan.err &
+    brennix --timeout "$unplug_timeout" --baud "$base" scan >/tmp/scan.out 2>/tmp/scan.err &
     scan=$!
     if ! wait_text /tmp/scan.out 3 10000; then
         fail "the long scan found no servo 3: $(tail -c 200 /tmp/scan.err)"
@@ -50,7 +44,7 @@ ftdi_checks() {
         fail "the adapter did not come back as $port"
         return
     }
-    brennix --baud "$base" flash 1 /rig/fw.bin >/tmp/flash.out 2>/tmp/flash.err &
+    brennix --timeout "$unplug_timeout" --baud "$base" flash 1 /rig/fw.bin >/tmp/flash.out 2>/tmp/flash.err &
     flash=$!
     if ! wait_text /tmp/flash.err "block 20/" 20000; then
         fail "the flash did not get under way: $(tail -c 200 /tmp/flash.err)"
