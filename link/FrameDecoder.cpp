@@ -58,11 +58,10 @@ std::string DescribeRequest(const CBusFrame& f, bool highByteFirst) {
         case Instruction::WRITE_DATA:
         case Instruction::REG_WRITE: {
             const std::string verb = f.instruction == Instruction::WRITE_DATA ? "write " : "reg-write ";
-            const int count = params - 1;
+            const int count = f.count > 0 ? params - 1 : f.request[1];
             std::string values =
                 count > 0 && f.count >= 6 ? RegisterValues(p[0], p + 1, count, highByteFirst) : "";
-            if (values.empty())
-                values = std::to_string(count > 0 ? count : 0) + " bytes at " + std::to_string(f.request[0]);
+            if (values.empty()) values = std::to_string(count) + " bytes at " + std::to_string(f.request[0]);
             return verb + Who(id) + ": " + values;
         }
         case Instruction::ACTION:
