@@ -69,8 +69,12 @@ TEST_F(LinkOutcome, EachFaultRuleHasItsOwnOutcome) {
             EXPECT_EQ(servo.Ping(1, nullptr, &outcome), 0);
             EXPECT_EQ(outcome.kind, c.ping);
             EXPECT_EQ(outcome.askedId, 1);
-            if (c.fault == SimFaultKind::WrongId) EXPECT_EQ(outcome.answerId, 2);
-            if (c.fault == SimFaultKind::StallMidFrame) EXPECT_EQ(outcome.gotBytes, 3);
+            if (c.fault == SimFaultKind::WrongId) {
+                EXPECT_EQ(outcome.answerId, 2);
+            }
+            if (c.fault == SimFaultKind::StallMidFrame) {
+                EXPECT_EQ(outcome.gotBytes, 3);
+            }
         });
         withFault(c.fault, [&] {
             CExchangeOutcome outcome;
@@ -162,14 +166,18 @@ TEST_F(LinkOutcome, FourThreadsKeepTheirExchangesTogetherAndInOrder) {
         }
         byExchange[f.exchange].push_back(&f);
         previous = f.exchange;
-        if (i > 0) EXPECT_GE(f.timeUs, frames[i - 1].timeUs);
+        if (i > 0) {
+            EXPECT_GE(f.timeUs, frames[i - 1].timeUs);
+        }
         EXPECT_EQ(f.rate, 1000000u);
     }
     int lastPing = -1, lastBlock = 0, lastGoal = -1;
     for (const auto& [number, parts] : byExchange) {
         EXPECT_LE(parts.size(), 2u);
         const CBusFrame& request = *parts.front();
-        if (parts.size() == 2) EXPECT_EQ(parts[1]->direction, EDirection::Received);
+        if (parts.size() == 2) {
+            EXPECT_EQ(parts[1]->direction, EDirection::Received);
+        }
         if (request.raw) {
             EXPECT_EQ(request.bytes[0], lastBlock + 1);
             lastBlock = request.bytes[0];
