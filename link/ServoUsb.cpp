@@ -184,6 +184,9 @@ int CServoUsb::BeginUpgrade(uint8_t id, CExchangeOutcome* outcome) {
 int CServoUsb::RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome) {
     CBusLock bus(m_mxBus);
     CExchange ex = Begin(0, 0);
+    // The first two bytes go with the answer too, so a boot loader's ACK can name the block it answers.
+    if (count > 0) ex.request[0] = data[0];
+    if (count > 1) ex.request[1] = data[1];
     const int written = m_pTransport->Write(data, count);
     ex.outcome.kind = EOutcome::NotAwaited;
     RecordFrame(ex, EDirection::Sent, data, written, true);

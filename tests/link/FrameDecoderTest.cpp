@@ -138,8 +138,8 @@ TEST_F(FrameWords, BootLoaderTraffic) {
     servo.RawTransfer(70, block);
     std::vector<std::string> meanings;
     for (const std::string& line : Lines()) meanings.push_back(line.substr(line.rfind("  ") + 2));
-    EXPECT_EQ(meanings, (std::vector<std::string>{"boot loader entry code", "ACK", "block 17 (last)", "NAK",
-                                                  "block 17 (last)", "no answer"}));
+    EXPECT_EQ(meanings, (std::vector<std::string>{"boot loader entry code", "ACK", "block 17 (last)",
+                                                  "block 17 NAK", "block 17 (last)", "block 17 no answer"}));
 }
 
 }  // namespace
