@@ -65,6 +65,10 @@ QVariant CBusFrameModel::data(const QModelIndex& index, int role) const {
         if (frame.outcome.error != 0) return QBrush(QColor(0xB0, 0x60, 0x00));
         return {};
     }
+    // Long frames and meanings are cut at the column's edge; the tip shows them whole.
+    if (role == Qt::ToolTipRole && index.column() >= BytesColumn)
+        return QString::fromStdString(index.column() == BytesColumn ? FrameHex(frame)
+                                                                    : DescribeFrame(frame, m_bHighByteFirst));
     if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
         case TimeColumn:

@@ -1,5 +1,6 @@
 // Ping round trip through the whole link against the simulator, next to the floor of a raw echo of the same
-// six bytes over a pseudo-terminal; also counts heap allocations per exchange in the host.
+// six bytes over a pseudo-terminal, with and without the bus recorder; also counts heap allocations per
+// exchange in the host.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "BrennixUsb.h"
+#include "BusRecorder.h"
 #include "BusSimulator.h"
 #include "FloorPty.h"
 #include "RatioReporter.h"
@@ -57,7 +59,7 @@ void BM_RawEchoFloor(benchmark::State& state) {
     usb.Close();
 }
 
-void BM_PingRoundTrip(benchmark::State& state) {
+void PingRoundTrip(benchmark::State& state, bool recorded) {
     sim::CBusSimulator bus({1});
     bus.Start();
     CBrennixUsb usb;
@@ -66,6 +68,8 @@ void BM_PingRoundTrip(benchmark::State& state) {
     usb.Open();
     usb.Configure(1000000);
     CServoUsb servo(&usb);
+    CBusRecorder recorder;
+    if (recorded) servo.SetRecorder(&recorder);
     t_isHostThread = true;
     for (int i = 0; i < 100; ++i) servo.Ping(1);  // warm up
     g_allocations = 0;
@@ -77,7 +81,17 @@ void BM_PingRoundTrip(benchmark::State& state) {
     t_isHostThread = false;
     state.counters["allocs_per_exchange"] =
         benchmark::Counter(static_cast<double>(g_allocations) / static_cast<double>(state.iterations()));
+    if (recorded) state.counters["frames_recorded"] = static_cast<double>(recorder.NextSeq());
     usb.Close();
+}
+
+void BM_PingRoundTrip(benchmark::State& state) {
+    PingRoundTrip(state, false);
+}
+
+// The same with every frame going into the recorder's ring, as in the application.
+void BM_PingRoundTripRecorded(benchmark::State& state) {
+    PingRoundTrip(state, true);
 }
 
 }  // namespace
@@ -93,4 +107,12 @@ BENCHMARK(BM_PingRoundTrip)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-BRENNIX_BENCHMARK_MAIN_WITH_RATIOS({"BM_PingRoundTrip", "BM_RawEchoFloor"})
+BENCHMARK(BM_PingRoundTripRecorded)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+BRENNIX_BENCHMARK_MAIN_WITH_RATIOS({"BM_PingRoundTrip/", "BM_RawEchoFloor/"},
+                                   {"BM_PingRoundTripRecorded/", "BM_RawEchoFloor/"},
+                                   {"BM_PingRoundTripRecorded/", "BM_PingRoundTrip/"})

@@ -30,7 +30,7 @@ struct CBusFrame {
     bool raw;             // unframed bytes (boot loader traffic)
     uint16_t count;       // bytes on the line; at most MAX_FRAME_SIZE of them are kept
     CExchangeOutcome outcome;
-    uint8_t request[2];  // the request's first two parameters (address and count of a read)
+    uint8_t request[2];  // address and count of a read or write, also when it was not sent
     uint8_t bytes[MAX_FRAME_SIZE];
 
     int KeptBytes() const { return count < MAX_FRAME_SIZE ? count : static_cast<int>(MAX_FRAME_SIZE); }

@@ -58,11 +58,10 @@ std::string DescribeRequest(const CBusFrame& f, bool highByteFirst) {
         case Instruction::WRITE_DATA:
         case Instruction::REG_WRITE: {
             const std::string verb = f.instruction == Instruction::WRITE_DATA ? "write " : "reg-write ";
-            const int count = params - 1;
+            const int count = f.count > 0 ? params - 1 : f.request[1];
             std::string values =
                 count > 0 && f.count >= 6 ? RegisterValues(p[0], p + 1, count, highByteFirst) : "";
-            if (values.empty())
-                values = std::to_string(count > 0 ? count : 0) + " bytes at " + std::to_string(f.request[0]);
+            if (values.empty()) values = std::to_string(count) + " bytes at " + std::to_string(f.request[0]);
             return verb + Who(id) + ": " + values;
         }
         case Instruction::ACTION:
@@ -102,12 +101,16 @@ std::string DescribeStatus(const CBusFrame& f, bool highByteFirst) {
 
 std::string DescribeRaw(const CBusFrame& f) {
     if (f.direction == EDirection::Received) {
-        if (f.count == 0) return f.outcome.kind == EOutcome::PortLost ? "the adapter went away" : "no answer";
-        if (f.bytes[0] == BOOT_ACK) return "ACK";
-        if (f.bytes[0] == BOOT_NAK) return "NAK";
+        // A block opens with its number and that number's complement.
+        const bool block = f.request[0] != 0 && f.request[1] == static_cast<uint8_t>(255 - f.request[0]);
+        const std::string what = block ? "block " + std::to_string(f.request[0]) + " " : "";
+        if (f.count == 0)
+            return what + (f.outcome.kind == EOutcome::PortLost ? "the adapter went away" : "no answer");
+        if (f.bytes[0] == BOOT_ACK) return what + "ACK";
+        if (f.bytes[0] == BOOT_NAK) return what + "NAK";
         char text[24];
         std::snprintf(text, sizeof text, "answer 0x%02X", f.bytes[0]);
-        return text;
+        return what + text;
     }
     if (f.count == static_cast<int>(BOOT_ENTRY_CODE.size())) return "boot loader entry code";
     if (f.count == 1 && f.bytes[0] == BOOT_START) return "boot loader start";

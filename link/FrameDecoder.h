@@ -1,4 +1,6 @@
 // The meaning of a recorded frame in words: instruction and ID, register names and values, outcome, alarms.
+//
+// Thread rules: pure functions of their arguments; any thread.
 #pragma once
 
 #include <string>

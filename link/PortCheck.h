@@ -1,4 +1,6 @@
 // Why a path cannot serve as the servo port, in the operator's words.
+//
+// Thread rules: any thread; it keeps nothing open.
 #pragma once
 
 #include <string>

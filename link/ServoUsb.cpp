@@ -55,8 +55,6 @@ int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int
     BuildHeader(id, static_cast<uint8_t>(len), ex.instruction, frame);
     if (paramCount > 0) std::memcpy(frame + 5, params, static_cast<std::size_t>(paramCount));
     AppendChecksum(frame);
-    if (paramCount > 0) ex.request[0] = params[0];
-    if (paramCount > 1) ex.request[1] = params[1];
     const int written = m_pTransport->Write(frame, len + 4);
     if (written <= 0) {
         Refuse(ex, m_pTransport->IsPortLost() ? EOutcome::PortLost : EOutcome::RefusedClosed);
@@ -93,6 +91,8 @@ int CServoUsb::Ping(uint8_t id, uint8_t* answeringId, CExchangeOutcome* outcome)
 int CServoUsb::ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out, CExchangeOutcome* outcome) {
     CBusLock bus(m_mxBus);
     CExchange ex = Begin(id, Instruction::READ_DATA);
+    ex.request[0] = address;
+    ex.request[1] = count;
     if (count > MAX_READ_COUNT) {
         Refuse(ex, EOutcome::RefusedLimits);
         return ex.Finish(-1, outcome);
@@ -108,6 +108,8 @@ int CServoUsb::WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address
                                 const uint8_t* data, uint8_t returnLevel, CExchangeOutcome* outcome) {
     CBusLock bus(m_mxBus);
     CExchange ex = Begin(id, instruction);
+    ex.request[0] = address;
+    ex.request[1] = count;
     if (count > MAX_WRITE_COUNT) {
         Refuse(ex, EOutcome::RefusedLimits);
         return ex.Finish(0, outcome);
@@ -152,6 +154,8 @@ int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8
                          CExchangeOutcome* outcome) {
     CBusLock bus(m_mxBus);
     CExchange ex = Begin(BROADCAST_ID, Instruction::SYNC_WRITE);
+    ex.request[0] = address;
+    ex.request[1] = count;
     const int idCount = lastId - firstId + 1;
     const int len = (count + 1) * idCount + 4;
     if (firstId > lastId || len > 255) {
@@ -180,6 +184,9 @@ int CServoUsb::BeginUpgrade(uint8_t id, CExchangeOutcome* outcome) {
 int CServoUsb::RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome) {
     CBusLock bus(m_mxBus);
     CExchange ex = Begin(0, 0);
+    // The first two bytes go with the answer too, so a boot loader's ACK can name the block it answers.
+    if (count > 0) ex.request[0] = data[0];
+    if (count > 1) ex.request[1] = data[1];
     const int written = m_pTransport->Write(data, count);
     ex.outcome.kind = EOutcome::NotAwaited;
     RecordFrame(ex, EDirection::Sent, data, written, true);

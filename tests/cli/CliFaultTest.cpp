@@ -180,6 +180,23 @@ TEST_F(CliFaultScan, AnAdapterPulledOutMidCommandIsNamed) {
     }
 }
 
+// A servo in alarm still answers: its data is printed, the alarms are named on stderr, the exit code is 0.
+TEST(CliAlarms, AGoodStatusWithAlarmBitsPrintsItsDataAndAWarning) {
+    sim::SimServoSpec hot = sim::DefaultServo(1);
+    hot.temperature = 85;
+    hot.voltage = 45;
+    sim::CBusSimulator bus({hot, sim::DefaultServo(2)}, {});
+    ASSERT_TRUE(bus.Start());
+    CliRun run = RunClient({"--port", bus.SlavePath(), "read", "1", "47", "2"});
+    EXPECT_EQ(run.code, EXIT_OK) << run.err;
+    EXPECT_EQ(run.out, "2D 55\n");
+    EXPECT_EQ(run.err, "brennix: warning: ID 1 reports over-voltage, over-heat\n");
+    run = RunClient({"--port", bus.SlavePath(), "scan", "1", "2"});
+    EXPECT_EQ(run.code, EXIT_OK);
+    EXPECT_EQ(run.out, "1\n2\n");
+    EXPECT_EQ(run.err, "brennix: warning: ID 1 reports over-voltage, over-heat\n") << "ID 2 is well";
+}
+
 // A flash whose boot loader answers are hit: an upgrade error within the boot loader's timeout, nothing
 // stored, and the servo's parameters untouched.
 TEST_F(CliFaultScan, FlashUnderBootAnswerFaultsFailsCleanly) {
