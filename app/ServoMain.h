@@ -61,6 +61,7 @@ public:
     QPushButton* m_btnSearch = nullptr;
     QPushButton* m_btnClear = nullptr;
     QCheckBox* m_checkSingleNode = nullptr;
+    QCheckBox* m_checkAllBauds = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
     QTableWidget* m_listNodes = nullptr;
 
@@ -83,10 +84,19 @@ private:
     Q_INVOKABLE void OnPortLost();
     void JoinSearchWorker();
     static int SearchWorker(CServoMain* pMain);
+    // "All Bauds" (AllRateSearch.cpp): the scan of every rate, or with "Single Node" a broadcast ping at
+    // each, on the sweep's worker thread; the pages keep off the link meanwhile.
+    void StartAllRateSearch();
+    static int AllRateWorker(CServoMain* pMain, bool singleNode);
+    void HoldLinkForScan(bool held);
+    // A row per servo and rate: two servos with one ID at different rates are two servos.
+    void AddRateNode(int id, int baud);
+    // Offers to move the port to the rate the picked servo answered at.
+    void OfferRateSwitch(int row);
 
     // What the sweep worker reports, in the order it happened.
     struct CSearchReport {
-        enum class Kind { Log, Node, Done };
+        enum class Kind { Log, Node, Done, RateNode, AllRatesDone };
         Kind kind;
         QString text;
         int id = 0;
