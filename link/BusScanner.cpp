@@ -119,6 +119,9 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
         outcome.rates.push_back({baud, true, false, probeWindow});
         return;
     }
+    // A clean answer to the broadcast names a servo that is there: if the sweep should miss it (its
+    // answer delayed past the window by a busy host), it is asked for by name afterwards.
+    const int named = CleanStatusId(probe.bytes, probe.got);
     if (probe.got == STATUS_BYTES) {
         LearnMargin(probe.took, baud);
         // Time the first answers a few more times before the sweep relies on them.
@@ -128,7 +131,16 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
         }
     }
     outcome.rates.push_back({baud, true, true, AnswerWindow(baud, m_margin)});
+    SweepRate(baud, settings, events, outcome);
+    const bool missed = std::find(outcome.servos.begin(), outcome.servos.end(), CFoundServo{named, baud}) ==
+                        outcome.servos.end();
+    if (named >= settings.firstId && named <= settings.lastId && missed && !outcome.stopped &&
+        !outcome.portLost)
+        Report(named, baud, Confirm(named, baud), events, outcome);
+}
 
+void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScanEvents& events,
+                            CScanOutcome& outcome) {
     for (int id = settings.firstId; id <= settings.lastId; ++id) {
         if (ShouldStop(events, outcome)) return;
         if (events.progress) events.progress(baud, id);

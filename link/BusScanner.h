@@ -92,7 +92,9 @@ private:
         CScanLine::Clock::duration took{};
     };
 
+    // The broadcast probe, then the sweep when anything answered.
     void ScanRate(int baud, const CScanSettings& settings, const CScanEvents& events, CScanOutcome& outcome);
+    void SweepRate(int baud, const CScanSettings& settings, const CScanEvents& events, CScanOutcome& outcome);
     // Writes a ping to `id` and reads up to a status with the window set; the read returns at once when the
     // status is complete.
     Answer Exchange(uint8_t id);
