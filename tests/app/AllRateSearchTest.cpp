@@ -84,7 +84,7 @@ TEST_F(AllRateSearchTest, PickingAServoAtAnotherRateOffersToSwitchThePort) {
     EXPECT_EQ(Nodes(), QStringList({"7/115200"}));
 }
 
-TEST_F(AllRateSearchTest, StopEndsTheScanAndPutsThePortBackAtItsRate) {
+TEST_F(AllRateSearchTest, StopOrUnplugEndTheScanAndAStopPutsThePortBackAtItsRate) {
     ASSERT_NO_FATAL_FAILURE(StartMixedBus({Servo(1, 1000000), Servo(2, 500000), Servo(3, 38400)}));
     Click(Main()->m_btnSearch);
     ASSERT_TRUE(
@@ -96,6 +96,16 @@ TEST_F(AllRateSearchTest, StopEndsTheScanAndPutsThePortBackAtItsRate) {
     EXPECT_EQ(m_app->m_pTransport->LineRate(), 1000000);
     EXPECT_TRUE(Main()->m_pages[0]->isEnabled());
     EXPECT_EQ(m_app->m_pUsb->Ping(1), 1);
+
+    // The adapter pulled out mid-scan: the search ends and the port is reported lost.
+    Click(Main()->m_btnSearch);
+    ASSERT_TRUE(
+        WaitUntil([this] { return LogLines().count(QStringLiteral("Pinging BAUD:500000...")) == 2; }, 10000));
+    m_sim->Unplug();
+    ASSERT_TRUE(WaitForSweepEnd(2000));
+    EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Port "))) << LogLines().last().toStdString();
+    EXPECT_EQ(Main()->m_btnOpen->text(), QStringLiteral("Open"));
+    EXPECT_TRUE(Main()->m_pages[1]->isEnabled());
 }
 
 }  // namespace
