@@ -15,6 +15,7 @@
 #include "BusSimulator.h"
 #include "FloorPty.h"
 #include "RatioReporter.h"
+#include "ReturnLine.h"
 #include "ServoUsb.h"
 
 static std::atomic<long> g_allocations{0};
@@ -36,8 +37,10 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace {
 
 void BM_RawEchoFloor(benchmark::State& state) {
-    // Echoes whatever arrives: the cost of the bytes' trip without any protocol.
+    // Echoes whatever arrives once it and its echo would have crossed the wire, as the simulator models:
+    // the cost of the bytes' trip without any protocol.
     CFloorPty echo([](int master, const uint8_t* bytes, std::size_t count) {
+        std::this_thread::sleep_for(sim::WireTime(2 * count, 1000000));
         if (write(master, bytes, count) < 0) std::perror("echo");
     });
     CBrennixUsb usb;

@@ -22,6 +22,8 @@ namespace sim {
 struct SimLineOptions {
     // The servos hear and answer at whatever rate the line has, for bridges that cannot carry an exact rate.
     bool anyRate = false;
+    // The adapter's latency, added to each direction: about 1 ms for a full-speed USB adapter.
+    std::chrono::microseconds latency{0};
 };
 
 // One well-formed request frame as it arrived, whether or not any servo heard or answered it.
@@ -99,10 +101,10 @@ public:
     bool HungUp() const { return m_bHungUp.load(); }
 
 private:
-    void Serve(int masterFd, int wakeFd);
-    // Lets the servos carry out one request and records it; returns the status to send.
-    std::optional<SimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
-                                  std::chrono::steady_clock::time_point now);
+    void Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency);
+    // Lets the servos carry out one request and records it; returns the statuses sent in answer.
+    std::vector<SimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
+                                std::chrono::steady_clock::time_point now);
     // The answer as the fault rules let it out.
     SimTransmission Transmit(int target, int instruction, SimReply reply);
     // Hands the bytes to a boot loader when one listens at this rate, filling its answer; false when the
@@ -110,6 +112,7 @@ private:
     bool CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate,
                   std::chrono::steady_clock::time_point now, SimReply& answer);
 
+    const std::chrono::microseconds m_latency{0};
     std::mutex m_lifeMutex;  // serialises Start, Stop and Unplug
     CPtyPort m_port;
     int m_nWakeFd = -1;

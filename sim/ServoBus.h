@@ -13,19 +13,22 @@
 
 namespace sim {
 
-// A status frame and how long after the request it goes out.
+// A status frame, which servo sends it and how long after the request has left the wire it goes out.
 struct SimReply {
     std::chrono::microseconds delay;
     std::vector<uint8_t> bytes;
+    int sender = 0;
 };
 
 // Rules a real bus imposes and how collisions are avoided:
 // - A servo hears a request only when the line rate equals its own baud rate (any rate with SetAnyRate).
 // - Servos answer per RETURN_LEVEL: 0 ping only, 1 ping and read, 2 everything.
-// - A broadcast (ID 0xFE) is never answered, except a ping, which on a real bus every servo would answer at
-//   once; here only the servo with the lowest ID answers, so the host sees one clean status.
-// - Several servos with the same ID (as after resetting two of them) all carry out the request; only the
-//   first added that would answer does.
+// - A broadcast (ID 0xFE) is never answered, except a ping, which every servo that hears it answers.
+// - Several servos with the same ID (as after resetting two of them) all carry out the request and all
+//   answer it.
+// - Each servo answers its return delay after the request has left the wire, plus a turn-around of its own:
+//   no two servos' firmware turns the line around in exactly the same time, so answers meant for the same
+//   moment land a microsecond or so apart (CReturnLine decides what the host makes of them).
 // - A status carries the ID, return delay and return level from before the request, so a changed ID or
 //   baud rate takes effect after the status is sent.
 // - Sync write is never answered; each servo takes the block with its ID.
@@ -48,9 +51,11 @@ public:
     const CServoModel* Find(uint8_t id) const;
 
     // Carries out one well-formed request frame that arrived at `lineRate` bit/s at `now`, after moving
-    // every shaft up to `now`. Returns the status to send, if any.
-    std::optional<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
-                                     Clock::time_point now);
+    // every shaft up to `now`. Returns every status sent in answer, in the order the servos were added.
+    std::vector<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate, Clock::time_point now);
+
+    // How long after its return delay the servo added as the n-th (from 0) starts to answer.
+    static std::chrono::microseconds TurnAround(int serial);
 
     // Servos (and their boot loaders) hear and answer at whatever rate the line has, not only their own.
     void SetAnyRate(bool anyRate) { m_bAnyRate = anyRate; }
@@ -61,7 +66,12 @@ public:
     const CBootLoaders& Boot() const { return m_boot; }
 
 private:
-    std::vector<CServoModel> m_servos;  // in the order added; first wins among equal IDs
+    struct Servo {
+        CServoModel model;
+        int serial;  // order of addition, never reused: names the sender on the return line
+    };
+    std::vector<Servo> m_servos;  // in the order added; Find returns the first among equal IDs
+    int m_nNextSerial = 0;
     CBootLoaders m_boot;
     bool m_bAnyRate = false;
 };

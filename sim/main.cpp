@@ -27,6 +27,8 @@ constexpr const char* kUsage =
     "               The same ID may be given twice: a bus with a duplicate ID, whose answers collide.\n"
     "               example: --servo 1 --servo 7@115200 --servo 9@38400:delay=250:temp=85\n"
     "  --any-rate   the servos hear and answer at whatever rate the line has\n"
+    "  --latency US adapter latency added to each direction, 0..100000 (default 0; about 1000 for a\n"
+    "               full-speed USB adapter). Bytes always take their wire time: 10 bits each.\n"
     "  --fault RULE a line fault, KIND[:key=value,...]; repeat for more (the first that matches hits)\n"
     "               KIND: drop checksum id length late garbage stall hangup\n"
     "               id=ID instr=CODE|boot  which answers (default: all)\n"
@@ -52,6 +54,15 @@ bool ParseIds(const std::string& text, std::vector<uint8_t>& ids) {
         ids.push_back(static_cast<uint8_t>(id));
     }
     return !ids.empty();
+}
+
+bool ParseLatency(const std::string& text, std::chrono::microseconds& out) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long us = std::stol(text);
+    if (us > 100000) return false;
+    out = std::chrono::microseconds(us);
+    return true;
 }
 
 }  // namespace
@@ -83,6 +94,8 @@ int main(int argc, char** argv) {
             servos.push_back(*spec);
         } else if (arg == "--any-rate") {
             line.anyRate = true;
+        } else if (arg == "--latency" && hasValue && ParseLatency(argv[i + 1], line.latency)) {
+            ++i;
         } else if (arg == "--baud" && hasValue &&
                    ParseNumber(argv[i + 1], sim::kBaudCodeCount - 1, baudCode)) {
             ++i;
@@ -122,7 +135,8 @@ int main(int argc, char** argv) {
     std::cerr << "brennix-sim: serving";
     for (const auto& spec : all)
         std::cerr << " " << int(spec.id) << "@" << sim::BaudRateForCode(spec.baudCode);
-    std::cerr << (line.anyRate ? " (heard at any rate)" : "") << "; stop with Ctrl+C\n";
+    std::cerr << (line.anyRate ? " (heard at any rate)" : "") << ", latency " << line.latency.count()
+              << " us; stop with Ctrl+C\n";
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
