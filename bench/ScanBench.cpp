@@ -23,6 +23,7 @@ constexpr microseconds kAdapterLatency{1000};
 
 sim::SimLineOptions Line() {
     sim::SimLineOptions options;
+    options.latency = kAdapterLatency;
     return options;
 }
 

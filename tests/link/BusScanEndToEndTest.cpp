@@ -27,8 +27,11 @@ sim::SimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0, uint8_t le
 
 class BusScanE2E : public ::testing::Test {
 protected:
-    void Start(const std::vector<sim::SimServoSpec>& servos, int portRate = 1000000) {
-        m_bus = std::make_unique<sim::CBusSimulator>(servos, sim::SimLineOptions{});
+    void Start(const std::vector<sim::SimServoSpec>& servos, int portRate = 1000000,
+               std::chrono::microseconds latency = {}) {
+        sim::SimLineOptions line;
+        line.latency = latency;
+        m_bus = std::make_unique<sim::CBusSimulator>(servos, line);
         ASSERT_TRUE(m_bus->Start());
         m_usb.SetPortPath(m_bus->SlavePath());
         ASSERT_EQ(m_usb.FindDevice(), 1);

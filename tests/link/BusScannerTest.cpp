@@ -254,10 +254,16 @@ TEST(AnswerJudgement, CleanCollidedOrDamaged) {
     EXPECT_EQ(JudgeAnswer(thenLate.data(), 12, 5), AnswerKind::Clean);
     const Bytes anded{0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xF8};
     EXPECT_EQ(JudgeAnswer(anded.data(), 7, 5), AnswerKind::Collided);
+    // Two at almost the same moment: as many bytes as one status, every bit a part of it.
+    const Bytes sameMoment{0xFE, 0xFE, 0x00, 0x00, 0x00, 0xE0};
+    EXPECT_EQ(JudgeAnswer(sameMoment.data(), 6, 5), AnswerKind::Collided);
+    const Bytes held{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(JudgeAnswer(held.data(), 7, 5), AnswerKind::Damaged);
     // Bits the expected header does not have cannot come from a collision of its statuses.
     const Bytes inverted{0xFF, 0xFF, 0x05, 0x02, 0x00, 0x07};
     EXPECT_EQ(JudgeAnswer(inverted.data(), 6, 5), AnswerKind::Damaged);
     const Bytes noise{0x55, 0xFF, 0x00, 0xAA, 0xFF, 0x13, 0x00};
+    EXPECT_EQ(JudgeAnswer(noise.data(), 6, 5), AnswerKind::Damaged);
     EXPECT_EQ(JudgeAnswer(noise.data(), 7, 5), AnswerKind::Damaged);
     const Bytes otherId{0xFF, 0xFF, 0x06, 0x02, 0x00, 0xF7, 0x00};
     EXPECT_EQ(JudgeAnswer(otherId.data(), 7, 5), AnswerKind::Damaged);
