@@ -24,6 +24,10 @@ void CServoMain::OnSearch() {
     }
     m_btnSearch->setText(tr("Stop"));
     m_listNodes->setRowCount(0);
+    if (m_checkAllBauds->isChecked()) {
+        StartAllRateSearch();
+        return;
+    }
     if (m_checkSingleNode->isChecked()) {
         uint8_t answeringId = 0;
         if (m_pUsb->Ping(BROADCAST_ID, &answeringId)) {
@@ -85,6 +89,13 @@ void CServoMain::TakeSearchReports() {
                 AddNode(report.id, report.baud);
                 break;
             case CSearchReport::Kind::Done:
+                m_btnSearch->setText(tr("Search"));
+                break;
+            case CSearchReport::Kind::RateNode:
+                AddRateNode(report.id, report.baud);
+                break;
+            case CSearchReport::Kind::AllRatesDone:
+                HoldLinkForScan(false);
                 m_btnSearch->setText(tr("Search"));
                 break;
         }

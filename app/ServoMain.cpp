@@ -106,7 +106,9 @@ void CServoMain::CreateControls() {
     m_btnBus = dlg.Button(tr("Bus"), 75, 89, 29, 14);
     connect(m_btnBus, &QPushButton::clicked, this, &CServoMain::ShowBusMonitor);
     m_checkSingleNode = dlg.Check(tr("Single Node"), 21, 108, 55, 10);
-    m_editLog = dlg.LogPane(14, 123, 87, 46);
+    // No room beside "Single Node" in this font: "All Bauds" takes a row of its own from the log pane.
+    m_checkAllBauds = dlg.Check(tr("All Bauds"), 21, 119, 55, 10);
+    m_editLog = dlg.LogPane(14, 132, 87, 37);
     connect(m_btnSearch, &QPushButton::clicked, this, &CServoMain::OnSearch);
     connect(m_btnClear, &QPushButton::clicked, this, &CServoMain::OnClear);
 
@@ -247,6 +249,7 @@ void CServoMain::OnNodeClick(int row) {
     m_pRobotPage->SetServoId(id);
     m_pProgramPage->m_editId->setText(text);
     m_pUpgradePage->ShowServoId(id);
+    OfferRateSwitch(row);
 }
 
 void CServoMain::ShutDown() {

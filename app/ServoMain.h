@@ -71,6 +71,7 @@ public:
     QPushButton* m_btnClear = nullptr;
     QPushButton* m_btnBus = nullptr;
     QCheckBox* m_checkSingleNode = nullptr;
+    QCheckBox* m_checkAllBauds = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
     QTableWidget* m_listNodes = nullptr;
 
@@ -95,10 +96,19 @@ private:
     static int SearchWorker(CServoMain* pMain);
     // Logs a change of the alarm bits seen on the bus: once when they appear, once when they clear.
     void OnAlarmWatch();
+    // "All Bauds" (AllRateSearch.cpp): the scan of every rate, or with "Single Node" a broadcast ping at
+    // each, on the sweep's worker thread; the pages keep off the link meanwhile.
+    void StartAllRateSearch();
+    static int AllRateWorker(CServoMain* pMain, bool singleNode);
+    void HoldLinkForScan(bool held);
+    // A row per servo and rate: two servos with one ID at different rates are two servos.
+    void AddRateNode(int id, int baud);
+    // Offers to move the port to the rate the picked servo answered at.
+    void OfferRateSwitch(int row);
 
     // What the sweep worker reports, in the order it happened.
     struct CSearchReport {
-        enum class Kind { Log, Node, Done };
+        enum class Kind { Log, Node, Done, RateNode, AllRatesDone };
         Kind kind;
         QString text;
         int id = 0;

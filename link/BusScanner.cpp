@@ -43,13 +43,15 @@ AnswerKind JudgeAnswer(const uint8_t* bytes, int count, uint8_t id) {
         const bool lateOther = next >= 0 && next != id;
         return count == STATUS_BYTES || lateOther ? AnswerKind::Clean : AnswerKind::Collided;
     }
-    // On the bus a 0 bit wins, so overlapping statuses can only clear bits of the first one's bytes; a
-    // single servo never sends more than one status to a ping.
-    const uint8_t header[4] = {0xFF, 0xFF, id, 2};
-    if (count > STATUS_BYTES) {
+    // On the bus a 0 bit wins, so statuses of this ID that overlap can only clear bits of the status
+    // expected (their error bytes taken as equal); a line held low clears them all and names nobody.
+    if (count >= STATUS_BYTES && bytes[0] != 0 && bytes[1] != 0) {
+        const uint8_t error = bytes[4];
+        const uint8_t expected[STATUS_BYTES] = {0xFF, 0xFF,  id,
+                                                2,    error, static_cast<uint8_t>(~(id + 2 + error))};
         bool subset = true;
-        for (int i = 0; i < 4; ++i) subset = subset && IsBitSubset(bytes[i], header[i]);
-        if (subset && bytes[0] != 0) return AnswerKind::Collided;
+        for (int i = 0; i < STATUS_BYTES; ++i) subset = subset && IsBitSubset(bytes[i], expected[i]);
+        if (subset) return AnswerKind::Collided;
     }
     return AnswerKind::Damaged;
 }
@@ -119,6 +121,9 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
         outcome.rates.push_back({baud, true, false, probeWindow});
         return;
     }
+    // A clean answer to the broadcast names a servo that is there: if the sweep should miss it (its
+    // answer delayed past the window by a busy host), it is asked for by name afterwards.
+    const int named = CleanStatusId(probe.bytes, probe.got);
     if (probe.got == STATUS_BYTES) {
         LearnMargin(probe.took, baud);
         // Time the first answers a few more times before the sweep relies on them.
@@ -128,7 +133,16 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
         }
     }
     outcome.rates.push_back({baud, true, true, AnswerWindow(baud, m_margin)});
+    SweepRate(baud, settings, events, outcome);
+    const bool missed = std::find(outcome.servos.begin(), outcome.servos.end(), CFoundServo{named, baud}) ==
+                        outcome.servos.end();
+    if (named >= settings.firstId && named <= settings.lastId && missed && !outcome.stopped &&
+        !outcome.portLost)
+        Report(named, baud, Confirm(named, baud), events, outcome);
+}
 
+void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScanEvents& events,
+                            CScanOutcome& outcome) {
     for (int id = settings.firstId; id <= settings.lastId; ++id) {
         if (ShouldStop(events, outcome)) return;
         if (events.progress) events.progress(baud, id);

@@ -60,9 +60,9 @@ struct CScanOutcome {
     bool portLost = false;
 };
 
-// The judgement of a ping's answer, for the ID pinged: a clean status from it, or bytes that can only be
-// the wired AND of several of its statuses (more bytes than one status, each of its first four a bitwise
-// subset of the header and ID expected), or other damage, or nothing.
+// The judgement of a ping's answer, for the ID pinged: a clean status from it; or bytes that can only be the
+// wired AND of several of its statuses (a clean one followed by more, or six or more each a bitwise subset of
+// the status expected); or other damage; or nothing.
 enum class AnswerKind { Nothing, Clean, Collided, Damaged };
 AnswerKind JudgeAnswer(const uint8_t* bytes, int count, uint8_t id);
 // The ID of the first clean ping status in the bytes, or -1.
@@ -92,7 +92,9 @@ private:
         CScanLine::Clock::duration took{};
     };
 
+    // The broadcast probe, then the sweep when anything answered.
     void ScanRate(int baud, const CScanSettings& settings, const CScanEvents& events, CScanOutcome& outcome);
+    void SweepRate(int baud, const CScanSettings& settings, const CScanEvents& events, CScanOutcome& outcome);
     // Writes a ping to `id` and reads up to a status with the window set; the read returns at once when the
     // status is complete.
     Answer Exchange(uint8_t id);

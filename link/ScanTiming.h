@@ -15,7 +15,8 @@ inline constexpr int STATUS_BYTES = 6;
 inline constexpr Micros LONGEST_RETURN_DELAY{254 * 2};
 // The adapter margin assumed until the first answer has been timed, and the bounds of a measured one.
 inline constexpr Micros DEFAULT_ADAPTER_MARGIN{10000};
-inline constexpr Micros MIN_ADAPTER_MARGIN{300};
+// Below a millisecond a busy host's scheduling, not the adapter, decides when an answer is read.
+inline constexpr Micros MIN_ADAPTER_MARGIN{1000};
 inline constexpr Micros MAX_ADAPTER_MARGIN{20000};
 
 // Time on the wire of `bytes` bytes at `baud` bit/s, rounded up to whole microseconds.

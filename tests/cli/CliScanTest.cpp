@@ -2,7 +2,9 @@
 // simulated bus with servos at several rates.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "BusSimulator.h"
 #include "CliCommands.h"
@@ -84,6 +86,22 @@ TEST_F(CliScanTest, FindNamesTheOnlyServoAndWarnsWhenThereAreMore) {
     EXPECT_EQ(run.code, EXIT_OK);
     EXPECT_EQ(run.out, "3 500000\n42 76800\n");
     EXPECT_NE(run.err.find("more than one servo"), std::string::npos);
+}
+
+TEST_F(CliScanTest, AnAdapterPulledOutMidScanEndsItWithTheLostPortCode) {
+    Start({Servo(1, 1000000), Servo(2, 38400)});
+    std::thread unplug([this] {
+        while (m_bus->Frames().size() < 40) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_bus->Unplug();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const ScanRun run = Run({"scan", "--all-rates"});
+    unplug.join();
+    EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE);
+    EXPECT_NE(run.err.find("went away"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "1 1000000\n");
+    // Well before the scan of the other rates would have ended.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST_F(CliScanTest, MalformedScanArgumentsAreRefused) {

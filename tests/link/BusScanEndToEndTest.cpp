@@ -27,8 +27,11 @@ sim::SimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0, uint8_t le
 
 class BusScanE2E : public ::testing::Test {
 protected:
-    void Start(const std::vector<sim::SimServoSpec>& servos, int portRate = 1000000) {
-        m_bus = std::make_unique<sim::CBusSimulator>(servos, sim::SimLineOptions{});
+    void Start(const std::vector<sim::SimServoSpec>& servos, int portRate = 1000000,
+               std::chrono::microseconds latency = {}) {
+        sim::SimLineOptions line;
+        line.latency = latency;
+        m_bus = std::make_unique<sim::CBusSimulator>(servos, line);
         ASSERT_TRUE(m_bus->Start());
         m_usb.SetPortPath(m_bus->SlavePath());
         ASSERT_EQ(m_usb.FindDevice(), 1);
@@ -80,7 +83,7 @@ TEST_F(BusScanE2E, AnEmptyBusCostsOneBroadcastPerRate) {
 
 TEST_F(BusScanE2E, AServoWhoseConfirmingAnswerIsLostOrDamagedIsNotReported) {
     Start({Servo(2, 1000000), Servo(3, 1000000), Servo(4, 1000000)});
-    // The sweep's ping of each gets through; the second answer to it, the confirmation, does not.
+    // The sweep's ping of each gets through; the confirmation, and every answer after it, does not.
     for (const auto& [kind, id] :
          {std::pair{sim::SimFaultKind::DropReply, 2}, std::pair{sim::SimFaultKind::CorruptChecksum, 3}}) {
         sim::SimFaultRule rule;
@@ -88,11 +91,12 @@ TEST_F(BusScanE2E, AServoWhoseConfirmingAnswerIsLostOrDamagedIsNotReported) {
         rule.servoId = id;
         rule.instruction = 0x01;
         rule.skip = 1;
+        rule.count = sim::kEveryReply;
         m_bus->AddFault(rule);
     }
     const CScanOutcome outcome = Scan();
     EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{4, 1000000}}));
-    EXPECT_EQ(m_bus->FaultHits(), 2);
+    EXPECT_GE(m_bus->FaultHits(), 2);
 }
 
 TEST_F(BusScanE2E, StopAndUnplugEndTheScanPromptly) {
