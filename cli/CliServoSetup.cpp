@@ -27,9 +27,12 @@ constexpr int kMaxServoId = 253;
 CStepReport RunStep(CBusSequence& sequence, CBusStep step) {
     std::promise<CStepReport> done;
     std::future<CStepReport> report = done.get_future();
-    sequence.Start({std::move(step)}, [&done](CStepReport r) {
+    const bool started = sequence.Start({std::move(step)}, [&done](CStepReport r) {
         if (r.last) done.set_value(std::move(r));
     });
+    // A run is over once its last report is out, so a start can only fail if that ever changes: then the
+    // step counts as unanswered rather than waited for forever.
+    if (!started) return CStepReport{};
     return report.get();
 }
 
