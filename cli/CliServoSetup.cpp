@@ -27,9 +27,12 @@ constexpr int kMaxServoId = 253;
 CStepReport RunStep(CBusSequence& sequence, CBusStep step) {
     std::promise<CStepReport> done;
     std::future<CStepReport> report = done.get_future();
-    sequence.Start({std::move(step)}, [&done](CStepReport r) {
+    const bool started = sequence.Start({std::move(step)}, [&done](CStepReport r) {
         if (r.last) done.set_value(std::move(r));
     });
+    // A run is over once its last report is out, so a start can only fail if that ever changes: then the
+    // step counts as unanswered rather than waited for forever.
+    if (!started) return CStepReport{};
     return report.get();
 }
 
@@ -59,10 +62,21 @@ struct CChange {
     int fromBaud;
     uint8_t newId;
     int newBaud;
+    // Whether the servo answers writes (RETURN_LEVEL 2) before the span is written, and after.
+    bool confirmsBefore;
+    bool confirmsAfter;
 };
 
-CChange ChangeOf(uint8_t id, int lineBaud, const Span& wire) {
-    return {id, lineBaud, wire[0], static_cast<int>(BAUD_RATES[wire[1]])};
+constexpr std::size_t kReturnLevelInSpan = Reg::RETURN_LEVEL - Reg::PARAM_SPAN_START;
+
+// `current` is the span the servo holds now, `wire` the one it is given.
+CChange ChangeOf(uint8_t id, int lineBaud, const Span& current, const Span& wire) {
+    return {id,
+            lineBaud,
+            wire[0],
+            static_cast<int>(BAUD_RATES[wire[1]]),
+            current[kReturnLevelInSpan] >= 2,
+            wire[kReturnLevelInSpan] >= 2};
 }
 
 // Refuses (EXIT_BAD_ARGUMENTS) when another servo already answers where this one is going; EXIT_OK to go on.
@@ -88,12 +102,16 @@ int WriteAndVerify(CServoUsb& servo, CBusSequence& sequence, const CCliPort& por
     const std::string from = Where(change.id, change.fromBaud);
     const std::string to = Where(change.newId, change.newBaud);
     const bool moves = change.newId != change.id || change.newBaud != change.fromBaud;
-    if (RunStep(sequence, LockStep(change.id, 0, "")).result != 1) {
+    // A servo set to answer reads only cannot confirm a write; the read-back at the end still judges it.
+    const auto unconfirmed = [](const CStepReport& report, bool confirms) {
+        return confirms && report.result != 1;
+    };
+    if (unconfirmed(RunStep(sequence, LockStep(change.id, 0, "")), change.confirmsBefore)) {
         err << "brennix: " << from << " did not confirm the unlock (step 1 of 3): it may be unlocked, "
             << "parameters not written\n";
         return EXIT_NO_REPLY;
     }
-    if (RunStep(sequence, SpanWriteStep(change.id, wire, "")).result != 1) {
+    if (unconfirmed(RunStep(sequence, SpanWriteStep(change.id, wire, "")), change.confirmsBefore)) {
         err << "brennix: " << from << " did not confirm the parameter write (step 2 of 3): it is unlocked"
             << (moves ? " and may answer at " + to + " or still at " + from : ", parameters may be written")
             << "\n";
@@ -104,7 +122,8 @@ int WriteAndVerify(CServoUsb& servo, CBusSequence& sequence, const CCliPort& por
             << "parameters, is unlocked and answers at " << to << " only\n";
         return EXIT_PORT_UNAVAILABLE;
     }
-    const bool lockConfirmed = RunStep(sequence, LockStep(change.newId, 1, "")).result == 1;
+    const bool lockConfirmed =
+        !unconfirmed(RunStep(sequence, LockStep(change.newId, 1, "")), change.confirmsAfter);
 
     uint8_t who = 0;
     if (servo.Ping(change.newId, &who) != 1 || who != change.newId) {
@@ -153,10 +172,11 @@ int RunSetId(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, u
         return EXIT_BAD_ARGUMENTS;
     }
     CBusSequence sequence(servo);
-    auto wire = CurrentSpan(servo, sequence, id, lineBaud, err);
-    if (!wire) return EXIT_NO_REPLY;
+    const auto current = CurrentSpan(servo, sequence, id, lineBaud, err);
+    if (!current) return EXIT_NO_REPLY;
+    auto wire = current;
     (*wire)[0] = newId;
-    const CChange change = ChangeOf(id, lineBaud, *wire);
+    const CChange change = ChangeOf(id, lineBaud, *current, *wire);
     if (const int refused = CheckNoClash(servo, port, change, err)) return refused;
     if (const int failed = WriteAndVerify(servo, sequence, port, change, *wire, err)) return failed;
     out << "ID " << int(id) << " is now ID " << int(newId) << "\n";
@@ -180,10 +200,11 @@ int RunSetRate(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id,
         return EXIT_PORT_UNAVAILABLE;
     }
     CBusSequence sequence(servo);
-    auto wire = CurrentSpan(servo, sequence, id, lineBaud, err);
-    if (!wire) return EXIT_NO_REPLY;
+    const auto current = CurrentSpan(servo, sequence, id, lineBaud, err);
+    if (!current) return EXIT_NO_REPLY;
+    auto wire = current;
     (*wire)[1] = static_cast<uint8_t>(code);
-    const CChange change = ChangeOf(id, lineBaud, *wire);
+    const CChange change = ChangeOf(id, lineBaud, *current, *wire);
     if (const int refused = CheckNoClash(servo, port, change, err)) return refused;
     if (const int failed = WriteAndVerify(servo, sequence, port, change, *wire, err)) return failed;
     out << "ID " << int(id) << " now answers at " << rate << " baud\n";
@@ -240,15 +261,16 @@ int RunLoadParameters(CServoUsb& servo, const CCliPort& port, int lineBaud, uint
     if (!withId) image[Reg::ID] = id;
     if (servo.IsHighByteFirst()) SwapParameterWords(image);
     const Span wire(image + Reg::PARAM_SPAN_START, image + Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH);
-    const CChange change = ChangeOf(id, lineBaud, wire);
-    if (change.newBaud != lineBaud && !port.setLineRate) {
-        err << "brennix: the file's rate is " << change.newBaud
-            << " baud and this port cannot change its rate\n";
+    const int newBaud = static_cast<int>(BAUD_RATES[wire[1]]);
+    if (newBaud != lineBaud && !port.setLineRate) {
+        err << "brennix: the file's rate is " << newBaud << " baud and this port cannot change its rate\n";
         return EXIT_PORT_UNAVAILABLE;
     }
 
     CBusSequence sequence(servo);
-    if (!CurrentSpan(servo, sequence, id, lineBaud, err)) return EXIT_NO_REPLY;
+    const auto current = CurrentSpan(servo, sequence, id, lineBaud, err);
+    if (!current) return EXIT_NO_REPLY;
+    const CChange change = ChangeOf(id, lineBaud, *current, wire);
     if (const int refused = CheckNoClash(servo, port, change, err)) return refused;
     if (const int failed = WriteAndVerify(servo, sequence, port, change, wire, err)) return failed;
     out << "loaded " << path << " into " << Where(change.newId, change.newBaud) << "\n";

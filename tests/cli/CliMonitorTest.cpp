@@ -49,29 +49,31 @@ protected:
     void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
 
     MonitorRun Monitor(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath(), "monitor"});
+        args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", m_szTimeoutMs, "monitor"});
         std::ostringstream out, err;
         const auto start = Clock::now();
         const int code = RunCli(args, out, err);
         return {code, Lines(out.str()), err.str(), Clock::now() - start};
     }
 
-    // Torque on and a far goal: the shaft sweeps up at 400 units a second, for more than a second.
+    // Torque on and a far goal: the shaft sweeps up at 200 units a second, for more than two seconds.
     void StartMoving(uint8_t id) {
         m_bus.SetRegister(id, Reg::GOAL_SPEED, 0);
-        m_bus.SetRegister(id, Reg::GOAL_SPEED + 1, 40);
+        m_bus.SetRegister(id, Reg::GOAL_SPEED + 1, 20);
         m_bus.SetRegister(id, Reg::GOAL_POSITION, 0x03);
         m_bus.SetRegister(id, Reg::GOAL_POSITION + 1, 0xFF);
         m_bus.SetRegister(id, Reg::TORQUE_ENABLE, 1);
     }
 
     sim::CBusSimulator m_bus{{1, 2}};
+    std::string m_szTimeoutMs = "50";
 };
 
 }  // namespace
 
 TEST_F(CliMonitor, FiftyTicksAtTenMillisecondsTakeHalfASecondAndFollowTheShaft) {
     StartMoving(1);
+    m_szTimeoutMs = "200";  // a slow reply on a loaded machine is a skipped tick, not a lost reading
     const MonitorRun run = Monitor({"1", "--count", "50", "--period", "10", "--csv"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     // Grid points a loaded machine let pass were skipped, not caught up with, so they add to the time.
@@ -94,12 +96,12 @@ TEST_F(CliMonitor, FiftyTicksAtTenMillisecondsTakeHalfASecondAndFollowTheShaft) 
         EXPECT_GE(f[0], static_cast<long>(10 * i)) << run.lines[i];
         EXPECT_GT(f[0], previousTime) << run.lines[i];
         EXPECT_GE(f[1], previousPosition) << "the shaft moves up: " << run.lines[i];
-        EXPECT_EQ(f[2], 40) << "at the goal speed";
+        EXPECT_EQ(f[2], 20) << "at the goal speed";
         EXPECT_EQ(f[4], 73) << "the voltage sags while it moves";
         previousTime = f[0];
         previousPosition = f[1];
     }
-    EXPECT_GT(Fields(run.lines.back())[1] - Fields(run.lines[1])[1], 150);
+    EXPECT_GT(Fields(run.lines.back())[1] - Fields(run.lines[1])[1], 60);
 }
 
 TEST_F(CliMonitor, TicksThatFallBehindAreSkippedAndCountedNotBunched) {

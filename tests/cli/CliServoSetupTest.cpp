@@ -36,8 +36,10 @@ class CliServoSetup : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
 
+    // A generous timeout: what is tested here is the order of steps and the state left behind, and a
+    // loaded machine must not turn a slow status into a missing one.
     CliRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath()});
+        args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", "200"});
         std::ostringstream out, err;
         const auto start = Clock::now();
         const int code = RunCli(args, out, err);
@@ -87,6 +89,12 @@ TEST_F(CliServoSetup, SetIdUnlocksWritesLocksAtTheNewIdAndChecksThere) {
     EXPECT_EQ(Run({"ping", "7"}).code, EXIT_OK);
     EXPECT_EQ(Run({"ping", "1"}).code, EXIT_NO_REPLY);
     EXPECT_EQ(m_bus.Table(7).at(Reg::LOCK), 1) << "locked again";
+
+    // A servo that answers reads only cannot confirm the writes; the read-back still vouches for them.
+    m_bus.SetRegister(7, Reg::RETURN_LEVEL, 1);
+    const CliRun quiet = Run({"set-id", "7", "1"});
+    EXPECT_EQ(quiet.code, EXIT_OK) << quiet.err;
+    EXPECT_EQ(Run({"ping", "1"}).code, EXIT_OK);
 }
 
 TEST_F(CliServoSetup, SetIdRefusesATakenIdOrNoServoAndWritesNothing) {
