@@ -25,6 +25,9 @@ dpkg-deb -x "$deb" "$root"
 bin=$root/usr/bin
 echo "== $deb"
 dpkg-deb --field "$deb" Package Version Depends
+# Without dpkg-shlibdeps CPack leaves Depends empty rather than failing.
+depends=$(dpkg-deb --field "$deb" Depends)
+[[ $depends == *libqt6widgets6* && $depends == *libserialport0* ]] || fail "Depends lacks Qt or libserialport: '$depends'"
 
 echo "== files in place"
 for file in usr/bin/brennix-debug usr/bin/brennix usr/bin/brennix-sim \
