@@ -5,12 +5,13 @@ BUILD_DIR := build/$(PRESET)
 
 # Debian packages the build, the tests and the simulated GUI run need.
 # g++ brings the sanitizer runtimes for test-asan and test-tsan (libasan8, libubsan1, liblsan0, libtsan2).
+# python3 writes the manual pages from the programs' --help.
 DEPS := cmake make g++ pkg-config qt6-base-dev libgl-dev libserialport-dev libgtest-dev libgmock-dev \
-        libbenchmark-dev xvfb xauth fonts-dejavu-core
+        libbenchmark-dev xvfb xauth fonts-dejavu-core python3
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-asan test-tsan test-usb run bench clean
+.PHONY: deps configure build test test-asan test-tsan test-usb run bench clean install package package-check
 
 deps:
 	@missing=""; for p in $(DEPS); do \
@@ -74,6 +75,25 @@ run: build
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# Installs the programs, manuals, completion, desktop entry, icons and udev rule under PREFIX (DESTDIR is
+# honoured). udev reads rules only from /usr/lib and /etc: with the default PREFIX, copy
+# $(PREFIX)/lib/udev/rules.d/70-brennix-adapter.rules to /etc/udev/rules.d/ (or install the package).
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# The Debian package brennix-debug_<version>_<arch>.deb in $(BUILD_DIR); its dependencies come from the
+# binaries (dpkg-shlibdeps). package-check unpacks it into a scratch root, runs the programs from there and
+# runs the validators and lintian on it; CI calls it with the ci build, so nothing is compiled twice.
+PACKAGE_DEPS := dpkg-dev lintian desktop-file-utils appstream bash-completion man-db xvfb xauth
+package: build
+	$(MAKE) deps DEPS="$(PACKAGE_DEPS)"
+	rm -f $(BUILD_DIR)/brennix-debug_*.deb
+	cd $(BUILD_DIR) && cpack -G DEB
+
+package-check: package
+	packaging/check-package.sh $(BUILD_DIR)
 
 # libFuzzer targets, built with clang in their own tree (no GUI, benchmarks or test programs) and each run for
 # FUZZ_SECONDS from the seeds in fuzz/corpus/; new inputs, logs and any crash files stay under build/fuzz.
