@@ -60,23 +60,11 @@ int CServoMain::SearchWorker(CServoMain* pMain) {
 }
 
 void CServoMain::PostSearchReport(CSearchReport report) {
-    bool wasEmpty = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxSearchReports);
-        wasEmpty = m_searchReports.empty();
-        m_searchReports.push_back(std::move(report));
-    }
-    // Never a blocking call: the GUI thread may be joining this worker. A window that is gone drops it.
-    if (wasEmpty) QMetaObject::invokeMethod(this, "TakeSearchReports", Qt::QueuedConnection);
+    m_searchReports.Post(std::move(report));
 }
 
 void CServoMain::TakeSearchReports() {
-    std::vector<CSearchReport> reports;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxSearchReports);
-        reports.swap(m_searchReports);
-    }
-    for (const CSearchReport& report : reports) {
+    for (const CSearchReport& report : m_searchReports.Take()) {
         switch (report.kind) {
             case CSearchReport::Kind::Log:
                 AppendLog(report.text);

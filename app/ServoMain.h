@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "GuiHandOff.h"
 #include "InertDialog.h"
 
 class CRobotDlg;
@@ -107,6 +108,5 @@ private:
     int m_nSweepFirst = 0;
     int m_nSweepLast = kLastSweptId;
     std::thread m_searchThread;
-    std::mutex m_mxSearchReports;
-    std::vector<CSearchReport> m_searchReports;
+    CGuiHandOff<CSearchReport> m_searchReports{this, "TakeSearchReports"};
 };

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "GuiHandOff.h"
 #include "InertDialog.h"
 #include "PIC.h"
 #include "PeriodicTimer.h"
@@ -108,6 +109,6 @@ private:
     // The ID the poll reads: image ID as this page last set it. The timer thread reads only this copy,
     // never the image byte that GUI handlers write.
     std::atomic<int> m_nPollId{0};
-    std::mutex m_mxSamples;
-    std::vector<CStatusSample> m_pendingSamples;  // guarded by m_mxSamples
+    // Readings the GUI thread has not taken yet; beyond 1000 the oldest are dropped.
+    CGuiHandOff<CStatusSample> m_samples{this, "TakeStatusSamples", 1000};
 };
