@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "BrennixUsb.h"
 #include "BusScanner.h"
 #include "OperatorHooks.h"
 #include "RobotDlg.h"
@@ -32,7 +31,7 @@ void CServoMain::HoldLinkForScan(bool held) {
 
 int CServoMain::AllRateWorker(CServoMain* pMain, bool singleNode) {
     using Kind = CSearchReport::Kind;
-    if (CBrennixUsb* usb = pMain->Transport()) {
+    if (CUsb* usb = pMain->Transport()) {
         CSerialScanLine line(*usb);
         CBusScanner scanner(*pMain->m_pUsb, line);
         CScanEvents events;
@@ -78,7 +77,7 @@ void CServoMain::AddRateNode(int id, int baud) {
 
 void CServoMain::OfferRateSwitch(int row) {
     const QTableWidgetItem* baudItem = m_listNodes->item(row, 1);
-    CBrennixUsb* transport = Transport();
+    CUsb* transport = Transport();
     if (!baudItem || !transport || !m_bPortOpen || m_btnSearch->text() != QLatin1String("Search")) return;
     const int baud = baudItem->text().toInt();
     const int comboIndex = m_comboBaud->findText(baudItem->text());

@@ -10,14 +10,15 @@
 #include <thread>
 #include <vector>
 
+#include "GuiHandOff.h"
 #include "InertDialog.h"
 
-class CBrennixUsb;
 class CBusMonitorWindow;
 class CBusRecorder;
 class CRobotDlg;
 class CServoUsb;
 class CTabControl;
+class CUsb;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -45,6 +46,10 @@ public:
     // Stops a running sweep and a firmware transfer, lets a parameter sequence finish its steps (so a servo
     // it unlocked is locked again), waits for their workers and closes the port.
     void ShutDown();
+    // The IDs a sweep pings, 0 to 253 unless narrowed (for tests, which cannot wait for 254 timeouts).
+    // Ignored while a sweep runs; the worker reads the range only after it was started.
+    void SetSweepRange(int firstId, int lastId);
+    static constexpr int kLastSweptId = 253;
     // Why the firmware transfer may not take the link now (a sweep runs), or empty; stops the status poll.
     QString LinkBusyForTransfer();
     // Opens the bus monitor (Bus button, Ctrl+B), or raises it when it is open already.
@@ -81,7 +86,7 @@ protected:
 private:
     void CreateControls();
     void CreatePages();
-    CBrennixUsb* Transport() const;
+    CUsb* Transport() const;
 
     void OnOpenClose();
     void OnPageChange(int index);
@@ -124,7 +129,8 @@ private:
     QPointer<CBusMonitorWindow> m_pBusWindow;
     // Set by a close request that waits for the programming page's sequence to end.
     bool m_bCloseWaiting = false;
+    int m_nSweepFirst = 0;
+    int m_nSweepLast = kLastSweptId;
     std::thread m_searchThread;
-    std::mutex m_mxSearchReports;
-    std::vector<CSearchReport> m_searchReports;
+    CGuiHandOff<CSearchReport> m_searchReports{this, "TakeSearchReports"};
 };

@@ -293,7 +293,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "brennix: " << problem << "\n";
         return EXIT_PORT_UNAVAILABLE;
     }
-    transport.m_nTimeoutMs = options->timeoutMs;
+    transport.SetTimeoutMs(options->timeoutMs);
     transport.Configure(options->baud);
     CServoUsb servo(&transport);
     servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "BrennixUsb.h"
 #include "BusScanner.h"
 #include "CliTrace.h"
 #include "ControlTable.h"
@@ -166,12 +165,7 @@ int RunScanCommand(CServoUsb& servo, const CliOptions& options, std::ostream& ou
     if (options.command == "scan" && !request->allRates)
         return ScanOneRate(servo, *request, options.baud, out, err);
 
-    auto* usb = dynamic_cast<CBrennixUsb*>(servo.m_pTransport);
-    if (!usb) {
-        err << "brennix: " << options.command << " needs a serial port\n";
-        return EXIT_PORT_UNAVAILABLE;
-    }
-    CSerialScanLine line(*usb);
+    CSerialScanLine line(*servo.m_pTransport);
     CBusScanner scanner(servo, line);
     CProgressLine progress(err);
     const CScanEvents events = PrintingEvents(progress, out, err);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CurveRecording.h"
+#include "GuiHandOff.h"
 #include "InertDialog.h"
 #include "PIC.h"
 #include "PeriodicTimer.h"
@@ -41,8 +42,8 @@ public:
     // Ends a running status poll: returns once no tick runs any more (within one link timeout) and drops
     // the readings not yet shown, so nothing on the page changes after it. The button reads "Draw".
     void StopDrawing();
-    // One poll on the timer thread: reads the status span under m_csBus and hands the reading to the GUI
-    // thread without waiting for it.
+    // One poll on the timer thread: reads the status span (one exchange under the link's bus lock) and hands
+    // the reading to the GUI thread without waiting for it.
     static void PollTick(CRobotDlg* pPage);
     // The poll's timer, for its tick counts.
     const CPeriodicTimer& PollTimer() const { return m_timer; }
@@ -55,8 +56,6 @@ public:
     int32_t m_nTimerId = -1;
     // Last ID of the range of "Sync Write" and "Reg Write": at most 10, negative when typed so.
     int32_t m_nLastId = 10;
-    // Keeps the page's own exchanges apart from the status poll's; taken before the link's bus lock.
-    std::mutex m_csBus;
 
     // Status monitor and curve plot.
     CPIC m_plot;
@@ -114,9 +113,9 @@ private:
     // The ID the poll reads: image ID as this page last set it. The timer thread reads only this copy,
     // never the image byte that GUI handlers write.
     std::atomic<int> m_nPollId{0};
-    std::mutex m_mxSamples;
-    std::vector<CStatusSample> m_pendingSamples;  // guarded by m_mxSamples
     // Appended by the poll's ticks, emptied when a poll starts; locks of its own.
     CCurveRecording m_recording;
     CPlotExport m_export{m_plot, m_recording};
+    // Readings the GUI thread has not taken yet; beyond 1000 the oldest are dropped.
+    CGuiHandOff<CStatusSample> m_samples{this, "TakeStatusSamples", 1000};
 };

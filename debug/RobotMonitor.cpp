@@ -12,14 +12,6 @@
 #include "RobotDlg.h"
 #include "ServoUsb.h"
 
-namespace {
-
-// Readings the GUI thread has not taken yet; more than this and the oldest are dropped, so a GUI thread
-// that is held up cannot make the queue grow without end.
-constexpr std::size_t kMaxPendingSamples = 1000;
-
-}  // namespace
-
 void CRobotDlg::OnDraw() {
     if (m_btnDraw->text() != QLatin1String("Draw")) {
         StopDrawing();
@@ -55,10 +47,7 @@ void CRobotDlg::StartDrawing(int period) {
 void CRobotDlg::StopDrawing() {
     if (m_nTimerId != -1) {
         m_timer.Stop();
-        {
-            const std::lock_guard<std::mutex> lock(m_mxSamples);
-            m_pendingSamples.clear();
-        }
+        m_samples.Clear();
         m_btnDraw->setText(tr("Draw"));
     }
     m_nTimerId = -1;
@@ -66,12 +55,10 @@ void CRobotDlg::StopDrawing() {
 
 void CRobotDlg::PollTick(CRobotDlg* pPage) {
     uint8_t* image = pPage->m_pImage;
-    int read = -1;
-    {
-        const std::lock_guard<std::mutex> lock(pPage->m_csBus);
-        read = pPage->m_pUsb.ReadData(static_cast<uint8_t>(pPage->m_nPollId.load()), Reg::STATUS_SPAN_START,
-                                      Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START);
-    }
+    // The read is one exchange under the link's bus lock, so the page's own commands never interleave.
+    const int read =
+        pPage->m_pUsb.ReadData(static_cast<uint8_t>(pPage->m_nPollId.load()), Reg::STATUS_SPAN_START,
+                               Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START);
     if (read == -1) return;
     const CStatusSample sample = DecodeStatusSpan(image, pPage->m_pUsb.IsHighByteFirst() != 0);
     pPage->m_recording.Append(CCurveRecording::Clock::now(), sample);
@@ -79,26 +66,11 @@ void CRobotDlg::PollTick(CRobotDlg* pPage) {
 }
 
 void CRobotDlg::PostStatusSample(const CStatusSample& sample) {
-    bool wasEmpty = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxSamples);
-        wasEmpty = m_pendingSamples.empty();
-        if (m_pendingSamples.size() >= kMaxPendingSamples) m_pendingSamples.erase(m_pendingSamples.begin());
-        m_pendingSamples.push_back(sample);
-    }
-    // Never a blocking call: StopDrawing joins this thread from the GUI thread. A call still queued when
-    // the page goes is dropped with it. Called by name, so Qt makes and frees the queued call itself: a
-    // member-pointer call is made here and freed on the GUI thread by our code, a hand-over through Qt's
-    // event queue whose locking ThreadSanitizer cannot see, so it reports a race on it.
-    if (wasEmpty) QMetaObject::invokeMethod(this, "TakeStatusSamples", Qt::QueuedConnection);
+    m_samples.Post(sample);
 }
 
 void CRobotDlg::TakeStatusSamples() {
-    std::vector<CStatusSample> samples;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxSamples);
-        samples.swap(m_pendingSamples);
-    }
+    const std::vector<CStatusSample> samples = m_samples.Take();
     if (samples.empty()) return;
     for (const CStatusSample& sample : samples) {
         m_plot.AddPosition(PositionSample(sample.position));

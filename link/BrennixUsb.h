@@ -25,16 +25,19 @@ public:
     int Reserved2(int32_t) override { return 0; }
 
     // 1 when the port was opened (exclusively), else 0. Close puts back the line settings Open found.
-    int Open();
-    int Close();
+    int Open() override;
+    int Close() override;
+    std::string PortName() const override { return m_szPortName; }
     // Applies the rate (raw 8N1) and m_nTimeoutMs; returns the rate in effect before, 0 when closed.
-    int Configure(int baud);
+    int Configure(int baud) override;
+    void SetTimeoutMs(int ms) override { m_nTimeoutMs = ms; }
+    int TimeoutMs() const override { return m_nTimeoutMs; }
     void SetTimeouts(int ms);
     // Reads wait this long instead of the timeout while it is above zero (the bus scan's short windows);
     // zero restores the timeout. Any thread.
-    void SetReadWindow(std::chrono::microseconds window) { m_nReadWindowUs = window.count(); }
+    void SetReadWindow(std::chrono::microseconds window) override { m_nReadWindowUs = window.count(); }
     // The rate the open port runs at as the driver reports it, 0 when closed.
-    int LineRate();
+    int LineRate() override;
     // Name of the first adapter port with these USB IDs, or empty.
     static std::string FindAdapterPort(uint16_t vendorId, uint16_t productId);
 
@@ -45,7 +48,7 @@ public:
     bool IsPortLost() const override { return m_bPortLost.load(); }
     uint32_t CurrentRate() const override { return m_nRate.load(); }
     // Called once, on the thread that noticed, when the open port goes away.
-    void SetPortLostHandler(std::function<void()> handler);
+    void SetPortLostHandler(std::function<void()> handler) override;
 
     std::atomic<int32_t> m_nTimeoutMs{50};
     std::string m_szPortName{"COM"};

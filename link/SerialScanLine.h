@@ -1,14 +1,14 @@
-// The bus scan's hold on the serial transport: rate changes checked against what the driver runs, and
+// The bus scan's hold on a serial transport: rate changes checked against what the driver runs, and
 // short read windows.
 #pragma once
 
-#include "BrennixUsb.h"
+#include "Usb.h"
 #include "ScanLine.h"
 
 // Thread rules: as CScanLine; the transport itself may be used by other threads meanwhile (it locks).
 class CSerialScanLine : public CScanLine {
 public:
-    explicit CSerialScanLine(CBrennixUsb& usb) : m_usb(usb) {}
+    explicit CSerialScanLine(CUsb& usb) : m_usb(usb) {}
 
     int LineRate() override { return m_usb.LineRate(); }
     // A driver that cannot divide its clock to the rate runs another one, or refuses; servo UARTs still
@@ -19,6 +19,6 @@ public:
     bool IsLost() override { return m_bGone || m_usb.IsPortLost(); }
 
 private:
-    CBrennixUsb& m_usb;
+    CUsb& m_usb;
     bool m_bGone = false;  // the driver no longer answers line-setting requests: the device went away
 };

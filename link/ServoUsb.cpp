@@ -80,7 +80,7 @@ int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen) {
 }
 
 int CServoUsb::Ping(uint8_t id, uint8_t* answeringId, CExchangeOutcome* outcome) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     CExchange ex = Begin(id, Instruction::PING);
     if (SendRequest(ex, id, nullptr, 0) <= 0) return ex.Finish(0, outcome);
     if (!ReceiveStatus(ex, id, 2)) return ex.Finish(0, outcome);
@@ -89,7 +89,7 @@ int CServoUsb::Ping(uint8_t id, uint8_t* answeringId, CExchangeOutcome* outcome)
 }
 
 int CServoUsb::ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out, CExchangeOutcome* outcome) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     CExchange ex = Begin(id, Instruction::READ_DATA);
     ex.request[0] = address;
     ex.request[1] = count;
@@ -106,7 +106,7 @@ int CServoUsb::ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out
 
 int CServoUsb::WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count,
                                 const uint8_t* data, uint8_t returnLevel, CExchangeOutcome* outcome) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     CExchange ex = Begin(id, instruction);
     ex.request[0] = address;
     ex.request[1] = count;
@@ -136,13 +136,13 @@ int CServoUsb::RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_
 }
 
 int CServoUsb::Action(CExchangeOutcome* outcome) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     CExchange ex = Begin(BROADCAST_ID, Instruction::ACTION);
     return ex.Finish(SendRequest(ex, BROADCAST_ID, nullptr, 0), outcome);
 }
 
 int CServoUsb::Reset(uint8_t id, CExchangeOutcome* outcome) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     CExchange ex = Begin(id, Instruction::RESET);
     const int written = SendRequest(ex, id, nullptr, 0);
     if (id == BROADCAST_ID) return ex.Finish(1, outcome);
@@ -152,7 +152,7 @@ int CServoUsb::Reset(uint8_t id, CExchangeOutcome* outcome) {
 
 int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count, const uint8_t* data,
                          CExchangeOutcome* outcome) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     CExchange ex = Begin(BROADCAST_ID, Instruction::SYNC_WRITE);
     ex.request[0] = address;
     ex.request[1] = count;
@@ -176,13 +176,13 @@ int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8
 }
 
 int CServoUsb::BeginUpgrade(uint8_t id, CExchangeOutcome* outcome) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     CExchange ex = Begin(id, Instruction::BEGIN_UPGRADE);
     return ex.Finish(SendRequest(ex, id, nullptr, 0), outcome);
 }
 
 int CServoUsb::RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     CExchange ex = Begin(0, 0);
     // The first two bytes go with the answer too, so a boot loader's ACK can name the block it answers.
     if (count > 0) ex.request[0] = data[0];
@@ -206,6 +206,6 @@ int CServoUsb::IsHighByteFirst() const {
 }
 
 int CServoUsb::Connect() {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     return m_pTransport->FindDevice() != 0 ? 1 : 0;
 }

@@ -56,23 +56,11 @@ void ServoPG::RunSequence(std::vector<CBusStep> steps) {
 }
 
 void ServoPG::PostReport(CStepReport report) {
-    bool wasEmpty = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxReports);
-        wasEmpty = m_reports.empty();
-        m_reports.push_back(std::move(report));
-    }
-    // Never a blocking call: the GUI thread may be stopping this worker.
-    if (wasEmpty) QMetaObject::invokeMethod(this, "TakeReports", Qt::QueuedConnection);
+    m_reports.Post(std::move(report));
 }
 
 void ServoPG::TakeReports() {
-    std::vector<CStepReport> reports;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxReports);
-        reports.swap(m_reports);
-    }
-    for (const CStepReport& report : reports) {
+    for (const CStepReport& report : m_reports.Take()) {
         if (report.index >= 0 && report.index < static_cast<int>(m_steps.size())) {
             const CBusStep& step = m_steps[static_cast<std::size_t>(report.index)];
             if (step.kind == CBusStep::Kind::Read)
