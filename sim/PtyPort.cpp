@@ -103,10 +103,11 @@ void CPtyPort::TakeCloses() {
 }
 
 void CPtyPort::Close() {
-    // Master first: the host's slave must see the hang-up even while our own slave descriptor is open.
+    // The watch first, so it holds no reference to the slave's node when the pair goes. Then the master: the
+    // host's slave must see the hang-up even while our own slave descriptor is open.
+    if (m_nWatchFd >= 0) close(m_nWatchFd);
     if (m_nMasterFd >= 0) close(m_nMasterFd);
     if (m_nSlaveFd >= 0) close(m_nSlaveFd);
-    if (m_nWatchFd >= 0) close(m_nWatchFd);
     m_nMasterFd = -1;
     m_nSlaveFd = -1;
     m_nWatchFd = -1;
