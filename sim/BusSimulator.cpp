@@ -310,7 +310,7 @@ void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds lat
         const int ready = ppoll(fds.data(), lineDead ? 2 : 3, &timeout, nullptr);
         if (ready < 0 && errno != EINTR) return;
         if (ready <= 0 || fds[0].revents != 0) continue;  // a wake-up means stop: the loop condition decides
-        if (fds[1].revents != 0) m_port.TakeOpensAndCloses();
+        if (fds[1].revents != 0) m_port.TakeCloses();
         if (fds[2].revents == 0) continue;
         if (fds[2].revents & POLLIN) {
             // The rate first, as close to the bytes' arrival as possible: a host may switch rates right after

@@ -29,13 +29,13 @@ public:
     void Close();
 
     bool IsOpen() const { return m_nMasterFd >= 0; }
-    // Readable when hosts have opened or closed the slave; then call TakeOpensAndCloses from the thread that
+    // Readable when a host has closed the slave; then call TakeCloses from the thread that
     // serves the master. -1 when the kernel offers no such notice (exclusive use is then never lifted).
     int WatchFd() const { return m_nWatchFd; }
-    // Counts the hosts' opens and closes of the slave. When the last host has closed it, exclusive use
-    // (TIOCEXCL) is lifted: our own slave descriptor keeps the terminal alive, so a host killed while it held
+    // After a host has closed the slave: when no descriptor but our own still holds it, exclusive use
+    // (TIOCEXCL) is lifted. Our own slave descriptor keeps the terminal alive, so a host killed while it held
     // the port would otherwise leave it refused to every later opener but root.
-    void TakeOpensAndCloses();
+    void TakeCloses();
     int MasterFd() const { return m_nMasterFd; }
     // The slave's device path, such as /dev/pts/7; kept after Close so it can still be reported.
     const std::string& SlavePath() const { return m_szSlavePath; }
@@ -45,7 +45,6 @@ private:
     int m_nMasterFd = -1;
     int m_nSlaveFd = -1;
     int m_nWatchFd = -1;
-    int m_nHostOpens = 0;
     std::string m_szSlavePath;
     std::string m_szDevicePath;  // empty: pseudo-terminal mode
     uint32_t m_nDeviceBaud = 0;

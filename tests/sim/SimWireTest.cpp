@@ -71,14 +71,16 @@ TEST(SimWire, APingTakesAtLeastTheWireTimeOfBothFrames) {
     }
 }
 
-TEST(SimWire, AReturnDelayOf250AnswersFiveHundredMicrosecondsLater) {
+// The exact 500 us between the two is the return line's to keep (SimReturnLine); in real time only the lower
+// bounds hold whatever the machine's load.
+TEST(SimWire, AReturnDelayOf250AnswersNoSoonerThanFiveHundredMicrosecondsLater) {
     sim::CBusSimulator bus({Servo(1, 0, 0), Servo(2, 0, 250)}, {});
     ASSERT_TRUE(bus.Start());
     CPtyClient client(bus.SlavePath(), 1000000);
     const auto prompt = FastestPing(client, 1);
     const auto late = FastestPing(client, 2);
+    EXPECT_GE(prompt, 120us);
     EXPECT_GE(late, 620us);
-    EXPECT_LT(prompt, late);
     EXPECT_LT(late, 1h);
 }
 
