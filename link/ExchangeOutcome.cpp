@@ -15,7 +15,11 @@ CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, 
     // Judge only the bytes that came: a frame cut short is named as such unless what did come is already
     // wrong, and a lost port explains a short answer better than the answer itself.
     auto set = [&](EOutcome kind) {
-        outcome.kind = kind;
+        // Every servo answers a broadcast, all on one line: a damaged answer is their answers on top of
+        // each other far more often than noise.
+        const bool damaged = kind == EOutcome::BadHeader || kind == EOutcome::BadChecksum ||
+                             kind == EOutcome::WrongLength || kind == EOutcome::CutShort;
+        outcome.kind = damaged && askedId == BROADCAST_ID ? EOutcome::Collision : kind;
         return outcome;
     };
     if (got <= 0) return set(lost ? EOutcome::PortLost : EOutcome::NoAnswer);
@@ -67,6 +71,8 @@ std::string DescribeOutcome(const CExchangeOutcome& o, int timeoutMs) {
         case EOutcome::WrongLength:
             return "answer from " + who + " has LEN " + std::to_string(o.answerLen) + " where " +
                    std::to_string(o.expectedLen) + " was expected";
+        case EOutcome::Collision:
+            return "answers from several servos collided (" + std::to_string(o.gotBytes) + " damaged bytes)";
         case EOutcome::PortLost:
             return "the adapter went away";
         case EOutcome::RefusedLimits:

@@ -13,6 +13,7 @@ enum class EOutcome : uint8_t {
     BadChecksum,    // well framed, but the checksum does not match
     OtherId,        // a status from another ID than the one asked
     WrongLength,    // a status with another LEN than the request calls for
+    Collision,      // a damaged answer to a broadcast: several servos answered at once
     PortLost,       // the adapter went away during the exchange
     RefusedLimits,  // not sent: the request would not fit its frame
     RefusedClosed,  // not sent: the port is closed

@@ -97,6 +97,25 @@ TEST_F(LinkOutcome, EachFaultRuleHasItsOwnOutcome) {
     EXPECT_EQ(outcome.kind, EOutcome::PortLost) << "not a closed port: the adapter went away";
 }
 
+// Answers that meet on the shared return line: a broadcast ping answered by three servos at once is named a
+// collision; two servos with one ID a few microseconds apart damage each other's answer.
+TEST_F(LinkOutcome, CollisionsOnTheReturnLine) {
+    sim::SimServoSpec late = sim::DefaultServo(1);
+    late.returnDelay = 5;  // 10 us, one byte at 1000000
+    sim::CBusSimulator bus({sim::DefaultServo(1), late, sim::DefaultServo(2), sim::DefaultServo(3)}, {});
+    ASSERT_NO_FATAL_FAILURE(Open(bus));
+    CExchangeOutcome outcome;
+    uint8_t who = 0;
+    EXPECT_EQ(servo.Ping(BROADCAST_ID, &who, &outcome), 0);
+    EXPECT_EQ(outcome.kind, EOutcome::Collision);
+    EXPECT_EQ(DescribeOutcome(outcome, 50), "answers from several servos collided (6 damaged bytes)");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(servo.Ping(1, nullptr, &outcome), 0);
+    EXPECT_FALSE(outcome.IsGood());
+    EXPECT_NE(outcome.kind, EOutcome::NoAnswer) << "something came, damaged";
+    EXPECT_EQ(servo.Ping(2, nullptr, &outcome), 1) << "a lone servo answers cleanly";
+}
+
 // Sweep, status poll, a page's writes and a firmware-like transfer on one link at once: each exchange's
 // frames stay together (request, then its answer), each thread's exchanges keep their order, and every
 // caller gets its own exchange's outcome.
