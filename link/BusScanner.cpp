@@ -146,6 +146,7 @@ void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScan
     for (int id = settings.firstId; id <= settings.lastId; ++id) {
         if (ShouldStop(events, outcome)) return;
         if (events.progress) events.progress(baud, id);
+        CatchLateAnswer(baud, settings, events, outcome);
         m_line.SetReadWindow(AnswerWindow(baud, m_margin));
         Answer answer = Exchange(static_cast<uint8_t>(id));
         if (answer.got == 0) continue;
@@ -163,6 +164,18 @@ void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScan
             LearnMargin(answer.took, baud);
         Report(id, baud, Confirm(id, baud), events, outcome);
     }
+}
+
+void CBusScanner::CatchLateAnswer(int baud, const CScanSettings& settings, const CScanEvents& events,
+                                  CScanOutcome& outcome) {
+    // The next ping's write throws away whatever has arrived: look at it first.
+    uint8_t waiting[kTailCapacity] = {};
+    m_line.SetReadWindow(microseconds{1});
+    const int got = ReadTail(waiting, kTailCapacity);
+    const int late = CleanStatusId(waiting, got);
+    if (late < settings.firstId || late > settings.lastId) return;
+    WidenMargin();
+    Report(late, baud, Confirm(late, baud), events, outcome);
 }
 
 CBusScanner::Answer CBusScanner::Exchange(uint8_t id) {
