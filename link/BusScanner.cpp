@@ -110,9 +110,9 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
 
 void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanEvents& events,
                            CScanOutcome& outcome) {
-    // Until an answer has been timed the margin is a guess; the probe gets twice as much to be sure a rate
-    // with servos is never skipped.
-    const microseconds probeWindow = AnswerWindow(baud, 2 * m_margin);
+    // A silent probe skips the whole rate, and nothing after it could catch a late answer: it gets twice the
+    // margin, and never less than the margin assumed before any answer was timed.
+    const microseconds probeWindow = AnswerWindow(baud, std::max(2 * m_margin, DEFAULT_ADAPTER_MARGIN));
     if (events.rateBegins) events.rateBegins(baud, probeWindow);
     m_line.SetReadWindow(probeWindow);
     const Answer probe = Exchange(BROADCAST_ID);
