@@ -203,7 +203,13 @@ AnswerKind CBusScanner::Confirm(int id, int baud) {
     // Whatever follows within one more window is a second answerer with the same ID.
     m_line.SetReadWindow(AnswerWindow(baud, m_margin));
     const int tail = ReadTail(all + answer.got, kTailCapacity);
-    const AnswerKind kind = JudgeAnswer(all, answer.got + tail, static_cast<uint8_t>(id));
+    // The rest of an answer that came late to the sweep's ping may come first: judge from this ID's clean
+    // status where there is one.
+    const int total = answer.got + tail;
+    int from = 0;
+    while (from + STATUS_BYTES <= total && !(IsCleanPingStatus(all + from) && all[from + 2] == id)) ++from;
+    if (from + STATUS_BYTES > total) from = 0;
+    const AnswerKind kind = JudgeAnswer(all + from, total - from, static_cast<uint8_t>(id));
     if (kind == AnswerKind::Clean) LearnMargin(answer.took, baud);
     return kind;
 }
