@@ -110,9 +110,9 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
 
 void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanEvents& events,
                            CScanOutcome& outcome) {
-    // Until an answer has been timed the margin is a guess; the probe gets twice as much to be sure a rate
-    // with servos is never skipped.
-    const microseconds probeWindow = AnswerWindow(baud, 2 * m_margin);
+    // A silent probe skips the whole rate, and nothing after it could catch a late answer: it gets twice the
+    // margin, and never less than the margin assumed before any answer was timed.
+    const microseconds probeWindow = AnswerWindow(baud, std::max(2 * m_margin, DEFAULT_ADAPTER_MARGIN));
     if (events.rateBegins) events.rateBegins(baud, probeWindow);
     m_line.SetReadWindow(probeWindow);
     const Answer probe = Exchange(BROADCAST_ID);
@@ -146,6 +146,7 @@ void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScan
     for (int id = settings.firstId; id <= settings.lastId; ++id) {
         if (ShouldStop(events, outcome)) return;
         if (events.progress) events.progress(baud, id);
+        CatchLateAnswer(baud, settings, events, outcome);
         m_line.SetReadWindow(AnswerWindow(baud, m_margin));
         Answer answer = Exchange(static_cast<uint8_t>(id));
         if (answer.got == 0) continue;
@@ -163,6 +164,18 @@ void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScan
             LearnMargin(answer.took, baud);
         Report(id, baud, Confirm(id, baud), events, outcome);
     }
+}
+
+void CBusScanner::CatchLateAnswer(int baud, const CScanSettings& settings, const CScanEvents& events,
+                                  CScanOutcome& outcome) {
+    // The next ping's write throws away whatever has arrived: look at it first.
+    uint8_t waiting[kTailCapacity] = {};
+    m_line.SetReadWindow(microseconds{1});
+    const int got = ReadTail(waiting, kTailCapacity);
+    const int late = CleanStatusId(waiting, got);
+    if (late < settings.firstId || late > settings.lastId) return;
+    WidenMargin();
+    Report(late, baud, Confirm(late, baud), events, outcome);
 }
 
 CBusScanner::Answer CBusScanner::Exchange(uint8_t id) {
@@ -190,7 +203,13 @@ AnswerKind CBusScanner::Confirm(int id, int baud) {
     // Whatever follows within one more window is a second answerer with the same ID.
     m_line.SetReadWindow(AnswerWindow(baud, m_margin));
     const int tail = ReadTail(all + answer.got, kTailCapacity);
-    const AnswerKind kind = JudgeAnswer(all, answer.got + tail, static_cast<uint8_t>(id));
+    // The rest of an answer that came late to the sweep's ping may come first: judge from this ID's clean
+    // status where there is one.
+    const int total = answer.got + tail;
+    int from = 0;
+    while (from + STATUS_BYTES <= total && !(IsCleanPingStatus(all + from) && all[from + 2] == id)) ++from;
+    if (from + STATUS_BYTES > total) from = 0;
+    const AnswerKind kind = JudgeAnswer(all + from, total - from, static_cast<uint8_t>(id));
     if (kind == AnswerKind::Clean) LearnMargin(answer.took, baud);
     return kind;
 }
