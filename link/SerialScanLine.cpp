@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 bool CSerialScanLine::SetLineRate(int baud) {
-    if (!m_usb.IsOpen() || baud <= 0) return false;
+    if (baud <= 0) return false;
     m_usb.Configure(baud);
     const int running = m_usb.LineRate();
     if (running == 0) {
@@ -15,5 +15,5 @@ bool CSerialScanLine::SetLineRate(int baud) {
 }
 
 std::chrono::microseconds CSerialScanLine::NormalTimeout() {
-    return std::chrono::milliseconds(m_usb.m_nTimeoutMs.load());
+    return std::chrono::milliseconds(m_usb.TimeoutMs());
 }
