@@ -197,6 +197,15 @@ TEST(CliAlarms, AGoodStatusWithAlarmBitsPrintsItsDataAndAWarning) {
     EXPECT_EQ(run.err, "brennix: warning: ID 1 reports over-voltage, over-heat\n") << "ID 2 is well";
 }
 
+// Every servo answers a broadcast ping at once: the client names the collision, not a checksum.
+TEST(CliCollisions, ABroadcastPingAnsweredByThreeServos) {
+    sim::CBusSimulator bus({1, 2, 3});
+    ASSERT_TRUE(bus.Start());
+    const CliRun run = RunClient({"--port", bus.SlavePath(), "ping", "254"});
+    EXPECT_EQ(run.code, EXIT_NO_REPLY);
+    EXPECT_EQ(run.err, "brennix: answers from several servos collided (6 damaged bytes)\n");
+}
+
 // A flash whose boot loader answers are hit: an upgrade error within the boot loader's timeout, nothing
 // stored, and the servo's parameters untouched.
 TEST_F(CliFaultScan, FlashUnderBootAnswerFaultsFailsCleanly) {
