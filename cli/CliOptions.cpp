@@ -10,9 +10,10 @@
 #include "PortDiscovery.h"
 
 const char* const CLI_USAGE =
-    "usage: brennix [--port PATH | --usb-id VID:PID | --simulate[=N]] [--baud RATE] [--timeout MS] [--trace]\n"
+    "usage: brennix [--port PATH] [--usb-id VID:PID] [--simulate[=N]] [--baud RATE] [--timeout MS] [--trace]\n"
     "               COMMAND\n"
-    "  without --port the adapter is found by its USB ID (default 16C0:05E1; e.g. --usb-id 0403:6001)\n"
+    "  without --port the adapter is found by its USB ID (default 16C0:05E1; e.g. --usb-id 0403:6001);\n"
+    "  a simulated bus takes the place of both\n"
     "numbers are decimal, or hexadecimal with 0x; data bytes of write are hexadecimal\n"
     "commands:\n"
     "  ping ID                 print the ID that answers\n"
