@@ -9,9 +9,9 @@ import tempfile
 import unittest
 
 GENERATOR = sys.argv.pop(1) if len(sys.argv) > 1 else "packaging/help-to-man.py"
-spec = importlib.util.spec_from_file_location("help_to_man", GENERATOR)
-help_to_man = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(help_to_man)
+module_spec = importlib.util.spec_from_file_location("help_to_man", GENERATOR)
+help_to_man = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(help_to_man)
 
 
 def page_of(help_text, **extra):

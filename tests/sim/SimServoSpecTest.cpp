@@ -9,24 +9,24 @@ using sim::ParseServoSpec;
 
 TEST(SimServoSpec, ReadsEverySetting) {
     std::string error;
-    auto spec = ParseServoSpec("9@38400:delay=250:temp=85", &error);
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->id, 9);
-    EXPECT_EQ(spec->baudCode, 7);
-    EXPECT_EQ(spec->returnDelay, 250);
-    EXPECT_EQ(spec->returnLevel, 2);
-    EXPECT_EQ(spec->temperature, 85);
-    EXPECT_FALSE(spec->voltage);
+    auto servo = ParseServoSpec("9@38400:delay=250:temp=85", &error);
+    ASSERT_TRUE(servo) << error;
+    EXPECT_EQ(servo->id, 9);
+    EXPECT_EQ(servo->baudCode, 7);
+    EXPECT_EQ(servo->returnDelay, 250);
+    EXPECT_EQ(servo->returnLevel, 2);
+    EXPECT_EQ(servo->temperature, 85);
+    EXPECT_FALSE(servo->voltage);
 
-    spec = ParseServoSpec("0:level=1:volt=260:load=-1023", &error);
-    EXPECT_FALSE(spec) << "volt is a register byte";
-    spec = ParseServoSpec("253:load=-1023:volt=49:level=0", &error);
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->id, 253);
-    EXPECT_EQ(spec->baudCode, 0) << "1000000 when no rate is given";
-    EXPECT_EQ(spec->load, -1023);
-    EXPECT_EQ(spec->voltage, 49);
-    EXPECT_EQ(spec->returnLevel, 0);
+    servo = ParseServoSpec("0:level=1:volt=260:load=-1023", &error);
+    EXPECT_FALSE(servo) << "volt is a register byte";
+    servo = ParseServoSpec("253:load=-1023:volt=49:level=0", &error);
+    ASSERT_TRUE(servo) << error;
+    EXPECT_EQ(servo->id, 253);
+    EXPECT_EQ(servo->baudCode, 0) << "1000000 when no rate is given";
+    EXPECT_EQ(servo->load, -1023);
+    EXPECT_EQ(servo->voltage, 49);
+    EXPECT_EQ(servo->returnLevel, 0);
 
     for (const auto& [text, code] : std::vector<std::pair<std::string, int>>{
              {"1@1000000", 0}, {"1@500000", 1}, {"1@128000", 3}, {"1@76800", 5}, {"1@57600", 6}})
