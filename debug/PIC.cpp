@@ -8,6 +8,7 @@
 #include <QPen>
 #include <QPolygon>
 #include <QtMath>
+#include <algorithm>
 #include <cstring>
 
 #include "DialogUnits.h"
@@ -94,6 +95,15 @@ void DrawTrace(QPainter& painter, const std::deque<int16_t>& samples, const QCol
     painter.drawPolyline(points);
 }
 
+// Widens the rows [top, end) to those a trace's stroke can reach, clipped to the frame's height.
+void WidenBand(int& top, int& end, const std::deque<int16_t>& samples, int height) {
+    if (samples.empty()) return;
+    const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
+    // Half the pen's width, and its square caps, stay within a whole pen width of a sample's row.
+    top = std::clamp(std::min(top, height - *highest - kTraceWidth), 0, height);
+    end = std::clamp(std::max(end, height - *lowest + kTraceWidth + 1), 0, height);
+}
+
 }  // namespace
 
 CPIC::CPIC(QWidget* pParent) : QFrame(pParent) {
@@ -137,7 +147,8 @@ QImage CPIC::ComposeImage(int width, int height, int dpiY) const {
 }
 
 const QImage& CPIC::ComposeFrame(int width, int height, int dpiY) {
-    if (m_grid.size() != QSize(width, height) || m_nGridDpiY != dpiY) {
+    const bool gridRedrawn = m_grid.size() != QSize(width, height) || m_nGridDpiY != dpiY;
+    if (gridRedrawn) {
         m_grid = BlankFrame(width, height);
         m_nGridDpiY = dpiY;
         QPainter painter(&m_grid);
@@ -145,12 +156,26 @@ const QImage& CPIC::ComposeFrame(int width, int height, int dpiY) {
         DrawGrid(painter, width, height, dpiY);
     }
     if (m_grid.isNull()) return m_grid;
-    // Copied into the frame kept from the last paint, so a tick neither allocates nor faults in fresh pages.
-    if (m_frame.size() != m_grid.size()) m_frame = QImage(m_grid.size(), m_grid.format());
-    std::memcpy(m_frame.bits(), m_grid.constBits(), static_cast<std::size_t>(m_grid.sizeInBytes()));
+    // Drawn into the frame kept from the last paint, so a tick neither allocates nor faults in fresh pages,
+    // and only the rows the last traces touched are copied back from the grid.
+    if (m_frame.size() != m_grid.size() || gridRedrawn) {
+        m_frame = QImage(m_grid.size(), m_grid.format());
+        m_nDirtyTop = 0;
+        m_nDirtyEnd = height;
+    }
+    if (m_nDirtyEnd > m_nDirtyTop) {
+        const qsizetype line = m_grid.bytesPerLine();
+        std::memcpy(m_frame.scanLine(m_nDirtyTop), m_grid.constScanLine(m_nDirtyTop),
+                    static_cast<std::size_t>(line * (m_nDirtyEnd - m_nDirtyTop)));
+    }
     QPainter painter(&m_frame);
     PreparePainter(painter);
     DrawTraces(painter, height);
+    m_nDirtyTop = height;
+    m_nDirtyEnd = 0;
+    if (m_nTraceMask & kTracePosition) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listPosition, height);
+    if (m_nTraceMask & kTraceSpeed) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listSpeed, height);
+    if (m_nTraceMask & kTraceLoad) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listLoad, height);
     return m_frame;
 }
 
