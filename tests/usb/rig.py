@@ -163,6 +163,20 @@ class Monitor:
         return seen.decode(errors="replace")
 
 
+def replug(monitor):
+    """Puts the adapter back. device_del only asks the guest to let go: until QEMU has taken the device down,
+    its ID and its chardev are still in use and device_add is refused, so it is asked again for a while."""
+    deadline = time.monotonic() + 10
+    while True:
+        reply = monitor.command("device_add " + ADAPTER)
+        if not any(word in reply for word in ("rror", "Duplicate", "in use")):
+            return
+        if time.monotonic() > deadline:
+            print("   replug refused: " + " ".join(reply.split()), flush=True)
+            return
+        time.sleep(0.2)
+
+
 def start_host_simulator(build, sim_args):
     """brennix-sim on this host; returns the process and the pseudo-terminal it serves."""
     command = [os.path.join(build, "sim", "brennix-sim")] + sim_args
@@ -243,7 +257,7 @@ def run_guest(name, kernel, initrd, work, options):
                 elif marker == "RIG-UNPLUG":
                     monitor.command("device_del adapter")
                 elif marker == "RIG-REPLUG":
-                    monitor.command("device_add " + ADAPTER)
+                    replug(monitor)
                 elif marker.startswith("RIG-RESULT"):
                     result = marker.split()[-1]
                 else:
