@@ -67,7 +67,14 @@ int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int
 
 int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen) {
     uint8_t reply[FRAME_BUFFER_SIZE] = {};
-    const int got = m_pTransport->Read(reply, expectedLen + 4);
+    int got = m_pTransport->Read(reply, expectedLen + 4);
+    // A status longer than asked for is taken whole: its last bytes would otherwise arrive after the next
+    // request's purge and spoil that servo's answer.
+    if (got == expectedLen + 4 && reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == id &&
+        reply[3] > expectedLen) {
+        const int rest = m_pTransport->Read(reply + got, reply[3] - expectedLen);
+        if (rest > 0) got += rest;
+    }
     ex.outcome = ClassifyStatus(reply, got, id, expectedLen, m_pTransport->IsPortLost());
     RecordFrame(ex, EDirection::Received, reply, got, false);
     if (got <= 0) return 0;
