@@ -92,15 +92,9 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
     const int original = m_line.LineRate();
     for (const int baud : settings.rates) {
         if (ShouldStop(events, outcome)) break;
-        if (!m_line.SetLineRate(baud)) {
-            if (m_line.IsLost()) {
-                outcome.portLost = true;
-                break;
-            }
-            outcome.rates.push_back({baud, false, false, {}});
-            if (events.rateSkipped) events.rateSkipped(baud);
-            continue;
-        }
+        const ERateSwitch entered = SwitchRate(baud, events, outcome);
+        if (entered == ERateSwitch::Lost) break;
+        if (entered == ERateSwitch::Skipped) continue;
         ScanRate(baud, settings, events, outcome);
         if (outcome.stopped || outcome.portLost) break;
     }
@@ -243,6 +237,17 @@ void CBusScanner::WidenMargin() {
     m_margin = m_lateFloor;
 }
 
+CBusScanner::ERateSwitch CBusScanner::SwitchRate(int baud, const CScanEvents& events, CScanOutcome& outcome) {
+    if (m_line.SetLineRate(baud)) return ERateSwitch::Ready;
+    if (m_line.IsLost()) {
+        outcome.portLost = true;
+        return ERateSwitch::Lost;
+    }
+    outcome.rates.push_back({baud, false, false, {}});
+    if (events.rateSkipped) events.rateSkipped(baud);
+    return ERateSwitch::Skipped;
+}
+
 CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanEvents& events) {
     CScanOutcome outcome;
     const CBusLock bus = m_servo.AcquireBus();
@@ -250,15 +255,9 @@ CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanE
     const int original = m_line.LineRate();
     for (const int baud : rates) {
         if (ShouldStop(events, outcome)) break;
-        if (!m_line.SetLineRate(baud)) {
-            if (m_line.IsLost()) {
-                outcome.portLost = true;
-                break;
-            }
-            outcome.rates.push_back({baud, false, false, {}});
-            if (events.rateSkipped) events.rateSkipped(baud);
-            continue;
-        }
+        const ERateSwitch entered = SwitchRate(baud, events, outcome);
+        if (entered == ERateSwitch::Lost) break;
+        if (entered == ERateSwitch::Skipped) continue;
         if (events.rateBegins) events.rateBegins(baud, m_line.NormalTimeout());
         m_line.SetReadWindow(microseconds{0});
         const Answer answer = Exchange(BROADCAST_ID);

@@ -112,6 +112,9 @@ private:
     // A status came after its window: the margin was too small, whatever the timings said.
     void WidenMargin();
     bool ShouldStop(const CScanEvents& events, CScanOutcome& outcome);
+    // Puts the line at the rate; a rate the adapter cannot run is recorded and reported as skipped.
+    enum class ERateSwitch { Ready, Skipped, Lost };
+    ERateSwitch SwitchRate(int baud, const CScanEvents& events, CScanOutcome& outcome);
     void RestoreLine(int rate, const CScanOutcome& outcome);
 
     CServoUsb& m_servo;
