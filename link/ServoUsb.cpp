@@ -68,10 +68,12 @@ int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int
 int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen) {
     uint8_t reply[FRAME_BUFFER_SIZE] = {};
     int got = m_pTransport->Read(reply, expectedLen + 4);
-    // A status longer than asked for is taken whole: its last bytes would otherwise arrive after the next
-    // request's purge and spoil that servo's answer.
+    // A status a few bytes longer than asked for is taken whole: its last bytes would otherwise arrive after
+    // the next request's purge and spoil that servo's answer. A LEN far beyond that is two frames run
+    // together, not a status, and waiting for its bytes would cost a whole timeout.
+    constexpr int kLongestOverrun = 4;
     if (got == expectedLen + 4 && reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == id &&
-        reply[3] > expectedLen) {
+        reply[3] > expectedLen && reply[3] - expectedLen <= kLongestOverrun) {
         const int rest = m_pTransport->Read(reply + got, reply[3] - expectedLen);
         if (rest > 0) got += rest;
     }
