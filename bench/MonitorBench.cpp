@@ -97,7 +97,7 @@ struct CPollRig {
         usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
         usb.m_pImage[Reg::ID] = 1;
         page.Create(nullptr);
-        page.m_plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+        page.Plot().m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
         page.show();
         RunEventLoopFor(200ms);  // first paint
     }
@@ -125,8 +125,8 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
         rig.sim.ClearFrames();
         const double cpu0 = ThreadCpuSeconds();
         const Clock::time_point start = Clock::now();
-        rig.page.m_editCycle->setText(QStringLiteral("10"));
-        rig.page.m_btnDraw->click();
+        rig.page.findChild<QLineEdit*>(QStringLiteral("cycle"))->setText(QStringLiteral("10"));
+        rig.page.findChild<QPushButton*>(QStringLiteral("draw"))->click();
         RunEventLoopFor(std::chrono::duration_cast<std::chrono::milliseconds>(kPollRun));
         const uint64_t skipped = rig.page.PollTimer().Skipped();
         const uint64_t run = rig.page.PollTimer().Ticks();
@@ -137,7 +137,7 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
         for (const sim::SimFrame& frame : rig.sim.Frames()) ticks.push_back(frame.time);
         ReportTicks(state, ticks, start, elapsed, skipped);
         state.counters["gui_cpu_pct"] = 100.0 * cpu / std::chrono::duration<double>(elapsed).count();
-        state.counters["samples"] = static_cast<double>(rig.page.m_plot.m_listPosition.size());
+        state.counters["samples"] = static_cast<double>(rig.page.PlotSamples());
         state.counters["ticks_run"] = static_cast<double>(run);
         if (window) state.counters["rows"] = window->RowCount();
         rig.usb.SetRecorder(nullptr);
