@@ -392,9 +392,9 @@ void CDemoTour::AddUpgradeSteps() {
                    Find<QPushButton>(upgrade, "write")->text() == QLatin1String("WRITE");
         },
         [this, upgrade] {
-            if (Find<CTextProgressCtrl>(upgrade, "progress")->m_pos != upgrade->Firmware()->blockCount)
+            if (Find<CTextProgressCtrl>(upgrade, "progress")->GetPos() != upgrade->Firmware()->blockCount)
                 return QStringLiteral("the transfer stopped at block %1")
-                    .arg(Find<CTextProgressCtrl>(upgrade, "progress")->m_pos);
+                    .arg(Find<CTextProgressCtrl>(upgrade, "progress")->GetPos());
             const auto id = static_cast<uint8_t>(m_szServoId.toInt());
             std::vector<uint8_t> flashed = m_app.m_pSimulator->Firmware(id);
             return flashed == m_firmware

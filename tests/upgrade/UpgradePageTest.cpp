@@ -125,8 +125,8 @@ TEST_F(UpgradePage, ReadShowsTheVersionsOfTheServoInTheIdField) {
 TEST_F(UpgradePage, LoadErrorsDisableWriteWithTheirMessage) {
     m_page->LoadFile(WriteFile(QStringLiteral("ok.bin"), std::string(130, 'a')));
     EXPECT_TRUE(Child<QPushButton>(m_page, "write")->isEnabled());
-    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->m_upper, 3);
-    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->m_pos, 0);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetUpper(), 3);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 0);
 
     const struct {
         QString name;
@@ -150,7 +150,7 @@ TEST_F(UpgradePage, LoadErrorsDisableWriteWithTheirMessage) {
     m_page->LoadFile(m_dir.filePath(QStringLiteral("missing.bin")));
     EXPECT_EQ(m_operator.m_messages.takeLast(), QStringLiteral("Cannot open file"));
     EXPECT_FALSE(Child<QPushButton>(m_page, "write")->isEnabled());
-    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->m_upper, 3)
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetUpper(), 3)
         << "a failed load keeps the progress range";
 
     // OPEN asks for the file, and a cancelled dialog changes nothing.
@@ -160,7 +160,7 @@ TEST_F(UpgradePage, LoadErrorsDisableWriteWithTheirMessage) {
     m_page->SetFileChooser([this] { return WriteFile(QStringLiteral("two.BIN"), std::string(65, 'c')); });
     Click(Child<QPushButton>(m_page, "open"));
     EXPECT_TRUE(Child<QPushButton>(m_page, "write")->isEnabled());
-    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->m_upper, 2);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetUpper(), 2);
 }
 
 TEST_F(UpgradePage, AFullTransferFillsTheBarAndRestoresThePort) {
@@ -173,7 +173,7 @@ TEST_F(UpgradePage, AFullTransferFillsTheBarAndRestoresThePort) {
     EXPECT_FALSE(Child<QPushButton>(m_page, "read")->isEnabled());
     ASSERT_TRUE(WaitForWrite());
     EXPECT_TRUE(m_operator.m_messages.isEmpty()) << m_operator.m_messages.join(',').toStdString();
-    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->m_pos, 192);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 192);
     EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->text(), QStringLiteral("100%"));
     SaveGrab(m_page.get(), QStringLiteral("upgrade_page_flashed"));
     EXPECT_EQ(m_sim.Firmware(1), std::vector<uint8_t>(file.begin(), file.end()));
@@ -195,7 +195,7 @@ TEST_F(UpgradePage, ARefusedBlockShowsUpgradeErrorWithTheBlocksBeforeIt) {
     Click(Child<QPushButton>(m_page, "write"));
     ASSERT_TRUE(WaitForWrite());
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade error")});
-    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->m_pos, 39);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 39);
     EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->text(), QStringLiteral("20%"));
     EXPECT_EQ(SerialLine::GetLineRate(m_port.m_hPort), 1000000u);
 }
@@ -205,7 +205,7 @@ TEST_F(UpgradePage, CancelDuringBlockTenFinishesThatBlock) {
     LoadBin(12288);
     m_sim.SetBootFaults(1, {.slowAtBlock = 10, .slowBy = 400ms});
     Click(Child<QPushButton>(m_page, "write"));
-    ASSERT_TRUE(WaitUntil([this] { return Child<CTextProgressCtrl>(m_page, "progress")->m_pos == 9; },
+    ASSERT_TRUE(WaitUntil([this] { return Child<CTextProgressCtrl>(m_page, "progress")->GetPos() == 9; },
                           kTransferWaitMs));
     Click(Child<QPushButton>(m_page, "write"));
     EXPECT_FALSE(m_page->TransferMayGoOn());
@@ -213,7 +213,7 @@ TEST_F(UpgradePage, CancelDuringBlockTenFinishesThatBlock) {
         << "until the worker ends";
     ASSERT_TRUE(WaitForWrite());
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade cancel")});
-    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->m_pos, 10);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 10);
     EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 10);
 }
 
@@ -224,7 +224,7 @@ TEST_F(UpgradePage, CancelDuringTheHandshakeSendsNoBlock) {
     Click(Child<QPushButton>(m_page, "write"));  // within the hand-off pause
     ASSERT_TRUE(WaitForWrite());
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade cancel")});
-    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->m_pos, 0);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 0);
     EXPECT_TRUE(m_sim.BootStatus(1).started) << "the handshake completed";
     EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 0);
 }
@@ -244,7 +244,7 @@ TEST_F(UpgradePage, TheImageCannotChangeUnderARunningTransfer) {
     const std::string file = LoadBin(12288);
     m_sim.SetBootFaults(1, {.slowAtBlock = 3, .slowBy = 300ms});
     Click(Child<QPushButton>(m_page, "write"));
-    ASSERT_TRUE(WaitUntil([this] { return Child<CTextProgressCtrl>(m_page, "progress")->m_pos == 2; },
+    ASSERT_TRUE(WaitUntil([this] { return Child<CTextProgressCtrl>(m_page, "progress")->GetPos() == 2; },
                           kTransferWaitMs));
     m_page->LoadFile(WriteFile(QStringLiteral("other.bin"), std::string(64, 'x')));
     EXPECT_EQ(m_page->Firmware()->blockCount, 192);

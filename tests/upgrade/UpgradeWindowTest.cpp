@@ -35,7 +35,7 @@ protected:
     }
 
     ServoTest* Page() const { return Main()->UpgradePage(); }
-    int Progress() const { return Child<CTextProgressCtrl>(Page(), "progress")->m_pos; }
+    int Progress() const { return Child<CTextProgressCtrl>(Page(), "progress")->GetPos(); }
     bool Transferring() const {
         return Child<QPushButton>(Page(), "write")->text() == QLatin1String("CANCEL");
     }
