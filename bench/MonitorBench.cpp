@@ -97,7 +97,7 @@ struct CPollRig {
         usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
         usb.m_pImage[Reg::ID] = 1;
         page.Create(nullptr);
-        page.Plot().m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+        page.Plot().SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
         page.show();
         RunEventLoopFor(200ms);  // first paint
     }
@@ -171,7 +171,7 @@ void BM_GuiIdleFloor(benchmark::State& state) {
 constexpr QSize kPlotPixels(567, 246);
 
 void FillTraces(CPIC& plot) {
-    plot.m_nWidth = 1500;
+    plot.SetWidth(1500);
     plot.SetZoom(10);
     for (int i = 0; i < 150; ++i) {
         plot.AddPosition(512 + static_cast<int>(400 * std::sin(i / 10.0)));
@@ -183,23 +183,23 @@ void FillTraces(CPIC& plot) {
 // A shown plot of kPlotPixels with all three traces switched on, painted once so it knows its size.
 void ShowPlot(CPIC& plot) {
     plot.resize(kPlotPixels);
-    plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+    plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
     plot.show();
     RunEventLoopFor(200ms);  // exposed and painted once
 }
 
 void RepaintPlot(benchmark::State& state, CPIC& plot) {
     for (auto _ : state) plot.repaint();
-    if (plot.m_nHeight == 0) state.SkipWithError("never painted");
-    state.counters["width_units"] = plot.m_nWidth;
-    state.counters["height_units"] = plot.m_nHeight;
+    if (plot.Height() == 0) state.SkipWithError("never painted");
+    state.counters["width_units"] = plot.Width();
+    state.counters["height_units"] = plot.Height();
 }
 
 void BM_PlotRepaint(benchmark::State& state) {
     CPIC plot;
     ShowPlot(plot);
     FillTraces(plot);
-    if (plot.Capacity() != 150 || plot.m_listLoad.size() != 150) state.SkipWithError("traces not full");
+    if (plot.Capacity() != 150 || plot.Loads().size() != 150) state.SkipWithError("traces not full");
     RepaintPlot(state, plot);
 }
 

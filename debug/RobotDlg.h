@@ -57,7 +57,7 @@ public:
     // The curve plot, and how many samples its position trace holds.
     CPIC& Plot() { return m_plot; }
     const CPIC& Plot() const { return m_plot; }
-    int PlotSamples() const { return static_cast<int>(m_plot.m_listPosition.size()); }
+    int PlotSamples() const { return static_cast<int>(m_plot.Positions().size()); }
 
 private:
     // Timer thread: queues a reading and, when the queue was empty, asks the GUI thread to take it.

@@ -262,7 +262,7 @@ void CDemoTour::AddRobotSteps() {
                    Find<QCheckBox>(robot, "traceSpeed")})
                  if (!box->isChecked()) box->click();
          },
-         [robot] { return robot->Plot().m_nTraceMask == (kTracePosition | kTraceSpeed | kTraceLoad); }});
+         [robot] { return robot->Plot().TraceMask() == (kTracePosition | kTraceSpeed | kTraceLoad); }});
     m_steps.push_back({QStringLiteral("Cycle"),
                        [robot] { TypeText(Find<QLineEdit>(robot, "cycle"), kDrawCycle); },
                        [robot] { return Find<QLineEdit>(robot, "cycle")->text() == kDrawCycle; }});

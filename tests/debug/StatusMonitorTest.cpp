@@ -91,11 +91,11 @@ TEST_F(StatusMonitorTest, DrawPollsTheServoAndStopKeepsTheLastReadingsOnScreen) 
     EXPECT_EQ(Child<QLabel>(page, "speedValue")->text(), QStringLiteral("0"));
     EXPECT_EQ(Child<QLabel>(page, "loadValue")->text(), QStringLiteral("0"));
     EXPECT_EQ(Child<QLabel>(page, "currentValue")->text(), QStringLiteral("0"));
-    ASSERT_TRUE(WaitUntil([&] { return page.Plot().m_listPosition.size() >= 5; }));
-    EXPECT_EQ(page.Plot().m_listPosition.back(), 512);
-    EXPECT_EQ(page.Plot().m_listSpeed.back(), 500);
-    EXPECT_EQ(page.Plot().m_listLoad.back(), 500);
-    EXPECT_GT(page.Plot().m_nWidth, 0) << "the page was painted";
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 5; }));
+    EXPECT_EQ(page.Plot().Positions().back(), 512);
+    EXPECT_EQ(page.Plot().Speeds().back(), 500);
+    EXPECT_EQ(page.Plot().Loads().back(), 500);
+    EXPECT_GT(page.Plot().Width(), 0) << "the page was painted";
     const auto frames = m_sim->Frames();
     EXPECT_TRUE(std::all_of(frames.begin(), frames.end(),
                             [](const sim::SimFrame& f) { return IsStatusRead(f.bytes, 1); }));
@@ -103,12 +103,12 @@ TEST_F(StatusMonitorTest, DrawPollsTheServoAndStopKeepsTheLastReadingsOnScreen) 
     Click(Child<QPushButton>(page, "draw"));
     EXPECT_EQ(Child<QPushButton>(page, "draw")->text(), QStringLiteral("Draw"));
     EXPECT_FALSE(page.IsDrawing());
-    const std::size_t kept = page.Plot().m_listPosition.size();
+    const std::size_t kept = page.Plot().Positions().size();
     EXPECT_GE(kept, 5u);
     m_sim->ClearFrames();
     SpinEvents(80);
     EXPECT_TRUE(m_sim->Frames().empty()) << "no tick after the stop";
-    EXPECT_EQ(page.Plot().m_listPosition.size(), kept) << "the last curves stay";
+    EXPECT_EQ(page.Plot().Positions().size(), kept) << "the last curves stay";
     EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("7.4 V"));
 }
 
@@ -126,17 +126,17 @@ TEST_F(StatusMonitorTest, ReadingsFollowTheWireBytesTheByteOrderAndTheSelectedSe
     EXPECT_EQ(Child<QLabel>(page, "speedValue")->text(), QStringLiteral("-100"));
     EXPECT_EQ(Child<QLabel>(page, "loadValue")->text(), QStringLiteral("100"));
     EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("12.0 V"));
-    EXPECT_EQ(page.Plot().m_listPosition.back(), -5);
-    EXPECT_EQ(page.Plot().m_listSpeed.back(), 0);
-    EXPECT_EQ(page.Plot().m_listLoad.back(), 450);
+    EXPECT_EQ(page.Plot().Positions().back(), -5);
+    EXPECT_EQ(page.Plot().Speeds().back(), 0);
+    EXPECT_EQ(page.Plot().Loads().back(), 450);
 
     // Another servo picked while polling: the next ticks read it, and its curve continues the old one.
     Type(Child<QLineEdit>(page, "id"), QStringLiteral("3"));
     ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "positionValue"), QStringLiteral("512")));
     EXPECT_EQ(Child<QLabel>(page, "loadValue")->text(), QStringLiteral("-3"));
     EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("7.4 V"));
-    ASSERT_TRUE(WaitUntil([&] { return page.Plot().m_listLoad.back() == 502; }));
-    EXPECT_EQ(page.Plot().m_listLoad.front(), 450);
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Loads().back() == 502; }));
+    EXPECT_EQ(page.Plot().Loads().front(), 450);
     Click(Child<QPushButton>(page, "draw"));
     EXPECT_GT(StatusReads(3), 0u);
     // Once the poll has stopped the image holds the last reading in host order (low byte first).
@@ -167,16 +167,16 @@ TEST_F(StatusMonitorTest, AnEmptyOrZeroCycleStartsNothingAndZoomZeroKeepsTheStep
     Type(Child<QLineEdit>(page, "cycle"), QStringLiteral("20"));
     Type(Child<QLineEdit>(page, "zoom"), QStringLiteral("5"));
     Click(Child<QPushButton>(page, "draw"));
-    ASSERT_TRUE(WaitUntil([&] { return page.Plot().m_listPosition.size() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 2; }));
     Click(Child<QPushButton>(page, "draw"));
-    EXPECT_EQ(page.Plot().m_nZoom, 5);
+    EXPECT_EQ(page.Plot().Zoom(), 5);
 
     Type(Child<QLineEdit>(page, "zoom"), QStringLiteral("0"));
     m_sim->ClearFrames();
     const Clock::time_point start = Clock::now();
     Click(Child<QPushButton>(page, "draw"));
-    EXPECT_EQ(page.Plot().m_nZoom, 5);
-    EXPECT_TRUE(page.Plot().m_listPosition.empty()) << "a start empties the plot";
+    EXPECT_EQ(page.Plot().Zoom(), 5);
+    EXPECT_TRUE(page.Plot().Positions().empty()) << "a start empties the plot";
     SpinEvents(300);
     Click(Child<QPushButton>(page, "draw"));
     const auto frames = m_sim->Frames();
@@ -192,17 +192,17 @@ TEST_F(StatusMonitorTest, AMissingServoOrAClosedPortLeavesTheLabelsAndStopsThePl
     ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "voltageValue"), QStringLiteral("7.4 V")));
     m_sim->RemoveServo(1);
     SpinEvents(60);  // readings already on their way land
-    const std::size_t samples = page.Plot().m_listPosition.size();
+    const std::size_t samples = page.Plot().Positions().size();
     m_sim->ClearFrames();
     SpinEvents(150);
     EXPECT_GE(StatusReads(1), 2u) << "the poll keeps trying";
-    EXPECT_EQ(page.Plot().m_listPosition.size(), samples);
+    EXPECT_EQ(page.Plot().Positions().size(), samples);
     EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("7.4 V"));
     EXPECT_EQ(Child<QLabel>(page, "positionValue")->text(), QStringLiteral("512"));
 
     m_transport.Close();
     SpinEvents(60);
-    EXPECT_EQ(page.Plot().m_listPosition.size(), samples);
+    EXPECT_EQ(page.Plot().Positions().size(), samples);
     EXPECT_EQ(Child<QPushButton>(page, "draw")->text(), QStringLiteral("Stop"))
         << "a closed port does not stop the poll";
     Click(Child<QPushButton>(page, "draw"));
@@ -213,7 +213,7 @@ TEST_F(StatusMonitorTest, CommandsAndTicksShareTheBusAndStoppingIsPromptEvenAtOn
     CRobotDlg& page = *m_page;
     Type(Child<QLineEdit>(page, "cycle"), QStringLiteral("1"));
     Click(Child<QPushButton>(page, "draw"));
-    ASSERT_TRUE(WaitUntil([&] { return page.Plot().m_listPosition.size() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 3; }));
     m_sim->ClearFrames();
     for (int goal = 600; goal < 640; ++goal) Child<QSlider>(page, "goal")->setValue(goal);
     SpinEvents(20);
@@ -231,7 +231,7 @@ TEST_F(StatusMonitorTest, CommandsAndTicksShareTheBusAndStoppingIsPromptEvenAtOn
 
     // A page destroyed while it polls stops its poll first.
     Click(Child<QPushButton>(page, "draw"));
-    ASSERT_TRUE(WaitUntil([&] { return page.Plot().m_listPosition.size() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 3; }));
     m_page.reset();
     m_sim->ClearFrames();
     SpinEvents(40);
@@ -240,14 +240,14 @@ TEST_F(StatusMonitorTest, CommandsAndTicksShareTheBusAndStoppingIsPromptEvenAtOn
 
 TEST_F(StatusMonitorTest, EachTraceBoxSwitchesTheTraceOfItsOwnQuantity) {
     CRobotDlg& page = *m_page;
-    EXPECT_EQ(page.Plot().m_nTraceMask, kTracePosition);
+    EXPECT_EQ(page.Plot().TraceMask(), kTracePosition);
     Click(Child<QCheckBox>(page, "traceLoad"));
-    EXPECT_EQ(page.Plot().m_nTraceMask, kTracePosition | kTraceLoad);
+    EXPECT_EQ(page.Plot().TraceMask(), kTracePosition | kTraceLoad);
     Click(Child<QCheckBox>(page, "traceSpeed"));
-    EXPECT_EQ(page.Plot().m_nTraceMask, kTracePosition | kTraceLoad | kTraceSpeed);
+    EXPECT_EQ(page.Plot().TraceMask(), kTracePosition | kTraceLoad | kTraceSpeed);
     Click(Child<QCheckBox>(page, "tracePosition"));
     Click(Child<QCheckBox>(page, "traceLoad"));
-    EXPECT_EQ(page.Plot().m_nTraceMask, kTraceSpeed);
+    EXPECT_EQ(page.Plot().TraceMask(), kTraceSpeed);
 }
 
 TEST_F(StatusMonitorTest, TheCurvesFollowTheServoAsTheGoalSliderMovesIt) {
@@ -256,17 +256,17 @@ TEST_F(StatusMonitorTest, TheCurvesFollowTheServoAsTheGoalSliderMovesIt) {
     Click(Child<QCheckBox>(page, "traceSpeed"));
     Click(Child<QCheckBox>(page, "torque"));
     Click(Child<QPushButton>(page, "draw"));
-    ASSERT_TRUE(WaitUntil([&] { return page.Plot().m_listPosition.size() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 3; }));
     Child<QSlider>(page, "goal")->setValue(900);  // speed 50: 500 units/s, so about 0.8 s to get there
     ASSERT_TRUE(WaitUntil([&] { return Child<QLabel>(page, "speedValue")->text() == QLatin1String("50"); }));
-    ASSERT_TRUE(WaitUntil([&] { return page.Plot().m_listPosition.back() > 700; }));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().back() > 700; }));
     SaveGrab(&page, QStringLiteral("robot_page_polling"));
-    const auto& speeds = page.Plot().m_listSpeed;
+    const auto& speeds = page.Plot().Speeds();
     EXPECT_NE(std::find(speeds.begin(), speeds.end(), 750), speeds.end());
-    const auto& loads = page.Plot().m_listLoad;
+    const auto& loads = page.Plot().Loads();
     EXPECT_NE(std::find(loads.begin(), loads.end(), 500 - (12 >> 1)), loads.end());
     ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "positionValue"), QStringLiteral("900")));
-    const auto& positions = page.Plot().m_listPosition;
+    const auto& positions = page.Plot().Positions();
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "the shaft only rose";
     Click(Child<QPushButton>(page, "draw"));
 }
