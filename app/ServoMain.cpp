@@ -150,16 +150,18 @@ void CServoMain::CreatePages() {
     connect(m_pProgramPage, &ServoPG::sequenceDone, this, [this] {
         if (m_bCloseWaiting) close();
     });
-    m_pUpgradePage->SetLinkBusyCheck([this] { return LinkBusyForTransfer(); });
+    m_pUpgradePage->SetLinkBusyCheck([this] { return TransferBlocker(); });
 }
 
-QString CServoMain::LinkBusyForTransfer() {
+QString CServoMain::TransferBlocker() const {
     if (m_btnSearch->text() != QLatin1String("Search")) return tr("Stop the search first");
-    m_pRobotPage->StopDrawing();
     return {};
 }
 
 void CServoMain::OnTransferRunning(bool running) {
+    // The transfer owns the link from here: the status poll ends before the worker sends its first frame
+    // (the signal is emitted on the GUI thread just before the worker starts).
+    if (running) m_pRobotPage->StopDrawing();
     m_btnOpen->setEnabled(!running);
     m_btnSearch->setEnabled(!running);
     m_pRobotPage->setEnabled(!running);

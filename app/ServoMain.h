@@ -50,8 +50,9 @@ public:
     // Ignored while a sweep runs; the worker reads the range only after it was started.
     void SetSweepRange(int firstId, int lastId);
     static constexpr int kLastSweptId = 253;
-    // Why the firmware transfer may not take the link now (a sweep runs), or empty; stops the status poll.
-    QString LinkBusyForTransfer();
+    // Why the firmware transfer may not take the link now (a sweep runs), or empty. A transfer that starts
+    // stops the status poll (OnTransferRunning).
+    QString TransferBlocker() const;
     // Opens the bus monitor (Bus button, Ctrl+B), or raises it when it is open already.
     void ShowBusMonitor();
     CBusMonitorWindow* BusMonitor() const;
