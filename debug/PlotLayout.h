@@ -29,7 +29,8 @@ struct CGridRow {
 std::vector<CGridRow> GridRows(int width, int height);
 
 // The parts of a frame that traces may have inked, so that a paint restores only those from the kept grid:
-// the frame is cut into at most 64 vertical strips, and each row keeps a mask of its inked strips.
+// the frame is cut into at most 64 vertical strips, and each row keeps a mask of its inked strips. A plain
+// value: the plot keeps its own and uses it on the GUI thread only.
 class CInkMap {
 public:
     // A map of a width x height frame with nothing inked.
