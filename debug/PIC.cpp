@@ -8,7 +8,6 @@
 #include <QPen>
 #include <QPolygon>
 #include <QtMath>
-#include <algorithm>
 #include <cstring>
 
 #include "DialogUnits.h"
@@ -95,13 +94,16 @@ void DrawTrace(QPainter& painter, const std::deque<int16_t>& samples, const QCol
     painter.drawPolyline(points);
 }
 
-// Widens the rows [top, end) to those a trace's stroke can reach, clipped to the frame's height.
-void WidenBand(int& top, int& end, const std::deque<int16_t>& samples, int height) {
-    if (samples.empty()) return;
-    const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
-    // Half the pen's width, and its square caps, stay within a whole pen width of a sample's row.
-    top = std::clamp(std::min(top, height - *highest - kTraceWidth), 0, height);
-    end = std::clamp(std::max(end, height - *lowest + kTraceWidth + 1), 0, height);
+// Copies the inked parts of the grid into the frame (both of one size and format).
+void CopyBack(QImage& frame, const QImage& grid, const CInkMap& inked) {
+    const int depth = grid.depth() / 8;
+    uchar* frameBits = frame.bits();
+    const uchar* gridBits = grid.constBits();
+    const qsizetype line = grid.bytesPerLine();
+    inked.ForEachRun([&](int y, int left, int right) {
+        const qsizetype offset = y * line + left * depth;
+        std::memcpy(frameBits + offset, gridBits + offset, static_cast<std::size_t>((right - left) * depth));
+    });
 }
 
 }  // namespace
@@ -156,26 +158,22 @@ const QImage& CPIC::ComposeFrame(int width, int height, int dpiY) {
         DrawGrid(painter, width, height, dpiY);
     }
     if (m_grid.isNull()) return m_grid;
-    // Drawn into the frame kept from the last paint, so a tick neither allocates nor faults in fresh pages,
-    // and only the rows the last traces touched are copied back from the grid.
+    // Drawn into the frame kept from the last paint, so a tick neither allocates a frame nor faults in fresh
+    // pages, and only the parts the last traces may have inked are copied back from the grid: a few strips
+    // around each trace instead of the whole frame.
     if (m_frame.size() != m_grid.size() || gridRedrawn) {
         m_frame = QImage(m_grid.size(), m_grid.format());
-        m_nDirtyTop = 0;
-        m_nDirtyEnd = height;
+        m_inked.Reset(width, height);
+        m_inked.MarkAll();
     }
-    if (m_nDirtyEnd > m_nDirtyTop) {
-        const qsizetype line = m_grid.bytesPerLine();
-        std::memcpy(m_frame.scanLine(m_nDirtyTop), m_grid.constScanLine(m_nDirtyTop),
-                    static_cast<std::size_t>(line * (m_nDirtyEnd - m_nDirtyTop)));
-    }
+    CopyBack(m_frame, m_grid, m_inked);
     QPainter painter(&m_frame);
     PreparePainter(painter);
     DrawTraces(painter, height);
-    m_nDirtyTop = height;
-    m_nDirtyEnd = 0;
-    if (m_nTraceMask & kTracePosition) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listPosition, height);
-    if (m_nTraceMask & kTraceSpeed) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listSpeed, height);
-    if (m_nTraceMask & kTraceLoad) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listLoad, height);
+    m_inked.Reset(width, height);
+    if (m_nTraceMask & kTracePosition) m_inked.AddTrace(m_listPosition, m_nZoom, kTraceWidth);
+    if (m_nTraceMask & kTraceSpeed) m_inked.AddTrace(m_listSpeed, m_nZoom, kTraceWidth);
+    if (m_nTraceMask & kTraceLoad) m_inked.AddTrace(m_listLoad, m_nZoom, kTraceWidth);
     return m_frame;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <deque>
 
+#include "PlotLayout.h"
+
 class QPainter;
 
 // Values of m_nTraceMask.
@@ -70,7 +72,6 @@ private:
     QImage m_grid;  // the grid and labels alone, for m_nGridDpiY
     int m_nGridDpiY = 0;
     QImage m_frame;  // the last paint's frame, reused for the next one
-    // Rows [m_nDirtyTop, m_nDirtyEnd) of m_frame hold traces; the others still equal m_grid.
-    int m_nDirtyTop = 0;
-    int m_nDirtyEnd = 0;
+    // The parts of m_frame the last traces may have inked; everything else still equals m_grid.
+    CInkMap m_inked;
 };

@@ -5,6 +5,10 @@
 #include <QApplication>
 #include <QColor>
 #include <QImage>
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "GuiTest.h"
 #include "PIC.h"
@@ -30,7 +34,9 @@ int DifferingPixels(const QImage& a, const QImage& b) {
     if (a.size() != b.size()) return -1;
     int n = 0;
     for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) n += (a.pixel(x, y) & 0xFFFFFF) != (b.pixel(x, y) & 0xFFFFFF);
+        if (a.format() != b.format() ||
+            std::memcmp(a.constScanLine(y), b.constScanLine(y), a.bytesPerLine()) != 0)
+            for (int x = 0; x < a.width(); ++x) n += (a.pixel(x, y) & 0xFFFFFF) != (b.pixel(x, y) & 0xFFFFFF);
     return n;
 }
 
@@ -99,6 +105,56 @@ TEST(PlotLayout, QueuesHoldTheirCapacityAndScrollOneSampleAtATime) {
     AppendSample(wide, 10, 70000);
     AppendSample(wide, 10, -32769);
     EXPECT_EQ(wide, (std::deque<int16_t>{4464, 32767})) << "truncated to 16 bits";
+}
+
+// The inked runs of a map as text, one "row:left-right" per run, for comparing whole maps at once.
+std::vector<std::string> Runs(const CInkMap& map) {
+    std::vector<std::string> runs;
+    map.ForEachRun([&](int y, int left, int right) {
+        runs.push_back(std::to_string(y) + ":" + std::to_string(left) + "-" + std::to_string(right));
+    });
+    return runs;
+}
+
+TEST(PlotLayout, InkMapMarksTheRowsATraceCanReachStripByStripInMemoryOrder) {
+    CInkMap map;
+    map.Reset(1500, 651);
+    EXPECT_EQ(map.StripWidth(), 24) << "at most 64 strips";
+    EXPECT_TRUE(Runs(map).empty());
+
+    // A flat trace at row 651 - 300 = 351: the pen's 3 units and a pixel of rounding either side.
+    map.AddTrace(std::deque<int16_t>(150, 300), 10, 3);
+    std::vector<std::string> flat;
+    for (int y = 347; y < 356; ++y) flat.push_back(std::to_string(y) + ":0-1500");
+    EXPECT_EQ(Runs(map), flat) << "one run per row across all strips, the last one cut at the edge";
+
+    // A short trace with a step reaches only the strips around its three points.
+    map.Reset(1500, 651);
+    map.AddTrace({100, 100, 140}, 10, 3);
+    const std::vector<std::string> runs = Runs(map);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs.front(), "507:0-48") << "the step's top, 4 rows above row 511, in strips 0 and 1";
+    EXPECT_EQ(runs.back(), "555:0-48") << "its bottom, 4 rows below row 551";
+    EXPECT_EQ(runs.size(), 49u);
+
+    // Samples beyond the top and bottom edges are cut off, like the trace itself.
+    map.Reset(1500, 651);
+    map.AddTrace(std::deque<int16_t>(20, 1000), 10, 3);
+    map.AddTrace(std::deque<int16_t>(20, -100), 10, 3);
+    map.AddTrace({}, 10, 3);
+    EXPECT_TRUE(Runs(map).empty());
+
+    // A trace wider than the frame (samples from a wider plot) stops at its right edge; the frame's last
+    // strip is narrower.
+    map.Reset(1000, 300);
+    map.AddTrace(std::deque<int16_t>(150, 150), 10, 3);
+    EXPECT_EQ(map.StripWidth(), 16);
+    EXPECT_EQ(Runs(map).front(), "146:0-1000");
+
+    map.Reset(5000, 3);
+    map.MarkAll();
+    EXPECT_EQ(map.StripWidth(), 79);
+    EXPECT_EQ(Runs(map), (std::vector<std::string>{"0:0-5000", "1:0-5000", "2:0-5000"}));
 }
 
 class PlotTest : public ::testing::Test {
@@ -227,6 +283,40 @@ TEST_F(PlotTest, KeptGridGivesTheFullRedrawsFrameAcrossTicksSizesZoomsAndDpi) {
     m_plot.SetTraceMask(kTraceSpeed);
     expectSame(1500, 651, 96, "back to the first size");
     EXPECT_TRUE(m_plot.ComposeFrame(0, 651, 96).isNull());
+}
+
+TEST_F(PlotTest, KeptGridGivesTheFullRedrawsFrameTickAfterTickOfJumpyTraces) {
+    m_plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
+    m_plot.SetWidth(1500);
+    // Random walks with steep steps, flat runs and stretches beyond both edges, at steps finer and far
+    // coarser than the ink map's strips, so that ink left from one tick outside what the next restores
+    // shows as a difference.
+    uint32_t seed = 14;
+    const auto next = [&seed](int range) {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int>((seed >> 8) % static_cast<uint32_t>(range));
+    };
+    int walk[3] = {300, 600, 100};
+    const auto step = [&](int& value, int reach) {
+        if (next(4) != 0) value = std::clamp(value + next(2 * reach + 1) - reach, -150, 800);
+        return value;
+    };
+    for (int zoom : {3, 10, 50, 300}) {
+        m_plot.SetZoom(zoom);
+        const int reach = zoom < 10 ? 40 : zoom < 50 ? 150 : 600;
+        for (int tick = 0; tick < 8; ++tick) {
+            SCOPED_TRACE("zoom " + std::to_string(zoom) + " tick " + std::to_string(tick));
+            for (int i = 0; i < (tick == 0 ? m_plot.Capacity() : 1 + next(3)); ++i) {
+                m_plot.AddPosition(step(walk[0], reach));
+                m_plot.AddSpeed(step(walk[1], reach));
+                m_plot.AddLoad(step(walk[2], reach));
+            }
+            if (tick == 4) m_plot.SetTraceMask(kTraceSpeed);
+            if (tick == 5) m_plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
+            const QImage full = m_plot.ComposeImage(1500, 651, 96);
+            ASSERT_EQ(DifferingPixels(m_plot.ComposeFrame(1500, 651, 96), full), 0);
+        }
+    }
 }
 
 TEST_F(PlotTest, TheControlShowsTheFullRedrawShrunkAfterResizesAndZooms) {
