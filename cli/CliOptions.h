@@ -13,6 +13,7 @@ enum ExitCode : int {
     EXIT_PORT_UNAVAILABLE = 4,
     EXIT_UPGRADE_ERROR = 5,      // the boot loader did not answer, or refused a block
     EXIT_UPGRADE_CANCELLED = 6,  // interrupted; the servo waits in its boot loader for a new transfer
+    EXIT_RATE_REFUSED = 7,       // the port's driver cannot run the line at the rate asked for
 };
 
 struct CliOptions {

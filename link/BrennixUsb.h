@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "SerialLine.h"
 #include "Usb.h"
 
 class CBrennixUsb : public CUsb {
@@ -29,12 +30,14 @@ public:
     // Applies the rate (raw 8N1) and m_nTimeoutMs; returns the rate in effect before, 0 when closed.
     int Configure(int baud);
     void SetTimeouts(int ms);
+    // The rate the open port runs at as the driver reports it, 0 when closed.
+    int LineRate();
     // Name of the first adapter port with our USB IDs, or empty.
     static std::string FindAdapterPort();
 
     // Use this device instead of searching by USB IDs (other adapters, the simulator).
     void SetPortPath(const std::string& path) { m_szForcedPath = path; }
-    bool IsOpen() const { return m_hPort >= 0; }
+    bool IsOpen() const { return m_hPort != SerialLine::NO_PORT; }
     // True once the open port went away (adapter unplugged); cleared by Close.
     bool IsPortLost() const { return m_bPortLost.load(); }
     // Called once, on the thread that noticed, when the open port goes away.
@@ -44,7 +47,7 @@ public:
     std::string m_szPortName{"COM"};
     std::string m_szDevicePath;
     int32_t m_nPortNumber = -1;
-    int m_hPort = -1;
+    SerialLine::Handle m_hPort = SerialLine::NO_PORT;
 
 private:
     void MarkLost();
