@@ -10,7 +10,7 @@ DEPS := cmake make g++ pkg-config qt6-base-dev libgl-dev libserialport-dev libgt
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-asan test-tsan run bench clean
+.PHONY: deps configure build test test-asan test-tsan test-windows run bench clean
 
 deps:
 	@missing=""; for p in $(DEPS); do \
@@ -42,6 +42,16 @@ test-asan:
 # test (exit code 66).
 test-tsan:
 	$(MAKE) test PRESET=tsan
+
+# The link, the client and a link check cross-built for Windows with mingw-w64 (preset windows-cross, no Qt)
+# and run under wine against brennix-sim on this machine; tests/link/wine/run.sh says what runs.
+WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine64
+test-windows:
+	$(MAKE) configure DEPS="$(DEPS) $(WINDOWS_DEPS)"
+	cmake --build --preset $(PRESET) -j$(JOBS) --target brennix-sim
+	cmake --preset windows-cross
+	cmake --build --preset windows-cross -j$(JOBS) --target brennix brennix-link-check
+	tests/link/wine/run.sh build/windows-cross $(BUILD_DIR)/sim/brennix-sim
 
 # With a display the tool starts on a simulated bus; without one it takes the demo tour under Xvfb and
 # prints the paths of the pictures it left in TOUR_DIR.

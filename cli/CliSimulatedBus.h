@@ -1,5 +1,7 @@
 // The simulated servo bus behind --simulate. The simulator serves a POSIX pseudo-terminal, so builds for
 // Windows carry a stand-in that refuses the option instead (CMake picks the file).
+//
+// Thread rules: the client's thread starts and destroys the bus; the servos answer on a thread of their own.
 #pragma once
 
 #include <cstdint>
