@@ -127,6 +127,9 @@ void CServoMain::CreatePages() {
     m_pages = {m_pRobotPage, m_pProgramPage, m_pUpgradePage};
 
     connect(m_pUpgradePage, &ServoTest::transferRunning, this, &CServoMain::OnTransferRunning);
+    connect(m_pProgramPage, &ServoPG::sequenceDone, this, [this] {
+        if (m_bCloseWaiting) close();
+    });
     m_pUpgradePage->m_fnLinkBusy = [this] { return LinkBusyForTransfer(); };
 }
 
@@ -176,6 +179,8 @@ void CServoMain::OnPortLost() {
     // A late notice for a port the operator has closed (or reopened) since is stale.
     if (!m_bPortOpen || !transport || !transport->IsPortLost()) return;
     m_bPortOpen = 0;
+    // Nothing may tick on against the closed port: the poll ends as leaving the page ends it.
+    m_pRobotPage->StopDrawing();
     transport->Close();
     m_btnOpen->setText(tr("Open"));
     m_comboBaud->setEnabled(true);
@@ -208,6 +213,7 @@ void CServoMain::ShutDown() {
     m_bSearching = 0;
     JoinSearchWorker();
     if (m_pRobotPage) m_pRobotPage->StopDrawing();
+    if (m_pProgramPage) m_pProgramPage->FinishSequence();
     if (m_bPortOpen) {
         m_bPortOpen = 0;
         if (CBrennixUsb* transport = Transport()) transport->Close();
@@ -217,6 +223,17 @@ void CServoMain::ShutDown() {
 }
 
 void CServoMain::closeEvent(QCloseEvent* event) {
+    // A WRITE or RESET with "UnLock" must get to its final lock: the first request lets the window close
+    // once the sequence is over, without holding up the GUI thread; a second one cuts the sequence short.
+    if (m_pProgramPage && m_pProgramPage->IsBusy()) {
+        if (!m_bCloseWaiting) {
+            m_bCloseWaiting = true;
+            event->ignore();
+            return;
+        }
+        m_pProgramPage->StopSequence();
+    }
+    m_bCloseWaiting = false;
     ShutDown();
     RequestQuit(0);
     event->accept();

@@ -38,7 +38,8 @@ public:
     // Adds a row for the ID, or gives its existing row the new baud rate.
     void AddNode(int id, int baud);
     void AppendLog(const QString& message);
-    // Stops a running sweep and a firmware transfer, waits for their workers and closes the port.
+    // Stops a running sweep and a firmware transfer, lets a parameter sequence finish its steps (so a servo
+    // it unlocked is locked again), waits for their workers and closes the port.
     void ShutDown();
     // Why the firmware transfer may not take the link now (a sweep runs), or empty; stops the status poll.
     QString LinkBusyForTransfer();
@@ -97,6 +98,8 @@ private:
     // GUI side: carries out the queued reports in order.
     Q_INVOKABLE void TakeSearchReports();
 
+    // Set by a close request that waits for the programming page's sequence to end.
+    bool m_bCloseWaiting = false;
     std::thread m_searchThread;
     std::mutex m_mxSearchReports;
     std::vector<CSearchReport> m_searchReports;

@@ -48,14 +48,19 @@ int Ping(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
 }
 
 int Scan(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
-         std::ostream&) {
+         std::ostream& err) {
     const long from = n.size() > 0 ? n[0] : 0;
     const long to = n.size() > 1 ? n[1] : 253;
+    bool found = false;
     for (long id = from; id <= to; ++id) {
         uint8_t who = 0;
-        if (servo.Ping(static_cast<uint8_t>(id), &who)) out << static_cast<int>(who) << std::endl;
+        if (!servo.Ping(static_cast<uint8_t>(id), &who)) continue;
+        out << static_cast<int>(who) << std::endl;
+        found = true;
     }
-    return EXIT_OK;
+    // A script must be able to tell a silent bus from a found servo without parsing the output.
+    if (!found) err << "brennix: no servo answered from ID " << from << " to " << to << "\n";
+    return found ? EXIT_OK : EXIT_NO_REPLY;
 }
 
 int Read(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
@@ -120,7 +125,9 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     for (const RegisterInfo& reg : REGISTERS) {
         if (reg.address == Reg::HIGH_BYTE_FIRST) continue;
         const uint8_t* p = table + reg.address;
-        if (reg.address == Reg::FIRMWARE_VERSION || reg.address == Reg::HARDWARE_VERSION) {
+        // The versions and PRESENT_CURRENT are never converted: their bytes in address order.
+        if (reg.address == Reg::FIRMWARE_VERSION || reg.address == Reg::HARDWARE_VERSION ||
+            reg.address == Reg::PRESENT_CURRENT) {
             std::snprintf(line, sizeof line, "%-20s %3d  %02x%02x", std::string(reg.name).c_str(),
                           reg.address, p[0], p[1]);
         } else if (reg.width == 2) {
@@ -207,10 +214,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::unique_ptr<CCliSimulatedBus> simulator;
     CBrennixUsb transport;
     if (options->simulatedServos > 0) {
+        // The options allow only rates of the baud-rate list with simulated servos.
         const int code = BaudCodeOf(static_cast<uint32_t>(options->baud));
         std::string problem;
-        simulator =
-            StartSimulatedBus(options->simulatedServos, static_cast<uint8_t>(code < 0 ? 0 : code), &problem);
+        simulator = StartSimulatedBus(options->simulatedServos, static_cast<uint8_t>(code), &problem);
         if (!simulator) {
             err << "brennix: " << problem << "\n";
             return EXIT_NO_ADAPTER;

@@ -1,14 +1,19 @@
 // Parsing of the client's options; every malformed number is refused rather than read as 0.
 #include "CliOptions.h"
 
+#include "ControlTable.h"
+
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
 const char* const CLI_USAGE =
-    "usage: brennix [--port PATH] [--baud RATE] [--timeout MS] [--simulate[=N]] COMMAND\n"
+    "usage: brennix [--port PATH | --simulate[=N]] [--baud RATE] [--timeout MS] COMMAND\n"
+    "numbers are decimal, or hexadecimal with 0x; data bytes of write are hexadecimal\n"
     "commands:\n"
     "  ping ID                 print the ID that answers\n"
-    "  scan [FROM [TO]]        ping IDs FROM..TO (default 0..253), one found ID per line\n"
+    "  scan [FROM [TO]]        ping IDs FROM..TO (default 0..253), one found ID per line; 1 when none "
+    "answered\n"
     "  read ID ADDR COUNT      read COUNT bytes from ADDR, printed as hex\n"
     "  write ID ADDR BYTE...   write hex bytes from ADDR and await the status\n"
     "  reset ID                restore the servo's factory defaults\n"
@@ -19,10 +24,13 @@ const char* const CLI_USAGE =
     "            5 upgrade error, 6 upgrade cancelled\n";
 
 std::optional<long> ParseNumber(const std::string& text, long low, long high) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return std::nullopt;
+    // Base 0 would read a leading zero as octal (037 as 31): only 0x switches from decimal.
+    const bool hex = text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || !std::isxdigit(static_cast<unsigned char>(digits[0]))) return std::nullopt;
     errno = 0;
     char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 0);
+    const long value = std::strtol(digits.c_str(), &end, hex ? 16 : 10);
     if (errno != 0 || *end != '\0' || value < low || value > high) return std::nullopt;
     return value;
 }
@@ -90,6 +98,16 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             *error = "unknown option " + arg;
             return std::nullopt;
         }
+    }
+    if (options.simulatedServos > 0 && !options.portPath.empty()) {
+        *error = "--simulate and --port exclude each other";
+        return std::nullopt;
+    }
+    // Simulated servos run at a rate their BAUD_RATE register can hold, as real ones do.
+    if (options.simulatedServos > 0 && BaudCodeOf(static_cast<uint32_t>(options.baud)) < 0) {
+        *error = "a simulated bus runs at one of the servos' rates (1000000 down to 38400), not " +
+                 std::to_string(options.baud);
+        return std::nullopt;
     }
     if (i == args.size()) {
         *error = "no command given";

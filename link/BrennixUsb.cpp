@@ -57,7 +57,7 @@ int CBrennixUsb::FindDevice() {
 int CBrennixUsb::Open() {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort != SerialLine::NO_PORT || m_szDevicePath.empty()) return 0;
-    const SerialLine::Handle fd = SerialLine::OpenExclusive(m_szDevicePath.c_str());
+    const SerialLine::Handle fd = SerialLine::OpenExclusive(m_szDevicePath.c_str(), &m_savedLine);
     if (fd == SerialLine::NO_PORT) return 0;
     // Raw at once: a cooked line would mangle frames if anything were exchanged before Configure.
     SerialLine::SetRawLine(fd, SerialLine::GetLineRate(fd));
@@ -73,7 +73,7 @@ int CBrennixUsb::Open() {
 int CBrennixUsb::Close() {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort == SerialLine::NO_PORT) return 0;
-    SerialLine::CloseExclusive(m_hPort);
+    SerialLine::CloseExclusive(m_hPort, m_savedLine);
     m_hPort = SerialLine::NO_PORT;
     m_bPortLost = false;
     return 1;

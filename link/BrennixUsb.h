@@ -24,7 +24,7 @@ public:
     int Reserved1(int32_t, int32_t) override { return 0; }
     int Reserved2(int32_t) override { return 0; }
 
-    // 1 when the port was opened (exclusively), else 0.
+    // 1 when the port was opened (exclusively), else 0. Close puts back the line settings Open found.
     int Open();
     int Close();
     // Applies the rate (raw 8N1) and m_nTimeoutMs; returns the rate in effect before, 0 when closed.
@@ -55,6 +55,8 @@ private:
 
     std::mutex m_mxPort;
     std::string m_szForcedPath;
+    // What the port was set to before Open, put back by Close.
+    SerialLine::CSavedLine m_savedLine;
     std::atomic<int> m_nAppliedTimeoutMs{50};
     std::atomic<bool> m_bPortLost{false};
     std::function<void()> m_onPortLost;

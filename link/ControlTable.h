@@ -68,7 +68,7 @@ struct RegisterInfo {
 };
 
 // Every named register in address order (for dumps and diagnostics).
-inline constexpr std::array<RegisterInfo, 32> REGISTERS{{
+inline constexpr std::array<RegisterInfo, 33> REGISTERS{{
     {"FIRMWARE_VERSION", Reg::FIRMWARE_VERSION, 2},
     {"HIGH_BYTE_FIRST", Reg::HIGH_BYTE_FIRST, 1},
     {"HARDWARE_VERSION", Reg::HARDWARE_VERSION, 2},
@@ -101,6 +101,7 @@ inline constexpr std::array<RegisterInfo, 32> REGISTERS{{
     {"PRESENT_LOAD", Reg::PRESENT_LOAD, 2},
     {"PRESENT_VOLTAGE", Reg::PRESENT_VOLTAGE, 1},
     {"PRESENT_TEMPERATURE", Reg::PRESENT_TEMPERATURE, 1},
+    {"PRESENT_CURRENT", Reg::PRESENT_CURRENT, 2},
 }};
 
 // Baud-rate codes of BAUD_RATE, in the order of the main window's baud list.

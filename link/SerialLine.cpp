@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
@@ -60,7 +61,10 @@ bool PortExists(const std::string& name) {
     return std::filesystem::exists(name, error);
 }
 
-Handle OpenExclusive(const char* path) {
+static_assert(sizeof(struct termios2) <= sizeof(CSavedLine::bytes));
+
+Handle OpenExclusive(const char* path, CSavedLine* saved) {
+    saved->valid = false;
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return NO_PORT;
     struct termios2 tio {};
@@ -69,11 +73,19 @@ Handle OpenExclusive(const char* path) {
         ::close(fd);
         return NO_PORT;
     }
+    std::memcpy(saved->bytes, &tio, sizeof tio);
+    saved->valid = true;
     return fd;
 }
 
-void CloseExclusive(Handle port) {
+void CloseExclusive(Handle port, const CSavedLine& saved) {
     const int fd = Fd(port);
+    if (saved.valid) {
+        struct termios2 tio {};
+        std::memcpy(&tio, saved.bytes, sizeof tio);
+        // Without waiting for output: a line that went away must not hold up the close.
+        ioctl(fd, TCSETS2, &tio);
+    }
     // The exclusive flag belongs to the tty, not to our descriptor: clear it, or a reopen would be refused.
     ioctl(fd, TIOCNXCL);
     ::close(fd);

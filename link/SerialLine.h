@@ -21,10 +21,19 @@ std::string DevicePathOf(const std::string& name);
 // True when a port of that name exists; nothing is opened.
 bool PortExists(const std::string& name);
 
+// A port's line settings as they were before we changed them, kept opaque: the kernel's termios2 must stay
+// out of every file that includes <termios.h>, and Windows keeps a DCB here.
+struct CSavedLine {
+    alignas(8) unsigned char bytes[64];
+    bool valid = false;
+};
+
 // Opens a port exclusively for synchronous reading and writing; NO_PORT when absent, busy or not a serial
-// port. POSIX: non-blocking, TIOCEXCL and flock. Windows: share mode 0, so a port in use is refused.
-Handle OpenExclusive(const char* path);
-void CloseExclusive(Handle port);
+// port. POSIX: non-blocking, TIOCEXCL and flock. Windows: share mode 0, so a port in use is refused. The
+// settings found are kept in *saved for CloseExclusive.
+Handle OpenExclusive(const char* path, CSavedLine* saved);
+// Puts the saved settings back (a terminal opened by mistake gets its echo back), then closes.
+void CloseExclusive(Handle port, const CSavedLine& saved);
 // Raw 8 data bits, no parity, one stop bit, no flow control, at any rate; false when the driver refused.
 bool SetRawLine(Handle port, uint32_t baud);
 // The output rate in effect, 0 when it cannot be read.

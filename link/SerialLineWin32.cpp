@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <thread>
+#include <cstring>
 
 #include "SerialLine.h"
 
@@ -59,6 +59,7 @@ HANDLE ClaimPort(const std::string& path) {
     std::string port = WithoutPrefix(path);
     for (char& c : port) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const std::string name = "Global\\brennix-port-" + port;
+    SetLastError(ERROR_SUCCESS);  // only a name that existed already sets it
     const HANDLE claim = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
     if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(claim);
@@ -116,7 +117,10 @@ bool PortExists(const std::string& name) {
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME;
 }
 
-Handle OpenExclusive(const char* path) {
+static_assert(sizeof(DCB) <= sizeof(CSavedLine::bytes));
+
+Handle OpenExclusive(const char* path, CSavedLine* saved) {
+    saved->valid = false;
     const HANDLE claim = ClaimPort(path);
     if (!claim) return NO_PORT;
     const HANDLE port =
@@ -129,12 +133,19 @@ Handle OpenExclusive(const char* path) {
         CloseHandle(claim);
         return NO_PORT;
     }
+    std::memcpy(saved->bytes, &line, sizeof line);
+    saved->valid = true;
     SetupComm(port, 1024, 1024);
     return reinterpret_cast<Handle>(new CComPort{port, claim});
 }
 
-void CloseExclusive(Handle handle) {
+void CloseExclusive(Handle handle, const CSavedLine& saved) {
     const auto* port = reinterpret_cast<CComPort*>(handle);
+    if (saved.valid) {
+        DCB line{};
+        std::memcpy(&line, saved.bytes, sizeof line);
+        SetCommState(port->port, &line);
+    }
     CloseHandle(port->port);
     CloseHandle(port->claim);
     delete port;

@@ -38,6 +38,10 @@ void CBusSequence::Stop() {
     Join();
 }
 
+void CBusSequence::Finish() {
+    Join();
+}
+
 void CBusSequence::Join() {
     if (m_thread.joinable()) m_thread.join();
 }

@@ -50,6 +50,9 @@ public:
     // Ends a run after the exchange in progress: waits are cut short and the remaining steps skipped.
     // Returns once the worker is gone, so within one link timeout.
     void Stop();
+    // Lets a run do all its remaining steps and returns once the worker is gone: bounded by the steps'
+    // exchanges and waits.
+    void Finish();
     // True from Start until the worker has sent its final report.
     bool IsRunning() const { return m_bRunning.load(); }
 

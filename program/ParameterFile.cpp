@@ -74,6 +74,21 @@ int CreateSibling(const fs::path& target, fs::path& created) {
     return -1;
 }
 
+// The fallback when no file can be made beside the target (a folder without write permission): the bytes go
+// over the old ones and the file is cut to their length. Not atomic, but the only way such a file can be
+// saved.
+ParamFileStatus WriteInPlace(const fs::path& target, const ParameterBytes& bytes) {
+    CFileHandle file(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (file.Get() < 0) return ParamFileStatus::CannotWrite;
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return ParamFileStatus::CannotWrite;
+    bool ok = WriteAll(file.Get(), bytes.data(), bytes.size());
+    if (ok) ok = ::ftruncate(file.Get(), static_cast<off_t>(bytes.size())) == 0;
+    if (ok) ok = ::fsync(file.Get()) == 0;
+    ok = file.Close() && ok;
+    return ok ? ParamFileStatus::Ok : ParamFileStatus::CannotWrite;
+}
+
 }  // namespace
 
 ParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& bytes) {
@@ -112,7 +127,7 @@ ParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes&
 
     fs::path temporary;
     CFileHandle file(CreateSibling(target, temporary));
-    if (file.Get() < 0) return ParamFileStatus::CannotWrite;
+    if (file.Get() < 0) return exists ? WriteInPlace(target, bytes) : ParamFileStatus::CannotWrite;
     bool ok = WriteAll(file.Get(), bytes.data(), bytes.size());
     if (ok && exists) ok = ::fchmod(file.Get(), existing.st_mode & 07777) == 0;
     // On disk before the rename, so a crash leaves the old file or the new one, never an empty one.

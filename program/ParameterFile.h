@@ -22,6 +22,7 @@ enum class ParamFileStatus {
 ParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& bytes);
 
 // Writes exactly 31 bytes. The bytes go to a new file beside the target, which then replaces the target in
-// one rename, so a failure never leaves a half-written file. An existing target keeps its permissions; a
-// read-only one is not replaced. A symbolic link is followed to the file it names.
+// one rename, so a failure never leaves a half-written file. Where no file can be made beside it (a folder
+// without write permission), an existing target is written in place instead. An existing target keeps its
+// permissions; a read-only one is not replaced. A symbolic link is followed to the file it names.
 ParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes);

@@ -42,7 +42,17 @@ public:
 
     // True while a READ, WRITE or RESET is on the bus; the page's buttons are disabled meanwhile.
     bool IsBusy() const { return m_bBusy; }
+    // Returns once a running sequence has done all its steps, its final lock included (about 550 ms at
+    // most for WRITE with "UnLock"), so that shutting down never leaves a servo unlocked.
+    void FinishSequence() { m_sequence.Finish(); }
+    // Ends a running sequence after the exchange in progress; the remaining steps are skipped.
+    void StopSequence() { m_sequence.Stop(); }
 
+signals:
+    // The running sequence's last report was taken: the page is no longer busy.
+    void sequenceDone();
+
+public:
     CServoUsb* m_pUsb;
     uint8_t* m_pImage;
     // What the ID field shows when the controls are filled: the image's ID, except after OPEN, when it is

@@ -83,6 +83,7 @@ void ServoPG::TakeReports() {
         if (report.last) {
             m_bBusy = false;
             UpdateButtons();
+            emit sequenceDone();
         }
     }
 }

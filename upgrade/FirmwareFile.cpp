@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -47,6 +48,25 @@ FirmwareLoad LoadBin(std::istream& file, FirmwareImage& image) {
     return FirmwareLoad::Loaded;
 }
 
+constexpr std::size_t kHexFileLimit = 16u << 20;
+
+// Up to limit bytes of a regular file. Anything else is refused before it is opened, so a FIFO or a device
+// named like firmware cannot make the open wait for a writer; directories are refused too. Standard calls
+// only, so the client reads firmware the same way on Windows.
+bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& bytes) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    char chunk[65536];
+    while (bytes.size() < limit) {
+        file.read(chunk, static_cast<std::streamsize>(std::min(sizeof chunk, limit - bytes.size())));
+        bytes.append(chunk, static_cast<std::size_t>(file.gcount()));
+        if (!file) return file.eof() && !file.bad();
+    }
+    return true;
+}
+
 }  // namespace
 
 FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
@@ -55,9 +75,15 @@ FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
     const bool hex = extension == "hex";
     // Even a file that cannot be opened leaves no stale length behind.
     image.imageLength = 0;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return hex ? FirmwareLoad::HexCannotOpen : FirmwareLoad::BinCannotOpen;
-    return LoadFirmwareStream(file, hex, image);
+    // A bin file one byte over capacity is already refused; a hex file holds at most a few text lines per
+    // image byte, so anything far beyond that is no firmware either.
+    const std::size_t limit = hex ? kHexFileLimit : FIRMWARE_CAPACITY + 1;
+    std::string bytes;
+    if (!ReadRegularFile(path, limit, bytes))
+        return hex ? FirmwareLoad::HexCannotOpen : FirmwareLoad::BinCannotOpen;
+    if (hex && bytes.size() >= limit) return FirmwareLoad::HexFormatError;
+    std::istringstream in(bytes);
+    return LoadFirmwareStream(in, hex, image);
 }
 
 FirmwareLoad LoadFirmwareStream(std::istream& in, bool hex, FirmwareImage& image) {

@@ -16,7 +16,8 @@ enum class FirmwareLoad {
     NoBlocks,        // the file holds no data: nothing to send a boot loader
 };
 
-// Loads path into image (opened for reading only). Loaded also counts the blocks.
+// Loads path into image (opened for reading only, without blocking). Only a regular file can be opened: a
+// FIFO, a device or a directory gives the kind's open error. Loaded also counts the blocks.
 FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image);
 
 // The same load from a stream already open, as hex text or bin bytes; never returns an open error for hex

@@ -1,5 +1,9 @@
 // The command-line client: option parsing, and each command against the embedded simulator.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -45,6 +49,8 @@ TEST(CliOptionsParse, MalformedInputIsRefused) {
     EXPECT_FALSE(ParseNumber("-1", 0, 255));
     EXPECT_FALSE(ParseNumber("256", 0, 255));
     EXPECT_EQ(ParseNumber("0x1F", 0, 255), 31);
+    EXPECT_FALSE(ParseNumber("0x", 0, 255));
+    EXPECT_FALSE(ParseNumber("0b11", 0, 255));
     EXPECT_EQ(ParseHexByte("ff"), 255);
     EXPECT_EQ(ParseHexByte("0x0A"), 10);
     EXPECT_FALSE(ParseHexByte("100"));
@@ -75,14 +81,44 @@ TEST(CliCommands, ReadWriteAndReset) {
     EXPECT_EQ(run.code, EXIT_NO_REPLY);
 }
 
-TEST(CliCommands, DumpShowsRegistersInHostOrder) {
+// A freshly powered simulated servo, every register by name: the factory defaults in host order, the
+// version bytes and PRESENT_CURRENT as they travel, HIGH_BYTE_FIRST (never on the wire) left out.
+TEST(CliCommands, DumpMatchesGoldenText) {
     const CliRun run = RunClient({"--simulate", "dump", "2"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
-    EXPECT_NE(run.out.find("FIRMWARE_VERSION       0  0308"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("ID                     5  2\n"), std::string::npos);
-    EXPECT_NE(run.out.find("MAX_TORQUE            16  1023\n"), std::string::npos);
-    EXPECT_NE(run.out.find("PRESENT_VOLTAGE       47  74\n"), std::string::npos);
-    EXPECT_EQ(run.out.find("HIGH_BYTE_FIRST"), std::string::npos);
+    EXPECT_EQ(run.out,
+              "FIRMWARE_VERSION       0  0308\n"
+              "HARDWARE_VERSION       3  0001\n"
+              "ID                     5  2\n"
+              "BAUD_RATE              6  0\n"
+              "RETURN_DELAY           7  0\n"
+              "RETURN_LEVEL           8  2\n"
+              "MIN_POSITION_LIMIT     9  0\n"
+              "MAX_POSITION_LIMIT    11  1023\n"
+              "MAX_TEMPERATURE       13  80\n"
+              "MAX_VOLTAGE           14  250\n"
+              "MIN_VOLTAGE           15  50\n"
+              "MAX_TORQUE            16  1023\n"
+              "LED_ERROR_FLAGS       18  0\n"
+              "UNLOAD_FLAGS          19  0\n"
+              "V_COEFF               20  20\n"
+              "P_COEFF               21  15\n"
+              "D_COEFF               22  100\n"
+              "I_COEFF               23  0\n"
+              "PUNCH                 24  100\n"
+              "CW_DEAD_BAND          26  1\n"
+              "CCW_DEAD_BAND         27  1\n"
+              "CURRENT_LIMIT         28  0\n"
+              "TORQUE_ENABLE         31  0\n"
+              "GOAL_POSITION         33  512\n"
+              "GOAL_SPEED            35  100\n"
+              "LOCK                  37  1\n"
+              "PRESENT_POSITION      41  512\n"
+              "PRESENT_SPEED         43  0\n"
+              "PRESENT_LOAD          45  0\n"
+              "PRESENT_VOLTAGE       47  74\n"
+              "PRESENT_TEMPERATURE   48  31\n"
+              "PRESENT_CURRENT       52  0000\n");
 }
 
 TEST(CliCommands, ArgumentErrorsHaveTheirOwnCode) {
@@ -100,8 +136,52 @@ TEST(CliCommands, MissingPortHasItsOwnCode) {
     EXPECT_NE(run.err.find("/dev/no-such-adapter"), std::string::npos);
 }
 
+TEST(CliCommands, SilentScanAndImpossibleOptionsAreNotSuccess) {
+    CliRun run = RunClient({"--simulate=3", "scan", "10", "20"});
+    EXPECT_EQ(run.code, EXIT_NO_REPLY);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("no servo answered"), std::string::npos);
+    // Servos cannot run at 9600: a simulated bus there would mislead about a real one.
+    run = RunClient({"--simulate", "--baud", "9600", "ping", "1"});
+    EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS);
+    EXPECT_NE(run.err.find("9600"), std::string::npos);
+    run = RunClient({"--port", "/dev/null", "--simulate", "ping", "1"});
+    EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS);
+    EXPECT_NE(run.err.find("--port"), std::string::npos);
+    EXPECT_EQ(RunClient({"--simulate", "--port", "/dev/null", "ping", "1"}).code, EXIT_BAD_ARGUMENTS);
+}
+
 TEST(CliCommands, SimulatedBusRunsAtTheChosenRate) {
     const CliRun run = RunClient({"--simulate", "--baud", "76800", "ping", "3"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "3\n");
+}
+
+// A terminal given by mistake (or a port another program set up) gets its settings back when the client
+// closes it: echo, canonical input and the rate are as they were.
+TEST(CliCommands, PortSettingsAreRestoredOnClose) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slavePath = ptsname(master);
+    const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    before.c_lflag |= ECHO | ICANON;
+    cfsetspeed(&before, B9600);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+
+    const CliRun run = RunClient({"--port", slavePath, "--timeout", "5", "ping", "1"});
+    EXPECT_EQ(run.code, EXIT_NO_REPLY) << run.err;
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(cfgetospeed(&after), B9600);
+    close(slave);
+    close(master);
 }

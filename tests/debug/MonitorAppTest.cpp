@@ -46,3 +46,14 @@ TEST_F(MonitorAppTest, ClosingTheWindowOrEndingTheApplicationStopsThePoll) {
     m_app.reset();  // the main window's teardown stops the poll before the pages and the link go
     EXPECT_TRUE(QuietFor(60));
 }
+
+// A pulled adapter ends the poll as leaving the page does: the button offers "Draw" again and nothing ticks
+// on against the closed port.
+TEST_F(MonitorAppTest, ALostPortStopsThePoll) {
+    ASSERT_NO_FATAL_FAILURE(StartPolling());
+    m_sim->Unplug();
+    ASSERT_TRUE(WaitUntil([this] { return Main()->m_btnOpen->text() == QLatin1String("Open"); }));
+    EXPECT_EQ(Robot()->m_btnDraw->text(), QStringLiteral("Draw"));
+    EXPECT_EQ(Robot()->m_nTimerId, -1);
+    EXPECT_FALSE(Robot()->PollTimer().IsRunning());
+}

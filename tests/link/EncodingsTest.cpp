@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <map>
+#include <string_view>
 
 #include "ControlTable.h"
 #include "Encodings.h"
@@ -76,4 +78,50 @@ TEST(ControlTableMap, BaudCodesAndRegisterTable) {
         EXPECT_GE(REGISTERS[i].address, REGISTERS[i - 1].address + REGISTERS[i - 1].width)
             << REGISTERS[i].name;
     EXPECT_LE(REGISTERS.back().address + REGISTERS.back().width, static_cast<int>(IMAGE_SIZE));
+}
+
+// Every register constant is in the table under its own name and width: a dump or diagnostic built from
+// the table must not leave one out.
+TEST(ControlTableMap, RegisterTableNamesEveryConstant) {
+    const std::map<std::string_view, std::pair<uint8_t, uint8_t>> constants{
+        {"FIRMWARE_VERSION", {Reg::FIRMWARE_VERSION, 2}},
+        {"HIGH_BYTE_FIRST", {Reg::HIGH_BYTE_FIRST, 1}},
+        {"HARDWARE_VERSION", {Reg::HARDWARE_VERSION, 2}},
+        {"ID", {Reg::ID, 1}},
+        {"BAUD_RATE", {Reg::BAUD_RATE, 1}},
+        {"RETURN_DELAY", {Reg::RETURN_DELAY, 1}},
+        {"RETURN_LEVEL", {Reg::RETURN_LEVEL, 1}},
+        {"MIN_POSITION_LIMIT", {Reg::MIN_POSITION_LIMIT, 2}},
+        {"MAX_POSITION_LIMIT", {Reg::MAX_POSITION_LIMIT, 2}},
+        {"MAX_TEMPERATURE", {Reg::MAX_TEMPERATURE, 1}},
+        {"MAX_VOLTAGE", {Reg::MAX_VOLTAGE, 1}},
+        {"MIN_VOLTAGE", {Reg::MIN_VOLTAGE, 1}},
+        {"MAX_TORQUE", {Reg::MAX_TORQUE, 2}},
+        {"LED_ERROR_FLAGS", {Reg::LED_ERROR_FLAGS, 1}},
+        {"UNLOAD_FLAGS", {Reg::UNLOAD_FLAGS, 1}},
+        {"V_COEFF", {Reg::V_COEFF, 1}},
+        {"P_COEFF", {Reg::P_COEFF, 1}},
+        {"D_COEFF", {Reg::D_COEFF, 1}},
+        {"I_COEFF", {Reg::I_COEFF, 1}},
+        {"PUNCH", {Reg::PUNCH, 2}},
+        {"CW_DEAD_BAND", {Reg::CW_DEAD_BAND, 1}},
+        {"CCW_DEAD_BAND", {Reg::CCW_DEAD_BAND, 1}},
+        {"CURRENT_LIMIT", {Reg::CURRENT_LIMIT, 2}},
+        {"TORQUE_ENABLE", {Reg::TORQUE_ENABLE, 1}},
+        {"GOAL_POSITION", {Reg::GOAL_POSITION, 2}},
+        {"GOAL_SPEED", {Reg::GOAL_SPEED, 2}},
+        {"LOCK", {Reg::LOCK, 1}},
+        {"PRESENT_POSITION", {Reg::PRESENT_POSITION, 2}},
+        {"PRESENT_SPEED", {Reg::PRESENT_SPEED, 2}},
+        {"PRESENT_LOAD", {Reg::PRESENT_LOAD, 2}},
+        {"PRESENT_VOLTAGE", {Reg::PRESENT_VOLTAGE, 1}},
+        {"PRESENT_TEMPERATURE", {Reg::PRESENT_TEMPERATURE, 1}},
+        {"PRESENT_CURRENT", {Reg::PRESENT_CURRENT, 2}},
+    };
+    std::map<std::string_view, std::pair<uint8_t, uint8_t>> table;
+    for (const RegisterInfo& reg : REGISTERS) table[reg.name] = {reg.address, reg.width};
+    EXPECT_EQ(table, constants);
+    // The status span ends with the last register.
+    EXPECT_EQ(REGISTERS.back().address + REGISTERS.back().width,
+              Reg::STATUS_SPAN_START + Reg::STATUS_SPAN_LENGTH);
 }

@@ -1,10 +1,12 @@
 // Parameter files on disk: what loads, what is refused, and that a save never leaves a damaged file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -41,6 +43,21 @@ std::vector<std::string> Entries(const fs::path& dir) {
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Runs work with an ordinary user's rights and returns its result: in a child process that gives up the
+// superuser's rights where the test has them, else right here.
+int RunAsOrdinaryUser(const std::function<int()>& work) {
+    if (::geteuid() != 0) return work();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(127);
+        ::_exit(work());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return 255;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace
@@ -99,18 +116,38 @@ TEST(ParameterFile, AFailedSaveLeavesTheDirectoryAndAnyOldFileAsTheyWere) {
     EXPECT_EQ(SaveParameterFile(readOnly, Counting(0)), ParamFileStatus::CannotWrite);
     EXPECT_EQ(ReadAll(readOnly), AsVector(Counting(50)));
 
-    // A directory that cannot be written to (only checkable without the superuser's rights).
-    if (::geteuid() != 0) {
-        const fs::path locked = dir.Path() / "locked";
-        fs::create_directory(locked);
-        WriteAll(locked / "old.dat", AsVector(Counting(70)));
-        ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
-        EXPECT_EQ(SaveParameterFile(locked / "old.dat", Counting(0)), ParamFileStatus::CannotWrite);
-        EXPECT_EQ(ReadAll(locked / "old.dat"), AsVector(Counting(70)));
-        EXPECT_EQ(Entries(locked), std::vector<std::string>{"old.dat"});
-        ::chmod(locked.c_str(), 0755);
-    }
     EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"kept.dat", "plain"}));
+}
+
+// A writable file in a folder the user cannot write to is still saved (in place, as nothing can be made
+// beside it); a read-only file there is still refused. The superuser writes any folder, so the saves run
+// as an ordinary user.
+TEST(ParameterFile, AWritableFileInALockedFolderIsSavedInPlace) {
+    CTempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    const fs::path locked = dir.Path() / "locked";
+    fs::create_directory(locked);
+    WriteAll(locked / "old.dat", std::vector<uint8_t>(40, 0xEE));
+    WriteAll(locked / "kept.dat", AsVector(Counting(70)));
+    ASSERT_EQ(::chmod((locked / "old.dat").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((locked / "kept.dat").c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+
+    const int outcome = RunAsOrdinaryUser([&] {
+        int failures = 0;
+        if (SaveParameterFile(locked / "old.dat", Counting(1)) != ParamFileStatus::Ok) failures |= 1;
+        if (SaveParameterFile(locked / "kept.dat", Counting(2)) != ParamFileStatus::CannotWrite)
+            failures |= 2;
+        if (SaveParameterFile(locked / "new.dat", Counting(3)) != ParamFileStatus::CannotWrite) failures |= 4;
+        return failures;
+    });
+    EXPECT_EQ(outcome & 1, 0) << "the writable file was refused";
+    EXPECT_EQ(outcome & 2, 0) << "the read-only file was not refused";
+    EXPECT_EQ(outcome & 4, 0) << "a new file appeared in the locked folder";
+    EXPECT_EQ(ReadAll(locked / "old.dat"), AsVector(Counting(1))) << "cut to 31 bytes";
+    EXPECT_EQ(ReadAll(locked / "kept.dat"), AsVector(Counting(70)));
+    EXPECT_EQ(Entries(locked), (std::vector<std::string>{"kept.dat", "old.dat"}));
+    ::chmod(locked.c_str(), 0755);
 }
 
 TEST(ParameterFile, ASaveKeepsTheOldFilesPermissionsAndWritesThroughALink) {

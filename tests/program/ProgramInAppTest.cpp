@@ -46,3 +46,37 @@ TEST_F(ProgramInAppTest, APickedNodeIsWhatReadWriteAndResetAddress) {
     EXPECT_EQ(Image()[Reg::ID], 1) << "after a reset the servo answers to the default ID";
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
 }
+
+// Closing the window while WRITE with "UnLock" runs: the sequence still ends with its lock before the port
+// closes, so the servo is not left unlocked. Only a second close request cuts it short.
+TEST_F(ProgramInAppTest, ClosingDuringAnUnlockedWriteLocksTheServoFirst) {
+    for (const bool secondRequest : {false, true}) {
+        SCOPED_TRACE(secondRequest ? "closed twice" : "closed once");
+        ASSERT_NO_FATAL_FAILURE(StartApp({1}));
+        ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
+        CServoMain* main = Main();
+        ServoPG* page = main->m_pProgramPage;
+        Click(main->m_tab->TabButton(1));
+        page->m_checkUnlock->setChecked(true);
+        m_sim->ClearFrames();
+        Click(page->m_btnWrite);
+        ASSERT_TRUE(WaitUntil([this] { return !m_sim->Frames().empty(); }, 2000));
+        main->close();
+        if (secondRequest) main->close();
+        ASSERT_TRUE(WaitUntil([this] { return !m_operator.m_quitCodes.isEmpty(); }, 3000));
+        EXPECT_FALSE(m_app->m_pTransport->IsOpen());
+        std::vector<uint8_t> lockWrites;
+        for (const sim::SimFrame& frame : m_sim->Frames())
+            if (frame.bytes.at(4) == 0x03 && frame.bytes.at(5) == Reg::LOCK)
+                lockWrites.push_back(frame.bytes.at(6));
+        if (secondRequest) {
+            EXPECT_EQ(lockWrites, std::vector<uint8_t>{0});
+        } else {
+            EXPECT_EQ(lockWrites, (std::vector<uint8_t>{0, 1}));
+            EXPECT_EQ(m_sim->Table(1)[Reg::LOCK], 1);
+        }
+        m_app.reset();
+        m_sim.reset();
+        m_operator.m_quitCodes.clear();
+    }
+}

@@ -1,12 +1,15 @@
 // Firmware files into the image, and the image into block frames.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -196,6 +199,28 @@ TEST_F(FirmwareFiles, OpenErrorsAndOtherKinds) {
     chmod(readOnly.c_str(), 0444);
     EXPECT_EQ(LoadFirmwareFile(readOnly, image), FirmwareLoad::Loaded);
     EXPECT_STREQ(FirmwareLoadMessage(FirmwareLoad::HexFormatError), "hex file fromat error");
+}
+
+// Only regular files are firmware: a FIFO must not block the caller (it would hold the port or freeze the
+// window), and a directory is a file that cannot be opened, not an empty image.
+TEST_F(FirmwareFiles, FifosAndDirectoriesCannotBeOpened) {
+    const std::string fifo = (dir / "pipe.hex").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto load = std::async(std::launch::async, [&] {
+        FirmwareImage fromFifo;
+        return LoadFirmwareFile(fifo, fromFifo);
+    });
+    if (load.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+        // Free the blocked open by opening the other end, so the test fails instead of hanging.
+        close(open(fifo.c_str(), O_WRONLY));
+        load.wait();
+        FAIL() << "opening a FIFO blocked";
+    }
+    EXPECT_EQ(load.get(), FirmwareLoad::HexCannotOpen);
+    std::filesystem::create_directory(dir / "folder.bin");
+    EXPECT_EQ(LoadFirmwareFile((dir / "folder.bin").string(), image), FirmwareLoad::BinCannotOpen);
+    std::filesystem::create_directory(dir / "folder.hex");
+    EXPECT_EQ(LoadFirmwareFile((dir / "folder.hex").string(), image), FirmwareLoad::HexCannotOpen);
 }
 
 // The fuzzers drive the loader through a stream: it must load exactly what the same bytes in a file load.
