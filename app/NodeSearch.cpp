@@ -4,17 +4,17 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTextCursor>
+#include <algorithm>
 
-#include "BrennixUsb.h"
 #include "Packet.h"
 #include "ServoMain.h"
 #include "ServoUsb.h"
 
-namespace {
-
-constexpr int kLastSweptId = 253;
-
-}  // namespace
+void CServoMain::SetSweepRange(int firstId, int lastId) {
+    if (m_searchThread.joinable() && m_bSearching) return;
+    m_nSweepFirst = std::clamp(firstId, 0, kLastSweptId);
+    m_nSweepLast = std::clamp(lastId, m_nSweepFirst, kLastSweptId);
+}
 
 void CServoMain::OnSearch() {
     if (!m_bPortOpen) return;
@@ -44,8 +44,8 @@ void CServoMain::JoinSearchWorker() {
 }
 
 int CServoMain::SearchWorker(CServoMain* pMain) {
-    const CBrennixUsb* transport = pMain->Transport();
-    for (int id = 0; id <= kLastSweptId; ++id) {
+    const CUsb* transport = pMain->Transport();
+    for (int id = pMain->m_nSweepFirst; id <= pMain->m_nSweepLast; ++id) {
         if (!pMain->m_bSearching || !pMain->m_bPortOpen) break;
         // A lost port fails every ping at once: end now rather than race through the rest of the IDs.
         if (transport && transport->IsPortLost()) break;

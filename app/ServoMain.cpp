@@ -12,7 +12,6 @@
 #include <QTableWidget>
 #include <algorithm>
 
-#include "BrennixUsb.h"
 #include "ControlTable.h"
 #include "DialogBuilder.h"
 #include "Encodings.h"
@@ -39,11 +38,11 @@ CServoMain::CServoMain() : CInertDialog(nullptr, kMainWindowFlags) {
 
 CServoMain::~CServoMain() {
     ShutDown();
-    if (CBrennixUsb* transport = Transport()) transport->SetPortLostHandler({});
+    if (CUsb* transport = Transport()) transport->SetPortLostHandler({});
 }
 
-CBrennixUsb* CServoMain::Transport() const {
-    return m_pUsb ? dynamic_cast<CBrennixUsb*>(m_pUsb->m_pTransport) : nullptr;
+CUsb* CServoMain::Transport() const {
+    return m_pUsb ? m_pUsb->m_pTransport : nullptr;
 }
 
 bool CServoMain::Create() {
@@ -60,7 +59,7 @@ bool CServoMain::Create() {
     m_listNodes->setColumnWidth(0, 60);
     m_listNodes->setColumnWidth(1, 120);
 
-    if (CBrennixUsb* transport = Transport()) {
+    if (CUsb* transport = Transport()) {
         // Runs on whichever thread noticed, inside the transport's lock: only post, never call back.
         transport->SetPortLostHandler(
             [this] { QMetaObject::invokeMethod(this, "OnPortLost", Qt::QueuedConnection); });
@@ -159,7 +158,7 @@ void CServoMain::SetPortName(const QString& name) {
 
 void CServoMain::OnOpenClose() {
     m_nBaud = ParseLeadingInt(m_comboBaud->currentText().toStdString());
-    CBrennixUsb* transport = Transport();
+    CUsb* transport = Transport();
     if (!m_bPortOpen) {
         m_bPortOpen = transport && transport->Open() ? 1 : 0;
         if (!m_bPortOpen) return;
@@ -175,7 +174,7 @@ void CServoMain::OnOpenClose() {
 }
 
 void CServoMain::OnPortLost() {
-    CBrennixUsb* transport = Transport();
+    CUsb* transport = Transport();
     // A late notice for a port the operator has closed (or reopened) since is stale.
     if (!m_bPortOpen || !transport || !transport->IsPortLost()) return;
     m_bPortOpen = 0;
@@ -216,7 +215,7 @@ void CServoMain::ShutDown() {
     if (m_pProgramPage) m_pProgramPage->FinishSequence();
     if (m_bPortOpen) {
         m_bPortOpen = 0;
-        if (CBrennixUsb* transport = Transport()) transport->Close();
+        if (CUsb* transport = Transport()) transport->Close();
         m_btnOpen->setText(tr("Open"));
         m_comboBaud->setEnabled(true);
     }

@@ -10,10 +10,10 @@
 
 #include "InertDialog.h"
 
-class CBrennixUsb;
 class CRobotDlg;
 class CServoUsb;
 class CTabControl;
+class CUsb;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -41,6 +41,10 @@ public:
     // Stops a running sweep and a firmware transfer, lets a parameter sequence finish its steps (so a servo
     // it unlocked is locked again), waits for their workers and closes the port.
     void ShutDown();
+    // The IDs a sweep pings, 0 to 253 unless narrowed (for tests, which cannot wait for 254 timeouts).
+    // Ignored while a sweep runs; the worker reads the range only after it was started.
+    void SetSweepRange(int firstId, int lastId);
+    static constexpr int kLastSweptId = 253;
     // Why the firmware transfer may not take the link now (a sweep runs), or empty; stops the status poll.
     QString LinkBusyForTransfer();
 
@@ -71,7 +75,7 @@ protected:
 private:
     void CreateControls();
     void CreatePages();
-    CBrennixUsb* Transport() const;
+    CUsb* Transport() const;
 
     void OnOpenClose();
     void OnPageChange(int index);
@@ -100,6 +104,8 @@ private:
 
     // Set by a close request that waits for the programming page's sequence to end.
     bool m_bCloseWaiting = false;
+    int m_nSweepFirst = 0;
+    int m_nSweepLast = kLastSweptId;
     std::thread m_searchThread;
     std::mutex m_mxSearchReports;
     std::vector<CSearchReport> m_searchReports;

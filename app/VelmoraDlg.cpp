@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "BrennixUsb.h"
 #include "ControlTable.h"
 #include "DialogBuilder.h"
 #include "OperatorHooks.h"
@@ -45,8 +44,7 @@ void CVelmoraDlg::OnEnter() {
     m_pMain->SelectPage(0);
     m_pMain->setAttribute(Qt::WA_ShowWithoutActivating);
     m_pMain->show();
-    if (const auto* transport = dynamic_cast<const CBrennixUsb*>(m_pUsb->m_pTransport))
-        m_pMain->SetPortName(QString::fromStdString(transport->m_szPortName));
+    m_pMain->SetPortName(QString::fromStdString(m_pUsb->m_pTransport->PortName()));
     hide();
 }
 

@@ -237,7 +237,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "brennix: cannot open " << transport.m_szPortName << " (busy or missing)\n";
         return EXIT_PORT_UNAVAILABLE;
     }
-    transport.m_nTimeoutMs = options->timeoutMs;
+    transport.SetTimeoutMs(options->timeoutMs);
     transport.Configure(options->baud);
     // Drivers that cannot divide their clock to a rate refuse it or run another; servos still read a line
     // within 2 % of their rate, so only a larger miss is a refusal.

@@ -8,7 +8,6 @@
 #include <memory>
 #include <ostream>
 
-#include "BrennixUsb.h"
 #include "CliOptions.h"
 #include "FirmwareFile.h"
 #include "FirmwareTransfer.h"
@@ -95,11 +94,7 @@ int RunFirmwareInfo(const std::vector<std::string>& args, std::ostream& out, std
 int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out, std::ostream& err) {
     const auto image = Load(path, err);
     if (!image) return EXIT_BAD_ARGUMENTS;
-    auto* port = dynamic_cast<CBrennixUsb*>(servo.m_pTransport);
-    if (!port) {
-        err << "brennix: flashing needs a serial port\n";
-        return EXIT_PORT_UNAVAILABLE;
-    }
+    CUsb& port = *servo.m_pTransport;
 
     const int blocks = image->blockCount;
     UpgradeCallbacks callbacks;
@@ -119,7 +114,7 @@ int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream
     UpgradeResult result;
     {
         const CInterruptGuard guard;
-        result = TransferFirmware(servo, *port, *image, id, callbacks);
+        result = TransferFirmware(servo, port, *image, id, callbacks);
     }
     err << "\n";
     switch (result) {

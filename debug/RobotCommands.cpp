@@ -36,17 +36,15 @@ int EditNumberOf(const QLineEdit* edit) {
 void CRobotDlg::SendByWriteMode(uint8_t address, uint8_t count, const uint8_t* data) {
     const int id = m_pImage[Reg::ID];
     const uint8_t returnLevel = m_pImage[Reg::RETURN_LEVEL];
+    // Each exchange takes the bus by itself; a poll tick's read waits for it and never lands in between.
     if (m_radioWrite->isChecked()) {
-        const std::lock_guard<std::mutex> lock(m_csBus);
         m_pUsb.WriteData(static_cast<uint8_t>(id), address, count, data, returnLevel);
     }
     // A range that ends below its first ID (a negative last ID included) has no servo in it.
     if (m_radioSyncWrite->isChecked() && m_nLastId >= id) {
-        const std::lock_guard<std::mutex> lock(m_csBus);
         m_pUsb.SyncWrite(static_cast<uint8_t>(id), static_cast<uint8_t>(m_nLastId), address, count, data);
     }
     if (m_radioRegWrite->isChecked()) {
-        const std::lock_guard<std::mutex> lock(m_csBus);
         // One hold of the bus for the whole range, so no other thread's exchange lands between the writes.
         const CBusLock bus = m_pUsb.AcquireBus();
         for (int target = id; target <= m_nLastId; ++target)
@@ -125,6 +123,5 @@ void CRobotDlg::OnLastIdChange() {
 }
 
 void CRobotDlg::OnAction() {
-    const std::lock_guard<std::mutex> lock(m_csBus);
     m_pUsb.Action();
 }

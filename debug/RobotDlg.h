@@ -39,8 +39,8 @@ public:
     // Ends a running status poll: returns once no tick runs any more (within one link timeout) and drops
     // the readings not yet shown, so nothing on the page changes after it. The button reads "Draw".
     void StopDrawing();
-    // One poll on the timer thread: reads the status span under m_csBus and hands the reading to the GUI
-    // thread without waiting for it.
+    // One poll on the timer thread: reads the status span (one exchange under the link's bus lock) and hands
+    // the reading to the GUI thread without waiting for it.
     static void PollTick(CRobotDlg* pPage);
     // The poll's timer, for its tick counts.
     const CPeriodicTimer& PollTimer() const { return m_timer; }
@@ -51,8 +51,6 @@ public:
     int32_t m_nTimerId = -1;
     // Last ID of the range of "Sync Write" and "Reg Write": at most 10, negative when typed so.
     int32_t m_nLastId = 10;
-    // Keeps the page's own exchanges apart from the status poll's; taken before the link's bus lock.
-    std::mutex m_csBus;
 
     // Status monitor and curve plot.
     CPIC m_plot;

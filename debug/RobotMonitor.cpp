@@ -65,12 +65,10 @@ void CRobotDlg::StopDrawing() {
 
 void CRobotDlg::PollTick(CRobotDlg* pPage) {
     uint8_t* image = pPage->m_pImage;
-    int read = -1;
-    {
-        const std::lock_guard<std::mutex> lock(pPage->m_csBus);
-        read = pPage->m_pUsb.ReadData(static_cast<uint8_t>(pPage->m_nPollId.load()), Reg::STATUS_SPAN_START,
-                                      Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START);
-    }
+    // The read is one exchange under the link's bus lock, so the page's own commands never interleave.
+    const int read =
+        pPage->m_pUsb.ReadData(static_cast<uint8_t>(pPage->m_nPollId.load()), Reg::STATUS_SPAN_START,
+                               Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START);
     if (read == -1) return;
     pPage->PostStatusSample(DecodeStatusSpan(image, pPage->m_pUsb.IsHighByteFirst() != 0));
 }

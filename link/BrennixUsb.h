@@ -25,10 +25,13 @@ public:
     int Reserved2(int32_t) override { return 0; }
 
     // 1 when the port was opened (exclusively), else 0. Close puts back the line settings Open found.
-    int Open();
-    int Close();
+    int Open() override;
+    int Close() override;
+    std::string PortName() const override { return m_szPortName; }
     // Applies the rate (raw 8N1) and m_nTimeoutMs; returns the rate in effect before, 0 when closed.
-    int Configure(int baud);
+    int Configure(int baud) override;
+    void SetTimeoutMs(int ms) override { m_nTimeoutMs = ms; }
+    int TimeoutMs() const override { return m_nTimeoutMs; }
     void SetTimeouts(int ms);
     // The rate the open port runs at as the driver reports it, 0 when closed.
     int LineRate();
@@ -38,10 +41,8 @@ public:
     // Use this device instead of searching by USB IDs (other adapters, the simulator).
     void SetPortPath(const std::string& path) { m_szForcedPath = path; }
     bool IsOpen() const { return m_hPort != SerialLine::NO_PORT; }
-    // True once the open port went away (adapter unplugged); cleared by Close.
-    bool IsPortLost() const { return m_bPortLost.load(); }
-    // Called once, on the thread that noticed, when the open port goes away.
-    void SetPortLostHandler(std::function<void()> handler);
+    bool IsPortLost() const override { return m_bPortLost.load(); }
+    void SetPortLostHandler(std::function<void()> handler) override;
 
     std::atomic<int32_t> m_nTimeoutMs{50};
     std::string m_szPortName{"COM"};

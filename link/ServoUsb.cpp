@@ -34,7 +34,7 @@ int CServoUsb::ReceiveStatus(uint8_t id, uint8_t expectedLen) {
 }
 
 int CServoUsb::Ping(uint8_t id, uint8_t* answeringId) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     SendRequest(id, Instruction::PING, nullptr, 0);
     if (!ReceiveStatus(id, 2)) return 0;
     if (answeringId) *answeringId = m_id;
@@ -43,7 +43,7 @@ int CServoUsb::Ping(uint8_t id, uint8_t* answeringId) {
 
 int CServoUsb::ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out) {
     if (count > MAX_READ_COUNT) return -1;
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     const uint8_t params[2] = {address, count};
     SendRequest(id, Instruction::READ_DATA, params, 2);
     if (!ReceiveStatus(id, static_cast<uint8_t>(count + 2))) return -1;
@@ -57,7 +57,7 @@ int CServoUsb::WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address
     uint8_t params[MAX_WRITE_COUNT + 1];
     params[0] = address;
     if (count > 0) std::memcpy(params + 1, data, count);
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     SendRequest(id, instruction, params, count + 1);
     if (id == BROADCAST_ID || returnLevel < 2) return 1;
     return ReceiveStatus(id, 2);
@@ -74,12 +74,12 @@ int CServoUsb::RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_
 }
 
 int CServoUsb::Action() {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     return SendRequest(BROADCAST_ID, Instruction::ACTION, nullptr, 0);
 }
 
 int CServoUsb::Reset(uint8_t id) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     SendRequest(id, Instruction::RESET, nullptr, 0);
     if (id == BROADCAST_ID) return 1;
     return ReceiveStatus(id, 2);
@@ -101,17 +101,17 @@ int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8
         if (count > 0) std::memcpy(params + at, data, count);
         at += count;
     }
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     return SendRequest(BROADCAST_ID, Instruction::SYNC_WRITE, params, at);
 }
 
 int CServoUsb::BeginUpgrade(uint8_t id) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     return SendRequest(id, Instruction::BEGIN_UPGRADE, nullptr, 0);
 }
 
 int CServoUsb::RawTransfer(int count, const uint8_t* data) {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     m_pTransport->Write(data, count);
     uint8_t answer = 0;
     if (m_pTransport->Read(&answer, 1) > 0) return answer;
@@ -123,6 +123,6 @@ int CServoUsb::IsHighByteFirst() const {
 }
 
 int CServoUsb::Connect() {
-    CBusLock bus(m_mxBus);
+    CBusLock bus(m_csBus);
     return m_pTransport->FindDevice() != 0 ? 1 : 0;
 }

@@ -23,7 +23,16 @@ inline constexpr uint8_t SYNC_WRITE = 0x83;
 inline constexpr int MAX_WRITE_COUNT = 252;
 inline constexpr int MAX_READ_COUNT = 253;
 
-// Holding this keeps every other thread off the bus; exchanges made while holding it nest.
+// Holding this keeps every other thread off the bus; exchanges made while holding it nest. It is the one
+// bus lock of the program. Who holds it when:
+// - every operation of CServoUsb, for its own exchange (request and status), on the caller's thread: the
+//   GUI thread's commands, the status poll's read on the timer thread, the sweep's pings;
+// - a parameter sequence's worker, from its first step to its last, waits included;
+// - a firmware transfer's worker (or the client's flash), from the hand-over to the boot loader until the
+//   port's rate is back;
+// - the debug page's "Reg Write", for the whole range of IDs.
+// No holder ever waits for the GUI thread (workers post to it), so a GUI-thread exchange waits at most for
+// the holder's own exchanges and waits; the pages are disabled while a transfer holds it.
 using CBusLock = std::unique_lock<std::recursive_mutex>;
 
 // A status is taken only when its header, LEN, ID (unless broadcast) and checksum fit the request. A status
@@ -61,9 +70,20 @@ public:
     int Connect();
 
     // Takes the bus for a sequence of exchanges that must not be interleaved with any other thread's.
-    CBusLock AcquireBus() { return CBusLock(m_mxBus); }
+    CBusLock AcquireBus() { return CBusLock(m_csBus); }
 
     CUsb* m_pTransport;
+    // The control-table image (IMAGE_SIZE bytes, byte n is address n), lent to the pages. Who writes which
+    // bytes, so that no byte has writers on two threads at once:
+    // - the status poll (timer thread), 41 to 53, with each reading; nothing else writes them while a poll
+    //   runs (the programming page clears 49 and 51 only at start-up and on RESET, never with the poll on);
+    // - the pages on the GUI thread, 5 to 37: the programming page the parameter span (5 to 30) and 31 to 37
+    //   (READ's result is applied on the GUI thread, never by the sequence worker), the debug page ID (5),
+    //   TORQUE_ENABLE (31) and the goal;
+    // - the start-up dialog HIGH_BYTE_FIRST (2), the upgrade page the version bytes (0-1, 3-4), both on the
+    //   GUI thread.
+    // The poll reads only its own bytes, HIGH_BYTE_FIRST (set before any poll) and its copy of the ID; the
+    // workers read none.
     uint8_t* m_pImage;
     int32_t m_nMaxSpeed;
     int32_t m_nMaxPosition;
@@ -74,5 +94,5 @@ private:
                          uint8_t returnLevel);
     int ReceiveStatus(uint8_t id, uint8_t expectedLen);
 
-    std::recursive_mutex m_mxBus;
+    std::recursive_mutex m_csBus;
 };

@@ -1,7 +1,12 @@
 // The byte transport the command layer talks to; the serial port and test transports plug in underneath.
+//
+// Thread rules are the implementation's; the serial transport allows every call from any thread. Transports
+// without a port of their own (test and fuzz transports) keep the defaults: always open, no rate, never lost.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
 class CUsb {
 public:
@@ -19,6 +24,23 @@ public:
     virtual int Read(uint8_t* buffer, int count) = 0;
     virtual int Reserved1(int32_t, int32_t) = 0;
     virtual int Reserved2(int32_t) = 0;
+
+    // 1 when the port is open for exchanges afterwards, else 0.
+    virtual int Open() { return 1; }
+    // 1 when an open port was closed.
+    virtual int Close() { return 0; }
+    // The name the operator knows the port by (its device path once found).
+    virtual std::string PortName() const { return {}; }
+    // Sets the line rate, and the timeout given to SetTimeoutMs since; returns the rate in effect before, 0
+    // when it cannot tell (closed, or no line under this transport).
+    virtual int Configure(int /*baud*/) { return 0; }
+    // The exchange timeout that the next Configure applies.
+    virtual void SetTimeoutMs(int /*ms*/) {}
+    virtual int TimeoutMs() const { return 0; }
+    // True once the open port went away (adapter unplugged); cleared by Close.
+    virtual bool IsPortLost() const { return false; }
+    // Called once, on the thread that noticed, when the open port goes away: post, never call back.
+    virtual void SetPortLostHandler(std::function<void()> /*handler*/) {}
 
     uint16_t m_wVendorId = 0x16C0;
     uint16_t m_wProductId = 0x05E1;

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "BootLoader.h"
-#include "BrennixUsb.h"
 #include "ServoUsb.h"
 
 namespace {
@@ -31,22 +30,22 @@ UpgradeResult SendImage(CServoUsb& servo, const FirmwareImage& image, const Upgr
 
 }  // namespace
 
-UpgradeResult TransferFirmware(CServoUsb& servo, CBrennixUsb& port, const FirmwareImage& image,
-                               uint8_t servoId, const UpgradeCallbacks& callbacks) {
+UpgradeResult TransferFirmware(CServoUsb& servo, CUsb& port, const FirmwareImage& image, uint8_t servoId,
+                               const UpgradeCallbacks& callbacks) {
     CBusLock bus = servo.AcquireBus();
     servo.BeginUpgrade(servoId);
     // The line is silent for the whole pause, so where in it the rate changes makes no difference to the
     // servo; changing it half-way leaves the hand-off ample time to be taken in at the old rate, even by a
     // receiver that judges the rate only when it gets round to reading.
     std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS / 2));
-    const int savedTimeout = port.m_nTimeoutMs;
-    port.m_nTimeoutMs = BOOT_TIMEOUT_MS;
+    const int savedTimeout = port.TimeoutMs();
+    port.SetTimeoutMs(BOOT_TIMEOUT_MS);
     const int savedBaud = port.Configure(BOOT_BAUD);
     std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS - BOOT_PAUSE_MS / 2));
 
     const UpgradeResult result = SendImage(servo, image, callbacks);
 
-    port.m_nTimeoutMs = savedTimeout;
+    port.SetTimeoutMs(savedTimeout);
     // A closed port had no rate to go back to (Configure answered 0 and changed nothing).
     if (savedBaud > 0) port.Configure(savedBaud);
     return result;

@@ -9,7 +9,7 @@
 #include "FirmwareImage.h"
 
 class CServoUsb;
-class CBrennixUsb;
+class CUsb;
 
 enum class UpgradeResult { Success, Error, Cancelled };
 
@@ -22,5 +22,5 @@ struct UpgradeCallbacks {
 
 // Hands the servo to its boot loader, sends every block at the boot rate and restores the port's rate and
 // timeout on every path. Holds the bus throughout, so no other exchange slips in between.
-UpgradeResult TransferFirmware(CServoUsb& servo, CBrennixUsb& port, const FirmwareImage& image,
-                               uint8_t servoId, const UpgradeCallbacks& callbacks);
+UpgradeResult TransferFirmware(CServoUsb& servo, CUsb& port, const FirmwareImage& image, uint8_t servoId,
+                               const UpgradeCallbacks& callbacks);

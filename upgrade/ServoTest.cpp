@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <system_error>
 
-#include "BrennixUsb.h"
 #include "ControlTable.h"
 #include "DialogBuilder.h"
 #include "Encodings.h"
@@ -161,7 +160,7 @@ void ServoTest::StartTransfer() {
 
 int ServoTest::UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation) {
     UpgradeResult result = UpgradeResult::Error;
-    if (auto* port = dynamic_cast<CBrennixUsb*>(pPage->m_pUsb->m_pTransport)) {
+    if (CUsb* port = pPage->m_pUsb->m_pTransport) {
         UpgradeCallbacks callbacks;
         callbacks.running = &pPage->m_bUpgrading;
         // Called by name, so Qt makes and frees the queued calls itself: a lambda's call would be made here
