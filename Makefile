@@ -5,12 +5,13 @@ BUILD_DIR := build/$(PRESET)
 
 # Debian packages the build, the tests and the simulated GUI run need.
 # g++ brings the sanitizer runtimes for test-asan and test-tsan (libasan8, libubsan1, liblsan0, libtsan2).
+# python3 writes the manual pages from the programs' --help.
 DEPS := cmake make g++ pkg-config qt6-base-dev libgl-dev libserialport-dev libgtest-dev libgmock-dev \
-        libbenchmark-dev xvfb xauth fonts-dejavu-core
+        libbenchmark-dev xvfb xauth fonts-dejavu-core python3
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-asan test-tsan test-windows run bench clean
+.PHONY: deps configure build test test-asan test-tsan test-windows test-usb run bench clean install package package-check
 
 deps:
 	@missing=""; for p in $(DEPS); do \
@@ -43,6 +44,24 @@ test-asan:
 test-tsan:
 	$(MAKE) test PRESET=tsan
 
+# The CLI through the kernel's real USB serial drivers, in two QEMU guests (TCG) booting Debian's own kernel:
+# an emulated FTDI adapter under ftdi_sio with brennix-sim on this host at the far end, and a CDC-ACM gadget
+# with our USB ID under cdc_acm with brennix-sim inside the guest (tests/usb/). The kernel package is
+# downloaded once and kept unpacked under build/usb-kernel.
+USB_DEPS := qemu-system-x86 busybox-static cpio python3 binutils
+# Every servo rate; the first is also the rate of the flashes and the unplugs. QEMU's FTDI bridge hands the
+# host a standard termios rate near the guest's, and the gadget carries none: the servos hear any rate.
+USB_RATES ?= 1000000,500000,250000,128000,115200,76800,57600,38400
+USB_HOST_SIM ?= --any-rate
+USB_GUEST_SIM ?= --any-rate
+test-usb:
+	$(MAKE) deps DEPS="$(DEPS) $(USB_DEPS)"
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET) -j$(JOBS) --target brennix brennix-sim rig-watch
+	kernel=$$(tests/usb/fetch-kernel.sh build/usb-kernel) && \
+	python3 tests/usb/rig.py --build $(BUILD_DIR) --kernel-root "$$kernel" --work build/usb \
+	  --rates $(USB_RATES) --host-sim-args="$(USB_HOST_SIM)" --guest-sim-args="$(USB_GUEST_SIM)"
+
 # The link, the client and a link check cross-built for Windows with mingw-w64 (preset windows-cross, no Qt)
 # and run under wine against brennix-sim on this machine; tests/link/wine/run.sh says what runs.
 WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine64
@@ -66,6 +85,25 @@ run: build
 
 bench: build
 	@for b in $(BUILD_DIR)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# Installs the programs, manuals, completion, desktop entry, icons and udev rule under PREFIX (DESTDIR is
+# honoured). udev reads rules only from /usr/lib and /etc: with the default PREFIX, copy
+# $(PREFIX)/lib/udev/rules.d/70-brennix-adapter.rules to /etc/udev/rules.d/ (or install the package).
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# The Debian package brennix-debug_<version>_<arch>.deb in $(BUILD_DIR); its dependencies come from the
+# binaries (dpkg-shlibdeps). package-check unpacks it into a scratch root, runs the programs from there and
+# runs the validators and lintian on it; CI calls it with the ci build, so nothing is compiled twice.
+PACKAGE_DEPS := dpkg-dev lintian desktop-file-utils appstream bash-completion man-db xvfb xauth
+package: build
+	$(MAKE) deps DEPS="$(PACKAGE_DEPS)"
+	rm -f $(BUILD_DIR)/brennix-debug_*.deb
+	cd $(BUILD_DIR) && cpack -G DEB
+
+package-check: package
+	packaging/check-package.sh $(BUILD_DIR)
 
 # libFuzzer targets, built with clang in their own tree (no GUI, benchmarks or test programs) and each run for
 # FUZZ_SECONDS from the seeds in fuzz/corpus/; new inputs, logs and any crash files stay under build/fuzz.

@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "PortDiscovery.h"
+
 namespace {
 
 bool ParseServoCount(const std::string& text, int& count) {
@@ -36,6 +38,20 @@ CAppOptionsResult ParseAppOptions(const std::vector<std::string>& args) {
             options.szPortPath = args[++i];
         } else if (arg.rfind("--port=", 0) == 0 && arg.size() > 7) {
             options.szPortPath = arg.substr(7);
+        } else if (arg == "--usb-id" || (arg.rfind("--usb-id=", 0) == 0)) {
+            const bool joined = arg.size() > 8;
+            if (!joined && i + 1 >= args.size()) {
+                result.szError = "--usb-id needs VID:PID";
+                return result;
+            }
+            const std::string text = joined ? arg.substr(9) : args[++i];
+            const auto id = ParseUsbId(text);
+            if (!id) {
+                result.szError = "--usb-id needs VID:PID in hex, such as 16C0:05E1, not \"" + text + "\"";
+                return result;
+            }
+            options.wUsbVendorId = id->vendorId;
+            options.wUsbProductId = id->productId;
         } else if (arg == "--tour") {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 result.szError = "--tour needs a directory";
@@ -59,9 +75,10 @@ CAppOptionsResult ParseAppOptions(const std::vector<std::string>& args) {
 }
 
 const char* AppUsage() {
-    return "usage: brennix-debug [--simulate[=N]] [--port PATH] [--tour DIR]\n"
+    return "usage: brennix-debug [--simulate[=N]] [--port PATH | --usb-id VID:PID] [--tour DIR]\n"
            "  --simulate[=N]  run against N simulated servos (IDs 1..N, default 3) instead of the adapter\n"
            "  --port PATH     use this serial device instead of searching for the adapter's USB IDs\n"
+           "  --usb-id VID:PID  search for an adapter with this USB ID (default 16C0:05E1)\n"
            "  --tour DIR      with --simulate: walk through the whole tool by itself, save a picture of the\n"
            "                  window after each step into DIR, print their paths and quit\n";
 }

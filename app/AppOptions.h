@@ -1,6 +1,7 @@
 // Command-line options of brennix-debug; without any the program behaves as the plain tool.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,9 @@ struct CAppOptions {
     int nSimulatedServos = 0;
     // Serial device to use instead of searching for the adapter's USB IDs; empty to search.
     std::string szPortPath;
+    // USB IDs the search looks for when no port is named.
+    uint16_t wUsbVendorId = 0x16C0;
+    uint16_t wUsbProductId = 0x05E1;
     // Folder for the demo tour's pictures and files; empty for the ordinary interactive tool.
     std::string szTourDir;
     bool bHelp = false;

@@ -24,6 +24,10 @@ void CServoMain::OnSearch() {
     }
     m_btnSearch->setText(tr("Stop"));
     m_listNodes->setRowCount(0);
+    if (m_checkAllBauds->isChecked()) {
+        StartAllRateSearch();
+        return;
+    }
     if (m_checkSingleNode->isChecked()) {
         uint8_t answeringId = 0;
         if (m_pUsb->Ping(BROADCAST_ID, &answeringId)) {
@@ -60,23 +64,11 @@ int CServoMain::SearchWorker(CServoMain* pMain) {
 }
 
 void CServoMain::PostSearchReport(CSearchReport report) {
-    bool wasEmpty = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxSearchReports);
-        wasEmpty = m_searchReports.empty();
-        m_searchReports.push_back(std::move(report));
-    }
-    // Never a blocking call: the GUI thread may be joining this worker. A window that is gone drops it.
-    if (wasEmpty) QMetaObject::invokeMethod(this, "TakeSearchReports", Qt::QueuedConnection);
+    m_searchReports.Post(std::move(report));
 }
 
 void CServoMain::TakeSearchReports() {
-    std::vector<CSearchReport> reports;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxSearchReports);
-        reports.swap(m_searchReports);
-    }
-    for (const CSearchReport& report : reports) {
+    for (const CSearchReport& report : m_searchReports.Take()) {
         switch (report.kind) {
             case CSearchReport::Kind::Log:
                 AppendLog(report.text);
@@ -85,6 +77,13 @@ void CServoMain::TakeSearchReports() {
                 AddNode(report.id, report.baud);
                 break;
             case CSearchReport::Kind::Done:
+                m_btnSearch->setText(tr("Search"));
+                break;
+            case CSearchReport::Kind::RateNode:
+                AddRateNode(report.id, report.baud);
+                break;
+            case CSearchReport::Kind::AllRatesDone:
+                HoldLinkForScan(false);
                 m_btnSearch->setText(tr("Search"));
                 break;
         }

@@ -9,9 +9,13 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
+#include <QTimer>
 #include <algorithm>
 
+#include "BusMonitorWindow.h"
+#include "BusRecorder.h"
 #include "ControlTable.h"
 #include "DialogBuilder.h"
 #include "Encodings.h"
@@ -29,6 +33,8 @@ constexpr Qt::WindowFlags kMainWindowFlags = Qt::Window | Qt::CustomizeWindowHin
                                              Qt::WindowCloseButtonHint;
 // Where the pages sit below the tab buttons, in pixels, unless the buttons need more.
 constexpr int kPageTop = 30;
+// How often the log looks for new alarm bits on the bus.
+constexpr int kAlarmWatchMs = 200;
 
 }  // namespace
 
@@ -39,6 +45,7 @@ CServoMain::CServoMain() : CInertDialog(nullptr, kMainWindowFlags) {
 CServoMain::~CServoMain() {
     ShutDown();
     if (CUsb* transport = Transport()) transport->SetPortLostHandler({});
+    if (m_pUsb) m_pUsb->SetRecorder(nullptr);
 }
 
 CUsb* CServoMain::Transport() const {
@@ -58,6 +65,14 @@ bool CServoMain::Create() {
     m_listNodes->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_listNodes->setColumnWidth(0, 60);
     m_listNodes->setColumnWidth(1, 120);
+
+    m_pRecorder = std::make_unique<CBusRecorder>();
+    if (m_pUsb) m_pUsb->SetRecorder(m_pRecorder.get());
+    auto* alarmWatch = new QTimer(this);
+    connect(alarmWatch, &QTimer::timeout, this, &CServoMain::OnAlarmWatch);
+    alarmWatch->start(kAlarmWatchMs);
+    auto* busKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+B")), this);
+    connect(busKey, &QShortcut::activated, this, &CServoMain::ShowBusMonitor);
 
     if (CUsb* transport = Transport()) {
         // Runs on whichever thread noticed, inside the transport's lock: only post, never call back.
@@ -85,10 +100,14 @@ void CServoMain::CreateControls() {
     connect(m_btnOpen, &QPushButton::clicked, this, &CServoMain::OnOpenClose);
 
     dlg.Group(tr("Robot Servo Node"), 7, 74, 101, 213);
-    m_btnSearch = dlg.Button(tr("Search"), 16, 89, 38, 14);
-    m_btnClear = dlg.Button(tr("Clear"), 62, 89, 38, 14);
+    m_btnSearch = dlg.Button(tr("Search"), 13, 89, 29, 14);
+    m_btnClear = dlg.Button(tr("Clear"), 44, 89, 29, 14);
+    m_btnBus = dlg.Button(tr("Bus"), 75, 89, 29, 14);
+    connect(m_btnBus, &QPushButton::clicked, this, &CServoMain::ShowBusMonitor);
     m_checkSingleNode = dlg.Check(tr("Single Node"), 21, 108, 55, 10);
-    m_editLog = dlg.LogPane(14, 123, 87, 46);
+    // No room beside "Single Node" in this font: "All Bauds" takes a row of its own from the log pane.
+    m_checkAllBauds = dlg.Check(tr("All Bauds"), 21, 119, 55, 10);
+    m_editLog = dlg.LogPane(14, 132, 87, 37);
     connect(m_btnSearch, &QPushButton::clicked, this, &CServoMain::OnSearch);
     connect(m_btnClear, &QPushButton::clicked, this, &CServoMain::OnClear);
 
@@ -186,6 +205,31 @@ void CServoMain::OnPortLost() {
     AppendLog(tr("Port %1 lost").arg(m_editPort->text()));
 }
 
+void CServoMain::ShowBusMonitor() {
+    if (!m_pRecorder) return;
+    if (!m_pBusWindow) {
+        m_pBusWindow = new CBusMonitorWindow(
+            *m_pRecorder, [this] { return m_pUsb && m_pUsb->IsHighByteFirst(); }, this);
+        m_pBusWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_pBusWindow->show();
+    m_pBusWindow->raise();
+    m_pBusWindow->Refresh();
+}
+
+CBusMonitorWindow* CServoMain::BusMonitor() const {
+    return m_pBusWindow;
+}
+
+void CServoMain::OnAlarmWatch() {
+    CBusRecorder::CAlarm alarm;
+    if (!m_pRecorder || !m_pRecorder->TakeAlarmChange(&alarm)) return;
+    if (alarm.error != 0)
+        AppendLog(tr("ID %1 alarm: %2").arg(alarm.id).arg(QString::fromStdString(AlarmText(alarm.error))));
+    else
+        AppendLog(tr("ID %1 alarm cleared").arg(alarm.id));
+}
+
 void CServoMain::OnPageChange(int index) {
     const int previous = m_nCurPage;
     m_nCurPage = index;
@@ -204,6 +248,7 @@ void CServoMain::OnNodeClick(int row) {
     m_pRobotPage->SetServoId(id);
     m_pProgramPage->m_editId->setText(text);
     m_pUpgradePage->ShowServoId(id);
+    OfferRateSwitch(row);
 }
 
 void CServoMain::ShutDown() {

@@ -1,15 +1,20 @@
 // The main window: serial panel, node search with its log and node list, and the three tab pages.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "GuiHandOff.h"
 #include "InertDialog.h"
 
+class CBusMonitorWindow;
+class CBusRecorder;
 class CRobotDlg;
 class CServoUsb;
 class CTabControl;
@@ -47,6 +52,10 @@ public:
     static constexpr int kLastSweptId = 253;
     // Why the firmware transfer may not take the link now (a sweep runs), or empty; stops the status poll.
     QString LinkBusyForTransfer();
+    // Opens the bus monitor (Bus button, Ctrl+B), or raises it when it is open already.
+    void ShowBusMonitor();
+    CBusMonitorWindow* BusMonitor() const;
+    CBusRecorder* Recorder() const { return m_pRecorder.get(); }
 
     std::array<QWidget*, 3> m_pages{};
     int m_nCurPage = 0;
@@ -65,7 +74,9 @@ public:
     QPushButton* m_btnOpen = nullptr;
     QPushButton* m_btnSearch = nullptr;
     QPushButton* m_btnClear = nullptr;
+    QPushButton* m_btnBus = nullptr;
     QCheckBox* m_checkSingleNode = nullptr;
+    QCheckBox* m_checkAllBauds = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
     QTableWidget* m_listNodes = nullptr;
 
@@ -88,10 +99,21 @@ private:
     Q_INVOKABLE void OnPortLost();
     void JoinSearchWorker();
     static int SearchWorker(CServoMain* pMain);
+    // Logs a change of the alarm bits seen on the bus: once when they appear, once when they clear.
+    void OnAlarmWatch();
+    // "All Bauds" (AllRateSearch.cpp): the scan of every rate, or with "Single Node" a broadcast ping at
+    // each, on the sweep's worker thread; the pages keep off the link meanwhile.
+    void StartAllRateSearch();
+    static int AllRateWorker(CServoMain* pMain, bool singleNode);
+    void HoldLinkForScan(bool held);
+    // A row per servo and rate: two servos with one ID at different rates are two servos.
+    void AddRateNode(int id, int baud);
+    // Offers to move the port to the rate the picked servo answered at.
+    void OfferRateSwitch(int row);
 
     // What the sweep worker reports, in the order it happened.
     struct CSearchReport {
-        enum class Kind { Log, Node, Done };
+        enum class Kind { Log, Node, Done, RateNode, AllRatesDone };
         Kind kind;
         QString text;
         int id = 0;
@@ -102,11 +124,13 @@ private:
     // GUI side: carries out the queued reports in order.
     Q_INVOKABLE void TakeSearchReports();
 
+    // Every exchange of every thread is recorded from Create on; the monitor window reads it.
+    std::unique_ptr<CBusRecorder> m_pRecorder;
+    QPointer<CBusMonitorWindow> m_pBusWindow;
     // Set by a close request that waits for the programming page's sequence to end.
     bool m_bCloseWaiting = false;
     int m_nSweepFirst = 0;
     int m_nSweepLast = kLastSweptId;
     std::thread m_searchThread;
-    std::mutex m_mxSearchReports;
-    std::vector<CSearchReport> m_searchReports;
+    CGuiHandOff<CSearchReport> m_searchReports{this, "TakeSearchReports"};
 };

@@ -24,6 +24,8 @@ bool CVelmoraApp::InitInstance() {
     m_pMainWnd = std::make_unique<CServoMain>();
 
     m_pTransport = std::make_unique<CBrennixUsb>();
+    m_pTransport->m_wVendorId = m_options.wUsbVendorId;
+    m_pTransport->m_wProductId = m_options.wUsbProductId;
     if (m_options.nSimulatedServos > 0) {
         std::vector<uint8_t> ids(static_cast<std::size_t>(m_options.nSimulatedServos));
         std::iota(ids.begin(), ids.end(), uint8_t{1});

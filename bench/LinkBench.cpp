@@ -1,5 +1,6 @@
 // Ping round trip through the whole link against the simulator, next to the floor of a raw echo of the same
-// six bytes over a pseudo-terminal; also counts heap allocations per exchange in the host.
+// six bytes over a pseudo-terminal, with and without the bus recorder; also counts heap allocations per
+// exchange in the host.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -12,9 +13,11 @@
 #include <thread>
 
 #include "BrennixUsb.h"
+#include "BusRecorder.h"
 #include "BusSimulator.h"
 #include "FloorPty.h"
 #include "RatioReporter.h"
+#include "ReturnLine.h"
 #include "ServoUsb.h"
 
 static std::atomic<long> g_allocations{0};
@@ -36,8 +39,10 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace {
 
 void BM_RawEchoFloor(benchmark::State& state) {
-    // Echoes whatever arrives: the cost of the bytes' trip without any protocol.
+    // Echoes whatever arrives once it and its echo would have crossed the wire, as the simulator models:
+    // the cost of the bytes' trip without any protocol.
     CFloorPty echo([](int master, const uint8_t* bytes, std::size_t count) {
+        std::this_thread::sleep_for(sim::WireTime(2 * count, 1000000));
         if (write(master, bytes, count) < 0) std::perror("echo");
     });
     CBrennixUsb usb;
@@ -54,7 +59,7 @@ void BM_RawEchoFloor(benchmark::State& state) {
     usb.Close();
 }
 
-void BM_PingRoundTrip(benchmark::State& state) {
+void PingRoundTrip(benchmark::State& state, bool recorded) {
     sim::CBusSimulator bus({1});
     bus.Start();
     CBrennixUsb usb;
@@ -63,6 +68,8 @@ void BM_PingRoundTrip(benchmark::State& state) {
     usb.Open();
     usb.Configure(1000000);
     CServoUsb servo(&usb);
+    CBusRecorder recorder;
+    if (recorded) servo.SetRecorder(&recorder);
     t_isHostThread = true;
     for (int i = 0; i < 100; ++i) servo.Ping(1);  // warm up
     g_allocations = 0;
@@ -74,7 +81,17 @@ void BM_PingRoundTrip(benchmark::State& state) {
     t_isHostThread = false;
     state.counters["allocs_per_exchange"] =
         benchmark::Counter(static_cast<double>(g_allocations) / static_cast<double>(state.iterations()));
+    if (recorded) state.counters["frames_recorded"] = static_cast<double>(recorder.NextSeq());
     usb.Close();
+}
+
+void BM_PingRoundTrip(benchmark::State& state) {
+    PingRoundTrip(state, false);
+}
+
+// The same with every frame going into the recorder's ring, as in the application.
+void BM_PingRoundTripRecorded(benchmark::State& state) {
+    PingRoundTrip(state, true);
 }
 
 }  // namespace
@@ -90,4 +107,12 @@ BENCHMARK(BM_PingRoundTrip)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
-BRENNIX_BENCHMARK_MAIN_WITH_RATIOS({"BM_PingRoundTrip", "BM_RawEchoFloor"})
+BENCHMARK(BM_PingRoundTripRecorded)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(0.5)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+BRENNIX_BENCHMARK_MAIN_WITH_RATIOS({"BM_PingRoundTrip/", "BM_RawEchoFloor/"},
+                                   {"BM_PingRoundTripRecorded/", "BM_RawEchoFloor/"},
+                                   {"BM_PingRoundTripRecorded/", "BM_PingRoundTrip/"})

@@ -1,7 +1,8 @@
 // The status monitor's costs: poll ticks per second at a 10 ms cycle against the simulator (and their drift
 // over 10 s) next to the bare timer's floor, one plot repaint with three full traces next to the floor of a
-// paint that only fills and shrinks a frame of the same size, and the GUI thread's CPU share while polling
-// next to the same page left idle.
+// paint that only fills and shrinks a frame of the same size and next to the empty plot, and the GUI thread's
+// CPU share while polling next to the same page left idle; and the poll again with every frame recorded, with
+// the bus monitor window closed and open.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include "BrennixUsb.h"
+#include "BusMonitorWindow.h"
+#include "BusRecorder.h"
 #include "BusSimulator.h"
 #include "ControlTable.h"
 #include "PIC.h"
@@ -106,9 +109,19 @@ struct CPollRig {
     CRobotDlg page{nullptr, usb};
 };
 
-void BM_PollAt10ms(benchmark::State& state) {
+enum class EBusView { Off, Recorded, Window };
+
+void PollAt10ms(benchmark::State& state, EBusView view) {
     for (auto _ : state) {
         CPollRig rig;
+        CBusRecorder recorder;
+        std::unique_ptr<CBusMonitorWindow> window;
+        if (view != EBusView::Off) rig.usb.SetRecorder(&recorder);
+        if (view == EBusView::Window) {
+            window = std::make_unique<CBusMonitorWindow>(recorder, [] { return true; });
+            window->show();
+            RunEventLoopFor(200ms);
+        }
         rig.sim.ClearFrames();
         const double cpu0 = ThreadCpuSeconds();
         const Clock::time_point start = Clock::now();
@@ -126,7 +139,21 @@ void BM_PollAt10ms(benchmark::State& state) {
         state.counters["gui_cpu_pct"] = 100.0 * cpu / std::chrono::duration<double>(elapsed).count();
         state.counters["samples"] = static_cast<double>(rig.page.m_plot.m_listPosition.size());
         state.counters["ticks_run"] = static_cast<double>(run);
+        if (window) state.counters["rows"] = window->RowCount();
+        rig.usb.SetRecorder(nullptr);
     }
+}
+
+void BM_PollAt10ms(benchmark::State& state) {
+    PollAt10ms(state, EBusView::Off);
+}
+
+void BM_PollAt10msRecorded(benchmark::State& state) {
+    PollAt10ms(state, EBusView::Recorded);
+}
+
+void BM_PollAt10msBusMonitor(benchmark::State& state) {
+    PollAt10ms(state, EBusView::Window);
 }
 
 void BM_GuiIdleFloor(benchmark::State& state) {
@@ -153,18 +180,34 @@ void FillTraces(CPIC& plot) {
     }
 }
 
-void BM_PlotRepaint(benchmark::State& state) {
-    CPIC plot;
+// A shown plot of kPlotPixels with all three traces switched on, painted once so it knows its size.
+void ShowPlot(CPIC& plot) {
     plot.resize(kPlotPixels);
     plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
     plot.show();
     RunEventLoopFor(200ms);  // exposed and painted once
-    FillTraces(plot);
-    if (plot.Capacity() != 150 || plot.m_listLoad.size() != 150) state.SkipWithError("traces not full");
+}
+
+void RepaintPlot(benchmark::State& state, CPIC& plot) {
     for (auto _ : state) plot.repaint();
     if (plot.m_nHeight == 0) state.SkipWithError("never painted");
     state.counters["width_units"] = plot.m_nWidth;
     state.counters["height_units"] = plot.m_nHeight;
+}
+
+void BM_PlotRepaint(benchmark::State& state) {
+    CPIC plot;
+    ShowPlot(plot);
+    FillTraces(plot);
+    if (plot.Capacity() != 150 || plot.m_listLoad.size() != 150) state.SkipWithError("traces not full");
+    RepaintPlot(state, plot);
+}
+
+// The plot with its grid and labels but no samples yet.
+void BM_PlotRepaintEmpty(benchmark::State& state) {
+    CPIC plot;
+    ShowPlot(plot);
+    RepaintPlot(state, plot);
 }
 
 // The same paint path with nothing drawn: a white frame of the same size, shrunk and copied.
@@ -192,15 +235,20 @@ void BM_PlotRepaintFloor(benchmark::State& state) {
 
 BENCHMARK(BM_TimerFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollAt10ms)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollAt10msRecorded)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollAt10msBusMonitor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GuiIdleFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlotRepaintFloor)->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PlotRepaintEmpty)->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK(BM_PlotRepaint)->Unit(benchmark::kMicrosecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
-    CRatioReporter reporter({{"BM_PollAt10ms", "BM_TimerFloor"}, {"BM_PlotRepaint", "BM_PlotRepaintFloor"}});
+    CRatioReporter reporter({{"BM_PollAt10ms", "BM_TimerFloor"},
+                             {"BM_PlotRepaint/", "BM_PlotRepaintFloor"},
+                             {"BM_PlotRepaint/", "BM_PlotRepaintEmpty"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -10,12 +10,24 @@
 
 #include "BrennixUsb.h"
 #include "CliFirmware.h"
+#include "CliMonitor.h"
+#include "CliScan.h"
+#include "CliServoSetup.h"
 #include "CliSimulatedBus.h"
+#include "CliTrace.h"
 #include "ControlTable.h"
 #include "Encodings.h"
+#include "PortCheck.h"
 #include "ServoUsb.h"
 
 namespace {
+
+// The wait of the run in progress, for the words of a failure; the client runs one command at a time.
+thread_local int t_timeoutMs = 50;
+
+int Fail(std::ostream& err, const CExchangeOutcome& outcome) {
+    return ReportFailure(err, outcome, t_timeoutMs);
+}
 
 std::string Hex(const uint8_t* bytes, int count) {
     std::string text;
@@ -28,51 +40,49 @@ std::string Hex(const uint8_t* bytes, int count) {
     return text;
 }
 
+std::string UsbIdText(uint16_t vendorId, uint16_t productId) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X:%04X", vendorId, productId);
+    return text;
+}
+
+// What a command gets: the bus, the port, its numbers (the leading arguments with limits) and all arguments.
+struct CommandCall {
+    CServoUsb& servo;
+    const CCliPort& port;
+    const CliOptions& options;
+    const std::vector<long>& numbers;
+};
+
 struct Command {
     size_t minArgs;
     size_t maxArgs;  // SIZE_MAX: any number from minArgs on
     std::function<int(CServoUsb&, const std::vector<long>&, const std::vector<std::string>&, std::ostream&,
                       std::ostream&)>
         run;
+    // Instead of run, for commands that need the port or the options too.
+    std::function<int(const CommandCall&, std::ostream&, std::ostream&)> runOnPort;
 };
 
 int Ping(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
          std::ostream& err) {
     uint8_t who = 0;
-    if (!servo.Ping(static_cast<uint8_t>(n[0]), &who)) {
-        err << "brennix: no reply from ID " << n[0] << "\n";
-        return EXIT_NO_REPLY;
-    }
+    CExchangeOutcome outcome;
+    if (!servo.Ping(static_cast<uint8_t>(n[0]), &who, &outcome)) return Fail(err, outcome);
     out << static_cast<int>(who) << "\n";
+    WarnAlarms(err, outcome);
     return EXIT_OK;
-}
-
-int Scan(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
-         std::ostream& err) {
-    const long from = n.size() > 0 ? n[0] : 0;
-    const long to = n.size() > 1 ? n[1] : 253;
-    bool found = false;
-    for (long id = from; id <= to; ++id) {
-        uint8_t who = 0;
-        if (!servo.Ping(static_cast<uint8_t>(id), &who)) continue;
-        out << static_cast<int>(who) << std::endl;
-        found = true;
-    }
-    // A script must be able to tell a silent bus from a found servo without parsing the output.
-    if (!found) err << "brennix: no servo answered from ID " << from << " to " << to << "\n";
-    return found ? EXIT_OK : EXIT_NO_REPLY;
 }
 
 int Read(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
          std::ostream& err) {
     uint8_t data[MAX_READ_COUNT] = {};
+    CExchangeOutcome outcome;
     const int got = servo.ReadData(static_cast<uint8_t>(n[0]), static_cast<uint8_t>(n[1]),
-                                   static_cast<uint8_t>(n[2]), data);
-    if (got < 0) {
-        err << "brennix: no reply from ID " << n[0] << "\n";
-        return EXIT_NO_REPLY;
-    }
+                                   static_cast<uint8_t>(n[2]), data, &outcome);
+    if (got < 0) return Fail(err, outcome);
     out << Hex(data, got) << "\n";
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
@@ -92,19 +102,19 @@ int Write(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
         return EXIT_BAD_ARGUMENTS;
     }
     const uint8_t id = static_cast<uint8_t>(n[0]);
-    if (!servo.WriteData(id, static_cast<uint8_t>(n[1]), static_cast<uint8_t>(data.size()), data.data(), 2)) {
-        err << "brennix: no status from ID " << n[0] << "\n";
-        return EXIT_NO_REPLY;
-    }
+    CExchangeOutcome outcome;
+    if (!servo.WriteData(id, static_cast<uint8_t>(n[1]), static_cast<uint8_t>(data.size()), data.data(), 2,
+                         &outcome))
+        return Fail(err, outcome);
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
 int Reset(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream&,
           std::ostream& err) {
-    if (!servo.Reset(static_cast<uint8_t>(n[0]))) {
-        err << "brennix: no status from ID " << n[0] << "\n";
-        return EXIT_NO_REPLY;
-    }
+    CExchangeOutcome outcome;
+    if (!servo.Reset(static_cast<uint8_t>(n[0]), &outcome)) return Fail(err, outcome);
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
@@ -115,11 +125,12 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     uint8_t table[IMAGE_SIZE] = {};
     // Address 2 is never read from a servo, and 38-40 are not used: read the spans around them.
     const struct { uint8_t start, count; } spans[] = {{0, 2}, {3, 2}, {5, 33}, {41, 13}};
+    uint8_t alarms = 0;
+    CExchangeOutcome outcome;
     for (const auto& span : spans) {
-        if (servo.ReadData(id, span.start, span.count, table + span.start) < 0) {
-            err << "brennix: no reply from ID " << n[0] << "\n";
-            return EXIT_NO_REPLY;
-        }
+        if (servo.ReadData(id, span.start, span.count, table + span.start, &outcome) < 0)
+            return Fail(err, outcome);
+        alarms |= outcome.error;
     }
     char line[96];
     for (const RegisterInfo& reg : REGISTERS) {
@@ -140,6 +151,8 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
         }
         out << line << "\n";
     }
+    outcome.error = alarms;
+    WarnAlarms(err, outcome);
     return EXIT_OK;
 }
 
@@ -148,28 +161,68 @@ int Flash(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
     return RunFlash(servo, static_cast<uint8_t>(n[0]), args[1], out, err);
 }
 
+int Monitor(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    const auto& args = c.options.arguments;
+    return RunMonitor(c.servo, c.port, static_cast<uint8_t>(c.numbers[0]), {args.begin() + 1, args.end()},
+                      out, err);
+}
+
+int SetId(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunSetId(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]),
+                    static_cast<uint8_t>(c.numbers[1]), out, err);
+}
+
+int SetRate(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunSetRate(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]), c.numbers[1], out,
+                      err);
+}
+
+int Save(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunSaveParameters(c.servo, static_cast<uint8_t>(c.numbers[0]), c.options.arguments[1], out, err);
+}
+
+int Load(const CommandCall& c, std::ostream& out, std::ostream& err) {
+    const auto& args = c.options.arguments;
+    if (args.size() == 3 && args[2] != "--with-id") {
+        err << "brennix: unknown load option " << args[2] << "\n";
+        return EXIT_BAD_ARGUMENTS;
+    }
+    return RunLoadParameters(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]), args[1],
+                             args.size() == 3, out, err);
+}
+
 // Numeric limits of each command's leading arguments: ID, then address and count where they apply.
 const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>>& CommandTable() {
     static const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>> table{
-        {"ping", {{1, 1, Ping}, {{0, 254}}}},
-        {"scan", {{0, 2, Scan}, {{0, 253}, {0, 253}}}},
-        {"read", {{3, 3, Read}, {{0, 253}, {0, 255}, {0, MAX_READ_COUNT}}}},
-        {"write", {{3, SIZE_MAX, Write}, {{0, 254}, {0, 255}}}},
-        {"reset", {{1, 1, Reset}, {{0, 254}}}},
-        {"dump", {{1, 1, Dump}, {{0, 253}}}},
-        {"flash", {{2, 2, Flash}, {{0, 253}}}},
+        {"ping", {{1, 1, Ping, nullptr}, {{0, 254}}}},
+        {"scan", {{0, SIZE_MAX, nullptr, nullptr}, {}}},  // CliScan
+        {"find", {{0, SIZE_MAX, nullptr, nullptr}, {}}},
+        {"read", {{3, 3, Read, nullptr}, {{0, 253}, {0, 255}, {0, MAX_READ_COUNT}}}},
+        {"write", {{3, SIZE_MAX, Write, nullptr}, {{0, 254}, {0, 255}}}},
+        {"reset", {{1, 1, Reset, nullptr}, {{0, 254}}}},
+        {"dump", {{1, 1, Dump, nullptr}, {{0, 253}}}},
+        {"flash", {{2, 2, Flash, nullptr}, {{0, 253}}}},
+        {"monitor", {{1, 6, nullptr, Monitor}, {{0, 253}}}},
+        {"set-id", {{2, 2, nullptr, SetId}, {{0, 253}, {0, 253}}}},
+        {"set-rate", {{2, 2, nullptr, SetRate}, {{0, 253}, {1, 4000000}}}},
+        {"save", {{2, 2, nullptr, Save}, {{0, 253}}}},
+        {"load", {{2, 3, nullptr, Load}, {{0, 253}}}},
     };
     return table;
 }
 
 }  // namespace
 
-int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err) {
+int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err,
+               const CCliPort& port) {
     const auto found = CommandTable().find(options.command);
     if (found == CommandTable().end()) {
         err << "brennix: unknown command " << options.command << "\n" << CLI_USAGE;
         return EXIT_BAD_ARGUMENTS;
     }
+    t_timeoutMs = options.timeoutMs;
+    if (options.command == "scan" || options.command == "find")
+        return RunScanCommand(servo, options, out, err);
     const auto& [command, limits] = found->second;
     const auto& args = options.arguments;
     if (args.size() < command.minArgs || args.size() > command.maxArgs) {
@@ -186,10 +239,7 @@ int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, s
         }
         numbers.push_back(*value);
     }
-    if (options.command == "scan" && numbers.size() == 2 && numbers[0] > numbers[1]) {
-        err << "brennix: scan range is empty\n";
-        return EXIT_BAD_ARGUMENTS;
-    }
+    if (command.runOnPort) return command.runOnPort({servo, port, options, numbers}, out, err);
     return command.run(servo, numbers, args, out, err);
 }
 
@@ -226,15 +276,21 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     } else if (!options->portPath.empty()) {
         transport.SetPortPath(options->portPath);
     }
+    transport.m_wVendorId = options->usbVendorId;
+    transport.m_wProductId = options->usbProductId;
     if (!transport.FindDevice()) {
         if (options->portPath.empty())
-            err << "brennix: no adapter found (USB 16C0:05E1); use --port PATH for other adapters\n";
+            err << "brennix: no adapter found (USB " << UsbIdText(options->usbVendorId, options->usbProductId)
+                << "); use --usb-id VID:PID or --port PATH for other adapters\n";
         else
-            err << "brennix: no such port: " << options->portPath << "\n";
+            err << "brennix: " << PortProblem(options->portPath) << "\n";
         return EXIT_NO_ADAPTER;
     }
     if (!transport.Open()) {
-        err << "brennix: cannot open " << transport.m_szPortName << " (busy or missing)\n";
+        // Open refuses anything that is not a free terminal; say which it was.
+        std::string problem = PortProblem(transport.m_szPortName);
+        if (problem.empty()) problem = transport.m_szPortName + " is busy (another program has it open)";
+        err << "brennix: " << problem << "\n";
         return EXIT_PORT_UNAVAILABLE;
     }
     transport.SetTimeoutMs(options->timeoutMs);
@@ -249,10 +305,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     CServoUsb servo(&transport);
     servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
-    const int result = RunCommand(servo, *options, out, err);
+    std::unique_ptr<CCliTrace> trace;
+    if (options->trace) trace = std::make_unique<CCliTrace>(servo, err);
+    CCliPort port;
+    port.setLineRate = [&transport](int baud) { return transport.Configure(baud) != 0; };
+    port.isLost = [&transport] { return transport.IsPortLost(); };
+    const int result = RunCommand(servo, *options, out, err, port);
+    trace.reset();
     // An adapter pulled out mid-command looks like silent servos to the command; say what really happened.
     if (transport.IsPortLost()) {
-        err << "brennix: " << transport.m_szPortName << " went away (adapter unplugged?)\n";
+        err << "brennix: the adapter went away (" << transport.m_szPortName << ")\n";
         transport.Close();
         return EXIT_PORT_UNAVAILABLE;
     }

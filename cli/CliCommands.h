@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "CliOptions.h"
+#include "CliPort.h"
 
 class CServoUsb;
 
-// Runs options.command on an open link; returns an ExitCode.
-int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err);
+// Runs options.command on an open link; returns an ExitCode. Commands that change the servo's rate switch
+// the port through `port`.
+int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err,
+               const CCliPort& port = {});
 
 // The whole client: parses args (without the program name), finds and opens the port, runs the command.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

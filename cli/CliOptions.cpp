@@ -7,21 +7,35 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "PortDiscovery.h"
+
 const char* const CLI_USAGE =
-    "usage: brennix [--port PATH | --simulate[=N]] [--baud RATE] [--timeout MS] COMMAND\n"
+    "usage: brennix [--port PATH] [--usb-id VID:PID] [--simulate[=N]] [--baud RATE] [--timeout MS] [--trace]\n"
+    "               COMMAND\n"
+    "  without --port the adapter is found by its USB ID (default 16C0:05E1; e.g. --usb-id 0403:6001);\n"
+    "  a simulated bus takes the place of both\n"
     "numbers are decimal, or hexadecimal with 0x; data bytes of write are hexadecimal\n"
     "commands:\n"
     "  ping ID                 print the ID that answers\n"
-    "  scan [FROM [TO]]        ping IDs FROM..TO (default 0..253), one found ID per line; 1 when none "
-    "answered\n"
+    "  scan [FROM [TO]]        ping IDs FROM..TO (default 0..253), one found ID per line; 1 if none\n"
+    "  scan --all-rates [FROM [TO]]  the same at every servo rate, one \"ID RATE\" line per servo;\n"
+    "       [--rates R1,R2...]  only these rates; --timeout MS sets the adapter margin (default: measured)\n"
+    "  find [--rates R1,...]   ID and rate of the only servo on the bus (one broadcast ping per rate)\n"
     "  read ID ADDR COUNT      read COUNT bytes from ADDR, printed as hex\n"
     "  write ID ADDR BYTE...   write hex bytes from ADDR and await the status\n"
     "  reset ID                restore the servo's factory defaults\n"
     "  dump ID                 the servo's registers by name, 16-bit values in host order\n"
     "  firmware FILE [--frames]  length, blocks and kind of a .hex or .bin image; --frames lists them\n"
     "  flash ID FILE           load the image into the servo through its boot loader (Ctrl+C cancels)\n"
+    "  monitor ID [--period MS] [--count N] [--csv]\n"
+    "                          print the servo's status every MS (10) until N lines or Ctrl+C\n"
+    "  set-id ID NEW           give the servo a new ID (refused when NEW answers), then check it\n"
+    "  set-rate ID RATE        give the servo a new baud rate, then check it answers there\n"
+    "  save ID FILE            the servo's parameters into a 31-byte .dat file\n"
+    "  load ID FILE [--with-id]  write a .dat file's parameters (and its ID) to the servo, then check\n"
+    "--trace prints every frame on stderr: seconds, > sent or < received, the bytes, their meaning\n"
     "exit codes: 0 ok, 1 no reply, 2 bad arguments, 3 no adapter, 4 port busy, missing or gone,\n"
-    "            5 upgrade error, 6 upgrade cancelled\n";
+    "            5 upgrade error, 6 upgrade cancelled, 7 the servo holds other values than written\n";
 
 std::optional<long> ParseNumber(const std::string& text, long low, long high) {
     // Base 0 would read a leading zero as octal (037 as 31): only 0x switches from decimal.
@@ -72,6 +86,16 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
             auto value = valueOf(arg);
             if (!value) return std::nullopt;
             options.portPath = *value;
+        } else if (arg == "--usb-id") {
+            auto value = valueOf(arg);
+            if (!value) return std::nullopt;
+            const auto id = ParseUsbId(*value);
+            if (!id) {
+                *error = "bad USB ID (VID:PID in hex, such as 16C0:05E1): " + *value;
+                return std::nullopt;
+            }
+            options.usbVendorId = id->vendorId;
+            options.usbProductId = id->productId;
         } else if (arg == "--baud" || arg == "--timeout") {
             auto value = valueOf(arg);
             if (!value) return std::nullopt;
@@ -82,6 +106,7 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
                 return std::nullopt;
             }
             (baud ? options.baud : options.timeoutMs) = static_cast<int>(*number);
+            options.timeoutGiven = options.timeoutGiven || !baud;
         } else if (arg == "--simulate") {
             options.simulatedServos = 3;
         } else if (arg.rfind("--simulate=", 0) == 0) {
@@ -91,6 +116,8 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, 
                 return std::nullopt;
             }
             options.simulatedServos = static_cast<int>(*number);
+        } else if (arg == "--trace") {
+            options.trace = true;
         } else if (arg == "--help") {
             *error = "";
             return std::nullopt;

@@ -1,6 +1,7 @@
 // Command line of the brennix client: global options, then one command with its arguments.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,14 +14,19 @@ enum ExitCode : int {
     EXIT_PORT_UNAVAILABLE = 4,
     EXIT_UPGRADE_ERROR = 5,      // the boot loader did not answer, or refused a block
     EXIT_UPGRADE_CANCELLED = 6,  // interrupted; the servo waits in its boot loader for a new transfer
-    EXIT_RATE_REFUSED = 7,       // the port's driver cannot run the line at the rate asked for
+    EXIT_NOT_VERIFIED = 7,       // the servo answered after a change, but not with what was written
+    EXIT_RATE_REFUSED = 8,       // the port's driver cannot run the line at the rate asked for
 };
 
 struct CliOptions {
     std::string portPath;  // empty: find the adapter by its USB IDs
+    uint16_t usbVendorId = 0x16C0;
+    uint16_t usbProductId = 0x05E1;
     int baud = 1000000;
     int timeoutMs = 50;
-    int simulatedServos = 0;  // 0: no simulator
+    bool timeoutGiven = false;  // --timeout was on the command line
+    int simulatedServos = 0;    // 0: no simulator
+    bool trace = false;         // every frame to stderr as it goes
     std::string command;
     std::vector<std::string> arguments;
 };

@@ -8,6 +8,8 @@
 #include <QPen>
 #include <QPolygon>
 #include <QtMath>
+#include <algorithm>
+#include <cstring>
 
 #include "DialogUnits.h"
 #include "PlotLayout.h"
@@ -63,6 +65,19 @@ void DrawGrid(QPainter& painter, int width, int height, int dpiY) {
     }
 }
 
+QImage BlankFrame(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    return image;
+}
+
+// The same state for the grid and the traces, whether they are drawn in one go or the grid comes from the
+// cache: the dashes' gaps are filled with the white background.
+void PreparePainter(QPainter& painter) {
+    painter.setBackground(Qt::white);
+    painter.setBackgroundMode(Qt::OpaqueMode);
+}
+
 void DrawTrace(QPainter& painter, const std::deque<int16_t>& samples, const QColor& colour, int height,
                int zoom) {
     if (samples.empty()) return;
@@ -78,6 +93,15 @@ void DrawTrace(QPainter& painter, const std::deque<int16_t>& samples, const QCol
         x += zoom;
     }
     painter.drawPolyline(points);
+}
+
+// Widens the rows [top, end) to those a trace's stroke can reach, clipped to the frame's height.
+void WidenBand(int& top, int& end, const std::deque<int16_t>& samples, int height) {
+    if (samples.empty()) return;
+    const auto [lowest, highest] = std::minmax_element(samples.begin(), samples.end());
+    // Half the pen's width, and its square caps, stay within a whole pen width of a sample's row.
+    top = std::clamp(std::min(top, height - *highest - kTraceWidth), 0, height);
+    end = std::clamp(std::max(end, height - *lowest + kTraceWidth + 1), 0, height);
 }
 
 }  // namespace
@@ -114,17 +138,52 @@ int CPIC::PixelsToUnits(int pixels, int dpi) {
 }
 
 QImage CPIC::ComposeImage(int width, int height, int dpiY) const {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::white);
+    QImage image = BlankFrame(width, height);
     QPainter painter(&image);
-    painter.setBackground(Qt::white);
-    painter.setBackgroundMode(Qt::OpaqueMode);
+    PreparePainter(painter);
     DrawGrid(painter, width, height, dpiY);
+    DrawTraces(painter, height);
+    return image;
+}
+
+const QImage& CPIC::ComposeFrame(int width, int height, int dpiY) {
+    const bool gridRedrawn = m_grid.size() != QSize(width, height) || m_nGridDpiY != dpiY;
+    if (gridRedrawn) {
+        m_grid = BlankFrame(width, height);
+        m_nGridDpiY = dpiY;
+        QPainter painter(&m_grid);
+        PreparePainter(painter);
+        DrawGrid(painter, width, height, dpiY);
+    }
+    if (m_grid.isNull()) return m_grid;
+    // Drawn into the frame kept from the last paint, so a tick neither allocates nor faults in fresh pages,
+    // and only the rows the last traces touched are copied back from the grid.
+    if (m_frame.size() != m_grid.size() || gridRedrawn) {
+        m_frame = QImage(m_grid.size(), m_grid.format());
+        m_nDirtyTop = 0;
+        m_nDirtyEnd = height;
+    }
+    if (m_nDirtyEnd > m_nDirtyTop) {
+        const qsizetype line = m_grid.bytesPerLine();
+        std::memcpy(m_frame.scanLine(m_nDirtyTop), m_grid.constScanLine(m_nDirtyTop),
+                    static_cast<std::size_t>(line * (m_nDirtyEnd - m_nDirtyTop)));
+    }
+    QPainter painter(&m_frame);
+    PreparePainter(painter);
+    DrawTraces(painter, height);
+    m_nDirtyTop = height;
+    m_nDirtyEnd = 0;
+    if (m_nTraceMask & kTracePosition) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listPosition, height);
+    if (m_nTraceMask & kTraceSpeed) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listSpeed, height);
+    if (m_nTraceMask & kTraceLoad) WidenBand(m_nDirtyTop, m_nDirtyEnd, m_listLoad, height);
+    return m_frame;
+}
+
+void CPIC::DrawTraces(QPainter& painter, int height) const {
     // Later traces are drawn over earlier ones.
     if (m_nTraceMask & kTracePosition) DrawTrace(painter, m_listPosition, QColor(0, 0, 0), height, m_nZoom);
     if (m_nTraceMask & kTraceSpeed) DrawTrace(painter, m_listSpeed, QColor(255, 0, 0), height, m_nZoom);
     if (m_nTraceMask & kTraceLoad) DrawTrace(painter, m_listLoad, QColor(0, 255, 0), height, m_nZoom);
-    return image;
 }
 
 void CPIC::paintEvent(QPaintEvent*) {
@@ -133,7 +192,7 @@ void CPIC::paintEvent(QPaintEvent*) {
     m_nWidth = PixelsToUnits(client.width(), logicalDpiX());
     m_nHeight = PixelsToUnits(client.height(), logicalDpiY());
     if (m_nWidth > 0 && m_nHeight > 0) {
-        const QImage frame = ComposeImage(m_nWidth, m_nHeight, logicalDpiY());
+        const QImage& frame = ComposeFrame(m_nWidth, m_nHeight, logicalDpiY());
         // Smooth shrinking of a QImage averages areas, so 1-unit grid lines survive as grey.
         const qreal ratio = devicePixelRatioF();
         QImage shown = frame.scaled(client.size() * ratio, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

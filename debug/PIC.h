@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <deque>
 
+class QPainter;
+
 // Values of m_nTraceMask.
 inline constexpr int kTracePosition = 1;
 inline constexpr int kTraceSpeed = 2;
@@ -32,6 +34,9 @@ public:
     // The frame a paint shows, before it is scaled onto the control: width x height pixels, one per plot
     // unit, with the grid's text sized for a display of dpiY dots per inch.
     QImage ComposeImage(int width, int height, int dpiY) const;
+    // The same frame, with the grid and its labels drawn once per size and dpiY and kept, so a paint only
+    // copies them and draws the traces. The frame stays valid until the next call.
+    const QImage& ComposeFrame(int width, int height, int dpiY);
     // Plot units spanned by a number of display pixels at dpi dots per inch.
     static int PixelsToUnits(int pixels, int dpi);
 
@@ -45,4 +50,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    void DrawTraces(QPainter& painter, int height) const;
+
+    QImage m_grid;  // the grid and labels alone, for m_nGridDpiY
+    int m_nGridDpiY = 0;
+    QImage m_frame;  // the last paint's frame, reused for the next one
+    // Rows [m_nDirtyTop, m_nDirtyEnd) of m_frame hold traces; the others still equal m_grid.
+    int m_nDirtyTop = 0;
+    int m_nDirtyEnd = 0;
 };

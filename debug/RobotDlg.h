@@ -6,9 +6,12 @@
 #include <mutex>
 #include <vector>
 
+#include "CurveRecording.h"
+#include "GuiHandOff.h"
 #include "InertDialog.h"
 #include "PIC.h"
 #include "PeriodicTimer.h"
+#include "PlotExport.h"
 #include "StatusSpan.h"
 
 class CServoUsb;
@@ -44,6 +47,8 @@ public:
     static void PollTick(CRobotDlg* pPage);
     // The poll's timer, for its tick counts.
     const CPeriodicTimer& PollTimer() const { return m_timer; }
+    // The plot's "Save Data…" and "Save Picture…", with everything read since "Draw". GUI thread.
+    CPlotExport& PlotExport() { return m_export; }
 
     CServoUsb& m_pUsb;
     uint8_t* m_pImage;
@@ -108,6 +113,9 @@ private:
     // The ID the poll reads: image ID as this page last set it. The timer thread reads only this copy,
     // never the image byte that GUI handlers write.
     std::atomic<int> m_nPollId{0};
-    std::mutex m_mxSamples;
-    std::vector<CStatusSample> m_pendingSamples;  // guarded by m_mxSamples
+    // Appended by the poll's ticks, emptied when a poll starts; locks of its own.
+    CCurveRecording m_recording;
+    CPlotExport m_export{m_plot, m_recording};
+    // Readings the GUI thread has not taken yet; beyond 1000 the oldest are dropped.
+    CGuiHandOff<CStatusSample> m_samples{this, "TakeStatusSamples", 1000};
 };

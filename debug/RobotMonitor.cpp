@@ -12,14 +12,6 @@
 #include "RobotDlg.h"
 #include "ServoUsb.h"
 
-namespace {
-
-// Readings the GUI thread has not taken yet; more than this and the oldest are dropped, so a GUI thread
-// that is held up cannot make the queue grow without end.
-constexpr std::size_t kMaxPendingSamples = 1000;
-
-}  // namespace
-
 void CRobotDlg::OnDraw() {
     if (m_btnDraw->text() != QLatin1String("Draw")) {
         StopDrawing();
@@ -48,16 +40,14 @@ void CRobotDlg::OnTraceCheck() {
 void CRobotDlg::StartDrawing(int period) {
     if (m_nTimerId != -1) return;
     m_nPollId = m_pImage[Reg::ID];
+    m_recording.Restart(CCurveRecording::Clock::now());
     m_nTimerId = m_timer.Start(std::chrono::milliseconds(period), [this] { PollTick(this); });
 }
 
 void CRobotDlg::StopDrawing() {
     if (m_nTimerId != -1) {
         m_timer.Stop();
-        {
-            const std::lock_guard<std::mutex> lock(m_mxSamples);
-            m_pendingSamples.clear();
-        }
+        m_samples.Clear();
         m_btnDraw->setText(tr("Draw"));
     }
     m_nTimerId = -1;
@@ -70,30 +60,17 @@ void CRobotDlg::PollTick(CRobotDlg* pPage) {
         pPage->m_pUsb.ReadData(static_cast<uint8_t>(pPage->m_nPollId.load()), Reg::STATUS_SPAN_START,
                                Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START);
     if (read == -1) return;
-    pPage->PostStatusSample(DecodeStatusSpan(image, pPage->m_pUsb.IsHighByteFirst() != 0));
+    const CStatusSample sample = DecodeStatusSpan(image, pPage->m_pUsb.IsHighByteFirst() != 0);
+    pPage->m_recording.Append(CCurveRecording::Clock::now(), sample);
+    pPage->PostStatusSample(sample);
 }
 
 void CRobotDlg::PostStatusSample(const CStatusSample& sample) {
-    bool wasEmpty = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxSamples);
-        wasEmpty = m_pendingSamples.empty();
-        if (m_pendingSamples.size() >= kMaxPendingSamples) m_pendingSamples.erase(m_pendingSamples.begin());
-        m_pendingSamples.push_back(sample);
-    }
-    // Never a blocking call: StopDrawing joins this thread from the GUI thread. A call still queued when
-    // the page goes is dropped with it. Called by name, so Qt makes and frees the queued call itself: a
-    // member-pointer call is made here and freed on the GUI thread by our code, a hand-over through Qt's
-    // event queue whose locking ThreadSanitizer cannot see, so it reports a race on it.
-    if (wasEmpty) QMetaObject::invokeMethod(this, "TakeStatusSamples", Qt::QueuedConnection);
+    m_samples.Post(sample);
 }
 
 void CRobotDlg::TakeStatusSamples() {
-    std::vector<CStatusSample> samples;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxSamples);
-        samples.swap(m_pendingSamples);
-    }
+    const std::vector<CStatusSample> samples = m_samples.Take();
     if (samples.empty()) return;
     for (const CStatusSample& sample : samples) {
         m_plot.AddPosition(PositionSample(sample.position));

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < servos; ++i) {
         // Servos are numbered 0..253: 254 is the broadcast ID and 255 cannot follow a header.
         const uint8_t id = static_cast<uint8_t>(in.Byte() % 254);
-        bus.AddServo(id, in.Byte(), now);
+        bus.AddServo(sim::DefaultServo(id, in.Byte()), now);
     }
     bus.Boot().SetIdleTimeout(std::chrono::milliseconds(500));
 
@@ -88,17 +88,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         for (const auto& frame : parser.Feed(bytes, now)) {
             Require(WellFormed(frame));
-            const auto reply = bus.Dispatch(frame, lineRate, now);
-            if (!reply) continue;
-            Require(WellFormed(reply->bytes));
-            Require(reply->delay >= std::chrono::microseconds(0) &&
-                    reply->delay <= std::chrono::microseconds(510));
-            // The servo addressed answers with the ID it had when the request came; of a broadcast, only a
-            // ping is answered. (A servo may itself carry ID 0xFE: the debug page can set it.)
-            if (frame[sim::kIdOffset] == sim::kBroadcastId)
-                Require(frame[sim::kInstructionOffset] == sim::instr::PING);
-            else
-                Require(reply->bytes[sim::kIdOffset] == frame[sim::kIdOffset]);
+            for (const sim::SimReply& reply : bus.Dispatch(frame, lineRate, now)) {
+                Require(WellFormed(reply.bytes));
+                // The longest return delay and the slowest turn-around.
+                Require(reply.delay >= std::chrono::microseconds(0) &&
+                        reply.delay <= std::chrono::microseconds(510) + sim::CServoBus::TurnAround(4));
+                // Each servo addressed answers with the ID it had when the request came; of a broadcast,
+                // only a ping is answered. (A servo may itself carry ID 0xFE: the debug page can set it.)
+                if (frame[sim::kIdOffset] == sim::kBroadcastId)
+                    Require(frame[sim::kInstructionOffset] == sim::instr::PING);
+                else
+                    Require(reply.bytes[sim::kIdOffset] == frame[sim::kIdOffset]);
+            }
         }
         Require(parser.Pending() <= 258);
     }

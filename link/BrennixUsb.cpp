@@ -32,9 +32,8 @@ void CBrennixUsb::MarkLost() {
     if (handler) handler();
 }
 
-std::string CBrennixUsb::FindAdapterPort() {
-    const CBrennixUsb ids;
-    return MatchAdapterPort(ListUsbSerialPorts(), ids.m_wVendorId, ids.m_wProductId);
+std::string CBrennixUsb::FindAdapterPort(uint16_t vendorId, uint16_t productId) {
+    return MatchAdapterPort(ListUsbSerialPorts(), vendorId, productId);
 }
 
 int CBrennixUsb::FindDevice() {
@@ -42,7 +41,7 @@ int CBrennixUsb::FindDevice() {
     if (!m_szForcedPath.empty()) {
         if (SerialLine::PortExists(m_szForcedPath)) path = m_szForcedPath;
     } else {
-        path = FindAdapterPort();
+        path = FindAdapterPort(m_wVendorId, m_wProductId);
     }
     if (path.empty()) {
         m_nPortNumber = -1;
@@ -64,6 +63,7 @@ int CBrennixUsb::Open() {
     SerialLine::RequestLowLatency(fd);
     SerialLine::FlushBoth(fd);
     m_hPort = fd;
+    m_nRate = SerialLine::GetLineRate(fd);
     m_bPortLost = false;
     m_nLastWriteBytes = 0;
     m_nAppliedTimeoutMs = m_nTimeoutMs.load();
@@ -75,6 +75,7 @@ int CBrennixUsb::Close() {
     if (m_hPort == SerialLine::NO_PORT) return 0;
     SerialLine::CloseExclusive(m_hPort, m_savedLine);
     m_hPort = SerialLine::NO_PORT;
+    m_nRate = 0;
     m_bPortLost = false;
     return 1;
 }
@@ -102,6 +103,7 @@ int CBrennixUsb::Configure(int baud) {
     WaitForOutputToLeave(previous);
     SerialLine::SetRawLine(m_hPort, static_cast<uint32_t>(baud));
     SerialLine::FlushBoth(m_hPort);
+    m_nRate = SerialLine::GetLineRate(m_hPort);
     return static_cast<int>(previous);
 }
 
@@ -127,7 +129,10 @@ int CBrennixUsb::Write(const uint8_t* data, int count) {
 int CBrennixUsb::Read(uint8_t* buffer, int count) {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort == SerialLine::NO_PORT || m_bPortLost || count <= 0) return 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_nAppliedTimeoutMs.load());
+    const int64_t windowUs = m_nReadWindowUs.load();
+    const auto deadline =
+        Clock::now() + (windowUs > 0 ? std::chrono::microseconds(windowUs)
+                                     : std::chrono::milliseconds(m_nAppliedTimeoutMs.load()));
     const SerialLine::Transfer done = SerialLine::ReadUntil(m_hPort, buffer, count, deadline);
     if (done.lost) MarkLost();
     return done.count;

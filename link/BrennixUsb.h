@@ -33,15 +33,21 @@ public:
     void SetTimeoutMs(int ms) override { m_nTimeoutMs = ms; }
     int TimeoutMs() const override { return m_nTimeoutMs; }
     void SetTimeouts(int ms);
+    // Reads wait this long instead of the timeout while it is above zero (the bus scan's short windows);
+    // zero restores the timeout. Any thread.
+    void SetReadWindow(std::chrono::microseconds window) override { m_nReadWindowUs = window.count(); }
     // The rate the open port runs at as the driver reports it, 0 when closed.
-    int LineRate();
-    // Name of the first adapter port with our USB IDs, or empty.
-    static std::string FindAdapterPort();
+    int LineRate() override;
+    // Name of the first adapter port with these USB IDs, or empty.
+    static std::string FindAdapterPort(uint16_t vendorId, uint16_t productId);
 
     // Use this device instead of searching by USB IDs (other adapters, the simulator).
     void SetPortPath(const std::string& path) { m_szForcedPath = path; }
     bool IsOpen() const { return m_hPort != SerialLine::NO_PORT; }
+    // True once the open port went away (adapter unplugged); cleared by Close.
     bool IsPortLost() const override { return m_bPortLost.load(); }
+    uint32_t CurrentRate() const override { return m_nRate.load(); }
+    // Called once, on the thread that noticed, when the open port goes away.
     void SetPortLostHandler(std::function<void()> handler) override;
 
     std::atomic<int32_t> m_nTimeoutMs{50};
@@ -59,7 +65,9 @@ private:
     // What the port was set to before Open, put back by Close.
     SerialLine::CSavedLine m_savedLine;
     std::atomic<int> m_nAppliedTimeoutMs{50};
+    std::atomic<int64_t> m_nReadWindowUs{0};
     std::atomic<bool> m_bPortLost{false};
+    std::atomic<uint32_t> m_nRate{0};
     std::function<void()> m_onPortLost;
     std::mutex m_mxHandler;
     // The last write, so a rate change can wait until its bytes have left the wire.

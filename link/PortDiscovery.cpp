@@ -32,6 +32,23 @@ SerialPortInfo PortFromDeviceId(const std::string& name, const std::string& devi
     return {name, HexAt(deviceId, vid + 4), HexAt(deviceId, pid + 4)};
 }
 
+static std::optional<uint16_t> ParseHex16(std::string text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text = text.substr(2);
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return std::nullopt;
+    return static_cast<uint16_t>(std::stoul(text, nullptr, 16));
+}
+
+std::optional<UsbId> ParseUsbId(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    const auto vendor = ParseHex16(text.substr(0, colon));
+    const auto product = ParseHex16(text.substr(colon + 1));
+    if (!vendor || !product) return std::nullopt;
+    return UsbId{*vendor, *product};
+}
+
 int PortNumberOf(const std::string& name) {
     std::size_t start = name.size();
     while (start > 0 && name[start - 1] >= '0' && name[start - 1] <= '9') --start;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,15 @@ std::vector<SerialPortInfo> ListUsbSerialPorts();
 // after "VID_" and after the first "PID_" that follows it, either case, low 16 bits; -1 for both without
 // them.
 SerialPortInfo PortFromDeviceId(const std::string& name, const std::string& deviceId);
+
+struct UsbId {
+    uint16_t vendorId;
+    uint16_t productId;
+};
+
+// "VID:PID" with both halves as one to four hexadecimal digits (an optional 0x each), as lsusb prints
+// them; nullopt for anything else, so a typo is refused rather than searched for.
+std::optional<UsbId> ParseUsbId(const std::string& text);
 
 // Trailing decimal number of a port name (ttyACM12 -> 12, COM5 -> 5), -1 when there is none.
 int PortNumberOf(const std::string& name);

@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -30,8 +31,8 @@ enum class Wait { Ready, TimedOut, HungUp };
 
 Wait WaitFor(int fd, short events, Deadline deadline) {
     for (;;) {
-        const auto remaining = deadline - Clock::now();
-        if (remaining <= Clock::duration::zero()) return Wait::TimedOut;
+        // Once more at the deadline itself: bytes already there are taken rather than timed out.
+        const auto remaining = std::max(deadline - Clock::now(), Clock::duration::zero());
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
         struct timespec limit {
             static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)

@@ -22,8 +22,8 @@ struct CComPort {
     // shares the bus with another copy of itself would interleave frames.
     HANDLE claim;
     // The total timeout the driver has now, so the usual request (the same timeout every time) costs no
-    // extra call into the driver.
-    DWORD timeoutMs = 0;
+    // extra call into the driver; MAXDWORD until the first is set.
+    DWORD timeoutMs = MAXDWORD;
 };
 
 CComPort& Port(Handle port) {
@@ -68,22 +68,23 @@ HANDLE ClaimPort(const std::string& path) {
     return claim;
 }
 
-// Whole milliseconds left before the deadline, rounded up so a wait never ends early; at least 1, because
-// a constant of 0 together with the other zeros would mean "wait for ever".
+// Whole milliseconds left before the deadline, rounded up so a wait never ends early; 0 once it has passed.
 DWORD MillisecondsLeft(Deadline deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<DWORD>(std::clamp<long long>(left, 1, MAXDWORD - 1));
+    return static_cast<DWORD>(std::clamp<long long>(left, 0, MAXDWORD - 1));
 }
 
+// Reads and writes give up after ms; with 0 a read returns at once with the bytes already there (a
+// constant of 0 with the other fields 0 would mean "wait for ever", so that case has its own setting).
 bool SetTotalTimeout(Handle handle, DWORD ms) {
     CComPort& port = Port(handle);
     if (port.timeoutMs == ms) return true;
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadIntervalTimeout = ms == 0 ? MAXDWORD : 0;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = ms;
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = ms;
+    timeouts.WriteTotalTimeoutConstant = std::max<DWORD>(ms, 1);
     if (!SetCommTimeouts(port.port, &timeouts)) return false;
     port.timeoutMs = ms;
     return true;
@@ -202,7 +203,7 @@ void RequestLowLatency(Handle) {
 Transfer WriteUntil(Handle port, const uint8_t* data, int count, Deadline deadline) {
     Transfer done;
     while (done.count < count && Clock::now() < deadline) {
-        if (!SetTotalTimeout(port, MillisecondsLeft(deadline))) {
+        if (!SetTotalTimeout(port, std::max<DWORD>(MillisecondsLeft(deadline), 1))) {
             done.lost = true;
             break;
         }
@@ -220,8 +221,10 @@ Transfer WriteUntil(Handle port, const uint8_t* data, int count, Deadline deadli
 
 Transfer ReadUntil(Handle port, uint8_t* buffer, int count, Deadline deadline) {
     Transfer done;
-    while (done.count < count && Clock::now() < deadline) {
-        if (!SetTotalTimeout(port, MillisecondsLeft(deadline))) {
+    // At least one read, even at the deadline itself: bytes already there are taken rather than timed out.
+    do {
+        const DWORD left = MillisecondsLeft(deadline);
+        if (!SetTotalTimeout(port, left)) {
             done.lost = true;
             break;
         }
@@ -232,8 +235,9 @@ Transfer ReadUntil(Handle port, uint8_t* buffer, int count, Deadline deadline) {
             break;
         }
         done.count += static_cast<int>(got);
+        if (left == 0) break;
         // A short count is the timeout; the loop only goes round again when the driver returned early.
-    }
+    } while (done.count < count && Clock::now() < deadline);
     return done;
 }
 

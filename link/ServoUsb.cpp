@@ -12,18 +12,73 @@ CServoUsb::~CServoUsb() {
     delete[] m_pImage;
 }
 
-int CServoUsb::SendRequest(uint8_t id, uint8_t instruction, const uint8_t* params, int paramCount) {
-    uint8_t frame[FRAME_BUFFER_SIZE] = {};
-    const int len = paramCount + 2;
-    BuildHeader(id, static_cast<uint8_t>(len), instruction, frame);
-    if (paramCount > 0) std::memcpy(frame + 5, params, static_cast<std::size_t>(paramCount));
-    AppendChecksum(frame);
-    return m_pTransport->Write(frame, len + 4);
+int CServoUsb::CExchange::Finish(int result, CExchangeOutcome* out) const {
+    if (out) *out = outcome;
+    return result;
 }
 
-int CServoUsb::ReceiveStatus(uint8_t id, uint8_t expectedLen) {
+CServoUsb::CExchange CServoUsb::Begin(uint8_t id, uint8_t instruction) {
+    CExchange ex;
+    if (CBusRecorder* recorder = m_pRecorder.load()) ex.number = recorder->BeginExchange();
+    ex.instruction = instruction;
+    ex.outcome.askedId = id;
+    return ex;
+}
+
+void CServoUsb::RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count,
+                            bool raw) {
+    CBusRecorder* recorder = m_pRecorder.load();
+    if (!recorder) return;
+    // Fills only the head and the bytes that came: the frame is large, most of it would be zeros.
+    CBusFrame frame;
+    frame.exchange = ex.number;
+    frame.rate = m_pTransport->CurrentRate();
+    frame.direction = direction;
+    frame.instruction = ex.instruction;
+    frame.raw = raw;
+    frame.count = static_cast<uint16_t>(count > 0 ? count : 0);
+    frame.outcome = ex.outcome;
+    frame.request[0] = ex.request[0];
+    frame.request[1] = ex.request[1];
+    if (count > 0) std::memcpy(frame.bytes, bytes, static_cast<std::size_t>(frame.KeptBytes()));
+    recorder->Record(frame);
+}
+
+void CServoUsb::Refuse(CExchange& ex, EOutcome why) {
+    ex.outcome.kind = why;
+    RecordFrame(ex, EDirection::Sent, nullptr, 0, false);
+}
+
+int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount) {
+    uint8_t frame[FRAME_BUFFER_SIZE] = {};
+    const int len = paramCount + 2;
+    BuildHeader(id, static_cast<uint8_t>(len), ex.instruction, frame);
+    if (paramCount > 0) std::memcpy(frame + 5, params, static_cast<std::size_t>(paramCount));
+    AppendChecksum(frame);
+    const int written = m_pTransport->Write(frame, len + 4);
+    if (written <= 0) {
+        Refuse(ex, m_pTransport->IsPortLost() ? EOutcome::PortLost : EOutcome::RefusedClosed);
+        return written;
+    }
+    ex.outcome.kind = EOutcome::NotAwaited;
+    RecordFrame(ex, EDirection::Sent, frame, written, false);
+    return written;
+}
+
+int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen) {
     uint8_t reply[FRAME_BUFFER_SIZE] = {};
-    const int got = m_pTransport->Read(reply, expectedLen + 4);
+    int got = m_pTransport->Read(reply, expectedLen + 4);
+    // A status a few bytes longer than asked for is taken whole: its last bytes would otherwise arrive after
+    // the next request's purge and spoil that servo's answer. A LEN far beyond that is two frames run
+    // together, not a status, and waiting for its bytes would cost a whole timeout.
+    constexpr int kLongestOverrun = 4;
+    if (got == expectedLen + 4 && reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == id &&
+        reply[3] > expectedLen && reply[3] - expectedLen <= kLongestOverrun) {
+        const int rest = m_pTransport->Read(reply + got, reply[3] - expectedLen);
+        if (rest > 0) got += rest;
+    }
+    ex.outcome = ClassifyStatus(reply, got, id, expectedLen, m_pTransport->IsPortLost());
+    RecordFrame(ex, EDirection::Received, reply, got, false);
     if (got <= 0) return 0;
     // A short read is examined like a full one, so the record shows what came; its missing bytes read as
     // zeros. Those zeros can still add up to the right checksum (a frame cut off just before a zero checksum,
@@ -33,64 +88,89 @@ int CServoUsb::ReceiveStatus(uint8_t id, uint8_t expectedLen) {
     return checksumOk && got >= expectedLen + 4 ? 1 : 0;
 }
 
-int CServoUsb::Ping(uint8_t id, uint8_t* answeringId) {
+int CServoUsb::Ping(uint8_t id, uint8_t* answeringId, CExchangeOutcome* outcome) {
     CBusLock bus(m_csBus);
-    SendRequest(id, Instruction::PING, nullptr, 0);
-    if (!ReceiveStatus(id, 2)) return 0;
+    CExchange ex = Begin(id, Instruction::PING);
+    if (SendRequest(ex, id, nullptr, 0) <= 0) return ex.Finish(0, outcome);
+    if (!ReceiveStatus(ex, id, 2)) return ex.Finish(0, outcome);
     if (answeringId) *answeringId = m_id;
-    return 1;
+    return ex.Finish(1, outcome);
 }
 
-int CServoUsb::ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out) {
-    if (count > MAX_READ_COUNT) return -1;
+int CServoUsb::ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out, CExchangeOutcome* outcome) {
     CBusLock bus(m_csBus);
+    CExchange ex = Begin(id, Instruction::READ_DATA);
+    ex.request[0] = address;
+    ex.request[1] = count;
+    if (count > MAX_READ_COUNT) {
+        Refuse(ex, EOutcome::RefusedLimits);
+        return ex.Finish(-1, outcome);
+    }
     const uint8_t params[2] = {address, count};
-    SendRequest(id, Instruction::READ_DATA, params, 2);
-    if (!ReceiveStatus(id, static_cast<uint8_t>(count + 2))) return -1;
+    if (SendRequest(ex, id, params, 2) <= 0) return ex.Finish(-1, outcome);
+    if (!ReceiveStatus(ex, id, static_cast<uint8_t>(count + 2))) return ex.Finish(-1, outcome);
     if (count > 0) std::memcpy(out, m_params, count);
-    return m_length;
+    return ex.Finish(m_length, outcome);
 }
 
 int CServoUsb::WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count,
-                                const uint8_t* data, uint8_t returnLevel) {
-    if (count > MAX_WRITE_COUNT) return 0;
+                                const uint8_t* data, uint8_t returnLevel, CExchangeOutcome* outcome) {
+    CBusLock bus(m_csBus);
+    CExchange ex = Begin(id, instruction);
+    ex.request[0] = address;
+    ex.request[1] = count;
+    if (count > MAX_WRITE_COUNT) {
+        Refuse(ex, EOutcome::RefusedLimits);
+        return ex.Finish(0, outcome);
+    }
     uint8_t params[MAX_WRITE_COUNT + 1];
     params[0] = address;
     if (count > 0) std::memcpy(params + 1, data, count);
+    // A write whose status is not awaited counts as done even when the port took nothing: the result the
+    // callers rely on stays; the outcome tells.
+    const int written = SendRequest(ex, id, params, count + 1);
+    if (id == BROADCAST_ID || returnLevel < 2) return ex.Finish(1, outcome);
+    if (written <= 0) return ex.Finish(0, outcome);
+    return ex.Finish(ReceiveStatus(ex, id, 2), outcome);
+}
+
+int CServoUsb::WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
+                         CExchangeOutcome* outcome) {
+    return WriteInstruction(Instruction::WRITE_DATA, id, address, count, data, returnLevel, outcome);
+}
+
+int CServoUsb::RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
+                        CExchangeOutcome* outcome) {
+    return WriteInstruction(Instruction::REG_WRITE, id, address, count, data, returnLevel, outcome);
+}
+
+int CServoUsb::Action(CExchangeOutcome* outcome) {
     CBusLock bus(m_csBus);
-    SendRequest(id, instruction, params, count + 1);
-    if (id == BROADCAST_ID || returnLevel < 2) return 1;
-    return ReceiveStatus(id, 2);
+    CExchange ex = Begin(BROADCAST_ID, Instruction::ACTION);
+    return ex.Finish(SendRequest(ex, BROADCAST_ID, nullptr, 0), outcome);
 }
 
-int CServoUsb::WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
-                         uint8_t returnLevel) {
-    return WriteInstruction(Instruction::WRITE_DATA, id, address, count, data, returnLevel);
-}
-
-int CServoUsb::RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
-                        uint8_t returnLevel) {
-    return WriteInstruction(Instruction::REG_WRITE, id, address, count, data, returnLevel);
-}
-
-int CServoUsb::Action() {
+int CServoUsb::Reset(uint8_t id, CExchangeOutcome* outcome) {
     CBusLock bus(m_csBus);
-    return SendRequest(BROADCAST_ID, Instruction::ACTION, nullptr, 0);
+    CExchange ex = Begin(id, Instruction::RESET);
+    const int written = SendRequest(ex, id, nullptr, 0);
+    if (id == BROADCAST_ID) return ex.Finish(1, outcome);
+    if (written <= 0) return ex.Finish(0, outcome);
+    return ex.Finish(ReceiveStatus(ex, id, 2), outcome);
 }
 
-int CServoUsb::Reset(uint8_t id) {
+int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count, const uint8_t* data,
+                         CExchangeOutcome* outcome) {
     CBusLock bus(m_csBus);
-    SendRequest(id, Instruction::RESET, nullptr, 0);
-    if (id == BROADCAST_ID) return 1;
-    return ReceiveStatus(id, 2);
-}
-
-int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count,
-                         const uint8_t* data) {
-    if (firstId > lastId) return 0;
+    CExchange ex = Begin(BROADCAST_ID, Instruction::SYNC_WRITE);
+    ex.request[0] = address;
+    ex.request[1] = count;
     const int idCount = lastId - firstId + 1;
     const int len = (count + 1) * idCount + 4;
-    if (len > 255) return 0;
+    if (firstId > lastId || len > 255) {
+        Refuse(ex, EOutcome::RefusedLimits);
+        return ex.Finish(0, outcome);
+    }
     uint8_t params[FRAME_BUFFER_SIZE];
     params[0] = address;
     params[1] = count;
@@ -101,21 +181,33 @@ int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8
         if (count > 0) std::memcpy(params + at, data, count);
         at += count;
     }
-    CBusLock bus(m_csBus);
-    return SendRequest(BROADCAST_ID, Instruction::SYNC_WRITE, params, at);
+    return ex.Finish(SendRequest(ex, BROADCAST_ID, params, at), outcome);
 }
 
-int CServoUsb::BeginUpgrade(uint8_t id) {
+int CServoUsb::BeginUpgrade(uint8_t id, CExchangeOutcome* outcome) {
     CBusLock bus(m_csBus);
-    return SendRequest(id, Instruction::BEGIN_UPGRADE, nullptr, 0);
+    CExchange ex = Begin(id, Instruction::BEGIN_UPGRADE);
+    return ex.Finish(SendRequest(ex, id, nullptr, 0), outcome);
 }
 
-int CServoUsb::RawTransfer(int count, const uint8_t* data) {
+int CServoUsb::RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome) {
     CBusLock bus(m_csBus);
-    m_pTransport->Write(data, count);
+    CExchange ex = Begin(0, 0);
+    // The first two bytes go with the answer too, so a boot loader's ACK can name the block it answers.
+    if (count > 0) ex.request[0] = data[0];
+    if (count > 1) ex.request[1] = data[1];
+    const int written = m_pTransport->Write(data, count);
+    ex.outcome.kind = EOutcome::NotAwaited;
+    RecordFrame(ex, EDirection::Sent, data, written, true);
     uint8_t answer = 0;
-    if (m_pTransport->Read(&answer, 1) > 0) return answer;
-    return -1;
+    const int got = m_pTransport->Read(&answer, 1);
+    ex.outcome.gotBytes = static_cast<uint16_t>(got > 0 ? got : 0);
+    ex.outcome.expectedBytes = 1;
+    ex.outcome.kind = got > 0                      ? EOutcome::Good
+                      : m_pTransport->IsPortLost() ? EOutcome::PortLost
+                                                   : EOutcome::NoAnswer;
+    RecordFrame(ex, EDirection::Received, &answer, got, true);
+    return ex.Finish(got > 0 ? answer : -1, outcome);
 }
 
 int CServoUsb::IsHighByteFirst() const {

@@ -2,9 +2,12 @@
 // image.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
+#include "BusRecorder.h"
+#include "ExchangeOutcome.h"
 #include "Packet.h"
 #include "Usb.h"
 
@@ -40,6 +43,10 @@ using CBusLock = std::unique_lock<std::recursive_mutex>;
 // when it arrives during the next wait with another ID or LEN. One of the very ID and LEN expected that
 // arrives before the next request's own status (the same servo late twice in a row) cannot be told from it:
 // nothing in a status names the request it answers.
+//
+// Every operation also takes an optional outcome: how this very exchange ended, filled before it returns.
+// It is the caller's own, so another thread's exchange can never overwrite it; the results stay as they
+// are. With a recorder set, every frame sent and every answer (or its absence) is recorded too.
 class CServoUsb : public CPacket {
 public:
     explicit CServoUsb(CUsb* transport);
@@ -49,28 +56,36 @@ public:
 
     // 1 for a good status of LEN 2 (from any ID when id is broadcast), else 0. The answering ID goes to
     // *answeringId, which is this exchange's own: m_id may already belong to another thread's exchange.
-    int Ping(uint8_t id, uint8_t* answeringId = nullptr);
+    int Ping(uint8_t id, uint8_t* answeringId = nullptr, CExchangeOutcome* outcome = nullptr);
     // count on a good status (data copied to out), else -1 and out untouched.
-    int ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out);
+    int ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out,
+                 CExchangeOutcome* outcome = nullptr);
     // 1 without reading for broadcast or returnLevel < 2, else 1 for a good status; 0 otherwise or when
     // count is over MAX_WRITE_COUNT (nothing is sent then).
-    int WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel);
-    int RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel);
+    int WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
+                  CExchangeOutcome* outcome = nullptr);
+    int RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
+                 CExchangeOutcome* outcome = nullptr);
     // Bytes written (6, or 0 when the port is closed).
-    int Action();
+    int Action(CExchangeOutcome* outcome = nullptr);
     // 1 without reading for broadcast; otherwise 1 for a good status, else 0.
-    int Reset(uint8_t id);
+    int Reset(uint8_t id, CExchangeOutcome* outcome = nullptr);
     // Bytes written; 0 without sending when firstId > lastId or the frame would not fit its LEN byte.
-    int SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count, const uint8_t* data);
-    int BeginUpgrade(uint8_t id);
+    int SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count, const uint8_t* data,
+                  CExchangeOutcome* outcome = nullptr);
+    int BeginUpgrade(uint8_t id, CExchangeOutcome* outcome = nullptr);
     // Writes the bytes unframed and reads one byte: that byte, or -1 when none came.
-    int RawTransfer(int count, const uint8_t* data);
+    int RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome = nullptr);
 
     int IsHighByteFirst() const;
     int Connect();
 
     // Takes the bus for a sequence of exchanges that must not be interleaved with any other thread's.
     CBusLock AcquireBus() { return CBusLock(m_csBus); }
+
+    // Records every exchange from now on (nullptr stops); the recorder must outlive its use here. Any thread.
+    void SetRecorder(CBusRecorder* recorder) { m_pRecorder.store(recorder); }
+    CBusRecorder* Recorder() const { return m_pRecorder.load(); }
 
     CUsb* m_pTransport;
     // The control-table image (IMAGE_SIZE bytes, byte n is address n), lent to the pages. Who writes which
@@ -89,10 +104,25 @@ public:
     int32_t m_nMaxPosition;
 
 private:
-    int SendRequest(uint8_t id, uint8_t instruction, const uint8_t* params, int paramCount);
+    // One exchange in progress: its number in the recording and how it ended so far. Lives on the stack.
+    struct CExchange {
+        uint32_t number = 0;
+        uint8_t instruction = 0;
+        uint8_t request[2] = {};
+        CExchangeOutcome outcome;
+        // Hands the outcome to the caller's record, when there is one; returns result.
+        int Finish(int result, CExchangeOutcome* out) const;
+    };
+
+    CExchange Begin(uint8_t id, uint8_t instruction);
+    // Records a request that is not sent, with why.
+    void Refuse(CExchange& ex, EOutcome why);
+    int SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount);
+    int ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen);
     int WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
-                         uint8_t returnLevel);
-    int ReceiveStatus(uint8_t id, uint8_t expectedLen);
+                         uint8_t returnLevel, CExchangeOutcome* outcome);
+    void RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count, bool raw);
 
     std::recursive_mutex m_csBus;
+    std::atomic<CBusRecorder*> m_pRecorder{nullptr};
 };

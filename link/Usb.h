@@ -4,6 +4,7 @@
 // without a port of their own (test and fuzz transports) keep the defaults: always open, no rate, never lost.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -22,6 +23,8 @@ public:
     virtual int Write(const uint8_t* data, int count) = 0;
     // Number of bytes read: returns when count bytes are in or the timeout has passed since the call began.
     virtual int Read(uint8_t* buffer, int count) = 0;
+    // The line rate in effect, 0 when closed or unknown; for the bus recording.
+    virtual uint32_t CurrentRate() const { return 0; }
     virtual int Reserved1(int32_t, int32_t) = 0;
     virtual int Reserved2(int32_t) = 0;
 
@@ -37,8 +40,15 @@ public:
     // The exchange timeout that the next Configure applies.
     virtual void SetTimeoutMs(int /*ms*/) {}
     virtual int TimeoutMs() const { return 0; }
-    // True once the open port went away (adapter unplugged); cleared by Close.
+    // True once the open port went away (adapter unplugged), so a failed exchange can say why; cleared by
+    // Close.
     virtual bool IsPortLost() const { return false; }
+    // The rate the open line runs at as its driver reports it (which may differ from what Configure asked),
+    // 0 when closed or unknown.
+    virtual int LineRate() { return static_cast<int>(CurrentRate()); }
+    // Reads wait this long instead of the timeout while it is above zero (the bus scan's short answer
+    // windows); zero restores the timeout.
+    virtual void SetReadWindow(std::chrono::microseconds /*window*/) {}
     // Called once, on the thread that noticed, when the open port goes away: post, never call back.
     virtual void SetPortLostHandler(std::function<void()> /*handler*/) {}
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "BusSequence.h"
+#include "GuiHandOff.h"
 #include "InertDialog.h"
 
 class CServoUsb;
@@ -125,8 +126,7 @@ private:
 
     CBusSequence m_sequence;
     std::vector<CBusStep> m_steps;  // the running sequence's steps, read by the GUI side only
-    std::mutex m_mxReports;
-    std::vector<CStepReport> m_reports;
+    CGuiHandOff<CStepReport> m_reports{this, "TakeReports"};
     bool m_bBusy = false;
     // While a READ is on its way the operator may pick another servo; that later pick must win as it would
     // had the READ finished first.

@@ -10,28 +10,15 @@
 #include "Encodings.h"
 #include "OperatorHooks.h"
 #include "ParameterFile.h"
+#include "ParameterSteps.h"
 #include "ServoPG.h"
 #include "ServoUsb.h"
 #include "TypingLimit.h"
 
 namespace {
 
-// What the servo needs to store what it was sent: after a LOCK write, and after the parameter span.
-constexpr int kLockWaitMs = 50;
-constexpr int kStoreWaitMs = 500;
 // The ID every servo answers to after a reset.
 constexpr uint8_t kResetId = 1;
-
-CBusStep LockStep(uint8_t id, uint8_t value, const char* log) {
-    CBusStep step;
-    step.kind = CBusStep::Kind::Write;
-    step.id = id;
-    step.address = Reg::LOCK;
-    step.data = {value};
-    step.waitMs = kLockWaitMs;
-    step.log = log;
-    return step;
-}
 
 }  // namespace
 
@@ -56,23 +43,11 @@ void ServoPG::RunSequence(std::vector<CBusStep> steps) {
 }
 
 void ServoPG::PostReport(CStepReport report) {
-    bool wasEmpty = false;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxReports);
-        wasEmpty = m_reports.empty();
-        m_reports.push_back(std::move(report));
-    }
-    // Never a blocking call: the GUI thread may be stopping this worker.
-    if (wasEmpty) QMetaObject::invokeMethod(this, "TakeReports", Qt::QueuedConnection);
+    m_reports.Post(std::move(report));
 }
 
 void ServoPG::TakeReports() {
-    std::vector<CStepReport> reports;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxReports);
-        reports.swap(m_reports);
-    }
-    for (const CStepReport& report : reports) {
+    for (const CStepReport& report : m_reports.Take()) {
         if (report.index >= 0 && report.index < static_cast<int>(m_steps.size())) {
             const CBusStep& step = m_steps[static_cast<std::size_t>(report.index)];
             if (step.kind == CBusStep::Kind::Read)
@@ -90,12 +65,7 @@ void ServoPG::TakeReports() {
 
 void ServoPG::OnRead() {
     if (m_bBusy) return;
-    CBusStep read;
-    read.kind = CBusStep::Kind::Read;
-    read.id = m_pImage[Reg::ID];
-    read.address = Reg::PARAM_SPAN_START;
-    read.count = Reg::PARAM_SPAN_LENGTH;
-    RunSequence({read});
+    RunSequence({SpanReadStep(m_pImage[Reg::ID])});
 }
 
 void ServoPG::ApplyRead(const CStepReport& report) {
@@ -128,14 +98,9 @@ void ServoPG::OnWrite() {
     const bool unlock = m_checkUnlock->isChecked();
     std::vector<CBusStep> steps;
     if (unlock) steps.push_back(LockStep(id, 0, "Unlock Eprom"));
-    CBusStep span;
-    span.kind = CBusStep::Kind::Write;
-    span.id = id;
-    span.address = Reg::PARAM_SPAN_START;
-    span.data.assign(sent + Reg::PARAM_SPAN_START, sent + Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH);
-    span.waitMs = kStoreWaitMs;
-    span.log = "Write All Servo Data";
-    steps.push_back(std::move(span));
+    steps.push_back(SpanWriteStep(
+        id, {sent + Reg::PARAM_SPAN_START, sent + Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH},
+        "Write All Servo Data"));
     // The servo answers to the ID just written from the span write on.
     if (unlock) steps.push_back(LockStep(copy[Reg::ID], 1, "lock Eprom"));
     RunSequence(std::move(steps));

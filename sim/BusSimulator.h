@@ -13,9 +13,18 @@
 
 #include "PtyPort.h"
 #include "ServoBus.h"
+#include "ServoSpec.h"
 #include "SimFaults.h"
 
 namespace sim {
+
+// How the line behaves apart from its servos.
+struct SimLineOptions {
+    // The servos hear and answer at whatever rate the line has, for bridges that cannot carry an exact rate.
+    bool anyRate = false;
+    // The adapter's latency, added to each direction: about 1 ms for a full-speed USB adapter.
+    std::chrono::microseconds latency{0};
+};
 
 // One well-formed request frame as it arrived, whether or not any servo heard or answered it.
 struct SimFrame {
@@ -36,6 +45,8 @@ class CBusSimulator {
 public:
     // Servos with these IDs, all at one BAUD_RATE code, with factory defaults otherwise.
     explicit CBusSimulator(std::vector<uint8_t> ids = {1, 2, 3}, uint8_t baudCode = 0);
+    // Servos set up one by one (IDs may repeat: a bus with a duplicate ID), on a line with these options.
+    CBusSimulator(const std::vector<SimServoSpec>& servos, const SimLineOptions& options);
     ~CBusSimulator();
     CBusSimulator(const CBusSimulator&) = delete;
     CBusSimulator& operator=(const CBusSimulator&) = delete;
@@ -51,7 +62,14 @@ public:
     // EIO) and the path disappears. Nothing is served until Start.
     void Unplug();
 
-    // The pty slave's path, such as /dev/pts/7; empty before the first Start. Changes only in Start.
+    // From the next Start on, serves this existing serial device (raw at `baud`) instead of a new pty: a
+    // second adapter cross-wired to the host's, or a USB gadget's tty. The servos hear the device's rate.
+    void ServeDevice(const std::string& path, uint32_t baud);
+    // Why the last Start failed.
+    std::string StartError() const;
+
+    // The pty slave's path, such as /dev/pts/7 (or the served device); empty before the first Start. Changes
+    // only in Start.
     const std::string& SlavePath() const;
 
     // Every well-formed request received since the last ClearFrames, oldest first.
@@ -68,6 +86,7 @@ public:
     void SetRegister(uint8_t id, uint8_t address, uint8_t value);
     // Adds a servo with factory defaults (another one with the same ID may already be there).
     void AddServo(uint8_t id, uint8_t baudCode = 0);
+    void AddServo(const SimServoSpec& spec);
     // Removes every servo with that ID.
     void RemoveServo(uint8_t id);
 
@@ -89,10 +108,10 @@ public:
     bool HungUp() const { return m_bHungUp.load(); }
 
 private:
-    void Serve(int masterFd, int wakeFd);
-    // Lets the servos carry out one request and records it; returns the status to send.
-    std::optional<SimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
-                                  std::chrono::steady_clock::time_point now);
+    void Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency);
+    // Lets the servos carry out one request and records it; returns the statuses sent in answer.
+    std::vector<SimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
+                                std::chrono::steady_clock::time_point now);
     // The answer as the fault rules let it out.
     SimTransmission Transmit(int target, int instruction, SimReply reply);
     // Hands the bytes to a boot loader when one listens at this rate, filling its answer; false when the
@@ -100,7 +119,8 @@ private:
     bool CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate,
                   std::chrono::steady_clock::time_point now, SimReply& answer);
 
-    std::mutex m_lifeMutex;  // serialises Start, Stop and Unplug
+    const std::chrono::microseconds m_latency{0};
+    mutable std::mutex m_lifeMutex;  // serialises Start, Stop and Unplug
     CPtyPort m_port;
     int m_nWakeFd = -1;
     std::thread m_thread;

@@ -99,6 +99,8 @@ public:
     // boot loader runs, every byte at the boot rate is its: servos whose own rate is the boot rate hear no
     // frames meanwhile, as on a bus where the transfer would garble them.
     bool Listens(uint32_t lineRate) const;
+    // True while any servo runs its boot loader, whatever the rate.
+    bool Listening() const { return !m_sessions.empty(); }
     // Every boot loader hears the bytes; the first to answer is heard back. A finished transfer is stored
     // as that servo's firmware and the servo goes back to normal operation.
     SimBootAnswer Feed(std::span<const uint8_t> bytes, Clock::time_point now);

@@ -19,13 +19,14 @@ bool LevelAnswers(uint8_t level, uint8_t instruction) {
 
 // One servo carries out a request addressed to it; returns the status it would send, before the
 // return-level and broadcast rules are applied.
-std::optional<SimReply> Execute(CServoModel& servo, uint8_t instruction, std::span<const uint8_t> params) {
+std::optional<SimReply> Execute(CServoModel& servo, int serial, uint8_t instruction,
+                                std::span<const uint8_t> params) {
     const uint8_t id = servo.Id();
-    const auto delay = servo.ReturnDelay();
+    const auto delay = servo.ReturnDelay() + CServoBus::TurnAround(serial);
     const bool answers = LevelAnswers(servo.ReturnLevel(), instruction);
     auto status = [&](uint8_t error, std::span<const uint8_t> data = {}) -> std::optional<SimReply> {
         if (!answers) return std::nullopt;
-        return SimReply{delay, BuildStatusFrame(id, error, data)};
+        return SimReply{delay, BuildStatusFrame(id, error | servo.Alarms(), data), serial};
     };
 
     switch (instruction) {
@@ -60,28 +61,42 @@ std::optional<SimReply> Execute(CServoModel& servo, uint8_t instruction, std::sp
 
 }  // namespace
 
-void CServoBus::AddServo(uint8_t id, uint8_t baudCode, Clock::time_point now) {
-    m_servos.emplace_back(id, baudCode, now);
+std::chrono::microseconds CServoBus::TurnAround(int serial) {
+    return std::chrono::microseconds(serial % 5);
+}
+
+void CServoBus::AddServo(const SimServoSpec& spec, Clock::time_point now) {
+    CServoModel& servo =
+        m_servos.emplace_back(Servo{CServoModel(spec.id, spec.baudCode, now), m_nNextSerial++}).model;
+    servo.Poke(reg::RETURN_DELAY, spec.returnDelay);
+    servo.Poke(reg::RETURN_LEVEL, spec.returnLevel);
+    if (spec.temperature) servo.Poke(reg::PRESENT_TEMPERATURE, *spec.temperature);
+    if (spec.voltage) servo.Poke(reg::PRESENT_VOLTAGE, *spec.voltage);
+    if (spec.load) {
+        const uint16_t load = EncodeSignMagnitude(*spec.load, kSpeedSignBit);
+        servo.Poke(reg::PRESENT_LOAD, static_cast<uint8_t>(load >> 8));
+        servo.Poke(reg::PRESENT_LOAD + 1, static_cast<uint8_t>(load));
+    }
 }
 
 void CServoBus::RemoveServo(uint8_t id) {
-    std::erase_if(m_servos, [id](const CServoModel& s) { return s.Id() == id; });
+    std::erase_if(m_servos, [id](const Servo& s) { return s.model.Id() == id; });
     m_boot.Drop(id);
 }
 
 const CServoModel* CServoBus::Find(uint8_t id) const {
     auto it =
-        std::find_if(m_servos.begin(), m_servos.end(), [id](const CServoModel& s) { return s.Id() == id; });
-    return it == m_servos.end() ? nullptr : &*it;
+        std::find_if(m_servos.begin(), m_servos.end(), [id](const Servo& s) { return s.model.Id() == id; });
+    return it == m_servos.end() ? nullptr : &it->model;
 }
 
 CServoModel* CServoBus::Find(uint8_t id) {
     return const_cast<CServoModel*>(std::as_const(*this).Find(id));
 }
 
-std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
-                                            Clock::time_point now) {
-    for (CServoModel& servo : m_servos) servo.Advance(now);
+std::vector<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
+                                          Clock::time_point now) {
+    for (Servo& servo : m_servos) servo.model.Advance(now);
     m_boot.Expire(now);
 
     const uint8_t target = FrameId(frame);
@@ -90,17 +105,18 @@ std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint
     const bool broadcast = target == kBroadcastId;
     // A servo in its boot loader hears no frames.
     auto hears = [this, lineRate](const CServoModel& s) {
-        return s.BaudRate() == lineRate && !m_boot.Holds(s.Id());
+        return (m_bAnyRate || s.BaudRate() == lineRate) && !m_boot.Holds(s.Id());
     };
 
     if (instruction == instr::SYNC_WRITE) {
-        if (params.size() < 2) return std::nullopt;
+        if (params.size() < 2) return {};
         const std::size_t count = params[1];
         const std::size_t blockSize = count + 1;
         const auto blocks = params.subspan(2);
-        if (blocks.size() % blockSize != 0) return std::nullopt;  // not one clean block per ID
+        if (blocks.size() % blockSize != 0) return {};  // not one clean block per ID
         // Each servo looks for its own ID once, so a block that changes an ID cannot pull in a later block.
-        for (CServoModel& servo : m_servos) {
+        for (Servo& each : m_servos) {
+            CServoModel& servo = each.model;
             if (!hears(servo)) continue;
             const uint8_t id = servo.Id();
             for (std::size_t at = 0; at < blocks.size(); at += blockSize) {
@@ -109,26 +125,19 @@ std::optional<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint
                 break;
             }
         }
-        return std::nullopt;
+        return {};
     }
 
-    // The lowest ID answers a broadcast ping; decide before anyone changes.
-    const CServoModel* pingResponder = nullptr;
-    if (broadcast && instruction == instr::PING) {
-        for (const CServoModel& servo : m_servos) {
-            if (hears(servo) && (!pingResponder || servo.Id() < pingResponder->Id())) pingResponder = &servo;
-        }
-    }
-
-    std::optional<SimReply> reply;
-    for (CServoModel& servo : m_servos) {
+    std::vector<SimReply> replies;
+    for (Servo& each : m_servos) {
+        CServoModel& servo = each.model;
         if (!hears(servo) || (!broadcast && servo.Id() != target)) continue;
-        const bool mayAnswer = !broadcast || &servo == pingResponder;
-        auto status = Execute(servo, instruction, params);
+        auto status = Execute(servo, each.serial, instruction, params);
         if (instruction == instr::BOOT_LOADER) m_boot.Enter(servo.Id(), now);
-        if (mayAnswer && status && !reply) reply = std::move(status);
+        const bool mayAnswer = !broadcast || instruction == instr::PING;
+        if (mayAnswer && status) replies.push_back(std::move(*status));
     }
-    return reply;
+    return replies;
 }
 
 }  // namespace sim

@@ -9,27 +9,32 @@
 
 #include "ServoBootLoader.h"
 #include "ServoModel.h"
+#include "ServoSpec.h"
 
 namespace sim {
 
-// A status frame and how long after the request it goes out.
+// A status frame, which servo sends it and how long after the request has left the wire it goes out.
 struct SimReply {
     std::chrono::microseconds delay;
     std::vector<uint8_t> bytes;
+    int sender = 0;
 };
 
 // Rules a real bus imposes and how collisions are avoided:
-// - A servo hears a request only when the line rate equals its own baud rate.
+// - A servo hears a request only when the line rate equals its own baud rate (any rate with SetAnyRate).
 // - Servos answer per RETURN_LEVEL: 0 ping only, 1 ping and read, 2 everything.
-// - A broadcast (ID 0xFE) is never answered, except a ping, which on a real bus every servo would answer at
-//   once; here only the servo with the lowest ID answers, so the host sees one clean status.
-// - Several servos with the same ID (as after resetting two of them) all carry out the request; only the
-//   first added that would answer does.
+// - A broadcast (ID 0xFE) is never answered, except a ping, which every servo that hears it answers.
+// - Several servos with the same ID (as after resetting two of them) all carry out the request and all
+//   answer it.
+// - Each servo answers its return delay after the request has left the wire, plus a turn-around of its own:
+//   no two servos' firmware turns the line around in exactly the same time, so answers meant for the same
+//   moment land a microsecond or so apart (CReturnLine decides what the host makes of them).
 // - A status carries the ID, return delay and return level from before the request, so a changed ID or
 //   baud rate takes effect after the status is sent.
 // - Sync write is never answered; each servo takes the block with its ID.
 // - An unknown instruction, or a read or write whose parameters do not fit it, is answered (when the return
 //   level allows) with the instruction error bit 0x40 and no parameters.
+// - Every status carries the servo's alarm bits (CServoModel::Alarms) in its error byte.
 // - A read of more than 253 bytes cannot be answered in one frame and stays unanswered.
 // - Entering the boot loader (0x08) is never answered. From then on the servo hears no frames: its boot
 //   loader takes raw bytes at the boot rate (CBootLoaders) until a transfer completes or the line rests.
@@ -38,7 +43,7 @@ class CServoBus {
 public:
     using Clock = std::chrono::steady_clock;
 
-    void AddServo(uint8_t id, uint8_t baudCode, Clock::time_point now);
+    void AddServo(const SimServoSpec& spec, Clock::time_point now);
     // Removes every servo with that ID.
     void RemoveServo(uint8_t id);
     // The first servo with that ID, or nullptr.
@@ -46,17 +51,29 @@ public:
     const CServoModel* Find(uint8_t id) const;
 
     // Carries out one well-formed request frame that arrived at `lineRate` bit/s at `now`, after moving
-    // every shaft up to `now`. Returns the status to send, if any.
-    std::optional<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
-                                     Clock::time_point now);
+    // every shaft up to `now`. Returns every status sent in answer, in the order the servos were added.
+    std::vector<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate, Clock::time_point now);
+
+    // How long after its return delay the servo added as the n-th (from 0) starts to answer.
+    static std::chrono::microseconds TurnAround(int serial);
+
+    // Servos (and their boot loaders) hear and answer at whatever rate the line has, not only their own.
+    void SetAnyRate(bool anyRate) { m_bAnyRate = anyRate; }
+    bool AnyRate() const { return m_bAnyRate; }
 
     // The servos' boot loaders, for the raw bytes of a firmware transfer.
     CBootLoaders& Boot() { return m_boot; }
     const CBootLoaders& Boot() const { return m_boot; }
 
 private:
-    std::vector<CServoModel> m_servos;  // in the order added; first wins among equal IDs
+    struct Servo {
+        CServoModel model;
+        int serial;  // order of addition, never reused: names the sender on the return line
+    };
+    std::vector<Servo> m_servos;  // in the order added; Find returns the first among equal IDs
+    int m_nNextSerial = 0;
     CBootLoaders m_boot;
+    bool m_bAnyRate = false;
 };
 
 }  // namespace sim

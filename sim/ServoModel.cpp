@@ -17,6 +17,17 @@ std::vector<uint8_t> CServoModel::Read(uint8_t address, std::size_t count) const
     return out;
 }
 
+uint8_t CServoModel::Alarms() const {
+    uint8_t alarms = 0;
+    const uint8_t voltage = m_table[reg::PRESENT_VOLTAGE];
+    if (voltage < m_table[reg::MIN_VOLTAGE] || voltage > m_table[reg::MAX_VOLTAGE]) alarms |= kOverVoltage;
+    if (m_table[reg::PRESENT_TEMPERATURE] > m_table[reg::MAX_TEMPERATURE]) alarms |= kOverHeat;
+    // A servo at rest carries no load, so a torque limit of 0 does not raise the alarm by itself.
+    const int load = std::abs(DecodeSignMagnitude(GetWord(m_table, reg::PRESENT_LOAD), kSpeedSignBit));
+    if (load > 0 && load >= GetWord(m_table, reg::MAX_TORQUE)) alarms |= kOverLoad;
+    return alarms;
+}
+
 void CServoModel::Write(uint8_t address, std::span<const uint8_t> data) {
     // The lock is judged once per instruction, so unlocking and writing a parameter takes two writes.
     const bool locked = m_table[reg::LOCK] != 0;

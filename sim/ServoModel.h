@@ -12,6 +12,10 @@
 
 namespace sim {
 
+inline constexpr uint8_t kOverVoltage = 0x01;
+inline constexpr uint8_t kOverHeat = 0x04;
+inline constexpr uint8_t kOverLoad = 0x20;
+
 // Not thread-safe: CBusSimulator guards all servos with its mutex.
 class CServoModel {
 public:
@@ -34,6 +38,11 @@ public:
         return std::chrono::microseconds(2 * m_table[reg::RETURN_DELAY]);
     }
     const ControlTable& Table() const { return m_table; }
+
+    // The alarm bits this servo puts into the error byte of every status it sends: over-voltage (0x01)
+    // while PRESENT_VOLTAGE is outside MIN_VOLTAGE..MAX_VOLTAGE, over-heat (0x04) while PRESENT_TEMPERATURE
+    // is above MAX_TEMPERATURE, over-load (0x20) while a load is present whose magnitude reaches MAX_TORQUE.
+    uint8_t Alarms() const;
 
     // Bytes from `address` on; addresses past the table read as 0, as unpopulated memory does.
     std::vector<uint8_t> Read(uint8_t address, std::size_t count) const;

@@ -1,4 +1,4 @@
-// Default hooks: a real modal message box and QCoreApplication::exit.
+// Default hooks: real modal message and question boxes, and QCoreApplication::exit.
 #include "OperatorHooks.h"
 
 #include <QApplication>
@@ -9,6 +9,7 @@ namespace {
 
 MessageHook g_messageHook;
 QuitHook g_quitHook;
+QuestionHook g_questionHook;
 
 }  // namespace
 
@@ -20,6 +21,13 @@ void ShowMessage(QWidget* pParent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
                     pParent);
     box.exec();
+}
+
+bool AskYesNo(QWidget* pParent, const QString& text) {
+    if (g_questionHook) return g_questionHook(pParent, text);
+    QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), text,
+                    QMessageBox::Yes | QMessageBox::No, pParent);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void RequestQuit(int exitCode) {
@@ -36,4 +44,8 @@ MessageHook SetMessageHook(MessageHook hook) {
 
 QuitHook SetQuitHook(QuitHook hook) {
     return std::exchange(g_quitHook, std::move(hook));
+}
+
+QuestionHook SetQuestionHook(QuestionHook hook) {
+    return std::exchange(g_questionHook, std::move(hook));
 }

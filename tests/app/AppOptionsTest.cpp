@@ -51,6 +51,23 @@ TEST(AppOptionsTest, TheTourTakesADirectoryAndRunsOnlyOnTheSimulatedBus) {
     for (const auto& args : refused) EXPECT_FALSE(ParseAppOptions(args).szError.empty()) << args.back();
 }
 
+TEST(AppOptionsTest, UsbIdForTheAdapterSearch) {
+    CAppOptionsResult parsed = ParseAppOptions({});
+    EXPECT_EQ(parsed.options.wUsbVendorId, 0x16C0);
+    EXPECT_EQ(parsed.options.wUsbProductId, 0x05E1);
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--usb-id", "0403:6001"}, {"--usb-id=0403:6001"}}) {
+        parsed = ParseAppOptions(args);
+        EXPECT_TRUE(parsed.szError.empty()) << args[0] << ": " << parsed.szError;
+        EXPECT_EQ(parsed.options.wUsbVendorId, 0x0403) << args[0];
+        EXPECT_EQ(parsed.options.wUsbProductId, 0x6001) << args[0];
+    }
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--usb-id"}, {"--usb-id="}, {"--usb-id", "0403"}, {"--usb-id=0403:6001:1"}}) {
+        EXPECT_FALSE(ParseAppOptions(args).szError.empty()) << args.back();
+    }
+}
+
 TEST(AppOptionsTest, ToolkitOptionsAreLeftAlone) {
     const CAppOptionsResult parsed =
         ParseAppOptions({"-platform", "offscreen", "--simulate=2", "-style", "fusion"});

@@ -60,12 +60,12 @@ TEST_F(NodeSearchTest, SweepListsIdsOneAndThreeWhileOtherCommandsGetTheirOwnAnsw
     EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
     SaveGrab(Main(), QStringLiteral("main_window"));
 
-    // A second search empties the list but keeps the log.
+    // A second search empties the list but keeps the log. Single Node finds nothing on this bus: both
+    // servos answer the broadcast ping at once and their statuses collide.
     Main()->m_checkSingleNode->setChecked(true);
     Click(Main()->m_btnSearch);
-    EXPECT_EQ(Nodes(), QStringList({"1/1000000"}));
-    EXPECT_EQ(LogLines().size(), kLast + 2);
-    EXPECT_EQ(LogLines().last(), QStringLiteral("Pinging ID:BRCAST"));
+    EXPECT_TRUE(Nodes().isEmpty());
+    EXPECT_EQ(LogLines().size(), kLast + 1);
 }
 
 TEST_F(NodeSearchTest, StopEndsTheSweepAfterThePingInProgress) {

@@ -42,15 +42,41 @@ struct Command {
     const char* name;
     std::vector<std::string> args;  // after --port PATH
     uint8_t instruction;            // of the one request it sends first
-    const char* message;
+    int statusBytes;                // of the status that request calls for
 };
 
 const Command kCommands[] = {
-    {"ping", {"ping", "1"}, 0x01, "no reply from ID 1"},
-    {"read", {"read", "1", "0", "2"}, 0x02, "no reply from ID 1"},
-    {"write", {"write", "1", "31", "01"}, 0x03, "no status from ID 1"},
-    {"reset", {"reset", "1"}, 0x06, "no status from ID 1"},
-    {"dump", {"dump", "1"}, 0x02, "no reply from ID 1"},
+    {"ping", {"ping", "1"}, 0x01, 6},
+    {"read", {"read", "1", "0", "2"}, 0x02, 8},
+    {"write", {"write", "1", "31", "01"}, 0x03, 6},
+    {"reset", {"reset", "1"}, 0x06, 6},
+    {"dump", {"dump", "1"}, 0x02, 8},
+};
+
+// Each fault rule and the words the client finds for it, given the size of the status it waited for.
+struct Fault {
+    const char* name;
+    SimFaultKind kind;
+    std::string (*message)(int statusBytes);
+};
+
+const Fault kFaultWords[] = {
+    {"drop", SimFaultKind::DropReply, [](int) { return std::string("no answer from ID 1 within 50 ms"); }},
+    {"checksum", SimFaultKind::CorruptChecksum,
+     [](int) { return std::string("answer from ID 1 failed its checksum"); }},
+    {"id", SimFaultKind::WrongId, [](int) { return std::string("answer from ID 2 while asking ID 1"); }},
+    {"length", SimFaultKind::WrongLength,
+     [](int bytes) {
+         return "answer from ID 1 has LEN " + std::to_string(bytes - 3) + " where " +
+                std::to_string(bytes - 4) + " was expected";
+     }},
+    {"late", SimFaultKind::LateReply, [](int) { return std::string("no answer from ID 1 within 50 ms"); }},
+    {"garbage", SimFaultKind::Garbage,
+     [](int) { return std::string("garbage instead of an answer from ID 1 (no FF FF header)"); }},
+    {"stall", SimFaultKind::StallMidFrame,
+     [](int bytes) {
+         return "ID 1 answered " + std::to_string(bytes / 2) + " of " + std::to_string(bytes) + " bytes";
+     }},
 };
 
 const std::pair<const char*, SimFaultKind> kFaults[] = {
@@ -60,7 +86,7 @@ const std::pair<const char*, SimFaultKind> kFaults[] = {
     {"stall", SimFaultKind::StallMidFrame},
 };
 
-class CliFault : public ::testing::TestWithParam<std::tuple<std::pair<const char*, SimFaultKind>, Command>> {
+class CliFault : public ::testing::TestWithParam<std::tuple<Fault, Command>> {
 protected:
     void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
 
@@ -86,10 +112,11 @@ protected:
     sim::CBusSimulator m_bus{{1, 2, 3}};
 };
 
-TEST_P(CliFault, ReportsNoReplyWithinOneTimeoutAndSendsNothingElse) {
+// The table of fault rule, outcome and message, end to end: every kind of failure has its own words.
+TEST_P(CliFault, NamesTheFailureWithinOneTimeoutAndSendsNothingElse) {
     const auto& [fault, command] = GetParam();
     sim::SimFaultRule rule;
-    rule.kind = fault.second;
+    rule.kind = fault.kind;
     rule.servoId = 1;
     m_bus.AddFault(rule);
     const auto before = Settings(1);
@@ -97,7 +124,7 @@ TEST_P(CliFault, ReportsNoReplyWithinOneTimeoutAndSendsNothingElse) {
     const CliRun run = Run(command.args);
     EXPECT_EQ(run.code, EXIT_NO_REPLY) << run.err;
     EXPECT_TRUE(run.out.empty()) << "nothing printed as if it had come from the servo: " << run.out;
-    EXPECT_NE(run.err.find(command.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.err, "brennix: " + fault.message(command.statusBytes) + "\n");
     EXPECT_LT(run.took, kTimeout + kSlack);
     // The simulator may still be taking the request in when a loaded machine lets the client time out.
     ASSERT_TRUE(m_bus.WaitForFrames(1, 1s));
@@ -109,9 +136,9 @@ TEST_P(CliFault, ReportsNoReplyWithinOneTimeoutAndSendsNothingElse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, CliFault,
-                         ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::ValuesIn(kCommands)),
+                         ::testing::Combine(::testing::ValuesIn(kFaultWords), ::testing::ValuesIn(kCommands)),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param).first) + "_" +
+                             return std::string(std::get<0>(info.param).name) + "_" +
                                     std::get<1>(info.param).name;
                          });
 
@@ -146,10 +173,37 @@ TEST_F(CliFaultScan, AnAdapterPulledOutMidCommandIsNamed) {
         m_bus.AddFault(rule);
         const CliRun run = Run(args);
         EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE) << run.err;
-        EXPECT_NE(run.err.find("went away"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("the adapter went away"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("no answer"), std::string::npos) << "silence is not blamed on the servo";
         EXPECT_LT(run.took, 2 * kTimeout + kSlack) << "the rest of the scan fails at once";
         ASSERT_TRUE(m_bus.Start());  // plugged in again, under a new name
     }
+}
+
+// A servo in alarm still answers: its data is printed, the alarms are named on stderr, the exit code is 0.
+TEST(CliAlarms, AGoodStatusWithAlarmBitsPrintsItsDataAndAWarning) {
+    sim::SimServoSpec hot = sim::DefaultServo(1);
+    hot.temperature = 85;
+    hot.voltage = 45;
+    sim::CBusSimulator bus({hot, sim::DefaultServo(2)}, {});
+    ASSERT_TRUE(bus.Start());
+    CliRun run = RunClient({"--port", bus.SlavePath(), "read", "1", "47", "2"});
+    EXPECT_EQ(run.code, EXIT_OK) << run.err;
+    EXPECT_EQ(run.out, "2D 55\n");
+    EXPECT_EQ(run.err, "brennix: warning: ID 1 reports over-voltage, over-heat\n");
+    run = RunClient({"--port", bus.SlavePath(), "scan", "1", "2"});
+    EXPECT_EQ(run.code, EXIT_OK);
+    EXPECT_EQ(run.out, "1\n2\n");
+    EXPECT_EQ(run.err, "brennix: warning: ID 1 reports over-voltage, over-heat\n") << "ID 2 is well";
+}
+
+// Every servo answers a broadcast ping at once: the client names the collision, not a checksum.
+TEST(CliCollisions, ABroadcastPingAnsweredByThreeServos) {
+    sim::CBusSimulator bus({1, 2, 3});
+    ASSERT_TRUE(bus.Start());
+    const CliRun run = RunClient({"--port", bus.SlavePath(), "ping", "254"});
+    EXPECT_EQ(run.code, EXIT_NO_REPLY);
+    EXPECT_EQ(run.err, "brennix: answers from several servos collided (6 damaged bytes)\n");
 }
 
 // A flash whose boot loader answers are hit: an upgrade error within the boot loader's timeout, nothing
@@ -200,6 +254,18 @@ TEST_F(CliFaultScan, FlashUnderBootAnswerFaultsFailsCleanly) {
     EXPECT_NE(run.err.find("went away"), std::string::npos) << run.err;
     EXPECT_TRUE(m_bus.Firmware(1).empty());
     fs::remove_all(dir);
+}
+
+// A servo's alarms travel in the error byte of a good status: every command still takes the status.
+TEST_F(CliFaultScan, AlarmBitsLeaveTheStatusGood) {
+    m_bus.SetRegister(1, 48, 90);  // over-heat
+    m_bus.SetRegister(2, 47, 30);  // over-voltage
+    for (const Command& command : kCommands) {
+        if (command.instruction == 0x06) continue;  // a reset would give servo 1 factory limits anyway
+        const CliRun run = Run(command.args);
+        EXPECT_EQ(run.code, EXIT_OK) << command.name << ": " << run.err;
+    }
+    EXPECT_EQ(Run({"read", "2", "47", "1"}).code, EXIT_OK);
 }
 
 }  // namespace

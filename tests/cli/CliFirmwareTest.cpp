@@ -147,6 +147,8 @@ TEST_F(CliFirmware, AnInterruptCancelsBeforeTheNextBlock) {
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (bus.BootStatus(1).blocksAccepted < 4 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
+    // Block 5 is on its way once the client has seen the ACK of block 4; its answer takes 300 ms.
+    std::this_thread::sleep_for(100ms);
     raise(SIGINT);
     client.join();
     sigaction(SIGINT, &previous, nullptr);

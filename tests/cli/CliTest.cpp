@@ -5,6 +5,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "CliCommands.h"
@@ -63,7 +65,7 @@ TEST(CliCommands, PingAndScan) {
     EXPECT_EQ(run.out, "2\n");
     run = RunClient({"--simulate", "ping", "9"});
     EXPECT_EQ(run.code, EXIT_NO_REPLY);
-    EXPECT_NE(run.err.find("no reply"), std::string::npos);
+    EXPECT_NE(run.err.find("no answer from ID 9 within 50 ms"), std::string::npos) << run.err;
     run = RunClient({"--simulate=3", "scan", "0", "5"});
     EXPECT_EQ(run.code, EXIT_OK);
     EXPECT_EQ(run.out, "1\n2\n3\n");
@@ -130,10 +132,36 @@ TEST(CliCommands, ArgumentErrorsHaveTheirOwnCode) {
     EXPECT_EQ(RunClient({"--help"}).code, EXIT_OK);
 }
 
-TEST(CliCommands, MissingPortHasItsOwnCode) {
-    const CliRun run = RunClient({"--port", "/dev/no-such-adapter", "ping", "1"});
+TEST(CliCommands, EachKindOfWrongPortHasItsOwnWords) {
+    CliRun run = RunClient({"--port", "/dev/no-such-adapter", "ping", "1"});
     EXPECT_EQ(run.code, EXIT_NO_ADAPTER);
-    EXPECT_NE(run.err.find("/dev/no-such-adapter"), std::string::npos);
+    EXPECT_EQ(run.err, "brennix: no such port: /dev/no-such-adapter\n");
+    run = RunClient({"--port", "/dev/null", "ping", "1"});
+    EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE);
+    EXPECT_EQ(run.err, "brennix: /dev/null is not a serial port\n");
+    const std::string dir = std::filesystem::temp_directory_path().string();
+    run = RunClient({"--port", dir, "ping", "1"});
+    EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE);
+    EXPECT_EQ(run.err, "brennix: " + dir + " is a directory, not a serial port\n");
+}
+
+// Every frame of the run on stderr, sent and received, with its meaning; the output itself is unchanged.
+TEST(CliCommands, TracePrintsEveryFrameAsItGoes) {
+    const CliRun run = RunClient({"--simulate=2", "--trace", "scan", "1", "3"});
+    EXPECT_EQ(run.code, EXIT_OK) << run.err;
+    EXPECT_EQ(run.out, "1\n2\n");
+    const std::regex line(R"(\d+\.\d{6} ([<>]) ([0-9A-F ]+|--)  (.*))");
+    std::vector<std::string> meanings;
+    std::istringstream lines(run.err);
+    for (std::string text; std::getline(lines, text);) {
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(text, parts, line)) << text;
+        meanings.push_back(parts[1].str() + " " + parts[3].str());
+    }
+    EXPECT_EQ(meanings, (std::vector<std::string>{"> ping 1", "< status of 1: ok", "> ping 2",
+                                                  "< status of 2: ok", "> ping 3", "< no answer from ID 3"}));
+    EXPECT_NE(run.err.find("> FF FF 01 02 01 FB  ping 1\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("< FF FF 01 02 00 FC  status of 1: ok\n"), std::string::npos) << run.err;
 }
 
 TEST(CliCommands, SilentScanAndImpossibleOptionsAreNotSuccess) {
@@ -149,6 +177,28 @@ TEST(CliCommands, SilentScanAndImpossibleOptionsAreNotSuccess) {
     EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS);
     EXPECT_NE(run.err.find("--port"), std::string::npos);
     EXPECT_EQ(RunClient({"--simulate", "--port", "/dev/null", "ping", "1"}).code, EXIT_BAD_ARGUMENTS);
+}
+
+TEST(CliCommands, TheAdapterSearchUsesTheGivenUsbId) {
+    std::string error;
+    auto options = ParseCliOptions({"--usb-id", "0403:6001", "scan"}, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->usbVendorId, 0x0403);
+    EXPECT_EQ(options->usbProductId, 0x6001);
+    options = ParseCliOptions({"scan"}, &error);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->usbVendorId, 0x16C0);
+    EXPECT_EQ(options->usbProductId, 0x05E1);
+
+    // No adapter on the test machine carries this ID: the search must say which ID it looked for.
+    CliRun run = RunClient({"--usb-id", "1d50:60fe", "ping", "1"});
+    EXPECT_EQ(run.code, EXIT_NO_ADAPTER);
+    EXPECT_NE(run.err.find("1D50:60FE"), std::string::npos) << run.err;
+    for (const char* bad : {"0403", "0403:", "0403:60011", "vid:pid"}) {
+        run = RunClient({"--usb-id", bad, "ping", "1"});
+        EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS) << bad;
+        EXPECT_NE(run.err.find(bad), std::string::npos) << run.err;
+    }
 }
 
 TEST(CliCommands, SimulatedBusRunsAtTheChosenRate) {

@@ -25,6 +25,24 @@ int InkIn(const QImage& image, const QRect& area) {
     return ink;
 }
 
+// Pixels that differ between two images of the same size; -1 when the sizes differ.
+int DifferingPixels(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) n += (a.pixel(x, y) & 0xFFFFFF) != (b.pixel(x, y) & 0xFFFFFF);
+    return n;
+}
+
+// Full traces of distinct shapes, so a trace left over from an earlier frame shows as a difference.
+void FillTraces(CPIC& plot, int phase) {
+    for (int i = 0; i < plot.Capacity(); ++i) {
+        plot.AddPosition(300 + (i * 7 + phase) % 250);
+        plot.AddSpeed(500 - (i * 3 + phase) % 180);
+        plot.AddLoad(150 + (i * 11 + phase) % 90);
+    }
+}
+
 int CountColour(const QImage& image, QRgb colour) {
     int n = 0;
     for (int y = 0; y < image.height(); ++y)
@@ -180,6 +198,57 @@ TEST_F(PlotTest, APaintMeasuresTheControlInTenthsOfAMillimetreAndShowsTheShrunkF
     EXPECT_GT(grey, 100);
     EXPECT_FALSE(IsWhite(shown.pixel(0, 100)));
     EXPECT_TRUE(IsWhite(shown.pixel(300, shown.height() - 10)));
+}
+
+TEST_F(PlotTest, KeptGridGivesTheFullRedrawsFrameAcrossTicksSizesZoomsAndDpi) {
+    const auto expectSame = [&](int width, int height, int dpiY, const char* when) {
+        SCOPED_TRACE(when);
+        const QImage full = m_plot.ComposeImage(width, height, dpiY);
+        EXPECT_EQ(DifferingPixels(m_plot.ComposeFrame(width, height, dpiY), full), 0);
+    };
+    m_plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+    m_plot.m_nWidth = 1500;
+    expectSame(1500, 651, 96, "empty");
+    FillTraces(m_plot, 0);
+    expectSame(1500, 651, 96, "three full traces over the kept grid");
+    FillTraces(m_plot, 40);
+    expectSame(1500, 651, 96, "the next tick leaves nothing of the last one's traces");
+    expectSame(1200, 480, 96, "smaller");
+    expectSame(1500, 1101, 96, "taller, with the widest labels");
+    m_plot.SetZoom(4);
+    FillTraces(m_plot, 3);
+    expectSame(1500, 1101, 96, "finer zoom");
+    m_plot.SetZoom(25);
+    FillTraces(m_plot, 9);
+    expectSame(1500, 1101, 96, "coarser zoom");
+    expectSame(1500, 1101, 144, "labels for a denser display");
+    m_plot.m_nTraceMask = 0;
+    expectSame(1500, 1101, 144, "traces switched off");
+    m_plot.m_nTraceMask = kTraceSpeed;
+    expectSame(1500, 651, 96, "back to the first size");
+    EXPECT_TRUE(m_plot.ComposeFrame(0, 651, 96).isNull());
+}
+
+TEST_F(PlotTest, TheControlShowsTheFullRedrawShrunkAfterResizesAndZooms) {
+    m_plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+    const auto expectShown = [&](QSize pixels, int zoom, const char* when) {
+        SCOPED_TRACE(when);
+        m_plot.resize(pixels);
+        (void)m_plot.grab();  // measures the control in plot units
+        m_plot.SetZoom(zoom);
+        FillTraces(m_plot, zoom);
+        const QImage shown = m_plot.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage full = m_plot.ComposeImage(m_plot.m_nWidth, m_plot.m_nHeight, m_plot.logicalDpiY());
+        const QImage expected = full.scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // Inside the frame's one-pixel border.
+        const QRect face = shown.rect().adjusted(1, 1, -1, -1);
+        EXPECT_EQ(DifferingPixels(shown.copy(face), expected.copy(face)), 0);
+    };
+    expectShown(QSize(567, 246), 10, "first paint");
+    expectShown(QSize(567, 246), 10, "repaint");
+    expectShown(QSize(400, 300), 10, "resized");
+    expectShown(QSize(400, 300), 5, "zoomed");
+    expectShown(QSize(567, 246), 20, "resized back and zoomed out");
 }
 
 }  // namespace

@@ -60,3 +60,36 @@ TEST(Discovery, FirstAdapterInTheDeviceWalkWins) {
     };
     EXPECT_EQ(MatchAdapterPort(walk, 0x16C0, 0x05E1), "COM9");
 }
+
+TEST(Discovery, UsbIdsAsTyped) {
+    const struct {
+        const char* text;
+        int vendor;  // -1: refused
+        int product;
+    } cases[] = {
+        {"16C0:05E1", 0x16C0, 0x05E1},
+        {"0403:6001", 0x0403, 0x6001},
+        {"0x16c0:0x5e1", 0x16C0, 0x05E1},
+        {"ffff:0", 0xFFFF, 0x0000},
+        {"16C0", -1, 0},
+        {"16C0:", -1, 0},
+        {":05E1", -1, 0},
+        {"16C0:05E1:1", -1, 0},
+        {"10000:05E1", -1, 0},
+        {"16G0:05E1", -1, 0},
+        {"16C0 :05E1", -1, 0},
+        {"-1:05E1", -1, 0},
+        {"", -1, 0},
+        {"0x:05E1", -1, 0},
+    };
+    for (const auto& c : cases) {
+        const auto id = ParseUsbId(c.text);
+        if (c.vendor < 0) {
+            EXPECT_FALSE(id) << c.text;
+            continue;
+        }
+        ASSERT_TRUE(id) << c.text;
+        EXPECT_EQ(id->vendorId, c.vendor) << c.text;
+        EXPECT_EQ(id->productId, c.product) << c.text;
+    }
+}

@@ -1,6 +1,9 @@
 // Starting, stopping and unplugging the simulator, and the host opening and closing its port.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -110,6 +113,44 @@ TEST(SimLifecycle, UnconfiguredPortIsRawSoStatusesDoNotEchoBack) {
         EXPECT_EQ(careless.Receive(6), Status(1, 0)) << "ping " << i;
     }
     EXPECT_EQ(bus.Frames().size(), 2u) << "an echoed status would count as a request";
+}
+
+TEST(SimExclusiveUse, AKilledHostDoesNotLeaveThePortExclusive) {
+    sim::CBusSimulator bus;
+    ASSERT_TRUE(bus.Start());
+    auto exclusive = [&] {
+        CPtyClient probe(bus.SlavePath());
+        int flag = -1;
+        EXPECT_EQ(ioctl(probe.Fd(), TIOCGEXCL, &flag), 0);
+        return flag != 0;
+    };
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t host = fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+        // A host that takes the port for itself and dies without giving it back.
+        CPtyClient client(bus.SlavePath(), 1000000);
+        const bool took = client.IsOpen() && ioctl(client.Fd(), TIOCEXCL) == 0;
+        if (write(ready[1], &took, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    bool took = false;
+    ASSERT_EQ(read(ready[0], &took, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    ASSERT_TRUE(took);
+    EXPECT_TRUE(exclusive()) << "held while its host lives";
+    kill(host, SIGKILL);
+    waitpid(host, nullptr, 0);
+
+    const auto deadline = Clock::now() + 1s;
+    while (exclusive() && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(exclusive()) << "lifted once the host has gone";
+    CPtyClient next(bus.SlavePath(), 1000000);
+    ASSERT_TRUE(next.Send(kPing1));
+    EXPECT_EQ(next.Receive(6), Status(1, 0));
 }
 
 }  // namespace

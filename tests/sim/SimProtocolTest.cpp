@@ -149,21 +149,11 @@ TEST_F(SimProtocol, BroadcastsAreCarriedOutButNeverAnswered) {
     for (uint8_t id : {1, 2, 3}) EXPECT_EQ(Reg(id, 31), 1) << "ID " << int(id);
 
     ASSERT_TRUE(m_client->Send(Request(kBroadcast, kReset)));
-    ExpectNothingAnsweredBefore();
+    ASSERT_TRUE(m_sim.WaitForFrames(3, 1s));
     EXPECT_TRUE(m_sim.Table(2).empty());
     EXPECT_TRUE(m_sim.Table(3).empty());
-    EXPECT_EQ(Reg(1, 31), 0) << "three servos now share ID 1; one status came back for the ping";
-}
-
-class SimBroadcastPing : public SimProtocol {
-protected:
-    SimBroadcastPing() : SimProtocol({9, 4, 7}) {}
-};
-
-TEST_F(SimBroadcastPing, IsAnsweredByTheLowestIdOnly) {
-    ASSERT_TRUE(m_client->Send({0xFF, 0xFF, 0xFE, 0x02, 0x01, 0xFE}));
-    EXPECT_EQ(m_client->Receive(6), Status(4, 0));
-    ExpectNothingAnsweredBefore(9);
+    EXPECT_EQ(Reg(1, 31), 0);
+    EXPECT_NE(Exchange(Request(1, kPing), 6), Status(1, 0)) << "three servos now share ID 1: answers collide";
 }
 
 TEST_F(SimProtocol, ReturnLevelDecidesWhatIsAnswered) {
@@ -184,7 +174,7 @@ TEST_F(SimProtocol, ReturnLevelDecidesWhatIsAnswered) {
         m_sim.SetRegister(2, 8, c.level);
         if (c.replySize == 0) {
             ASSERT_TRUE(m_client->Send(c.request));
-            ExpectNothingAnsweredBefore();
+            ExpectNothingAnsweredBefore(3);  // not 1: after the reset two servos answer to it
         } else {
             EXPECT_EQ(Exchange(c.request, c.replySize).size(), c.replySize);
         }
@@ -214,13 +204,6 @@ TEST_F(SimProtocol, FindsAGoodFrameAfterNoise) {
     EXPECT_EQ(Exchange({0x00, 0x13, 0xFF, 0x42, 0xFF, 0xFF, 0xFF, 0x01, 0x02, 0x01, 0xFB}, 6), Status(1, 0));
     EXPECT_EQ(Exchange({0xFF, 0xFF, 0x02, 0x04, 0x02, 0xFF, 0xFF, 0x02, 0x02, 0x01, 0xFA}, 6), Status(2, 0))
         << "a torn frame, then a whole one";
-}
-
-TEST_F(SimProtocol, WaitsTheReturnDelayBeforeAnswering) {
-    m_sim.SetRegister(1, 7, 250);  // 500 us
-    const auto sent = std::chrono::steady_clock::now();
-    EXPECT_EQ(Exchange(Request(1, kPing), 6), Status(1, 0));
-    EXPECT_GE(std::chrono::steady_clock::now() - sent, 500us);
 }
 
 TEST_F(SimProtocol, ServosHearOnlyTheirOwnLineRate) {
@@ -287,6 +270,65 @@ TEST_F(SimProtocol, RecordsEveryWellFormedFrameWithItsRate) {
     m_sim.ClearFrames();
     EXPECT_TRUE(m_sim.Frames().empty());
     EXPECT_FALSE(m_sim.WaitForFrames(1, 10ms));
+}
+
+TEST(SimServoSettings, MeasurementsPastTheLimitsSetTheAlarmBits) {
+    sim::SimServoSpec hot = sim::DefaultServo(1), low = sim::DefaultServo(2), loaded = sim::DefaultServo(3);
+    hot.temperature = 85;
+    low.voltage = 45;
+    loaded.load = -1023;
+    sim::CBusSimulator bus({hot, low, loaded, sim::DefaultServo(4)}, {});
+    ASSERT_TRUE(bus.Start());
+    CPtyClient client(bus.SlavePath(), 1000000);
+    auto exchange = [&](const Bytes& request, std::size_t size) {
+        EXPECT_TRUE(client.Send(request));
+        return client.Receive(size);
+    };
+    EXPECT_EQ(exchange(Request(1, kPing), 6), Status(1, 0x04));
+    EXPECT_EQ(exchange(Request(2, kRead, {47, 2}), 8), Status(2, 0x01, {45, 31}));
+    EXPECT_EQ(exchange(Request(3, kWrite, {31, 0}), 6), Status(3, 0x20));
+    EXPECT_EQ(exchange(Request(4, kPing), 6), Status(4, 0));
+    EXPECT_EQ(exchange(Request(1, 0x07), 6), Status(1, 0x44)) << "with the instruction error";
+
+    bus.SetRegister(4, 48, 81);  // the same through the fault API
+    EXPECT_EQ(exchange(Request(4, kPing), 6), Status(4, 0x04));
+    EXPECT_EQ(exchange(Request(1, kWrite, {37, 0}), 6), Status(1, 0x04));
+    EXPECT_EQ(exchange(Request(1, kWrite, {13, 90}), 6), Status(1, 0)) << "a higher limit clears it";
+}
+
+TEST(SimServoSettings, EachServoKeepsItsOwnRateDelayAndLevel) {
+    sim::SimServoSpec slow = sim::DefaultServo(7, 4), quiet = sim::DefaultServo(8);
+    quiet.returnLevel = 1;
+    quiet.returnDelay = 100;
+    sim::CBusSimulator bus({sim::DefaultServo(1), slow, quiet}, {});
+    ASSERT_TRUE(bus.Start());
+    CPtyClient client(bus.SlavePath(), 1000000);
+    ASSERT_TRUE(client.Send(Request(7, kPing)));
+    ASSERT_TRUE(client.Send(Request(1, kPing)));
+    EXPECT_EQ(client.Receive(6), Status(1, 0)) << "7 is silent at 1000000";
+    ASSERT_TRUE(client.SetBaud(115200));
+    ASSERT_TRUE(client.Send(Request(7, kPing)));
+    EXPECT_EQ(client.Receive(6), Status(7, 0));
+    ASSERT_TRUE(client.Send(Request(1, kPing)));
+    EXPECT_TRUE(client.Receive(6, 100ms).empty()) << "1 is silent at 115200";
+
+    ASSERT_TRUE(client.SetBaud(1000000));
+    EXPECT_EQ(bus.Table(8)[7], 100);
+    ASSERT_TRUE(client.Send(Request(8, kWrite, {31, 1})));
+    ASSERT_TRUE(client.Send(Request(8, kRead, {31, 1})));
+    EXPECT_EQ(client.Receive(7), Status(8, 0, {1})) << "level 1 answers the read only";
+}
+
+TEST(SimServoSettings, AnyRateServosHearWhateverTheLineCarries) {
+    sim::SimLineOptions line;
+    line.anyRate = true;
+    sim::CBusSimulator bus({sim::DefaultServo(1, 7)}, line);
+    ASSERT_TRUE(bus.Start());
+    for (uint32_t rate : {1000000u, 57600u, 9600u}) {
+        CPtyClient client(bus.SlavePath(), rate);
+        ASSERT_TRUE(client.Send(Request(1, kPing)));
+        EXPECT_EQ(client.Receive(6), Status(1, 0)) << rate;
+    }
 }
 
 }  // namespace

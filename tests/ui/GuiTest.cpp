@@ -34,11 +34,16 @@ void SpinEvents(int ms) {
 COperatorRecorder::COperatorRecorder() {
     SetMessageHook([this](QWidget*, const QString& text) { m_messages << text; });
     SetQuitHook([this](int code) { m_quitCodes << code; });
+    SetQuestionHook([this](QWidget*, const QString& text) {
+        m_questions << text;
+        return m_bAnswerYes;
+    });
 }
 
 COperatorRecorder::~COperatorRecorder() {
     SetMessageHook({});
     SetQuitHook({});
+    SetQuestionHook({});
 }
 
 QString SaveGrab(QWidget* widget, const QString& name) {

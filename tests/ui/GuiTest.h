@@ -16,7 +16,8 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 3000);
 // Processes events for the time.
 void SpinEvents(int ms);
 
-// Records operator messages and quit requests instead of showing boxes and ending the loop.
+// Records operator messages, questions and quit requests instead of showing boxes and ending the loop;
+// questions get m_bAnswerYes.
 class COperatorRecorder {
 public:
     COperatorRecorder();
@@ -25,6 +26,8 @@ public:
     COperatorRecorder& operator=(const COperatorRecorder&) = delete;
 
     QStringList m_messages;
+    QStringList m_questions;
+    bool m_bAnswerYes = true;
     QList<int> m_quitCodes;
 };
 

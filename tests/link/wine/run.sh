@@ -105,7 +105,7 @@ expect "ping after the flash" 0 '^3$' -- "$CLI" --port $PORT ping 3
 expect "silent ID" 1 'no reply from ID 77' -- "$CLI" --port $PORT ping 77
 expect "no such COM port" 3 'no such port: COM7' -- "$CLI" --port COM7 ping 1
 expect "no adapter" 3 'no adapter found' -- "$CLI" ping 1
-expect "rate the driver refuses" 7 'refuses 250000 baud' -- "$CLI" --port $PORT --baud 250000 ping 1
+expect "rate the driver refuses" 8 'refuses 250000 baud' -- "$CLI" --port $PORT --baud 250000 ping 1
 
 # A whole scan holds the port for about 12 s: long enough to try a second opener meanwhile.
 "$WINE" "$CLI" --port $PORT scan >"$WORK/scan.out" 2>&1 &

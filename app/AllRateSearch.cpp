@@ -1,0 +1,98 @@
+// "All Bauds": every servo at every rate in one search, listed with its own rate; a pick offers the rate.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "BusScanner.h"
+#include "OperatorHooks.h"
+#include "RobotDlg.h"
+#include "SerialScanLine.h"
+#include "ServoMain.h"
+#include "ServoPG.h"
+#include "ServoTest.h"
+#include "ServoUsb.h"
+
+void CServoMain::StartAllRateSearch() {
+    m_bSearching = 1;
+    HoldLinkForScan(true);
+    JoinSearchWorker();
+    m_searchThread = std::thread(&CServoMain::AllRateWorker, this, m_checkSingleNode->isChecked());
+}
+
+void CServoMain::HoldLinkForScan(bool held) {
+    // The scan holds the bus for its whole length at rates other than the port's: a page's command would
+    // wait that long, so the pages rest until it ends.
+    if (held) m_pRobotPage->StopDrawing();
+    m_pRobotPage->setEnabled(!held);
+    m_pProgramPage->setEnabled(!held);
+    m_pUpgradePage->setEnabled(!held);
+}
+
+int CServoMain::AllRateWorker(CServoMain* pMain, bool singleNode) {
+    using Kind = CSearchReport::Kind;
+    if (CUsb* usb = pMain->Transport()) {
+        CSerialScanLine line(*usb);
+        CBusScanner scanner(*pMain->m_pUsb, line);
+        CScanEvents events;
+        events.rateBegins = [pMain](int baud, std::chrono::microseconds) {
+            pMain->PostSearchReport({Kind::Log, QStringLiteral("Pinging BAUD:%1...").arg(baud)});
+        };
+        events.rateSkipped = [pMain](int baud) {
+            pMain->PostSearchReport(
+                {Kind::Log, QStringLiteral("BAUD:%1 not possible on this adapter").arg(baud)});
+        };
+        events.found = [pMain](int id, int baud) {
+            pMain->PostSearchReport({Kind::Log, QStringLiteral("Found ID:%1 BAUD:%2").arg(id).arg(baud)});
+            pMain->PostSearchReport({Kind::RateNode, {}, id, baud});
+        };
+        events.collision = [pMain](int id, int baud) {
+            const QString text = id >= 0 ? QStringLiteral("ID:%1 BAUD:%2 answers collided").arg(id).arg(baud)
+                                         : QStringLiteral("BAUD:%1 answers collided").arg(baud);
+            pMain->PostSearchReport({Kind::Log, text});
+        };
+        events.stopRequested = [pMain] { return !pMain->m_bSearching || !pMain->m_bPortOpen; };
+        if (singleNode)
+            scanner.FindSingle(AllServoRates(), events);
+        else
+            scanner.Scan({}, events);
+    }
+    pMain->PostSearchReport({Kind::AllRatesDone, {}});
+    return 0;
+}
+
+void CServoMain::AddRateNode(int id, int baud) {
+    const QString idText = QString::number(id);
+    const QString baudText = QString::number(baud);
+    for (int row = 0; row < m_listNodes->rowCount(); ++row) {
+        const QTableWidgetItem* idItem = m_listNodes->item(row, 0);
+        const QTableWidgetItem* baudItem = m_listNodes->item(row, 1);
+        if (idItem && baudItem && idItem->text() == idText && baudItem->text() == baudText) return;
+    }
+    const int row = m_listNodes->rowCount();
+    m_listNodes->insertRow(row);
+    m_listNodes->setItem(row, 0, new QTableWidgetItem(idText));
+    m_listNodes->setItem(row, 1, new QTableWidgetItem(baudText));
+}
+
+void CServoMain::OfferRateSwitch(int row) {
+    const QTableWidgetItem* baudItem = m_listNodes->item(row, 1);
+    CUsb* transport = Transport();
+    if (!baudItem || !transport || !m_bPortOpen || m_btnSearch->text() != QLatin1String("Search")) return;
+    const int baud = baudItem->text().toInt();
+    const int comboIndex = m_comboBaud->findText(baudItem->text());
+    if (baud == m_nBaud || comboIndex < 0) return;
+    const QString question =
+        tr("ID %1 answers at %2 baud; the port runs at %3 baud.\nSwitch the port to %2 baud?")
+            .arg(m_listNodes->item(row, 0)->text())
+            .arg(baud)
+            .arg(m_nBaud.load());
+    if (!AskYesNo(this, question)) return;
+    {
+        // Not in the middle of another thread's exchange.
+        const CBusLock bus = m_pUsb->AcquireBus();
+        transport->Configure(baud);
+    }
+    m_nBaud = baud;
+    m_comboBaud->setCurrentIndex(comboIndex);
+}

@@ -1,0 +1,110 @@
+// The monitor's loop on the calling thread: a drift-free schedule, one status read per tick, one line each.
+#include "CliMonitor.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "CliInterrupt.h"
+#include "CliOptions.h"
+#include "ControlTable.h"
+#include "ServoUsb.h"
+#include "StatusCsv.h"
+#include "StatusSpan.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How long a sleep may last before it looks at Ctrl+C again: the signal may be taken by another thread,
+// which does not wake this one.
+constexpr milliseconds kInterruptCheck{20};
+
+struct CMonitorOptions {
+    int periodMs = 10;  // the debug page's own default cycle
+    long count = 0;     // 0: until Ctrl+C
+    bool csv = false;
+};
+
+std::optional<CMonitorOptions> ParseMonitorOptions(const std::vector<std::string>& args, std::ostream& err) {
+    CMonitorOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--csv") {
+            options.csv = true;
+            continue;
+        }
+        if (arg != "--period" && arg != "--count") {
+            err << "brennix: unknown monitor option " << arg << "\n";
+            return std::nullopt;
+        }
+        const bool period = arg == "--period";
+        const auto value =
+            i + 1 < args.size() ? ParseNumber(args[i + 1], 1, period ? 60000 : 1000000000) : std::nullopt;
+        if (!value) {
+            err << "brennix: " << arg
+                << (period ? " needs 1 to 60000 ms\n" : " needs 1 to 1000000000 ticks\n");
+            return std::nullopt;
+        }
+        if (period)
+            options.periodMs = static_cast<int>(*value);
+        else
+            options.count = *value;
+        ++i;
+    }
+    return options;
+}
+
+// Sleeps until the time unless Ctrl+C comes first; false then.
+bool SleepUntil(Clock::time_point when) {
+    while (!CInterruptRequest::Interrupted()) {
+        const Clock::time_point now = Clock::now();
+        if (now >= when) return true;
+        std::this_thread::sleep_until(std::min(when, now + kInterruptCheck));
+    }
+    return false;
+}
+
+}  // namespace
+
+int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::vector<std::string>& args,
+               std::ostream& out, std::ostream& err) {
+    const auto options = ParseMonitorOptions(args, err);
+    if (!options) return EXIT_BAD_ARGUMENTS;
+
+    out << (options->csv ? std::string(STATUS_CSV_HEADER) : StatusColumnsHeader()) << std::endl;
+    const CInterruptRequest interrupt;
+    const milliseconds period(options->periodMs);
+    const Clock::time_point start = Clock::now();
+    long ticks = 0, answered = 0;
+    uint64_t skipped = 0;
+    // Tick k is due at start + k x period; the first comes one period after the start, as on the page.
+    for (int64_t k = 1; options->count == 0 || ticks < options->count; ++k) {
+        if (!SleepUntil(start + k * period) || port.IsLost()) break;
+        const Clock::time_point asked = Clock::now();
+        uint8_t span[Reg::STATUS_SPAN_LENGTH] = {};
+        const bool read = servo.ReadData(id, Reg::STATUS_SPAN_START, Reg::STATUS_SPAN_LENGTH, span) >= 0;
+        ++ticks;
+        if (read) {
+            ++answered;
+            uint8_t image[IMAGE_SIZE] = {};
+            std::copy(std::begin(span), std::end(span), image + Reg::STATUS_SPAN_START);
+            const CStatusSample sample = DecodeStatusSpan(image, servo.IsHighByteFirst() != 0);
+            const int64_t ms = std::chrono::duration_cast<milliseconds>(asked - start).count();
+            out << (options->csv ? StatusCsvRow(ms, sample) : StatusColumnsRow(ms, sample)) << std::endl;
+        }
+        // Grid points that passed during this tick are let go, not served back to back.
+        const Clock::time_point now = Clock::now();
+        const int64_t due = (now - start) / period;  // the last grid point at or before now
+        if (due > k) {
+            skipped += static_cast<uint64_t>(due - k);
+            k = due;
+        }
+    }
+    err << "brennix: " << ticks << " ticks, " << skipped << " skipped, " << ticks - answered
+        << " without reply\n";
+    return answered > 0 || ticks == 0 ? EXIT_OK : EXIT_NO_REPLY;
+}

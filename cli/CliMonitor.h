@@ -1,0 +1,20 @@
+// brennix monitor: the status poll of the debug page as lines on stdout, for logs and scripts.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "CliPort.h"
+
+class CServoUsb;
+
+// brennix monitor ID [--period MS] [--count N] [--csv]: reads the status span of servo `id` every period
+// (10 ms unless given) and prints one line per reading, as CSV with a header line or in aligned columns.
+// Runs until N ticks have been made or Ctrl+C. Ticks are kept on a fixed grid from the start; one that
+// falls behind lets the grid points it missed go and counts them, so lines never come in bursts. The tally
+// (ticks, skipped, without reply) goes to err at the end. `options` are the arguments after the ID.
+// Returns an ExitCode: EXIT_NO_REPLY when no tick got an answer.
+int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::vector<std::string>& options,
+               std::ostream& out, std::ostream& err);

@@ -1,0 +1,188 @@
+// The all-rate scan prints "ID RATE" lines as servos are confirmed; warnings and, on a terminal, progress
+// go to stderr, so the output stays a clean list for scripts.
+#include "CliScan.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BusScanner.h"
+#include "CliTrace.h"
+#include "ControlTable.h"
+#include "SerialScanLine.h"
+#include "ServoUsb.h"
+
+namespace {
+
+struct ScanRequest {
+    bool allRates = false;
+    std::vector<int> rates = AllServoRates();
+    int firstId = 0;
+    int lastId = 253;
+};
+
+// The servo rates in "1000000,115200"; nullopt with the reason when one is not a servo rate.
+std::optional<std::vector<int>> ParseRates(const std::string& text, std::string* error) {
+    std::vector<int> rates;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const auto rate = ParseNumber(item, 1, 4000000);
+        if (!rate || BaudCodeOf(static_cast<uint32_t>(*rate)) < 0) {
+            *error =
+                "not a servo rate: \"" + item + "\" (1000000 500000 250000 128000 115200 76800 57600 38400)";
+            return std::nullopt;
+        }
+        rates.push_back(static_cast<int>(*rate));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (rates.empty()) {
+        *error = "--rates needs at least one rate";
+        return std::nullopt;
+    }
+    return rates;
+}
+
+std::optional<ScanRequest> ParseScanArguments(const CliOptions& options, std::string* error) {
+    ScanRequest request;
+    std::vector<long> ids;
+    const auto& args = options.arguments;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--all-rates") {
+            request.allRates = true;
+        } else if (args[i] == "--rates") {
+            if (i + 1 >= args.size()) {
+                *error = "--rates needs a value";
+                return std::nullopt;
+            }
+            auto rates = ParseRates(args[++i], error);
+            if (!rates) return std::nullopt;
+            request.rates = *rates;
+            request.allRates = true;
+        } else if (options.command == "scan" && ids.size() < 2) {
+            const auto id = ParseNumber(args[i], 0, 253);
+            if (!id) {
+                *error = "bad number " + args[i] + " (0 to 253)";
+                return std::nullopt;
+            }
+            ids.push_back(*id);
+        } else {
+            *error = "unexpected argument " + args[i] + " for " + options.command;
+            return std::nullopt;
+        }
+    }
+    if (ids.size() > 0) request.firstId = static_cast<int>(ids[0]);
+    if (ids.size() > 1) request.lastId = static_cast<int>(ids[1]);
+    if (request.firstId > request.lastId) {
+        *error = "scan range is empty";
+        return std::nullopt;
+    }
+    return request;
+}
+
+// The sweep at the port's own rate, at the normal timeout.
+int ScanOneRate(CServoUsb& servo, const ScanRequest& request, int baud, std::ostream& out,
+                std::ostream& err) {
+    int found = 0;
+    for (int id = request.firstId; id <= request.lastId; ++id) {
+        uint8_t who = 0;
+        CExchangeOutcome outcome;
+        if (!servo.Ping(static_cast<uint8_t>(id), &who, &outcome)) continue;
+        out << static_cast<int>(who) << std::endl;
+        WarnAlarms(err, outcome);
+        ++found;
+    }
+    if (found > 0) return EXIT_OK;
+    err << "brennix: no servo answered at " << baud << " baud (try scan --all-rates)\n";
+    return EXIT_NO_REPLY;
+}
+
+// Progress overwrites one line, and only where someone watches it.
+class CProgressLine {
+public:
+    explicit CProgressLine(std::ostream& err) : m_err(err), m_bShown(&err == &std::cerr && isatty(2)) {}
+    ~CProgressLine() { Clear(); }
+    CProgressLine(const CProgressLine&) = delete;
+    CProgressLine& operator=(const CProgressLine&) = delete;
+
+    void Show(int baud, int id) {
+        if (m_bShown) m_err << "\rscanning " << baud << " baud, ID " << id << "   " << std::flush;
+    }
+    // Before any other line, so it does not land on top of the progress.
+    void Clear() {
+        if (m_bShown) m_err << "\r                                   \r" << std::flush;
+    }
+
+private:
+    std::ostream& m_err;
+    const bool m_bShown;
+};
+
+CScanEvents PrintingEvents(CProgressLine& progress, std::ostream& out, std::ostream& err) {
+    CScanEvents events;
+    events.progress = [&progress](int baud, int id) { progress.Show(baud, id); };
+    events.found = [&](int id, int baud) {
+        progress.Clear();
+        out << id << " " << baud << std::endl;
+    };
+    events.rateSkipped = [&](int baud) {
+        progress.Clear();
+        err << "brennix: the adapter cannot run at " << baud << " baud; skipped\n";
+    };
+    events.collision = [&](int id, int baud) {
+        progress.Clear();
+        if (id >= 0)
+            err << "brennix: warning: answers to ID " << id << " at " << baud
+                << " baud collided: more than one servo has that ID\n";
+        else
+            err << "brennix: warning: more than one servo answers at " << baud << " baud\n";
+    };
+    return events;
+}
+
+int ReportEnd(const CScanOutcome& outcome, std::ostream& err) {
+    if (outcome.portLost) return EXIT_PORT_UNAVAILABLE;  // the caller names the lost port
+    if (!outcome.servos.empty()) return EXIT_OK;
+    err << "brennix: no servo answered at any rate scanned\n";
+    return EXIT_NO_REPLY;
+}
+
+}  // namespace
+
+int RunScanCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err) {
+    std::string error;
+    const auto request = ParseScanArguments(options, &error);
+    if (!request) {
+        err << "brennix: " << error << "\n" << CLI_USAGE;
+        return EXIT_BAD_ARGUMENTS;
+    }
+    if (options.command == "scan" && !request->allRates)
+        return ScanOneRate(servo, *request, options.baud, out, err);
+
+    CSerialScanLine line(*servo.m_pTransport);
+    CBusScanner scanner(servo, line);
+    CProgressLine progress(err);
+    const CScanEvents events = PrintingEvents(progress, out, err);
+    if (options.command == "find") {
+        const CScanOutcome outcome = scanner.FindSingle(request->rates, events);
+        progress.Clear();
+        if (outcome.servos.size() > 1 || !outcome.collisions.empty())
+            err << "brennix: more than one servo answers; list them with scan --all-rates\n";
+        return ReportEnd(outcome, err);
+    }
+    CScanSettings settings;
+    settings.rates = request->rates;
+    settings.firstId = request->firstId;
+    settings.lastId = request->lastId;
+    // A --timeout given by the user is the adapter margin too; otherwise the scan measures its own.
+    if (options.timeoutGiven) settings.adapterMargin = std::chrono::milliseconds(options.timeoutMs);
+    const CScanOutcome outcome = scanner.Scan(settings, events);
+    progress.Clear();
+    return ReportEnd(outcome, err);
+}

@@ -1,0 +1,31 @@
+// The trace writes through the recorder's listener, so it shows exactly what the recording holds.
+#include "CliTrace.h"
+
+#include <ostream>
+
+#include "CliOptions.h"
+#include "FrameDecoder.h"
+#include "ServoUsb.h"
+
+CCliTrace::CCliTrace(CServoUsb& servo, std::ostream& err) : m_servo(servo) {
+    m_recorder.SetListener([this, &err](const CBusFrame& frame) {
+        err << TraceLine(frame, m_servo.IsHighByteFirst() != 0) << std::endl;
+    });
+    m_servo.SetRecorder(&m_recorder);
+}
+
+CCliTrace::~CCliTrace() {
+    m_servo.SetRecorder(nullptr);
+}
+
+int ReportFailure(std::ostream& err, const CExchangeOutcome& outcome, int timeoutMs) {
+    if (outcome.kind == EOutcome::PortLost) return EXIT_PORT_UNAVAILABLE;
+    err << "brennix: " << DescribeOutcome(outcome, timeoutMs) << "\n";
+    return EXIT_NO_REPLY;
+}
+
+void WarnAlarms(std::ostream& err, const CExchangeOutcome& outcome) {
+    if (outcome.kind != EOutcome::Good || outcome.error == 0) return;
+    err << "brennix: warning: ID " << static_cast<int>(outcome.answerId) << " reports "
+        << AlarmText(outcome.error) << "\n";
+}

@@ -1,0 +1,283 @@
+// Silent IDs cost one answer window instead of the port's timeout; nothing is reported on the strength of
+// one short window alone: every find is pinged again at the normal timeout first.
+#include "BusScanner.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ControlTable.h"
+#include "Packet.h"
+#include "ScanTiming.h"
+#include "ServoUsb.h"
+
+using std::chrono::microseconds;
+using namespace ScanTiming;
+
+namespace {
+
+constexpr int kTailCapacity = 48;
+// Answers timed at the first rate that answers, before its sweep.
+constexpr std::size_t kTimingProbes = 3;
+
+bool IsCleanPingStatus(const uint8_t* frame) {
+    if (frame[0] != 0xFF || frame[1] != 0xFF || frame[3] != 2) return false;
+    const uint8_t sum = static_cast<uint8_t>(frame[2] + frame[3] + frame[4]);
+    return static_cast<uint8_t>(~sum) == frame[5];
+}
+
+bool IsBitSubset(uint8_t part, uint8_t whole) {
+    return (part & ~whole) == 0;
+}
+
+}  // namespace
+
+std::vector<int> AllServoRates() {
+    return {BAUD_RATES.begin(), BAUD_RATES.end()};
+}
+
+AnswerKind JudgeAnswer(const uint8_t* bytes, int count, uint8_t id) {
+    if (count <= 0) return AnswerKind::Nothing;
+    if (count >= STATUS_BYTES && IsCleanPingStatus(bytes) && bytes[2] == id) {
+        // What follows is a second answerer, unless it is another ID's status that came late.
+        const int next = CleanStatusId(bytes + STATUS_BYTES, count - STATUS_BYTES);
+        const bool lateOther = next >= 0 && next != id;
+        return count == STATUS_BYTES || lateOther ? AnswerKind::Clean : AnswerKind::Collided;
+    }
+    // On the bus a 0 bit wins, so statuses of this ID that overlap can only clear bits of the status
+    // expected (their error bytes taken as equal); a line held low clears them all and names nobody.
+    if (count >= STATUS_BYTES && bytes[0] != 0 && bytes[1] != 0) {
+        const uint8_t error = bytes[4];
+        const uint8_t expected[STATUS_BYTES] = {0xFF, 0xFF,  id,
+                                                2,    error, static_cast<uint8_t>(~(id + 2 + error))};
+        bool subset = true;
+        for (int i = 0; i < STATUS_BYTES; ++i) subset = subset && IsBitSubset(bytes[i], expected[i]);
+        if (subset) return AnswerKind::Collided;
+    }
+    return AnswerKind::Damaged;
+}
+
+int CleanStatusId(const uint8_t* bytes, int count) {
+    for (int at = 0; at + STATUS_BYTES <= count; ++at)
+        if (IsCleanPingStatus(bytes + at) && bytes[at + 2] != BROADCAST_ID) return bytes[at + 2];
+    return -1;
+}
+
+CBusScanner::CBusScanner(CServoUsb& servo, CScanLine& line) : m_servo(servo), m_line(line) {}
+
+bool CBusScanner::ShouldStop(const CScanEvents& events, CScanOutcome& outcome) {
+    if (m_line.IsLost()) {
+        outcome.portLost = true;
+        return true;
+    }
+    if (events.stopRequested && events.stopRequested()) {
+        outcome.stopped = true;
+        return true;
+    }
+    return false;
+}
+
+void CBusScanner::RestoreLine(int rate, const CScanOutcome& outcome) {
+    m_line.SetReadWindow(microseconds{0});
+    if (outcome.portLost || m_line.IsLost() || rate <= 0) return;
+    if (m_line.LineRate() != rate) m_line.SetLineRate(rate);
+}
+
+CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents& events) {
+    CScanOutcome outcome;
+    const CBusLock bus = m_servo.AcquireBus();
+    m_bMarginFixed = settings.adapterMargin > microseconds{0};
+    m_overheads.clear();
+    m_lateFloor = microseconds{0};
+    m_margin = m_bMarginFixed ? settings.adapterMargin : DEFAULT_ADAPTER_MARGIN;
+    const int original = m_line.LineRate();
+    for (const int baud : settings.rates) {
+        if (ShouldStop(events, outcome)) break;
+        const ERateSwitch entered = SwitchRate(baud, events, outcome);
+        if (entered == ERateSwitch::Lost) break;
+        if (entered == ERateSwitch::Skipped) continue;
+        ScanRate(baud, settings, events, outcome);
+        if (outcome.stopped || outcome.portLost) break;
+    }
+    RestoreLine(original, outcome);
+    return outcome;
+}
+
+void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanEvents& events,
+                           CScanOutcome& outcome) {
+    // A silent probe skips the whole rate, and nothing after it could catch a late answer: it gets twice the
+    // margin, and never less than the margin assumed before any answer was timed.
+    const microseconds probeWindow = AnswerWindow(baud, std::max(2 * m_margin, DEFAULT_ADAPTER_MARGIN));
+    if (events.rateBegins) events.rateBegins(baud, probeWindow);
+    m_line.SetReadWindow(probeWindow);
+    const Answer probe = Exchange(BROADCAST_ID);
+    if (probe.got == 0) {
+        if (m_line.IsLost()) outcome.portLost = true;
+        outcome.rates.push_back({baud, true, false, probeWindow});
+        return;
+    }
+    // A clean answer to the broadcast names a servo that is there: if the sweep should miss it (its
+    // answer delayed past the window by a busy host), it is asked for by name afterwards.
+    const int named = CleanStatusId(probe.bytes, probe.got);
+    if (probe.got == STATUS_BYTES) {
+        LearnMargin(probe.took, baud);
+        // Time the first answers a few more times before the sweep relies on them.
+        for (std::size_t extra = 1; extra < kTimingProbes && m_overheads.size() < kTimingProbes; ++extra) {
+            const Answer again = Exchange(BROADCAST_ID);
+            if (again.got == STATUS_BYTES) LearnMargin(again.took, baud);
+        }
+    }
+    outcome.rates.push_back({baud, true, true, AnswerWindow(baud, m_margin)});
+    SweepRate(baud, settings, events, outcome);
+    const bool missed = std::find(outcome.servos.begin(), outcome.servos.end(), CFoundServo{named, baud}) ==
+                        outcome.servos.end();
+    if (named >= settings.firstId && named <= settings.lastId && missed && !outcome.stopped &&
+        !outcome.portLost)
+        Report(named, baud, Confirm(named, baud), events, outcome);
+}
+
+void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScanEvents& events,
+                            CScanOutcome& outcome) {
+    for (int id = settings.firstId; id <= settings.lastId; ++id) {
+        if (ShouldStop(events, outcome)) return;
+        if (events.progress) events.progress(baud, id);
+        CatchLateAnswer(baud, settings, events, outcome);
+        m_line.SetReadWindow(AnswerWindow(baud, m_margin));
+        Answer answer = Exchange(static_cast<uint8_t>(id));
+        if (answer.got == 0) continue;
+        // An earlier ID's status that came after its window: the margin was too small. Confirm that ID
+        // (it is the one that answered) and give this one its own try again.
+        const int late = CleanStatusId(answer.bytes, answer.got);
+        if (late >= settings.firstId && late < id) {
+            WidenMargin();
+            Report(late, baud, Confirm(late, baud), events, outcome);
+            m_line.SetReadWindow(AnswerWindow(baud, m_margin));
+            answer = Exchange(static_cast<uint8_t>(id));
+            if (answer.got == 0) continue;
+        }
+        if (JudgeAnswer(answer.bytes, answer.got, static_cast<uint8_t>(id)) == AnswerKind::Clean)
+            LearnMargin(answer.took, baud);
+        Report(id, baud, Confirm(id, baud), events, outcome);
+    }
+}
+
+void CBusScanner::CatchLateAnswer(int baud, const CScanSettings& settings, const CScanEvents& events,
+                                  CScanOutcome& outcome) {
+    // The next ping's write throws away whatever has arrived: look at it first.
+    uint8_t waiting[kTailCapacity] = {};
+    m_line.SetReadWindow(microseconds{1});
+    const int got = ReadTail(waiting, kTailCapacity);
+    const int late = CleanStatusId(waiting, got);
+    if (late < settings.firstId || late > settings.lastId) return;
+    WidenMargin();
+    Report(late, baud, Confirm(late, baud), events, outcome);
+}
+
+CBusScanner::Answer CBusScanner::Exchange(uint8_t id) {
+    uint8_t frame[PING_BYTES + 2] = {};
+    CPacket::BuildHeader(id, 2, Instruction::PING, frame);
+    CPacket::AppendChecksum(frame);
+    Answer answer;
+    const auto start = m_line.Now();
+    m_servo.m_pTransport->Write(frame, PING_BYTES);
+    answer.got = std::max(0, m_servo.m_pTransport->Read(answer.bytes, STATUS_BYTES));
+    answer.took = m_line.Now() - start;
+    return answer;
+}
+
+int CBusScanner::ReadTail(uint8_t* into, int capacity) {
+    return std::max(0, m_servo.m_pTransport->Read(into, capacity));
+}
+
+AnswerKind CBusScanner::Confirm(int id, int baud) {
+    m_line.SetReadWindow(microseconds{0});
+    const Answer answer = Exchange(static_cast<uint8_t>(id));
+    if (answer.got == 0) return AnswerKind::Nothing;
+    uint8_t all[STATUS_BYTES + kTailCapacity] = {};
+    std::memcpy(all, answer.bytes, static_cast<size_t>(answer.got));
+    // Whatever follows within one more window is a second answerer with the same ID.
+    m_line.SetReadWindow(AnswerWindow(baud, m_margin));
+    const int tail = ReadTail(all + answer.got, kTailCapacity);
+    // The rest of an answer that came late to the sweep's ping may come first: judge from this ID's clean
+    // status where there is one.
+    const int total = answer.got + tail;
+    int from = 0;
+    while (from + STATUS_BYTES <= total && !(IsCleanPingStatus(all + from) && all[from + 2] == id)) ++from;
+    if (from + STATUS_BYTES > total) from = 0;
+    const AnswerKind kind = JudgeAnswer(all + from, total - from, static_cast<uint8_t>(id));
+    if (kind == AnswerKind::Clean) LearnMargin(answer.took, baud);
+    return kind;
+}
+
+void CBusScanner::Report(int id, int baud, AnswerKind kind, const CScanEvents& events,
+                         CScanOutcome& outcome) {
+    if (kind != AnswerKind::Clean && kind != AnswerKind::Collided) return;
+    const CFoundServo servo{id, baud};
+    if (std::find(outcome.servos.begin(), outcome.servos.end(), servo) == outcome.servos.end()) {
+        outcome.servos.push_back(servo);
+        if (events.found) events.found(id, baud);
+    }
+    if (kind == AnswerKind::Collided &&
+        std::find(outcome.collisions.begin(), outcome.collisions.end(), servo) == outcome.collisions.end()) {
+        outcome.collisions.push_back(servo);
+        if (events.collision) events.collision(id, baud);
+    }
+}
+
+void CBusScanner::LearnMargin(CScanLine::Clock::duration roundTrip, int baud) {
+    if (m_bMarginFixed) return;
+    m_overheads.push_back(Overhead(std::chrono::duration_cast<microseconds>(roundTrip), baud));
+    std::vector<microseconds> sorted = m_overheads;
+    const auto middle = sorted.begin() + static_cast<long>(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    m_margin = std::max(m_lateFloor, MarginFromOverhead(*middle));
+}
+
+void CBusScanner::WidenMargin() {
+    m_lateFloor = std::min(MAX_ADAPTER_MARGIN, 2 * m_margin);
+    m_margin = m_lateFloor;
+}
+
+CBusScanner::ERateSwitch CBusScanner::SwitchRate(int baud, const CScanEvents& events, CScanOutcome& outcome) {
+    if (m_line.SetLineRate(baud)) return ERateSwitch::Ready;
+    if (m_line.IsLost()) {
+        outcome.portLost = true;
+        return ERateSwitch::Lost;
+    }
+    outcome.rates.push_back({baud, false, false, {}});
+    if (events.rateSkipped) events.rateSkipped(baud);
+    return ERateSwitch::Skipped;
+}
+
+CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanEvents& events) {
+    CScanOutcome outcome;
+    const CBusLock bus = m_servo.AcquireBus();
+    if (m_overheads.empty() && !m_bMarginFixed) m_margin = DEFAULT_ADAPTER_MARGIN;
+    const int original = m_line.LineRate();
+    for (const int baud : rates) {
+        if (ShouldStop(events, outcome)) break;
+        const ERateSwitch entered = SwitchRate(baud, events, outcome);
+        if (entered == ERateSwitch::Lost) break;
+        if (entered == ERateSwitch::Skipped) continue;
+        if (events.rateBegins) events.rateBegins(baud, m_line.NormalTimeout());
+        m_line.SetReadWindow(microseconds{0});
+        const Answer answer = Exchange(BROADCAST_ID);
+        outcome.rates.push_back({baud, true, answer.got > 0, m_line.NormalTimeout()});
+        if (answer.got == 0) continue;
+        uint8_t all[STATUS_BYTES + kTailCapacity] = {};
+        std::memcpy(all, answer.bytes, static_cast<size_t>(answer.got));
+        m_line.SetReadWindow(AnswerWindow(baud, m_margin));
+        const int count = answer.got + ReadTail(all + answer.got, kTailCapacity);
+        // Any servo may answer a broadcast; the first clean status names it, more bytes mean more servos.
+        const int id = count >= STATUS_BYTES && IsCleanPingStatus(all) ? all[2] : -1;
+        if (id >= 0 && id != BROADCAST_ID) {
+            outcome.servos.push_back({id, baud});
+            if (events.found) events.found(id, baud);
+        }
+        if (id < 0 || count > STATUS_BYTES) {
+            outcome.collisions.push_back({-1, baud});
+            if (events.collision) events.collision(-1, baud);
+        }
+    }
+    RestoreLine(original, outcome);
+    return outcome;
+}

@@ -1,0 +1,28 @@
+// Status readings as CSV rows and as aligned columns.
+#include "StatusCsv.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+const char* const STATUS_CSV_HEADER = "time_ms,position,speed,load,voltage,temperature";
+
+std::string StatusCsvRow(int64_t timeMs, const CStatusSample& s) {
+    char row[96];
+    std::snprintf(row, sizeof row, "%" PRId64 ",%d,%d,%d,%d.%d,%d", timeMs, s.position, s.speed, s.load,
+                  s.voltage / 10, s.voltage % 10, s.temperature);
+    return row;
+}
+
+std::string StatusColumnsHeader() {
+    char row[96];
+    std::snprintf(row, sizeof row, "%10s %8s %6s %6s %7s %11s", "time_ms", "position", "speed", "load",
+                  "voltage", "temperature");
+    return row;
+}
+
+std::string StatusColumnsRow(int64_t timeMs, const CStatusSample& s) {
+    char row[96];
+    std::snprintf(row, sizeof row, "%10" PRId64 " %8d %6d %6d %5d.%d %11d", timeMs, s.position, s.speed,
+                  s.load, s.voltage / 10, s.voltage % 10, s.temperature);
+    return row;
+}

@@ -1,0 +1,18 @@
+// Text forms of status readings shared by the plot's data export and the command-line monitor.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "StatusSpan.h"
+
+// The CSV header line, without its line end.
+extern const char* const STATUS_CSV_HEADER;
+
+// One CSV row (no line end): milliseconds since the recording began, then the values as the page's labels
+// show them: signed position, speed and load, volts with one decimal, whole degrees.
+std::string StatusCsvRow(int64_t timeMs, const CStatusSample& sample);
+
+// The same values in fixed-width columns for a terminal, and the header that goes over them.
+std::string StatusColumnsHeader();
+std::string StatusColumnsRow(int64_t timeMs, const CStatusSample& sample);

@@ -1,0 +1,86 @@
+// Reading a servo's set-up from its command-line form.
+#include "ServoSpec.h"
+
+#include <charconv>
+#include <sstream>
+
+#include "ServoTable.h"
+
+namespace sim {
+
+namespace {
+
+// A decimal number with an optional minus sign and nothing else around it.
+std::optional<long> Decimal(const std::string& text) {
+    long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [at, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || text.front() == '+' || ec != std::errc() || at != end) return std::nullopt;
+    return value;
+}
+
+std::optional<uint8_t> CodeForRate(long rate) {
+    for (uint8_t code = 0; code < kBaudCodeCount; ++code)
+        if (BaudRateForCode(code) == rate) return code;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<SimServoSpec> ParseServoSpec(const std::string& text, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<SimServoSpec> {
+        if (error) *error = "bad servo '" + text + "': " + why;
+        return std::nullopt;
+    };
+    std::istringstream in(text);
+    std::string head;
+    std::getline(in, head, ':');
+    SimServoSpec spec;
+
+    const std::size_t at = head.find('@');
+    const std::string idText = head.substr(0, at);
+    const auto id = Decimal(idText);
+    if (!id || *id < 0 || *id > 253) return fail("the ID '" + idText + "' is not a number from 0 to 253");
+    spec.id = static_cast<uint8_t>(*id);
+    if (at != std::string::npos) {
+        const std::string rateText = head.substr(at + 1);
+        const auto rate = Decimal(rateText);
+        const auto code = rate ? CodeForRate(*rate) : std::nullopt;
+        if (!code)
+            return fail("'" + rateText +
+                        "' is not a servo rate (1000000 500000 250000 128000 115200 76800 57600 38400)");
+        spec.baudCode = *code;
+    }
+
+    std::string item;
+    while (std::getline(in, item, ':')) {
+        const std::size_t eq = item.find('=');
+        const std::string key = item.substr(0, eq);
+        const std::optional<long> parsed =
+            eq == std::string::npos ? std::nullopt : Decimal(item.substr(eq + 1));
+        const bool isNumber = parsed.has_value();
+        const long value = parsed.value_or(0);
+        auto inRange = [&](long low, long high) { return isNumber && value >= low && value <= high; };
+        if (key == "delay" && inRange(0, kMaxReturnDelay)) {
+            spec.returnDelay = static_cast<uint8_t>(value);
+        } else if (key == "level" && inRange(0, 2)) {
+            spec.returnLevel = static_cast<uint8_t>(value);
+        } else if (key == "temp" && inRange(0, 255)) {
+            spec.temperature = static_cast<uint8_t>(value);
+        } else if (key == "volt" && inRange(0, 255)) {
+            spec.voltage = static_cast<uint8_t>(value);
+        } else if (key == "load" && inRange(-1023, 1023)) {
+            spec.load = static_cast<int>(value);
+        } else if (key == "delay" && isNumber && value > kMaxReturnDelay) {
+            return fail("delay " + item.substr(eq + 1) + " is over " + std::to_string(kMaxReturnDelay));
+        } else {
+            return fail(
+                "'" + item +
+                "' is not one of delay=0..254, level=0..2, temp=0..255, volt=0..255, load=-1023..1023");
+        }
+    }
+    if (!text.empty() && text.back() == ':') return fail("empty setting after ':'");
+    return spec;
+}
+
+}  // namespace sim

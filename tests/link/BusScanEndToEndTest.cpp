@@ -1,0 +1,160 @@
+// The all-rate scan through the serial transport against the simulated bus: servos at several rates, long
+// return delays, silent return levels, faults on the confirming answer, an empty bus, a stop and an unplug.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "BrennixUsb.h"
+#include "BusScanner.h"
+#include "BusSimulator.h"
+#include "ControlTable.h"
+#include "SerialScanLine.h"
+#include "ServoUsb.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+sim::SimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0, uint8_t level = 2) {
+    sim::SimServoSpec spec = sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
+    spec.returnDelay = delay;
+    spec.returnLevel = level;
+    return spec;
+}
+
+class BusScanE2E : public ::testing::Test {
+protected:
+    void Start(const std::vector<sim::SimServoSpec>& servos, int portRate = 1000000,
+               std::chrono::microseconds latency = {}) {
+        sim::SimLineOptions line;
+        line.latency = latency;
+        m_bus = std::make_unique<sim::CBusSimulator>(servos, line);
+        ASSERT_TRUE(m_bus->Start());
+        m_usb.SetPortPath(m_bus->SlavePath());
+        ASSERT_EQ(m_usb.FindDevice(), 1);
+        ASSERT_EQ(m_usb.Open(), 1);
+        m_usb.Configure(portRate);
+    }
+    void TearDown() override { m_usb.Close(); }
+
+    CScanOutcome Scan(const CScanEvents& events = {}) { return m_scanner.Scan({}, events); }
+
+    std::unique_ptr<sim::CBusSimulator> m_bus;
+    CBrennixUsb m_usb;
+    CServoUsb m_servo{&m_usb};
+    CSerialScanLine m_line{m_usb};
+    CBusScanner m_scanner{m_servo, m_line};
+};
+
+TEST_F(BusScanE2E, FindsEveryServoOfAMixedRateBusAndLeavesThePortAtItsRate) {
+    // The longest return delay, a servo that answers pings only, two at one rate, two with one ID (200 µs
+    // apart: answers at the very same moment add up to one clean status), behind a USB adapter's
+    // millisecond each way.
+    Start({Servo(7, 115200, 254), Servo(9, 38400, 0, 0), Servo(1, 1000000), Servo(200, 500000),
+           Servo(3, 115200), Servo(12, 500000), Servo(12, 500000, 100)},
+          57600, 1000us);
+    std::vector<std::string> warnings;
+    CScanEvents events;
+    events.collision = [&](int id, int baud) {
+        warnings.push_back(std::to_string(id) + "@" + std::to_string(baud));
+    };
+    // A margin as a user would give it: on a host this loaded the measured one is left to the other tests.
+    CScanSettings settings;
+    settings.adapterMargin = 5ms;
+    const CScanOutcome outcome = m_scanner.Scan(settings, events);
+    EXPECT_EQ(outcome.servos,
+              (std::vector<CFoundServo>{
+                  {1, 1000000}, {12, 500000}, {200, 500000}, {3, 115200}, {7, 115200}, {9, 38400}}));
+    EXPECT_EQ(warnings, std::vector<std::string>{"12@500000"});
+    EXPECT_EQ(m_usb.LineRate(), 57600);
+    // Everything the host sent went out at a servo rate, and only four rates were swept.
+    int swept = 0;
+    for (const CRateOutcome& rate : outcome.rates) swept += rate.answered ? 1 : 0;
+    EXPECT_EQ(swept, 4);
+    // The port works as before at its own rate.
+    m_usb.Configure(1000000);
+    EXPECT_EQ(m_servo.Ping(1), 1);
+}
+
+TEST_F(BusScanE2E, AnEmptyBusCostsOneBroadcastPerRate) {
+    Start({});
+    const CScanOutcome outcome = Scan();
+    EXPECT_TRUE(outcome.servos.empty());
+    ASSERT_EQ(outcome.rates.size(), 8u);
+    const auto frames = m_bus->Frames();
+    ASSERT_EQ(frames.size(), 8u);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].baud, BAUD_RATES[i]);
+        EXPECT_EQ(frames[i].bytes, (std::vector<uint8_t>{0xFF, 0xFF, 0xFE, 0x02, 0x01, 0xFE}));
+    }
+}
+
+TEST_F(BusScanE2E, AServoWhoseConfirmingAnswerIsLostOrDamagedIsNotReported) {
+    Start({Servo(2, 1000000), Servo(3, 1000000), Servo(4, 1000000)});
+    // The sweep's ping of each gets through; the confirmation, and every answer after it, does not.
+    for (const auto& [kind, id] :
+         {std::pair{sim::SimFaultKind::DropReply, 2}, std::pair{sim::SimFaultKind::CorruptChecksum, 3}}) {
+        sim::SimFaultRule rule;
+        rule.kind = kind;
+        rule.servoId = id;
+        rule.instruction = 0x01;
+        rule.skip = 1;
+        rule.count = sim::kEveryReply;
+        m_bus->AddFault(rule);
+    }
+    const CScanOutcome outcome = Scan();
+    EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{4, 1000000}}));
+    EXPECT_GE(m_bus->FaultHits(), 2);
+}
+
+TEST_F(BusScanE2E, StopAndUnplugEndTheScanPromptly) {
+    Start({Servo(1, 1000000), Servo(2, 38400)});
+    std::atomic<bool> stop{false};
+    std::atomic<int> lastId{-1};
+    CScanEvents events;
+    events.stopRequested = [&] { return stop.load(); };
+    events.progress = [&](int, int id) { lastId = id; };
+    Clock::time_point stoppedAt;
+    std::thread stopper([&] {
+        while (lastId < 60) std::this_thread::sleep_for(1ms);
+        stoppedAt = Clock::now();
+        stop = true;
+    });
+    CScanOutcome outcome = Scan(events);
+    const auto ended = Clock::now();
+    stopper.join();
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_LT(ended - stoppedAt, 100ms);
+    EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{1, 1000000}}));
+    EXPECT_EQ(m_usb.LineRate(), 1000000);
+
+    lastId = -1;
+    stop = false;
+    Clock::time_point unpluggedAt;
+    std::thread unplugger([&] {
+        while (lastId < 60) std::this_thread::sleep_for(1ms);
+        unpluggedAt = Clock::now();
+        m_bus->Unplug();
+    });
+    outcome = Scan(events);
+    const auto lost = Clock::now();
+    unplugger.join();
+    EXPECT_TRUE(outcome.portLost);
+    EXPECT_FALSE(outcome.stopped);
+    EXPECT_LT(lost - unpluggedAt, 100ms);
+    EXPECT_TRUE(m_usb.IsPortLost());
+}
+
+TEST_F(BusScanE2E, FindSingleTellsTheIdAndRateOfTheOnlyServo) {
+    Start({Servo(42, 57600, 254)});
+    const CScanOutcome outcome = m_scanner.FindSingle(AllServoRates(), {});
+    EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{42, 57600}}));
+    EXPECT_TRUE(outcome.collisions.empty());
+    EXPECT_EQ(m_bus->Frames().size(), 8u);
+    EXPECT_EQ(m_usb.LineRate(), 1000000);
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// Text forms of a status reading: the CSV row the exports share and the terminal's aligned columns.
+#include <gtest/gtest.h>
+
+#include "StatusCsv.h"
+
+TEST(StatusCsv, RowsCarryTheValuesAsTheLabelsShowThem) {
+    EXPECT_STREQ(STATUS_CSV_HEADER, "time_ms,position,speed,load,voltage,temperature");
+    EXPECT_EQ(StatusCsvRow(0, {512, -100, 25, 74, 31}), "0,512,-100,25,7.4,31");
+    // Below one volt the leading zero stays; a reading past 25.5 V cannot occur in one byte.
+    EXPECT_EQ(StatusCsvRow(3600000, {-5, 0, -1023, 5, 0}), "3600000,-5,0,-1023,0.5,0");
+    EXPECT_EQ(StatusCsvRow(12, {1023, 1023, 0, 255, 255}), "12,1023,1023,0,25.5,255");
+}
+
+TEST(StatusCsv, ColumnsLineUpUnderTheirHeadings) {
+    const std::string header = StatusColumnsHeader();
+    const std::string narrow = StatusColumnsRow(0, {0, 0, 0, 0, 0});
+    const std::string wide = StatusColumnsRow(1234567, {-1023, -1023, -1023, 255, 255});
+    EXPECT_EQ(header.size(), narrow.size());
+    EXPECT_EQ(header.size(), wide.size());
+    // Every heading ends where its column's values end.
+    for (const char* heading : {"time_ms", "position", "speed", "load", "voltage", "temperature"}) {
+        const std::size_t end = header.find(heading) + std::string(heading).size();
+        EXPECT_NE(narrow[end - 1], ' ') << heading;
+        EXPECT_TRUE(end == header.size() || narrow[end] == ' ') << heading;
+        EXPECT_NE(wide[end - 1], ' ') << heading;
+    }
+    EXPECT_NE(wide.find("25.5"), std::string::npos);
+}

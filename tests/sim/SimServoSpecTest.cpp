@@ -1,0 +1,64 @@
+// The servo set-up as scripts type it on the simulator's command line.
+#include <gtest/gtest.h>
+
+#include "ServoSpec.h"
+
+namespace {
+
+using sim::ParseServoSpec;
+
+TEST(SimServoSpec, ReadsEverySetting) {
+    std::string error;
+    auto servo = ParseServoSpec("9@38400:delay=250:temp=85", &error);
+    ASSERT_TRUE(servo) << error;
+    EXPECT_EQ(servo->id, 9);
+    EXPECT_EQ(servo->baudCode, 7);
+    EXPECT_EQ(servo->returnDelay, 250);
+    EXPECT_EQ(servo->returnLevel, 2);
+    EXPECT_EQ(servo->temperature, 85);
+    EXPECT_FALSE(servo->voltage);
+
+    servo = ParseServoSpec("0:level=1:volt=260:load=-1023", &error);
+    EXPECT_FALSE(servo) << "volt is a register byte";
+    servo = ParseServoSpec("253:load=-1023:volt=49:level=0", &error);
+    ASSERT_TRUE(servo) << error;
+    EXPECT_EQ(servo->id, 253);
+    EXPECT_EQ(servo->baudCode, 0) << "1000000 when no rate is given";
+    EXPECT_EQ(servo->load, -1023);
+    EXPECT_EQ(servo->voltage, 49);
+    EXPECT_EQ(servo->returnLevel, 0);
+
+    for (const auto& [text, code] : std::vector<std::pair<std::string, int>>{
+             {"1@1000000", 0}, {"1@500000", 1}, {"1@128000", 3}, {"1@76800", 5}, {"1@57600", 6}})
+        EXPECT_EQ(ParseServoSpec(text, &error)->baudCode, code) << text;
+}
+
+TEST(SimServoSpec, RefusesWhatIsNotAServoWithTheReason) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "ID"},
+        {"254", "ID"},
+        {"1x", "ID"},
+        {"-1", "ID"},
+        {"010@abc", "servo rate"},
+        {"1@9600", "servo rate"},
+        {"1@115201", "servo rate"},
+        {"1@", "servo rate"},
+        {"1:delay=255", "over 254"},
+        {"1:delay=-1", "not one of"},
+        {"1:level=3", "not one of"},
+        {"1:load=1024", "not one of"},
+        {"1:speed=3", "not one of"},
+        {"1:temp", "not one of"},
+        {"1:temp=0x50", "not one of"},
+        {"1::temp=5", "not one of"},
+        {"1:temp=5:", "empty"},
+    };
+    for (const auto& [text, why] : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseServoSpec(text, &error)) << text;
+        EXPECT_NE(error.find(why), std::string::npos) << text << ": " << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line";
+    }
+}
+
+}  // namespace

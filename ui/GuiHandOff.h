@@ -1,0 +1,59 @@
+// Hands results from a worker thread to the GUI thread: a guarded queue and one queued wake-up per batch.
+#pragma once
+
+#include <QMetaObject>
+#include <QObject>
+#include <cstddef>
+#include <limits>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+// Post may be called from any thread and never blocks on the GUI thread, so the GUI thread may join the
+// posting worker at any time. When the queue was empty, Post asks the receiver's thread to call the named
+// Q_INVOKABLE method, which calls Take. The method is called by name so that Qt makes and frees the queued
+// call itself: a functor's call would be made on the worker and freed on the GUI thread by our code, a
+// hand-over through Qt's event queue whose locking ThreadSanitizer cannot see. A call still queued when
+// the receiver goes is dropped with it.
+template <typename T>
+class CGuiHandOff {
+public:
+    // method: the receiver's Q_INVOKABLE taking no arguments. Beyond maxPending items the oldest are dropped,
+    // so a held-up GUI thread cannot make the queue grow without end.
+    CGuiHandOff(QObject* receiver, const char* method,
+                std::size_t maxPending = std::numeric_limits<std::size_t>::max())
+        : m_receiver(receiver), m_method(method), m_maxPending(maxPending) {}
+    CGuiHandOff(const CGuiHandOff&) = delete;
+    CGuiHandOff& operator=(const CGuiHandOff&) = delete;
+
+    // Any thread.
+    void Post(T item) {
+        bool wasEmpty = false;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            wasEmpty = m_items.empty();
+            if (m_items.size() >= m_maxPending) m_items.erase(m_items.begin());
+            m_items.push_back(std::move(item));
+        }
+        if (wasEmpty) QMetaObject::invokeMethod(m_receiver, m_method, Qt::QueuedConnection);
+    }
+    // The receiver's thread: everything posted so far, in order.
+    std::vector<T> Take() {
+        std::vector<T> items;
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        items.swap(m_items);
+        return items;
+    }
+    // Drops what was posted and not taken yet.
+    void Clear() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_items.clear();
+    }
+
+private:
+    QObject* const m_receiver;
+    const char* const m_method;
+    const std::size_t m_maxPending;
+    std::mutex m_mutex;
+    std::vector<T> m_items;  // guarded by m_mutex
+};
