@@ -54,7 +54,7 @@ void CheckNames() {
           "device paths of COM8, COM9, COM12 and an already prefixed name");
     Check(!SerialLine::PortExists("COM77"), "a COM name that does not exist is not found");
     // No adapter is plugged into wine: the search must come back empty rather than fail or crash.
-    Check(CBrennixUsb::FindAdapterPort().empty(),
+    Check(CBrennixUsb::FindAdapterPort(0x16C0, 0x05E1).empty(),
           "the adapter search finds nothing on a machine without one");
 }
 
@@ -99,6 +99,37 @@ void CheckTimeouts(CBrennixUsb& port, CServoUsb& servo) {
     const double waited = MillisecondsSince(start);
     Check(got == 6 && waited >= 49.0 && waited < 200.0, "a short read ends at the timeout with what came",
           std::to_string(got) + " bytes after " + std::to_string(waited) + " ms");
+}
+
+// Requested against observed for a silent ID over a range of timeouts, and for the scan's sub-millisecond and
+// millisecond answer windows (COMMTIMEOUTS counts whole milliseconds, so a window is rounded up, never down).
+void CheckTimeoutAccuracy(CBrennixUsb& port, CServoUsb& servo) {
+    auto silentPings = [&servo] {
+        std::vector<double> times;
+        for (int i = 0; i < 7; ++i) {
+            const auto start = Clock::now();
+            servo.Ping(77);
+            times.push_back(MillisecondsSince(start));
+        }
+        return SpreadOf(times);
+    };
+    for (const int timeoutMs : {5, 10, 20, 100, 200}) {
+        port.SetTimeoutMs(timeoutMs);
+        port.Configure(1000000);
+        const Spread seen = silentPings();
+        Check(seen.min >= timeoutMs - 0.05 && seen.max < timeoutMs + 150.0,
+              "timeout " + std::to_string(timeoutMs) + " ms", Figures(seen));
+    }
+    port.SetTimeoutMs(50);
+    port.Configure(1000000);
+    for (const int windowUs : {300, 2000}) {
+        port.SetReadWindow(std::chrono::microseconds(windowUs));
+        const Spread seen = silentPings();
+        Check(seen.min >= windowUs / 1000.0 - 0.05 && seen.max < windowUs / 1000.0 + 150.0,
+              "read window " + std::to_string(windowUs) + " us", Figures(seen));
+    }
+    port.SetReadWindow(std::chrono::microseconds(0));
+    Check(servo.Ping(1) == 1, "a servo answers within the timeout once the window is lifted");
 }
 
 void CheckPurge(CBrennixUsb& port) {
@@ -154,6 +185,7 @@ int main(int argc, char** argv) {
     CheckExclusive(name);
     CheckRoundTrip(servo);
     CheckTimeouts(port, servo);
+    CheckTimeoutAccuracy(port, servo);
     CheckPurge(port);
     CheckRates(port, servo);
     Check(!port.IsPortLost(), "the port was never reported lost");

@@ -81,6 +81,24 @@ expect() {
     fi
 }
 
+# expect_lines NAME CODE LINES -- COMMAND...: as expect, but COMMAND's stdout must be exactly LINES.
+expect_lines() {
+    local name=$1 code=$2 lines=$3
+    shift 4
+    guard_serial_links
+    local out rc
+    out=$("$WINE" "$@" 2>"$WORK/stderr" | tr -d '\r')
+    rc=${PIPESTATUS[0]}
+    if [ "$rc" = "$code" ] && [ "$out" = "$lines" ]; then
+        echo "ok   $name"
+    else
+        echo "FAIL $name: exit $rc (want $code), output:"
+        sed 's/^/     /' <<<"$out"
+        tr -d '\r' <"$WORK/stderr" | sed 's/^/     /'
+        FAILED=1
+    fi
+}
+
 mkdir -p "$WINEPREFIX" "$WORK"
 "$WINESERVER" -p >/dev/null 2>&1
 "$WINE" wineboot -i >/dev/null 2>&1
@@ -102,7 +120,7 @@ expect "dump" 0 'ID +5 +1' -- "$CLI" --port $PORT dump 1
 head -c 3000 /dev/urandom >"$WORK/firmware.bin"
 expect "flash" 0 'flashed 47 blocks to ID 3' -- "$CLI" --port $PORT flash 3 "Z:$WORK/firmware.bin"
 expect "ping after the flash" 0 '^3$' -- "$CLI" --port $PORT ping 3
-expect "silent ID" 1 'no reply from ID 77' -- "$CLI" --port $PORT ping 77
+expect "silent ID" 1 'no answer from ID 77 within 50 ms' -- "$CLI" --port $PORT ping 77
 expect "no such COM port" 3 'no such port: COM7' -- "$CLI" --port COM7 ping 1
 expect "no adapter" 3 'no adapter found' -- "$CLI" ping 1
 expect "rate the driver refuses" 8 'refuses 250000 baud' -- "$CLI" --port $PORT --baud 250000 ping 1
@@ -111,7 +129,7 @@ expect "rate the driver refuses" 8 'refuses 250000 baud' -- "$CLI" --port $PORT 
 "$WINE" "$CLI" --port $PORT scan >"$WORK/scan.out" 2>&1 &
 SCAN_PID=$!
 sleep 2
-expect "second opener refused" 4 "cannot open $PORT" -- "$CLI" --port $PORT ping 1
+expect "second opener refused" 4 "$PORT is busy \\(another program has it open\\)" -- "$CLI" --port $PORT ping 1
 wait $SCAN_PID
 SCAN_RC=$?
 if [ "$SCAN_RC" = 0 ] && [ "$(tr -d '\r' <"$WORK/scan.out" | tr '\n' ' ')" = "1 2 3 " ]; then
@@ -119,6 +137,12 @@ if [ "$SCAN_RC" = 0 ] && [ "$(tr -d '\r' <"$WORK/scan.out" | tr '\n' ' ')" = "1 
 else
     echo "FAIL scan: exit $SCAN_RC, output:"; sed 's/^/     /' "$WORK/scan.out"; FAILED=1
 fi
+stop_sim
+
+# Servos at two rates: the all-rate scan switches the line and waits in sub-millisecond answer windows.
+start_sim --servo 1 --servo 7@115200 --servo 9@38400
+expect_lines "scan --all-rates" 0 $'1 1000000\n7 115200\n9 38400' -- "$CLI" --port $PORT scan --all-rates --rates 1000000,115200,38400
+expect_lines "find a lone servo" 0 '9 38400' -- "$CLI" --port $PORT find --rates 38400
 stop_sim
 
 # The simulator killed mid-scan is an adapter pulled out: the scan ends at once with the lost port.
