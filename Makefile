@@ -63,12 +63,15 @@ test-usb:
 	  --rates $(USB_RATES) --host-sim-args="$(USB_HOST_SIM)" --guest-sim-args="$(USB_GUEST_SIM)"
 
 # The link, the client and a link check cross-built for Windows with mingw-w64 (preset windows-cross, no Qt)
-# and run under wine against brennix-sim on this machine; tests/link/wine/run.sh says what runs.
+# and run under wine against brennix-sim on this machine; tests/link/wine/run.sh says what runs. Only the
+# targets the run needs are built, through ccache where it is installed.
 WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine64
+CCACHE := $(shell command -v ccache 2>/dev/null)
 test-windows:
 	$(MAKE) configure DEPS="$(DEPS) $(WINDOWS_DEPS)"
 	cmake --build --preset $(PRESET) -j$(JOBS) --target brennix-sim
-	cmake --preset windows-cross
+	cmake --preset windows-cross \
+	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE) -DCMAKE_C_COMPILER_LAUNCHER=$(CCACHE))
 	cmake --build --preset windows-cross -j$(JOBS) --target brennix brennix-link-check
 	tests/link/wine/run.sh build/windows-cross $(BUILD_DIR)/sim/brennix-sim
 
