@@ -64,16 +64,15 @@ int CleanStatusId(const uint8_t* bytes, int count) {
 
 CBusScanner::CBusScanner(CServoUsb& servo, CScanLine& line) : m_servo(servo), m_line(line) {}
 
-bool CBusScanner::ShouldStop(const CScanEvents& events, CScanOutcome& outcome) {
-    if (m_line.IsLost()) {
-        outcome.portLost = true;
-        return true;
-    }
-    if (events.stopRequested && events.stopRequested()) {
-        outcome.stopped = true;
-        return true;
-    }
-    return false;
+CBusScanner::EStop CBusScanner::StopCause(const CScanEvents& events) const {
+    if (m_line.IsLost()) return EStop::PortLost;
+    if (events.stopRequested && events.stopRequested()) return EStop::Requested;
+    return EStop::None;
+}
+
+void CBusScanner::NoteStop(EStop cause, CScanOutcome& outcome) {
+    if (cause == EStop::PortLost) outcome.portLost = true;
+    if (cause == EStop::Requested) outcome.stopped = true;
 }
 
 void CBusScanner::RestoreLine(int rate, const CScanOutcome& outcome) {
@@ -91,12 +90,13 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
     m_margin = m_bMarginFixed ? settings.adapterMargin : DEFAULT_ADAPTER_MARGIN;
     const int original = m_line.LineRate();
     for (const int baud : settings.rates) {
-        if (ShouldStop(events, outcome)) break;
+        NoteStop(StopCause(events), outcome);
+        if (outcome.Ended()) break;
         const ERateSwitch entered = SwitchRate(baud, events, outcome);
         if (entered == ERateSwitch::Lost) break;
         if (entered == ERateSwitch::Skipped) continue;
         ScanRate(baud, settings, events, outcome);
-        if (outcome.stopped || outcome.portLost) break;
+        if (outcome.Ended()) break;
     }
     RestoreLine(original, outcome);
     return outcome;
@@ -138,7 +138,8 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
 void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScanEvents& events,
                             CScanOutcome& outcome) {
     for (int id = settings.firstId; id <= settings.lastId; ++id) {
-        if (ShouldStop(events, outcome)) return;
+        NoteStop(StopCause(events), outcome);
+        if (outcome.Ended()) return;
         if (events.progress) events.progress(baud, id);
         CatchLateAnswer(baud, settings, events, outcome);
         m_line.SetReadWindow(AnswerWindow(baud, m_margin));
@@ -254,7 +255,8 @@ CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanE
     if (m_overheads.empty() && !m_bMarginFixed) m_margin = DEFAULT_ADAPTER_MARGIN;
     const int original = m_line.LineRate();
     for (const int baud : rates) {
-        if (ShouldStop(events, outcome)) break;
+        NoteStop(StopCause(events), outcome);
+        if (outcome.Ended()) break;
         const ERateSwitch entered = SwitchRate(baud, events, outcome);
         if (entered == ERateSwitch::Lost) break;
         if (entered == ERateSwitch::Skipped) continue;

@@ -58,6 +58,7 @@ struct CScanOutcome {
     std::vector<CFoundServo> collisions;
     bool stopped = false;
     bool portLost = false;
+    bool Ended() const { return stopped || portLost; }
 };
 
 // The judgement of a ping's answer, for the ID pinged: a clean status from it; or bytes that can only be the
@@ -111,7 +112,10 @@ private:
     void LearnMargin(CScanLine::Clock::duration roundTrip, int baud);
     // A status came after its window: the margin was too small, whatever the timings said.
     void WidenMargin();
-    bool ShouldStop(const CScanEvents& events, CScanOutcome& outcome);
+    // Whether the scan must end before its next ping, and why; NoteStop records the cause in the outcome.
+    enum class EStop { None, PortLost, Requested };
+    EStop StopCause(const CScanEvents& events) const;
+    static void NoteStop(EStop cause, CScanOutcome& outcome);
     // Puts the line at the rate; a rate the adapter cannot run is recorded and reported as skipped.
     enum class ERateSwitch { Ready, Skipped, Lost };
     ERateSwitch SwitchRate(int baud, const CScanEvents& events, CScanOutcome& outcome);

@@ -22,7 +22,7 @@ public:
     // The port's normal timeout, which confirming pings wait by.
     virtual std::chrono::microseconds NormalTimeout() = 0;
     // True once the port has gone away (adapter unplugged).
-    virtual bool IsLost() = 0;
+    virtual bool IsLost() const = 0;
     // The clock answers are timed with.
     virtual Clock::time_point Now() { return Clock::now(); }
 };

@@ -2,8 +2,8 @@
 // short read windows.
 #pragma once
 
-#include "Usb.h"
 #include "ScanLine.h"
+#include "Usb.h"
 
 // Thread rules: as CScanLine; the transport itself may be used by other threads meanwhile (it locks).
 class CSerialScanLine : public CScanLine {
@@ -16,7 +16,7 @@ public:
     bool SetLineRate(int baud) override;
     void SetReadWindow(std::chrono::microseconds window) override { m_usb.SetReadWindow(window); }
     std::chrono::microseconds NormalTimeout() override;
-    bool IsLost() override { return m_bGone || m_usb.IsPortLost(); }
+    bool IsLost() const override { return m_bGone || m_usb.IsPortLost(); }
 
 private:
     CUsb& m_usb;

@@ -78,7 +78,7 @@ public:
     }
     void SetReadWindow(Micros window) override { m_window = window; }
     Micros NormalTimeout() override { return Micros{50000}; }
-    bool IsLost() override { return m_bLost; }
+    bool IsLost() const override { return m_bLost; }
     Clock::time_point Now() override { return m_now; }
 
     // Frames written at each rate.
