@@ -52,6 +52,7 @@ struct Transfer {
 // Writes count bytes, giving up at the deadline.
 Transfer WriteUntil(Handle port, const uint8_t* data, int count, Deadline deadline);
 // Reads until count bytes are in or the deadline has passed, whichever comes first; returns as soon as the
-// last byte is in.
+// last byte is in. Looks at least once, even at or after the deadline, so bytes already there are taken
+// rather than timed out. Windows waits in whole milliseconds, rounded up.
 Transfer ReadUntil(Handle port, uint8_t* buffer, int count, Deadline deadline);
 }  // namespace SerialLine
