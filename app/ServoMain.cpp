@@ -13,6 +13,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "BusMonitorWindow.h"
 #include "BusRecorder.h"
@@ -55,6 +56,7 @@ CUsb* CServoMain::Transport() const {
 bool CServoMain::Create() {
     setWindowTitle(QStringLiteral("Brennix Debug V1.0"));
     CreateControls();
+    NameControls();
     CreatePages();
 
     for (uint32_t baud : BAUD_RATES) m_comboBaud->addItem(QString::number(baud));
@@ -148,16 +150,18 @@ void CServoMain::CreatePages() {
     connect(m_pProgramPage, &ServoPG::sequenceDone, this, [this] {
         if (m_bCloseWaiting) close();
     });
-    m_pUpgradePage->m_fnLinkBusy = [this] { return LinkBusyForTransfer(); };
+    m_pUpgradePage->SetLinkBusyCheck([this] { return TransferBlocker(); });
 }
 
-QString CServoMain::LinkBusyForTransfer() {
+QString CServoMain::TransferBlocker() const {
     if (m_btnSearch->text() != QLatin1String("Search")) return tr("Stop the search first");
-    m_pRobotPage->StopDrawing();
     return {};
 }
 
 void CServoMain::OnTransferRunning(bool running) {
+    // The transfer owns the link from here: the status poll ends before the worker sends its first frame
+    // (the signal is emitted on the GUI thread just before the worker starts).
+    if (running) m_pRobotPage->StopDrawing();
     m_btnOpen->setEnabled(!running);
     m_btnSearch->setEnabled(!running);
     m_pRobotPage->setEnabled(!running);
@@ -246,7 +250,7 @@ void CServoMain::OnNodeClick(int row) {
     const QString text = item->text();
     const int id = ParseLeadingInt(text.toStdString());
     m_pRobotPage->SetServoId(id);
-    m_pProgramPage->m_editId->setText(text);
+    m_pProgramPage->ShowPickedId(text);
     m_pUpgradePage->ShowServoId(id);
     OfferRateSwitch(row);
 }
@@ -281,4 +285,19 @@ void CServoMain::closeEvent(QCloseEvent* event) {
     ShutDown();
     RequestQuit(0);
     event->accept();
+}
+
+void CServoMain::NameControls() {
+    const std::pair<QObject*, const char*> names[] = {{m_editPort, "port"},
+                                                      {m_comboBaud, "portBaud"},
+                                                      {m_btnOpen, "portOpen"},
+                                                      {m_btnSearch, "search"},
+                                                      {m_btnClear, "clearLog"},
+                                                      {m_btnBus, "bus"},
+                                                      {m_checkSingleNode, "singleNode"},
+                                                      {m_checkAllBauds, "allBauds"},
+                                                      {m_editLog, "nodeLog"},
+                                                      {m_listNodes, "nodes"},
+                                                      {m_tab, "tabs"}};
+    for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
 }

@@ -50,41 +50,34 @@ public:
     // Ignored while a sweep runs; the worker reads the range only after it was started.
     void SetSweepRange(int firstId, int lastId);
     static constexpr int kLastSweptId = 253;
-    // Why the firmware transfer may not take the link now (a sweep runs), or empty; stops the status poll.
-    QString LinkBusyForTransfer();
+    // Why the firmware transfer may not take the link now (a sweep runs), or empty. A transfer that starts
+    // stops the status poll (OnTransferRunning).
+    QString TransferBlocker() const;
     // Opens the bus monitor (Bus button, Ctrl+B), or raises it when it is open already.
     void ShowBusMonitor();
     CBusMonitorWindow* BusMonitor() const;
     CBusRecorder* Recorder() const { return m_pRecorder.get(); }
 
-    std::array<QWidget*, 3> m_pages{};
-    int m_nCurPage = 0;
-    ServoPG* m_pProgramPage = nullptr;
-    ServoTest* m_pUpgradePage = nullptr;
-    CRobotDlg* m_pRobotPage = nullptr;
-    CServoUsb* m_pUsb = nullptr;
-    CTabControl* m_tab = nullptr;
-    // Written by the GUI thread, read by the sweep worker once per ID.
-    std::atomic<int> m_bPortOpen{0};
-    std::atomic<int> m_bSearching{0};
-    std::atomic<int> m_nBaud{0};
-
-    QLineEdit* m_editPort = nullptr;
-    QComboBox* m_comboBaud = nullptr;
-    QPushButton* m_btnOpen = nullptr;
-    QPushButton* m_btnSearch = nullptr;
-    QPushButton* m_btnClear = nullptr;
-    QPushButton* m_btnBus = nullptr;
-    QCheckBox* m_checkSingleNode = nullptr;
-    QCheckBox* m_checkAllBauds = nullptr;
-    QPlainTextEdit* m_editLog = nullptr;
-    QTableWidget* m_listNodes = nullptr;
+    // The command object every page and the sweep use; set once, before Create.
+    void SetUsb(CServoUsb* pUsb) { m_pUsb = pUsb; }
+    CRobotDlg* RobotPage() const { return m_pRobotPage; }
+    ServoPG* ProgramPage() const { return m_pProgramPage; }
+    ServoTest* UpgradePage() const { return m_pUpgradePage; }
+    // The page behind tab index: 0 ROBOT, 1 PROGRAM, 2 UPGRADE.
+    QWidget* Page(int index) const { return m_pages.at(static_cast<std::size_t>(index)); }
+    int CurrentPage() const { return m_nCurPage; }
+    bool IsPortOpen() const { return m_bPortOpen != 0; }
+    bool IsSearching() const { return m_bSearching != 0; }
+    // The rate the port was opened at.
+    int Baud() const { return m_nBaud; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateControls();
+    // Object names by which tests and the demo tour find the controls.
+    void NameControls();
     void CreatePages();
     CUsb* Transport() const;
 
@@ -123,6 +116,29 @@ private:
     void PostSearchReport(CSearchReport report);
     // GUI side: carries out the queued reports in order.
     Q_INVOKABLE void TakeSearchReports();
+
+    std::array<QWidget*, 3> m_pages{};
+    int m_nCurPage = 0;
+    ServoPG* m_pProgramPage = nullptr;
+    ServoTest* m_pUpgradePage = nullptr;
+    CRobotDlg* m_pRobotPage = nullptr;
+    CServoUsb* m_pUsb = nullptr;
+    CTabControl* m_tab = nullptr;
+    // Written by the GUI thread, read by the sweep worker once per ID.
+    std::atomic<int> m_bPortOpen{0};
+    std::atomic<int> m_bSearching{0};
+    std::atomic<int> m_nBaud{0};
+
+    QLineEdit* m_editPort = nullptr;
+    QComboBox* m_comboBaud = nullptr;
+    QPushButton* m_btnOpen = nullptr;
+    QPushButton* m_btnSearch = nullptr;
+    QPushButton* m_btnClear = nullptr;
+    QPushButton* m_btnBus = nullptr;
+    QCheckBox* m_checkSingleNode = nullptr;
+    QCheckBox* m_checkAllBauds = nullptr;
+    QPlainTextEdit* m_editLog = nullptr;
+    QTableWidget* m_listNodes = nullptr;
 
     // Every exchange of every thread is recorded from Create on; the monitor window reads it.
     std::unique_ptr<CBusRecorder> m_pRecorder;

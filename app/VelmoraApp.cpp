@@ -38,11 +38,9 @@ bool CVelmoraApp::InitInstance() {
 
     m_pUsb = std::make_unique<CServoUsb>(m_pTransport.get());
 
-    m_pMainWnd->m_pUsb = m_pUsb.get();
+    m_pMainWnd->SetUsb(m_pUsb.get());
     if (!m_pMainWnd->Create()) return false;
 
-    m_pStartDlg = std::make_unique<CVelmoraDlg>();
-    m_pStartDlg->m_pUsb = m_pUsb.get();
-    m_pStartDlg->m_pMain = m_pMainWnd.get();
+    m_pStartDlg = std::make_unique<CVelmoraDlg>(*m_pUsb, *m_pMainWnd);
     return m_pStartDlg->Create();
 }

@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPushButton>
+#include <utility>
 
 #include "ControlTable.h"
 #include "DialogBuilder.h"
@@ -12,8 +13,10 @@
 #include "ServoMain.h"
 #include "ServoUsb.h"
 
-CVelmoraDlg::CVelmoraDlg()
+CVelmoraDlg::CVelmoraDlg(CServoUsb& usb, CServoMain& main)
     : CInertDialog(nullptr, Qt::Window | Qt::FramelessWindowHint),
+      m_pUsb(&usb),
+      m_pMain(&main),
       m_background(QStringLiteral(":/app/images/splash.png")) {
     setWindowIcon(QIcon(QStringLiteral(":/app/images/icon.png")));
 }
@@ -24,6 +27,7 @@ bool CVelmoraDlg::Create() {
     setFixedSize(dlg.Units().Size(343, 200));
     m_btnEnter = dlg.Button(tr("Enter"), 242, 169, 42, 16);
     m_btnExit = dlg.Button(tr("Exit"), 286, 169, 42, 16);
+    NameControls();
     connect(m_btnEnter, &QPushButton::clicked, this, &CVelmoraDlg::OnEnter);
     connect(m_btnExit, &QPushButton::clicked, this, &CVelmoraDlg::OnExit);
     show();
@@ -40,7 +44,7 @@ void CVelmoraDlg::OnEnter() {
     if (!ConnectDevice()) return;
     m_pUsb->m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
     m_pUsb->m_nMaxPosition = 1023;
-    m_pMain->m_pRobotPage->InitSliders();
+    m_pMain->RobotPage()->InitSliders();
     m_pMain->SelectPage(0);
     m_pMain->setAttribute(Qt::WA_ShowWithoutActivating);
     m_pMain->show();
@@ -57,4 +61,9 @@ void CVelmoraDlg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawPixmap(rect(), m_background);
+}
+
+void CVelmoraDlg::NameControls() {
+    const std::pair<QObject*, const char*> names[] = {{m_btnEnter, "enter"}, {m_btnExit, "exit"}};
+    for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
 }

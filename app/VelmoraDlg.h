@@ -12,7 +12,8 @@ class QPushButton;
 class CVelmoraDlg : public CInertDialog {
     Q_OBJECT
 public:
-    CVelmoraDlg();
+    // Both outlive the dialog.
+    CVelmoraDlg(CServoUsb& usb, CServoMain& main);
 
     // Builds the window and shows it.
     bool Create();
@@ -21,14 +22,16 @@ public:
     void OnEnter();
     void OnExit();
 
-    CServoUsb* m_pUsb = nullptr;
-    CServoMain* m_pMain = nullptr;
-    QPushButton* m_btnEnter = nullptr;
-    QPushButton* m_btnExit = nullptr;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Object names by which tests and the demo tour find the buttons.
+    void NameControls();
+
+    CServoUsb* m_pUsb;
+    CServoMain* m_pMain;
+    QPushButton* m_btnEnter = nullptr;
+    QPushButton* m_btnExit = nullptr;
     QPixmap m_background;
 };

@@ -97,7 +97,7 @@ struct CPollRig {
         usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
         usb.m_pImage[Reg::ID] = 1;
         page.Create(nullptr);
-        page.m_plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+        page.Plot().SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
         page.show();
         RunEventLoopFor(200ms);  // first paint
     }
@@ -125,8 +125,8 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
         rig.sim.ClearFrames();
         const double cpu0 = ThreadCpuSeconds();
         const Clock::time_point start = Clock::now();
-        rig.page.m_editCycle->setText(QStringLiteral("10"));
-        rig.page.m_btnDraw->click();
+        rig.page.findChild<QLineEdit*>(QStringLiteral("cycle"))->setText(QStringLiteral("10"));
+        rig.page.findChild<QPushButton*>(QStringLiteral("draw"))->click();
         RunEventLoopFor(std::chrono::duration_cast<std::chrono::milliseconds>(kPollRun));
         const uint64_t skipped = rig.page.PollTimer().Skipped();
         const uint64_t run = rig.page.PollTimer().Ticks();
@@ -137,7 +137,7 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
         for (const sim::SimFrame& frame : rig.sim.Frames()) ticks.push_back(frame.time);
         ReportTicks(state, ticks, start, elapsed, skipped);
         state.counters["gui_cpu_pct"] = 100.0 * cpu / std::chrono::duration<double>(elapsed).count();
-        state.counters["samples"] = static_cast<double>(rig.page.m_plot.m_listPosition.size());
+        state.counters["samples"] = static_cast<double>(rig.page.PlotSamples());
         state.counters["ticks_run"] = static_cast<double>(run);
         if (window) state.counters["rows"] = window->RowCount();
         rig.usb.SetRecorder(nullptr);
@@ -171,7 +171,7 @@ void BM_GuiIdleFloor(benchmark::State& state) {
 constexpr QSize kPlotPixels(567, 246);
 
 void FillTraces(CPIC& plot) {
-    plot.m_nWidth = 1500;
+    plot.SetWidth(1500);
     plot.SetZoom(10);
     for (int i = 0; i < 150; ++i) {
         plot.AddPosition(512 + static_cast<int>(400 * std::sin(i / 10.0)));
@@ -183,23 +183,23 @@ void FillTraces(CPIC& plot) {
 // A shown plot of kPlotPixels with all three traces switched on, painted once so it knows its size.
 void ShowPlot(CPIC& plot) {
     plot.resize(kPlotPixels);
-    plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+    plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
     plot.show();
     RunEventLoopFor(200ms);  // exposed and painted once
 }
 
 void RepaintPlot(benchmark::State& state, CPIC& plot) {
     for (auto _ : state) plot.repaint();
-    if (plot.m_nHeight == 0) state.SkipWithError("never painted");
-    state.counters["width_units"] = plot.m_nWidth;
-    state.counters["height_units"] = plot.m_nHeight;
+    if (plot.Height() == 0) state.SkipWithError("never painted");
+    state.counters["width_units"] = plot.Width();
+    state.counters["height_units"] = plot.Height();
 }
 
 void BM_PlotRepaint(benchmark::State& state) {
     CPIC plot;
     ShowPlot(plot);
     FillTraces(plot);
-    if (plot.Capacity() != 150 || plot.m_listLoad.size() != 150) state.SkipWithError("traces not full");
+    if (plot.Capacity() != 150 || plot.Loads().size() != 150) state.SkipWithError("traces not full");
     RepaintPlot(state, plot);
 }
 

@@ -40,6 +40,25 @@ public:
     // Plot units spanned by a number of display pixels at dpi dots per inch.
     static int PixelsToUnits(int pixels, int dpi);
 
+    // The traces a paint draws, kTrace* bits.
+    void SetTraceMask(int mask) { m_nTraceMask = mask; }
+    int TraceMask() const { return m_nTraceMask; }
+    // The samples of each trace, oldest first.
+    const std::deque<int16_t>& Positions() const { return m_listPosition; }
+    const std::deque<int16_t>& Speeds() const { return m_listSpeed; }
+    const std::deque<int16_t>& Loads() const { return m_listLoad; }
+    // Plot units measured by the last paint. Before a paint a width may be given, for the capacity.
+    int Width() const { return m_nWidth; }
+    int Height() const { return m_nHeight; }
+    void SetWidth(int units) { m_nWidth = units; }
+    int Zoom() const { return m_nZoom; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void DrawTraces(QPainter& painter, int height) const;
+
     int32_t m_nTraceMask = kTracePosition;
     std::deque<int16_t> m_listPosition;  // oldest first
     std::deque<int16_t> m_listSpeed;
@@ -47,12 +66,6 @@ public:
     int32_t m_nHeight = 0;  // plot units, from the last paint
     int32_t m_nWidth = 0;
     int32_t m_nZoom = 10;  // plot units between two samples
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    void DrawTraces(QPainter& painter, int height) const;
 
     QImage m_grid;  // the grid and labels alone, for m_nGridDpiY
     int m_nGridDpiY = 0;

@@ -9,6 +9,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <utility>
 
 #include "ControlTable.h"
 #include "DialogBuilder.h"
@@ -32,6 +33,7 @@ bool CRobotDlg::Create(QWidget* pParent) {
     setFixedSize(CDialogBuilder(this).Units().Size(400, 264));
     CreateMonitorControls();
     CreateOperationControls();
+    NameControls();
     ConnectHandlers();
 
     InitSliders();
@@ -144,4 +146,32 @@ void CRobotDlg::InitSliders() {
     m_sliderSpeed->setRange(0, m_pUsb.m_nMaxSpeed);
     m_sliderSpeed->setValue(speed);
     m_labelSpeed->setText(QStringLiteral("Speed:%1").arg(speed));
+}
+
+void CRobotDlg::NameControls() {
+    const std::pair<QObject*, const char*> names[] = {{m_checkPosition, "tracePosition"},
+                                                      {m_checkLoad, "traceLoad"},
+                                                      {m_checkSpeed, "traceSpeed"},
+                                                      {m_editZoom, "zoom"},
+                                                      {m_editCycle, "cycle"},
+                                                      {m_btnDraw, "draw"},
+                                                      {m_labelCurrentValue, "currentValue"},
+                                                      {m_labelTemperatureValue, "temperatureValue"},
+                                                      {m_labelVoltageValue, "voltageValue"},
+                                                      {m_labelLoadValue, "loadValue"},
+                                                      {m_labelPositionValue, "positionValue"},
+                                                      {m_labelSpeedValue, "speedValue"},
+                                                      {m_editId, "id"},
+                                                      {m_editLastId, "lastId"},
+                                                      {m_checkTorque, "torque"},
+                                                      {m_checkWheel, "wheel"},
+                                                      {m_radioWrite, "write"},
+                                                      {m_radioSyncWrite, "syncWrite"},
+                                                      {m_radioRegWrite, "regWrite"},
+                                                      {m_btnAction, "action"},
+                                                      {m_labelGoal, "goalText"},
+                                                      {m_sliderGoal, "goal"},
+                                                      {m_labelSpeed, "speedText"},
+                                                      {m_sliderSpeed, "speed"}};
+    for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
 }

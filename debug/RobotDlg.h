@@ -50,11 +50,45 @@ public:
     // The plot's "Save Data…" and "Save Picture…", with everything read since "Draw". GUI thread.
     CPlotExport& PlotExport() { return m_export; }
 
+    // A poll was asked for by "Draw" and not yet stopped (it may have failed to start).
+    bool IsDrawing() const { return m_nTimerId != -1; }
+    // Last ID of the range of "Sync Write" and "Reg Write": at most 10, negative when typed so.
+    int LastId() const { return m_nLastId; }
+    // The curve plot, and how many samples its position trace holds.
+    CPIC& Plot() { return m_plot; }
+    const CPIC& Plot() const { return m_plot; }
+    int PlotSamples() const { return static_cast<int>(m_plot.Positions().size()); }
+
+private:
+    // Timer thread: queues a reading and, when the queue was empty, asks the GUI thread to take it.
+    void PostStatusSample(const CStatusSample& sample);
+    // GUI thread: shows the queued readings, the labels the newest, the plot all of them.
+    Q_INVOKABLE void TakeStatusSamples();
+    void OnDraw();
+    void OnTraceCheck();
+
+    void CreateMonitorControls();
+    void CreateOperationControls();
+    // Object names by which tests and the demo tour find the controls.
+    void NameControls();
+    void ConnectHandlers();
+
+    void OnWriteMode();
+    void OnTorque();
+    void OnWheelMode();
+    void OnGoalScroll();
+    void OnSpeedScroll();
+    void OnIdChange();
+    void OnLastIdChange();
+    void OnAction();
+    // Sends count bytes at address to the selected servo, or its range, in every checked write mode.
+    void SendByWriteMode(uint8_t address, uint8_t count, const uint8_t* data);
+
     CServoUsb& m_pUsb;
     uint8_t* m_pImage;
     // Id of the running poll timer; -1 when no poll runs, 0 when one was asked for but could not start.
     int32_t m_nTimerId = -1;
-    // Last ID of the range of "Sync Write" and "Reg Write": at most 10, negative when typed so.
+    // Typed in the last-ID field; see LastId.
     int32_t m_nLastId = 10;
 
     // Status monitor and curve plot.
@@ -85,29 +119,6 @@ public:
     QSlider* m_sliderGoal = nullptr;
     QLabel* m_labelSpeed = nullptr;
     QSlider* m_sliderSpeed = nullptr;
-
-private:
-    // Timer thread: queues a reading and, when the queue was empty, asks the GUI thread to take it.
-    void PostStatusSample(const CStatusSample& sample);
-    // GUI thread: shows the queued readings, the labels the newest, the plot all of them.
-    Q_INVOKABLE void TakeStatusSamples();
-    void OnDraw();
-    void OnTraceCheck();
-
-    void CreateMonitorControls();
-    void CreateOperationControls();
-    void ConnectHandlers();
-
-    void OnWriteMode();
-    void OnTorque();
-    void OnWheelMode();
-    void OnGoalScroll();
-    void OnSpeedScroll();
-    void OnIdChange();
-    void OnLastIdChange();
-    void OnAction();
-    // Sends count bytes at address to the selected servo, or its range, in every checked write mode.
-    void SendByWriteMode(uint8_t address, uint8_t count, const uint8_t* data);
 
     CPeriodicTimer m_timer;
     // The ID the poll reads: image ID as this page last set it. The timer thread reads only this copy,

@@ -28,9 +28,9 @@ void CRobotDlg::OnTraceCheck() {
     // Each box switches the trace of its own quantity; the plot shows the change at its next repaint.
     const auto set = [this](QCheckBox* box, int trace) {
         if (box->isChecked())
-            m_plot.m_nTraceMask |= trace;
+            m_plot.SetTraceMask(m_plot.TraceMask() | trace);
         else
-            m_plot.m_nTraceMask &= ~trace;
+            m_plot.SetTraceMask(m_plot.TraceMask() & ~trace);
     };
     set(m_checkPosition, kTracePosition);
     set(m_checkSpeed, kTraceSpeed);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTextCursor>
 #include <array>
+#include <utility>
 
 #include "ControlTable.h"
 #include "DialogBuilder.h"
@@ -51,6 +52,7 @@ ServoPG::~ServoPG() {
 bool ServoPG::Create(QWidget* pParent) {
     setParent(pParent, Qt::Widget);
     CreateControls();
+    NameControls();
 
     for (uint32_t baud : BAUD_RATES) m_comboBaud->addItem(QString::number(baud));
     for (const char* level : kReturnLevels) m_comboReturn->addItem(QString::fromLatin1(level));
@@ -279,6 +281,23 @@ void ServoPG::GatherFlags(uint8_t* copy) {
     gather(copy[Reg::UNLOAD_FLAGS], m_checkUnloadOverHeat, Reg::ALARM_OVER_HEAT);
 }
 
+void ServoPG::ClickRead() {
+    m_btnRead->click();
+}
+
+void ServoPG::ClickWrite() {
+    m_btnWrite->click();
+}
+
+QString ServoPG::LastLogLine() const {
+    const QStringList lines = m_editLog->toPlainText().split(QLatin1Char('\n'));
+    return lines.isEmpty() ? QString() : lines.constLast().trimmed();
+}
+
+void ServoPG::ShowPickedId(const QString& text) {
+    m_editId->setText(text);
+}
+
 void ServoPG::AppendLog(const QString& message) {
     QTextCursor cursor = m_editLog->textCursor();
     cursor.movePosition(QTextCursor::End);
@@ -288,4 +307,39 @@ void ServoPG::AppendLog(const QString& message) {
     cursor.insertText(message);
     m_editLog->setTextCursor(cursor);
     m_editLog->ensureCursorVisible();
+}
+
+void ServoPG::NameControls() {
+    const std::pair<QObject*, const char*> names[] = {{m_btnRead, "read"},
+                                                      {m_btnWrite, "write"},
+                                                      {m_checkUnlock, "unlock"},
+                                                      {m_btnSave, "save"},
+                                                      {m_btnOpen, "open"},
+                                                      {m_btnReset, "reset"},
+                                                      {m_editLog, "log"},
+                                                      {m_editId, "id"},
+                                                      {m_comboBaud, "baud"},
+                                                      {m_editDelay, "delay"},
+                                                      {m_comboReturn, "returnLevel"},
+                                                      {m_editP, "p"},
+                                                      {m_editD, "d"},
+                                                      {m_editI, "i"},
+                                                      {m_editV, "v"},
+                                                      {m_editMaxTemperature, "maxTemperature"},
+                                                      {m_editCurrent, "current"},
+                                                      {m_editTorque, "torque"},
+                                                      {m_editPunch, "punch"},
+                                                      {m_editMinVoltage, "minVoltage"},
+                                                      {m_editMaxVoltage, "maxVoltage"},
+                                                      {m_editMinPosition, "minPosition"},
+                                                      {m_editMaxPosition, "maxPosition"},
+                                                      {m_editCwDeadBand, "cwDeadBand"},
+                                                      {m_editCcwDeadBand, "ccwDeadBand"},
+                                                      {m_checkLedOverVoltage, "ledOverVoltage"},
+                                                      {m_checkLedOverLoad, "ledOverLoad"},
+                                                      {m_checkLedOverHeat, "ledOverHeat"},
+                                                      {m_checkUnloadOverVoltage, "unloadOverVoltage"},
+                                                      {m_checkUnloadOverLoad, "unloadOverLoad"},
+                                                      {m_checkUnloadOverHeat, "unloadOverHeat"}};
+    for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
 }

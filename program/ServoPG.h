@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "BusSequence.h"
@@ -49,18 +50,54 @@ public:
     // Ends a running sequence after the exchange in progress; the remaining steps are skipped.
     void StopSequence() { m_sequence.Stop(); }
 
+    // What the operator does and sees.
+    void ClickRead();
+    void ClickWrite();
+    // The last line of the log pane.
+    QString LastLogLine() const;
+    // A pick in the main window's node list: the picked ID's text goes into the ID field.
+    void ShowPickedId(const QString& text);
+    // What the ID field shows when the controls are filled.
+    uint8_t DisplayedId() const { return m_byDisplayedId; }
+    // Asks for the parameter file to save (true) or open (false); empty when cancelled. Tests replace it.
+    void SetFileChooser(std::function<QString(bool bSave)> choose) { m_chooseFile = std::move(choose); }
+
 signals:
     // The running sequence's last report was taken: the page is no longer busy.
     void sequenceDone();
 
-public:
+private:
+    void CreateControls();
+    // Object names by which tests and the demo tour find the controls.
+    void NameControls();
+    // The default parameters into the image, as at construction and after "Reset Default".
+    void SetDefaults();
+    QLineEdit* NumberEdit(int maxTyped, int x, int y, int width, int height);
+    void SetField(QLineEdit* field, int value);
+    void UpdateButtons();
+
+    void OnRead();
+    void OnWrite();
+    void OnReset();
+    void OnSave();
+    void OnOpen();
+    QString ChooseFile(bool bSave);
+
+    // Logs the ID line and hands the steps to the worker; the buttons stay disabled until it is done.
+    void RunSequence(std::vector<CBusStep> steps);
+    // Worker side: queues the report and, when the queue was empty, asks the GUI thread to take it.
+    void PostReport(CStepReport report);
+    // GUI side: carries out the queued reports in step order.
+    Q_INVOKABLE void TakeReports();
+    void ApplyRead(const CStepReport& report);
+
     CServoUsb* m_pUsb;
     uint8_t* m_pImage;
     // What the ID field shows when the controls are filled: the image's ID, except after OPEN, when it is
     // the file's ID while the image's ID still names the servo addressed.
     uint8_t m_byDisplayedId = 1;
 
-    // Asks for the parameter file to save (true) or open (false); empty when cancelled. Tests replace it.
+    // Asks for the parameter file; a file dialog unless replaced.
     std::function<QString(bool bSave)> m_chooseFile;
 
     QPushButton* m_btnRead = nullptr;
@@ -71,7 +108,7 @@ public:
     QPushButton* m_btnReset = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
 
-    // Primary Set. A pick in the main window's node list writes the picked ID's text into the ID field.
+    // Primary Set.
     QLineEdit* m_editId = nullptr;
     QComboBox* m_comboBaud = nullptr;
     QLineEdit* m_editDelay = nullptr;
@@ -100,29 +137,6 @@ public:
     QCheckBox* m_checkUnloadOverVoltage = nullptr;
     QCheckBox* m_checkUnloadOverLoad = nullptr;
     QCheckBox* m_checkUnloadOverHeat = nullptr;
-
-private:
-    void CreateControls();
-    // The default parameters into the image, as at construction and after "Reset Default".
-    void SetDefaults();
-    QLineEdit* NumberEdit(int maxTyped, int x, int y, int width, int height);
-    void SetField(QLineEdit* field, int value);
-    void UpdateButtons();
-
-    void OnRead();
-    void OnWrite();
-    void OnReset();
-    void OnSave();
-    void OnOpen();
-    QString ChooseFile(bool bSave);
-
-    // Logs the ID line and hands the steps to the worker; the buttons stay disabled until it is done.
-    void RunSequence(std::vector<CBusStep> steps);
-    // Worker side: queues the report and, when the queue was empty, asks the GUI thread to take it.
-    void PostReport(CStepReport report);
-    // GUI side: carries out the queued reports in step order.
-    Q_INVOKABLE void TakeReports();
-    void ApplyRead(const CStepReport& report);
 
     CBusSequence m_sequence;
     std::vector<CBusStep> m_steps;  // the running sequence's steps, read by the GUI side only

@@ -93,9 +93,10 @@ void TypeText(QLineEdit* edit, const QString& text) {
     }
 }
 
-QString LastLine(const QPlainTextEdit* pane) {
-    const QStringList lines = pane->toPlainText().split(QLatin1Char('\n'));
-    return lines.isEmpty() ? QString() : lines.constLast().trimmed();
+// The control named name on the window, as the tour finds what an operator sees; set when it was built.
+template <class W>
+W* Find(const QObject* window, const char* name) {
+    return window->findChild<W*>(QLatin1String(name));
 }
 
 }  // namespace
@@ -185,28 +186,30 @@ void CDemoTour::AddStartSteps() {
     startup.picture = QStringLiteral("01-startup.png");
     m_steps.push_back(startup);
 
-    m_steps.push_back({QStringLiteral("Enter"), [splash] { splash->m_btnEnter->click(); },
+    m_steps.push_back({QStringLiteral("Enter"), [splash] { Find<QPushButton>(splash, "enter")->click(); },
                        [main, splash] { return main->isVisible() && !splash->isVisible(); },
                        [main] {
-                           return main->m_editPort->text().isEmpty() ? QStringLiteral("no port name shown")
-                                                                     : QString();
+                           return Find<QLineEdit>(main, "port")->text().isEmpty()
+                                      ? QStringLiteral("no port name shown")
+                                      : QString();
                        },
                        QStringLiteral("02-enter.png")});
 
-    m_steps.push_back({QStringLiteral("Open"),
-                       [main] { main->m_btnOpen->click(); },
-                       [main] { return main->m_btnOpen->text() == QLatin1String("Close"); },
-                       {},
-                       QStringLiteral("03-open.png")});
+    m_steps.push_back(
+        {QStringLiteral("Open"),
+         [main] { Find<QPushButton>(main, "portOpen")->click(); },
+         [main] { return Find<QPushButton>(main, "portOpen")->text() == QLatin1String("Close"); },
+         {},
+         QStringLiteral("03-open.png")});
 
     // Once the sweep has logged the ID after the last simulated servo, every servo has had its ping; the
     // rest of the sweep would only wait out the silent IDs, so the operator stops it there.
     const QString pastLast = QStringLiteral("Pinging ID:%1 SERVO...").arg(servos + 1);
     m_steps.push_back({QStringLiteral("Search"),
-                       [main] { main->m_btnSearch->click(); },
+                       [main] { Find<QPushButton>(main, "search")->click(); },
                        [main, pastLast] {
-                           return main->m_editLog->toPlainText().contains(pastLast) ||
-                                  main->m_btnSearch->text() == QLatin1String("Search");
+                           return Find<QPlainTextEdit>(main, "nodeLog")->toPlainText().contains(pastLast) ||
+                                  Find<QPushButton>(main, "search")->text() == QLatin1String("Search");
                        },
                        {},
                        {},
@@ -214,11 +217,12 @@ void CDemoTour::AddStartSteps() {
     m_steps.push_back(
         {QStringLiteral("Stop"),
          [main] {
-             if (main->m_btnSearch->text() == QLatin1String("Stop")) main->m_btnSearch->click();
+             if (Find<QPushButton>(main, "search")->text() == QLatin1String("Stop"))
+                 Find<QPushButton>(main, "search")->click();
          },
-         [main] { return main->m_btnSearch->text() == QLatin1String("Search"); },
+         [main] { return Find<QPushButton>(main, "search")->text() == QLatin1String("Search"); },
          [main, servos] {
-             const int rows = main->m_listNodes->rowCount();
+             const int rows = Find<QTableWidget>(main, "nodes")->rowCount();
              return rows == servos
                         ? QString()
                         : QStringLiteral("the search listed %1 of %2 servos").arg(rows).arg(servos);
@@ -227,15 +231,15 @@ void CDemoTour::AddStartSteps() {
 
     m_steps.push_back({QStringLiteral("pick the first servo"),
                        [this, main] {
-                           if (const QTableWidgetItem* item = main->m_listNodes->item(0, 0))
+                           if (const QTableWidgetItem* item = Find<QTableWidget>(main, "nodes")->item(0, 0))
                                m_szServoId = item->text();
-                           ClickRow(main->m_listNodes, 0);
+                           ClickRow(Find<QTableWidget>(main, "nodes"), 0);
                        },
                        [this, main] {
                            return !m_szServoId.isEmpty() &&
-                                  main->m_pRobotPage->m_editId->text() == m_szServoId &&
-                                  main->m_pProgramPage->m_editId->text() == m_szServoId &&
-                                  main->m_pUpgradePage->m_editId->text() == m_szServoId;
+                                  Find<QLineEdit>(main->RobotPage(), "id")->text() == m_szServoId &&
+                                  Find<QLineEdit>(main->ProgramPage(), "id")->text() == m_szServoId &&
+                                  Find<QLineEdit>(main->UpgradePage(), "id")->text() == m_szServoId;
                        },
                        {},
                        QStringLiteral("05-pick.png")});
@@ -243,32 +247,37 @@ void CDemoTour::AddStartSteps() {
 
 void CDemoTour::AddRobotSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
-    CRobotDlg* robot = main->m_pRobotPage;
+    CRobotDlg* robot = main->RobotPage();
     const uint8_t* image = m_app.m_pUsb->m_pImage;
 
-    m_steps.push_back(
-        {QStringLiteral("Torque Out"), [robot] { robot->m_checkTorque->click(); },
-         [robot, image] { return robot->m_checkTorque->isChecked() && image[Reg::TORQUE_ENABLE]; }});
+    m_steps.push_back({QStringLiteral("Torque Out"), [robot] { Find<QCheckBox>(robot, "torque")->click(); },
+                       [robot, image] {
+                           return Find<QCheckBox>(robot, "torque")->isChecked() && image[Reg::TORQUE_ENABLE];
+                       }});
     m_steps.push_back(
         {QStringLiteral("all three traces"),
          [robot] {
-             for (QCheckBox* box : {robot->m_checkPosition, robot->m_checkLoad, robot->m_checkSpeed})
+             for (QCheckBox* box :
+                  {Find<QCheckBox>(robot, "tracePosition"), Find<QCheckBox>(robot, "traceLoad"),
+                   Find<QCheckBox>(robot, "traceSpeed")})
                  if (!box->isChecked()) box->click();
          },
-         [robot] { return robot->m_plot.m_nTraceMask == (kTracePosition | kTraceSpeed | kTraceLoad); }});
-    m_steps.push_back({QStringLiteral("Cycle"), [robot] { TypeText(robot->m_editCycle, kDrawCycle); },
-                       [robot] { return robot->m_editCycle->text() == kDrawCycle; }});
-    m_steps.push_back({QStringLiteral("Draw"), [robot] { robot->m_btnDraw->click(); },
-                       [robot] { return robot->m_btnDraw->text() == QLatin1String("Stop"); }});
+         [robot] { return robot->Plot().TraceMask() == (kTracePosition | kTraceSpeed | kTraceLoad); }});
+    m_steps.push_back({QStringLiteral("Cycle"),
+                       [robot] { TypeText(Find<QLineEdit>(robot, "cycle"), kDrawCycle); },
+                       [robot] { return Find<QLineEdit>(robot, "cycle")->text() == kDrawCycle; }});
+    m_steps.push_back(
+        {QStringLiteral("Draw"), [robot] { Find<QPushButton>(robot, "draw")->click(); },
+         [robot] { return Find<QPushButton>(robot, "draw")->text() == QLatin1String("Stop"); }});
 
     for (const int goal : kGoals) {
         CStep step{QStringLiteral("goal %1").arg(goal),
-                   [robot, goal] { robot->m_sliderGoal->setValue(goal); },
+                   [robot, goal] { Find<QSlider>(robot, "goal")->setValue(goal); },
                    [this] { return StepElapsed() >= kGoalDwellMs; }};
         step.timeoutMs = kGoalDwellMs + 5000;
         if (goal == kGoals[std::size(kGoals) - 1]) {
             step.check = [robot] {
-                const auto samples = static_cast<int>(robot->m_plot.m_listPosition.size());
+                const auto samples = robot->PlotSamples();
                 return samples >= kMinPlotSamples
                            ? QString()
                            : QStringLiteral("the plot holds only %1 samples").arg(samples);
@@ -281,54 +290,55 @@ void CDemoTour::AddRobotSteps() {
 
 void CDemoTour::AddProgramSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
-    CRobotDlg* robot = main->m_pRobotPage;
-    ServoPG* program = main->m_pProgramPage;
+    CRobotDlg* robot = main->RobotPage();
+    ServoPG* program = main->ProgramPage();
 
     // Leaving the "ROBOT" page stops its drawing.
-    m_steps.push_back({QStringLiteral("PROGRAM tab"), [main] { main->m_tab->TabButton(1)->click(); },
-                       [program, robot] {
-                           return program->isVisible() && robot->m_btnDraw->text() == QLatin1String("Draw");
-                       }});
+    m_steps.push_back(
+        {QStringLiteral("PROGRAM tab"), [main] { Find<CTabControl>(main, "tabs")->TabButton(1)->click(); },
+         [program, robot] {
+             return program->isVisible() && Find<QPushButton>(robot, "draw")->text() == QLatin1String("Draw");
+         }});
 
     const auto readDone = [program] {
-        const QString last = LastLine(program->m_editLog);
+        const QString last = program->LastLogLine();
         return !program->IsBusy() &&
                (last == QLatin1String("Read All Servo Data") || last == QLatin1String("Read Servo Fail!"));
     };
     const auto readOk = [program] {
-        return LastLine(program->m_editLog) == QLatin1String("Read All Servo Data")
+        return program->LastLogLine() == QLatin1String("Read All Servo Data")
                    ? QString()
                    : QStringLiteral("the servo did not answer READ");
     };
-    m_steps.push_back({QStringLiteral("READ"), [program] { program->m_btnRead->click(); }, readDone, readOk,
+    m_steps.push_back({QStringLiteral("READ"), [program] { program->ClickRead(); }, readDone, readOk,
                        QStringLiteral("07-program-read.png")});
 
     // The servo keeps its stored parameters locked: WRITE unlocks them first.
     m_steps.push_back({QStringLiteral("edit P, UnLock"),
                        [this, program] {
-                           m_szNewP = program->m_editP->text() == QLatin1String("20") ? QStringLiteral("25")
-                                                                                      : QStringLiteral("20");
-                           TypeText(program->m_editP, m_szNewP);
-                           if (!program->m_checkUnlock->isChecked()) program->m_checkUnlock->click();
+                           m_szNewP = Find<QLineEdit>(program, "p")->text() == QLatin1String("20")
+                                          ? QStringLiteral("25")
+                                          : QStringLiteral("20");
+                           TypeText(Find<QLineEdit>(program, "p"), m_szNewP);
+                           if (!Find<QCheckBox>(program, "unlock")->isChecked())
+                               Find<QCheckBox>(program, "unlock")->click();
                        },
                        [this, program] {
-                           return program->m_editP->text() == m_szNewP && program->m_checkUnlock->isChecked();
+                           return Find<QLineEdit>(program, "p")->text() == m_szNewP &&
+                                  Find<QCheckBox>(program, "unlock")->isChecked();
                        }});
-    m_steps.push_back({QStringLiteral("WRITE"), [program] { program->m_btnWrite->click(); },
-                       [program] {
-                           return !program->IsBusy() &&
-                                  LastLine(program->m_editLog) == QLatin1String("lock Eprom");
-                       }});
+    m_steps.push_back(
+        {QStringLiteral("WRITE"), [program] { program->ClickWrite(); },
+         [program] { return !program->IsBusy() && program->LastLogLine() == QLatin1String("lock Eprom"); }});
     // Reading back shows what the servo now holds.
-    m_steps.push_back({QStringLiteral("READ after WRITE"), [program] { program->m_btnRead->click(); },
-                       readDone,
+    m_steps.push_back({QStringLiteral("READ after WRITE"), [program] { program->ClickRead(); }, readDone,
                        [this, program, readOk] {
                            const QString problem = readOk();
                            if (!problem.isEmpty()) return problem;
-                           return program->m_editP->text() == m_szNewP
+                           return Find<QLineEdit>(program, "p")->text() == m_szNewP
                                       ? QString()
                                       : QStringLiteral("the servo holds P %1 after WRITE of %2")
-                                            .arg(program->m_editP->text(), m_szNewP);
+                                            .arg(Find<QLineEdit>(program, "p")->text(), m_szNewP);
                        },
                        QStringLiteral("08-program-write.png")});
 
@@ -336,7 +346,7 @@ void CDemoTour::AddProgramSteps() {
                        [this, program] {
                            m_szDialogAnswer = ParameterPath();
                            m_bGrabDialog = true;
-                           program->m_btnSave->click();
+                           Find<QPushButton>(program, "save")->click();
                        },
                        [this] { return m_szDialogAnswer.isEmpty() && QFile::exists(ParameterPath()); },
                        [this] {
@@ -349,35 +359,42 @@ void CDemoTour::AddProgramSteps() {
 
 void CDemoTour::AddUpgradeSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
-    ServoTest* upgrade = main->m_pUpgradePage;
+    ServoTest* upgrade = main->UpgradePage();
 
-    m_steps.push_back({QStringLiteral("UPGRADE tab"), [main] { main->m_tab->TabButton(2)->click(); },
+    m_steps.push_back({QStringLiteral("UPGRADE tab"),
+                       [main] { Find<CTabControl>(main, "tabs")->TabButton(2)->click(); },
                        [upgrade] { return upgrade->isVisible(); }});
-    m_steps.push_back({QStringLiteral("Read versions"), [upgrade] { upgrade->m_btnRead->click(); },
-                       [upgrade] { return !upgrade->m_labelFirmware->text().isEmpty(); }});
-    m_steps.push_back(
-        {QStringLiteral("OPEN"),
-         [this, upgrade] {
-             m_szDialogAnswer = FirmwarePath();
-             upgrade->m_btnOpen->click();
-         },
-         [this, upgrade] { return m_szDialogAnswer.isEmpty() && upgrade->m_btnWrite->isEnabled(); },
-         [this, upgrade] {
-             const int blocks = upgrade->m_pFirmware->blockCount;
-             return blocks == kFirmwareBytes / 64 ? QString()
-                                                  : QStringLiteral("%1 blocks loaded").arg(blocks);
-         },
-         QStringLiteral("10-upgrade-open.png")});
+    m_steps.push_back({QStringLiteral("Read versions"),
+                       [upgrade] { Find<QPushButton>(upgrade, "read")->click(); },
+                       [upgrade] { return !Find<QLabel>(upgrade, "firmware")->text().isEmpty(); }});
+    m_steps.push_back({QStringLiteral("OPEN"),
+                       [this, upgrade] {
+                           m_szDialogAnswer = FirmwarePath();
+                           Find<QPushButton>(upgrade, "open")->click();
+                       },
+                       [this, upgrade] {
+                           return m_szDialogAnswer.isEmpty() &&
+                                  Find<QPushButton>(upgrade, "write")->isEnabled();
+                       },
+                       [this, upgrade] {
+                           const int blocks = upgrade->Firmware()->blockCount;
+                           return blocks == kFirmwareBytes / 64
+                                      ? QString()
+                                      : QStringLiteral("%1 blocks loaded").arg(blocks);
+                       },
+                       QStringLiteral("10-upgrade-open.png")});
 
     CStep write{
         QStringLiteral("WRITE firmware"),
-        [upgrade] { upgrade->m_btnWrite->click(); },
+        [upgrade] { Find<QPushButton>(upgrade, "write")->click(); },
         [upgrade] {
-            return !upgrade->IsTransferring() && upgrade->m_btnWrite->text() == QLatin1String("WRITE");
+            return !upgrade->IsTransferring() &&
+                   Find<QPushButton>(upgrade, "write")->text() == QLatin1String("WRITE");
         },
         [this, upgrade] {
-            if (upgrade->m_progress->m_pos != upgrade->m_pFirmware->blockCount)
-                return QStringLiteral("the transfer stopped at block %1").arg(upgrade->m_progress->m_pos);
+            if (Find<CTextProgressCtrl>(upgrade, "progress")->GetPos() != upgrade->Firmware()->blockCount)
+                return QStringLiteral("the transfer stopped at block %1")
+                    .arg(Find<CTextProgressCtrl>(upgrade, "progress")->GetPos());
             const auto id = static_cast<uint8_t>(m_szServoId.toInt());
             std::vector<uint8_t> flashed = m_app.m_pSimulator->Firmware(id);
             return flashed == m_firmware

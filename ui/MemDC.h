@@ -17,11 +17,10 @@ public:
     QPainter* operator->() { return Painter(); }
     QPainter* Painter() { return m_bOffscreen ? &m_painter : m_pTarget; }
 
+private:
     QPainter* m_pTarget;
     bool m_bOffscreen;
     QRect m_rcClip;
     QPixmap m_image;
-
-private:
     QPainter m_painter;
 };

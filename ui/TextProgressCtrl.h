@@ -29,6 +29,25 @@ public:
     // What the bar shows: the caller's text, or the percentage.
     QString text() const override;
 
+    int GetPos() const { return m_pos; }
+    int GetLower() const { return m_lower; }
+    int GetUpper() const { return m_upper; }
+    // Filled width at the last SetPos, in pixels; -1 until computed and after a resize.
+    int GetBarPixels() const { return m_barPixels; }
+    // The colours a paint uses: of the filled part, of the rest, and of the text over each.
+    QColor BarColour() const { return m_barColour; }
+    QColor BackColour() const { return m_backColour; }
+    QColor TextOnBarColour() const { return m_textOnBarColour; }
+    QColor TextOnBackColour() const { return m_textOnBackColour; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // The filled fraction, not clamped: a position outside the range over- or under-fills the bar.
+    double Fraction() const;
+
     int m_pos = 0;
     int m_step = 1;
     int m_upper = 100;
@@ -40,12 +59,4 @@ public:
     QColor m_backColour;
     QColor m_textOnBackColour;
     QColor m_textOnBarColour;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    // The filled fraction, not clamped: a position outside the range over- or under-fills the bar.
-    double Fraction() const;
 };

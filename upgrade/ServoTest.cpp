@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <system_error>
+#include <utility>
 
 #include "ControlTable.h"
 #include "DialogBuilder.h"
@@ -66,6 +67,7 @@ bool ServoTest::Create(QWidget* pParent) {
     m_btnOpen = dlg.Button(tr("OPEN"), 294, 229, 34, 14);
     m_btnWrite = dlg.Button(kWrite, 340, 229, 34, 14);
 
+    NameControls();
     connect(m_btnRead, &QPushButton::clicked, this, &ServoTest::OnReadVersion);
     connect(m_btnOpen, &QPushButton::clicked, this, &ServoTest::OnOpenFile);
     connect(m_btnWrite, &QPushButton::clicked, this, &ServoTest::OnWrite);
@@ -205,4 +207,12 @@ void ServoTest::EndTransfer(UpgradeResult result, bool report) {
     m_btnRead->setEnabled(true);
     m_btnOpen->setEnabled(true);
     emit transferRunning(false);
+}
+
+void ServoTest::NameControls() {
+    const std::pair<QObject*, const char*> names[] = {
+        {m_btnWrite, "write"},         {m_progress, "progress"},      {m_editId, "id"},
+        {m_labelFirmware, "firmware"}, {m_labelHardware, "hardware"}, {m_btnRead, "read"},
+        {m_btnOpen, "open"},           {m_picture, "picture"}};
+    for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
 }

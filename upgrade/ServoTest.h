@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "FirmwareImage.h"
 #include "InertDialog.h"
@@ -40,8 +41,39 @@ public:
 
     // Asked when WRITE is pressed: a non-empty answer says why the link cannot be handed over now (another
     // user of it is running), and the transfer does not start.
-    std::function<QString()> m_fnLinkBusy;
+    void SetLinkBusyCheck(std::function<QString()> check) { m_fnLinkBusy = std::move(check); }
     // Asks for the firmware file to open; empty when cancelled. Tests replace it.
+    void SetFileChooser(std::function<QString()> choose) { m_fnChooseFile = std::move(choose); }
+    // The loaded firmware, or null before OPEN loaded one.
+    const FirmwareImage* Firmware() const { return m_pFirmware.get(); }
+    // False once CANCEL was pressed, while the worker may still finish its block.
+    bool TransferMayGoOn() const { return m_bUpgrading != 0; }
+
+signals:
+    // A transfer took the link (true) or gave it back (false); meanwhile nothing else may use or close it.
+    void transferRunning(bool running);
+
+private:
+    // Object names by which tests and the demo tour find the controls.
+    void NameControls();
+    void OnReadVersion();
+    void OnOpenFile();
+    void OnWrite();
+    QString ChooseFile();
+
+    void StartTransfer();
+    // The worker: hands the servo to its boot loader, sends the image and restores the port.
+    static int UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation);
+    // GUI side of the worker's reports; a report of an earlier transfer is dropped.
+    // Queued by name from the worker; result is an UpgradeResult.
+    Q_INVOKABLE void OnBlockDone(unsigned generation, int block);
+    Q_INVOKABLE void OnWorkerEnded(unsigned generation, int result);
+    // Back to ready, after the outcome's message when asked.
+    void EndTransfer(UpgradeResult result, bool report);
+
+    // See SetLinkBusyCheck; nothing is busy unless set.
+    std::function<QString()> m_fnLinkBusy;
+    // Asks for the firmware file to open; a file dialog unless replaced.
     std::function<QString()> m_fnChooseFile;
 
     CServoUsb* m_pUsb;
@@ -58,27 +90,6 @@ public:
     QPushButton* m_btnRead = nullptr;
     QPushButton* m_btnOpen = nullptr;
     QLabel* m_picture = nullptr;
-
-signals:
-    // A transfer took the link (true) or gave it back (false); meanwhile nothing else may use or close it.
-    void transferRunning(bool running);
-
-private:
-    void OnReadVersion();
-    void OnOpenFile();
-    void OnWrite();
-    QString ChooseFile();
-
-    void StartTransfer();
-    // The worker: hands the servo to its boot loader, sends the image and restores the port.
-    static int UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation);
-    // GUI side of the worker's reports; a report of an earlier transfer is dropped.
-    // Queued by name from the worker; result is an UpgradeResult.
-    Q_INVOKABLE void OnBlockDone(unsigned generation, int block);
-    Q_INVOKABLE void OnWorkerEnded(unsigned generation, int result);
-    // Back to ready, after the outcome's message when asked.
-    void EndTransfer(UpgradeResult result, bool report);
-
     std::thread m_worker;
     unsigned m_nGeneration = 0;
 };

@@ -20,7 +20,7 @@ protected:
         options.szPortPath = m_sim->SlavePath();
         StartWithOptions(options);
         ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-        Main()->m_checkAllBauds->setChecked(true);
+        Child<QCheckBox>(Main(), "allBauds")->setChecked(true);
     }
     int RowOf(const QString& node) const { return static_cast<int>(Nodes().indexOf(node)); }
 };
@@ -28,9 +28,9 @@ protected:
 TEST_F(AllRateSearchTest, OneSearchListsEveryServoWithItsOwnRate) {
     ASSERT_NO_FATAL_FAILURE(
         StartMixedBus({Servo(9, 38400), Servo(7, 115200, 254), Servo(1, 1000000), Servo(4, 500000)}));
-    Click(Main()->m_btnSearch);
-    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Stop"));
-    EXPECT_FALSE(Main()->m_pages[1]->isEnabled());
+    Click(Child<QPushButton>(Main(), "search"));
+    EXPECT_EQ(Child<QPushButton>(Main(), "search")->text(), QStringLiteral("Stop"));
+    EXPECT_FALSE(Main()->Page(1)->isEnabled());
     ASSERT_TRUE(WaitForSweepEnd());
     EXPECT_EQ(Nodes(), QStringList({"1/1000000", "4/500000", "7/115200", "9/38400"}));
     EXPECT_EQ(LogLines(),
@@ -38,14 +38,14 @@ TEST_F(AllRateSearchTest, OneSearchListsEveryServoWithItsOwnRate) {
                            "Found ID:4 BAUD:500000", "Pinging BAUD:250000...", "Pinging BAUD:128000...",
                            "Pinging BAUD:115200...", "Found ID:7 BAUD:115200", "Pinging BAUD:76800...",
                            "Pinging BAUD:57600...", "Pinging BAUD:38400...", "Found ID:9 BAUD:38400"}));
-    EXPECT_TRUE(Main()->m_pages[1]->isEnabled());
+    EXPECT_TRUE(Main()->Page(1)->isEnabled());
     EXPECT_EQ(m_app->m_pTransport->LineRate(), 1000000);
     SaveGrab(Main(), QStringLiteral("all_bauds_search"));
 
     // With "Single Node" too: one broadcast ping per rate, each answer listed with its rate.
-    Main()->m_checkSingleNode->setChecked(true);
+    Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
     m_sim->ClearFrames();
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd());
     EXPECT_EQ(Nodes(), QStringList({"1/1000000", "4/500000", "7/115200", "9/38400"}));
     EXPECT_EQ(m_sim->Frames().size(), 8u);
@@ -53,59 +53,59 @@ TEST_F(AllRateSearchTest, OneSearchListsEveryServoWithItsOwnRate) {
 
 TEST_F(AllRateSearchTest, PickingAServoAtAnotherRateOffersToSwitchThePort) {
     ASSERT_NO_FATAL_FAILURE(StartMixedBus({Servo(1, 1000000), Servo(7, 115200)}));
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd());
     ASSERT_EQ(Nodes(), QStringList({"1/1000000", "7/115200"}));
 
     // A servo at the port's rate: nothing to offer.
-    Main()->m_listNodes->cellClicked(RowOf("1/1000000"), 0);
+    Child<QTableWidget>(Main(), "nodes")->cellClicked(RowOf("1/1000000"), 0);
     EXPECT_TRUE(m_operator.m_questions.isEmpty());
 
     m_operator.m_bAnswerYes = false;
-    Main()->m_listNodes->cellClicked(RowOf("7/115200"), 0);
+    Child<QTableWidget>(Main(), "nodes")->cellClicked(RowOf("7/115200"), 0);
     ASSERT_EQ(m_operator.m_questions.size(), 1);
     EXPECT_TRUE(m_operator.m_questions[0].contains(QStringLiteral("115200")));
     EXPECT_EQ(m_app->m_pTransport->LineRate(), 1000000);
-    EXPECT_EQ(Main()->m_comboBaud->currentText(), QStringLiteral("1000000"));
+    EXPECT_EQ(Child<QComboBox>(Main(), "portBaud")->currentText(), QStringLiteral("1000000"));
 
     m_operator.m_bAnswerYes = true;
-    Main()->m_listNodes->cellClicked(RowOf("7/115200"), 0);
+    Child<QTableWidget>(Main(), "nodes")->cellClicked(RowOf("7/115200"), 0);
     EXPECT_EQ(m_operator.m_questions.size(), 2);
     EXPECT_EQ(m_app->m_pTransport->LineRate(), 115200);
-    EXPECT_EQ(Main()->m_nBaud, 115200);
-    EXPECT_EQ(Main()->m_comboBaud->currentText(), QStringLiteral("115200"));
+    EXPECT_EQ(Main()->Baud(), 115200);
+    EXPECT_EQ(Child<QComboBox>(Main(), "portBaud")->currentText(), QStringLiteral("115200"));
     uint8_t who = 0;
     EXPECT_EQ(m_app->m_pUsb->Ping(7, &who), 1);
 
     // The ordinary sweep now runs at the new rate and lists it.
-    Main()->m_checkAllBauds->setChecked(false);
-    Main()->m_checkSingleNode->setChecked(true);
-    Click(Main()->m_btnSearch);
+    Child<QCheckBox>(Main(), "allBauds")->setChecked(false);
+    Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
+    Click(Child<QPushButton>(Main(), "search"));
     EXPECT_EQ(Nodes(), QStringList({"7/115200"}));
 }
 
 TEST_F(AllRateSearchTest, StopOrUnplugEndTheScanAndAStopPutsThePortBackAtItsRate) {
     ASSERT_NO_FATAL_FAILURE(StartMixedBus({Servo(1, 1000000), Servo(2, 500000), Servo(3, 38400)}));
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(
         WaitUntil([this] { return LogLines().contains(QStringLiteral("Pinging BAUD:500000...")); }, 10000));
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd(2000));
     EXPECT_FALSE(LogLines().contains(QStringLiteral("Pinging BAUD:38400...")));
     EXPECT_FALSE(Nodes().contains(QStringLiteral("3/38400")));
     EXPECT_EQ(m_app->m_pTransport->LineRate(), 1000000);
-    EXPECT_TRUE(Main()->m_pages[0]->isEnabled());
+    EXPECT_TRUE(Main()->Page(0)->isEnabled());
     EXPECT_EQ(m_app->m_pUsb->Ping(1), 1);
 
     // The adapter pulled out mid-scan: the search ends and the port is reported lost.
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(
         WaitUntil([this] { return LogLines().count(QStringLiteral("Pinging BAUD:500000...")) == 2; }, 10000));
     m_sim->Unplug();
     ASSERT_TRUE(WaitForSweepEnd(2000));
     EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Port "))) << LogLines().last().toStdString();
-    EXPECT_EQ(Main()->m_btnOpen->text(), QStringLiteral("Open"));
-    EXPECT_TRUE(Main()->m_pages[1]->isEnabled());
+    EXPECT_EQ(Child<QPushButton>(Main(), "portOpen")->text(), QStringLiteral("Open"));
+    EXPECT_TRUE(Main()->Page(1)->isEnabled());
 }
 
 }  // namespace

@@ -57,16 +57,16 @@ protected:
     void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
     void Enter() {
-        Click(Splash()->m_btnEnter);
+        Click(Child<QPushButton>(Splash(), "enter"));
         ASSERT_TRUE(Main()->isVisible());
     }
 
     void OpenAt(const QString& baud) {
-        const int index = Main()->m_comboBaud->findText(baud);
+        const int index = Child<QComboBox>(Main(), "portBaud")->findText(baud);
         ASSERT_GE(index, 0);
-        Main()->m_comboBaud->setCurrentIndex(index);
-        Click(Main()->m_btnOpen);
-        ASSERT_EQ(Main()->m_btnOpen->text(), QStringLiteral("Close"));
+        Child<QComboBox>(Main(), "portBaud")->setCurrentIndex(index);
+        Click(Child<QPushButton>(Main(), "portOpen"));
+        ASSERT_EQ(Child<QPushButton>(Main(), "portOpen")->text(), QStringLiteral("Close"));
     }
 
     void EnterAndOpen() {
@@ -74,18 +74,22 @@ protected:
         ASSERT_NO_FATAL_FAILURE(OpenAt(QStringLiteral("1000000")));
     }
 
-    QStringList LogLines() const { return PaneLines(Main()->m_editLog->toPlainText()); }
+    QStringList LogLines() const {
+        return PaneLines(Child<QPlainTextEdit>(Main(), "nodeLog")->toPlainText());
+    }
 
     // The node list as "ID/Baud" texts, top to bottom.
     QStringList Nodes() const {
         QStringList rows;
-        const QTableWidget* list = Main()->m_listNodes;
+        const QTableWidget* list = Child<QTableWidget>(Main(), "nodes");
         for (int row = 0; row < list->rowCount(); ++row)
             rows << list->item(row, 0)->text() + QLatin1Char('/') + list->item(row, 1)->text();
         return rows;
     }
 
-    bool SweepRunning() const { return Main()->m_btnSearch->text() == QLatin1String("Stop"); }
+    bool SweepRunning() const {
+        return Child<QPushButton>(Main(), "search")->text() == QLatin1String("Stop");
+    }
     bool WaitForSweepEnd(int timeoutMs = kSweepWaitMs) {
         return WaitUntil([this] { return !SweepRunning(); }, timeoutMs);
     }

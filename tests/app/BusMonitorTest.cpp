@@ -19,14 +19,14 @@ namespace {
 
 class BusMonitorTest : public AppFixture {
 protected:
-    CRobotDlg* Robot() const { return Main()->m_pRobotPage; }
+    CRobotDlg* Robot() const { return Main()->RobotPage(); }
     CBusMonitorWindow* Monitor() const { return Main()->BusMonitor(); }
 
     void StartPolling() {
-        Robot()->m_editCycle->setText(QStringLiteral("10"));
-        Click(Robot()->m_btnDraw);
-        ASSERT_TRUE(
-            WaitUntil([this] { return Robot()->m_labelVoltageValue->text() == QLatin1String("7.4 V"); }));
+        Child<QLineEdit>(Robot(), "cycle")->setText(QStringLiteral("10"));
+        Click(Child<QPushButton>(Robot(), "draw"));
+        ASSERT_TRUE(WaitUntil(
+            [this] { return Child<QLabel>(Robot(), "voltageValue")->text() == QLatin1String("7.4 V"); }));
     }
     bool RowsGrowTo(int rows) {
         return WaitUntil([&] { return Monitor()->RowCount() >= rows; }, 5000);
@@ -37,7 +37,7 @@ protected:
 TEST_F(BusMonitorTest, FollowsThePollAndPausesClearsFiltersAndSaves) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1, 2}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    Click(Main()->m_btnBus);
+    Click(Child<QPushButton>(Main(), "bus"));
     ASSERT_NE(Monitor(), nullptr);
     EXPECT_TRUE(Monitor()->isVisible());
     EXPECT_EQ(Monitor()->windowModality(), Qt::NonModal);

@@ -43,9 +43,9 @@ sim::SimFaultRule Rule(SimFaultKind kind, int id, int instruction = sim::kAnyIns
 
 class FaultScenario : public AppFixture {
 protected:
-    ServoPG* Program() const { return Main()->m_pProgramPage; }
-    CRobotDlg* Robot() const { return Main()->m_pRobotPage; }
-    ServoTest* Upgrade() const { return Main()->m_pUpgradePage; }
+    ServoPG* Program() const { return Main()->ProgramPage(); }
+    CRobotDlg* Robot() const { return Main()->RobotPage(); }
+    ServoTest* Upgrade() const { return Main()->UpgradePage(); }
 
     std::vector<uint8_t> Instructions() const {
         std::vector<uint8_t> heard;
@@ -69,7 +69,7 @@ protected:
     }
 
     bool PortLost() const {
-        return Main()->m_btnOpen->text() == QLatin1String("Open") &&
+        return Child<QPushButton>(Main(), "portOpen")->text() == QLatin1String("Open") &&
                LogLines().filter(QStringLiteral("lost")).size() == 1;
     }
 };
@@ -88,10 +88,10 @@ TEST_F(FaultScenario, SweepListsOnlyTheServosThatAnswerProperly) {
 
     QElapsedTimer timer;
     timer.start();
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     // Stop once the last servo has been pinged: the rest of the IDs are silent and prove nothing here.
     ASSERT_TRUE(WaitUntil([&] { return LogLines().size() >= last + 2; }, 10000));
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd(2000));
     const int pinged = static_cast<int>(LogLines().size());
     EXPECT_LT(timer.elapsed(), pinged * kOneExchangeMs);
@@ -105,8 +105,8 @@ TEST_F(FaultScenario, SweepListsOnlyTheServosThatAnswerProperly) {
 TEST_F(FaultScenario, StatusPollKeepsItsLastValuesThroughEveryFault) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    Click(Robot()->m_btnDraw);
-    QLabel* voltage = Robot()->m_labelVoltageValue;
+    Click(Child<QPushButton>(Robot(), "draw"));
+    QLabel* voltage = Child<QLabel>(Robot(), "voltageValue");
     ASSERT_TRUE(WaitUntil([&] { return voltage->text() == QLatin1String("7.4 V"); }));
     uint8_t tenths = 80;
     for (const auto& [name, kind] : kFaults) {
@@ -140,33 +140,33 @@ TEST_F(FaultScenario, StatusPollKeepsItsLastValuesThroughEveryFault) {
 TEST_F(FaultScenario, ProgramButtonsAndVersionReadReportWhatTheyPrescribe) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    Click(Main()->m_tab->TabButton(1));
+    Click(Child<CTabControl>(Main(), "tabs")->TabButton(1));
     ASSERT_TRUE(Program()->isVisible());
     ServoTest* upgrade = Upgrade();
     for (const auto& [name, kind] : kFaults) {
         SCOPED_TRACE(name);
         m_sim->AddFault(Rule(kind, 1));
-        Program()->m_editLog->clear();
+        Child<QPlainTextEdit>(Program(), "log")->clear();
         const QStringList fields = Fields();
         const std::vector<uint8_t> image(Image(), Image() + IMAGE_SIZE);
         m_sim->ClearFrames();
-        EXPECT_LT(Press(Program()->m_btnRead), kOneExchangeMs);
+        EXPECT_LT(Press(Child<QPushButton>(Program(), "read")), kOneExchangeMs);
         EXPECT_EQ(Fields(), fields) << "a failed READ leaves the page alone";
         EXPECT_EQ(std::vector<uint8_t>(Image(), Image() + IMAGE_SIZE), image);
-        EXPECT_LT(Press(Program()->m_btnReset), kOneExchangeMs);
-        EXPECT_EQ(PaneLines(Program()->m_editLog->toPlainText()),
+        EXPECT_LT(Press(Child<QPushButton>(Program(), "reset")), kOneExchangeMs);
+        EXPECT_EQ(PaneLines(Child<QPlainTextEdit>(Program(), "log")->toPlainText()),
                   QStringList({"----------ID:1----------", "Read Servo Fail!", "----------ID:1----------",
                                "Reset Default"}));
         EXPECT_EQ(Instructions(), (std::vector<uint8_t>{0x02, 0x06})) << "no retry, nothing else";
         if (kind == SimFaultKind::CorruptChecksum)
             SaveGrab(Main(), QStringLiteral("fault_program_read_fail"));
-        upgrade->m_labelFirmware->setText(QStringLiteral("keep"));
+        Child<QLabel>(upgrade, "firmware")->setText(QStringLiteral("keep"));
         m_sim->ClearFrames();
         QElapsedTimer timer;
         timer.start();
-        QTest::mouseClick(upgrade->m_btnRead, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(upgrade, "read"), Qt::LeftButton);
         EXPECT_LT(timer.elapsed(), kOneExchangeMs);
-        EXPECT_EQ(upgrade->m_labelFirmware->text(), QStringLiteral("keep"));
+        EXPECT_EQ(Child<QLabel>(upgrade, "firmware")->text(), QStringLiteral("keep"));
         EXPECT_EQ(Instructions(), std::vector<uint8_t>{0x02}) << "the second read is never sent";
 
         m_sim->ClearFaults();
@@ -180,16 +180,16 @@ TEST_F(FaultScenario, ProgramButtonsAndVersionReadReportWhatTheyPrescribe) {
 TEST_F(FaultScenario, WriteSendsItsSequenceOnceWhateverTheAnswers) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    Click(Main()->m_tab->TabButton(1));
-    Program()->m_checkUnlock->setChecked(true);
+    Click(Child<CTabControl>(Main(), "tabs")->TabButton(1));
+    Child<QCheckBox>(Program(), "unlock")->setChecked(true);
     for (SimFaultKind kind : {SimFaultKind::DropReply, SimFaultKind::Garbage}) {
         m_sim->AddFault(Rule(kind, 1));
         m_sim->ClearFrames();
-        Program()->m_editLog->clear();
-        Press(Program()->m_btnWrite);
+        Child<QPlainTextEdit>(Program(), "log")->clear();
+        Press(Child<QPushButton>(Program(), "write"));
         EXPECT_EQ(Instructions(), (std::vector<uint8_t>{0x03, 0x03, 0x03}));
         EXPECT_EQ(
-            PaneLines(Program()->m_editLog->toPlainText()),
+            PaneLines(Child<QPlainTextEdit>(Program(), "log")->toPlainText()),
             QStringList({"----------ID:1----------", "Unlock Eprom", "Write All Servo Data", "lock Eprom"}));
         m_sim->ClearFaults();
     }
@@ -202,13 +202,13 @@ TEST_F(FaultScenario, UpgradeUnderBootAnswerFaultsRestoresThePort) {
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     // Longer than the host's pause before the entry code, short enough to get the servo back soon.
     m_sim->SetBootIdleTimeout(300ms);
-    Click(Main()->m_tab->TabButton(2));
+    Click(Child<CTabControl>(Main(), "tabs")->TabButton(2));
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("fw.bin"));
     std::ofstream(path.toStdString(), std::ios::binary) << std::string(640, '\x5A');
     Upgrade()->LoadFile(path);
-    ASSERT_TRUE(Upgrade()->m_btnWrite->isEnabled());
+    ASSERT_TRUE(Child<QPushButton>(Upgrade(), "write")->isEnabled());
     const int fd = m_app->m_pTransport->m_hPort;
 
     for (SimFaultKind kind : {SimFaultKind::DropReply, SimFaultKind::CorruptChecksum, SimFaultKind::Garbage,
@@ -220,9 +220,10 @@ TEST_F(FaultScenario, UpgradeUnderBootAnswerFaultsRestoresThePort) {
         m_operator.m_messages.clear();
         QElapsedTimer timer;
         timer.start();
-        Click(Upgrade()->m_btnWrite);
-        ASSERT_TRUE(
-            WaitUntil([this] { return Upgrade()->m_btnWrite->text() == QLatin1String("WRITE"); }, 5000));
+        Click(Child<QPushButton>(Upgrade(), "write"));
+        ASSERT_TRUE(WaitUntil(
+            [this] { return Child<QPushButton>(Upgrade(), "write")->text() == QLatin1String("WRITE"); },
+            5000));
         EXPECT_LT(timer.elapsed(), BOOT_PAUSE_MS + 3 * 20 + BOOT_TIMEOUT_MS + 300);
         EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade error")});
         EXPECT_EQ(SerialLine::GetLineRate(fd), 1000000u);
@@ -241,8 +242,9 @@ TEST_F(FaultScenario, UpgradeUnderBootAnswerFaultsRestoresThePort) {
     hangUp.skip = 4;
     m_sim->AddFault(hangUp);
     m_operator.m_messages.clear();
-    Click(Upgrade()->m_btnWrite);
-    ASSERT_TRUE(WaitUntil([this] { return Upgrade()->m_btnWrite->text() == QLatin1String("WRITE"); }, 5000));
+    Click(Child<QPushButton>(Upgrade(), "write"));
+    ASSERT_TRUE(WaitUntil(
+        [this] { return Child<QPushButton>(Upgrade(), "write")->text() == QLatin1String("WRITE"); }, 5000));
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade error")});
     EXPECT_TRUE(WaitUntil([this] { return PortLost(); }, 2000)) << LogLines().join('|').toStdString();
     EXPECT_FALSE(m_app->m_pTransport->IsOpen());
@@ -256,17 +258,17 @@ TEST_F(FaultScenario, AHangUpDuringAnyActivityEndsInTheLostPortState) {
         std::function<void()> start;
     };
     const Activity activities[] = {
-        {"sweep", 0x01, [this] { Click(Main()->m_btnSearch); }},
-        {"poll", 0x02, [this] { Click(Robot()->m_btnDraw); }},
+        {"sweep", 0x01, [this] { Click(Child<QPushButton>(Main(), "search")); }},
+        {"poll", 0x02, [this] { Click(Child<QPushButton>(Robot(), "draw")); }},
         {"read", 0x02,
          [this] {
-             Click(Main()->m_tab->TabButton(1));
-             Click(Program()->m_btnRead);
+             Click(Child<CTabControl>(Main(), "tabs")->TabButton(1));
+             Click(Child<QPushButton>(Program(), "read"));
          }},
         {"version", 0x02,
          [this] {
-             Click(Main()->m_tab->TabButton(2));
-             Click(Upgrade()->m_btnRead);
+             Click(Child<CTabControl>(Main(), "tabs")->TabButton(2));
+             Click(Child<QPushButton>(Upgrade(), "read"));
          }},
     };
     for (const Activity& activity : activities) {

@@ -15,27 +15,27 @@ TEST_F(MainWindowTest, OpenAndCloseSwitchThePanelAndTheLineRate) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     CServoMain* main = Main();
-    EXPECT_FALSE(main->m_comboBaud->isEnabled());
-    EXPECT_EQ(main->m_bPortOpen, 1);
-    EXPECT_EQ(main->m_nBaud, 1000000);
+    EXPECT_FALSE(Child<QComboBox>(main, "portBaud")->isEnabled());
+    EXPECT_TRUE(main->IsPortOpen());
+    EXPECT_EQ(main->Baud(), 1000000);
     EXPECT_TRUE(m_app->m_pTransport->IsOpen());
     EXPECT_EQ(m_app->m_pUsb->Ping(1), 1);
 
-    Click(main->m_btnOpen);
-    EXPECT_EQ(main->m_btnOpen->text(), QStringLiteral("Open"));
-    EXPECT_TRUE(main->m_comboBaud->isEnabled());
-    EXPECT_EQ(main->m_bPortOpen, 0);
+    Click(Child<QPushButton>(main, "portOpen"));
+    EXPECT_EQ(Child<QPushButton>(main, "portOpen")->text(), QStringLiteral("Open"));
+    EXPECT_TRUE(Child<QComboBox>(main, "portBaud")->isEnabled());
+    EXPECT_FALSE(main->IsPortOpen());
     EXPECT_FALSE(m_app->m_pTransport->IsOpen());
 
     // The servo listens at 1000000 only: at another rate its ID stays silent.
     ASSERT_NO_FATAL_FAILURE(OpenAt(QStringLiteral("500000")));
-    EXPECT_EQ(main->m_nBaud, 500000);
+    EXPECT_EQ(main->Baud(), 500000);
     m_sim->ClearFrames();
     EXPECT_EQ(m_app->m_pUsb->Ping(1), 0);
     ASSERT_TRUE(m_sim->WaitForFrames(1, std::chrono::seconds(1)));
     EXPECT_EQ(m_sim->Frames().front().baud, 500000u);
 
-    Click(main->m_btnOpen);
+    Click(Child<QPushButton>(main, "portOpen"));
     ASSERT_NO_FATAL_FAILURE(OpenAt(QStringLiteral("1000000")));
     EXPECT_EQ(m_app->m_pUsb->Ping(1), 1);
 }
@@ -44,11 +44,11 @@ TEST_F(MainWindowTest, APortThatCannotBeOpenedChangesNothing) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(Enter());
     m_sim->Unplug();
-    Click(Main()->m_btnOpen);
-    EXPECT_EQ(Main()->m_btnOpen->text(), QStringLiteral("Open"));
-    EXPECT_TRUE(Main()->m_comboBaud->isEnabled());
-    EXPECT_EQ(Main()->m_bPortOpen, 0);
-    EXPECT_TRUE(Main()->m_editLog->toPlainText().isEmpty());
+    Click(Child<QPushButton>(Main(), "portOpen"));
+    EXPECT_EQ(Child<QPushButton>(Main(), "portOpen")->text(), QStringLiteral("Open"));
+    EXPECT_TRUE(Child<QComboBox>(Main(), "portBaud")->isEnabled());
+    EXPECT_FALSE(Main()->IsPortOpen());
+    EXPECT_TRUE(Child<QPlainTextEdit>(Main(), "nodeLog")->toPlainText().isEmpty());
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
 }
 
@@ -56,30 +56,31 @@ TEST_F(MainWindowTest, LeavingTheRobotPageStopsItsDrawingAndShowsTheNewPage) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(Enter());
     CServoMain* main = Main();
-    CRobotDlg* robot = main->m_pRobotPage;
+    CRobotDlg* robot = main->RobotPage();
     // A poll as the status monitor leaves it while running.
-    robot->m_nTimerId = 5;
-    robot->m_btnDraw->setText(QStringLiteral("Stop"));
+    robot->StartDrawing(1000);
+    ASSERT_TRUE(robot->IsDrawing());
+    Child<QPushButton>(robot, "draw")->setText(QStringLiteral("Stop"));
 
-    Click(main->m_tab->TabButton(1));
-    EXPECT_EQ(main->m_nCurPage, 1);
-    EXPECT_TRUE(main->m_pProgramPage->isVisible());
+    Click(Child<CTabControl>(main, "tabs")->TabButton(1));
+    EXPECT_EQ(main->CurrentPage(), 1);
+    EXPECT_TRUE(main->ProgramPage()->isVisible());
     EXPECT_TRUE(robot->isHidden());
-    EXPECT_EQ(robot->m_nTimerId, -1);
-    EXPECT_EQ(robot->m_btnDraw->text(), QStringLiteral("Draw"));
+    EXPECT_FALSE(robot->IsDrawing());
+    EXPECT_EQ(Child<QPushButton>(robot, "draw")->text(), QStringLiteral("Draw"));
 
-    Click(main->m_tab->TabButton(1));
-    EXPECT_TRUE(main->m_pProgramPage->isVisible());
+    Click(Child<CTabControl>(main, "tabs")->TabButton(1));
+    EXPECT_TRUE(main->ProgramPage()->isVisible());
 
-    Click(main->m_tab->TabButton(2));
-    EXPECT_TRUE(main->m_pUpgradePage->isVisible());
+    Click(Child<CTabControl>(main, "tabs")->TabButton(2));
+    EXPECT_TRUE(main->UpgradePage()->isVisible());
     SaveGrab(main, QStringLiteral("main_window_upgrade"));
-    EXPECT_TRUE(main->m_pProgramPage->isHidden());
+    EXPECT_TRUE(main->ProgramPage()->isHidden());
 
-    Click(main->m_tab->TabButton(0));
+    Click(Child<CTabControl>(main, "tabs")->TabButton(0));
     EXPECT_TRUE(robot->isVisible());
-    EXPECT_TRUE(main->m_pUpgradePage->isHidden());
-    EXPECT_EQ(robot->m_btnDraw->text(), QStringLiteral("Draw"));
+    EXPECT_TRUE(main->UpgradePage()->isHidden());
+    EXPECT_EQ(Child<QPushButton>(robot, "draw")->text(), QStringLiteral("Draw"));
 }
 
 TEST_F(MainWindowTest, PickingANodeSetsTheIdOfEveryPage) {
@@ -88,22 +89,22 @@ TEST_F(MainWindowTest, PickingANodeSetsTheIdOfEveryPage) {
     CServoMain* main = Main();
     main->AddNode(12, 500000);
     main->AddNode(7, 1000000);
-    QTableWidget* list = main->m_listNodes;
+    QTableWidget* list = Child<QTableWidget>(main, "nodes");
     const QRect row7 = list->visualItemRect(list->item(1, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row7.center());
-    EXPECT_EQ(main->m_pRobotPage->m_editId->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(main->RobotPage(), "id")->text(), QStringLiteral("7"));
     EXPECT_EQ(Image()[Reg::ID], 7);
-    EXPECT_EQ(main->m_pProgramPage->m_editId->text(), QStringLiteral("7"));
-    EXPECT_EQ(main->m_pUpgradePage->m_editId->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(main->ProgramPage(), "id")->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(main->UpgradePage(), "id")->text(), QStringLiteral("7"));
 
     // Below the last row: no node is hit, so nothing is picked.
     const QRect below(row7.left(), row7.bottom() + 3 * row7.height(), row7.width(), row7.height());
     ASSERT_LT(below.bottom(), list->viewport()->height());
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, below.center());
-    EXPECT_EQ(main->m_pRobotPage->m_editId->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(main->RobotPage(), "id")->text(), QStringLiteral("7"));
     EXPECT_EQ(Image()[Reg::ID], 7);
-    EXPECT_EQ(main->m_pProgramPage->m_editId->text(), QStringLiteral("7"));
-    EXPECT_EQ(main->m_pUpgradePage->m_editId->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(main->ProgramPage(), "id")->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(main->UpgradePage(), "id")->text(), QStringLiteral("7"));
 }
 
 TEST_F(MainWindowTest, AnUnpluggedAdapterClosesThePortWithOneLogLine) {
@@ -111,12 +112,13 @@ TEST_F(MainWindowTest, AnUnpluggedAdapterClosesThePortWithOneLogLine) {
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     CServoMain* main = Main();
     m_sim->Unplug();
-    main->m_checkSingleNode->setChecked(true);
-    Click(main->m_btnSearch);  // the broadcast ping finds the port gone
-    ASSERT_TRUE(WaitUntil([main] { return main->m_btnOpen->text() == QLatin1String("Open"); }));
+    Child<QCheckBox>(main, "singleNode")->setChecked(true);
+    Click(Child<QPushButton>(main, "search"));  // the broadcast ping finds the port gone
+    ASSERT_TRUE(
+        WaitUntil([main] { return Child<QPushButton>(main, "portOpen")->text() == QLatin1String("Open"); }));
     SpinEvents(50);
-    EXPECT_TRUE(main->m_comboBaud->isEnabled());
-    EXPECT_EQ(main->m_bPortOpen, 0);
+    EXPECT_TRUE(Child<QComboBox>(main, "portBaud")->isEnabled());
+    EXPECT_FALSE(main->IsPortOpen());
     EXPECT_FALSE(m_app->m_pTransport->IsOpen());
     const QStringList lines = LogLines();
     ASSERT_EQ(lines.size(), 1);
@@ -128,22 +130,23 @@ TEST_F(MainWindowTest, AnUnpluggedAdapterEndsARunningSweep) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     CServoMain* main = Main();
-    Click(main->m_btnSearch);
+    Click(Child<QPushButton>(main, "search"));
     ASSERT_TRUE(WaitUntil([this] { return LogLines().size() >= 3; }));
     m_sim->Unplug();
-    ASSERT_TRUE(WaitUntil([main] { return main->m_btnOpen->text() == QLatin1String("Open"); }));
+    ASSERT_TRUE(
+        WaitUntil([main] { return Child<QPushButton>(main, "portOpen")->text() == QLatin1String("Open"); }));
     ASSERT_TRUE(WaitForSweepEnd(2000));
     SpinEvents(50);
     EXPECT_EQ(LogLines().filter(QStringLiteral("lost")).size(), 1);
     EXPECT_LT(LogLines().size(), 254);
-    EXPECT_TRUE(main->m_comboBaud->isEnabled());
+    EXPECT_TRUE(Child<QComboBox>(main, "portBaud")->isEnabled());
 }
 
 TEST_F(MainWindowTest, ClosingDuringASweepStopsItClosesThePortAndQuits) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1, 3}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     CServoMain* main = Main();
-    Click(main->m_btnSearch);
+    Click(Child<QPushButton>(main, "search"));
     ASSERT_TRUE(WaitUntil([this] { return LogLines().size() >= 5; }));
     QElapsedTimer timer;
     timer.start();
@@ -151,8 +154,8 @@ TEST_F(MainWindowTest, ClosingDuringASweepStopsItClosesThePortAndQuits) {
     // The worker was waited for: within about one exchange, and the link is free and closed.
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_EQ(m_operator.m_quitCodes, QList<int>({0}));
-    EXPECT_EQ(main->m_bSearching, 0);
-    EXPECT_EQ(main->m_bPortOpen, 0);
+    EXPECT_FALSE(main->IsSearching());
+    EXPECT_FALSE(main->IsPortOpen());
     EXPECT_FALSE(m_app->m_pTransport->IsOpen());
     m_sim->ClearFrames();
     SpinEvents(100);
@@ -163,9 +166,9 @@ TEST_F(MainWindowTest, ClosingDuringASweepStopsItClosesThePortAndQuits) {
 TEST_F(MainWindowTest, ExitStopsASweepAsClosingDoes) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitUntil([this] { return LogLines().size() >= 2; }));
-    Splash()->m_btnExit->click();
+    Child<QPushButton>(Splash(), "exit")->click();
     EXPECT_EQ(m_operator.m_quitCodes, QList<int>({0}));
     EXPECT_FALSE(m_app->m_pTransport->IsOpen());
     m_sim->ClearFrames();

@@ -20,12 +20,12 @@ int PingedId(const QString& line) {
 TEST_F(NodeSearchTest, SearchWithThePortClosedDoesNothing) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(Enter());
-    Click(Main()->m_btnSearch);
-    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
-    Main()->m_checkSingleNode->setChecked(true);
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
+    EXPECT_EQ(Child<QPushButton>(Main(), "search")->text(), QStringLiteral("Search"));
+    Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
+    Click(Child<QPushButton>(Main(), "search"));
     SpinEvents(50);
-    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
+    EXPECT_EQ(Child<QPushButton>(Main(), "search")->text(), QStringLiteral("Search"));
     EXPECT_TRUE(LogLines().isEmpty());
     EXPECT_TRUE(m_sim->Frames().empty());
 }
@@ -37,8 +37,8 @@ TEST_F(NodeSearchTest, SweepListsIdsOneAndThreeWhileOtherCommandsGetTheirOwnAnsw
     ASSERT_NO_FATAL_FAILURE(StartApp({1, 3}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     Main()->SetSweepRange(0, kLast);
-    Click(Main()->m_btnSearch);
-    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Stop"));
+    Click(Child<QPushButton>(Main(), "search"));
+    EXPECT_EQ(Child<QPushButton>(Main(), "search")->text(), QStringLiteral("Stop"));
     int commands = 0;
     while (SweepRunning()) {
         uint8_t answeringId = 0;
@@ -57,13 +57,13 @@ TEST_F(NodeSearchTest, SweepListsIdsOneAndThreeWhileOtherCommandsGetTheirOwnAnsw
     ASSERT_EQ(lines.size(), kLast + 1);
     for (int id = 0; id <= kLast; ++id) ASSERT_EQ(lines[id], PingLine(id));
     EXPECT_EQ(Nodes(), QStringList({"1/1000000", "3/1000000"}));
-    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
+    EXPECT_EQ(Child<QPushButton>(Main(), "search")->text(), QStringLiteral("Search"));
     SaveGrab(Main(), QStringLiteral("main_window"));
 
     // A second search empties the list but keeps the log. Single Node finds nothing on this bus: both
     // servos answer the broadcast ping at once and their statuses collide.
-    Main()->m_checkSingleNode->setChecked(true);
-    Click(Main()->m_btnSearch);
+    Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
+    Click(Child<QPushButton>(Main(), "search"));
     EXPECT_TRUE(Nodes().isEmpty());
     EXPECT_EQ(LogLines().size(), kLast + 1);
 }
@@ -71,54 +71,54 @@ TEST_F(NodeSearchTest, SweepListsIdsOneAndThreeWhileOtherCommandsGetTheirOwnAnsw
 TEST_F(NodeSearchTest, StopEndsTheSweepAfterThePingInProgress) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1, 3}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitUntil([this] { return LogLines().size() >= 6; }));
     const int lastShown = PingedId(LogLines().last());
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     // Until the worker has ended, the button keeps its text and further presses only stop again.
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd(2000));
     const QStringList lines = LogLines();
     SpinEvents(4 * kTestTimeoutMs);
     EXPECT_EQ(LogLines(), lines);
     // The worker may have been past its check of the flag for the next ID, never further.
     EXPECT_LE(PingedId(lines.last()), lastShown + 1);
-    EXPECT_EQ(Main()->m_bSearching, 0);
+    EXPECT_FALSE(Main()->IsSearching());
     EXPECT_EQ(Nodes(), QStringList({"1/1000000", "3/1000000"}));
 }
 
 TEST_F(NodeSearchTest, SingleNodeFindsTheOneServoWhateverItsId) {
     ASSERT_NO_FATAL_FAILURE(StartApp({17}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    Main()->m_checkSingleNode->setChecked(true);
-    Click(Main()->m_btnSearch);
+    Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
+    Click(Child<QPushButton>(Main(), "search"));
     EXPECT_EQ(LogLines(), QStringList({"Pinging ID:BRCAST"}));
     EXPECT_EQ(Nodes(), QStringList({"17/1000000"}));
-    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
-    EXPECT_EQ(Main()->m_bSearching, 0);
+    EXPECT_EQ(Child<QPushButton>(Main(), "search")->text(), QStringLiteral("Search"));
+    EXPECT_FALSE(Main()->IsSearching());
 
     m_sim->RemoveServo(17);
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     EXPECT_EQ(LogLines(), QStringList({"Pinging ID:BRCAST"}));
     EXPECT_TRUE(Nodes().isEmpty());
-    EXPECT_EQ(Main()->m_btnSearch->text(), QStringLiteral("Search"));
+    EXPECT_EQ(Child<QPushButton>(Main(), "search")->text(), QStringLiteral("Search"));
 }
 
 TEST_F(NodeSearchTest, ClearDuringASweepEmptiesBothAndTheSweepGoesOn) {
     // ID 60 is far enough on that the sweep cannot have reached it when ID 1 shows.
     ASSERT_NO_FATAL_FAILURE(StartApp({1, 60}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitUntil([this] { return !Nodes().isEmpty(); }));
-    Click(Main()->m_btnClear);
-    EXPECT_TRUE(Main()->m_editLog->toPlainText().isEmpty());
+    Click(Child<QPushButton>(Main(), "clearLog"));
+    EXPECT_TRUE(Child<QPlainTextEdit>(Main(), "nodeLog")->toPlainText().isEmpty());
     EXPECT_TRUE(Nodes().isEmpty());
     ASSERT_TRUE(WaitUntil([this] { return !Nodes().isEmpty(); }, 10000));
     EXPECT_EQ(Nodes(), QStringList({"60/1000000"}));
     EXPECT_TRUE(SweepRunning());
     EXPECT_FALSE(LogLines().contains(PingLine(0)));
     EXPECT_TRUE(LogLines().contains(PingLine(60)));
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd(2000));
 }
 
@@ -130,5 +130,5 @@ TEST_F(NodeSearchTest, AddNodeKeepsOneRowPerIdInTheOrderFound) {
     EXPECT_EQ(Nodes(), QStringList({"7/500000", "3/1000000"}));
     Main()->AppendLog(QStringLiteral("first"));
     Main()->AppendLog(QStringLiteral("second"));
-    EXPECT_EQ(Main()->m_editLog->toPlainText(), QStringLiteral("first\nsecond"));
+    EXPECT_EQ(Child<QPlainTextEdit>(Main(), "nodeLog")->toPlainText(), QStringLiteral("first\nsecond"));
 }

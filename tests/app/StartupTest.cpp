@@ -23,8 +23,8 @@ TEST_F(StartupTest, FreshStartShowsOnlyTheSplashOverAReadyMainWindow) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Splash()));
     EXPECT_TRUE(Splash()->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(Splash()->pos(), QPoint(0, 0));
-    EXPECT_EQ(Splash()->m_btnEnter->text(), QStringLiteral("Enter"));
-    EXPECT_EQ(Splash()->m_btnExit->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(Child<QPushButton>(Splash(), "enter")->text(), QStringLiteral("Enter"));
+    EXPECT_EQ(Child<QPushButton>(Splash(), "exit")->text(), QStringLiteral("Exit"));
     SaveGrab(Splash(), QStringLiteral("splash"));
     // The dark background picture covers the whole window, corners included.
     const QImage shot = Splash()->grab().toImage();
@@ -35,37 +35,38 @@ TEST_F(StartupTest, FreshStartShowsOnlyTheSplashOverAReadyMainWindow) {
     EXPECT_FALSE(main->isVisible());
     EXPECT_EQ(main->windowTitle(), QStringLiteral("Brennix Debug V1.0"));
     QStringList bauds;
-    for (int i = 0; i < main->m_comboBaud->count(); ++i) bauds << main->m_comboBaud->itemText(i);
+    for (int i = 0; i < Child<QComboBox>(main, "portBaud")->count(); ++i)
+        bauds << Child<QComboBox>(main, "portBaud")->itemText(i);
     EXPECT_EQ(bauds,
               QStringList({"1000000", "500000", "250000", "128000", "115200", "76800", "57600", "38400"}));
-    EXPECT_EQ(main->m_comboBaud->currentText(), QStringLiteral("1000000"));
-    EXPECT_EQ(main->m_btnOpen->text(), QStringLiteral("Open"));
-    EXPECT_EQ(main->m_btnSearch->text(), QStringLiteral("Search"));
-    EXPECT_EQ(main->m_bPortOpen, 0);
-    EXPECT_EQ(main->m_listNodes->rowCount(), 0);
-    EXPECT_EQ(main->m_listNodes->horizontalHeaderItem(0)->text(), QStringLiteral("ID"));
-    EXPECT_EQ(main->m_listNodes->horizontalHeaderItem(1)->text(), QStringLiteral("Baud"));
-    EXPECT_EQ(main->m_listNodes->columnWidth(0), 60);
-    EXPECT_EQ(main->m_listNodes->columnWidth(1), 120);
-    ASSERT_EQ(main->m_tab->TabCount(), 3);
-    EXPECT_EQ(main->m_tab->TabButton(0)->text(), QStringLiteral("ROBOT"));
-    EXPECT_EQ(main->m_tab->TabButton(1)->text(), QStringLiteral("PROGRAM"));
-    EXPECT_EQ(main->m_tab->TabButton(2)->text(), QStringLiteral("UPGRADE"));
+    EXPECT_EQ(Child<QComboBox>(main, "portBaud")->currentText(), QStringLiteral("1000000"));
+    EXPECT_EQ(Child<QPushButton>(main, "portOpen")->text(), QStringLiteral("Open"));
+    EXPECT_EQ(Child<QPushButton>(main, "search")->text(), QStringLiteral("Search"));
+    EXPECT_FALSE(main->IsPortOpen());
+    EXPECT_EQ(Child<QTableWidget>(main, "nodes")->rowCount(), 0);
+    EXPECT_EQ(Child<QTableWidget>(main, "nodes")->horizontalHeaderItem(0)->text(), QStringLiteral("ID"));
+    EXPECT_EQ(Child<QTableWidget>(main, "nodes")->horizontalHeaderItem(1)->text(), QStringLiteral("Baud"));
+    EXPECT_EQ(Child<QTableWidget>(main, "nodes")->columnWidth(0), 60);
+    EXPECT_EQ(Child<QTableWidget>(main, "nodes")->columnWidth(1), 120);
+    ASSERT_EQ(Child<CTabControl>(main, "tabs")->TabCount(), 3);
+    EXPECT_EQ(Child<CTabControl>(main, "tabs")->TabButton(0)->text(), QStringLiteral("ROBOT"));
+    EXPECT_EQ(Child<CTabControl>(main, "tabs")->TabButton(1)->text(), QStringLiteral("PROGRAM"));
+    EXPECT_EQ(Child<CTabControl>(main, "tabs")->TabButton(2)->text(), QStringLiteral("UPGRADE"));
     // The pages exist, are the tab control's children and have run their opening, but none is shown yet.
-    EXPECT_EQ(main->m_pages[0], main->m_pRobotPage);
-    EXPECT_EQ(main->m_pages[1], main->m_pProgramPage);
-    EXPECT_EQ(main->m_pages[2], main->m_pUpgradePage);
-    for (QWidget* page : main->m_pages) {
-        EXPECT_EQ(page->parentWidget(), main->m_tab);
+    EXPECT_EQ(main->Page(0), main->RobotPage());
+    EXPECT_EQ(main->Page(1), main->ProgramPage());
+    EXPECT_EQ(main->Page(2), main->UpgradePage());
+    for (QWidget* page : {main->Page(0), main->Page(1), main->Page(2)}) {
+        EXPECT_EQ(page->parentWidget(), Child<CTabControl>(main, "tabs"));
         EXPECT_TRUE(page->isHidden());
-        EXPECT_GE(page->y(), main->m_tab->TabRowHeight());
+        EXPECT_GE(page->y(), Child<CTabControl>(main, "tabs")->TabRowHeight());
     }
-    EXPECT_EQ(main->m_pUpgradePage->m_editId->text(), QStringLiteral("1"));
+    EXPECT_EQ(Child<QLineEdit>(main->UpgradePage(), "id")->text(), QStringLiteral("1"));
     // The pictures come from the resources built into the program.
     EXPECT_FALSE(main->windowIcon().isNull());
     EXPECT_FALSE(Splash()->windowIcon().isNull());
-    EXPECT_EQ(main->m_pUpgradePage->m_picture->pixmap().size(), QSize(257, 216));
-    EXPECT_EQ(main->m_pUpgradePage->m_picture->size(), QSize(257, 216));
+    EXPECT_EQ(Child<QLabel>(main->UpgradePage(), "picture")->pixmap().size(), QSize(257, 216));
+    EXPECT_EQ(Child<QLabel>(main->UpgradePage(), "picture")->size(), QSize(257, 216));
     EXPECT_EQ(Image()[Reg::HIGH_BYTE_FIRST], 0);
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
 }
@@ -77,18 +78,18 @@ TEST_F(StartupTest, EnterWithTheAdapterShowsTheRobotPageWithThePortStillClosed) 
     CServoMain* main = Main();
     EXPECT_TRUE(Splash()->isHidden());
     EXPECT_EQ(main->pos(), QPoint(0, 0));
-    EXPECT_EQ(main->m_editPort->text(), QString::fromStdString(m_sim->SlavePath()));
-    EXPECT_TRUE(main->m_editPort->isReadOnly());
-    EXPECT_EQ(main->m_nCurPage, 0);
-    EXPECT_TRUE(main->m_tab->TabButton(0)->isChecked());
-    EXPECT_TRUE(main->m_pRobotPage->isVisible());
-    EXPECT_TRUE(main->m_pProgramPage->isHidden());
-    EXPECT_TRUE(main->m_pUpgradePage->isHidden());
+    EXPECT_EQ(Child<QLineEdit>(main, "port")->text(), QString::fromStdString(m_sim->SlavePath()));
+    EXPECT_TRUE(Child<QLineEdit>(main, "port")->isReadOnly());
+    EXPECT_EQ(main->CurrentPage(), 0);
+    EXPECT_TRUE(Child<CTabControl>(main, "tabs")->TabButton(0)->isChecked());
+    EXPECT_TRUE(main->RobotPage()->isVisible());
+    EXPECT_TRUE(main->ProgramPage()->isHidden());
+    EXPECT_TRUE(main->UpgradePage()->isHidden());
     EXPECT_EQ(Image()[Reg::HIGH_BYTE_FIRST], 1);
     EXPECT_EQ(m_app->m_pUsb->m_nMaxPosition, 1023);
-    EXPECT_EQ(main->m_pRobotPage->m_sliderGoal->maximum(), 1023);
-    EXPECT_EQ(main->m_comboBaud->currentText(), QStringLiteral("1000000"));
-    EXPECT_EQ(main->m_btnOpen->text(), QStringLiteral("Open"));
+    EXPECT_EQ(Child<QSlider>(main->RobotPage(), "goal")->maximum(), 1023);
+    EXPECT_EQ(Child<QComboBox>(main, "portBaud")->currentText(), QStringLiteral("1000000"));
+    EXPECT_EQ(Child<QPushButton>(main, "portOpen")->text(), QStringLiteral("Open"));
     EXPECT_FALSE(m_app->m_pTransport->IsOpen());
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
 }
@@ -97,7 +98,7 @@ TEST_F(StartupTest, EnterWithoutTheAdapterKeepsTheSplashUntilItIsPluggedIn) {
     CAppOptions options;
     options.szPortPath = kMissingPort;
     ASSERT_NO_FATAL_FAILURE(StartWithOptions(options));
-    Click(Splash()->m_btnEnter);
+    Click(Child<QPushButton>(Splash(), "enter"));
     EXPECT_EQ(m_operator.m_messages, QStringList({"Unable to connect Device!"}));
     EXPECT_TRUE(Splash()->isVisible());
     EXPECT_FALSE(Main()->isVisible());
@@ -117,15 +118,16 @@ TEST_F(StartupTest, SimulateOptionBringsItsOwnBus) {
     ASSERT_NO_FATAL_FAILURE(StartWithOptions(options));
     ASSERT_TRUE(m_app->m_pSimulator);
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-    EXPECT_EQ(Main()->m_editPort->text(), QString::fromStdString(m_app->m_pSimulator->SlavePath()));
-    Main()->m_checkSingleNode->setChecked(true);
-    Click(Main()->m_btnSearch);
+    EXPECT_EQ(Child<QLineEdit>(Main(), "port")->text(),
+              QString::fromStdString(m_app->m_pSimulator->SlavePath()));
+    Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
+    Click(Child<QPushButton>(Main(), "search"));
     EXPECT_EQ(Nodes(), QStringList({"1/1000000"}));
 }
 
 TEST_F(StartupTest, ExitOnTheSplashQuitsWithoutShowingTheMainWindow) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
-    Click(Splash()->m_btnExit);
+    Click(Child<QPushButton>(Splash(), "exit"));
     EXPECT_EQ(m_operator.m_quitCodes, QList<int>({0}));
     EXPECT_FALSE(Main()->isVisible());
 }
@@ -136,9 +138,9 @@ TEST_F(StartupTest, EnterAndEscapeKeysDoNothingInAnyWindow) {
     ASSERT_NO_FATAL_FAILURE(StartWithOptions(options));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Splash()));
     // With focus on "Enter", the Return key must not press it (that would report the missing adapter).
-    Splash()->m_btnEnter->setFocus();
+    Child<QPushButton>(Splash(), "enter")->setFocus();
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-        QTest::keyClick(Splash()->m_btnEnter, key);
+        QTest::keyClick(Child<QPushButton>(Splash(), "enter"), key);
         QTest::keyClick(Splash(), key);
     }
     EXPECT_TRUE(Splash()->isVisible());
@@ -149,13 +151,14 @@ TEST_F(StartupTest, EnterAndEscapeKeysDoNothingInAnyWindow) {
     m_app->m_pTransport->SetPortPath(m_sim->SlavePath());
     ASSERT_NO_FATAL_FAILURE(Enter());
     CServoMain* main = Main();
-    main->m_btnOpen->setFocus();
-    for (QWidget* target : {static_cast<QWidget*>(main), static_cast<QWidget*>(main->m_btnOpen),
-                            static_cast<QWidget*>(main->m_pRobotPage), main->m_pages[0]}) {
+    Child<QPushButton>(main, "portOpen")->setFocus();
+    for (QWidget* target :
+         {static_cast<QWidget*>(main), static_cast<QWidget*>(Child<QPushButton>(main, "portOpen")),
+          static_cast<QWidget*>(main->RobotPage()), main->Page(0)}) {
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) QTest::keyClick(target, key);
     }
     EXPECT_TRUE(main->isVisible());
-    EXPECT_TRUE(main->m_pRobotPage->isVisible());
-    EXPECT_EQ(main->m_btnOpen->text(), QStringLiteral("Open"));
+    EXPECT_TRUE(main->RobotPage()->isVisible());
+    EXPECT_EQ(Child<QPushButton>(main, "portOpen")->text(), QStringLiteral("Open"));
     EXPECT_TRUE(m_operator.m_quitCodes.isEmpty());
 }

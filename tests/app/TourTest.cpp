@@ -158,7 +158,7 @@ TEST(DemoTourInProcess, AFailedStepEndsTheTourAndShutsTheWindowDown) {
         EXPECT_EQ(tour.Pictures().size(), c.pictures);
         for (const QString& path : tour.Pictures()) EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
         CServoMain* main = app.m_pMainWnd.get();
-        EXPECT_EQ(main->m_bPortOpen, 0);
-        EXPECT_EQ(main->m_btnSearch->text(), QStringLiteral("Search"));
+        EXPECT_FALSE(main->IsPortOpen());
+        EXPECT_EQ(Child<QPushButton>(main, "search")->text(), QStringLiteral("Search"));
     }
 }

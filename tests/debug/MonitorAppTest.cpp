@@ -9,13 +9,13 @@
 
 class MonitorAppTest : public AppFixture {
 protected:
-    CRobotDlg* Robot() const { return Main()->m_pRobotPage; }
+    CRobotDlg* Robot() const { return Main()->RobotPage(); }
     void StartPolling() {
         ASSERT_NO_FATAL_FAILURE(StartApp({1}));
         ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
-        Click(Robot()->m_btnDraw);
-        ASSERT_TRUE(
-            WaitUntil([this] { return Robot()->m_labelVoltageValue->text() == QLatin1String("7.4 V"); }));
+        Click(Child<QPushButton>(Robot(), "draw"));
+        ASSERT_TRUE(WaitUntil(
+            [this] { return Child<QLabel>(Robot(), "voltageValue")->text() == QLatin1String("7.4 V"); }));
     }
     bool QuietFor(int ms) {
         m_sim->ClearFrames();
@@ -26,18 +26,18 @@ protected:
 
 TEST_F(MonitorAppTest, LeavingTheRobotTabStopsThePollAndTheButtonReadsDrawOnReturn) {
     ASSERT_NO_FATAL_FAILURE(StartPolling());
-    Click(Main()->m_tab->TabButton(1));
-    EXPECT_EQ(Robot()->m_nTimerId, -1);
+    Click(Child<CTabControl>(Main(), "tabs")->TabButton(1));
+    EXPECT_FALSE(Robot()->IsDrawing());
     EXPECT_TRUE(QuietFor(80));
-    Click(Main()->m_tab->TabButton(0));
-    EXPECT_EQ(Robot()->m_btnDraw->text(), QStringLiteral("Draw"));
+    Click(Child<CTabControl>(Main(), "tabs")->TabButton(0));
+    EXPECT_EQ(Child<QPushButton>(Robot(), "draw")->text(), QStringLiteral("Draw"));
     EXPECT_TRUE(QuietFor(40)) << "coming back does not restart it";
 }
 
 TEST_F(MonitorAppTest, ClosingTheWindowOrEndingTheApplicationStopsThePoll) {
     ASSERT_NO_FATAL_FAILURE(StartPolling());
     Main()->close();
-    EXPECT_EQ(Robot()->m_nTimerId, -1);
+    EXPECT_FALSE(Robot()->IsDrawing());
     EXPECT_EQ(m_operator.m_quitCodes, QList<int>{0});
     EXPECT_TRUE(QuietFor(60));
     m_app.reset();
@@ -52,8 +52,9 @@ TEST_F(MonitorAppTest, ClosingTheWindowOrEndingTheApplicationStopsThePoll) {
 TEST_F(MonitorAppTest, ALostPortStopsThePoll) {
     ASSERT_NO_FATAL_FAILURE(StartPolling());
     m_sim->Unplug();
-    ASSERT_TRUE(WaitUntil([this] { return Main()->m_btnOpen->text() == QLatin1String("Open"); }));
-    EXPECT_EQ(Robot()->m_btnDraw->text(), QStringLiteral("Draw"));
-    EXPECT_EQ(Robot()->m_nTimerId, -1);
+    ASSERT_TRUE(WaitUntil(
+        [this] { return Child<QPushButton>(Main(), "portOpen")->text() == QLatin1String("Open"); }));
+    EXPECT_EQ(Child<QPushButton>(Robot(), "draw")->text(), QStringLiteral("Draw"));
+    EXPECT_FALSE(Robot()->IsDrawing());
     EXPECT_FALSE(Robot()->PollTimer().IsRunning());
 }

@@ -91,7 +91,7 @@ TEST_F(PlotExportTest, SaveDataHoldsEveryReadingSinceDrawAsTheLabelsShowIt) {
     m_sim.SetRegister(1, Reg::GOAL_POSITION + 1, 0x58);
     m_sim.SetRegister(1, Reg::TORQUE_ENABLE, 1);
     Poll(2);                     // a first run, which the next "Draw" forgets
-    m_page->m_plot.SetZoom(50);  // the plot shows about 35 readings
+    m_page->Plot().SetZoom(50);  // the plot shows about 35 readings
     Poll(120);
     const fs::path file = m_dir.Path() / "curve.csv";
     ASSERT_TRUE(Save(true, file));
@@ -100,7 +100,7 @@ TEST_F(PlotExportTest, SaveDataHoldsEveryReadingSinceDrawAsTheLabelsShowIt) {
     const auto lines = CsvLines(file);
     ASSERT_GE(lines.size(), 101u);
     EXPECT_EQ(lines[0], "time_ms,position,speed,load,voltage,temperature");
-    EXPECT_GT(lines.size() - 1, static_cast<std::size_t>(m_page->m_plot.Capacity()))
+    EXPECT_GT(lines.size() - 1, static_cast<std::size_t>(m_page->Plot().Capacity()))
         << "more than the plot shows";
     long previousTime = -1, previousPosition = 0;
     bool moved = false;
@@ -151,7 +151,7 @@ TEST_F(PlotExportTest, SavePictureWritesThePlotAtItsSizeAndTheMenuOffersBoth) {
     ASSERT_TRUE(Save(false, file));
     QImage picture(QString::fromStdString(file.string()));
     ASSERT_FALSE(picture.isNull());
-    EXPECT_EQ(picture.size(), m_page->m_plot.size() * m_page->m_plot.devicePixelRatio());
+    EXPECT_EQ(picture.size(), m_page->Plot().size() * m_page->Plot().devicePixelRatio());
     int dark = 0;
     for (int y = 0; y < picture.height(); ++y)
         for (int x = 0; x < picture.width(); ++x) dark += qGray(picture.pixel(x, y)) < 128;

@@ -134,14 +134,14 @@ TEST_F(PlotTest, EmptyPlotShowsOnlyTheDashedGridAndItsLabels) {
 }
 
 TEST_F(PlotTest, TracesAreDrawnInTheirColoursInOrderAndOnlyWhenSwitchedOn) {
-    m_plot.m_nWidth = 1500;
+    m_plot.SetWidth(1500);
     m_plot.SetZoom(10);
     for (int i = 0; i < 150; ++i) {
         m_plot.AddPosition(280);
         m_plot.AddSpeed(200);
         m_plot.AddLoad(280);  // the same height as the position: drawn over it
     }
-    m_plot.m_nTraceMask = kTracePosition;
+    m_plot.SetTraceMask(kTracePosition);
     QImage frame = m_plot.ComposeImage(1500, 650, 96);
     EXPECT_EQ(frame.pixel(700, 370), qRgb(0, 0, 0));
     EXPECT_EQ(frame.pixel(700, 371), qRgb(0, 0, 0)) << "3 units wide";
@@ -150,21 +150,21 @@ TEST_F(PlotTest, TracesAreDrawnInTheirColoursInOrderAndOnlyWhenSwitchedOn) {
     EXPECT_EQ(frame.pixel(1490, 370), qRgb(0, 0, 0)) << "the 150th sample lands near the right edge";
     EXPECT_TRUE(IsWhite(frame.pixel(1497, 370)));
 
-    m_plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+    m_plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
     frame = m_plot.ComposeImage(1500, 650, 96);
     EXPECT_EQ(frame.pixel(700, 370), qRgb(0, 255, 0)) << "load drawn last, over the position";
     EXPECT_EQ(frame.pixel(400, 650 - 200), qRgb(255, 0, 0));
     EXPECT_GT(CountColour(frame, qRgb(0, 0, 0)), 0) << "the grid is still there";
 
-    m_plot.m_nTraceMask = 0;
+    m_plot.SetTraceMask(0);
     frame = m_plot.ComposeImage(1500, 650, 96);
     EXPECT_EQ(CountColour(frame, qRgb(0, 255, 0)) + CountColour(frame, qRgb(255, 0, 0)), 0);
     EXPECT_TRUE(IsWhite(frame.pixel(700, 370)));
 }
 
 TEST_F(PlotTest, SamplesBeyondThePlotAreCutOffAtItsEdges) {
-    m_plot.m_nWidth = 1500;
-    m_plot.m_nTraceMask = kTraceSpeed | kTraceLoad;
+    m_plot.SetWidth(1500);
+    m_plot.SetTraceMask(kTraceSpeed | kTraceLoad);
     for (int i = 0; i < 20; ++i) {
         m_plot.AddSpeed(1000);  // speed 100, far above a 650-unit plot
         m_plot.AddLoad(-100);   // below the bottom edge
@@ -180,15 +180,15 @@ TEST_F(PlotTest, APaintMeasuresTheControlInTenthsOfAMillimetreAndShowsTheShrunkF
 
     m_plot.resize(567, 246);
     for (int i = 0; i < 200; ++i) m_plot.AddPosition(300);  // before the first paint: one sample kept
-    EXPECT_EQ(m_plot.m_listPosition.size(), 1u);
+    EXPECT_EQ(m_plot.Positions().size(), 1u);
     const QImage shown = m_plot.grab().toImage();
     const int dpiX = m_plot.logicalDpiX(), dpiY = m_plot.logicalDpiY();
-    EXPECT_EQ(m_plot.m_nWidth, CPIC::PixelsToUnits(567, dpiX));
-    EXPECT_EQ(m_plot.m_nHeight, CPIC::PixelsToUnits(246, dpiY));
+    EXPECT_EQ(m_plot.Width(), CPIC::PixelsToUnits(567, dpiX));
+    EXPECT_EQ(m_plot.Height(), CPIC::PixelsToUnits(246, dpiY));
     if (dpiX == 96 && dpiY == 96) {
-        EXPECT_EQ(m_plot.m_nHeight, 651);
+        EXPECT_EQ(m_plot.Height(), 651);
     }
-    EXPECT_EQ(m_plot.Capacity(), m_plot.m_nWidth / 10);
+    EXPECT_EQ(m_plot.Capacity(), m_plot.Width() / 10);
 
     // The 100 line (100 units up) shows as a grey row, the frame's border is drawn, the face is white.
     const int y100 = shown.height() - 1 - 100 * dpiY / 254;
@@ -206,8 +206,8 @@ TEST_F(PlotTest, KeptGridGivesTheFullRedrawsFrameAcrossTicksSizesZoomsAndDpi) {
         const QImage full = m_plot.ComposeImage(width, height, dpiY);
         EXPECT_EQ(DifferingPixels(m_plot.ComposeFrame(width, height, dpiY), full), 0);
     };
-    m_plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
-    m_plot.m_nWidth = 1500;
+    m_plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
+    m_plot.SetWidth(1500);
     expectSame(1500, 651, 96, "empty");
     FillTraces(m_plot, 0);
     expectSame(1500, 651, 96, "three full traces over the kept grid");
@@ -222,15 +222,15 @@ TEST_F(PlotTest, KeptGridGivesTheFullRedrawsFrameAcrossTicksSizesZoomsAndDpi) {
     FillTraces(m_plot, 9);
     expectSame(1500, 1101, 96, "coarser zoom");
     expectSame(1500, 1101, 144, "labels for a denser display");
-    m_plot.m_nTraceMask = 0;
+    m_plot.SetTraceMask(0);
     expectSame(1500, 1101, 144, "traces switched off");
-    m_plot.m_nTraceMask = kTraceSpeed;
+    m_plot.SetTraceMask(kTraceSpeed);
     expectSame(1500, 651, 96, "back to the first size");
     EXPECT_TRUE(m_plot.ComposeFrame(0, 651, 96).isNull());
 }
 
 TEST_F(PlotTest, TheControlShowsTheFullRedrawShrunkAfterResizesAndZooms) {
-    m_plot.m_nTraceMask = kTracePosition | kTraceSpeed | kTraceLoad;
+    m_plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
     const auto expectShown = [&](QSize pixels, int zoom, const char* when) {
         SCOPED_TRACE(when);
         m_plot.resize(pixels);
@@ -238,7 +238,7 @@ TEST_F(PlotTest, TheControlShowsTheFullRedrawShrunkAfterResizesAndZooms) {
         m_plot.SetZoom(zoom);
         FillTraces(m_plot, zoom);
         const QImage shown = m_plot.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const QImage full = m_plot.ComposeImage(m_plot.m_nWidth, m_plot.m_nHeight, m_plot.logicalDpiY());
+        const QImage full = m_plot.ComposeImage(m_plot.Width(), m_plot.Height(), m_plot.logicalDpiY());
         const QImage expected = full.scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         // Inside the frame's one-pixel border.
         const QRect face = shown.rect().adjusted(1, 1, -1, -1);

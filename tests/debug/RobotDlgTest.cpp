@@ -89,43 +89,43 @@ TEST_F(RobotDlgTest, OpensWithHalfRangesWriteModeAndPlaceholdersReplaced) {
     EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_POSITION), 511);
     EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_SPEED), 50);
     EXPECT_EQ(m_usb.m_pImage[Reg::TORQUE_ENABLE], 0);
-    EXPECT_EQ(page.m_labelGoal->text(), QStringLiteral("Goal:511"));
-    EXPECT_EQ(page.m_labelSpeed->text(), QStringLiteral("Speed:50"));
-    EXPECT_EQ(page.m_sliderGoal->value(), 511);
-    EXPECT_EQ(page.m_sliderGoal->maximum(), 1023);
-    EXPECT_EQ(page.m_sliderSpeed->value(), 50);
-    EXPECT_EQ(page.m_sliderSpeed->maximum(), 100);
-    EXPECT_TRUE(page.m_radioWrite->isChecked());
-    EXPECT_FALSE(page.m_btnAction->isEnabled());
-    EXPECT_FALSE(page.m_editLastId->isEnabled());
-    EXPECT_TRUE(page.m_checkPosition->isChecked());
-    EXPECT_FALSE(page.m_checkLoad->isChecked());
-    EXPECT_FALSE(page.m_checkSpeed->isChecked());
-    EXPECT_FALSE(page.m_checkTorque->isChecked());
-    EXPECT_FALSE(page.m_checkWheel->isChecked());
-    EXPECT_EQ(page.m_editCycle->text(), QStringLiteral("10"));
-    EXPECT_EQ(page.m_editLastId->text(), QStringLiteral("10"));
-    EXPECT_EQ(page.m_editZoom->text(), QStringLiteral("10"));
-    EXPECT_EQ(page.m_editId->text(), QStringLiteral("1"));
-    EXPECT_EQ(page.m_nLastId, 10);
-    EXPECT_EQ(page.m_nTimerId, -1);
-    EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Draw"));
-    for (QLabel* zero :
-         {page.m_labelPositionValue, page.m_labelSpeedValue, page.m_labelLoadValue, page.m_labelCurrentValue})
+    EXPECT_EQ(Child<QLabel>(page, "goalText")->text(), QStringLiteral("Goal:511"));
+    EXPECT_EQ(Child<QLabel>(page, "speedText")->text(), QStringLiteral("Speed:50"));
+    EXPECT_EQ(Child<QSlider>(page, "goal")->value(), 511);
+    EXPECT_EQ(Child<QSlider>(page, "goal")->maximum(), 1023);
+    EXPECT_EQ(Child<QSlider>(page, "speed")->value(), 50);
+    EXPECT_EQ(Child<QSlider>(page, "speed")->maximum(), 100);
+    EXPECT_TRUE(Child<QRadioButton>(page, "write")->isChecked());
+    EXPECT_FALSE(Child<QPushButton>(page, "action")->isEnabled());
+    EXPECT_FALSE(Child<QLineEdit>(page, "lastId")->isEnabled());
+    EXPECT_TRUE(Child<QCheckBox>(page, "tracePosition")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(page, "traceLoad")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(page, "traceSpeed")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(page, "torque")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(page, "wheel")->isChecked());
+    EXPECT_EQ(Child<QLineEdit>(page, "cycle")->text(), QStringLiteral("10"));
+    EXPECT_EQ(Child<QLineEdit>(page, "lastId")->text(), QStringLiteral("10"));
+    EXPECT_EQ(Child<QLineEdit>(page, "zoom")->text(), QStringLiteral("10"));
+    EXPECT_EQ(Child<QLineEdit>(page, "id")->text(), QStringLiteral("1"));
+    EXPECT_EQ(page.LastId(), 10);
+    EXPECT_FALSE(page.IsDrawing());
+    EXPECT_EQ(Child<QPushButton>(page, "draw")->text(), QStringLiteral("Draw"));
+    for (QLabel* zero : {Child<QLabel>(page, "positionValue"), Child<QLabel>(page, "speedValue"),
+                         Child<QLabel>(page, "loadValue"), Child<QLabel>(page, "currentValue")})
         EXPECT_EQ(zero->text(), QStringLiteral("0"));
-    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("0.0 V"));
-    EXPECT_EQ(page.m_labelTemperatureValue->text(), QStringLiteral("0.0 Deg"));
+    EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("0.0 V"));
+    EXPECT_EQ(Child<QLabel>(page, "temperatureValue")->text(), QStringLiteral("0.0 Deg"));
     // Opening and setting up the sliders are not operator moves: nothing goes out.
     EXPECT_TRUE(Sent(0).empty());
     {
-        const QSignalBlocker goal(page.m_sliderGoal);
-        const QSignalBlocker speed(page.m_sliderSpeed);
-        page.m_sliderGoal->setValue(0);
-        page.m_sliderSpeed->setValue(0);
+        const QSignalBlocker goal(Child<QSlider>(page, "goal"));
+        const QSignalBlocker speed(Child<QSlider>(page, "speed"));
+        Child<QSlider>(page, "goal")->setValue(0);
+        Child<QSlider>(page, "speed")->setValue(0);
     }
     page.InitSliders();
-    EXPECT_EQ(page.m_sliderGoal->value(), 511);
-    EXPECT_EQ(page.m_sliderSpeed->value(), 50);
+    EXPECT_EQ(Child<QSlider>(page, "goal")->value(), 511);
+    EXPECT_EQ(Child<QSlider>(page, "speed")->value(), 50);
     EXPECT_TRUE(Sent(0).empty());
 }
 
@@ -163,117 +163,119 @@ TEST_F(RobotDlgTest, GoalSliderSendsPositionAndSpeedInEveryModeAndByteOrder) {
         SCOPED_TRACE(c.name);
         MakePage();
         m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = c.highByteFirst;
-        QRadioButton* radios[] = {m_page->m_radioWrite, m_page->m_radioSyncWrite, m_page->m_radioRegWrite};
+        QRadioButton* radios[] = {Child<QRadioButton>(m_page, "write"),
+                                  Child<QRadioButton>(m_page, "syncWrite"),
+                                  Child<QRadioButton>(m_page, "regWrite")};
         Click(radios[c.mode]);
-        if (c.mode != 0) Type(m_page->m_editLastId, QStringLiteral("3"));
+        if (c.mode != 0) Type(Child<QLineEdit>(m_page, "lastId"), QStringLiteral("3"));
         Sent(0);
-        m_page->m_sliderGoal->setValue(700);
+        Child<QSlider>(m_page, "goal")->setValue(700);
         EXPECT_EQ(Sent(c.frames.size()), c.frames);
         EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_POSITION), 700);
-        EXPECT_EQ(m_page->m_labelGoal->text(), QStringLiteral("Goal:700"));
+        EXPECT_EQ(Child<QLabel>(m_page, "goalText")->text(), QStringLiteral("Goal:700"));
     }
 }
 
 TEST_F(RobotDlgTest, KeyboardMovesOfTheGoalSliderAreCommandsToo) {
-    m_page->m_sliderGoal->setFocus();
-    QTest::keyClick(m_page->m_sliderGoal, Qt::Key_Right);
+    Child<QSlider>(m_page, "goal")->setFocus();
+    QTest::keyClick(Child<QSlider>(m_page, "goal"), Qt::Key_Right);
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(1, 0x03, {0x21, 0x02, 0x00, 0x00, 0x32})}));
 }
 
 TEST_F(RobotDlgTest, WheelModeSendsSignedSpeedsAndOtherwiseSpeedWaitsForTheGoal) {
     CRobotDlg& page = *m_page;
-    Click(page.m_checkWheel);
-    EXPECT_FALSE(page.m_sliderGoal->isEnabled());
-    EXPECT_EQ(page.m_labelSpeed->text(), QStringLiteral("Speed:0"));
-    EXPECT_EQ(page.m_sliderSpeed->minimum(), -1023);
-    EXPECT_EQ(page.m_sliderSpeed->maximum(), 1023);
-    EXPECT_EQ(page.m_sliderSpeed->value(), 0);
+    Click(Child<QCheckBox>(page, "wheel"));
+    EXPECT_FALSE(Child<QSlider>(page, "goal")->isEnabled());
+    EXPECT_EQ(Child<QLabel>(page, "speedText")->text(), QStringLiteral("Speed:0"));
+    EXPECT_EQ(Child<QSlider>(page, "speed")->minimum(), -1023);
+    EXPECT_EQ(Child<QSlider>(page, "speed")->maximum(), 1023);
+    EXPECT_EQ(Child<QSlider>(page, "speed")->value(), 0);
     EXPECT_TRUE(Sent(0).empty());
 
-    page.m_sliderSpeed->setValue(-300);
+    Child<QSlider>(page, "speed")->setValue(-300);
     EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_SPEED), 0x052C);
-    EXPECT_EQ(page.m_labelSpeed->text(), QStringLiteral("Speed:-300"));
+    EXPECT_EQ(Child<QLabel>(page, "speedText")->text(), QStringLiteral("Speed:-300"));
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(1, 0x03, {0x23, 0x05, 0x2C})}));
 
-    Click(page.m_checkWheel);
-    EXPECT_TRUE(page.m_sliderGoal->isEnabled());
-    EXPECT_EQ(page.m_labelSpeed->text(), QStringLiteral("Speed:50"));
-    EXPECT_EQ(page.m_sliderSpeed->value(), 50);
-    EXPECT_EQ(page.m_sliderSpeed->minimum(), 0);
-    EXPECT_EQ(page.m_sliderSpeed->maximum(), 100);
+    Click(Child<QCheckBox>(page, "wheel"));
+    EXPECT_TRUE(Child<QSlider>(page, "goal")->isEnabled());
+    EXPECT_EQ(Child<QLabel>(page, "speedText")->text(), QStringLiteral("Speed:50"));
+    EXPECT_EQ(Child<QSlider>(page, "speed")->value(), 50);
+    EXPECT_EQ(Child<QSlider>(page, "speed")->minimum(), 0);
+    EXPECT_EQ(Child<QSlider>(page, "speed")->maximum(), 100);
     EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_SPEED), 50);
 
-    page.m_sliderSpeed->setValue(80);
-    EXPECT_EQ(page.m_labelSpeed->text(), QStringLiteral("Speed:80"));
+    Child<QSlider>(page, "speed")->setValue(80);
+    EXPECT_EQ(Child<QLabel>(page, "speedText")->text(), QStringLiteral("Speed:80"));
     EXPECT_TRUE(Sent(0).empty());
-    page.m_sliderGoal->setValue(600);
+    Child<QSlider>(page, "goal")->setValue(600);
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(1, 0x03, {0x21, 0x02, 0x58, 0x00, 0x50})}));
 }
 
 TEST_F(RobotDlgTest, RangesOfRegAndSyncWriteAndTheBroadcastAction) {
     CRobotDlg& page = *m_page;
     const Bytes torqueOn{0x1F, 0x01};
-    Click(page.m_radioRegWrite);
-    EXPECT_TRUE(page.m_btnAction->isEnabled());
-    EXPECT_TRUE(page.m_editLastId->isEnabled());
-    Type(page.m_editId, QStringLiteral("3"));
-    Type(page.m_editLastId, QStringLiteral("5"));
-    Click(page.m_checkTorque);
+    Click(Child<QRadioButton>(page, "regWrite"));
+    EXPECT_TRUE(Child<QPushButton>(page, "action")->isEnabled());
+    EXPECT_TRUE(Child<QLineEdit>(page, "lastId")->isEnabled());
+    Type(Child<QLineEdit>(page, "id"), QStringLiteral("3"));
+    Type(Child<QLineEdit>(page, "lastId"), QStringLiteral("5"));
+    Click(Child<QCheckBox>(page, "torque"));
     EXPECT_EQ(Sent(3), std::vector<Bytes>(
                            {Frame(3, 0x04, torqueOn), Frame(4, 0x04, torqueOn), Frame(5, 0x04, torqueOn)}));
-    Click(page.m_btnAction);
+    Click(Child<QPushButton>(page, "action"));
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(0xFE, 0x05, {})}));
 
-    Type(page.m_editId, QStringLiteral("7"));
-    Click(page.m_checkTorque);
+    Type(Child<QLineEdit>(page, "id"), QStringLiteral("7"));
+    Click(Child<QCheckBox>(page, "torque"));
     EXPECT_TRUE(Sent(0).empty());
 
-    Click(page.m_radioSyncWrite);
-    EXPECT_FALSE(page.m_btnAction->isEnabled());
-    EXPECT_TRUE(page.m_editLastId->isEnabled());
-    Click(page.m_checkTorque);
+    Click(Child<QRadioButton>(page, "syncWrite"));
+    EXPECT_FALSE(Child<QPushButton>(page, "action")->isEnabled());
+    EXPECT_TRUE(Child<QLineEdit>(page, "lastId")->isEnabled());
+    Click(Child<QCheckBox>(page, "torque"));
     EXPECT_TRUE(Sent(0).empty());
-    Type(page.m_editId, QStringLiteral("0"));
-    Type(page.m_editLastId, QStringLiteral("-3"));
-    EXPECT_EQ(page.m_nLastId, -3);
-    Click(page.m_checkTorque);
+    Type(Child<QLineEdit>(page, "id"), QStringLiteral("0"));
+    Type(Child<QLineEdit>(page, "lastId"), QStringLiteral("-3"));
+    EXPECT_EQ(page.LastId(), -3);
+    Click(Child<QCheckBox>(page, "torque"));
     EXPECT_TRUE(Sent(0).empty());
-    Type(page.m_editId, QStringLiteral("3"));
-    Type(page.m_editLastId, QStringLiteral("5"));
-    Click(page.m_checkTorque);
+    Type(Child<QLineEdit>(page, "id"), QStringLiteral("3"));
+    Type(Child<QLineEdit>(page, "lastId"), QStringLiteral("5"));
+    Click(Child<QCheckBox>(page, "torque"));
     EXPECT_EQ(m_usb.m_pImage[Reg::TORQUE_ENABLE], 1);
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(0xFE, 0x83, {0x1F, 0x01, 3, 0x01, 4, 0x01, 5, 0x01})}));
 
-    Click(page.m_radioWrite);
-    EXPECT_FALSE(page.m_btnAction->isEnabled());
-    EXPECT_FALSE(page.m_editLastId->isEnabled());
-    Click(page.m_checkTorque);
+    Click(Child<QRadioButton>(page, "write"));
+    EXPECT_FALSE(Child<QPushButton>(page, "action")->isEnabled());
+    EXPECT_FALSE(Child<QLineEdit>(page, "lastId")->isEnabled());
+    Click(Child<QCheckBox>(page, "torque"));
     EXPECT_EQ(m_usb.m_pImage[Reg::TORQUE_ENABLE], 0);
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(3, 0x03, {0x1F, 0x00})}));
 }
 
 TEST_F(RobotDlgTest, IdAndLastIdAreClampedAndSelectTheServo) {
     CRobotDlg& page = *m_page;
-    Type(page.m_editId, QStringLiteral("300"));
-    EXPECT_EQ(page.m_editId->text(), QStringLiteral("254"));
+    Type(Child<QLineEdit>(page, "id"), QStringLiteral("300"));
+    EXPECT_EQ(Child<QLineEdit>(page, "id")->text(), QStringLiteral("254"));
     EXPECT_EQ(m_usb.m_pImage[Reg::ID], 254);
-    Type(page.m_editId, QString());
+    Type(Child<QLineEdit>(page, "id"), QString());
     EXPECT_EQ(m_usb.m_pImage[Reg::ID], 0);
 
-    Click(page.m_radioSyncWrite);
-    Type(page.m_editLastId, QStringLiteral("15"));
-    EXPECT_EQ(page.m_editLastId->text(), QStringLiteral("10"));
-    EXPECT_EQ(page.m_nLastId, 10);
+    Click(Child<QRadioButton>(page, "syncWrite"));
+    Type(Child<QLineEdit>(page, "lastId"), QStringLiteral("15"));
+    EXPECT_EQ(Child<QLineEdit>(page, "lastId")->text(), QStringLiteral("10"));
+    EXPECT_EQ(page.LastId(), 10);
 
     page.SetServoId(7);
-    EXPECT_EQ(page.m_editId->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(page, "id")->text(), QStringLiteral("7"));
     EXPECT_EQ(m_usb.m_pImage[Reg::ID], 7);
 }
 
 TEST_F(RobotDlgTest, EnterAndEscapeLeaveThePageAsItIs) {
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
         QTest::keyClick(m_page.get(), key);
-        QTest::keyClick(m_page->m_editId, key);
+        QTest::keyClick(Child<QLineEdit>(m_page, "id"), key);
     }
     EXPECT_TRUE(m_page->isVisible());
     EXPECT_TRUE(Sent(0).empty());

@@ -81,34 +81,35 @@ protected:
 
 TEST_F(StatusMonitorTest, DrawPollsTheServoAndStopKeepsTheLastReadingsOnScreen) {
     CRobotDlg& page = *m_page;
-    Click(page.m_btnDraw);
-    EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Stop"));
-    EXPECT_GT(page.m_nTimerId, 0);
-    ASSERT_TRUE(WaitForLabel(page.m_labelVoltageValue, QStringLiteral("7.4 V")));
-    EXPECT_EQ(page.m_labelTemperatureValue->text(), QStringLiteral("31 Deg"));
-    EXPECT_EQ(page.m_labelPositionValue->text(), QStringLiteral("512"));
-    EXPECT_EQ(page.m_labelSpeedValue->text(), QStringLiteral("0"));
-    EXPECT_EQ(page.m_labelLoadValue->text(), QStringLiteral("0"));
-    EXPECT_EQ(page.m_labelCurrentValue->text(), QStringLiteral("0"));
-    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 5; }));
-    EXPECT_EQ(page.m_plot.m_listPosition.back(), 512);
-    EXPECT_EQ(page.m_plot.m_listSpeed.back(), 500);
-    EXPECT_EQ(page.m_plot.m_listLoad.back(), 500);
-    EXPECT_GT(page.m_plot.m_nWidth, 0) << "the page was painted";
+    Click(Child<QPushButton>(page, "draw"));
+    EXPECT_EQ(Child<QPushButton>(page, "draw")->text(), QStringLiteral("Stop"));
+    EXPECT_TRUE(page.IsDrawing());
+    EXPECT_TRUE(page.PollTimer().IsRunning());
+    ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "voltageValue"), QStringLiteral("7.4 V")));
+    EXPECT_EQ(Child<QLabel>(page, "temperatureValue")->text(), QStringLiteral("31 Deg"));
+    EXPECT_EQ(Child<QLabel>(page, "positionValue")->text(), QStringLiteral("512"));
+    EXPECT_EQ(Child<QLabel>(page, "speedValue")->text(), QStringLiteral("0"));
+    EXPECT_EQ(Child<QLabel>(page, "loadValue")->text(), QStringLiteral("0"));
+    EXPECT_EQ(Child<QLabel>(page, "currentValue")->text(), QStringLiteral("0"));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 5; }));
+    EXPECT_EQ(page.Plot().Positions().back(), 512);
+    EXPECT_EQ(page.Plot().Speeds().back(), 500);
+    EXPECT_EQ(page.Plot().Loads().back(), 500);
+    EXPECT_GT(page.Plot().Width(), 0) << "the page was painted";
     const auto frames = m_sim->Frames();
     EXPECT_TRUE(std::all_of(frames.begin(), frames.end(),
                             [](const sim::SimFrame& f) { return IsStatusRead(f.bytes, 1); }));
 
-    Click(page.m_btnDraw);
-    EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Draw"));
-    EXPECT_EQ(page.m_nTimerId, -1);
-    const std::size_t kept = page.m_plot.m_listPosition.size();
+    Click(Child<QPushButton>(page, "draw"));
+    EXPECT_EQ(Child<QPushButton>(page, "draw")->text(), QStringLiteral("Draw"));
+    EXPECT_FALSE(page.IsDrawing());
+    const std::size_t kept = page.Plot().Positions().size();
     EXPECT_GE(kept, 5u);
     m_sim->ClearFrames();
     SpinEvents(80);
     EXPECT_TRUE(m_sim->Frames().empty()) << "no tick after the stop";
-    EXPECT_EQ(page.m_plot.m_listPosition.size(), kept) << "the last curves stay";
-    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("7.4 V"));
+    EXPECT_EQ(page.Plot().Positions().size(), kept) << "the last curves stay";
+    EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("7.4 V"));
 }
 
 TEST_F(StatusMonitorTest, ReadingsFollowTheWireBytesTheByteOrderAndTheSelectedServo) {
@@ -120,23 +121,23 @@ TEST_F(StatusMonitorTest, ReadingsFollowTheWireBytesTheByteOrderAndTheSelectedSe
     SetWire(3, Reg::PRESENT_POSITION, 0x02, 0x00);
     SetWire(3, Reg::PRESENT_LOAD, 0x04, 0x03);
 
-    Click(page.m_btnDraw);
-    ASSERT_TRUE(WaitForLabel(page.m_labelPositionValue, QStringLiteral("-5")));
-    EXPECT_EQ(page.m_labelSpeedValue->text(), QStringLiteral("-100"));
-    EXPECT_EQ(page.m_labelLoadValue->text(), QStringLiteral("100"));
-    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("12.0 V"));
-    EXPECT_EQ(page.m_plot.m_listPosition.back(), -5);
-    EXPECT_EQ(page.m_plot.m_listSpeed.back(), 0);
-    EXPECT_EQ(page.m_plot.m_listLoad.back(), 450);
+    Click(Child<QPushButton>(page, "draw"));
+    ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "positionValue"), QStringLiteral("-5")));
+    EXPECT_EQ(Child<QLabel>(page, "speedValue")->text(), QStringLiteral("-100"));
+    EXPECT_EQ(Child<QLabel>(page, "loadValue")->text(), QStringLiteral("100"));
+    EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("12.0 V"));
+    EXPECT_EQ(page.Plot().Positions().back(), -5);
+    EXPECT_EQ(page.Plot().Speeds().back(), 0);
+    EXPECT_EQ(page.Plot().Loads().back(), 450);
 
     // Another servo picked while polling: the next ticks read it, and its curve continues the old one.
-    Type(page.m_editId, QStringLiteral("3"));
-    ASSERT_TRUE(WaitForLabel(page.m_labelPositionValue, QStringLiteral("512")));
-    EXPECT_EQ(page.m_labelLoadValue->text(), QStringLiteral("-3"));
-    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("7.4 V"));
-    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listLoad.back() == 502; }));
-    EXPECT_EQ(page.m_plot.m_listLoad.front(), 450);
-    Click(page.m_btnDraw);
+    Type(Child<QLineEdit>(page, "id"), QStringLiteral("3"));
+    ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "positionValue"), QStringLiteral("512")));
+    EXPECT_EQ(Child<QLabel>(page, "loadValue")->text(), QStringLiteral("-3"));
+    EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("7.4 V"));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Loads().back() == 502; }));
+    EXPECT_EQ(page.Plot().Loads().front(), 450);
+    Click(Child<QPushButton>(page, "draw"));
     EXPECT_GT(StatusReads(3), 0u);
     // Once the poll has stopped the image holds the last reading in host order (low byte first).
     EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_LOAD], 0x03);
@@ -146,38 +147,38 @@ TEST_F(StatusMonitorTest, ReadingsFollowTheWireBytesTheByteOrderAndTheSelectedSe
 
     // With the flag clear the words are taken low byte first, so the same bytes mean something else.
     m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 0;
-    Click(page.m_btnDraw);
-    ASSERT_TRUE(WaitForLabel(page.m_labelPositionValue, QStringLiteral("2")));
-    EXPECT_EQ(page.m_labelLoadValue->text(), QStringLiteral("772"));  // 0x0304
-    Click(page.m_btnDraw);
+    Click(Child<QPushButton>(page, "draw"));
+    ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "positionValue"), QStringLiteral("2")));
+    EXPECT_EQ(Child<QLabel>(page, "loadValue")->text(), QStringLiteral("772"));  // 0x0304
+    Click(Child<QPushButton>(page, "draw"));
 }
 
 TEST_F(StatusMonitorTest, AnEmptyOrZeroCycleStartsNothingAndZoomZeroKeepsTheStep) {
     CRobotDlg& page = *m_page;
     for (const QString& cycle : {QString(), QStringLiteral("0"), QStringLiteral("00")}) {
-        Type(page.m_editCycle, cycle);
-        Click(page.m_btnDraw);
-        EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Draw"));
-        EXPECT_EQ(page.m_nTimerId, -1);
+        Type(Child<QLineEdit>(page, "cycle"), cycle);
+        Click(Child<QPushButton>(page, "draw"));
+        EXPECT_EQ(Child<QPushButton>(page, "draw")->text(), QStringLiteral("Draw"));
+        EXPECT_FALSE(page.IsDrawing());
     }
     SpinEvents(60);
     EXPECT_TRUE(m_sim->Frames().empty());
 
-    Type(page.m_editCycle, QStringLiteral("20"));
-    Type(page.m_editZoom, QStringLiteral("5"));
-    Click(page.m_btnDraw);
-    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 2; }));
-    Click(page.m_btnDraw);
-    EXPECT_EQ(page.m_plot.m_nZoom, 5);
+    Type(Child<QLineEdit>(page, "cycle"), QStringLiteral("20"));
+    Type(Child<QLineEdit>(page, "zoom"), QStringLiteral("5"));
+    Click(Child<QPushButton>(page, "draw"));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 2; }));
+    Click(Child<QPushButton>(page, "draw"));
+    EXPECT_EQ(page.Plot().Zoom(), 5);
 
-    Type(page.m_editZoom, QStringLiteral("0"));
+    Type(Child<QLineEdit>(page, "zoom"), QStringLiteral("0"));
     m_sim->ClearFrames();
     const Clock::time_point start = Clock::now();
-    Click(page.m_btnDraw);
-    EXPECT_EQ(page.m_plot.m_nZoom, 5);
-    EXPECT_TRUE(page.m_plot.m_listPosition.empty()) << "a start empties the plot";
+    Click(Child<QPushButton>(page, "draw"));
+    EXPECT_EQ(page.Plot().Zoom(), 5);
+    EXPECT_TRUE(page.Plot().Positions().empty()) << "a start empties the plot";
     SpinEvents(300);
-    Click(page.m_btnDraw);
+    Click(Child<QPushButton>(page, "draw"));
     const auto frames = m_sim->Frames();
     ASSERT_GE(frames.size(), 4u);
     EXPECT_GE(frames.front().time - start, 18ms) << "the first tick comes one period after the start";
@@ -187,36 +188,37 @@ TEST_F(StatusMonitorTest, AnEmptyOrZeroCycleStartsNothingAndZoomZeroKeepsTheStep
 
 TEST_F(StatusMonitorTest, AMissingServoOrAClosedPortLeavesTheLabelsAndStopsThePlot) {
     CRobotDlg& page = *m_page;
-    Click(page.m_btnDraw);
-    ASSERT_TRUE(WaitForLabel(page.m_labelVoltageValue, QStringLiteral("7.4 V")));
+    Click(Child<QPushButton>(page, "draw"));
+    ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "voltageValue"), QStringLiteral("7.4 V")));
     m_sim->RemoveServo(1);
     SpinEvents(60);  // readings already on their way land
-    const std::size_t samples = page.m_plot.m_listPosition.size();
+    const std::size_t samples = page.Plot().Positions().size();
     m_sim->ClearFrames();
     SpinEvents(150);
     EXPECT_GE(StatusReads(1), 2u) << "the poll keeps trying";
-    EXPECT_EQ(page.m_plot.m_listPosition.size(), samples);
-    EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("7.4 V"));
-    EXPECT_EQ(page.m_labelPositionValue->text(), QStringLiteral("512"));
+    EXPECT_EQ(page.Plot().Positions().size(), samples);
+    EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("7.4 V"));
+    EXPECT_EQ(Child<QLabel>(page, "positionValue")->text(), QStringLiteral("512"));
 
     m_transport.Close();
     SpinEvents(60);
-    EXPECT_EQ(page.m_plot.m_listPosition.size(), samples);
-    EXPECT_EQ(page.m_btnDraw->text(), QStringLiteral("Stop")) << "a closed port does not stop the poll";
-    Click(page.m_btnDraw);
-    EXPECT_EQ(page.m_nTimerId, -1);
+    EXPECT_EQ(page.Plot().Positions().size(), samples);
+    EXPECT_EQ(Child<QPushButton>(page, "draw")->text(), QStringLiteral("Stop"))
+        << "a closed port does not stop the poll";
+    Click(Child<QPushButton>(page, "draw"));
+    EXPECT_FALSE(page.IsDrawing());
 }
 
 TEST_F(StatusMonitorTest, CommandsAndTicksShareTheBusAndStoppingIsPromptEvenAtOneMillisecond) {
     CRobotDlg& page = *m_page;
-    Type(page.m_editCycle, QStringLiteral("1"));
-    Click(page.m_btnDraw);
-    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 3; }));
+    Type(Child<QLineEdit>(page, "cycle"), QStringLiteral("1"));
+    Click(Child<QPushButton>(page, "draw"));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 3; }));
     m_sim->ClearFrames();
-    for (int goal = 600; goal < 640; ++goal) page.m_sliderGoal->setValue(goal);
+    for (int goal = 600; goal < 640; ++goal) Child<QSlider>(page, "goal")->setValue(goal);
     SpinEvents(20);
     const Clock::time_point stopAt = Clock::now();
-    Click(page.m_btnDraw);
+    Click(Child<QPushButton>(page, "draw"));
     EXPECT_LT(Clock::now() - stopAt, 100ms);
 
     // Every frame arrived whole (the simulator records only well-formed ones) and in the order sent.
@@ -228,8 +230,8 @@ TEST_F(StatusMonitorTest, CommandsAndTicksShareTheBusAndStoppingIsPromptEvenAtOn
     EXPECT_GT(StatusReads(1), 0u);
 
     // A page destroyed while it polls stops its poll first.
-    Click(page.m_btnDraw);
-    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 3; }));
+    Click(Child<QPushButton>(page, "draw"));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 3; }));
     m_page.reset();
     m_sim->ClearFrames();
     SpinEvents(40);
@@ -238,33 +240,33 @@ TEST_F(StatusMonitorTest, CommandsAndTicksShareTheBusAndStoppingIsPromptEvenAtOn
 
 TEST_F(StatusMonitorTest, EachTraceBoxSwitchesTheTraceOfItsOwnQuantity) {
     CRobotDlg& page = *m_page;
-    EXPECT_EQ(page.m_plot.m_nTraceMask, kTracePosition);
-    Click(page.m_checkLoad);
-    EXPECT_EQ(page.m_plot.m_nTraceMask, kTracePosition | kTraceLoad);
-    Click(page.m_checkSpeed);
-    EXPECT_EQ(page.m_plot.m_nTraceMask, kTracePosition | kTraceLoad | kTraceSpeed);
-    Click(page.m_checkPosition);
-    Click(page.m_checkLoad);
-    EXPECT_EQ(page.m_plot.m_nTraceMask, kTraceSpeed);
+    EXPECT_EQ(page.Plot().TraceMask(), kTracePosition);
+    Click(Child<QCheckBox>(page, "traceLoad"));
+    EXPECT_EQ(page.Plot().TraceMask(), kTracePosition | kTraceLoad);
+    Click(Child<QCheckBox>(page, "traceSpeed"));
+    EXPECT_EQ(page.Plot().TraceMask(), kTracePosition | kTraceLoad | kTraceSpeed);
+    Click(Child<QCheckBox>(page, "tracePosition"));
+    Click(Child<QCheckBox>(page, "traceLoad"));
+    EXPECT_EQ(page.Plot().TraceMask(), kTraceSpeed);
 }
 
 TEST_F(StatusMonitorTest, TheCurvesFollowTheServoAsTheGoalSliderMovesIt) {
     CRobotDlg& page = *m_page;
-    Click(page.m_checkLoad);
-    Click(page.m_checkSpeed);
-    Click(page.m_checkTorque);
-    Click(page.m_btnDraw);
-    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.size() >= 3; }));
-    page.m_sliderGoal->setValue(900);  // speed 50: 500 units/s, so about 0.8 s to get there
-    ASSERT_TRUE(WaitUntil([&] { return page.m_labelSpeedValue->text() == QLatin1String("50"); }));
-    ASSERT_TRUE(WaitUntil([&] { return page.m_plot.m_listPosition.back() > 700; }));
+    Click(Child<QCheckBox>(page, "traceLoad"));
+    Click(Child<QCheckBox>(page, "traceSpeed"));
+    Click(Child<QCheckBox>(page, "torque"));
+    Click(Child<QPushButton>(page, "draw"));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().size() >= 3; }));
+    Child<QSlider>(page, "goal")->setValue(900);  // speed 50: 500 units/s, so about 0.8 s to get there
+    ASSERT_TRUE(WaitUntil([&] { return Child<QLabel>(page, "speedValue")->text() == QLatin1String("50"); }));
+    ASSERT_TRUE(WaitUntil([&] { return page.Plot().Positions().back() > 700; }));
     SaveGrab(&page, QStringLiteral("robot_page_polling"));
-    const auto& speeds = page.m_plot.m_listSpeed;
+    const auto& speeds = page.Plot().Speeds();
     EXPECT_NE(std::find(speeds.begin(), speeds.end(), 750), speeds.end());
-    const auto& loads = page.m_plot.m_listLoad;
+    const auto& loads = page.Plot().Loads();
     EXPECT_NE(std::find(loads.begin(), loads.end(), 500 - (12 >> 1)), loads.end());
-    ASSERT_TRUE(WaitForLabel(page.m_labelPositionValue, QStringLiteral("900")));
-    const auto& positions = page.m_plot.m_listPosition;
+    ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "positionValue"), QStringLiteral("900")));
+    const auto& positions = page.Plot().Positions();
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << "the shaft only rose";
-    Click(page.m_btnDraw);
+    Click(Child<QPushButton>(page, "draw"));
 }

@@ -60,7 +60,7 @@ TEST(CliFileExchange, ClientAndPageSaveTheSameBytesAndLoadEachOthersFiles) {
         ServoPG page(nullptr, &usb);
         page.Create(nullptr);
         usb.m_pImage[Reg::ID] = 3;  // picked in the node list
-        page.m_chooseFile = [&](bool) { return QString::fromStdString(pageFile.string()); };
+        page.SetFileChooser([&](bool) { return QString::fromStdString(pageFile.string()); });
         page.show();
         QTest::mouseClick(Button(page, QStringLiteral("READ")), Qt::LeftButton);
         ASSERT_TRUE(WaitUntil([&] { return !page.IsBusy(); }, 5000));

@@ -14,32 +14,32 @@ TEST_F(ProgramInAppTest, APickedNodeIsWhatReadWriteAndResetAddress) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1, 7}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     CServoMain* main = Main();
-    ServoPG* page = main->m_pProgramPage;
+    ServoPG* page = main->ProgramPage();
     // The page's defaults came first, so every page starts on servo 1.
     EXPECT_EQ(Image()[Reg::ID], 1);
-    EXPECT_EQ(main->m_pRobotPage->m_editId->text(), QStringLiteral("1"));
-    EXPECT_EQ(page->m_editId->text(), QStringLiteral("1"));
+    EXPECT_EQ(Child<QLineEdit>(main->RobotPage(), "id")->text(), QStringLiteral("1"));
+    EXPECT_EQ(Child<QLineEdit>(page, "id")->text(), QStringLiteral("1"));
 
-    Click(main->m_tab->TabButton(1));
+    Click(Child<CTabControl>(main, "tabs")->TabButton(1));
     ASSERT_TRUE(page->isVisible());
     main->AddNode(7, 1000000);
-    QTableWidget* list = main->m_listNodes;
+    QTableWidget* list = Child<QTableWidget>(main, "nodes");
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0, 0)).center());
-    EXPECT_EQ(page->m_editId->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(page, "id")->text(), QStringLiteral("7"));
     m_sim->ClearFrames();
 
     const auto press = [&](QPushButton* button) {
         Click(button);
         ASSERT_TRUE(WaitUntil([page] { return !page->IsBusy(); }, 5000));
     };
-    ASSERT_NO_FATAL_FAILURE(press(page->m_btnRead));
-    ASSERT_NO_FATAL_FAILURE(press(page->m_btnWrite));
+    ASSERT_NO_FATAL_FAILURE(press(Child<QPushButton>(page, "read")));
+    ASSERT_NO_FATAL_FAILURE(press(Child<QPushButton>(page, "write")));
     SaveGrab(main, QStringLiteral("main_window_program"));
-    ASSERT_NO_FATAL_FAILURE(press(page->m_btnReset));
+    ASSERT_NO_FATAL_FAILURE(press(Child<QPushButton>(page, "reset")));
     std::vector<uint8_t> addressed;
     for (const sim::SimFrame& frame : m_sim->Frames()) addressed.push_back(frame.bytes[2]);
     EXPECT_EQ(addressed, (std::vector<uint8_t>{7, 7, 7}));
-    EXPECT_EQ(PaneLines(page->m_editLog->toPlainText()),
+    EXPECT_EQ(PaneLines(Child<QPlainTextEdit>(page, "log")->toPlainText()),
               QStringList({"Instructions:", "----------ID:7----------", "Read All Servo Data",
                            "----------ID:7----------", "Write All Servo Data", "----------ID:7----------",
                            "Reset Default"}));
@@ -55,11 +55,11 @@ TEST_F(ProgramInAppTest, ClosingDuringAnUnlockedWriteLocksTheServoFirst) {
         ASSERT_NO_FATAL_FAILURE(StartApp({1}));
         ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
         CServoMain* main = Main();
-        ServoPG* page = main->m_pProgramPage;
-        Click(main->m_tab->TabButton(1));
-        page->m_checkUnlock->setChecked(true);
+        ServoPG* page = main->ProgramPage();
+        Click(Child<CTabControl>(main, "tabs")->TabButton(1));
+        Child<QCheckBox>(page, "unlock")->setChecked(true);
         m_sim->ClearFrames();
-        Click(page->m_btnWrite);
+        Click(Child<QPushButton>(page, "write"));
         ASSERT_TRUE(WaitUntil([this] { return !m_sim->Frames().empty(); }, 2000));
         main->close();
         if (secondRequest) main->close();

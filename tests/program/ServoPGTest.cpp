@@ -81,10 +81,10 @@ protected:
         Image()[Reg::HIGH_BYTE_FIRST] = 1;
         m_page = std::make_unique<ServoPG>(nullptr, &m_usb);
         m_page->Create(nullptr);
-        m_page->m_chooseFile = [this](bool bSave) {
+        m_page->SetFileChooser([this](bool bSave) {
             m_choices.push_back(bSave);
             return m_szNextFile;
-        };
+        });
         m_page->show();
     }
 
@@ -115,7 +115,7 @@ protected:
         return frames;
     }
 
-    QStringList Log() const { return PaneLines(m_page->m_editLog->toPlainText()); }
+    QStringList Log() const { return PaneLines(Child<QPlainTextEdit>(m_page, "log")->toPlainText()); }
     QString Text(const QLineEdit* edit) const { return edit->text(); }
 
     // Every edit field with the name it has on the page and its typing limit.
@@ -126,22 +126,22 @@ protected:
     };
     std::vector<SField> Fields() {
         ServoPG& p = Page();
-        return {{"ID", p.m_editId, 3},
-                {"Delay", p.m_editDelay, 3},
-                {"P", p.m_editP, 3},
-                {"D", p.m_editD, 3},
-                {"I", p.m_editI, 3},
-                {"V", p.m_editV, 3},
-                {"temperature Max", p.m_editMaxTemperature, 3},
-                {"Current", p.m_editCurrent, 4},
-                {"Torque", p.m_editTorque, 4},
-                {"Punch", p.m_editPunch, 3},
-                {"voltage Min", p.m_editMinVoltage, 3},
-                {"voltage Max", p.m_editMaxVoltage, 3},
-                {"position Min", p.m_editMinPosition, 4},
-                {"position Max", p.m_editMaxPosition, 4},
-                {"CW", p.m_editCwDeadBand, 2},
-                {"CCW", p.m_editCcwDeadBand, 2}};
+        return {{"ID", Child<QLineEdit>(p, "id"), 3},
+                {"Delay", Child<QLineEdit>(p, "delay"), 3},
+                {"P", Child<QLineEdit>(p, "p"), 3},
+                {"D", Child<QLineEdit>(p, "d"), 3},
+                {"I", Child<QLineEdit>(p, "i"), 3},
+                {"V", Child<QLineEdit>(p, "v"), 3},
+                {"temperature Max", Child<QLineEdit>(p, "maxTemperature"), 3},
+                {"Current", Child<QLineEdit>(p, "current"), 4},
+                {"Torque", Child<QLineEdit>(p, "torque"), 4},
+                {"Punch", Child<QLineEdit>(p, "punch"), 3},
+                {"voltage Min", Child<QLineEdit>(p, "minVoltage"), 3},
+                {"voltage Max", Child<QLineEdit>(p, "maxVoltage"), 3},
+                {"position Min", Child<QLineEdit>(p, "minPosition"), 4},
+                {"position Max", Child<QLineEdit>(p, "maxPosition"), 4},
+                {"CW", Child<QLineEdit>(p, "cwDeadBand"), 2},
+                {"CCW", Child<QLineEdit>(p, "ccwDeadBand"), 2}};
     }
     QStringList FieldTexts() {
         QStringList texts;
@@ -170,7 +170,7 @@ TEST_F(ServoPGTest, OpensWithTheDefaultsInTheImageAndTheControls) {
     EXPECT_EQ(ImageWord(image, Reg::GOAL_SPEED), 100);
     EXPECT_EQ(image[Reg::LOCK], 1);
     EXPECT_EQ(image[Reg::HIGH_BYTE_FIRST], 1) << "not a parameter: the defaults leave it";
-    EXPECT_EQ(page.m_byDisplayedId, 1);
+    EXPECT_EQ(page.DisplayedId(), 1);
 
     EXPECT_EQ(FieldTexts(), QStringList({"1", "0", "15", "100", "0", "20", "80", "0", "1023", "100", "50",
                                          "250", "0", "1023", "1", "1"}));
@@ -180,16 +180,20 @@ TEST_F(ServoPGTest, OpensWithTheDefaultsInTheImageAndTheControls) {
         EXPECT_EQ(limit->MaxTyped(), field.maxTyped) << field.name;
     }
     QStringList bands, levels;
-    for (int i = 0; i < page.m_comboBaud->count(); ++i) bands << page.m_comboBaud->itemText(i);
-    for (int i = 0; i < page.m_comboReturn->count(); ++i) levels << page.m_comboReturn->itemText(i);
+    for (int i = 0; i < Child<QComboBox>(page, "baud")->count(); ++i)
+        bands << Child<QComboBox>(page, "baud")->itemText(i);
+    for (int i = 0; i < Child<QComboBox>(page, "returnLevel")->count(); ++i)
+        levels << Child<QComboBox>(page, "returnLevel")->itemText(i);
     EXPECT_EQ(bands,
               QStringList({"1000000", "500000", "250000", "128000", "115200", "76800", "57600", "38400"}));
     EXPECT_EQ(levels, QStringList({"No retrun", "Read return", "All return"}));
-    EXPECT_EQ(page.m_comboBaud->currentIndex(), 0);
-    EXPECT_EQ(page.m_comboReturn->currentText(), QStringLiteral("All return"));
+    EXPECT_EQ(Child<QComboBox>(page, "baud")->currentIndex(), 0);
+    EXPECT_EQ(Child<QComboBox>(page, "returnLevel")->currentText(), QStringLiteral("All return"));
     for (QCheckBox* box :
-         {page.m_checkUnlock, page.m_checkLedOverVoltage, page.m_checkLedOverLoad, page.m_checkLedOverHeat,
-          page.m_checkUnloadOverVoltage, page.m_checkUnloadOverLoad, page.m_checkUnloadOverHeat})
+         {Child<QCheckBox>(page, "unlock"), Child<QCheckBox>(page, "ledOverVoltage"),
+          Child<QCheckBox>(page, "ledOverLoad"), Child<QCheckBox>(page, "ledOverHeat"),
+          Child<QCheckBox>(page, "unloadOverVoltage"), Child<QCheckBox>(page, "unloadOverLoad"),
+          Child<QCheckBox>(page, "unloadOverHeat")})
         EXPECT_FALSE(box->isChecked()) << box->text().toStdString();
     EXPECT_EQ(Log(), QStringList({"Instructions:"}));
     EXPECT_TRUE(Sent().empty()) << "opening the page talks to no servo";
@@ -224,17 +228,17 @@ TEST_F(ServoPGTest, ReadFillsTheFieldsWithWordsInHostOrder) {
                                                          {30, 0x5A}};
     for (const auto& [address, value] : table) m_sim->SetRegister(1, address, value);
 
-    Press(Page().m_btnRead);
+    Press(Child<QPushButton>(Page(), "read"));
     EXPECT_EQ(Sent(), std::vector<Bytes>{kReadServo1});
     EXPECT_EQ(Log(), QStringList({"Instructions:", "----------ID:1----------", "Read All Servo Data"}));
     EXPECT_EQ(FieldTexts(), QStringList({"1", "5", "32", "101", "3", "21", "70", "1000", "512", "300", "60",
                                          "200", "10", "1000", "4", "200"}));
-    EXPECT_EQ(Page().m_comboReturn->currentText(), QStringLiteral("Read return"));
-    EXPECT_TRUE(Page().m_checkLedOverHeat->isChecked());
-    EXPECT_TRUE(Page().m_checkLedOverLoad->isChecked());
-    EXPECT_FALSE(Page().m_checkLedOverVoltage->isChecked());
-    EXPECT_TRUE(Page().m_checkUnloadOverVoltage->isChecked());
-    EXPECT_FALSE(Page().m_checkUnloadOverHeat->isChecked());
+    EXPECT_EQ(Child<QComboBox>(Page(), "returnLevel")->currentText(), QStringLiteral("Read return"));
+    EXPECT_TRUE(Child<QCheckBox>(Page(), "ledOverHeat")->isChecked());
+    EXPECT_TRUE(Child<QCheckBox>(Page(), "ledOverLoad")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(Page(), "ledOverVoltage")->isChecked());
+    EXPECT_TRUE(Child<QCheckBox>(Page(), "unloadOverVoltage")->isChecked());
+    EXPECT_FALSE(Child<QCheckBox>(Page(), "unloadOverHeat")->isChecked());
     // The image holds every word low byte first now, and the byte nobody shows.
     EXPECT_EQ(ImageWord(Image(), Reg::MAX_TORQUE), 512);
     EXPECT_EQ(ImageWord(Image(), Reg::PUNCH), 300);
@@ -245,40 +249,40 @@ TEST_F(ServoPGTest, ReadFillsTheFieldsWithWordsInHostOrder) {
 
     // Without the byte-order flag nothing is swapped: the same bytes read as other numbers.
     Image()[Reg::HIGH_BYTE_FIRST] = 0;
-    Press(Page().m_btnRead);
-    EXPECT_EQ(Text(Page().m_editTorque), QStringLiteral("2"));
-    EXPECT_EQ(Text(Page().m_editPunch), QStringLiteral("11265"));
-    EXPECT_EQ(Text(Page().m_editCurrent), QStringLiteral("1000"));
+    Press(Child<QPushButton>(Page(), "read"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "torque")), QStringLiteral("2"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "punch")), QStringLiteral("11265"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "current")), QStringLiteral("1000"));
 }
 
 TEST_F(ServoPGTest, AReadThatGetsNoAnswerChangesNothing) {
     Image()[Reg::ID] = 5;  // nobody on the bus has it
-    Type(Page().m_editP, QStringLiteral("44"));
+    Type(Child<QLineEdit>(Page(), "p"), QStringLiteral("44"));
     const QStringList before = FieldTexts();
     uint8_t image[IMAGE_SIZE];
     std::memcpy(image, Image(), IMAGE_SIZE);
 
-    Press(Page().m_btnRead);
+    Press(Child<QPushButton>(Page(), "read"));
     EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(5, 0x02, {0x05, 0x1A})});
     EXPECT_EQ(Log(), QStringList({"Instructions:", "----------ID:5----------", "Read Servo Fail!"}));
     EXPECT_EQ(FieldTexts(), before);
     EXPECT_EQ(std::memcmp(image, Image(), IMAGE_SIZE), 0);
-    EXPECT_EQ(Page().m_byDisplayedId, 1);
+    EXPECT_EQ(Page().DisplayedId(), 1);
 }
 
 TEST_F(ServoPGTest, WriteWithoutUnlockIsOneRequestWithWordsInWireOrder) {
-    Type(Page().m_editCurrent, QStringLiteral("1000"));
+    Type(Child<QLineEdit>(Page(), "current"), QStringLiteral("1000"));
     QElapsedTimer clicked;
     clicked.start();
-    QTest::mouseClick(Page().m_btnWrite, Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(Page(), "write"), Qt::LeftButton);
     // The wait for the servo to store happens off the GUI thread: the click returns at once.
     EXPECT_LT(clicked.elapsed(), 300);
     EXPECT_TRUE(Page().IsBusy());
-    EXPECT_FALSE(Page().m_btnRead->isEnabled());
-    EXPECT_FALSE(Page().m_btnOpen->isEnabled());
+    EXPECT_FALSE(Child<QPushButton>(Page(), "read")->isEnabled());
+    EXPECT_FALSE(Child<QPushButton>(Page(), "open")->isEnabled());
     ASSERT_TRUE(WaitUntil([this] { return !Page().IsBusy(); }, 5000));
     EXPECT_GE(clicked.elapsed(), 500) << "the servo gets its time to store";
-    EXPECT_TRUE(Page().m_btnRead->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>(Page(), "read")->isEnabled());
 
     Bytes span = DefaultSpanOnWire(1);
     span[28 - 5] = 0xE8;  // CURRENT_LIMIT 1000, low byte first
@@ -293,7 +297,7 @@ TEST_F(ServoPGTest, WriteWithoutUnlockIsOneRequestWithWordsInWireOrder) {
 
     // Without the byte-order flag the words go low byte first.
     Image()[Reg::HIGH_BYTE_FIRST] = 0;
-    Press(Page().m_btnWrite);
+    Press(Child<QPushButton>(Page(), "write"));
     const std::vector<Bytes> frames = Sent();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0][5 + 1 + (16 - 5)], 0xFF);
@@ -301,9 +305,9 @@ TEST_F(ServoPGTest, WriteWithoutUnlockIsOneRequestWithWordsInWireOrder) {
 }
 
 TEST_F(ServoPGTest, WriteWithUnlockChangesTheServosIdAndLocksItUnderTheNewOne) {
-    Page().m_checkUnlock->setChecked(true);
-    Type(Page().m_editId, QStringLiteral("5"));
-    Press(Page().m_btnWrite);
+    Child<QCheckBox>(Page(), "unlock")->setChecked(true);
+    Type(Child<QLineEdit>(Page(), "id"), QStringLiteral("5"));
+    Press(Child<QPushButton>(Page(), "write"));
 
     const std::vector<sim::SimFrame> frames = m_sim->Frames();
     ASSERT_EQ(frames.size(), 3u);
@@ -324,55 +328,55 @@ TEST_F(ServoPGTest, WriteWithUnlockChangesTheServosIdAndLocksItUnderTheNewOne) {
     ASSERT_FALSE(m_sim->Table(5).empty());
     EXPECT_EQ(m_sim->Table(5)[Reg::LOCK], 1);
 
-    Press(Page().m_btnRead);
+    Press(Child<QPushButton>(Page(), "read"));
     EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(5, 0x02, {0x05, 0x1A})});
     EXPECT_EQ(Log().last(), QStringLiteral("Read All Servo Data"));
-    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("5"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "id")), QStringLiteral("5"));
 }
 
 TEST_F(ServoPGTest, ResetWithUnlockSendsUnlockAndResetToTheServoAndLockToTheDefaultId) {
     Image()[Reg::ID] = 9;
-    Type(Page().m_editP, QStringLiteral("99"));
-    Page().m_comboReturn->setCurrentIndex(0);
-    Page().m_checkUnlock->setChecked(true);
-    Press(Page().m_btnReset);
+    Type(Child<QLineEdit>(Page(), "p"), QStringLiteral("99"));
+    Child<QComboBox>(Page(), "returnLevel")->setCurrentIndex(0);
+    Child<QCheckBox>(Page(), "unlock")->setChecked(true);
+    Press(Child<QPushButton>(Page(), "reset"));
 
     EXPECT_EQ(Sent(), (std::vector<Bytes>{Frame(9, 0x03, {0x25, 0x00}), Frame(9, 0x06, {}), kLockServo1}));
     EXPECT_EQ(Log(), QStringList({"Instructions:", "----------ID:9----------", "Unlock Eprom",
                                   "Reset Default", "lock Eprom"}));
     EXPECT_EQ(Image()[Reg::ID], 1);
-    EXPECT_EQ(Page().m_byDisplayedId, 1);
+    EXPECT_EQ(Page().DisplayedId(), 1);
     EXPECT_EQ(FieldTexts(), QStringList({"1", "0", "15", "100", "0", "20", "80", "0", "1023", "100", "50",
                                          "250", "0", "1023", "1", "1"}));
-    EXPECT_EQ(Page().m_comboReturn->currentText(), QStringLiteral("All return"));
+    EXPECT_EQ(Child<QComboBox>(Page(), "returnLevel")->currentText(), QStringLiteral("All return"));
     EXPECT_TRUE(m_sim->Table(9).empty()) << "the simulated servo took the reset";
 
     // Without "UnLock" the reset is the only request.
-    Page().m_checkUnlock->setChecked(false);
-    Press(Page().m_btnReset);
+    Child<QCheckBox>(Page(), "unlock")->setChecked(false);
+    Press(Child<QPushButton>(Page(), "reset"));
     EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(1, 0x06, {})});
     EXPECT_EQ(Log().mid(5), QStringList({"----------ID:1----------", "Reset Default"}));
 }
 
 TEST_F(ServoPGTest, GatheringHoldsEveryFieldWithinItsRangeAndCorrectsTheField) {
     ServoPG& page = Page();
-    Type(page.m_editDelay, QStringLiteral("300"));
-    page.m_editMinVoltage->clear();
-    Type(page.m_editId, QStringLiteral("254"));
-    Type(page.m_editMaxVoltage, QStringLiteral("9"));
-    Type(page.m_editTorque, QStringLiteral("5000"));
-    Type(page.m_editCurrent, QStringLiteral("2100"));
-    SetFieldText(page.m_editCwDeadBand, QStringLiteral("300"));  // longer than can be typed
+    Type(Child<QLineEdit>(page, "delay"), QStringLiteral("300"));
+    Child<QLineEdit>(page, "minVoltage")->clear();
+    Type(Child<QLineEdit>(page, "id"), QStringLiteral("254"));
+    Type(Child<QLineEdit>(page, "maxVoltage"), QStringLiteral("9"));
+    Type(Child<QLineEdit>(page, "torque"), QStringLiteral("5000"));
+    Type(Child<QLineEdit>(page, "current"), QStringLiteral("2100"));
+    SetFieldText(Child<QLineEdit>(page, "cwDeadBand"), QStringLiteral("300"));  // longer than can be typed
     Image()[Reg::LOCK] = 0;
-    Press(page.m_btnWrite);
+    Press(Child<QPushButton>(page, "write"));
 
-    EXPECT_EQ(Text(page.m_editDelay), QStringLiteral("255"));
-    EXPECT_EQ(Text(page.m_editMinVoltage), QStringLiteral("50"));
-    EXPECT_EQ(Text(page.m_editId), QStringLiteral("253"));
-    EXPECT_EQ(Text(page.m_editMaxVoltage), QStringLiteral("50"));
-    EXPECT_EQ(Text(page.m_editTorque), QStringLiteral("1023"));
-    EXPECT_EQ(Text(page.m_editCurrent), QStringLiteral("2047"));
-    EXPECT_EQ(Text(page.m_editCwDeadBand), QStringLiteral("255"));
+    EXPECT_EQ(Text(Child<QLineEdit>(page, "delay")), QStringLiteral("255"));
+    EXPECT_EQ(Text(Child<QLineEdit>(page, "minVoltage")), QStringLiteral("50"));
+    EXPECT_EQ(Text(Child<QLineEdit>(page, "id")), QStringLiteral("253"));
+    EXPECT_EQ(Text(Child<QLineEdit>(page, "maxVoltage")), QStringLiteral("50"));
+    EXPECT_EQ(Text(Child<QLineEdit>(page, "torque")), QStringLiteral("1023"));
+    EXPECT_EQ(Text(Child<QLineEdit>(page, "current")), QStringLiteral("2047"));
+    EXPECT_EQ(Text(Child<QLineEdit>(page, "cwDeadBand")), QStringLiteral("255"));
     const std::vector<Bytes> frames = Sent();
     ASSERT_EQ(frames.size(), 1u);
     const auto at = [&](uint8_t address) { return frames[0][6 + address - 5]; };
@@ -389,12 +393,12 @@ TEST_F(ServoPGTest, GatheringHoldsEveryFieldWithinItsRangeAndCorrectsTheField) {
 
     // An empty ID gathers 0; a field without a leading number counts as 0 too.
     uint8_t copy[IMAGE_SIZE] = {};
-    page.m_editId->clear();
-    SetFieldText(page.m_editP, QStringLiteral("-7"));
+    Child<QLineEdit>(page, "id")->clear();
+    SetFieldText(Child<QLineEdit>(page, "p"), QStringLiteral("-7"));
     page.GatherControls(copy);
     EXPECT_EQ(copy[Reg::ID], 0);
     EXPECT_EQ(copy[Reg::P_COEFF], 0);
-    EXPECT_EQ(Text(page.m_editP), QStringLiteral("0"));
+    EXPECT_EQ(Text(Child<QLineEdit>(page, "p")), QStringLiteral("0"));
 }
 
 TEST_F(ServoPGTest, WordsShowAsSignedAndCodesOutsideTheListsSurviveAWrite) {
@@ -402,9 +406,9 @@ TEST_F(ServoPGTest, WordsShowAsSignedAndCodesOutsideTheListsSurviveAWrite) {
     Image()[Reg::BAUD_RATE] = 9;
     Image()[Reg::RETURN_LEVEL] = 3;
     Page().FillControls();
-    EXPECT_EQ(Text(Page().m_editTorque), QStringLiteral("-25536"));
-    EXPECT_EQ(Page().m_comboBaud->currentIndex(), -1);
-    EXPECT_EQ(Page().m_comboReturn->currentIndex(), -1);
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "torque")), QStringLiteral("-25536"));
+    EXPECT_EQ(Child<QComboBox>(Page(), "baud")->currentIndex(), -1);
+    EXPECT_EQ(Child<QComboBox>(Page(), "returnLevel")->currentIndex(), -1);
 
     uint8_t copy[IMAGE_SIZE];
     std::memcpy(copy, Image(), IMAGE_SIZE);
@@ -412,9 +416,9 @@ TEST_F(ServoPGTest, WordsShowAsSignedAndCodesOutsideTheListsSurviveAWrite) {
     EXPECT_EQ(copy[Reg::BAUD_RATE], 9) << "no selection stores the code the image held";
     EXPECT_EQ(copy[Reg::RETURN_LEVEL], 3);
     EXPECT_EQ(ImageWord(copy, Reg::MAX_TORQUE), 0);
-    EXPECT_EQ(Text(Page().m_editTorque), QStringLiteral("0"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "torque")), QStringLiteral("0"));
 
-    Page().m_comboBaud->setCurrentIndex(4);
+    Child<QComboBox>(Page(), "baud")->setCurrentIndex(4);
     Page().GatherControls(copy);
     EXPECT_EQ(copy[Reg::BAUD_RATE], 4);
 }
@@ -425,12 +429,12 @@ TEST_F(ServoPGTest, EachFlagBoxControlsExactlyItsBit) {
         QCheckBox* box;
         uint8_t address;
         uint8_t bit;
-    } boxes[] = {{page.m_checkLedOverVoltage, Reg::LED_ERROR_FLAGS, 0x01},
-                 {page.m_checkLedOverHeat, Reg::LED_ERROR_FLAGS, 0x04},
-                 {page.m_checkLedOverLoad, Reg::LED_ERROR_FLAGS, 0x20},
-                 {page.m_checkUnloadOverVoltage, Reg::UNLOAD_FLAGS, 0x01},
-                 {page.m_checkUnloadOverHeat, Reg::UNLOAD_FLAGS, 0x04},
-                 {page.m_checkUnloadOverLoad, Reg::UNLOAD_FLAGS, 0x20}};
+    } boxes[] = {{Child<QCheckBox>(page, "ledOverVoltage"), Reg::LED_ERROR_FLAGS, 0x01},
+                 {Child<QCheckBox>(page, "ledOverHeat"), Reg::LED_ERROR_FLAGS, 0x04},
+                 {Child<QCheckBox>(page, "ledOverLoad"), Reg::LED_ERROR_FLAGS, 0x20},
+                 {Child<QCheckBox>(page, "unloadOverVoltage"), Reg::UNLOAD_FLAGS, 0x01},
+                 {Child<QCheckBox>(page, "unloadOverHeat"), Reg::UNLOAD_FLAGS, 0x04},
+                 {Child<QCheckBox>(page, "unloadOverLoad"), Reg::UNLOAD_FLAGS, 0x20}};
     // Old flags with every bit set that no box controls, and the controlled ones set too.
     for (const auto& checked : boxes) {
         uint8_t copy[IMAGE_SIZE] = {};
@@ -456,20 +460,20 @@ TEST_F(ServoPGTest, EachFlagBoxControlsExactlyItsBit) {
 }
 
 TEST_F(ServoPGTest, TypingIsLimitedButFilledValuesStayWholeAndEditable) {
-    QLineEdit* cw = Page().m_editCwDeadBand;
+    QLineEdit* cw = Child<QLineEdit>(Page(), "cwDeadBand");
     Type(cw, QStringLiteral("123"));
     EXPECT_EQ(Text(cw), QStringLiteral("12"));
     Type(cw, QStringLiteral("7a-"));
     EXPECT_EQ(Text(cw), QStringLiteral("7"));
-    Type(Page().m_editId, QStringLiteral("254"));
-    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("254"));
+    Type(Child<QLineEdit>(Page(), "id"), QStringLiteral("254"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "id")), QStringLiteral("254"));
 
     SetImageWord(Image(), Reg::MAX_TORQUE, 40000);
     Image()[Reg::CCW_DEAD_BAND] = 200;
     Page().FillControls();
-    QLineEdit* torque = Page().m_editTorque;
+    QLineEdit* torque = Child<QLineEdit>(Page(), "torque");
     EXPECT_EQ(Text(torque), QStringLiteral("-25536"));
-    EXPECT_EQ(Text(Page().m_editCcwDeadBand), QStringLiteral("200"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "ccwDeadBand")), QStringLiteral("200"));
     torque->setFocus();
     torque->end(false);
     QTest::keyClick(torque, Qt::Key_5);
@@ -485,13 +489,13 @@ TEST_F(ServoPGTest, APickWhileAReadIsOnItsWayStaysTheTarget) {
     {
         // Holding the bus keeps the page's READ waiting, so the pick lands for certain before its answer.
         const CBusLock bus = m_usb.AcquireBus();
-        QTest::mouseClick(Page().m_btnRead, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(Page(), "read"), Qt::LeftButton);
         EXPECT_TRUE(Page().IsBusy());
-        EXPECT_FALSE(Page().m_btnWrite->isEnabled());
-        EXPECT_FALSE(Page().m_btnSave->isEnabled());
+        EXPECT_FALSE(Child<QPushButton>(Page(), "write")->isEnabled());
+        EXPECT_FALSE(Child<QPushButton>(Page(), "save")->isEnabled());
         // What the main window does on a node pick.
         Image()[Reg::ID] = 3;
-        Page().m_editId->setText(QStringLiteral("3"));
+        Child<QLineEdit>(Page(), "id")->setText(QStringLiteral("3"));
         SpinEvents(30);
         EXPECT_TRUE(Sent().empty()) << "nothing went out while another thread held the bus";
     }
@@ -499,16 +503,16 @@ TEST_F(ServoPGTest, APickWhileAReadIsOnItsWayStaysTheTarget) {
     EXPECT_EQ(Sent(), std::vector<Bytes>{kReadServo1});
     EXPECT_EQ(Log().last(), QStringLiteral("Read All Servo Data"));
     EXPECT_EQ(Image()[Reg::ID], 3);
-    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("3"));
-    EXPECT_TRUE(Page().m_btnWrite->isEnabled());
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "id")), QStringLiteral("3"));
+    EXPECT_TRUE(Child<QPushButton>(Page(), "write")->isEnabled());
 
-    Press(Page().m_btnRead);
+    Press(Child<QPushButton>(Page(), "read"));
     EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(3, 0x02, {0x05, 0x1A})});
 }
 
 TEST_F(ServoPGTest, ClosingThePageMidWriteEndsItsSequenceAtOnce) {
-    Page().m_checkUnlock->setChecked(true);
-    QTest::mouseClick(Page().m_btnWrite, Qt::LeftButton);
+    Child<QCheckBox>(Page(), "unlock")->setChecked(true);
+    QTest::mouseClick(Child<QPushButton>(Page(), "write"), Qt::LeftButton);
     ASSERT_TRUE(m_sim->WaitForFrames(2, std::chrono::seconds(2)));
     QElapsedTimer closing;
     closing.start();
@@ -520,8 +524,8 @@ TEST_F(ServoPGTest, ClosingThePageMidWriteEndsItsSequenceAtOnce) {
 
 TEST_F(ServoPGTest, SaveWritesTheImageAsIsInto31Bytes) {
     m_szNextFile = QString::fromStdString((m_dir.Path() / "defaults.dat").string());
-    Type(Page().m_editP, QStringLiteral("77"));  // typed, not written: not in the file
-    Press(Page().m_btnSave);
+    Type(Child<QLineEdit>(Page(), "p"), QStringLiteral("77"));  // typed, not written: not in the file
+    Press(Child<QPushButton>(Page(), "save"));
     EXPECT_EQ(m_choices, std::vector<bool>{true});
     const Bytes saved = ReadFile(m_dir.Path() / "defaults.dat");
     ASSERT_EQ(saved.size(), 31u);
@@ -538,19 +542,19 @@ TEST_F(ServoPGTest, SaveWritesTheImageAsIsInto31Bytes) {
     EXPECT_EQ(Log(), QStringList({"Instructions:"}));
 
     // After a WRITE and after a READ of the same values the file is byte for byte the same.
-    Page().m_checkUnlock->setChecked(true);
-    Press(Page().m_btnWrite);
-    Press(Page().m_btnSave);
+    Child<QCheckBox>(Page(), "unlock")->setChecked(true);
+    Press(Child<QPushButton>(Page(), "write"));
+    Press(Child<QPushButton>(Page(), "save"));
     const Bytes afterWrite = ReadFile(m_dir.Path() / "defaults.dat");
-    Press(Page().m_btnRead);
-    Press(Page().m_btnSave);
+    Press(Child<QPushButton>(Page(), "read"));
+    Press(Child<QPushButton>(Page(), "save"));
     EXPECT_EQ(ReadFile(m_dir.Path() / "defaults.dat"), afterWrite);
     EXPECT_EQ(afterWrite[Reg::P_COEFF], 77);
     EXPECT_EQ(afterWrite[Reg::MAX_TORQUE], 0xFF);
 
     // A cancelled dialog does nothing.
     m_szNextFile.clear();
-    Press(Page().m_btnSave);
+    Press(Child<QPushButton>(Page(), "save"));
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
 }
 
@@ -558,24 +562,24 @@ TEST_F(ServoPGTest, OpenShowsTheFilesIdWhileTheServoAddressedStaysTheSame) {
     // Servo 3's parameters into a file.
     Image()[Reg::ID] = 3;
     m_sim->SetRegister(3, Reg::P_COEFF, 42);
-    Press(Page().m_btnRead);
+    Press(Child<QPushButton>(Page(), "read"));
     m_szNextFile = QString::fromStdString((m_dir.Path() / "servo3.dat").string());
-    Press(Page().m_btnSave);
+    Press(Child<QPushButton>(Page(), "save"));
 
     // Servo 7 picked, the file opened: the fields show servo 3's file, the requests still go to 7.
     Image()[Reg::ID] = 7;
-    Page().m_editId->setText(QStringLiteral("7"));
-    Press(Page().m_btnOpen);
+    Child<QLineEdit>(Page(), "id")->setText(QStringLiteral("7"));
+    Press(Child<QPushButton>(Page(), "open"));
     EXPECT_EQ(m_choices, (std::vector<bool>{true, false}));
-    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("3"));
-    EXPECT_EQ(Text(Page().m_editP), QStringLiteral("42"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "id")), QStringLiteral("3"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "p")), QStringLiteral("42"));
     EXPECT_EQ(Image()[Reg::ID], 7);
-    EXPECT_EQ(Page().m_byDisplayedId, 3);
+    EXPECT_EQ(Page().DisplayedId(), 3);
     Sent();
-    Press(Page().m_btnRead);
+    Press(Child<QPushButton>(Page(), "read"));
     EXPECT_EQ(Sent(), std::vector<Bytes>{Frame(7, 0x02, {0x05, 0x1A})});
-    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("7"));
-    EXPECT_EQ(Text(Page().m_editP), QStringLiteral("15"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "id")), QStringLiteral("7"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "p")), QStringLiteral("15"));
 
     // A longer file loads from its first 31 bytes; its bytes 0 to 4 are never read back.
     Bytes longer(40, 0xEE);
@@ -585,9 +589,9 @@ TEST_F(ServoPGTest, OpenShowsTheFilesIdWhileTheServoAddressedStaysTheSame) {
     WriteFile(longPath, longer);
     m_szNextFile = QString::fromStdString(longPath.string());
     const uint8_t versionByte = Image()[0];
-    Press(Page().m_btnOpen);
-    EXPECT_EQ(Text(Page().m_editId), QStringLiteral("5"));
-    EXPECT_EQ(Text(Page().m_editP), QStringLiteral("88"));
+    Press(Child<QPushButton>(Page(), "open"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "id")), QStringLiteral("5"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "p")), QStringLiteral("88"));
     EXPECT_EQ(Image()[30], 30);
     EXPECT_EQ(Image()[0], versionByte);
     EXPECT_EQ(Image()[Reg::ID], 7);
@@ -606,10 +610,10 @@ TEST_F(ServoPGTest, FilesThatCannotBeUsedAreReportedAndChangeNothing) {
     const fs::path shortPath = m_dir.Path() / "short.dat";
     WriteFile(shortPath, Bytes(20, 0x11));
     m_szNextFile = QString::fromStdString(shortPath.string());
-    Press(Page().m_btnOpen);
+    Press(Child<QPushButton>(Page(), "open"));
     unchanged();
     m_szNextFile = QString::fromStdString((m_dir.Path() / "missing.dat").string());
-    Press(Page().m_btnOpen);
+    Press(Child<QPushButton>(Page(), "open"));
     unchanged();
     EXPECT_EQ(m_operator.m_messages, QStringList({"Parameter file too short", "Cannot open file"}));
     m_operator.m_messages.clear();
@@ -621,17 +625,17 @@ TEST_F(ServoPGTest, FilesThatCannotBeUsedAreReportedAndChangeNothing) {
     WriteFile(readOnly, bytes);
     fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     m_szNextFile = QString::fromStdString(readOnly.string());
-    Press(Page().m_btnOpen);
-    EXPECT_EQ(Text(Page().m_editP), QStringLiteral("66"));
+    Press(Child<QPushButton>(Page(), "open"));
+    EXPECT_EQ(Text(Child<QLineEdit>(Page(), "p")), QStringLiteral("66"));
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
 
     // Saving where no file can be written: a message, and the old file stays as it was.
     const fs::path plain = m_dir.Path() / "plain";
     WriteFile(plain, Bytes{1, 2});
     m_szNextFile = QString::fromStdString((plain / "servo.dat").string());
-    Press(Page().m_btnSave);
+    Press(Child<QPushButton>(Page(), "save"));
     m_szNextFile = QString::fromStdString(readOnly.string());
-    Press(Page().m_btnSave);
+    Press(Child<QPushButton>(Page(), "save"));
     EXPECT_EQ(m_operator.m_messages, QStringList({"Cannot save file", "Cannot save file"}));
     EXPECT_EQ(ReadFile(readOnly), bytes);
     EXPECT_EQ(ReadFile(plain), (Bytes{1, 2}));

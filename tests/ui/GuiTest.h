@@ -1,9 +1,15 @@
 // Support for widget tests: one offscreen QApplication, waiting on conditions, recorded messages, grabs.
 #pragma once
 
+#include <QLatin1String>
+#include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
 
 class QApplication;
 class QWidget;
@@ -36,3 +42,22 @@ QString SaveGrab(QWidget* widget, const QString& name);
 
 // The lines of a plain-text pane.
 QStringList PaneLines(const QString& text);
+
+// The one control of type W named name below parent, as tests find what an operator sees. Throws when there
+// is none or more than one, so the test fails naming the control instead of crashing on a null pointer.
+template <class W>
+W* Child(const QObject* parent, const char* name) {
+    const QList<W*> found = parent->findChildren<W*>(QLatin1String(name));
+    if (found.size() != 1)
+        throw std::logic_error(std::to_string(found.size()) + " controls named " + name + " below " +
+                               parent->objectName().toStdString() + " " + parent->metaObject()->className());
+    return found.front();
+}
+template <class W>
+W* Child(const QObject& parent, const char* name) {
+    return Child<W>(&parent, name);
+}
+template <class W, class T>
+W* Child(const std::unique_ptr<T>& parent, const char* name) {
+    return Child<W>(parent.get(), name);
+}

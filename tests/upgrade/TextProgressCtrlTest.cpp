@@ -72,15 +72,15 @@ protected:
 }  // namespace
 
 TEST_F(TextProgress, ANewBarIsEmptyAndReadsZeroPercent) {
-    EXPECT_EQ(m_bar->m_lower, 0);
-    EXPECT_EQ(m_bar->m_upper, 100);
-    EXPECT_EQ(m_bar->m_pos, 0);
+    EXPECT_EQ(m_bar->GetLower(), 0);
+    EXPECT_EQ(m_bar->GetUpper(), 100);
+    EXPECT_EQ(m_bar->GetPos(), 0);
     EXPECT_EQ(m_bar->text(), QStringLiteral("0%"));
     const QImage picture = Picture(QStringLiteral("progress_new"));
-    EXPECT_EQ(Count(picture, m_bar->m_barColour, 0, picture.width()), 0);
+    EXPECT_EQ(Count(picture, m_bar->BarColour(), 0, picture.width()), 0);
     // The text lies over the empty part only, so it is all in the highlight colour.
     const auto [ink, toward] =
-        Ink(picture, m_bar->m_backColour, m_bar->m_textOnBackColour, 0, picture.width());
+        Ink(picture, m_bar->BackColour(), m_bar->TextOnBackColour(), 0, picture.width());
     EXPECT_GT(ink, 0);
     EXPECT_EQ(toward, ink);
 }
@@ -88,24 +88,24 @@ TEST_F(TextProgress, ANewBarIsEmptyAndReadsZeroPercent) {
 TEST_F(TextProgress, HalfWayIsHalfFilledWithTheTextInvertedAcrossTheSplit) {
     m_bar->SetRange(0, 192);
     EXPECT_EQ(m_bar->SetPos(96), 0);
-    EXPECT_EQ(m_bar->m_barPixels, 192);
+    EXPECT_EQ(m_bar->GetBarPixels(), 192);
     EXPECT_EQ(m_bar->text(), QStringLiteral("50%"));
     const QImage picture = Picture(QStringLiteral("progress_half"));
     const int split = picture.width() / 2;
-    EXPECT_EQ(picture.pixelColor(5, 2).rgb(), m_bar->m_barColour.rgb());
-    EXPECT_EQ(picture.pixelColor(split - 1, 2).rgb(), m_bar->m_barColour.rgb());
-    EXPECT_EQ(picture.pixelColor(split, 2).rgb(), m_bar->m_backColour.rgb());
-    EXPECT_EQ(picture.pixelColor(picture.width() - 5, 2).rgb(), m_bar->m_backColour.rgb());
+    EXPECT_EQ(picture.pixelColor(5, 2).rgb(), m_bar->BarColour().rgb());
+    EXPECT_EQ(picture.pixelColor(split - 1, 2).rgb(), m_bar->BarColour().rgb());
+    EXPECT_EQ(picture.pixelColor(split, 2).rgb(), m_bar->BackColour().rgb());
+    EXPECT_EQ(picture.pixelColor(picture.width() - 5, 2).rgb(), m_bar->BackColour().rgb());
     // "50%" is centred over the split: window-coloured strokes left of it, highlight-coloured right of it.
     const auto [leftInk, leftToward] =
-        Ink(picture, m_bar->m_barColour, m_bar->m_textOnBarColour, split - 30, split);
+        Ink(picture, m_bar->BarColour(), m_bar->TextOnBarColour(), split - 30, split);
     EXPECT_GT(leftInk, 0);
     EXPECT_EQ(leftToward, leftInk);
     const auto [rightInk, rightToward] =
-        Ink(picture, m_bar->m_backColour, m_bar->m_textOnBackColour, split, split + 30);
+        Ink(picture, m_bar->BackColour(), m_bar->TextOnBackColour(), split, split + 30);
     EXPECT_GT(rightInk, 0);
     EXPECT_EQ(rightToward, rightInk);
-    EXPECT_EQ(Ink(picture, m_bar->m_barColour, {}, 0, split - 30).first, 0) << "no text far left";
+    EXPECT_EQ(Ink(picture, m_bar->BarColour(), {}, 0, split - 30).first, 0) << "no text far left";
 }
 
 TEST_F(TextProgress, PercentageTruncatesAndTheLastStepFillsTheBar) {
@@ -121,24 +121,24 @@ TEST_F(TextProgress, PercentageTruncatesAndTheLastStepFillsTheBar) {
     EXPECT_EQ(m_bar->text(), QStringLiteral("100%"));
     const QImage picture = Picture(QStringLiteral("progress_full"));
     const int middle = picture.width() / 2;
-    EXPECT_EQ(picture.pixelColor(0, 2).rgb(), m_bar->m_barColour.rgb());
-    EXPECT_EQ(picture.pixelColor(picture.width() - 1, 2).rgb(), m_bar->m_barColour.rgb());
+    EXPECT_EQ(picture.pixelColor(0, 2).rgb(), m_bar->BarColour().rgb());
+    EXPECT_EQ(picture.pixelColor(picture.width() - 1, 2).rgb(), m_bar->BarColour().rgb());
     const auto [ink, toward] =
-        Ink(picture, m_bar->m_barColour, m_bar->m_textOnBarColour, middle - 30, middle + 30);
+        Ink(picture, m_bar->BarColour(), m_bar->TextOnBarColour(), middle - 30, middle + 30);
     EXPECT_GT(ink, 0);
     EXPECT_EQ(toward, ink) << "the text, in the window colour";
 }
 
 TEST_F(TextProgress, AnEmptyRangeDrawsNothing) {
     m_bar->SetRange(0, 0);
-    const int before = m_bar->m_barPixels;
+    const int before = m_bar->GetBarPixels();
     EXPECT_EQ(m_bar->SetPos(5), 0);
-    EXPECT_EQ(m_bar->m_pos, 5);
-    EXPECT_EQ(m_bar->m_barPixels, before);
+    EXPECT_EQ(m_bar->GetPos(), 5);
+    EXPECT_EQ(m_bar->GetBarPixels(), before);
     m_bar->repaint();
     const QImage picture = Picture(QStringLiteral("progress_empty_range"));
-    EXPECT_EQ(Count(picture, m_bar->m_barColour, 0, picture.width()), 0);
-    EXPECT_EQ(Count(picture, m_bar->m_backColour, 0, picture.width()), 0);
+    EXPECT_EQ(Count(picture, m_bar->BarColour(), 0, picture.width()), 0);
+    EXPECT_EQ(Count(picture, m_bar->BackColour(), 0, picture.width()), 0);
 }
 
 TEST_F(TextProgress, WindowTextReplacesThePercentage) {
@@ -167,10 +167,10 @@ TEST_F(TextProgress, RepaintsOnlyWhenTheFilledWidthChanges) {
     EXPECT_EQ(m_counter.m_nPaints, 2);
 
     m_bar->resize(300, 20);
-    EXPECT_EQ(m_bar->m_barPixels, -1);
+    EXPECT_EQ(m_bar->GetBarPixels(), -1);
     QApplication::processEvents();
     m_counter.m_nPaints = 0;
     m_bar->SetPos(503);
     EXPECT_EQ(m_counter.m_nPaints, 1) << "a resize forces the next SetPos to redraw";
-    EXPECT_EQ(m_bar->m_barPixels, 150);
+    EXPECT_EQ(m_bar->GetBarPixels(), 150);
 }

@@ -73,7 +73,9 @@ protected:
 
     void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     bool WaitForWrite(int timeoutMs = kTransferWaitMs) {
-        return WaitUntil([this] { return m_page->m_btnWrite->text() == QLatin1String("WRITE"); }, timeoutMs);
+        return WaitUntil(
+            [this] { return Child<QPushButton>(m_page, "write")->text() == QLatin1String("WRITE"); },
+            timeoutMs);
     }
 
     COperatorRecorder m_operator;
@@ -88,14 +90,14 @@ protected:
 }  // namespace
 
 TEST_F(UpgradePage, OpensWithIdOneEmptyVersionsAndNoWrite) {
-    EXPECT_EQ(m_page->m_editId->text(), QStringLiteral("1"));
-    EXPECT_TRUE(m_page->m_labelFirmware->text().isEmpty());
-    EXPECT_TRUE(m_page->m_labelHardware->text().isEmpty());
-    EXPECT_EQ(m_page->m_btnWrite->text(), QStringLiteral("WRITE"));
-    EXPECT_FALSE(m_page->m_btnWrite->isEnabled());
-    EXPECT_EQ(m_page->m_progress->text(), QStringLiteral("0%"));
+    EXPECT_EQ(Child<QLineEdit>(m_page, "id")->text(), QStringLiteral("1"));
+    EXPECT_TRUE(Child<QLabel>(m_page, "firmware")->text().isEmpty());
+    EXPECT_TRUE(Child<QLabel>(m_page, "hardware")->text().isEmpty());
+    EXPECT_EQ(Child<QPushButton>(m_page, "write")->text(), QStringLiteral("WRITE"));
+    EXPECT_FALSE(Child<QPushButton>(m_page, "write")->isEnabled());
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->text(), QStringLiteral("0%"));
     m_page->ShowServoId(7);
-    EXPECT_EQ(m_page->m_editId->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QLineEdit>(m_page, "id")->text(), QStringLiteral("7"));
     EXPECT_EQ(m_servo.m_pImage[Reg::ID], 1) << "the image's ID is left alone";
     SaveGrab(m_page.get(), QStringLiteral("upgrade_page_opened"));
 }
@@ -104,27 +106,27 @@ TEST_F(UpgradePage, ReadShowsTheVersionsOfTheServoInTheIdField) {
     ASSERT_NO_FATAL_FAILURE(OpenPort());
     m_sim.SetRegister(2, 0, 0x01);
     m_sim.SetRegister(2, 1, 0x0a);
-    Click(m_page->m_btnRead);
-    EXPECT_EQ(m_page->m_labelFirmware->text(), QStringLiteral("0308"));
-    EXPECT_EQ(m_page->m_labelHardware->text(), QStringLiteral("0001"));
+    Click(Child<QPushButton>(m_page, "read"));
+    EXPECT_EQ(Child<QLabel>(m_page, "firmware")->text(), QStringLiteral("0308"));
+    EXPECT_EQ(Child<QLabel>(m_page, "hardware")->text(), QStringLiteral("0001"));
     SaveGrab(m_page.get(), QStringLiteral("upgrade_page_versions"));
     m_page->ShowServoId(2);  // the image still names servo 1
-    Click(m_page->m_btnRead);
-    EXPECT_EQ(m_page->m_labelFirmware->text(), QStringLiteral("010a"));
+    Click(Child<QPushButton>(m_page, "read"));
+    EXPECT_EQ(Child<QLabel>(m_page, "firmware")->text(), QStringLiteral("010a"));
     EXPECT_EQ(m_servo.m_pImage[Reg::FIRMWARE_VERSION + 1], 0x0a) << "the bytes stay in the shared image";
 
     m_page->ShowServoId(9);
-    Click(m_page->m_btnRead);
-    EXPECT_EQ(m_page->m_labelFirmware->text(), QStringLiteral("010a"));
-    EXPECT_EQ(m_page->m_labelHardware->text(), QStringLiteral("0001"));
+    Click(Child<QPushButton>(m_page, "read"));
+    EXPECT_EQ(Child<QLabel>(m_page, "firmware")->text(), QStringLiteral("010a"));
+    EXPECT_EQ(Child<QLabel>(m_page, "hardware")->text(), QStringLiteral("0001"));
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
 }
 
 TEST_F(UpgradePage, LoadErrorsDisableWriteWithTheirMessage) {
     m_page->LoadFile(WriteFile(QStringLiteral("ok.bin"), std::string(130, 'a')));
-    EXPECT_TRUE(m_page->m_btnWrite->isEnabled());
-    EXPECT_EQ(m_page->m_progress->m_upper, 3);
-    EXPECT_EQ(m_page->m_progress->m_pos, 0);
+    EXPECT_TRUE(Child<QPushButton>(m_page, "write")->isEnabled());
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetUpper(), 3);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 0);
 
     const struct {
         QString name;
@@ -138,7 +140,7 @@ TEST_F(UpgradePage, LoadErrorsDisableWriteWithTheirMessage) {
     };
     for (const auto& c : cases) {
         m_page->LoadFile(WriteFile(c.name, c.bytes));
-        EXPECT_FALSE(m_page->m_btnWrite->isEnabled()) << c.message;
+        EXPECT_FALSE(Child<QPushButton>(m_page, "write")->isEnabled()) << c.message;
         ASSERT_FALSE(m_operator.m_messages.isEmpty());
         EXPECT_EQ(m_operator.m_messages.takeLast(), QString::fromUtf8(c.message));
         m_page->LoadFile(WriteFile(QStringLiteral("ok.bin"), std::string(130, 'a')));
@@ -147,31 +149,32 @@ TEST_F(UpgradePage, LoadErrorsDisableWriteWithTheirMessage) {
     EXPECT_EQ(m_operator.m_messages.takeLast(), QStringLiteral("Can not open file"));
     m_page->LoadFile(m_dir.filePath(QStringLiteral("missing.bin")));
     EXPECT_EQ(m_operator.m_messages.takeLast(), QStringLiteral("Cannot open file"));
-    EXPECT_FALSE(m_page->m_btnWrite->isEnabled());
-    EXPECT_EQ(m_page->m_progress->m_upper, 3) << "a failed load keeps the progress range";
+    EXPECT_FALSE(Child<QPushButton>(m_page, "write")->isEnabled());
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetUpper(), 3)
+        << "a failed load keeps the progress range";
 
     // OPEN asks for the file, and a cancelled dialog changes nothing.
-    m_page->m_fnChooseFile = [] { return QString(); };
-    Click(m_page->m_btnOpen);
-    EXPECT_FALSE(m_page->m_btnWrite->isEnabled());
-    m_page->m_fnChooseFile = [this] { return WriteFile(QStringLiteral("two.BIN"), std::string(65, 'c')); };
-    Click(m_page->m_btnOpen);
-    EXPECT_TRUE(m_page->m_btnWrite->isEnabled());
-    EXPECT_EQ(m_page->m_progress->m_upper, 2);
+    m_page->SetFileChooser([] { return QString(); });
+    Click(Child<QPushButton>(m_page, "open"));
+    EXPECT_FALSE(Child<QPushButton>(m_page, "write")->isEnabled());
+    m_page->SetFileChooser([this] { return WriteFile(QStringLiteral("two.BIN"), std::string(65, 'c')); });
+    Click(Child<QPushButton>(m_page, "open"));
+    EXPECT_TRUE(Child<QPushButton>(m_page, "write")->isEnabled());
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetUpper(), 2);
 }
 
 TEST_F(UpgradePage, AFullTransferFillsTheBarAndRestoresThePort) {
     ASSERT_NO_FATAL_FAILURE(OpenPort());
     const std::string file = LoadBin(12288);
     QSignalSpy running(m_page.get(), &ServoTest::transferRunning);
-    Click(m_page->m_btnWrite);
-    EXPECT_EQ(m_page->m_btnWrite->text(), QStringLiteral("CANCEL"));
-    EXPECT_FALSE(m_page->m_btnOpen->isEnabled());
-    EXPECT_FALSE(m_page->m_btnRead->isEnabled());
+    Click(Child<QPushButton>(m_page, "write"));
+    EXPECT_EQ(Child<QPushButton>(m_page, "write")->text(), QStringLiteral("CANCEL"));
+    EXPECT_FALSE(Child<QPushButton>(m_page, "open")->isEnabled());
+    EXPECT_FALSE(Child<QPushButton>(m_page, "read")->isEnabled());
     ASSERT_TRUE(WaitForWrite());
     EXPECT_TRUE(m_operator.m_messages.isEmpty()) << m_operator.m_messages.join(',').toStdString();
-    EXPECT_EQ(m_page->m_progress->m_pos, 192);
-    EXPECT_EQ(m_page->m_progress->text(), QStringLiteral("100%"));
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 192);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->text(), QStringLiteral("100%"));
     SaveGrab(m_page.get(), QStringLiteral("upgrade_page_flashed"));
     EXPECT_EQ(m_sim.Firmware(1), std::vector<uint8_t>(file.begin(), file.end()));
     ASSERT_EQ(running.size(), 2);
@@ -179,21 +182,21 @@ TEST_F(UpgradePage, AFullTransferFillsTheBarAndRestoresThePort) {
     EXPECT_FALSE(running.at(1).at(0).toBool());
     EXPECT_EQ(SerialLine::GetLineRate(m_port.m_hPort), 1000000u);
     EXPECT_EQ(m_port.m_nTimeoutMs, kLinkTimeoutMs);
-    EXPECT_TRUE(m_page->m_btnWrite->isEnabled()) << "ready again with the same image";
-    EXPECT_TRUE(m_page->m_btnOpen->isEnabled());
-    Click(m_page->m_btnRead);
-    EXPECT_EQ(m_page->m_labelFirmware->text(), QStringLiteral("0308"));
+    EXPECT_TRUE(Child<QPushButton>(m_page, "write")->isEnabled()) << "ready again with the same image";
+    EXPECT_TRUE(Child<QPushButton>(m_page, "open")->isEnabled());
+    Click(Child<QPushButton>(m_page, "read"));
+    EXPECT_EQ(Child<QLabel>(m_page, "firmware")->text(), QStringLiteral("0308"));
 }
 
 TEST_F(UpgradePage, ARefusedBlockShowsUpgradeErrorWithTheBlocksBeforeIt) {
     ASSERT_NO_FATAL_FAILURE(OpenPort());
     LoadBin(12288);
     m_sim.SetBootFaults(1, {.nakAtBlock = 40});
-    Click(m_page->m_btnWrite);
+    Click(Child<QPushButton>(m_page, "write"));
     ASSERT_TRUE(WaitForWrite());
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade error")});
-    EXPECT_EQ(m_page->m_progress->m_pos, 39);
-    EXPECT_EQ(m_page->m_progress->text(), QStringLiteral("20%"));
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 39);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->text(), QStringLiteral("20%"));
     EXPECT_EQ(SerialLine::GetLineRate(m_port.m_hPort), 1000000u);
 }
 
@@ -201,47 +204,50 @@ TEST_F(UpgradePage, CancelDuringBlockTenFinishesThatBlock) {
     ASSERT_NO_FATAL_FAILURE(OpenPort());
     LoadBin(12288);
     m_sim.SetBootFaults(1, {.slowAtBlock = 10, .slowBy = 400ms});
-    Click(m_page->m_btnWrite);
-    ASSERT_TRUE(WaitUntil([this] { return m_page->m_progress->m_pos == 9; }, kTransferWaitMs));
-    Click(m_page->m_btnWrite);
-    EXPECT_EQ(m_page->m_bUpgrading, 0);
-    EXPECT_EQ(m_page->m_btnWrite->text(), QStringLiteral("CANCEL")) << "until the worker ends";
+    Click(Child<QPushButton>(m_page, "write"));
+    ASSERT_TRUE(WaitUntil([this] { return Child<CTextProgressCtrl>(m_page, "progress")->GetPos() == 9; },
+                          kTransferWaitMs));
+    Click(Child<QPushButton>(m_page, "write"));
+    EXPECT_FALSE(m_page->TransferMayGoOn());
+    EXPECT_EQ(Child<QPushButton>(m_page, "write")->text(), QStringLiteral("CANCEL"))
+        << "until the worker ends";
     ASSERT_TRUE(WaitForWrite());
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade cancel")});
-    EXPECT_EQ(m_page->m_progress->m_pos, 10);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 10);
     EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 10);
 }
 
 TEST_F(UpgradePage, CancelDuringTheHandshakeSendsNoBlock) {
     ASSERT_NO_FATAL_FAILURE(OpenPort());
     LoadBin(640);
-    Click(m_page->m_btnWrite);
-    Click(m_page->m_btnWrite);  // within the hand-off pause
+    Click(Child<QPushButton>(m_page, "write"));
+    Click(Child<QPushButton>(m_page, "write"));  // within the hand-off pause
     ASSERT_TRUE(WaitForWrite());
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade cancel")});
-    EXPECT_EQ(m_page->m_progress->m_pos, 0);
+    EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetPos(), 0);
     EXPECT_TRUE(m_sim.BootStatus(1).started) << "the handshake completed";
     EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 0);
 }
 
 TEST_F(UpgradePage, WriteWithThePortClosedSendsNothing) {
     LoadBin(640);
-    Click(m_page->m_btnWrite);
+    Click(Child<QPushButton>(m_page, "write"));
     ASSERT_TRUE(WaitForWrite());
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade error")});
     EXPECT_FALSE(m_port.IsOpen());
     EXPECT_TRUE(m_sim.Frames().empty());
-    EXPECT_TRUE(m_page->m_btnWrite->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>(m_page, "write")->isEnabled());
 }
 
 TEST_F(UpgradePage, TheImageCannotChangeUnderARunningTransfer) {
     ASSERT_NO_FATAL_FAILURE(OpenPort());
     const std::string file = LoadBin(12288);
     m_sim.SetBootFaults(1, {.slowAtBlock = 3, .slowBy = 300ms});
-    Click(m_page->m_btnWrite);
-    ASSERT_TRUE(WaitUntil([this] { return m_page->m_progress->m_pos == 2; }, kTransferWaitMs));
+    Click(Child<QPushButton>(m_page, "write"));
+    ASSERT_TRUE(WaitUntil([this] { return Child<CTextProgressCtrl>(m_page, "progress")->GetPos() == 2; },
+                          kTransferWaitMs));
     m_page->LoadFile(WriteFile(QStringLiteral("other.bin"), std::string(64, 'x')));
-    EXPECT_EQ(m_page->m_pFirmware->blockCount, 192);
+    EXPECT_EQ(m_page->Firmware()->blockCount, 192);
     ASSERT_TRUE(WaitForWrite());
     EXPECT_EQ(m_sim.Firmware(1), std::vector<uint8_t>(file.begin(), file.end()));
 }

@@ -22,21 +22,23 @@ protected:
         ASSERT_NO_FATAL_FAILURE(StartApp({1, 2}));
         ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
         Main()->AddNode(1, 1000000);
-        QTableWidget* list = Main()->m_listNodes;
+        QTableWidget* list = Child<QTableWidget>(Main(), "nodes");
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           list->visualItemRect(list->item(0, 0)).center());
         ASSERT_EQ(Image()[Reg::ID], 1);
-        Click(Main()->m_tab->TabButton(2));
+        Click(Child<CTabControl>(Main(), "tabs")->TabButton(2));
         ASSERT_TRUE(m_dir.isValid());
         const QString path = m_dir.filePath(QStringLiteral("fw.bin"));
         std::ofstream(path.toStdString(), std::ios::binary) << std::string(12288, '\x5A');
         Page()->LoadFile(path);
-        ASSERT_TRUE(Page()->m_btnWrite->isEnabled());
+        ASSERT_TRUE(Child<QPushButton>(Page(), "write")->isEnabled());
     }
 
-    ServoTest* Page() const { return Main()->m_pUpgradePage; }
-    int Progress() const { return Page()->m_progress->m_pos; }
-    bool Transferring() const { return Page()->m_btnWrite->text() == QLatin1String("CANCEL"); }
+    ServoTest* Page() const { return Main()->UpgradePage(); }
+    int Progress() const { return Child<CTextProgressCtrl>(Page(), "progress")->GetPos(); }
+    bool Transferring() const {
+        return Child<QPushButton>(Page(), "write")->text() == QLatin1String("CANCEL");
+    }
 
     QTemporaryDir m_dir;
 };
@@ -46,33 +48,34 @@ protected:
 TEST_F(UpgradeWindow, ATransferLocksOutEveryOtherUserOfThePort) {
     ASSERT_NO_FATAL_FAILURE(ReadyToFlash());
     m_sim->SetBootFaults(1, {.slowAtBlock = 5, .slowBy = 400ms});
-    Click(Page()->m_btnWrite);
+    Click(Child<QPushButton>(Page(), "write"));
     ASSERT_TRUE(WaitUntil([this] { return Progress() == 4; }, 10000));
     CServoMain* main = Main();
-    EXPECT_FALSE(main->m_btnOpen->isEnabled()) << "the port cannot be closed under the transfer";
-    EXPECT_FALSE(main->m_btnSearch->isEnabled());
-    EXPECT_FALSE(main->m_pRobotPage->isEnabled());
-    EXPECT_FALSE(main->m_pProgramPage->isEnabled());
+    EXPECT_FALSE(Child<QPushButton>(main, "portOpen")->isEnabled())
+        << "the port cannot be closed under the transfer";
+    EXPECT_FALSE(Child<QPushButton>(main, "search")->isEnabled());
+    EXPECT_FALSE(main->RobotPage()->isEnabled());
+    EXPECT_FALSE(main->ProgramPage()->isEnabled());
     SaveGrab(main, QStringLiteral("upgrade_window_transferring"));
     ASSERT_TRUE(WaitUntil([this] { return !Transferring(); }, 20000));
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
     EXPECT_EQ(Progress(), 192);
-    EXPECT_TRUE(main->m_btnOpen->isEnabled());
-    EXPECT_TRUE(main->m_btnSearch->isEnabled());
-    EXPECT_TRUE(main->m_pRobotPage->isEnabled());
-    EXPECT_TRUE(main->m_pProgramPage->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>(main, "portOpen")->isEnabled());
+    EXPECT_TRUE(Child<QPushButton>(main, "search")->isEnabled());
+    EXPECT_TRUE(main->RobotPage()->isEnabled());
+    EXPECT_TRUE(main->ProgramPage()->isEnabled());
     EXPECT_EQ(m_sim->Firmware(1), std::vector<uint8_t>(12288, 0x5A));
     EXPECT_EQ(m_app->m_pUsb->Ping(1), 1) << "the port is back at its rate";
 }
 
 TEST_F(UpgradeWindow, NoTransferStartsWhileASweepRuns) {
     ASSERT_NO_FATAL_FAILURE(ReadyToFlash());
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(SweepRunning());
-    Click(Page()->m_btnWrite);
+    Click(Child<QPushButton>(Page(), "write"));
     EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("Stop the search first")});
     EXPECT_FALSE(Transferring());
-    Click(Main()->m_btnSearch);
+    Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd());
     EXPECT_FALSE(m_sim->BootStatus(1).inBootLoader);
 }
@@ -80,7 +83,7 @@ TEST_F(UpgradeWindow, NoTransferStartsWhileASweepRuns) {
 TEST_F(UpgradeWindow, ClosingDuringATransferCancelsWaitsRestoresAndQuits) {
     ASSERT_NO_FATAL_FAILURE(ReadyToFlash());
     m_sim->SetBootFaults(1, {.slowAtBlock = 5, .slowBy = 300ms});
-    Click(Page()->m_btnWrite);
+    Click(Child<QPushButton>(Page(), "write"));
     ASSERT_TRUE(WaitUntil([this] { return Progress() == 4; }, 10000));
     QElapsedTimer timer;
     timer.start();
