@@ -11,7 +11,7 @@ DEPS := cmake make g++ pkg-config qt6-base-dev libgl-dev libserialport-dev libgt
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-asan test-tsan test-usb run bench clean install package package-check
+.PHONY: deps configure build test test-asan test-tsan test-windows test-usb run bench clean install package package-check
 
 deps:
 	@missing=""; for p in $(DEPS); do \
@@ -61,6 +61,19 @@ test-usb:
 	kernel=$$(tests/usb/fetch-kernel.sh build/usb-kernel) && \
 	python3 tests/usb/rig.py --build $(BUILD_DIR) --kernel-root "$$kernel" --work build/usb \
 	  --rates $(USB_RATES) --host-sim-args="$(USB_HOST_SIM)" --guest-sim-args="$(USB_GUEST_SIM)"
+
+# The link, the client and a link check cross-built for Windows with mingw-w64 (preset windows-cross, no Qt)
+# and run under wine against brennix-sim on this machine; tests/link/wine/run.sh says what runs. Only the
+# targets the run needs are built, through ccache where it is installed.
+WINDOWS_DEPS := g++-mingw-w64-x86-64-posix wine64
+CCACHE := $(shell command -v ccache 2>/dev/null)
+test-windows:
+	$(MAKE) configure DEPS="$(DEPS) $(WINDOWS_DEPS)"
+	cmake --build --preset $(PRESET) -j$(JOBS) --target brennix-sim
+	cmake --preset windows-cross \
+	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE) -DCMAKE_C_COMPILER_LAUNCHER=$(CCACHE))
+	cmake --build --preset windows-cross -j$(JOBS) --target brennix brennix-link-check
+	tests/link/wine/run.sh build/windows-cross $(BUILD_DIR)/sim/brennix-sim
 
 # With a display the tool starts on a simulated bus; without one it takes the demo tour under Xvfb and
 # prints the paths of the pictures it left in TOUR_DIR.

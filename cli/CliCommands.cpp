@@ -2,18 +2,19 @@
 #include "CliCommands.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
 
 #include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "CliFirmware.h"
-#include "CliTrace.h"
-#include "CliScan.h"
 #include "CliMonitor.h"
+#include "CliScan.h"
 #include "CliServoSetup.h"
+#include "CliSimulatedBus.h"
+#include "CliTrace.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "PortCheck.h"
@@ -260,19 +261,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return EXIT_BAD_ARGUMENTS;
     }
 
-    std::unique_ptr<sim::CBusSimulator> simulator;
+    std::unique_ptr<CCliSimulatedBus> simulator;
     CBrennixUsb transport;
     if (options->simulatedServos > 0) {
-        std::vector<uint8_t> ids;
-        for (int id = 1; id <= options->simulatedServos; ++id) ids.push_back(static_cast<uint8_t>(id));
         // The options allow only rates of the baud-rate list with simulated servos.
         const int code = BaudCodeOf(static_cast<uint32_t>(options->baud));
-        simulator = std::make_unique<sim::CBusSimulator>(ids, static_cast<uint8_t>(code));
-        if (!simulator->Start()) {
-            err << "brennix: the simulator could not start\n";
+        std::string problem;
+        simulator = StartSimulatedBus(options->simulatedServos, static_cast<uint8_t>(code), &problem);
+        if (!simulator) {
+            err << "brennix: " << problem << "\n";
             return EXIT_NO_ADAPTER;
         }
-        transport.SetPortPath(simulator->SlavePath());
+        transport.SetPortPath(simulator->PortPath());
     } else if (!options->portPath.empty()) {
         transport.SetPortPath(options->portPath);
     }
@@ -295,6 +295,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     transport.SetTimeoutMs(options->timeoutMs);
     transport.Configure(options->baud);
+    // Drivers that cannot divide their clock to a rate refuse it or run another; servos still read a line
+    // within 2 % of their rate, so only a larger miss is a refusal.
+    const long running = transport.LineRate();
+    if (std::labs(running - options->baud) * 50 > options->baud) {
+        err << "brennix: " << transport.m_szPortName << " refuses " << options->baud << " baud\n";
+        transport.Close();
+        return EXIT_RATE_REFUSED;
+    }
     CServoUsb servo(&transport);
     servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
     std::unique_ptr<CCliTrace> trace;

@@ -2,9 +2,8 @@
 // an interrupt only asks it to stop before its next block, so a servo is never left mid-frame.
 #include "CliFirmware.h"
 
-#include <signal.h>
-
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <ostream>
@@ -24,24 +23,20 @@ extern "C" void StopFlash(int) {
     g_flashRunning = 0;
 }
 
-// Holds the interrupt handler for the length of one flash and puts the previous one back.
+// Holds the interrupt handler for the length of one flash and puts the previous one back. Plain C signals,
+// so Ctrl+C cancels the same way on every system.
 class CInterruptGuard {
 public:
-    CInterruptGuard() {
-        struct sigaction action {};
-        action.sa_handler = StopFlash;
-        sigemptyset(&action.sa_mask);
-        m_bInstalled = sigaction(SIGINT, &action, &m_previous) == 0;
-    }
+    CInterruptGuard() : m_previous(std::signal(SIGINT, StopFlash)) {}
     ~CInterruptGuard() {
-        if (m_bInstalled) sigaction(SIGINT, &m_previous, nullptr);
+        if (m_previous != SIG_ERR) std::signal(SIGINT, m_previous);
     }
     CInterruptGuard(const CInterruptGuard&) = delete;
     CInterruptGuard& operator=(const CInterruptGuard&) = delete;
 
 private:
-    struct sigaction m_previous {};
-    bool m_bInstalled = false;
+    using Handler = void (*)(int);
+    Handler m_previous;
 };
 
 const char* KindName(uint8_t kind) {

@@ -35,7 +35,8 @@ const char* const CLI_USAGE =
     "  load ID FILE [--with-id]  write a .dat file's parameters (and its ID) to the servo, then check\n"
     "--trace prints every frame on stderr: seconds, > sent or < received, the bytes, their meaning\n"
     "exit codes: 0 ok, 1 no reply, 2 bad arguments, 3 no adapter, 4 port busy, missing or gone,\n"
-    "            5 upgrade error, 6 upgrade cancelled, 7 the servo holds other values than written\n";
+    "            5 upgrade error, 6 upgrade cancelled, 7 the servo holds other values than written,\n"
+    "            8 the port's driver refuses the rate\n";
 
 std::optional<long> ParseNumber(const std::string& text, long low, long high) {
     // Base 0 would read a leading zero as octal (037 as 31): only 0x switches from decimal.

@@ -15,6 +15,7 @@ enum ExitCode : int {
     EXIT_UPGRADE_ERROR = 5,      // the boot loader did not answer, or refused a block
     EXIT_UPGRADE_CANCELLED = 6,  // interrupted; the servo waits in its boot loader for a new transfer
     EXIT_NOT_VERIFIED = 7,       // the servo answered after a change, but not with what was written
+    EXIT_RATE_REFUSED = 8,       // the port's driver cannot run the line at the rate asked for
 };
 
 struct CliOptions {

@@ -1,13 +1,7 @@
-// Port listing through libserialport, restricted to USB ttys: asking it for the whole list would make it open
-// every on-board 8250 port to probe whether the port exists, and one of those may be the machine's console.
+// The system-independent half of the adapter search: matching listed ports, reading IDs and port numbers.
 #include "PortDiscovery.h"
 
-#include <libserialport.h>
-
-#include <algorithm>
-#include <filesystem>
-
-namespace fs = std::filesystem;
+#include <cctype>
 
 std::string MatchAdapterPort(const std::vector<SerialPortInfo>& ports, uint16_t vendorId,
                              uint16_t productId) {
@@ -16,30 +10,26 @@ std::string MatchAdapterPort(const std::vector<SerialPortInfo>& ports, uint16_t 
     return {};
 }
 
-static bool IsOnUsb(const fs::path& ttyClassEntry) {
-    std::error_code error;
-    const fs::path device = fs::canonical(ttyClassEntry / "device", error);
-    return !error && device.string().find("/usb") != std::string::npos;
+namespace {
+
+// Hexadecimal digits from pos on, either case, up to the first other character; low 16 bits kept.
+int HexAt(const std::string& text, std::size_t pos) {
+    unsigned value = 0;
+    for (; pos < text.size() && std::isxdigit(static_cast<unsigned char>(text[pos])); ++pos) {
+        const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[pos])));
+        value = (value << 4 | static_cast<unsigned>(c <= '9' ? c - '0' : c - 'A' + 10)) & 0xFFFF;
+    }
+    return static_cast<int>(value);
 }
 
-std::vector<SerialPortInfo> ListUsbSerialPorts() {
-    std::vector<SerialPortInfo> ports;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/sys/class/tty", error)) {
-        if (!IsOnUsb(entry.path())) continue;
-        const std::string name = "/dev/" + entry.path().filename().string();
-        struct sp_port* port = nullptr;
-        if (sp_get_port_by_name(name.c_str(), &port) != SP_OK) continue;
-        int vid = -1, pid = -1;
-        if (sp_get_port_transport(port) == SP_TRANSPORT_USB) sp_get_port_usb_vid_pid(port, &vid, &pid);
-        sp_free_port(port);
-        ports.push_back({name, vid, pid});
-    }
-    // Directory order is arbitrary; name order makes "the first adapter" the same on every run.
-    std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
-        return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
-    });
-    return ports;
+}  // namespace
+
+SerialPortInfo PortFromDeviceId(const std::string& name, const std::string& deviceId) {
+    const std::size_t vid = deviceId.find("VID_");
+    if (vid == std::string::npos) return {name, -1, -1};
+    const std::size_t pid = deviceId.find("PID_", vid + 4);
+    if (pid == std::string::npos) return {name, -1, -1};
+    return {name, HexAt(deviceId, vid + 4), HexAt(deviceId, pid + 4)};
 }
 
 static std::optional<uint16_t> ParseHex16(std::string text) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 struct SerialPortInfo {
-    std::string name;  // system name, e.g. /dev/ttyACM0
+    std::string name;  // system name, e.g. /dev/ttyACM0 or COM5
     int vendorId;      // -1 when the port is not on USB
     int productId;
 };
@@ -15,8 +15,14 @@ struct SerialPortInfo {
 // Name of the first port with the given IDs, or empty: kept pure so the matching is tested without hardware.
 std::string MatchAdapterPort(const std::vector<SerialPortInfo>& ports, uint16_t vendorId, uint16_t productId);
 
-// The system's USB serial ports with their IDs. Nothing is opened or configured.
+// The system's USB serial ports with their IDs, in the order the system lists them (Linux: by name).
+// Nothing is opened or configured. PortDiscoveryLinux.cpp or PortDiscoveryWin32.cpp, as CMake picks.
 std::vector<SerialPortInfo> ListUsbSerialPorts();
+
+// The port with the USB IDs a Windows device ID carries ("USB\VID_16C0&PID_05E1\6&1A2B"): the hex digits
+// after "VID_" and after the first "PID_" that follows it, either case, low 16 bits; -1 for both without
+// them.
+SerialPortInfo PortFromDeviceId(const std::string& name, const std::string& deviceId);
 
 struct UsbId {
     uint16_t vendorId;

@@ -6,33 +6,81 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
 
 namespace SerialLine {
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Fd(Handle port) {
+    return static_cast<int>(port);
+}
+
+enum class Wait { Ready, TimedOut, HungUp };
+
+Wait WaitFor(int fd, short events, Deadline deadline) {
+    for (;;) {
+        // Once more at the deadline itself: bytes already there are taken rather than timed out.
+        const auto remaining = std::max(deadline - Clock::now(), Clock::duration::zero());
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
+        struct timespec limit {
+            static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)
+        };
+        struct pollfd pfd {
+            fd, events, 0
+        };
+        const int ready = ::ppoll(&pfd, 1, &limit, nullptr);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return Wait::HungUp;
+        }
+        if (ready == 0) return Wait::TimedOut;
+        if (pfd.revents & events) return Wait::Ready;
+        return Wait::HungUp;  // POLLHUP, POLLERR or POLLNVAL without data
+    }
+}
+
+}  // namespace
+
+std::string DevicePathOf(const std::string& name) {
+    return name;
+}
+
+bool PortExists(const std::string& name) {
+    std::error_code error;
+    return std::filesystem::exists(name, error);
+}
+
 static_assert(sizeof(struct termios2) <= sizeof(CSavedLine::bytes));
 
-int OpenExclusive(const char* path, CSavedLine* saved) {
+Handle OpenExclusive(const char* path, CSavedLine* saved) {
     saved->valid = false;
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0) return NO_PORT;
     struct termios2 tio {};
     // flock catches another holder even where TIOCEXCL does not (it is bypassed by privileged openers).
     if (ioctl(fd, TCGETS2, &tio) != 0 || ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        return -1;
+        return NO_PORT;
     }
     std::memcpy(saved->bytes, &tio, sizeof tio);
     saved->valid = true;
     return fd;
 }
 
-void CloseExclusive(int fd, const CSavedLine& saved) {
+void CloseExclusive(Handle port, const CSavedLine& saved) {
+    const int fd = Fd(port);
     if (saved.valid) {
         struct termios2 tio {};
         std::memcpy(&tio, saved.bytes, sizeof tio);
@@ -44,7 +92,8 @@ void CloseExclusive(int fd, const CSavedLine& saved) {
     ::close(fd);
 }
 
-bool SetRawLine(int fd, uint32_t baud) {
+bool SetRawLine(Handle port, uint32_t baud) {
+    const int fd = Fd(port);
     struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0) return false;
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
@@ -60,29 +109,76 @@ bool SetRawLine(int fd, uint32_t baud) {
     return ioctl(fd, TCSETS2, &tio) == 0;
 }
 
-uint32_t GetLineRate(int fd) {
+uint32_t GetLineRate(Handle port) {
+    const int fd = Fd(port);
     struct termios2 tio {};
     if (ioctl(fd, TCGETS2, &tio) != 0) return 0;
     return tio.c_ospeed;
 }
 
-void FlushInput(int fd) {
+void FlushInput(Handle port) {
+    const int fd = Fd(port);
     ioctl(fd, TCFLSH, TCIFLUSH);
 }
 
-void FlushBoth(int fd) {
+void FlushBoth(Handle port) {
+    const int fd = Fd(port);
     ioctl(fd, TCFLSH, TCIOFLUSH);
 }
 
-void DrainOutput(int fd) {
+void DrainOutput(Handle port) {
+    const int fd = Fd(port);
     ioctl(fd, TCSBRK, 1);
 }
 
-void RequestLowLatency(int fd) {
+void RequestLowLatency(Handle port) {
+    const int fd = Fd(port);
     struct serial_struct serial {};
     if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
     serial.flags |= ASYNC_LOW_LATENCY;
     ioctl(fd, TIOCSSERIAL, &serial);
+}
+
+Transfer WriteUntil(Handle port, const uint8_t* data, int count, Deadline deadline) {
+    const int fd = Fd(port);
+    Transfer done;
+    while (done.count < count) {
+        const ssize_t n = ::write(fd, data + done.count, static_cast<size_t>(count - done.count));
+        if (n > 0) {
+            done.count += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) {
+            done.lost = true;
+            break;
+        }
+        const Wait wait = WaitFor(fd, POLLOUT, deadline);
+        done.lost = wait == Wait::HungUp;
+        if (wait != Wait::Ready) break;
+    }
+    return done;
+}
+
+Transfer ReadUntil(Handle port, uint8_t* buffer, int count, Deadline deadline) {
+    const int fd = Fd(port);
+    Transfer done;
+    while (done.count < count) {
+        const Wait wait = WaitFor(fd, POLLIN, deadline);
+        if (wait == Wait::TimedOut) break;
+        if (wait == Wait::HungUp) {
+            done.lost = true;
+            break;
+        }
+        const ssize_t n = ::read(fd, buffer + done.count, static_cast<size_t>(count - done.count));
+        if (n > 0) {
+            done.count += static_cast<int>(n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            done.lost = true;  // end of file or EIO: the device is gone
+            break;
+        }
+    }
+    return done;
 }
 
 }  // namespace SerialLine

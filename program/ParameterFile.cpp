@@ -2,50 +2,14 @@
 #include "ParameterFile.h"
 
 #include "AtomicFile.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-namespace {
-
-// Closes a descriptor on every way out.
-class CFileHandle {
-public:
-    explicit CFileHandle(int fd) : m_fd(fd) {}
-    ~CFileHandle() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-}  // namespace
+#include "FileHead.h"
 
 ParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& bytes) {
-    // Non-blocking so that a FIFO picked by mistake cannot hang the page; regular files ignore the flag.
-    CFileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.Get() < 0) return ParamFileStatus::CannotOpen;
-    struct stat st {};
-    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return ParamFileStatus::CannotOpen;
-
+    // Never blocks: a FIFO picked by mistake cannot hang the page.
     ParameterBytes read{};
-    std::size_t got = 0;
-    while (got < read.size()) {
-        const ssize_t n = ::read(file.Get(), read.data() + got, read.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return ParamFileStatus::CannotOpen;
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    if (got < read.size()) return ParamFileStatus::TooShort;
+    const auto got = ReadFileHead(path, read.data(), read.size());
+    if (!got) return ParamFileStatus::CannotOpen;
+    if (*got < read.size()) return ParamFileStatus::TooShort;
     bytes = read;
     return ParamFileStatus::Ok;
 }

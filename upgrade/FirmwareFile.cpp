@@ -2,14 +2,11 @@
 // bin files in one read.
 #include "FirmwareFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -53,25 +50,21 @@ FirmwareLoad LoadBin(std::istream& file, FirmwareImage& image) {
 
 constexpr std::size_t kHexFileLimit = 16u << 20;
 
-// Up to limit bytes of a regular file. The open never blocks, so a FIFO or a device named like firmware is
-// refused at once instead of waiting for a writer; directories are refused too.
+// Up to limit bytes of a regular file. Anything else is refused before it is opened, so a FIFO or a device
+// named like firmware cannot make the open wait for a writer; directories are refused too. Standard calls
+// only, so the client reads firmware the same way on Windows.
 bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
     char chunk[65536];
-    while (ok && bytes.size() < limit) {
-        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit - bytes.size()));
-        if (n == 0) break;
-        if (n < 0) {
-            ok = errno == EINTR;
-            continue;
-        }
-        bytes.append(chunk, static_cast<std::size_t>(n));
+    while (bytes.size() < limit) {
+        file.read(chunk, static_cast<std::streamsize>(std::min(sizeof chunk, limit - bytes.size())));
+        bytes.append(chunk, static_cast<std::size_t>(file.gcount()));
+        if (!file) return file.eof() && !file.bad();
     }
-    ::close(fd);
-    return ok;
+    return true;
 }
 
 }  // namespace

@@ -27,6 +27,40 @@ TEST(Discovery, PortNumbers) {
     EXPECT_EQ(PortNumberOf("x123456"), -1);
 }
 
+// Windows lists device instance IDs; the adapter's IDs are read from them the way the device manager writes
+// them, and only a VID_ followed by a PID_ counts.
+TEST(Discovery, UsbIdsFromWindowsDeviceIds) {
+    struct Case {
+        const char* deviceId;
+        int vendorId, productId;
+    };
+    const Case cases[] = {
+        {"USB\\VID_16C0&PID_05E1\\5&2A3B4C5D&0&2", 0x16C0, 0x05E1},
+        {"USB\\VID_16c0&PID_05e1&MI_00\\6&1", 0x16C0, 0x05E1},  // hex digits in either case
+        {"FTDIBUS\\VID_0403+PID_6001+A12345\\0000", 0x0403, 0x6001},
+        {"USB\\VID_116C0&PID_105E1", 0x16C0, 0x05E1},  // longer numbers keep their low 16 bits
+        {"USB\\VID_&PID_", 0, 0},                      // no digits read as 0, as the device manager's IDs
+        {"USB\\PID_05E1&VID_16C0", -1, -1},            // PID_ only before VID_
+        {"ACPI\\PNP0501\\1", -1, -1},                  // an on-board port
+    };
+    for (const Case& c : cases) {
+        const SerialPortInfo port = PortFromDeviceId("COM3", c.deviceId);
+        EXPECT_EQ(port.name, "COM3") << c.deviceId;
+        EXPECT_EQ(port.vendorId, c.vendorId) << c.deviceId;
+        EXPECT_EQ(port.productId, c.productId) << c.deviceId;
+    }
+}
+
+TEST(Discovery, FirstAdapterInTheDeviceWalkWins) {
+    const std::vector<SerialPortInfo> walk{
+        PortFromDeviceId("COM1", "ACPI\\PNP0501\\1"),
+        PortFromDeviceId("COM7", "USB\\VID_16C0&PID_05E2\\1"),
+        PortFromDeviceId("COM9", "USB\\VID_16C0&PID_05E1\\2"),
+        PortFromDeviceId("COM4", "USB\\VID_16C0&PID_05E1\\3"),
+    };
+    EXPECT_EQ(MatchAdapterPort(walk, 0x16C0, 0x05E1), "COM9");
+}
+
 TEST(Discovery, UsbIdsAsTyped) {
     const struct {
         const char* text;
