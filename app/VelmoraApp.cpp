@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "ServoMain.h"
 #include "ServoUsb.h"
 #include "VelmoraDlg.h"
@@ -17,7 +16,7 @@ CVelmoraApp::~CVelmoraApp() {
     m_pMainWnd.reset();
     m_pUsb.reset();
     m_pTransport.reset();
-    m_pSimulator.reset();
+    m_pSimulatedBus.reset();
 }
 
 bool CVelmoraApp::InitInstance() {
@@ -29,9 +28,9 @@ bool CVelmoraApp::InitInstance() {
     if (m_options.nSimulatedServos > 0) {
         std::vector<uint8_t> ids(static_cast<std::size_t>(m_options.nSimulatedServos));
         std::iota(ids.begin(), ids.end(), uint8_t{1});
-        m_pSimulator = std::make_unique<sim::CBusSimulator>(ids);
-        if (!m_pSimulator->Start()) return false;
-        m_pTransport->SetPortPath(m_pSimulator->SlavePath());
+        m_pSimulatedBus = StartSimulatedBus(std::move(ids), &m_szStartError);
+        if (!m_pSimulatedBus) return false;
+        m_pTransport->SetPortPath(m_pSimulatedBus->PortPath());
     } else if (!m_options.szPortPath.empty()) {
         m_pTransport->SetPortPath(m_options.szPortPath);
     }

@@ -2,16 +2,15 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "AppOptions.h"
+#include "SimulatedBus.h"
 
 class CBrennixUsb;
 class CServoMain;
 class CServoUsb;
 class CVelmoraDlg;
-namespace sim {
-class CBusSimulator;
-}
 
 class CVelmoraApp {
 public:
@@ -23,13 +22,22 @@ public:
     CVelmoraApp& operator=(const CVelmoraApp&) = delete;
 
     // Creates the main window (hidden), the transport, the command object and the start-up dialog (shown).
+    // False with the reason in StartError() when the simulated bus asked for cannot run.
     bool InitInstance();
+    const std::string& StartError() const { return m_szStartError; }
+    // The simulator behind --simulate, or null.
+    sim::CBusSimulator* Simulator() const {
+        return m_pSimulatedBus ? &m_pSimulatedBus->Simulator() : nullptr;
+    }
 
     CAppOptions m_options;
     // Declared in the order they may be destroyed last-first.
-    std::unique_ptr<sim::CBusSimulator> m_pSimulator;
+    std::unique_ptr<CSimulatedBus> m_pSimulatedBus;
     std::unique_ptr<CBrennixUsb> m_pTransport;
     std::unique_ptr<CServoUsb> m_pUsb;
     std::unique_ptr<CServoMain> m_pMainWnd;
     std::unique_ptr<CVelmoraDlg> m_pStartDlg;
+
+private:
+    std::string m_szStartError;
 };

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "AppOptions.h"
-#include "DemoTour.h"
+#include "TourStart.h"
 #include "VelmoraApp.h"
 
 int main(int argc, char* argv[]) {
@@ -28,15 +28,15 @@ int main(int argc, char* argv[]) {
 
     CVelmoraApp app(parsed.options);
     if (!app.InitInstance()) {
-        std::fputs("brennix-debug: the simulated servo bus could not start\n", stderr);
+        std::fprintf(stderr, "brennix-debug: %s\n", app.StartError().c_str());
         return 1;
     }
-    std::unique_ptr<CDemoTour> tour;
+    std::unique_ptr<QObject> tour;
     if (!parsed.options.szTourDir.empty()) {
-        tour = std::make_unique<CDemoTour>(app, QString::fromLocal8Bit(parsed.options.szTourDir));
-        QObject::connect(tour.get(), &CDemoTour::finished, &QCoreApplication::exit);
-        if (!tour->Start()) {
-            std::fprintf(stderr, "brennix-debug: %s\n", qPrintable(tour->Error()));
+        QString error;
+        tour = StartTour(app, QString::fromLocal8Bit(parsed.options.szTourDir), &error);
+        if (!tour) {
+            std::fprintf(stderr, "brennix-debug: %s\n", qPrintable(error));
             return 1;
         }
     }

@@ -122,7 +122,7 @@ QString CDemoTour::FirmwarePath() const {
 }
 
 bool CDemoTour::Start() {
-    if (!m_app.m_pMainWnd || !m_app.m_pStartDlg || !m_app.m_pSimulator) {
+    if (!m_app.m_pMainWnd || !m_app.m_pStartDlg || !m_app.Simulator()) {
         m_szError = QStringLiteral("the tour needs the simulated bus");
         return false;
     }
@@ -396,7 +396,7 @@ void CDemoTour::AddUpgradeSteps() {
                 return QStringLiteral("the transfer stopped at block %1")
                     .arg(Find<CTextProgressCtrl>(upgrade, "progress")->GetPos());
             const auto id = static_cast<uint8_t>(m_szServoId.toInt());
-            std::vector<uint8_t> flashed = m_app.m_pSimulator->Firmware(id);
+            std::vector<uint8_t> flashed = m_app.Simulator()->Firmware(id);
             return flashed == m_firmware
                        ? QString()
                        : QStringLiteral("servo %1 holds %2 other bytes").arg(m_szServoId).arg(flashed.size());

@@ -116,10 +116,10 @@ TEST_F(StartupTest, SimulateOptionBringsItsOwnBus) {
     CAppOptions options;
     options.nSimulatedServos = 1;
     ASSERT_NO_FATAL_FAILURE(StartWithOptions(options));
-    ASSERT_TRUE(m_app->m_pSimulator);
+    ASSERT_TRUE(m_app->Simulator());
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     EXPECT_EQ(Child<QLineEdit>(Main(), "port")->text(),
-              QString::fromStdString(m_app->m_pSimulator->SlavePath()));
+              QString::fromStdString(m_app->Simulator()->SlavePath()));
     Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
     Click(Child<QPushButton>(Main(), "search"));
     EXPECT_EQ(Nodes(), QStringList({"1/1000000"}));

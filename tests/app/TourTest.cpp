@@ -140,7 +140,7 @@ TEST(DemoTourInProcess, AFailedStepEndsTheTourAndShutsTheWindowDown) {
         options.szTourDir = temp.path().toStdString();
         CVelmoraApp app(options);
         ASSERT_TRUE(app.InitInstance());
-        c.breakBus(*app.m_pSimulator);
+        c.breakBus(*app.Simulator());
 
         CDemoTour tour(app, temp.path(), nullptr);
         QEventLoop loop;
