@@ -49,8 +49,8 @@ protected:
 TEST_F(BusScanE2E, FindsEveryServoOfAMixedRateBusAndLeavesThePortAtItsRate) {
     // The longest return delay, a servo that answers pings only, two at one rate, two with one ID (200 µs
     // apart: answers at the very same moment add up to one clean status), behind a USB adapter's
-    // millisecond each way. The highest ID ends the sweep: each silent ID costs a window of several
-    // milliseconds at every rate that answered.
+    // millisecond each way. The sweep ends just past the highest ID (each silent ID costs a window of
+    // several milliseconds at every rate that answered): the next ping is what catches a late answer.
     Start({Servo(7, 115200, 254), Servo(9, 38400, 0, 0), Servo(1, 1000000), Servo(40, 500000),
            Servo(3, 115200), Servo(12, 500000), Servo(12, 500000, 100)},
           57600, 1000us);
@@ -62,7 +62,7 @@ TEST_F(BusScanE2E, FindsEveryServoOfAMixedRateBusAndLeavesThePortAtItsRate) {
     // A margin as a user would give it: on a host this loaded the measured one is left to the other tests.
     CScanSettings settings;
     settings.adapterMargin = 5ms;
-    settings.lastId = 40;
+    settings.lastId = 41;
     const CScanOutcome outcome = m_scanner->Scan(settings, events);
     EXPECT_EQ(outcome.servos,
               (std::vector<CFoundServo>{
