@@ -169,7 +169,7 @@ TEST_F(StatusMonitorTest, AnEmptyOrZeroCycleStartsNothingAndZoomZeroKeepsTheStep
     Click(page.m_btnDraw);
     EXPECT_EQ(page.m_plot.m_nZoom, 5);
     EXPECT_TRUE(page.m_plot.m_listPosition.empty()) << "a start empties the plot";
-    SpinEvents(300);
+    ASSERT_TRUE(WaitUntil([&] { return m_sim->Frames().size() >= 4; }, 5000));
     Click(page.m_btnDraw);
     const auto frames = m_sim->Frames();
     ASSERT_GE(frames.size(), 4u);
@@ -186,8 +186,7 @@ TEST_F(StatusMonitorTest, AMissingServoOrAClosedPortLeavesTheLabelsAndStopsThePl
     SpinEvents(60);  // readings already on their way land
     const std::size_t samples = page.m_plot.m_listPosition.size();
     m_sim->ClearFrames();
-    SpinEvents(150);
-    EXPECT_GE(StatusReads(1), 2u) << "the poll keeps trying";
+    EXPECT_TRUE(WaitUntil([&] { return StatusReads(1) >= 2; }, 5000)) << "the poll keeps trying";
     EXPECT_EQ(page.m_plot.m_listPosition.size(), samples);
     EXPECT_EQ(page.m_labelVoltageValue->text(), QStringLiteral("7.4 V"));
     EXPECT_EQ(page.m_labelPositionValue->text(), QStringLiteral("512"));
