@@ -12,12 +12,12 @@
 #include <memory>
 
 #include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "GuiTest.h"
 #include "RobotDlg.h"
 #include "ServoUsb.h"
+#include "SimulatedLink.h"
 
 namespace {
 
@@ -39,21 +39,13 @@ class RobotDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApplication();
-        m_sim = std::make_unique<sim::CBusSimulator>(std::vector<uint8_t>{1, 3, 4, 5});
-        ASSERT_TRUE(m_sim->Start());
-        m_transport.SetPortPath(m_sim->SlavePath());
-        ASSERT_EQ(m_transport.FindDevice(), 1);
-        ASSERT_EQ(m_transport.Open(), 1);
-        m_transport.Configure(1000000);
+        ASSERT_TRUE(m_link.Open());
         m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
         m_usb.m_pImage[Reg::ID] = 1;
         MakePage();
     }
 
-    void TearDown() override {
-        m_page.reset();
-        m_transport.Close();
-    }
+    void TearDown() override { m_page.reset(); }
 
     void MakePage() {
         m_page = std::make_unique<CRobotDlg>(nullptr, m_usb);
@@ -78,9 +70,9 @@ protected:
         return frames;
     }
 
-    std::unique_ptr<sim::CBusSimulator> m_sim;
-    CBrennixUsb m_transport;
-    CServoUsb m_usb{&m_transport};
+    CSimulatedLink m_link{{1, 3, 4, 5}};
+    sim::CBusSimulator* const m_sim = &m_link.Sim();
+    CServoUsb& m_usb = m_link.Usb();
     std::unique_ptr<CRobotDlg> m_page;
 };
 

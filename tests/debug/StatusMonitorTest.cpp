@@ -13,11 +13,11 @@
 #include <memory>
 
 #include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "ControlTable.h"
 #include "GuiTest.h"
 #include "RobotDlg.h"
 #include "ServoUsb.h"
+#include "SimulatedLink.h"
 
 namespace {
 
@@ -35,12 +35,7 @@ class StatusMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApplication();
-        m_sim = std::make_unique<sim::CBusSimulator>(std::vector<uint8_t>{1, 3});
-        ASSERT_TRUE(m_sim->Start());
-        m_transport.SetPortPath(m_sim->SlavePath());
-        ASSERT_EQ(m_transport.FindDevice(), 1);
-        ASSERT_EQ(m_transport.Open(), 1);
-        m_transport.Configure(1000000);
+        ASSERT_TRUE(m_link.Open());
         m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
         m_usb.m_pImage[Reg::ID] = 1;
         m_page = std::make_unique<CRobotDlg>(nullptr, m_usb);
@@ -48,10 +43,7 @@ protected:
         m_page->show();
     }
 
-    void TearDown() override {
-        m_page.reset();
-        m_transport.Close();
-    }
+    void TearDown() override { m_page.reset(); }
 
     void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     void Type(QLineEdit* edit, const QString& text) {
@@ -73,9 +65,10 @@ protected:
                           [id](const sim::SimFrame& f) { return IsStatusRead(f.bytes, id); }));
     }
 
-    std::unique_ptr<sim::CBusSimulator> m_sim;
-    CBrennixUsb m_transport;
-    CServoUsb m_usb{&m_transport};
+    CSimulatedLink m_link{{1, 3}};
+    sim::CBusSimulator* const m_sim = &m_link.Sim();
+    CBrennixUsb& m_transport = m_link.Transport();
+    CServoUsb& m_usb = m_link.Usb();
     std::unique_ptr<CRobotDlg> m_page;
 };
 
@@ -177,7 +170,7 @@ TEST_F(StatusMonitorTest, AnEmptyOrZeroCycleStartsNothingAndZoomZeroKeepsTheStep
     Click(Child<QPushButton>(page, "draw"));
     EXPECT_EQ(page.Plot().Zoom(), 5);
     EXPECT_TRUE(page.Plot().Positions().empty()) << "a start empties the plot";
-    SpinEvents(300);
+    ASSERT_TRUE(WaitUntil([&] { return m_sim->Frames().size() >= 4; }, 5000));
     Click(Child<QPushButton>(page, "draw"));
     const auto frames = m_sim->Frames();
     ASSERT_GE(frames.size(), 4u);
@@ -194,8 +187,7 @@ TEST_F(StatusMonitorTest, AMissingServoOrAClosedPortLeavesTheLabelsAndStopsThePl
     SpinEvents(60);  // readings already on their way land
     const std::size_t samples = page.Plot().Positions().size();
     m_sim->ClearFrames();
-    SpinEvents(150);
-    EXPECT_GE(StatusReads(1), 2u) << "the poll keeps trying";
+    EXPECT_TRUE(WaitUntil([&] { return StatusReads(1) >= 2; }, 5000)) << "the poll keeps trying";
     EXPECT_EQ(page.Plot().Positions().size(), samples);
     EXPECT_EQ(Child<QLabel>(page, "voltageValue")->text(), QStringLiteral("7.4 V"));
     EXPECT_EQ(Child<QLabel>(page, "positionValue")->text(), QStringLiteral("512"));

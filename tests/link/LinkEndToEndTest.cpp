@@ -7,24 +7,15 @@
 #include <chrono>
 #include <thread>
 
-#include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "ControlTable.h"
-#include "ServoUsb.h"
+#include "SimulatedLink.h"
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 class LinkE2E : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(bus.Start());
-        usb.SetPortPath(bus.SlavePath());
-        ASSERT_EQ(servo.Connect(), 1);
-        ASSERT_EQ(usb.Open(), 1);
-        usb.Configure(1000000);
-    }
-    void TearDown() override { usb.Close(); }
+    void SetUp() override { ASSERT_TRUE(link.Open()); }
 
     uint8_t Register(uint8_t id, uint8_t address) { return bus.Table(id).at(address); }
     // The frames the simulator heard since the last call.
@@ -35,9 +26,10 @@ protected:
         return frames;
     }
 
-    sim::CBusSimulator bus{{1, 2, 3}};
-    CBrennixUsb usb;
-    CServoUsb servo{&usb};
+    CSimulatedLink link{{1, 2, 3}};
+    sim::CBusSimulator& bus = link.Sim();
+    CBrennixUsb& usb = link.Transport();
+    CServoUsb& servo = link.Usb();
 };
 
 TEST_F(LinkE2E, PingFindsPresentServosOnly) {
@@ -86,7 +78,6 @@ TEST_F(LinkE2E, RegWriteWaitsForAction) {
     EXPECT_NE(Register(2, Reg::GOAL_POSITION + 1), 0xBC);
     EXPECT_EQ(servo.Action(), 6);
     ASSERT_TRUE(bus.WaitForFrames(2, std::chrono::milliseconds(500)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(Register(2, Reg::GOAL_POSITION), 0x02);
     EXPECT_EQ(Register(2, Reg::GOAL_POSITION + 1), 0xBC);
 }
@@ -95,7 +86,6 @@ TEST_F(LinkE2E, SyncWriteReachesEveryServoSilently) {
     const uint8_t one = 1;
     EXPECT_EQ(servo.SyncWrite(1, 3, Reg::TORQUE_ENABLE, 1, &one), 14);
     ASSERT_TRUE(bus.WaitForFrames(1, std::chrono::milliseconds(500)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     for (uint8_t id : {1, 2, 3}) EXPECT_EQ(Register(id, Reg::TORQUE_ENABLE), 1) << int(id);
     EXPECT_EQ(Heard().front(),
               (Bytes{0xFF, 0xFF, 0xFE, 0x0A, 0x83, 0x1F, 0x01, 0x01, 0x01, 0x02, 0x01, 0x03, 0x01, 0x4B}));
@@ -121,7 +111,7 @@ TEST_F(LinkE2E, ReturnLevelsSilenceWhatTheyShould) {
     EXPECT_EQ(servo.ReadData(2, Reg::ID, 1, &byte), 1);
     EXPECT_EQ(servo.WriteData(2, Reg::RETURN_DELAY, 1, &delay, 2), 0);  // a status was awaited, none came
     EXPECT_EQ(servo.WriteData(2, Reg::RETURN_LEVEL, 1, &level0, 1), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(bus.WaitForFrames(6, std::chrono::milliseconds(500))) << "the servo has gone silent";
     EXPECT_EQ(servo.Ping(2), 1);
     EXPECT_EQ(servo.ReadData(2, Reg::ID, 1, &byte), -1);
     EXPECT_EQ(servo.Reset(2), 0);  // reset waits whatever the level

@@ -7,10 +7,8 @@
 #include <functional>
 #include <thread>
 
-#include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "ControlTable.h"
-#include "ServoUsb.h"
+#include "SimulatedLink.h"
 
 namespace {
 
@@ -69,19 +67,12 @@ const Operation kOperations[] = {
 
 class LinkFault : public ::testing::TestWithParam<std::tuple<Fault, Operation>> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_bus.Start());
-        m_usb.SetPortPath(m_bus.SlavePath());
-        ASSERT_EQ(m_servo.Connect(), 1);
-        ASSERT_EQ(m_usb.Open(), 1);
-        m_usb.m_nTimeoutMs = kTimeoutMs;
-        m_usb.Configure(1000000);
-    }
-    void TearDown() override { m_usb.Close(); }
+    void SetUp() override { ASSERT_TRUE(m_link.Open(1000000, kTimeoutMs)); }
 
-    sim::CBusSimulator m_bus{{1, 2, 3}};
-    CBrennixUsb m_usb;
-    CServoUsb m_servo{&m_usb};
+    CSimulatedLink m_link{{1, 2, 3}};
+    sim::CBusSimulator& m_bus = m_link.Sim();
+    CBrennixUsb& m_usb = m_link.Transport();
+    CServoUsb& m_servo = m_link.Usb();
 };
 
 TEST_P(LinkFault, FailsWithinOneTimeoutAndRecovers) {

@@ -8,11 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "BrennixUsb.h"
 #include "BusSequence.h"
-#include "BusSimulator.h"
 #include "ControlTable.h"
-#include "ServoUsb.h"
+#include "SimulatedLink.h"
 
 namespace {
 
@@ -40,17 +38,8 @@ CBusStep Read(uint8_t id) {
 
 class BusSequenceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_sim.Start());
-        m_transport.SetPortPath(m_sim.SlavePath());
-        ASSERT_EQ(m_transport.FindDevice(), 1);
-        ASSERT_EQ(m_transport.Open(), 1);
-        m_transport.Configure(1000000);
-    }
-    void TearDown() override {
-        m_sequence.reset();
-        m_transport.Close();
-    }
+    void SetUp() override { ASSERT_TRUE(m_link.Open()); }
+    void TearDown() override { m_sequence.reset(); }
 
     CBusSequence::ReportFn Collect() {
         return [this](CStepReport report) {
@@ -64,9 +53,9 @@ protected:
         return m_cv.wait_for(lock, timeout, [this] { return !m_reports.empty() && m_reports.back().last; });
     }
 
-    sim::CBusSimulator m_sim{{1}};
-    CBrennixUsb m_transport;
-    CServoUsb m_usb{&m_transport};
+    CSimulatedLink m_link{{1}};
+    sim::CBusSimulator& m_sim = m_link.Sim();
+    CServoUsb& m_usb = m_link.Usb();
     std::unique_ptr<CBusSequence> m_sequence = std::make_unique<CBusSequence>(m_usb);
     std::mutex m_mx;
     std::condition_variable m_cv;

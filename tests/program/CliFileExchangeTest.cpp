@@ -11,12 +11,12 @@
 #include <sstream>
 
 #include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "CliCommands.h"
 #include "ControlTable.h"
 #include "GuiTest.h"
 #include "ServoPG.h"
 #include "ServoUsb.h"
+#include "SimulatedLink.h"
 #include "TempDir.h"
 
 namespace {
@@ -39,8 +39,9 @@ QPushButton* Button(QWidget& page, const QString& text) {
 TEST(CliFileExchange, ClientAndPageSaveTheSameBytesAndLoadEachOthersFiles) {
     EnsureApplication();
     CTempDir dir;
-    sim::CBusSimulator bus({3, 9});
-    ASSERT_TRUE(bus.Start());
+    CSimulatedLink link({3, 9});
+    ASSERT_TRUE(link.Open());
+    sim::CBusSimulator& bus = link.Sim();
     // Servo 3 with settings of its own, words included.
     bus.SetRegister(3, Reg::P_COEFF, 42);
     bus.SetRegister(3, Reg::MAX_TORQUE, 0x02);
@@ -50,12 +51,7 @@ TEST(CliFileExchange, ClientAndPageSaveTheSameBytesAndLoadEachOthersFiles) {
     const fs::path pageFile = dir.Path() / "page.dat";
     const fs::path cliFile = dir.Path() / "cli.dat";
     {
-        CBrennixUsb transport;
-        transport.SetPortPath(bus.SlavePath());
-        ASSERT_EQ(transport.FindDevice(), 1);
-        ASSERT_EQ(transport.Open(), 1);
-        transport.Configure(1000000);
-        CServoUsb usb(&transport);
+        CServoUsb& usb = link.Usb();
         usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
         ServoPG page(nullptr, &usb);
         page.Create(nullptr);
@@ -65,7 +61,7 @@ TEST(CliFileExchange, ClientAndPageSaveTheSameBytesAndLoadEachOthersFiles) {
         QTest::mouseClick(Button(page, QStringLiteral("READ")), Qt::LeftButton);
         ASSERT_TRUE(WaitUntil([&] { return !page.IsBusy(); }, 5000));
         QTest::mouseClick(Button(page, QStringLiteral("SAVE")), Qt::LeftButton);
-        transport.Close();  // the client opens the port for itself
+        link.Close();  // the client opens the port for itself
     }
     std::ostringstream out, err;
     ASSERT_EQ(RunCli({"--port", bus.SlavePath(), "save", "3", cliFile.string()}, out, err), 0) << err.str();

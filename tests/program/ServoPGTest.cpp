@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "GuiTest.h"
 #include "ServoPG.h"
 #include "ServoUsb.h"
+#include "SimulatedLink.h"
 #include "TempDir.h"
 #include "TypingLimit.h"
 
@@ -72,12 +72,7 @@ class ServoPGTest : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApplication();
-        m_sim = std::make_unique<sim::CBusSimulator>(std::vector<uint8_t>{1, 3, 7, 9});
-        ASSERT_TRUE(m_sim->Start());
-        m_transport.SetPortPath(m_sim->SlavePath());
-        ASSERT_EQ(m_transport.FindDevice(), 1);
-        ASSERT_EQ(m_transport.Open(), 1);
-        m_transport.Configure(1000000);
+        ASSERT_TRUE(m_link.Open());
         Image()[Reg::HIGH_BYTE_FIRST] = 1;
         m_page = std::make_unique<ServoPG>(nullptr, &m_usb);
         m_page->Create(nullptr);
@@ -88,10 +83,7 @@ protected:
         m_page->show();
     }
 
-    void TearDown() override {
-        m_page.reset();
-        m_transport.Close();
-    }
+    void TearDown() override { m_page.reset(); }
 
     uint8_t* Image() { return m_usb.m_pImage; }
     ServoPG& Page() { return *m_page; }
@@ -149,9 +141,9 @@ protected:
         return texts;
     }
 
-    std::unique_ptr<sim::CBusSimulator> m_sim;
-    CBrennixUsb m_transport;
-    CServoUsb m_usb{&m_transport};
+    CSimulatedLink m_link{{1, 3, 7, 9}};
+    sim::CBusSimulator* const m_sim = &m_link.Sim();
+    CServoUsb& m_usb = m_link.Usb();
     std::unique_ptr<ServoPG> m_page;
     COperatorRecorder m_operator;
     CTempDir m_dir;

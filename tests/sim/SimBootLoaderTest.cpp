@@ -1,7 +1,9 @@
 // The simulated boot loader as a host sees it: the hand-off frame, then raw bytes at 500000 baud.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "BootLoader.h"
 #include "BusSimulator.h"
@@ -158,7 +160,9 @@ TEST_F(SimBootLoader, AQuietLineReturnsTheServoToNormalOperation) {
     ASSERT_NO_FATAL_FAILURE(HandOff());
     ASSERT_NO_FATAL_FAILURE(Handshake());
     EXPECT_EQ(Raw(BlockFrame(1, BlockData(1), kMore)), Bytes{BOOT_ACK});
-    std::this_thread::sleep_for(150ms);
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (m_sim.BootStatus(1).inBootLoader && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
     EXPECT_FALSE(m_sim.BootStatus(1).inBootLoader);
     ASSERT_TRUE(m_client->SetBaud(1000000));
     EXPECT_TRUE(Pings(1));

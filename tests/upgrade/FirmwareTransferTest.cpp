@@ -6,11 +6,9 @@
 #include <vector>
 
 #include "BootLoader.h"
-#include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "FirmwareTransfer.h"
 #include "SerialLine.h"
-#include "ServoUsb.h"
+#include "SimulatedLink.h"
 
 namespace {
 
@@ -21,14 +19,7 @@ constexpr int kLinkTimeoutMs = 50;
 
 class FirmwareTransfer : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_sim.Start());
-        m_port.SetPortPath(m_sim.SlavePath());
-        ASSERT_TRUE(m_port.FindDevice());
-        ASSERT_TRUE(m_port.Open());
-        m_port.m_nTimeoutMs = kLinkTimeoutMs;
-        m_port.Configure(1000000);
-    }
+    void SetUp() override { ASSERT_TRUE(m_link.Open(1000000, kLinkTimeoutMs)); }
 
     // A bin image of `length` pseudo-random bytes.
     void LoadImage(int length) {
@@ -54,9 +45,10 @@ protected:
         EXPECT_EQ(m_servo.Ping(2), 1);
     }
 
-    sim::CBusSimulator m_sim{{1, 2}};
-    CBrennixUsb m_port;
-    CServoUsb m_servo{&m_port};
+    CSimulatedLink m_link{{1, 2}};
+    sim::CBusSimulator& m_sim = m_link.Sim();
+    CBrennixUsb& m_port = m_link.Transport();
+    CServoUsb& m_servo = m_link.Usb();
     FirmwareImage m_image;
     std::vector<int> m_blocks;
 };

@@ -11,12 +11,12 @@
 #include <random>
 
 #include "BrennixUsb.h"
-#include "BusSimulator.h"
 #include "ControlTable.h"
 #include "GuiTest.h"
 #include "SerialLine.h"
 #include "ServoTest.h"
 #include "ServoUsb.h"
+#include "SimulatedLink.h"
 #include "TextProgressCtrl.h"
 
 namespace {
@@ -31,11 +31,8 @@ class UpgradePage : public ::testing::Test {
 protected:
     void SetUp() override {
         EnsureApplication();
-        ASSERT_TRUE(m_sim.Start());
         ASSERT_TRUE(m_dir.isValid());
-        m_port.SetPortPath(m_sim.SlavePath());
-        ASSERT_TRUE(m_port.FindDevice());
-        m_port.m_nTimeoutMs = kLinkTimeoutMs;
+        ASSERT_TRUE(m_link.Attach(kLinkTimeoutMs));
         m_servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
         m_servo.m_pImage[Reg::ID] = 1;
         m_window = std::make_unique<QWidget>();
@@ -45,15 +42,9 @@ protected:
         m_window->show();
     }
 
-    void TearDown() override {
-        m_page.reset();
-        m_port.Close();
-    }
+    void TearDown() override { m_page.reset(); }
 
-    void OpenPort() {
-        ASSERT_TRUE(m_port.Open());
-        m_port.Configure(1000000);
-    }
+    void OpenPort() { ASSERT_TRUE(m_link.OpenPort()); }
 
     // A file in the test's own directory.
     QString WriteFile(const QString& name, const std::string& bytes) {
@@ -79,9 +70,10 @@ protected:
     }
 
     COperatorRecorder m_operator;
-    sim::CBusSimulator m_sim{{1, 2}};
-    CBrennixUsb m_port;
-    CServoUsb m_servo{&m_port};
+    CSimulatedLink m_link{{1, 2}};
+    sim::CBusSimulator& m_sim = m_link.Sim();
+    CBrennixUsb& m_port = m_link.Transport();
+    CServoUsb& m_servo = m_link.Usb();
     std::unique_ptr<QWidget> m_window;
     std::unique_ptr<ServoTest> m_page;
     QTemporaryDir m_dir;
