@@ -30,26 +30,26 @@ void CServoMain::HoldLinkForScan(bool held) {
 }
 
 int CServoMain::AllRateWorker(CServoMain* pMain, bool singleNode) {
-    using Kind = CSearchReport::Kind;
+    using EKind = CSearchReport::EKind;
     if (CUsb* usb = pMain->Transport()) {
         CSerialScanLine line(*usb);
         CBusScanner scanner(*pMain->m_pUsb, line);
         CScanEvents events;
         events.rateBegins = [pMain](int baud, std::chrono::microseconds) {
-            pMain->PostSearchReport({Kind::Log, QStringLiteral("Pinging BAUD:%1...").arg(baud)});
+            pMain->PostSearchReport({EKind::Log, QStringLiteral("Pinging BAUD:%1...").arg(baud)});
         };
         events.rateSkipped = [pMain](int baud) {
             pMain->PostSearchReport(
-                {Kind::Log, QStringLiteral("BAUD:%1 not possible on this adapter").arg(baud)});
+                {EKind::Log, QStringLiteral("BAUD:%1 not possible on this adapter").arg(baud)});
         };
         events.found = [pMain](int id, int baud) {
-            pMain->PostSearchReport({Kind::Log, QStringLiteral("Found ID:%1 BAUD:%2").arg(id).arg(baud)});
-            pMain->PostSearchReport({Kind::RateNode, {}, id, baud});
+            pMain->PostSearchReport({EKind::Log, QStringLiteral("Found ID:%1 BAUD:%2").arg(id).arg(baud)});
+            pMain->PostSearchReport({EKind::RateNode, {}, id, baud});
         };
         events.collision = [pMain](int id, int baud) {
             const QString text = id >= 0 ? QStringLiteral("ID:%1 BAUD:%2 answers collided").arg(id).arg(baud)
                                          : QStringLiteral("BAUD:%1 answers collided").arg(baud);
-            pMain->PostSearchReport({Kind::Log, text});
+            pMain->PostSearchReport({EKind::Log, text});
         };
         events.stopRequested = [pMain] { return !pMain->m_bSearching || !pMain->m_bPortOpen; };
         if (singleNode)
@@ -57,7 +57,7 @@ int CServoMain::AllRateWorker(CServoMain* pMain, bool singleNode) {
         else
             scanner.Scan({}, events);
     }
-    pMain->PostSearchReport({Kind::AllRatesDone, {}});
+    pMain->PostSearchReport({EKind::AllRatesDone, {}});
     return 0;
 }
 

@@ -12,7 +12,7 @@
 class CBusFrameModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { TimeColumn, DirectionColumn, BytesColumn, MeaningColumn, ColumnCount };
+    enum EColumn { TimeColumn, DirectionColumn, BytesColumn, MeaningColumn, ColumnCount };
 
     explicit CBusFrameModel(std::size_t capacity, QObject* parent = nullptr);
 

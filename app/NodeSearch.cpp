@@ -53,13 +53,14 @@ int CServoMain::SearchWorker(CServoMain* pMain) {
         if (!pMain->m_bSearching || !pMain->m_bPortOpen) break;
         // A lost port fails every ping at once: end now rather than race through the rest of the IDs.
         if (transport && transport->IsPortLost()) break;
-        pMain->PostSearchReport({CSearchReport::Kind::Log, QStringLiteral("Pinging ID:%1 SERVO...").arg(id)});
+        pMain->PostSearchReport(
+            {CSearchReport::EKind::Log, QStringLiteral("Pinging ID:%1 SERVO...").arg(id)});
         uint8_t answeringId = 0;
         // The answering ID comes with this exchange: another thread's status can never be taken for it.
         if (pMain->m_pUsb->Ping(static_cast<uint8_t>(id), &answeringId))
-            pMain->PostSearchReport({CSearchReport::Kind::Node, {}, answeringId, pMain->m_nBaud});
+            pMain->PostSearchReport({CSearchReport::EKind::Node, {}, answeringId, pMain->m_nBaud});
     }
-    pMain->PostSearchReport({CSearchReport::Kind::Done, {}});
+    pMain->PostSearchReport({CSearchReport::EKind::Done, {}});
     return 0;
 }
 
@@ -70,19 +71,19 @@ void CServoMain::PostSearchReport(CSearchReport report) {
 void CServoMain::TakeSearchReports() {
     for (const CSearchReport& report : m_searchReports.Take()) {
         switch (report.kind) {
-            case CSearchReport::Kind::Log:
+            case CSearchReport::EKind::Log:
                 AppendLog(report.text);
                 break;
-            case CSearchReport::Kind::Node:
+            case CSearchReport::EKind::Node:
                 AddNode(report.id, report.baud);
                 break;
-            case CSearchReport::Kind::Done:
+            case CSearchReport::EKind::Done:
                 m_btnSearch->setText(tr("Search"));
                 break;
-            case CSearchReport::Kind::RateNode:
+            case CSearchReport::EKind::RateNode:
                 AddRateNode(report.id, report.baud);
                 break;
-            case CSearchReport::Kind::AllRatesDone:
+            case CSearchReport::EKind::AllRatesDone:
                 HoldLinkForScan(false);
                 m_btnSearch->setText(tr("Search"));
                 break;

@@ -106,8 +106,8 @@ private:
 
     // What the sweep worker reports, in the order it happened.
     struct CSearchReport {
-        enum class Kind { Log, Node, Done, RateNode, AllRatesDone };
-        Kind kind;
+        enum class EKind { Log, Node, Done, RateNode, AllRatesDone };
+        EKind kind;
         QString text;
         int id = 0;
         int baud = 0;

@@ -160,7 +160,7 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
         const double cpu = ThreadCpuSeconds() - cpu0;
         const double pool = PooledThreadsCpuSeconds() - pool0;
         std::vector<Clock::time_point> ticks;
-        for (const sim::SimFrame& frame : rig.sim.Frames()) ticks.push_back(frame.time);
+        for (const sim::CSimFrame& frame : rig.sim.Frames()) ticks.push_back(frame.time);
         ReportTicks(state, ticks, start, elapsed, skipped);
         state.counters["gui_cpu_pct"] = 100.0 * cpu / std::chrono::duration<double>(elapsed).count();
         state.counters["gui_pool_cpu_pct"] = 100.0 * pool / std::chrono::duration<double>(elapsed).count();

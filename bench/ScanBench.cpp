@@ -21,8 +21,8 @@ using std::chrono::microseconds;
 // What a USB full-speed adapter adds each way.
 constexpr microseconds kAdapterLatency{1000};
 
-sim::SimLineOptions Line() {
-    sim::SimLineOptions options;
+sim::CSimLineOptions Line() {
+    sim::CSimLineOptions options;
     options.latency = kAdapterLatency;
     return options;
 }
@@ -30,16 +30,16 @@ sim::SimLineOptions Line() {
 // The mean time of the laps, reported with the floor and their ratio.
 class CSeconds {
 public:
-    class Lap {
+    class CLap {
     public:
-        explicit Lap(CSeconds& total) : m_total(total), m_start(std::chrono::steady_clock::now()) {}
-        ~Lap() {
+        explicit CLap(CSeconds& total) : m_total(total), m_start(std::chrono::steady_clock::now()) {}
+        ~CLap() {
             m_total.m_seconds +=
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
             ++m_total.m_laps;
         }
-        Lap(const Lap&) = delete;
-        Lap& operator=(const Lap&) = delete;
+        CLap(const CLap&) = delete;
+        CLap& operator=(const CLap&) = delete;
 
     private:
         CSeconds& m_total;
@@ -68,8 +68,8 @@ microseconds FloorOf(const std::vector<int>& sweptRates) {
 }
 
 // Servos with IDs 1, 2, ... at each of the rates.
-std::vector<sim::SimServoSpec> ServosAt(const std::vector<int>& rates) {
-    std::vector<sim::SimServoSpec> servos;
+std::vector<sim::CSimServoSpec> ServosAt(const std::vector<int>& rates) {
+    std::vector<sim::CSimServoSpec> servos;
     uint8_t id = 1;
     for (int baud : rates) servos.push_back(sim::DefaultServo(id++, static_cast<uint8_t>(BaudCodeOf(baud))));
     return servos;
@@ -89,7 +89,7 @@ void RunAllRateScan(benchmark::State& state, const std::vector<int>& rates) {
     CScanOutcome outcome;
     CSeconds took;
     for (auto _ : state) {
-        const CSeconds::Lap lap(took);
+        const CSeconds::CLap lap(took);
         outcome = scanner.Scan({}, {});
         if (outcome.servos.size() != rates.size()) state.SkipWithError("a servo was missed");
     }
@@ -128,7 +128,7 @@ void BM_SingleRateSweep(benchmark::State& state) {
     CServoUsb servo(&usb);
     CSeconds took;
     for (auto _ : state) {
-        const CSeconds::Lap lap(took);
+        const CSeconds::CLap lap(took);
         int found = 0;
         for (int id = 0; id <= 253; ++id) found += servo.Ping(static_cast<uint8_t>(id));
         if (found != 3) state.SkipWithError("a servo was missed");

@@ -26,7 +26,7 @@ FirmwareImage FullImage() {
     FirmwareImage image;
     for (int i = 0; i < FIRMWARE_CAPACITY; ++i) image.imageData[i] = static_cast<uint8_t>(i * 7);
     image.imageLength = FIRMWARE_CAPACITY;
-    image.sourceKind = SOURCE_BIN;
+    image.sourceKind = kSourceBin;
     image.CountBlocks();
     return image;
 }
@@ -62,7 +62,7 @@ void BM_RawBlocksFloor(benchmark::State& state) {
 }
 
 void BM_Transfer192Blocks(benchmark::State& state) {
-    sim::SimLineOptions line;
+    sim::CSimLineOptions line;
     line.latency = std::chrono::microseconds(state.range(0));
     sim::CBusSimulator bus({sim::DefaultServo(1)}, line);
     bus.Start();
@@ -74,7 +74,7 @@ void BM_Transfer192Blocks(benchmark::State& state) {
     CServoUsb servo(&usb);
     const FirmwareImage image = FullImage();
     for (auto _ : state) {
-        if (TransferFirmware(servo, usb, image, 1, {}) != UpgradeResult::Success)
+        if (TransferFirmware(servo, usb, image, 1, {}) != EUpgradeResult::Success)
             state.SkipWithError("failed");
     }
     usb.Close();

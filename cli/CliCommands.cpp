@@ -47,21 +47,21 @@ std::string UsbIdText(uint16_t vendorId, uint16_t productId) {
 }
 
 // What a command gets: the bus, the port, its numbers (the leading arguments with limits) and all arguments.
-struct CommandCall {
+struct CCommandCall {
     CServoUsb& servo;
     const CCliPort& port;
-    const CliOptions& options;
+    const CCliOptions& options;
     const std::vector<long>& numbers;
 };
 
-struct Command {
+struct CCommand {
     size_t minArgs;
     size_t maxArgs;  // SIZE_MAX: any number from minArgs on
     std::function<int(CServoUsb&, const std::vector<long>&, const std::vector<std::string>&, std::ostream&,
                       std::ostream&)>
         run;
     // Instead of run, for commands that need the port or the options too.
-    std::function<int(const CommandCall&, std::ostream&, std::ostream&)> runOnPort;
+    std::function<int(const CCommandCall&, std::ostream&, std::ostream&)> runOnPort;
 };
 
 int Ping(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
@@ -133,7 +133,7 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
         alarms |= outcome.error;
     }
     char line[96];
-    for (const RegisterInfo& reg : REGISTERS) {
+    for (const CRegisterInfo& reg : REGISTERS) {
         if (reg.address == Reg::HIGH_BYTE_FIRST) continue;
         const uint8_t* p = table + reg.address;
         // The versions and PRESENT_CURRENT are never converted: their bytes in address order.
@@ -161,27 +161,27 @@ int Flash(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
     return RunFlash(servo, static_cast<uint8_t>(n[0]), args[1], out, err);
 }
 
-int Monitor(const CommandCall& c, std::ostream& out, std::ostream& err) {
+int Monitor(const CCommandCall& c, std::ostream& out, std::ostream& err) {
     const auto& args = c.options.arguments;
     return RunMonitor(c.servo, c.port, static_cast<uint8_t>(c.numbers[0]), {args.begin() + 1, args.end()},
                       out, err);
 }
 
-int SetId(const CommandCall& c, std::ostream& out, std::ostream& err) {
+int SetId(const CCommandCall& c, std::ostream& out, std::ostream& err) {
     return RunSetId(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]),
                     static_cast<uint8_t>(c.numbers[1]), out, err);
 }
 
-int SetRate(const CommandCall& c, std::ostream& out, std::ostream& err) {
+int SetRate(const CCommandCall& c, std::ostream& out, std::ostream& err) {
     return RunSetRate(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]), c.numbers[1], out,
                       err);
 }
 
-int Save(const CommandCall& c, std::ostream& out, std::ostream& err) {
+int Save(const CCommandCall& c, std::ostream& out, std::ostream& err) {
     return RunSaveParameters(c.servo, static_cast<uint8_t>(c.numbers[0]), c.options.arguments[1], out, err);
 }
 
-int Load(const CommandCall& c, std::ostream& out, std::ostream& err) {
+int Load(const CCommandCall& c, std::ostream& out, std::ostream& err) {
     const auto& args = c.options.arguments;
     if (args.size() == 3 && args[2] != "--with-id") {
         err << "brennix: unknown load option " << args[2] << "\n";
@@ -192,8 +192,8 @@ int Load(const CommandCall& c, std::ostream& out, std::ostream& err) {
 }
 
 // Numeric limits of each command's leading arguments: ID, then address and count where they apply.
-const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>>& CommandTable() {
-    static const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>>>> table{
+const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long>>>>& CommandTable() {
+    static const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long>>>> table{
         {"ping", {{1, 1, Ping, nullptr}, {{0, 254}}}},
         {"scan", {{0, SIZE_MAX, nullptr, nullptr}, {}}},  // CliScan
         {"find", {{0, SIZE_MAX, nullptr, nullptr}, {}}},
@@ -213,7 +213,7 @@ const std::map<std::string, std::pair<Command, std::vector<std::pair<long, long>
 
 }  // namespace
 
-int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err,
+int RunCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& out, std::ostream& err,
                const CCliPort& port) {
     const auto found = CommandTable().find(options.command);
     if (found == CommandTable().end()) {

@@ -10,9 +10,9 @@
 
 class CServoUsb;
 
-// Runs options.command on an open link; returns an ExitCode. Commands that change the servo's rate switch
+// Runs options.command on an open link; returns an EExitCode. Commands that change the servo's rate switch
 // the port through `port`.
-int RunCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err,
+int RunCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& out, std::ostream& err,
                const CCliPort& port = {});
 
 // The whole client: parses args (without the program name), finds and opens the port, runs the command.

@@ -40,14 +40,14 @@ private:
 };
 
 const char* KindName(uint8_t kind) {
-    return kind == SOURCE_BIN ? "bin" : "hex";
+    return kind == kSourceBin ? "bin" : "hex";
 }
 
 // Loads the file, reporting a refused one on err; null then.
 std::unique_ptr<FirmwareImage> Load(const std::string& path, std::ostream& err) {
     auto image = std::make_unique<FirmwareImage>();
-    const FirmwareLoad result = LoadFirmwareFile(path, *image);
-    if (result == FirmwareLoad::Loaded) return image;
+    const EFirmwareLoad result = LoadFirmwareFile(path, *image);
+    if (result == EFirmwareLoad::Loaded) return image;
     err << "brennix: " << FirmwareLoadMessage(result) << ": " << path << "\n";
     return nullptr;
 }
@@ -97,7 +97,7 @@ int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream
     CUsb& port = *servo.m_pTransport;
 
     const int blocks = image->blockCount;
-    UpgradeCallbacks callbacks;
+    CUpgradeCallbacks callbacks;
     callbacks.running = &g_flashRunning;
     // One update per percent, so a log that is not a terminal stays short.
     int shownPercent = -1;
@@ -111,20 +111,20 @@ int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream
 
     g_flashRunning = 1;
     err << "flashing ID " << static_cast<int>(id) << ": " << blocks << " blocks" << std::flush;
-    UpgradeResult result;
+    EUpgradeResult result;
     {
         const CInterruptGuard guard;
         result = TransferFirmware(servo, port, *image, id, callbacks);
     }
     err << "\n";
     switch (result) {
-        case UpgradeResult::Success:
+        case EUpgradeResult::Success:
             out << "flashed " << blocks << " blocks to ID " << static_cast<int>(id) << "\n";
             return EXIT_OK;
-        case UpgradeResult::Cancelled:
+        case EUpgradeResult::Cancelled:
             err << "brennix: upgrade cancel\n";
             return EXIT_UPGRADE_CANCELLED;
-        case UpgradeResult::Error:
+        case EUpgradeResult::Error:
             break;
     }
     err << "brennix: upgrade error\n";

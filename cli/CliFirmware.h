@@ -9,9 +9,9 @@
 class CServoUsb;
 
 // brennix firmware FILE [--frames]: length, block count and source kind, then with --frames every block
-// frame as hex, one per line. Needs no port. Returns an ExitCode.
+// frame as hex, one per line. Needs no port. Returns an EExitCode.
 int RunFirmwareInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // brennix flash ID FILE: the upgrade page's transfer with a progress line on err. SIGINT cancels before
-// the next block. Returns an ExitCode: EXIT_UPGRADE_ERROR or EXIT_UPGRADE_CANCELLED when it did not finish.
+// the next block. Returns an EExitCode: EXIT_UPGRADE_ERROR or EXIT_UPGRADE_CANCELLED when it did not finish.
 int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out, std::ostream& err);

@@ -15,6 +15,6 @@ class CServoUsb;
 // Runs until N ticks have been made or Ctrl+C. Ticks are kept on a fixed grid from the start; one that
 // falls behind lets the grid points it missed go and counts them, so lines never come in bursts. The tally
 // (ticks, skipped, without reply) goes to err at the end. `options` are the arguments after the ID.
-// Returns an ExitCode: EXIT_NO_REPLY when no tick got an answer.
+// Returns an EExitCode: EXIT_NO_REPLY when no tick got an answer.
 int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::vector<std::string>& options,
                std::ostream& out, std::ostream& err);

@@ -10,7 +10,8 @@
 #include "PortDiscovery.h"
 
 const char* const CLI_USAGE =
-    "usage: brennix [--port PATH] [--usb-id VID:PID] [--simulate[=N]] [--baud RATE] [--timeout MS] [--trace]\n"
+    "usage: brennix [--port PATH] [--usb-id VID:PID] [--simulate[=N]] [--baud RATE] [--timeout MS] "
+    "[--trace]\n"
     "               COMMAND\n"
     "  without --port the adapter is found by its USB ID (default 16C0:05E1; e.g. --usb-id 0403:6001);\n"
     "  a simulated bus takes the place of both\n"
@@ -71,8 +72,8 @@ std::optional<int> ParseHexByte(const std::string& text) {
     return value;
 }
 
-std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string* error) {
-    CliOptions options;
+std::optional<CCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string* error) {
+    CCliOptions options;
     size_t i = 0;
     auto valueOf = [&](const std::string& name) -> std::optional<std::string> {
         if (i + 1 >= args.size()) {

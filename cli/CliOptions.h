@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-enum ExitCode : int {
+enum EExitCode : int {
     EXIT_OK = 0,
     EXIT_NO_REPLY = 1,
     EXIT_BAD_ARGUMENTS = 2,
@@ -18,7 +18,7 @@ enum ExitCode : int {
     EXIT_RATE_REFUSED = 8,       // the port's driver cannot run the line at the rate asked for
 };
 
-struct CliOptions {
+struct CCliOptions {
     std::string portPath;  // empty: find the adapter by its USB IDs
     uint16_t usbVendorId = 0x16C0;
     uint16_t usbProductId = 0x05E1;
@@ -32,7 +32,7 @@ struct CliOptions {
 };
 
 // The options, or nullopt with the reason in *error.
-std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string* error);
+std::optional<CCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string* error);
 
 // A whole number from decimal or 0x-prefixed hexadecimal text, within [low, high].
 std::optional<long> ParseNumber(const std::string& text, long low, long high);

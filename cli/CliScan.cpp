@@ -17,7 +17,7 @@
 
 namespace {
 
-struct ScanRequest {
+struct CScanRequest {
     bool allRates = false;
     std::vector<int> rates = AllServoRates();
     int firstId = 0;
@@ -49,8 +49,8 @@ std::optional<std::vector<int>> ParseRates(const std::string& text, std::string*
     return rates;
 }
 
-std::optional<ScanRequest> ParseScanArguments(const CliOptions& options, std::string* error) {
-    ScanRequest request;
+std::optional<CScanRequest> ParseScanArguments(const CCliOptions& options, std::string* error) {
+    CScanRequest request;
     std::vector<long> ids;
     const auto& args = options.arguments;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -87,7 +87,7 @@ std::optional<ScanRequest> ParseScanArguments(const CliOptions& options, std::st
 }
 
 // The sweep at the port's own rate, at the normal timeout.
-int ScanOneRate(CServoUsb& servo, const ScanRequest& request, int baud, std::ostream& out,
+int ScanOneRate(CServoUsb& servo, const CScanRequest& request, int baud, std::ostream& out,
                 std::ostream& err) {
     int found = 0;
     for (int id = request.firstId; id <= request.lastId; ++id) {
@@ -155,7 +155,7 @@ int ReportEnd(const CScanOutcome& outcome, std::ostream& err) {
 
 }  // namespace
 
-int RunScanCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err) {
+int RunScanCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& out, std::ostream& err) {
     std::string error;
     const auto request = ParseScanArguments(options, &error);
     if (!request) {

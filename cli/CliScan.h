@@ -7,6 +7,6 @@
 
 class CServoUsb;
 
-// scan [--all-rates] [--rates R1,R2,...] [FROM [TO]] and find [--rates ...] on an open link; an ExitCode.
+// scan [--all-rates] [--rates R1,R2,...] [FROM [TO]] and find [--rates ...] on an open link; an EExitCode.
 // Nothing found is EXIT_NO_REPLY: a silent bus must not look like success.
-int RunScanCommand(CServoUsb& servo, const CliOptions& options, std::ostream& out, std::ostream& err);
+int RunScanCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& out, std::ostream& err);

@@ -225,7 +225,7 @@ int RunSaveParameters(CServoUsb& servo, uint8_t id, const std::string& path, std
     if (servo.IsHighByteFirst()) SwapParameterWords(image);
     ParameterBytes bytes{};
     std::memcpy(bytes.data(), image, bytes.size());
-    if (SaveParameterFile(path, bytes) != ParamFileStatus::Ok) {
+    if (SaveParameterFile(path, bytes) != EParamFileStatus::Ok) {
         err << "brennix: cannot write " << path << " (a read-only file, a directory or no such folder?)\n";
         return EXIT_BAD_ARGUMENTS;
     }
@@ -237,9 +237,9 @@ int RunLoadParameters(CServoUsb& servo, const CCliPort& port, int lineBaud, uint
                       const std::string& path, bool withId, std::ostream& out, std::ostream& err) {
     ParameterBytes bytes{};
     switch (LoadParameterFile(path, bytes)) {
-        case ParamFileStatus::Ok:
+        case EParamFileStatus::Ok:
             break;
-        case ParamFileStatus::TooShort:
+        case EParamFileStatus::TooShort:
             err << "brennix: " << path << " is shorter than " << PARAMETER_FILE_SIZE << " bytes\n";
             return EXIT_BAD_ARGUMENTS;
         default:

@@ -31,20 +31,20 @@ CPlotExport::~CPlotExport() {
 QMenu* CPlotExport::CreateMenu(QWidget* pParent) {
     auto* menu = new QMenu(pParent);
     QAction* data =
-        menu->addAction(QStringLiteral("Save Data\u2026"), this, [this] { OnChoose(Kind::Data); });
+        menu->addAction(QStringLiteral("Save Data\u2026"), this, [this] { OnChoose(EKind::Data); });
     data->setObjectName(QStringLiteral("saveData"));
     QAction* picture =
-        menu->addAction(QStringLiteral("Save Picture\u2026"), this, [this] { OnChoose(Kind::Picture); });
+        menu->addAction(QStringLiteral("Save Picture\u2026"), this, [this] { OnChoose(EKind::Picture); });
     picture->setObjectName(QStringLiteral("savePicture"));
     return menu;
 }
 
-void CPlotExport::OnChoose(Kind kind) {
+void CPlotExport::OnChoose(EKind kind) {
     QString path;
     if (m_chooseFile) {
         path = m_chooseFile(kind);
     } else {
-        const bool data = kind == Kind::Data;
+        const bool data = kind == EKind::Data;
         path = QFileDialog::getSaveFileName(
             &m_plot, QString(), QString(),
             data ? QStringLiteral("CSV Files (*.csv)") : QStringLiteral("PNG Images (*.png)"));
@@ -52,7 +52,7 @@ void CPlotExport::OnChoose(Kind kind) {
         if (!path.isEmpty() && !path.endsWith(suffix, Qt::CaseInsensitive)) path += suffix;
     }
     if (path.isEmpty()) return;
-    if (kind == Kind::Data)
+    if (kind == EKind::Data)
         SaveData(path);
     else
         SavePicture(path);

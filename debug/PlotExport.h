@@ -22,9 +22,9 @@ class QWidget;
 class CPlotExport : public QObject {
     Q_OBJECT
 public:
-    enum class Kind { Data, Picture };
+    enum class EKind { Data, Picture };
     // Asks for the file to write; empty when cancelled. Tests replace the file dialog with their own.
-    using ChooseFileFn = std::function<QString(Kind)>;
+    using ChooseFileFn = std::function<QString(EKind)>;
 
     CPlotExport(CPIC& plot, const CCurveRecording& recording);
     // Waits for a write in progress: a file is never left behind half-written.
@@ -51,7 +51,7 @@ signals:
     void saveFinished(bool ok, const QString& path, const QString& message);
 
 private:
-    void OnChoose(Kind kind);
+    void OnChoose(EKind kind);
     bool StartWrite(const QString& path, std::function<std::string()> produce);
     Q_INVOKABLE void FinishWrite(bool ok, const QString& path, const QString& error);
 

@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
     static FirmwareImage image;  // 12 KiB: kept out of the per-run stack
     image.Empty();
-    const FirmwareLoad result = LoadFirmwareStream(in, hex, image);
+    const EFirmwareLoad result = LoadFirmwareStream(in, hex, image);
 
     Require(image.imageLength <= FIRMWARE_CAPACITY);
-    if (result == FirmwareLoad::Loaded) {
+    if (result == EFirmwareLoad::Loaded) {
         // Whatever was loaded must go out as whole blocks, every one of them buildable.
         Require(image.blockCount >= 1 && image.blockCount <= FIRMWARE_MAX_BLOCKS);
         Require(image.blockCount == (image.imageLength + FIRMWARE_BLOCK_SIZE - 1) / FIRMWARE_BLOCK_SIZE);
@@ -38,9 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(image.BuildBlockFrame(frame, static_cast<uint8_t>(image.blockCount + 1), BLOCK_LAST,
                                       image.sourceKind) == -1);
     } else {
-        Require(result == (hex ? FirmwareLoad::HexFormatError : FirmwareLoad::BinFormatError) ||
-                result == FirmwareLoad::NoBlocks);
+        Require(result == (hex ? EFirmwareLoad::HexFormatError : EFirmwareLoad::BinFormatError) ||
+                result == EFirmwareLoad::NoBlocks);
     }
-    if (!hex) Require((result == FirmwareLoad::BinFormatError) == (size - 1 > FIRMWARE_CAPACITY));
+    if (!hex) Require((result == EFirmwareLoad::BinFormatError) == (size - 1 > FIRMWARE_CAPACITY));
     return 0;
 }

@@ -20,8 +20,8 @@ void Require(bool condition) {
 }
 
 // One in-memory file for the whole run: created once, rewritten for every input.
-struct SMemoryFile {
-    SMemoryFile() {
+struct CMemoryFile {
+    CMemoryFile() {
         fd = memfd_create("brennix-fuzz.dat", MFD_CLOEXEC);
         Require(fd >= 0);
         path = "/proc/self/fd/" + std::to_string(fd);
@@ -42,19 +42,19 @@ struct SMemoryFile {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static SMemoryFile file;
+    static CMemoryFile file;
     file.Fill(data, size);
 
     ParameterBytes bytes;
     bytes.fill(0xA5);
-    const ParamFileStatus status = LoadParameterFile(file.path, bytes);
+    const EParamFileStatus status = LoadParameterFile(file.path, bytes);
     if (size < PARAMETER_FILE_SIZE) {
         // A short file fills nothing: the page keeps what it showed.
-        Require(status == ParamFileStatus::TooShort);
+        Require(status == EParamFileStatus::TooShort);
         for (uint8_t b : bytes) Require(b == 0xA5);
         return 0;
     }
-    Require(status == ParamFileStatus::Ok);
+    Require(status == EParamFileStatus::Ok);
     Require(std::memcmp(bytes.data(), data, PARAMETER_FILE_SIZE) == 0);
 
     // The page copies the file into its image and shows the words; swapping the byte order twice must give

@@ -46,10 +46,10 @@ private:
 };
 
 bool WellFormed(std::span<const uint8_t> frame) {
-    if (frame.size() < 6 || frame[0] != sim::kHeaderByte || frame[1] != sim::kHeaderByte) return false;
-    if (frame[sim::kLenOffset] < 2 || frame.size() != frame[sim::kLenOffset] + sim::kFrameOverhead)
+    if (frame.size() < 6 || frame[0] != sim::HEADER_BYTE || frame[1] != sim::HEADER_BYTE) return false;
+    if (frame[sim::LEN_OFFSET] < 2 || frame.size() != frame[sim::LEN_OFFSET] + sim::FRAME_OVERHEAD)
         return false;
-    return sim::FrameChecksum(frame.subspan(sim::kIdOffset, frame.size() - 3)) == frame.back();
+    return sim::FrameChecksum(frame.subspan(sim::ID_OFFSET, frame.size() - 3)) == frame.back();
 }
 
 }  // namespace
@@ -81,24 +81,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sim::CBootLoaders& boot = bus.Boot();
         boot.Expire(now);
         if (boot.Listens(lineRate)) {
-            const sim::SimBootAnswer answer = boot.Feed(bytes, now);
+            const sim::CSimBootAnswer answer = boot.Feed(bytes, now);
             // Every answer byte takes at least one byte heard, this chunk's or one held from before it.
             Require(answer.bytes.size() <= bytes.size() + sim::kBootFrameSize);
             continue;
         }
         for (const auto& frame : parser.Feed(bytes, now)) {
             Require(WellFormed(frame));
-            for (const sim::SimReply& reply : bus.Dispatch(frame, lineRate, now)) {
+            for (const sim::CSimReply& reply : bus.Dispatch(frame, lineRate, now)) {
                 Require(WellFormed(reply.bytes));
                 // The longest return delay and the slowest turn-around.
                 Require(reply.delay >= std::chrono::microseconds(0) &&
                         reply.delay <= std::chrono::microseconds(510) + sim::CServoBus::TurnAround(4));
                 // Each servo addressed answers with the ID it had when the request came; of a broadcast,
                 // only a ping is answered. (A servo may itself carry ID 0xFE: the debug page can set it.)
-                if (frame[sim::kIdOffset] == sim::kBroadcastId)
-                    Require(frame[sim::kInstructionOffset] == sim::instr::PING);
+                if (frame[sim::ID_OFFSET] == sim::BROADCAST_ID)
+                    Require(frame[sim::INSTRUCTION_OFFSET] == sim::instr::PING);
                 else
-                    Require(reply.bytes[sim::kIdOffset] == frame[sim::kIdOffset]);
+                    Require(reply.bytes[sim::ID_OFFSET] == frame[sim::ID_OFFSET]);
             }
         }
         Require(parser.Pending() <= 258);

@@ -38,10 +38,10 @@ struct CBusFrame {
 
 class CBusRecorder {
 public:
-    static constexpr std::size_t DEFAULT_CAPACITY = 100000;
+    static constexpr std::size_t kDefaultCapacity = 100000;
 
     // The ring is reserved once here; pages the recording never reaches are never touched.
-    explicit CBusRecorder(std::size_t capacity = DEFAULT_CAPACITY);
+    explicit CBusRecorder(std::size_t capacity = kDefaultCapacity);
     CBusRecorder(const CBusRecorder&) = delete;
     CBusRecorder& operator=(const CBusRecorder&) = delete;
 

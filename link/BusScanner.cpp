@@ -35,13 +35,13 @@ std::vector<int> AllServoRates() {
     return {BAUD_RATES.begin(), BAUD_RATES.end()};
 }
 
-AnswerKind JudgeAnswer(const uint8_t* bytes, int count, uint8_t id) {
-    if (count <= 0) return AnswerKind::Nothing;
+EAnswerKind JudgeAnswer(const uint8_t* bytes, int count, uint8_t id) {
+    if (count <= 0) return EAnswerKind::Nothing;
     if (count >= STATUS_BYTES && IsCleanPingStatus(bytes) && bytes[2] == id) {
         // What follows is a second answerer, unless it is another ID's status that came late.
         const int next = CleanStatusId(bytes + STATUS_BYTES, count - STATUS_BYTES);
         const bool lateOther = next >= 0 && next != id;
-        return count == STATUS_BYTES || lateOther ? AnswerKind::Clean : AnswerKind::Collided;
+        return count == STATUS_BYTES || lateOther ? EAnswerKind::Clean : EAnswerKind::Collided;
     }
     // On the bus a 0 bit wins, so statuses of this ID that overlap can only clear bits of the status
     // expected (their error bytes taken as equal); a line held low clears them all and names nobody.
@@ -51,9 +51,9 @@ AnswerKind JudgeAnswer(const uint8_t* bytes, int count, uint8_t id) {
                                                 2,    error, static_cast<uint8_t>(~(id + 2 + error))};
         bool subset = true;
         for (int i = 0; i < STATUS_BYTES; ++i) subset = subset && IsBitSubset(bytes[i], expected[i]);
-        if (subset) return AnswerKind::Collided;
+        if (subset) return EAnswerKind::Collided;
     }
-    return AnswerKind::Damaged;
+    return EAnswerKind::Damaged;
 }
 
 int CleanStatusId(const uint8_t* bytes, int count) {
@@ -87,7 +87,7 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
     m_bMarginFixed = settings.adapterMargin > microseconds{0};
     m_overheads.clear();
     m_lateFloor = microseconds{0};
-    m_margin = m_bMarginFixed ? settings.adapterMargin : DEFAULT_ADAPTER_MARGIN;
+    m_margin = m_bMarginFixed ? settings.adapterMargin : kDefaultAdapterMargin;
     const int original = m_line.LineRate();
     for (const int baud : settings.rates) {
         NoteStop(StopCause(events), outcome);
@@ -106,10 +106,10 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
                            CScanOutcome& outcome) {
     // A silent probe skips the whole rate, and nothing after it could catch a late answer: it gets twice the
     // margin, and never less than the margin assumed before any answer was timed.
-    const microseconds probeWindow = AnswerWindow(baud, std::max(2 * m_margin, DEFAULT_ADAPTER_MARGIN));
+    const microseconds probeWindow = AnswerWindow(baud, std::max(2 * m_margin, kDefaultAdapterMargin));
     if (events.rateBegins) events.rateBegins(baud, probeWindow);
     m_line.SetReadWindow(probeWindow);
-    const Answer probe = Exchange(BROADCAST_ID);
+    const CAnswer probe = Exchange(BROADCAST_ID);
     if (probe.got == 0) {
         if (m_line.IsLost()) outcome.portLost = true;
         outcome.rates.push_back({baud, true, false, probeWindow});
@@ -122,7 +122,7 @@ void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanE
         LearnMargin(probe.took, baud);
         // Time the first answers a few more times before the sweep relies on them.
         for (std::size_t extra = 1; extra < kTimingProbes && m_overheads.size() < kTimingProbes; ++extra) {
-            const Answer again = Exchange(BROADCAST_ID);
+            const CAnswer again = Exchange(BROADCAST_ID);
             if (again.got == STATUS_BYTES) LearnMargin(again.took, baud);
         }
     }
@@ -143,7 +143,7 @@ void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScan
         if (events.progress) events.progress(baud, id);
         CatchLateAnswer(baud, settings, events, outcome);
         m_line.SetReadWindow(AnswerWindow(baud, m_margin));
-        Answer answer = Exchange(static_cast<uint8_t>(id));
+        CAnswer answer = Exchange(static_cast<uint8_t>(id));
         if (answer.got == 0) continue;
         // An earlier ID's status that came after its window: the margin was too small. Confirm that ID
         // (it is the one that answered) and give this one its own try again.
@@ -155,7 +155,7 @@ void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScan
             answer = Exchange(static_cast<uint8_t>(id));
             if (answer.got == 0) continue;
         }
-        if (JudgeAnswer(answer.bytes, answer.got, static_cast<uint8_t>(id)) == AnswerKind::Clean)
+        if (JudgeAnswer(answer.bytes, answer.got, static_cast<uint8_t>(id)) == EAnswerKind::Clean)
             LearnMargin(answer.took, baud);
         Report(id, baud, Confirm(id, baud), events, outcome);
     }
@@ -173,11 +173,11 @@ void CBusScanner::CatchLateAnswer(int baud, const CScanSettings& settings, const
     Report(late, baud, Confirm(late, baud), events, outcome);
 }
 
-CBusScanner::Answer CBusScanner::Exchange(uint8_t id) {
+CBusScanner::CAnswer CBusScanner::Exchange(uint8_t id) {
     uint8_t frame[PING_BYTES + 2] = {};
     CPacket::BuildHeader(id, 2, Instruction::PING, frame);
     CPacket::AppendChecksum(frame);
-    Answer answer;
+    CAnswer answer;
     const auto start = m_line.Now();
     m_servo.m_pTransport->Write(frame, PING_BYTES);
     answer.got = std::max(0, m_servo.m_pTransport->Read(answer.bytes, STATUS_BYTES));
@@ -189,10 +189,10 @@ int CBusScanner::ReadTail(uint8_t* into, int capacity) {
     return std::max(0, m_servo.m_pTransport->Read(into, capacity));
 }
 
-AnswerKind CBusScanner::Confirm(int id, int baud) {
+EAnswerKind CBusScanner::Confirm(int id, int baud) {
     m_line.SetReadWindow(microseconds{0});
-    const Answer answer = Exchange(static_cast<uint8_t>(id));
-    if (answer.got == 0) return AnswerKind::Nothing;
+    const CAnswer answer = Exchange(static_cast<uint8_t>(id));
+    if (answer.got == 0) return EAnswerKind::Nothing;
     uint8_t all[STATUS_BYTES + kTailCapacity] = {};
     std::memcpy(all, answer.bytes, static_cast<size_t>(answer.got));
     // Whatever follows within one more window is a second answerer with the same ID.
@@ -204,20 +204,20 @@ AnswerKind CBusScanner::Confirm(int id, int baud) {
     int from = 0;
     while (from + STATUS_BYTES <= total && !(IsCleanPingStatus(all + from) && all[from + 2] == id)) ++from;
     if (from + STATUS_BYTES > total) from = 0;
-    const AnswerKind kind = JudgeAnswer(all + from, total - from, static_cast<uint8_t>(id));
-    if (kind == AnswerKind::Clean) LearnMargin(answer.took, baud);
+    const EAnswerKind kind = JudgeAnswer(all + from, total - from, static_cast<uint8_t>(id));
+    if (kind == EAnswerKind::Clean) LearnMargin(answer.took, baud);
     return kind;
 }
 
-void CBusScanner::Report(int id, int baud, AnswerKind kind, const CScanEvents& events,
+void CBusScanner::Report(int id, int baud, EAnswerKind kind, const CScanEvents& events,
                          CScanOutcome& outcome) {
-    if (kind != AnswerKind::Clean && kind != AnswerKind::Collided) return;
+    if (kind != EAnswerKind::Clean && kind != EAnswerKind::Collided) return;
     const CFoundServo servo{id, baud};
     if (std::find(outcome.servos.begin(), outcome.servos.end(), servo) == outcome.servos.end()) {
         outcome.servos.push_back(servo);
         if (events.found) events.found(id, baud);
     }
-    if (kind == AnswerKind::Collided &&
+    if (kind == EAnswerKind::Collided &&
         std::find(outcome.collisions.begin(), outcome.collisions.end(), servo) == outcome.collisions.end()) {
         outcome.collisions.push_back(servo);
         if (events.collision) events.collision(id, baud);
@@ -234,7 +234,7 @@ void CBusScanner::LearnMargin(CScanLine::Clock::duration roundTrip, int baud) {
 }
 
 void CBusScanner::WidenMargin() {
-    m_lateFloor = std::min(MAX_ADAPTER_MARGIN, 2 * m_margin);
+    m_lateFloor = std::min(kMaxAdapterMargin, 2 * m_margin);
     m_margin = m_lateFloor;
 }
 
@@ -252,7 +252,7 @@ CBusScanner::ERateSwitch CBusScanner::SwitchRate(int baud, const CScanEvents& ev
 CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanEvents& events) {
     CScanOutcome outcome;
     const CBusLock bus = m_servo.AcquireBus();
-    if (m_overheads.empty() && !m_bMarginFixed) m_margin = DEFAULT_ADAPTER_MARGIN;
+    if (m_overheads.empty() && !m_bMarginFixed) m_margin = kDefaultAdapterMargin;
     const int original = m_line.LineRate();
     for (const int baud : rates) {
         NoteStop(StopCause(events), outcome);
@@ -262,7 +262,7 @@ CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanE
         if (entered == ERateSwitch::Skipped) continue;
         if (events.rateBegins) events.rateBegins(baud, m_line.NormalTimeout());
         m_line.SetReadWindow(microseconds{0});
-        const Answer answer = Exchange(BROADCAST_ID);
+        const CAnswer answer = Exchange(BROADCAST_ID);
         outcome.rates.push_back({baud, true, answer.got > 0, m_line.NormalTimeout()});
         if (answer.got == 0) continue;
         uint8_t all[STATUS_BYTES + kTailCapacity] = {};

@@ -64,8 +64,8 @@ struct CScanOutcome {
 // The judgement of a ping's answer, for the ID pinged: a clean status from it; or bytes that can only be the
 // wired AND of several of its statuses (a clean one followed by more, or six or more each a bitwise subset of
 // the status expected); or other damage; or nothing.
-enum class AnswerKind { Nothing, Clean, Collided, Damaged };
-AnswerKind JudgeAnswer(const uint8_t* bytes, int count, uint8_t id);
+enum class EAnswerKind { Nothing, Clean, Collided, Damaged };
+EAnswerKind JudgeAnswer(const uint8_t* bytes, int count, uint8_t id);
 // The ID of the first clean ping status in the bytes, or -1.
 int CleanStatusId(const uint8_t* bytes, int count);
 
@@ -87,7 +87,7 @@ public:
     std::chrono::microseconds AdapterMargin() const { return m_margin; }
 
 private:
-    struct Answer {
+    struct CAnswer {
         int got = 0;
         uint8_t bytes[64] = {};
         CScanLine::Clock::duration took{};
@@ -101,12 +101,12 @@ private:
                          CScanOutcome& outcome);
     // Writes a ping to `id` and reads up to a status with the window set; the read returns at once when the
     // status is complete.
-    Answer Exchange(uint8_t id);
+    CAnswer Exchange(uint8_t id);
     // Reads whatever more comes within the window (a second answerer's bytes).
     int ReadTail(uint8_t* into, int capacity);
     // Pings once more at the normal timeout and judges what came back.
-    AnswerKind Confirm(int id, int baud);
-    void Report(int id, int baud, AnswerKind kind, const CScanEvents& events, CScanOutcome& outcome);
+    EAnswerKind Confirm(int id, int baud);
+    void Report(int id, int baud, EAnswerKind kind, const CScanEvents& events, CScanOutcome& outcome);
     // Takes one timed answer into the margin: the median of all timed so far, so one slow outlier (a busy
     // host) neither sets nor widens every window by itself.
     void LearnMargin(CScanLine::Clock::duration roundTrip, int baud);

@@ -61,14 +61,14 @@ inline constexpr uint8_t STATUS_SPAN_LENGTH = 13;
 inline constexpr uint8_t VERSION_LENGTH = 2;
 }  // namespace Reg
 
-struct RegisterInfo {
+struct CRegisterInfo {
     std::string_view name;
     uint8_t address;
     uint8_t width;
 };
 
 // Every named register in address order (for dumps and diagnostics).
-inline constexpr std::array<RegisterInfo, 33> REGISTERS{{
+inline constexpr std::array<CRegisterInfo, 33> REGISTERS{{
     {"FIRMWARE_VERSION", Reg::FIRMWARE_VERSION, 2},
     {"HIGH_BYTE_FIRST", Reg::HIGH_BYTE_FIRST, 1},
     {"HARDWARE_VERSION", Reg::HARDWARE_VERSION, 2},

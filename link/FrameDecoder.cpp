@@ -11,8 +11,8 @@
 namespace {
 
 // A boot loader block on the line: number, its complement, kind, 64 data bytes, CRC-16 and end flag.
-constexpr int kBootBlockBytes = 70;
-constexpr uint8_t kBootLastBlock = 4;
+constexpr int BOOT_BLOCK_BYTES = 70;
+constexpr uint8_t BOOT_LAST_BLOCK = 4;
 
 std::string Who(uint8_t id) {
     return id == BROADCAST_ID ? std::string("all") : std::to_string(id);
@@ -21,7 +21,7 @@ std::string Who(uint8_t id) {
 // "NAME = value" for every register that lies wholly inside the bytes given, starting at address.
 std::string RegisterValues(uint8_t address, const uint8_t* data, int count, bool highByteFirst) {
     std::string text;
-    for (const RegisterInfo& reg : REGISTERS) {
+    for (const CRegisterInfo& reg : REGISTERS) {
         if (reg.address == Reg::HIGH_BYTE_FIRST) continue;
         const int at = reg.address - address;
         if (at < 0 || at + reg.width > count) continue;
@@ -51,7 +51,7 @@ std::string DescribeRequest(const CBusFrame& f, bool highByteFirst) {
         case Instruction::READ_DATA: {
             std::string text = "read " + Who(id) + ": " + std::to_string(f.request[1]) + " bytes from " +
                                std::to_string(f.request[0]);
-            for (const RegisterInfo& reg : REGISTERS)
+            for (const CRegisterInfo& reg : REGISTERS)
                 if (reg.address == f.request[0]) text += " (" + std::string(reg.name) + ")";
             return text;
         }
@@ -114,8 +114,8 @@ std::string DescribeRaw(const CBusFrame& f) {
     }
     if (f.count == static_cast<int>(BOOT_ENTRY_CODE.size())) return "boot loader entry code";
     if (f.count == 1 && f.bytes[0] == BOOT_START) return "boot loader start";
-    if (f.count == kBootBlockBytes && f.bytes[1] == static_cast<uint8_t>(255 - f.bytes[0]))
-        return "block " + std::to_string(f.bytes[0]) + (f.bytes[69] == kBootLastBlock ? " (last)" : "");
+    if (f.count == BOOT_BLOCK_BYTES && f.bytes[1] == static_cast<uint8_t>(255 - f.bytes[0]))
+        return "block " + std::to_string(f.bytes[0]) + (f.bytes[69] == BOOT_LAST_BLOCK ? " (last)" : "");
     return std::to_string(f.count) + " raw bytes";
 }
 

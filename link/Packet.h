@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr std::size_t FRAME_BUFFER_SIZE = 1024;  // every request and reply buffer
-constexpr std::size_t MAX_FRAME_SIZE = 259;      // LEN 255 + 4
+constexpr std::size_t kFrameBufferSize = 1024;  // every request and reply buffer
+constexpr std::size_t MAX_FRAME_SIZE = 259;     // LEN 255 + 4
 constexpr uint8_t BROADCAST_ID = 0xFE;
 
 class CPacket {
@@ -29,5 +29,5 @@ public:
     uint8_t m_length;
     uint8_t m_error;
     uint8_t m_checksum;
-    uint8_t m_params[FRAME_BUFFER_SIZE];
+    uint8_t m_params[kFrameBufferSize];
 };

@@ -3,9 +3,9 @@
 
 #include <cctype>
 
-std::string MatchAdapterPort(const std::vector<SerialPortInfo>& ports, uint16_t vendorId,
+std::string MatchAdapterPort(const std::vector<CSerialPortInfo>& ports, uint16_t vendorId,
                              uint16_t productId) {
-    for (const SerialPortInfo& port : ports)
+    for (const CSerialPortInfo& port : ports)
         if (port.vendorId == vendorId && port.productId == productId) return port.name;
     return {};
 }
@@ -24,7 +24,7 @@ int HexAt(const std::string& text, std::size_t pos) {
 
 }  // namespace
 
-SerialPortInfo PortFromDeviceId(const std::string& name, const std::string& deviceId) {
+CSerialPortInfo PortFromDeviceId(const std::string& name, const std::string& deviceId) {
     const std::size_t vid = deviceId.find("VID_");
     if (vid == std::string::npos) return {name, -1, -1};
     const std::size_t pid = deviceId.find("PID_", vid + 4);
@@ -40,13 +40,13 @@ static std::optional<uint16_t> ParseHex16(std::string text) {
     return static_cast<uint16_t>(std::stoul(text, nullptr, 16));
 }
 
-std::optional<UsbId> ParseUsbId(const std::string& text) {
+std::optional<CUsbId> ParseUsbId(const std::string& text) {
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos) return std::nullopt;
     const auto vendor = ParseHex16(text.substr(0, colon));
     const auto product = ParseHex16(text.substr(colon + 1));
     if (!vendor || !product) return std::nullopt;
-    return UsbId{*vendor, *product};
+    return CUsbId{*vendor, *product};
 }
 
 int PortNumberOf(const std::string& name) {

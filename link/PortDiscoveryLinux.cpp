@@ -15,8 +15,8 @@ static bool IsOnUsb(const fs::path& ttyClassEntry) {
     return !error && device.string().find("/usb") != std::string::npos;
 }
 
-std::vector<SerialPortInfo> ListUsbSerialPorts() {
-    std::vector<SerialPortInfo> ports;
+std::vector<CSerialPortInfo> ListUsbSerialPorts() {
+    std::vector<CSerialPortInfo> ports;
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator("/sys/class/tty", error)) {
         if (!IsOnUsb(entry.path())) continue;
@@ -29,7 +29,7 @@ std::vector<SerialPortInfo> ListUsbSerialPorts() {
         ports.push_back({name, vid, pid});
     }
     // Directory order is arbitrary; name order makes "the first adapter" the same on every run.
-    std::sort(ports.begin(), ports.end(), [](const SerialPortInfo& a, const SerialPortInfo& b) {
+    std::sort(ports.begin(), ports.end(), [](const CSerialPortInfo& a, const CSerialPortInfo& b) {
         return a.name.size() != b.name.size() ? a.name.size() < b.name.size() : a.name < b.name;
     });
     return ports;

@@ -28,8 +28,8 @@ std::string ComNameOf(HDEVINFO devices, SP_DEVINFO_DATA& device) {
 
 }  // namespace
 
-std::vector<SerialPortInfo> ListUsbSerialPorts() {
-    std::vector<SerialPortInfo> ports;
+std::vector<CSerialPortInfo> ListUsbSerialPorts() {
+    std::vector<CSerialPortInfo> ports;
     const HDEVINFO devices = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (devices == INVALID_HANDLE_VALUE) return ports;
     SP_DEVINFO_DATA device{};
@@ -39,7 +39,7 @@ std::vector<SerialPortInfo> ListUsbSerialPorts() {
         if (!SetupDiGetDeviceInstanceIdA(devices, &device, instanceId, sizeof instanceId, nullptr)) continue;
         const std::string name = ComNameOf(devices, device);
         if (name.empty()) continue;
-        const SerialPortInfo port = PortFromDeviceId(name, instanceId);
+        const CSerialPortInfo port = PortFromDeviceId(name, instanceId);
         if (port.vendorId >= 0) ports.push_back(port);
     }
     SetupDiDestroyDeviceInfoList(devices);

@@ -14,10 +14,10 @@ inline constexpr int STATUS_BYTES = 6;
 // RETURN_DELAY counts 2 µs units up to 254: the longest a servo waits before it answers.
 inline constexpr Micros LONGEST_RETURN_DELAY{254 * 2};
 // The adapter margin assumed until the first answer has been timed, and the bounds of a measured one.
-inline constexpr Micros DEFAULT_ADAPTER_MARGIN{10000};
+inline constexpr Micros kDefaultAdapterMargin{10000};
 // Below a millisecond a busy host's scheduling, not the adapter, decides when an answer is read.
-inline constexpr Micros MIN_ADAPTER_MARGIN{1000};
-inline constexpr Micros MAX_ADAPTER_MARGIN{20000};
+inline constexpr Micros kMinAdapterMargin{1000};
+inline constexpr Micros kMaxAdapterMargin{20000};
 
 // Time on the wire of `bytes` bytes at `baud` bit/s, rounded up to whole microseconds.
 constexpr Micros WireTime(int bytes, int baud) {
@@ -41,8 +41,8 @@ constexpr Micros Overhead(Micros roundTrip, int baud) {
 // The adapter margin for a typical overhead: room for scheduling jitter, within the bounds above.
 constexpr Micros MarginFromOverhead(Micros overhead) {
     Micros margin = overhead + overhead / 8 + Micros{250};
-    if (margin < MIN_ADAPTER_MARGIN) margin = MIN_ADAPTER_MARGIN;
-    if (margin > MAX_ADAPTER_MARGIN) margin = MAX_ADAPTER_MARGIN;
+    if (margin < kMinAdapterMargin) margin = kMinAdapterMargin;
+    if (margin > kMaxAdapterMargin) margin = kMaxAdapterMargin;
     return margin;
 }
 

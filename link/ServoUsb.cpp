@@ -50,7 +50,7 @@ void CServoUsb::Refuse(CExchange& ex, EOutcome why) {
 }
 
 int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount) {
-    uint8_t frame[FRAME_BUFFER_SIZE] = {};
+    uint8_t frame[kFrameBufferSize] = {};
     const int len = paramCount + 2;
     BuildHeader(id, static_cast<uint8_t>(len), ex.instruction, frame);
     if (paramCount > 0) std::memcpy(frame + 5, params, static_cast<std::size_t>(paramCount));
@@ -66,7 +66,7 @@ int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int
 }
 
 int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen) {
-    uint8_t reply[FRAME_BUFFER_SIZE] = {};
+    uint8_t reply[kFrameBufferSize] = {};
     int got = m_pTransport->Read(reply, expectedLen + 4);
     // A status a few bytes longer than asked for is taken whole: its last bytes would otherwise arrive after
     // the next request's purge and spoil that servo's answer. A LEN far beyond that is two frames run
@@ -171,7 +171,7 @@ int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8
         Refuse(ex, EOutcome::RefusedLimits);
         return ex.Finish(0, outcome);
     }
-    uint8_t params[FRAME_BUFFER_SIZE];
+    uint8_t params[kFrameBufferSize];
     params[0] = address;
     params[1] = count;
     int at = 2;

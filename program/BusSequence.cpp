@@ -64,17 +64,17 @@ void CBusSequence::Run(std::vector<CBusStep> steps, ReportFn report) {
             CStepReport out;
             out.index = static_cast<int>(i);
             switch (step.kind) {
-                case CBusStep::Kind::Read:
+                case CBusStep::EKind::Read:
                     out.data.assign(step.count, 0);
                     out.result = m_usb.ReadData(step.id, step.address, step.count, out.data.data());
                     if (out.result < 0) out.data.clear();
                     break;
-                case CBusStep::Kind::Write:
+                case CBusStep::EKind::Write:
                     out.result =
                         m_usb.WriteData(step.id, step.address, static_cast<uint8_t>(step.data.size()),
                                         step.data.data(), kAllReturn);
                     break;
-                case CBusStep::Kind::Reset:
+                case CBusStep::EKind::Reset:
                     out.result = m_usb.Reset(step.id);
                     break;
             }

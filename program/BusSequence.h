@@ -15,8 +15,8 @@ class CServoUsb;
 
 // One exchange, the wait that lets the servo store what it got, and the line to log once both are over.
 struct CBusStep {
-    enum class Kind { Read, Write, Reset };
-    Kind kind = Kind::Write;
+    enum class EKind { Read, Write, Reset };
+    EKind kind = EKind::Write;
     uint8_t id = 0;
     uint8_t address = 0;
     uint8_t count = 0;          // bytes to read (Read)

@@ -4,17 +4,17 @@
 #include "AtomicFile.h"
 #include "FileHead.h"
 
-ParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& bytes) {
+EParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& bytes) {
     // Never blocks: a FIFO picked by mistake cannot hang the page.
     ParameterBytes read{};
     const auto got = ReadFileHead(path, read.data(), read.size());
-    if (!got) return ParamFileStatus::CannotOpen;
-    if (*got < read.size()) return ParamFileStatus::TooShort;
+    if (!got) return EParamFileStatus::CannotOpen;
+    if (*got < read.size()) return EParamFileStatus::TooShort;
     bytes = read;
-    return ParamFileStatus::Ok;
+    return EParamFileStatus::Ok;
 }
 
-ParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes) {
+EParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes) {
     const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return WriteFileAtomically(path, data).ok ? ParamFileStatus::Ok : ParamFileStatus::CannotWrite;
+    return WriteFileAtomically(path, data).ok ? EParamFileStatus::Ok : EParamFileStatus::CannotWrite;
 }

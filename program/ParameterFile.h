@@ -10,7 +10,7 @@ inline constexpr std::size_t PARAMETER_FILE_SIZE = 31;
 
 using ParameterBytes = std::array<uint8_t, PARAMETER_FILE_SIZE>;
 
-enum class ParamFileStatus {
+enum class EParamFileStatus {
     Ok,
     CannotOpen,   // missing, unreadable or not a regular file
     TooShort,     // fewer than 31 bytes: the format cannot mark the missing ones
@@ -19,10 +19,10 @@ enum class ParamFileStatus {
 
 // Reads the first 31 bytes of the file, opened read-only; anything after them is ignored. The bytes are
 // filled only on Ok.
-ParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& bytes);
+EParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& bytes);
 
 // Writes exactly 31 bytes. The bytes go to a new file beside the target, which then replaces the target in
 // one rename, so a failure never leaves a half-written file. Where no file can be made beside it (a folder
 // without write permission), an existing target is written in place instead. An existing target keeps its
 // permissions; a read-only one is not replaced. A symbolic link is followed to the file it names.
-ParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes);
+EParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes);

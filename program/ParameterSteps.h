@@ -15,7 +15,7 @@ inline constexpr int kStoreWaitMs = 500;
 // Writes 0 (unlock) or 1 (lock) to LOCK of the servo, then waits.
 inline CBusStep LockStep(uint8_t id, uint8_t value, const char* log) {
     CBusStep step;
-    step.kind = CBusStep::Kind::Write;
+    step.kind = CBusStep::EKind::Write;
     step.id = id;
     step.address = Reg::LOCK;
     step.data = {value};
@@ -27,7 +27,7 @@ inline CBusStep LockStep(uint8_t id, uint8_t value, const char* log) {
 // Writes the 26 bytes of the parameter span, as they go on the wire, then waits for the servo to store them.
 inline CBusStep SpanWriteStep(uint8_t id, std::vector<uint8_t> wire, const char* log) {
     CBusStep step;
-    step.kind = CBusStep::Kind::Write;
+    step.kind = CBusStep::EKind::Write;
     step.id = id;
     step.address = Reg::PARAM_SPAN_START;
     step.data = std::move(wire);
@@ -38,7 +38,7 @@ inline CBusStep SpanWriteStep(uint8_t id, std::vector<uint8_t> wire, const char*
 
 inline CBusStep SpanReadStep(uint8_t id) {
     CBusStep step;
-    step.kind = CBusStep::Kind::Read;
+    step.kind = CBusStep::EKind::Read;
     step.id = id;
     step.address = Reg::PARAM_SPAN_START;
     step.count = Reg::PARAM_SPAN_LENGTH;

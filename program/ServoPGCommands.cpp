@@ -50,7 +50,7 @@ void ServoPG::TakeReports() {
     for (const CStepReport& report : m_reports.Take()) {
         if (report.index >= 0 && report.index < static_cast<int>(m_steps.size())) {
             const CBusStep& step = m_steps[static_cast<std::size_t>(report.index)];
-            if (step.kind == CBusStep::Kind::Read)
+            if (step.kind == CBusStep::EKind::Read)
                 ApplyRead(report);
             else
                 AppendLog(QString::fromStdString(step.log));
@@ -117,7 +117,7 @@ void ServoPG::OnReset() {
     std::vector<CBusStep> steps;
     if (unlock) steps.push_back(LockStep(id, 0, "Unlock Eprom"));
     CBusStep reset;
-    reset.kind = CBusStep::Kind::Reset;
+    reset.kind = CBusStep::EKind::Reset;
     reset.id = id;
     reset.log = "Reset Default";
     steps.push_back(std::move(reset));
@@ -145,7 +145,7 @@ void ServoPG::OnSave() {
     if (path.isEmpty()) return;
     ParameterBytes bytes{};
     std::memcpy(bytes.data(), m_pImage, bytes.size());
-    if (SaveParameterFile(QFile::encodeName(path).toStdString(), bytes) != ParamFileStatus::Ok)
+    if (SaveParameterFile(QFile::encodeName(path).toStdString(), bytes) != EParamFileStatus::Ok)
         ShowMessage(this, QStringLiteral("Cannot save file"));
 }
 
@@ -155,9 +155,9 @@ void ServoPG::OnOpen() {
     if (path.isEmpty()) return;
     ParameterBytes bytes{};
     switch (LoadParameterFile(QFile::encodeName(path).toStdString(), bytes)) {
-        case ParamFileStatus::Ok:
+        case EParamFileStatus::Ok:
             break;
-        case ParamFileStatus::TooShort:
+        case EParamFileStatus::TooShort:
             ShowMessage(this, QStringLiteral("Parameter file too short"));
             return;
         default:

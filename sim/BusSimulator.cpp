@@ -44,7 +44,7 @@ timespec Timeout(Clock::duration wait) {
 }
 
 // One byte from the host and the moment its stop bit has left the wire.
-struct HeardByte {
+struct CHeardByte {
     Clock::time_point due;
     uint32_t rate;
     uint8_t byte;
@@ -57,10 +57,10 @@ CBusSimulator::CBusSimulator(std::vector<uint8_t> ids, uint8_t baudCode) {
     for (uint8_t id : ids) m_bus.AddServo(DefaultServo(id, baudCode), now);
 }
 
-CBusSimulator::CBusSimulator(const std::vector<SimServoSpec>& servos, const SimLineOptions& options)
+CBusSimulator::CBusSimulator(const std::vector<CSimServoSpec>& servos, const CSimLineOptions& options)
     : m_latency(options.latency) {
     const auto now = Clock::now();
-    for (const SimServoSpec& spec : servos) m_bus.AddServo(spec, now);
+    for (const CSimServoSpec& spec : servos) m_bus.AddServo(spec, now);
     m_bus.SetAnyRate(options.anyRate);
 }
 
@@ -126,7 +126,7 @@ const std::string& CBusSimulator::SlavePath() const {
     return m_port.SlavePath();
 }
 
-std::vector<SimFrame> CBusSimulator::Frames() const {
+std::vector<CSimFrame> CBusSimulator::Frames() const {
     std::lock_guard lock(m_mutex);
     return m_frames;
 }
@@ -150,14 +150,14 @@ std::vector<uint8_t> CBusSimulator::Table(uint8_t id) const {
 
 void CBusSimulator::SetRegister(uint8_t id, uint8_t address, uint8_t value) {
     std::lock_guard lock(m_mutex);
-    if (CServoModel* servo = m_bus.Find(id); servo && address < kTableSize) servo->Poke(address, value);
+    if (CServoModel* servo = m_bus.Find(id); servo && address < TABLE_SIZE) servo->Poke(address, value);
 }
 
 void CBusSimulator::AddServo(uint8_t id, uint8_t baudCode) {
     AddServo(DefaultServo(id, baudCode));
 }
 
-void CBusSimulator::AddServo(const SimServoSpec& spec) {
+void CBusSimulator::AddServo(const CSimServoSpec& spec) {
     std::lock_guard lock(m_mutex);
     m_bus.AddServo(spec, Clock::now());
 }
@@ -167,12 +167,12 @@ void CBusSimulator::RemoveServo(uint8_t id) {
     m_bus.RemoveServo(id);
 }
 
-void CBusSimulator::SetBootFaults(uint8_t id, const SimBootFaults& faults) {
+void CBusSimulator::SetBootFaults(uint8_t id, const CSimBootFaults& faults) {
     std::lock_guard lock(m_mutex);
     m_bus.Boot().SetFaults(id, faults);
 }
 
-SimBootStatus CBusSimulator::BootStatus(uint8_t id) const {
+CSimBootStatus CBusSimulator::BootStatus(uint8_t id) const {
     std::lock_guard lock(m_mutex);
     return m_bus.Boot().Status(id, Clock::now());
 }
@@ -187,7 +187,7 @@ void CBusSimulator::SetBootIdleTimeout(std::chrono::milliseconds timeout) {
     m_bus.Boot().SetIdleTimeout(timeout);
 }
 
-void CBusSimulator::AddFault(const SimFaultRule& rule) {
+void CBusSimulator::AddFault(const CSimFaultRule& rule) {
     std::lock_guard lock(m_mutex);
     m_faults.Add(rule);
 }
@@ -202,32 +202,32 @@ int CBusSimulator::FaultHits() const {
     return m_faults.Hits();
 }
 
-SimTransmission CBusSimulator::Transmit(int target, int instruction, SimReply reply) {
+CSimTransmission CBusSimulator::Transmit(int target, int instruction, CSimReply reply) {
     std::lock_guard lock(m_mutex);
     return m_faults.Apply(target, instruction, reply.delay, std::move(reply.bytes));
 }
 
 bool CBusSimulator::CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate, Clock::time_point now,
-                             SimReply& answer) {
+                             CSimReply& answer) {
     std::lock_guard lock(m_mutex);
     CBootLoaders& boot = m_bus.Boot();
     boot.Expire(now);
     if (!(m_bus.AnyRate() ? boot.Listening() : boot.Listens(lineRate))) return false;
-    SimBootAnswer heard = boot.Feed(bytes, now);
-    answer = SimReply{heard.delay, std::move(heard.bytes), kBootSender};
+    CSimBootAnswer heard = boot.Feed(bytes, now);
+    answer = CSimReply{heard.delay, std::move(heard.bytes), kBootSender};
     return true;
 }
 
-std::vector<SimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t lineRate,
-                                           Clock::time_point now) {
-    std::vector<SimReply> replies;
+std::vector<CSimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t lineRate,
+                                            Clock::time_point now) {
+    std::vector<CSimReply> replies;
     {
         std::lock_guard lock(m_mutex);
         replies = m_bus.Dispatch(frame, lineRate, now);
         // A long session (the GUI polls 100 times a second) must not grow without bound: keep the newest.
         if (m_frames.size() >= kMaxRecordedFrames)
             m_frames.erase(m_frames.begin(), m_frames.begin() + kMaxRecordedFrames / 10);
-        m_frames.push_back(SimFrame{now, lineRate, std::move(frame)});
+        m_frames.push_back(CSimFrame{now, lineRate, std::move(frame)});
     }
     m_cvFrames.notify_all();
     return replies;
@@ -236,7 +236,7 @@ std::vector<SimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t 
 void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency) {
     CFrameParser parser;
     CReturnLine line(latency);
-    std::deque<HeardByte> onTheWire;     // from the host, not yet heard by the servos
+    std::deque<CHeardByte> onTheWire;    // from the host, not yet heard by the servos
     Clock::time_point hostSendsUntil{};  // the host's last byte leaves the wire then
     std::vector<uint8_t> outbox;         // received by the host's adapter, not yet taken by the pty
     Clock::time_point outboxSince{};
@@ -245,23 +245,24 @@ void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds lat
 
     // Puts an answer on the return line as the fault rules let it out; false when the line is to be hung
     // up. Answers start once the request has left the wire, so never before `heardAt`.
-    auto answer = [&](int target, int instruction, SimReply reply, Clock::time_point heardAt, uint32_t rate) {
+    auto answer = [&](int target, int instruction, CSimReply reply, Clock::time_point heardAt,
+                      uint32_t rate) {
         const int sender = reply.sender;
-        const SimTransmission out = Transmit(target, instruction, std::move(reply));
+        const CSimTransmission out = Transmit(target, instruction, std::move(reply));
         for (const auto& piece : out.pieces) line.Send(sender, heardAt + piece.delay, rate, piece.bytes);
         return !out.hangUp;
     };
     // The servos hear one byte once its stop bit has left the wire.
-    auto hear = [&](const HeardByte& heard) {
+    auto hear = [&](const CHeardByte& heard) {
         const std::span<const uint8_t> byte(&heard.byte, 1);
         // While a servo runs its boot loader, bytes at the boot rate are raw, not frames.
-        SimReply raw;
+        CSimReply raw;
         if (CarryRaw(byte, heard.rate, heard.due, raw))
             return raw.bytes.empty() || answer(kAnyServo, kBootAnswer, std::move(raw), heard.due, heard.rate);
         for (auto& frame : parser.Feed(byte, heard.due)) {
             const int target = FrameId(frame);
             const int instruction = FrameInstruction(frame);
-            for (SimReply& reply : Carry(std::move(frame), heard.rate, heard.due))
+            for (CSimReply& reply : Carry(std::move(frame), heard.rate, heard.due))
                 if (!answer(target, instruction, std::move(reply), heard.due, heard.rate)) return false;
         }
         return true;

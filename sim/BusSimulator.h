@@ -19,7 +19,7 @@
 namespace sim {
 
 // How the line behaves apart from its servos.
-struct SimLineOptions {
+struct CSimLineOptions {
     // The servos hear and answer at whatever rate the line has, for bridges that cannot carry an exact rate.
     bool anyRate = false;
     // The adapter's latency, added to each direction: about 1 ms for a full-speed USB adapter.
@@ -27,7 +27,7 @@ struct SimLineOptions {
 };
 
 // One well-formed request frame as it arrived, whether or not any servo heard or answered it.
-struct SimFrame {
+struct CSimFrame {
     std::chrono::steady_clock::time_point time;  // when the simulator read it
     uint32_t baud;                               // the host's line rate at that moment, bit/s
     std::vector<uint8_t> bytes;                  // the whole frame, header to checksum
@@ -46,7 +46,7 @@ public:
     // Servos with these IDs, all at one BAUD_RATE code, with factory defaults otherwise.
     explicit CBusSimulator(std::vector<uint8_t> ids = {1, 2, 3}, uint8_t baudCode = 0);
     // Servos set up one by one (IDs may repeat: a bus with a duplicate ID), on a line with these options.
-    CBusSimulator(const std::vector<SimServoSpec>& servos, const SimLineOptions& options);
+    CBusSimulator(const std::vector<CSimServoSpec>& servos, const CSimLineOptions& options);
     ~CBusSimulator();
     CBusSimulator(const CBusSimulator&) = delete;
     CBusSimulator& operator=(const CBusSimulator&) = delete;
@@ -73,7 +73,7 @@ public:
     const std::string& SlavePath() const;
 
     // Every well-formed request received since the last ClearFrames, oldest first.
-    std::vector<SimFrame> Frames() const;
+    std::vector<CSimFrame> Frames() const;
     void ClearFrames();
     // Waits until at least n frames are recorded; false on timeout. A recorded frame has already been
     // carried out by the servos (its status may still be on its way).
@@ -86,21 +86,21 @@ public:
     void SetRegister(uint8_t id, uint8_t address, uint8_t value);
     // Adds a servo with factory defaults (another one with the same ID may already be there).
     void AddServo(uint8_t id, uint8_t baudCode = 0);
-    void AddServo(const SimServoSpec& spec);
+    void AddServo(const CSimServoSpec& spec);
     // Removes every servo with that ID.
     void RemoveServo(uint8_t id);
 
     // Boot loader: faults for the servo with that ID (they last until replaced), what its boot loader has
     // done, the image its last completed transfer stored (whole blocks; empty if none), and how long a quiet
     // line keeps a servo in its boot loader.
-    void SetBootFaults(uint8_t id, const SimBootFaults& faults);
-    SimBootStatus BootStatus(uint8_t id) const;
+    void SetBootFaults(uint8_t id, const CSimBootFaults& faults);
+    CSimBootStatus BootStatus(uint8_t id) const;
     std::vector<uint8_t> Firmware(uint8_t id) const;
     void SetBootIdleTimeout(std::chrono::milliseconds timeout);
 
     // Line faults (SimFaults.h): a rule takes effect from the next answer on. Without rules every answer
     // goes out as the servos made it. A HangUp hit works like Unplug, from the serving thread.
-    void AddFault(const SimFaultRule& rule);
+    void AddFault(const CSimFaultRule& rule);
     void ClearFaults();
     // Answers hit by a rule since the last ClearFaults.
     int FaultHits() const;
@@ -110,14 +110,14 @@ public:
 private:
     void Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency);
     // Lets the servos carry out one request and records it; returns the statuses sent in answer.
-    std::vector<SimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
-                                std::chrono::steady_clock::time_point now);
+    std::vector<CSimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
+                                 std::chrono::steady_clock::time_point now);
     // The answer as the fault rules let it out.
-    SimTransmission Transmit(int target, int instruction, SimReply reply);
+    CSimTransmission Transmit(int target, int instruction, CSimReply reply);
     // Hands the bytes to a boot loader when one listens at this rate, filling its answer; false when the
     // bytes belong to the frame parser.
     bool CarryRaw(std::span<const uint8_t> bytes, uint32_t lineRate,
-                  std::chrono::steady_clock::time_point now, SimReply& answer);
+                  std::chrono::steady_clock::time_point now, CSimReply& answer);
 
     const std::chrono::microseconds m_latency{0};
     mutable std::mutex m_lifeMutex;  // serialises Start, Stop and Unplug
@@ -130,7 +130,7 @@ private:
     mutable std::mutex m_mutex;  // guards m_bus, m_frames and m_faults
     mutable std::condition_variable m_cvFrames;
     CServoBus m_bus;
-    std::vector<SimFrame> m_frames;
+    std::vector<CSimFrame> m_frames;
     CFaultPlan m_faults;
 };
 

@@ -13,10 +13,10 @@ namespace {
 std::size_t FindHeader(const std::vector<uint8_t>& bytes) {
     std::size_t i = 0;
     for (; i < bytes.size(); ++i) {
-        if (bytes[i] != kHeaderByte) continue;
+        if (bytes[i] != HEADER_BYTE) continue;
         if (i + 1 == bytes.size()) return i;
-        if (bytes[i + 1] != kHeaderByte) continue;
-        if (i + 2 == bytes.size() || bytes[i + 2] != kHeaderByte) return i;
+        if (bytes[i + 1] != HEADER_BYTE) continue;
+        if (i + 2 == bytes.size() || bytes[i + 2] != HEADER_BYTE) return i;
     }
     return i;
 }
@@ -31,15 +31,15 @@ std::vector<std::vector<uint8_t>> CFrameParser::Feed(std::span<const uint8_t> by
 
     for (;;) {
         m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<long>(FindHeader(m_pending)));
-        if (m_pending.size() <= kLenOffset) break;
-        const std::size_t len = m_pending[kLenOffset];
+        if (m_pending.size() <= LEN_OFFSET) break;
+        const std::size_t len = m_pending[LEN_OFFSET];
         if (len < 2) {  // no room for the instruction: not a frame
             m_pending.erase(m_pending.begin());
             continue;
         }
-        const std::size_t total = len + kFrameOverhead;
+        const std::size_t total = len + FRAME_OVERHEAD;
         if (m_pending.size() < total) break;
-        const auto body = std::span(m_pending).subspan(kIdOffset, len + 1);
+        const auto body = std::span(m_pending).subspan(ID_OFFSET, len + 1);
         if (FrameChecksum(body) == m_pending[total - 1]) {
             frames.emplace_back(m_pending.begin(), m_pending.begin() + static_cast<long>(total));
             m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<long>(total));

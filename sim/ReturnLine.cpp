@@ -18,24 +18,24 @@ std::chrono::nanoseconds HalfBits(std::size_t halfBits, uint32_t rate) {
 }  // namespace
 
 std::chrono::nanoseconds WireTime(std::size_t bytes, uint32_t rate) {
-    return rate == 0 ? std::chrono::nanoseconds(0) : HalfBits(2 * kBitsPerByte * bytes, rate);
+    return rate == 0 ? std::chrono::nanoseconds(0) : HalfBits(2 * BITS_PER_BYTE * bytes, rate);
 }
 
-Clock::time_point CReturnLine::Burst::End() const {
+Clock::time_point CReturnLine::CBurst::End() const {
     return start + WireTime(bytes.size(), rate);
 }
 
-Clock::time_point CReturnLine::Burst::BitStart(std::size_t bit) const {
+Clock::time_point CReturnLine::CBurst::BitStart(std::size_t bit) const {
     return start + HalfBits(2 * bit, rate);
 }
 
-bool CReturnLine::Burst::Level(Clock::time_point t) const {
+bool CReturnLine::CBurst::Level(Clock::time_point t) const {
     const auto offset = std::chrono::duration_cast<std::chrono::nanoseconds>(t - start).count();
     const auto bit = static_cast<std::size_t>(offset * static_cast<int64_t>(rate) / 1000000000LL);
-    const std::size_t inByte = bit % kBitsPerByte;
-    if (inByte == 0) return false;                // start bit
-    if (inByte == kBitsPerByte - 1) return true;  // stop bit
-    return (bytes[bit / kBitsPerByte] >> (inByte - 1)) & 1;
+    const std::size_t inByte = bit % BITS_PER_BYTE;
+    if (inByte == 0) return false;                 // start bit
+    if (inByte == BITS_PER_BYTE - 1) return true;  // stop bit
+    return (bytes[bit / BITS_PER_BYTE] >> (inByte - 1)) & 1;
 }
 
 Clock::time_point CReturnLine::Send(int sender, Clock::time_point start, uint32_t rate,
@@ -43,7 +43,7 @@ Clock::time_point CReturnLine::Send(int sender, Clock::time_point start, uint32_
     if (const auto busy = m_busyUntil.find(sender); busy != m_busyUntil.end())
         start = std::max(start, busy->second);
     if (bytes.empty() || rate == 0) return start;
-    Burst burst{start, rate, bytes};
+    CBurst burst{start, rate, bytes};
     const auto end = burst.End();
     m_busyUntil[sender] = end;
     m_bursts.push_back(std::move(burst));
@@ -51,23 +51,23 @@ Clock::time_point CReturnLine::Send(int sender, Clock::time_point start, uint32_
 }
 
 bool CReturnLine::LineLevel(Clock::time_point t) const {
-    for (const Burst& b : m_bursts)
+    for (const CBurst& b : m_bursts)
         if (t >= b.start && t < b.End() && !b.Level(t)) return false;
     return true;
 }
 
-std::optional<CReturnLine::Decoded> CReturnLine::NextByte() const {
+std::optional<CReturnLine::CDecoded> CReturnLine::NextByte() const {
     Clock::time_point hunt = m_cursor;
     for (;;) {
         // The first moment from `hunt` on when some sender pulls the line low.
         std::optional<Clock::time_point> edge;
-        const Burst* owner = nullptr;
+        const CBurst* owner = nullptr;
         std::size_t ownerBit = 0;
-        for (const Burst& b : m_bursts) {
+        for (const CBurst& b : m_bursts) {
             const Clock::time_point from = std::max(hunt, b.start);
             if (from >= b.End()) continue;
             const auto offset = std::chrono::duration_cast<std::chrono::nanoseconds>(from - b.start).count();
-            const std::size_t total = b.bytes.size() * kBitsPerByte;
+            const std::size_t total = b.bytes.size() * BITS_PER_BYTE;
             for (auto bit = static_cast<std::size_t>(offset * static_cast<int64_t>(b.rate) / 1000000000LL);
                  bit < total; ++bit) {
                 const Clock::time_point at = std::max(b.BitStart(bit), from);
@@ -99,7 +99,7 @@ std::optional<CReturnLine::Decoded> CReturnLine::NextByte() const {
             if (LineLevel(at(2 * bit + 3))) byte |= static_cast<uint8_t>(1u << bit);
         // A stop bit found low is a framing error; the receiver hands the byte on all the same, as a raw
         // serial port does.
-        return Decoded{byte, *edge, at(2 * kBitsPerByte), at(2 * kBitsPerByte - 1)};
+        return CDecoded{byte, *edge, at(2 * BITS_PER_BYTE), at(2 * BITS_PER_BYTE - 1)};
     }
 }
 
@@ -108,7 +108,7 @@ std::vector<uint8_t> CReturnLine::Receive(Clock::time_point now) {
     for (auto next = NextByte(); next && next->ready + m_latency <= now; next = NextByte()) {
         received.push_back(next->byte);
         m_cursor = next->resume;
-        std::erase_if(m_bursts, [&](const Burst& b) { return b.End() <= m_cursor; });
+        std::erase_if(m_bursts, [&](const CBurst& b) { return b.End() <= m_cursor; });
     }
     return received;
 }

@@ -11,7 +11,7 @@
 namespace sim {
 
 // Serial bytes take 10 bit times each: a start bit, 8 data bits and a stop bit.
-inline constexpr int kBitsPerByte = 10;
+inline constexpr int BITS_PER_BYTE = 10;
 
 // The time `bytes` bytes take on a line at `rate` bit/s.
 std::chrono::nanoseconds WireTime(std::size_t bytes, uint32_t rate);
@@ -47,7 +47,7 @@ public:
     std::optional<Clock::time_point> NextArrival() const;
 
 private:
-    struct Burst {
+    struct CBurst {
         Clock::time_point start;
         uint32_t rate;
         std::vector<uint8_t> bytes;
@@ -56,7 +56,7 @@ private:
         // The level of this sender's line at `t`, which must lie within the burst.
         bool Level(Clock::time_point t) const;
     };
-    struct Decoded {
+    struct CDecoded {
         uint8_t byte;
         Clock::time_point edge;    // start bit's falling edge
         Clock::time_point ready;   // end of the stop bit
@@ -65,10 +65,10 @@ private:
 
     bool LineLevel(Clock::time_point t) const;
     // The next start bit from m_cursor on, and the byte it begins; nullopt when the line stays high.
-    std::optional<Decoded> NextByte() const;
+    std::optional<CDecoded> NextByte() const;
 
     std::chrono::nanoseconds m_latency;
-    std::vector<Burst> m_bursts;
+    std::vector<CBurst> m_bursts;
     std::map<int, Clock::time_point> m_busyUntil;
     Clock::time_point m_cursor{};  // the host's receiver has decoded the line up to here
 };

@@ -16,7 +16,7 @@ constexpr std::chrono::milliseconds kByteGap{100};
 // CRC-16 with polynomial 0x1021, start 0, most significant bit first, over the frame's first 64 bytes.
 uint16_t BlockCrc(std::span<const uint8_t> bytes) {
     uint16_t crc = 0;
-    for (uint8_t byte : bytes.first(kBootBlockSize)) {
+    for (uint8_t byte : bytes.first(BOOT_BLOCK_SIZE)) {
         crc = static_cast<uint16_t>(crc ^ byte << 8);
         for (int bit = 0; bit < 8; ++bit)
             crc = static_cast<uint16_t>(crc & 0x8000 ? crc << 1 ^ 0x1021 : crc << 1);
@@ -38,13 +38,13 @@ CBootSession::CBootSession(uint8_t id, Clock::time_point now) : m_id(id), m_tLas
     m_image.fill(0xFF);
 }
 
-SimBootAnswer CBootSession::Feed(std::span<const uint8_t> bytes, const SimBootFaults& faults,
-                                 Clock::time_point now) {
+CSimBootAnswer CBootSession::Feed(std::span<const uint8_t> bytes, const CSimBootFaults& faults,
+                                  Clock::time_point now) {
     if (!m_pending.empty() && now - m_tLastTraffic > kByteGap) m_pending.clear();
     m_tLastTraffic = now;
     m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
 
-    SimBootAnswer answer;
+    CSimBootAnswer answer;
     while (!m_pending.empty() && !m_bFinished) {
         const int entry = MatchEntry(m_pending);
         if (entry == 1) break;  // the rest of the entry code may still come
@@ -52,33 +52,33 @@ SimBootAnswer CBootSession::Feed(std::span<const uint8_t> bytes, const SimBootFa
             m_pending.erase(m_pending.begin(), m_pending.begin() + BOOT_ENTRY_CODE.size());
             if (faults.ignoreEntry) continue;
             // A new session: whatever an earlier, abandoned transfer left is forgotten.
-            m_state = State::WaitStart;
+            m_state = EState::WaitStart;
             m_nNextBlock = 1;
             m_nFramesSeen = m_nAccepted = m_nRefused = 0;
             m_image.fill(0xFF);
             answer.bytes.push_back(BOOT_ACK);
             continue;
         }
-        if (m_state == State::WaitStart && m_pending.front() == BOOT_START) {
+        if (m_state == EState::WaitStart && m_pending.front() == BOOT_START) {
             m_pending.erase(m_pending.begin());
-            m_state = State::Blocks;
+            m_state = EState::Blocks;
             answer.bytes.push_back(BOOT_ACK);
             continue;
         }
-        if (m_state != State::Blocks) {
+        if (m_state != EState::Blocks) {
             m_pending.erase(m_pending.begin());  // noise before the handshake
             continue;
         }
-        if (m_pending.size() < kBootFrameSize) break;
+        if (m_pending.size() < BOOT_FRAME_SIZE) break;
         const std::vector<uint8_t> reply = TakeBlock(faults, answer);
         answer.bytes.insert(answer.bytes.end(), reply.begin(), reply.end());
     }
     return answer;
 }
 
-std::vector<uint8_t> CBootSession::TakeBlock(const SimBootFaults& faults, SimBootAnswer& answer) {
-    const std::vector<uint8_t> frame(m_pending.begin(), m_pending.begin() + kBootFrameSize);
-    m_pending.erase(m_pending.begin(), m_pending.begin() + kBootFrameSize);
+std::vector<uint8_t> CBootSession::TakeBlock(const CSimBootFaults& faults, CSimBootAnswer& answer) {
+    const std::vector<uint8_t> frame(m_pending.begin(), m_pending.begin() + BOOT_FRAME_SIZE);
+    m_pending.erase(m_pending.begin(), m_pending.begin() + BOOT_FRAME_SIZE);
     const int ordinal = ++m_nFramesSeen;
     if (ordinal == faults.silentAtBlock) return {};
     if (ordinal == faults.slowAtBlock) answer.delay = faults.slowBy;
@@ -87,28 +87,28 @@ std::vector<uint8_t> CBootSession::TakeBlock(const SimBootFaults& faults, SimBoo
     const uint8_t endFlag = frame[69];
     const bool good = frame[0] == m_nNextBlock && frame[1] == static_cast<uint8_t>(255 - frame[0]) &&
                       frame[67] == crc >> 8 && frame[68] == (crc & 0xFF) &&
-                      (endFlag == kBootMoreFollow || endFlag == kBootLastBlock) &&
-                      static_cast<std::size_t>(m_nNextBlock) * kBootBlockSize <= kBootCapacity;
+                      (endFlag == BOOT_MORE_FOLLOW || endFlag == BOOT_LAST_BLOCK) &&
+                      static_cast<std::size_t>(m_nNextBlock) * BOOT_BLOCK_SIZE <= BOOT_CAPACITY;
     if (!good || ordinal == faults.nakAtBlock) {
         ++m_nRefused;
         return {BOOT_NAK};
     }
-    std::copy_n(frame.begin() + 3, kBootBlockSize, m_image.begin() + (m_nNextBlock - 1) * kBootBlockSize);
+    std::copy_n(frame.begin() + 3, BOOT_BLOCK_SIZE, m_image.begin() + (m_nNextBlock - 1) * BOOT_BLOCK_SIZE);
     ++m_nNextBlock;
     ++m_nAccepted;
-    if (endFlag == kBootLastBlock) m_bFinished = true;
+    if (endFlag == BOOT_LAST_BLOCK) m_bFinished = true;
     return {BOOT_ACK};
 }
 
 std::vector<uint8_t> CBootSession::Image() const {
-    return {m_image.begin(), m_image.begin() + (m_nNextBlock - 1) * kBootBlockSize};
+    return {m_image.begin(), m_image.begin() + (m_nNextBlock - 1) * BOOT_BLOCK_SIZE};
 }
 
 void CBootLoaders::Enter(uint8_t id, Clock::time_point now) {
     if (Holds(id)) return;
     m_sessions.emplace_back(id, now);
-    SimBootStatus& status = m_lastStatus[id];
-    status = SimBootStatus{true, false, 0, 0, status.flashes};
+    CSimBootStatus& status = m_lastStatus[id];
+    status = CSimBootStatus{true, false, 0, 0, status.flashes};
 }
 
 bool CBootLoaders::Holds(uint8_t id) const {
@@ -120,18 +120,18 @@ bool CBootLoaders::Listens(uint32_t lineRate) const {
     return !m_sessions.empty() && lineRate == static_cast<uint32_t>(BOOT_BAUD);
 }
 
-const SimBootFaults& CBootLoaders::FaultsOf(uint8_t id) const {
-    static const SimBootFaults kNone;
+const CSimBootFaults& CBootLoaders::FaultsOf(uint8_t id) const {
+    static const CSimBootFaults kNone;
     const auto found = m_faults.find(id);
     return found == m_faults.end() ? kNone : found->second;
 }
 
-SimBootAnswer CBootLoaders::Feed(std::span<const uint8_t> bytes, Clock::time_point now) {
-    SimBootAnswer heard;
+CSimBootAnswer CBootLoaders::Feed(std::span<const uint8_t> bytes, Clock::time_point now) {
+    CSimBootAnswer heard;
     for (CBootSession& session : m_sessions) {
-        SimBootAnswer answer = session.Feed(bytes, FaultsOf(session.Id()), now);
+        CSimBootAnswer answer = session.Feed(bytes, FaultsOf(session.Id()), now);
         if (heard.bytes.empty()) heard = std::move(answer);
-        SimBootStatus& status = m_lastStatus[session.Id()];
+        CSimBootStatus& status = m_lastStatus[session.Id()];
         status.started = session.Started();
         status.blocksAccepted = session.BlocksAccepted();
         status.blocksRefused = session.BlocksRefused();
@@ -158,10 +158,10 @@ void CBootLoaders::Drop(uint8_t id) {
     m_lastStatus[id].inBootLoader = false;
 }
 
-SimBootStatus CBootLoaders::Status(uint8_t id, Clock::time_point now) const {
+CSimBootStatus CBootLoaders::Status(uint8_t id, Clock::time_point now) const {
     const auto found = m_lastStatus.find(id);
     if (found == m_lastStatus.end()) return {};
-    SimBootStatus status = found->second;
+    CSimBootStatus status = found->second;
     // Expiry is carried out when the next byte arrives; a status asked for in between already tells it.
     for (const CBootSession& session : m_sessions)
         if (session.Id() == id && now - session.LastTraffic() > m_idleTimeout) status.inBootLoader = false;

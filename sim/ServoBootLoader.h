@@ -13,14 +13,14 @@ namespace sim {
 
 // The block frame as the servos' boot loader reads it; the entry code, rate and answer bytes are the link's
 // BootLoader.h constants, which must match the servos' boot loader.
-inline constexpr std::size_t kBootFrameSize = 70;
-inline constexpr std::size_t kBootBlockSize = 64;
-inline constexpr std::size_t kBootCapacity = 12288;
-inline constexpr uint8_t kBootMoreFollow = 6;
-inline constexpr uint8_t kBootLastBlock = 4;
+inline constexpr std::size_t BOOT_FRAME_SIZE = 70;
+inline constexpr std::size_t BOOT_BLOCK_SIZE = 64;
+inline constexpr std::size_t BOOT_CAPACITY = 12288;
+inline constexpr uint8_t BOOT_MORE_FOLLOW = 6;
+inline constexpr uint8_t BOOT_LAST_BLOCK = 4;
 
 // Faults a test can ask of one servo's boot loader; 0 means "no such fault".
-struct SimBootFaults {
+struct CSimBootFaults {
     int nakAtBlock = 0;        // answer 0x15 to the k-th block (1-based), and do not store it
     int silentAtBlock = 0;     // take the k-th block and never answer it
     bool ignoreEntry = false;  // never answer the entry code
@@ -29,13 +29,13 @@ struct SimBootFaults {
 };
 
 // A boot loader's answer and how long after the bytes that ask for it it goes out.
-struct SimBootAnswer {
+struct CSimBootAnswer {
     std::chrono::milliseconds delay{0};
     std::vector<uint8_t> bytes;
 };
 
 // What one servo's boot loader has done, for tests.
-struct SimBootStatus {
+struct CSimBootStatus {
     bool inBootLoader = false;  // handed over and not yet back in normal operation
     bool started = false;       // the entry code and the start byte were answered in this session
     int blocksAccepted = 0;     // blocks acknowledged with 0x06 in this session
@@ -54,24 +54,24 @@ public:
 
     uint8_t Id() const { return m_id; }
     // Raw bytes that arrived at the boot rate; returns the bytes to answer with (possibly none).
-    SimBootAnswer Feed(std::span<const uint8_t> bytes, const SimBootFaults& faults, Clock::time_point now);
+    CSimBootAnswer Feed(std::span<const uint8_t> bytes, const CSimBootFaults& faults, Clock::time_point now);
     // The block with the last-block flag was stored: the servo restarts with the new image.
     bool Finished() const { return m_bFinished; }
     Clock::time_point LastTraffic() const { return m_tLastTraffic; }
     // The blocks stored so far, block 1 first.
     std::vector<uint8_t> Image() const;
-    bool Started() const { return m_state == State::Blocks; }
+    bool Started() const { return m_state == EState::Blocks; }
     int BlocksAccepted() const { return m_nAccepted; }
     int BlocksRefused() const { return m_nRefused; }
 
 private:
-    enum class State { WaitEntry, WaitStart, Blocks };
+    enum class EState { WaitEntry, WaitStart, Blocks };
 
     // Checks and answers the whole block frame at the front of m_pending.
-    std::vector<uint8_t> TakeBlock(const SimBootFaults& faults, SimBootAnswer& answer);
+    std::vector<uint8_t> TakeBlock(const CSimBootFaults& faults, CSimBootAnswer& answer);
 
     uint8_t m_id;
-    State m_state = State::WaitEntry;
+    EState m_state = EState::WaitEntry;
     std::vector<uint8_t> m_pending;
     Clock::time_point m_tLastTraffic;
     int m_nNextBlock = 1;
@@ -79,7 +79,7 @@ private:
     int m_nAccepted = 0;
     int m_nRefused = 0;
     bool m_bFinished = false;
-    std::array<uint8_t, kBootCapacity> m_image{};
+    std::array<uint8_t, BOOT_CAPACITY> m_image{};
 };
 
 // The boot loaders of all servos on one bus, the images they have flashed and the faults tests asked for.
@@ -103,26 +103,26 @@ public:
     bool Listening() const { return !m_sessions.empty(); }
     // Every boot loader hears the bytes; the first to answer is heard back. A finished transfer is stored
     // as that servo's firmware and the servo goes back to normal operation.
-    SimBootAnswer Feed(std::span<const uint8_t> bytes, Clock::time_point now);
+    CSimBootAnswer Feed(std::span<const uint8_t> bytes, Clock::time_point now);
     // Servos whose boot loader has been idle too long return to normal operation.
     void Expire(Clock::time_point now);
     // The servo is gone from the bus.
     void Drop(uint8_t id);
 
-    void SetFaults(uint8_t id, const SimBootFaults& faults) { m_faults[id] = faults; }
+    void SetFaults(uint8_t id, const CSimBootFaults& faults) { m_faults[id] = faults; }
     void SetIdleTimeout(Clock::duration timeout) { m_idleTimeout = timeout; }
-    SimBootStatus Status(uint8_t id, Clock::time_point now) const;
+    CSimBootStatus Status(uint8_t id, Clock::time_point now) const;
     // The image of the last completed transfer to that ID (whole blocks); empty if there was none.
     std::vector<uint8_t> Firmware(uint8_t id) const;
 
 private:
-    const SimBootFaults& FaultsOf(uint8_t id) const;
+    const CSimBootFaults& FaultsOf(uint8_t id) const;
 
     std::vector<CBootSession> m_sessions;
     std::map<uint8_t, std::vector<uint8_t>> m_firmware;
-    std::map<uint8_t, SimBootFaults> m_faults;
+    std::map<uint8_t, CSimBootFaults> m_faults;
     // The last session's counts stay readable after it ended.
-    std::map<uint8_t, SimBootStatus> m_lastStatus;
+    std::map<uint8_t, CSimBootStatus> m_lastStatus;
     Clock::duration m_idleTimeout = kDefaultIdleTimeout;
 };
 

@@ -19,30 +19,30 @@ bool LevelAnswers(uint8_t level, uint8_t instruction) {
 
 // One servo carries out a request addressed to it; returns the status it would send, before the
 // return-level and broadcast rules are applied.
-std::optional<SimReply> Execute(CServoModel& servo, int serial, uint8_t instruction,
-                                std::span<const uint8_t> params) {
+std::optional<CSimReply> Execute(CServoModel& servo, int serial, uint8_t instruction,
+                                 std::span<const uint8_t> params) {
     const uint8_t id = servo.Id();
     const auto delay = servo.ReturnDelay() + CServoBus::TurnAround(serial);
     const bool answers = LevelAnswers(servo.ReturnLevel(), instruction);
-    auto status = [&](uint8_t error, std::span<const uint8_t> data = {}) -> std::optional<SimReply> {
+    auto status = [&](uint8_t error, std::span<const uint8_t> data = {}) -> std::optional<CSimReply> {
         if (!answers) return std::nullopt;
-        return SimReply{delay, BuildStatusFrame(id, error | servo.Alarms(), data), serial};
+        return CSimReply{delay, BuildStatusFrame(id, error | servo.Alarms(), data), serial};
     };
 
     switch (instruction) {
         case instr::PING:
             return status(0);
         case instr::READ: {
-            if (params.size() != 2) return status(kInstructionError);
-            if (params[1] > kMaxParams) return std::nullopt;
+            if (params.size() != 2) return status(INSTRUCTION_ERROR);
+            if (params[1] > MAX_PARAMS) return std::nullopt;
             return status(0, servo.Read(params[0], params[1]));
         }
         case instr::WRITE:
-            if (params.empty()) return status(kInstructionError);
+            if (params.empty()) return status(INSTRUCTION_ERROR);
             servo.Write(params[0], params.subspan(1));
             return status(0);
         case instr::REG_WRITE:
-            if (params.empty()) return status(kInstructionError);
+            if (params.empty()) return status(INSTRUCTION_ERROR);
             servo.RegisterWrite(params[0], params.subspan(1));
             return status(0);
         case instr::ACTION:
@@ -55,7 +55,7 @@ std::optional<SimReply> Execute(CServoModel& servo, int serial, uint8_t instruct
             // The hand-off to the boot loader: a servo never answers it.
             return std::nullopt;
         default:
-            return status(kInstructionError);
+            return status(INSTRUCTION_ERROR);
     }
 }
 
@@ -65,28 +65,28 @@ std::chrono::microseconds CServoBus::TurnAround(int serial) {
     return std::chrono::microseconds(serial % 5);
 }
 
-void CServoBus::AddServo(const SimServoSpec& spec, Clock::time_point now) {
+void CServoBus::AddServo(const CSimServoSpec& spec, Clock::time_point now) {
     CServoModel& servo =
-        m_servos.emplace_back(Servo{CServoModel(spec.id, spec.baudCode, now), m_nNextSerial++}).model;
+        m_servos.emplace_back(CServo{CServoModel(spec.id, spec.baudCode, now), m_nNextSerial++}).model;
     servo.Poke(reg::RETURN_DELAY, spec.returnDelay);
     servo.Poke(reg::RETURN_LEVEL, spec.returnLevel);
     if (spec.temperature) servo.Poke(reg::PRESENT_TEMPERATURE, *spec.temperature);
     if (spec.voltage) servo.Poke(reg::PRESENT_VOLTAGE, *spec.voltage);
     if (spec.load) {
-        const uint16_t load = EncodeSignMagnitude(*spec.load, kSpeedSignBit);
+        const uint16_t load = EncodeSignMagnitude(*spec.load, SPEED_SIGN_BIT);
         servo.Poke(reg::PRESENT_LOAD, static_cast<uint8_t>(load >> 8));
         servo.Poke(reg::PRESENT_LOAD + 1, static_cast<uint8_t>(load));
     }
 }
 
 void CServoBus::RemoveServo(uint8_t id) {
-    std::erase_if(m_servos, [id](const Servo& s) { return s.model.Id() == id; });
+    std::erase_if(m_servos, [id](const CServo& s) { return s.model.Id() == id; });
     m_boot.Drop(id);
 }
 
 const CServoModel* CServoBus::Find(uint8_t id) const {
     auto it =
-        std::find_if(m_servos.begin(), m_servos.end(), [id](const Servo& s) { return s.model.Id() == id; });
+        std::find_if(m_servos.begin(), m_servos.end(), [id](const CServo& s) { return s.model.Id() == id; });
     return it == m_servos.end() ? nullptr : &it->model;
 }
 
@@ -94,15 +94,15 @@ CServoModel* CServoBus::Find(uint8_t id) {
     return const_cast<CServoModel*>(std::as_const(*this).Find(id));
 }
 
-std::vector<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
-                                          Clock::time_point now) {
-    for (Servo& servo : m_servos) servo.model.Advance(now);
+std::vector<CSimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32_t lineRate,
+                                           Clock::time_point now) {
+    for (CServo& servo : m_servos) servo.model.Advance(now);
     m_boot.Expire(now);
 
     const uint8_t target = FrameId(frame);
     const uint8_t instruction = FrameInstruction(frame);
     const auto params = FrameParams(frame);
-    const bool broadcast = target == kBroadcastId;
+    const bool broadcast = target == BROADCAST_ID;
     // A servo in its boot loader hears no frames.
     auto hears = [this, lineRate](const CServoModel& s) {
         return (m_bAnyRate || s.BaudRate() == lineRate) && !m_boot.Holds(s.Id());
@@ -115,7 +115,7 @@ std::vector<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32
         const auto blocks = params.subspan(2);
         if (blocks.size() % blockSize != 0) return {};  // not one clean block per ID
         // Each servo looks for its own ID once, so a block that changes an ID cannot pull in a later block.
-        for (Servo& each : m_servos) {
+        for (CServo& each : m_servos) {
             CServoModel& servo = each.model;
             if (!hears(servo)) continue;
             const uint8_t id = servo.Id();
@@ -128,8 +128,8 @@ std::vector<SimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint32
         return {};
     }
 
-    std::vector<SimReply> replies;
-    for (Servo& each : m_servos) {
+    std::vector<CSimReply> replies;
+    for (CServo& each : m_servos) {
         CServoModel& servo = each.model;
         if (!hears(servo) || (!broadcast && servo.Id() != target)) continue;
         auto status = Execute(servo, each.serial, instruction, params);

@@ -14,7 +14,7 @@
 namespace sim {
 
 // A status frame, which servo sends it and how long after the request has left the wire it goes out.
-struct SimReply {
+struct CSimReply {
     std::chrono::microseconds delay;
     std::vector<uint8_t> bytes;
     int sender = 0;
@@ -43,7 +43,7 @@ class CServoBus {
 public:
     using Clock = std::chrono::steady_clock;
 
-    void AddServo(const SimServoSpec& spec, Clock::time_point now);
+    void AddServo(const CSimServoSpec& spec, Clock::time_point now);
     // Removes every servo with that ID.
     void RemoveServo(uint8_t id);
     // The first servo with that ID, or nullptr.
@@ -52,7 +52,7 @@ public:
 
     // Carries out one well-formed request frame that arrived at `lineRate` bit/s at `now`, after moving
     // every shaft up to `now`. Returns every status sent in answer, in the order the servos were added.
-    std::vector<SimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate, Clock::time_point now);
+    std::vector<CSimReply> Dispatch(std::span<const uint8_t> frame, uint32_t lineRate, Clock::time_point now);
 
     // How long after its return delay the servo added as the n-th (from 0) starts to answer.
     static std::chrono::microseconds TurnAround(int serial);
@@ -66,11 +66,11 @@ public:
     const CBootLoaders& Boot() const { return m_boot; }
 
 private:
-    struct Servo {
+    struct CServo {
         CServoModel model;
         int serial;  // order of addition, never reused: names the sender on the return line
     };
-    std::vector<Servo> m_servos;  // in the order added; Find returns the first among equal IDs
+    std::vector<CServo> m_servos;  // in the order added; Find returns the first among equal IDs
     int m_nNextSerial = 0;
     CBootLoaders m_boot;
     bool m_bAnyRate = false;

@@ -13,18 +13,19 @@ CServoModel::CServoModel(uint8_t id, uint8_t baudCode, Clock::time_point now)
 
 std::vector<uint8_t> CServoModel::Read(uint8_t address, std::size_t count) const {
     std::vector<uint8_t> out(count, 0);
-    for (std::size_t i = 0; i < count && address + i < kTableSize; ++i) out[i] = m_table[address + i];
+    for (std::size_t i = 0; i < count && address + i < TABLE_SIZE; ++i) out[i] = m_table[address + i];
     return out;
 }
 
 uint8_t CServoModel::Alarms() const {
     uint8_t alarms = 0;
     const uint8_t voltage = m_table[reg::PRESENT_VOLTAGE];
-    if (voltage < m_table[reg::MIN_VOLTAGE] || voltage > m_table[reg::MAX_VOLTAGE]) alarms |= kOverVoltage;
-    if (m_table[reg::PRESENT_TEMPERATURE] > m_table[reg::MAX_TEMPERATURE]) alarms |= kOverHeat;
+    if (voltage < m_table[reg::MIN_VOLTAGE] || voltage > m_table[reg::MAX_VOLTAGE])
+        alarms |= ALARM_OVER_VOLTAGE;
+    if (m_table[reg::PRESENT_TEMPERATURE] > m_table[reg::MAX_TEMPERATURE]) alarms |= ALARM_OVER_HEAT;
     // A servo at rest carries no load, so a torque limit of 0 does not raise the alarm by itself.
-    const int load = std::abs(DecodeSignMagnitude(GetWord(m_table, reg::PRESENT_LOAD), kSpeedSignBit));
-    if (load > 0 && load >= GetWord(m_table, reg::MAX_TORQUE)) alarms |= kOverLoad;
+    const int load = std::abs(DecodeSignMagnitude(GetWord(m_table, reg::PRESENT_LOAD), SPEED_SIGN_BIT));
+    if (load > 0 && load >= GetWord(m_table, reg::MAX_TORQUE)) alarms |= ALARM_OVER_LOAD;
     return alarms;
 }
 
@@ -34,8 +35,8 @@ void CServoModel::Write(uint8_t address, std::span<const uint8_t> data) {
     for (std::size_t i = 0; i < data.size(); ++i) {
         const std::size_t a = address + i;
         if (a >= reg::PRESENT_POSITION) break;  // measurements and beyond
-        if (a < kFirstStoredParameter) continue;
-        if (locked && a <= kLastStoredParameter) continue;
+        if (a < FIRST_STORED_PARAMETER) continue;
+        if (locked && a <= LAST_STORED_PARAMETER) continue;
         m_table[a] = data[i];
     }
 }
@@ -55,12 +56,12 @@ void CServoModel::MeasureWord(uint8_t address, uint16_t value) {
 }
 
 void CServoModel::RegisterWrite(uint8_t address, std::span<const uint8_t> data) {
-    m_pending = SPendingWrite{address, {data.begin(), data.end()}};
+    m_pending = CPendingWrite{address, {data.begin(), data.end()}};
 }
 
 void CServoModel::Action() {
     if (!m_pending) return;
-    const SPendingWrite pending = std::move(*m_pending);
+    const CPendingWrite pending = std::move(*m_pending);
     m_pending.reset();
     Write(pending.address, pending.data);
 }
@@ -69,7 +70,7 @@ void CServoModel::FactoryReset() {
     const uint16_t position = GetWord(m_table, reg::PRESENT_POSITION);
     const ControlTable before = m_table;
     m_table = FactoryTable(1, 0);
-    for (std::size_t a = 0; a < kTableSize; ++a)
+    for (std::size_t a = 0; a < TABLE_SIZE; ++a)
         if (m_pinned[a]) m_table[a] = before[a];
     PutWord(m_table, reg::PRESENT_POSITION, position);
     PutWord(m_table, reg::GOAL_POSITION, position);
@@ -82,7 +83,7 @@ void CServoModel::Advance(Clock::time_point now) {
     const double seconds = std::chrono::duration<double>(now - m_lastAdvance).count();
     m_lastAdvance = now;
 
-    const int position = DecodeSignMagnitude(GetWord(m_table, reg::PRESENT_POSITION), kPositionSignBit);
+    const int position = DecodeSignMagnitude(GetWord(m_table, reg::PRESENT_POSITION), POSITION_SIGN_BIT);
     const int lower = GetWord(m_table, reg::MIN_POSITION_LIMIT);
     const int upper = GetWord(m_table, reg::MAX_POSITION_LIMIT);
     const bool wheel = lower == 0 && upper == 0;
@@ -92,7 +93,7 @@ void CServoModel::Advance(Clock::time_point now) {
     int newPosition = position;
     int presentSpeed = 0;
     if (wheel) {
-        const int speed = DecodeSignMagnitude(goalSpeed & 0x7FF, kSpeedSignBit);
+        const int speed = DecodeSignMagnitude(goalSpeed & 0x7FF, SPEED_SIGN_BIT);
         if (torque && speed != 0) {
             m_dStepCarry += seconds * std::abs(speed) * kPositionPerSpeedUnit;
             const double whole = std::floor(m_dStepCarry);
@@ -118,9 +119,9 @@ void CServoModel::Advance(Clock::time_point now) {
     }
     if (presentSpeed == 0) m_dStepCarry = 0.0;
 
-    MeasureWord(reg::PRESENT_POSITION, EncodeSignMagnitude(newPosition, kPositionSignBit));
-    MeasureWord(reg::PRESENT_SPEED, EncodeSignMagnitude(presentSpeed, kSpeedSignBit));
-    MeasureWord(reg::PRESENT_LOAD, EncodeSignMagnitude(presentSpeed / 4, kSpeedSignBit));
+    MeasureWord(reg::PRESENT_POSITION, EncodeSignMagnitude(newPosition, POSITION_SIGN_BIT));
+    MeasureWord(reg::PRESENT_SPEED, EncodeSignMagnitude(presentSpeed, SPEED_SIGN_BIT));
+    MeasureWord(reg::PRESENT_LOAD, EncodeSignMagnitude(presentSpeed / 4, SPEED_SIGN_BIT));
     Measure(reg::PRESENT_VOLTAGE, presentSpeed != 0 ? kRestVoltage - 1 : kRestVoltage);
     // A slow sine rounded to whole degrees: 31 for the first twelfth of a period, then 32, 31, 30 and 31.
     const double phase =

@@ -12,9 +12,9 @@
 
 namespace sim {
 
-inline constexpr uint8_t kOverVoltage = 0x01;
-inline constexpr uint8_t kOverHeat = 0x04;
-inline constexpr uint8_t kOverLoad = 0x20;
+inline constexpr uint8_t ALARM_OVER_VOLTAGE = 0x01;
+inline constexpr uint8_t ALARM_OVER_HEAT = 0x04;
+inline constexpr uint8_t ALARM_OVER_LOAD = 0x20;
 
 // Not thread-safe: CBusSimulator guards all servos with its mutex.
 class CServoModel {
@@ -84,7 +84,7 @@ public:
     static constexpr uint8_t kBaseTemperature = 31;
 
 private:
-    struct SPendingWrite {
+    struct CPendingWrite {
         uint8_t address;
         std::vector<uint8_t> data;
     };
@@ -94,11 +94,11 @@ private:
     void MeasureWord(uint8_t address, uint16_t value);
 
     ControlTable m_table;
-    std::optional<SPendingWrite> m_pending;
+    std::optional<CPendingWrite> m_pending;
     Clock::time_point m_powerUp;
     Clock::time_point m_lastAdvance;
     double m_dStepCarry = 0.0;  // fraction of a position unit travelled but not yet reported
-    std::array<bool, kTableSize> m_pinned{};
+    std::array<bool, TABLE_SIZE> m_pinned{};
 };
 
 }  // namespace sim

@@ -20,22 +20,22 @@ std::optional<long> Decimal(const std::string& text) {
 }
 
 std::optional<uint8_t> CodeForRate(long rate) {
-    for (uint8_t code = 0; code < kBaudCodeCount; ++code)
+    for (uint8_t code = 0; code < BAUD_CODE_COUNT; ++code)
         if (BaudRateForCode(code) == rate) return code;
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<SimServoSpec> ParseServoSpec(const std::string& text, std::string* error) {
-    auto fail = [&](const std::string& why) -> std::optional<SimServoSpec> {
+std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<CSimServoSpec> {
         if (error) *error = "bad servo '" + text + "': " + why;
         return std::nullopt;
     };
     std::istringstream in(text);
     std::string head;
     std::getline(in, head, ':');
-    SimServoSpec spec;
+    CSimServoSpec spec;
 
     const std::size_t at = head.find('@');
     const std::string idText = head.substr(0, at);
@@ -61,7 +61,7 @@ std::optional<SimServoSpec> ParseServoSpec(const std::string& text, std::string*
         const bool isNumber = parsed.has_value();
         const long value = parsed.value_or(0);
         auto inRange = [&](long low, long high) { return isNumber && value >= low && value <= high; };
-        if (key == "delay" && inRange(0, kMaxReturnDelay)) {
+        if (key == "delay" && inRange(0, MAX_RETURN_DELAY)) {
             spec.returnDelay = static_cast<uint8_t>(value);
         } else if (key == "level" && inRange(0, 2)) {
             spec.returnLevel = static_cast<uint8_t>(value);
@@ -71,8 +71,8 @@ std::optional<SimServoSpec> ParseServoSpec(const std::string& text, std::string*
             spec.voltage = static_cast<uint8_t>(value);
         } else if (key == "load" && inRange(-1023, 1023)) {
             spec.load = static_cast<int>(value);
-        } else if (key == "delay" && isNumber && value > kMaxReturnDelay) {
-            return fail("delay " + item.substr(eq + 1) + " is over " + std::to_string(kMaxReturnDelay));
+        } else if (key == "delay" && isNumber && value > MAX_RETURN_DELAY) {
+            return fail("delay " + item.substr(eq + 1) + " is over " + std::to_string(MAX_RETURN_DELAY));
         } else {
             return fail(
                 "'" + item +

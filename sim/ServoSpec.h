@@ -10,7 +10,7 @@ namespace sim {
 
 // A servo fresh from the factory except for what is given here. The measured values, when given, stay as
 // set (a stuck sensor, or a bench supply set on purpose), so they can drive the servo's alarms.
-struct SimServoSpec {
+struct CSimServoSpec {
     uint8_t id = 1;
     uint8_t baudCode = 0;                // BAUD_RATE code, 0..7
     uint8_t returnDelay = 0;             // RETURN_DELAY, units of 2 us
@@ -21,18 +21,18 @@ struct SimServoSpec {
 };
 
 // A servo with that ID and BAUD_RATE code and factory defaults otherwise.
-inline SimServoSpec DefaultServo(uint8_t id, uint8_t baudCode = 0) {
-    SimServoSpec spec;
+inline CSimServoSpec DefaultServo(uint8_t id, uint8_t baudCode = 0) {
+    CSimServoSpec spec;
     spec.id = id;
     spec.baudCode = baudCode;
     return spec;
 }
 
 // The longest RETURN_DELAY a servo is given from the command line: 254 x 2 us.
-inline constexpr int kMaxReturnDelay = 254;
+inline constexpr int MAX_RETURN_DELAY = 254;
 
 // ID[@RATE][:delay=N][:level=N][:temp=N][:volt=N][:load=N]: RATE in bit/s and one of the servo rates, ID
 // 0..253, numbers in decimal. nullopt with a one-line reason in *error when the text is not such a servo.
-std::optional<SimServoSpec> ParseServoSpec(const std::string& text, std::string* error);
+std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string* error);
 
 }  // namespace sim

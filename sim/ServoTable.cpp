@@ -6,8 +6,8 @@
 namespace sim {
 
 uint32_t BaudRateForCode(uint8_t code) {
-    static constexpr std::array<uint32_t, kBaudCodeCount> kRates = {1000000, 500000, 250000, 128000,
-                                                                    115200,  76800,  57600,  38400};
+    static constexpr std::array<uint32_t, BAUD_CODE_COUNT> kRates = {1000000, 500000, 250000, 128000,
+                                                                     115200,  76800,  57600,  38400};
     return code < kRates.size() ? kRates[code] : 0;
 }
 

@@ -8,8 +8,8 @@
 namespace sim {
 
 // 54 bytes cover every register the host uses; a real servo's table ends at PRESENT_CURRENT too.
-inline constexpr std::size_t kTableSize = 54;
-using ControlTable = std::array<uint8_t, kTableSize>;
+inline constexpr std::size_t TABLE_SIZE = 54;
+using ControlTable = std::array<uint8_t, TABLE_SIZE>;
 
 // Register addresses. 16-bit registers hold their high byte at the lower address, except CURRENT_LIMIT.
 namespace reg {
@@ -48,14 +48,14 @@ inline constexpr uint8_t PRESENT_CURRENT = 52;
 }  // namespace reg
 
 // The stored parameters that LOCK protects.
-inline constexpr uint8_t kFirstStoredParameter = reg::ID;
-inline constexpr uint8_t kLastStoredParameter = 30;
+inline constexpr uint8_t FIRST_STORED_PARAMETER = reg::ID;
+inline constexpr uint8_t LAST_STORED_PARAMETER = 30;
 
 // Sign bits of the sign-magnitude registers.
-inline constexpr int kPositionSignBit = 15;
-inline constexpr int kSpeedSignBit = 10;
+inline constexpr int POSITION_SIGN_BIT = 15;
+inline constexpr int SPEED_SIGN_BIT = 10;
 
-inline constexpr uint8_t kBaudCodeCount = 8;
+inline constexpr uint8_t BAUD_CODE_COUNT = 8;
 
 // Line rate in bit/s of a BAUD_RATE code; 0 for a code outside 0..7 (such a servo hears nothing).
 uint32_t BaudRateForCode(uint8_t code);

@@ -11,39 +11,39 @@ namespace sim {
 
 namespace {
 
-bool Matches(const SimFaultRule& rule, int target, int instruction) {
+bool Matches(const CSimFaultRule& rule, int target, int instruction) {
     return (rule.servoId == kAnyServo || rule.servoId == target) &&
            (rule.instruction == kAnyInstruction || rule.instruction == instruction);
 }
 
 // A status frame with its ID or parameters changed and a valid checksum again, so only the change is wrong.
 void Reseal(std::vector<uint8_t>& frame) {
-    frame[kLenOffset] = static_cast<uint8_t>(frame.size() - kFrameOverhead);
-    frame.back() = FrameChecksum(std::span(frame).subspan(kIdOffset, frame.size() - kIdOffset - 1));
+    frame[LEN_OFFSET] = static_cast<uint8_t>(frame.size() - FRAME_OVERHEAD);
+    frame.back() = FrameChecksum(std::span(frame).subspan(ID_OFFSET, frame.size() - ID_OFFSET - 1));
 }
 
-SimTransmission Alter(const SimFaultRule& rule, std::chrono::microseconds delay, std::vector<uint8_t> bytes,
-                      bool bootAnswer) {
-    SimTransmission out;
+CSimTransmission Alter(const CSimFaultRule& rule, std::chrono::microseconds delay, std::vector<uint8_t> bytes,
+                       bool bootAnswer) {
+    CSimTransmission out;
     // Faults on a boot loader's single byte: anything that corrupts a frame turns the byte into another.
-    const bool frame = !bootAnswer && bytes.size() > kParamsOffset;
+    const bool frame = !bootAnswer && bytes.size() > PARAMS_OFFSET;
     switch (rule.kind) {
-        case SimFaultKind::DropReply:
+        case ESimFaultKind::DropReply:
             break;
-        case SimFaultKind::CorruptChecksum:
-        case SimFaultKind::WrongId:
-        case SimFaultKind::WrongLength:
+        case ESimFaultKind::CorruptChecksum:
+        case ESimFaultKind::WrongId:
+        case ESimFaultKind::WrongLength:
             if (!frame) {
                 for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
-            } else if (rule.kind == SimFaultKind::CorruptChecksum) {
+            } else if (rule.kind == ESimFaultKind::CorruptChecksum) {
                 bytes.back() = static_cast<uint8_t>(~bytes.back());
-            } else if (rule.kind == SimFaultKind::WrongId) {
-                const int id = rule.otherId >= 0 ? rule.otherId : bytes[kIdOffset] + 1;
-                bytes[kIdOffset] = static_cast<uint8_t>(id);
+            } else if (rule.kind == ESimFaultKind::WrongId) {
+                const int id = rule.otherId >= 0 ? rule.otherId : bytes[ID_OFFSET] + 1;
+                bytes[ID_OFFSET] = static_cast<uint8_t>(id);
                 Reseal(bytes);
             } else {
                 // A status without parameters cannot lose one: it gains one instead.
-                const bool shorter = rule.lengthChange < 0 && bytes.size() > kParamsOffset + 1;
+                const bool shorter = rule.lengthChange < 0 && bytes.size() > PARAMS_OFFSET + 1;
                 if (shorter)
                     bytes.erase(bytes.end() - 2);
                 else
@@ -52,23 +52,23 @@ SimTransmission Alter(const SimFaultRule& rule, std::chrono::microseconds delay,
             }
             out.pieces.push_back({delay, std::move(bytes)});
             break;
-        case SimFaultKind::LateReply:
+        case ESimFaultKind::LateReply:
             out.pieces.push_back({delay + rule.delay, std::move(bytes)});
             break;
-        case SimFaultKind::Garbage:
+        case ESimFaultKind::Garbage:
             if (rule.garbage.empty())
                 out.pieces.push_back({delay, {std::begin(kDefaultGarbage), std::end(kDefaultGarbage)}});
             else
                 out.pieces.push_back({delay, rule.garbage});
             break;
-        case SimFaultKind::StallMidFrame: {
+        case ESimFaultKind::StallMidFrame: {
             const auto half = static_cast<std::ptrdiff_t>(bytes.size() / 2);
             out.pieces.push_back({delay, {bytes.begin(), bytes.begin() + half}});
             if (rule.delay != kNever)
                 out.pieces.push_back({delay + rule.delay, {bytes.begin() + half, bytes.end()}});
             break;
         }
-        case SimFaultKind::HangUp:
+        case ESimFaultKind::HangUp:
             out.hangUp = true;
             break;
     }
@@ -98,8 +98,8 @@ std::optional<std::vector<uint8_t>> HexBytes(const std::string& text) {
 
 }  // namespace
 
-void CFaultPlan::Add(const SimFaultRule& rule) {
-    m_rules.push_back(Entry{rule});
+void CFaultPlan::Add(const CSimFaultRule& rule) {
+    m_rules.push_back(CEntry{rule});
 }
 
 void CFaultPlan::Clear() {
@@ -107,9 +107,9 @@ void CFaultPlan::Clear() {
     m_nHits = 0;
 }
 
-SimTransmission CFaultPlan::Apply(int target, int instruction, std::chrono::microseconds delay,
-                                  std::vector<uint8_t> bytes) {
-    for (Entry& entry : m_rules) {
+CSimTransmission CFaultPlan::Apply(int target, int instruction, std::chrono::microseconds delay,
+                                   std::vector<uint8_t> bytes) {
+    for (CEntry& entry : m_rules) {
         if (!Matches(entry.rule, target, instruction)) continue;
         if (entry.rule.count != kEveryReply && entry.hit >= entry.rule.count) continue;
         if (entry.skipped < entry.rule.skip) {
@@ -120,25 +120,25 @@ SimTransmission CFaultPlan::Apply(int target, int instruction, std::chrono::micr
         ++m_nHits;
         return Alter(entry.rule, delay, std::move(bytes), instruction == kBootAnswer);
     }
-    SimTransmission out;
+    CSimTransmission out;
     out.pieces.push_back({delay, std::move(bytes)});
     return out;
 }
 
-std::optional<SimFaultRule> ParseFaultRule(const std::string& text, std::string* error) {
-    auto fail = [&](const std::string& why) -> std::optional<SimFaultRule> {
+std::optional<CSimFaultRule> ParseFaultRule(const std::string& text, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<CSimFaultRule> {
         if (error) *error = "bad fault '" + text + "': " + why;
         return std::nullopt;
     };
-    static const std::pair<const char*, SimFaultKind> kinds[] = {
-        {"drop", SimFaultKind::DropReply},      {"checksum", SimFaultKind::CorruptChecksum},
-        {"id", SimFaultKind::WrongId},          {"length", SimFaultKind::WrongLength},
-        {"late", SimFaultKind::LateReply},      {"garbage", SimFaultKind::Garbage},
-        {"stall", SimFaultKind::StallMidFrame}, {"hangup", SimFaultKind::HangUp},
+    static const std::pair<const char*, ESimFaultKind> kinds[] = {
+        {"drop", ESimFaultKind::DropReply},      {"checksum", ESimFaultKind::CorruptChecksum},
+        {"id", ESimFaultKind::WrongId},          {"length", ESimFaultKind::WrongLength},
+        {"late", ESimFaultKind::LateReply},      {"garbage", ESimFaultKind::Garbage},
+        {"stall", ESimFaultKind::StallMidFrame}, {"hangup", ESimFaultKind::HangUp},
     };
     const std::size_t colon = text.find(':');
     const std::string kind = text.substr(0, colon);
-    SimFaultRule rule;
+    CSimFaultRule rule;
     bool known = false;
     for (const auto& [name, value] : kinds) {
         if (kind == name) {
@@ -170,7 +170,7 @@ std::optional<SimFaultRule> ParseFaultRule(const std::string& text, std::string*
             rule.count = kEveryReply;
         } else if (key == "count" && n && *n >= 1) {
             rule.count = *n;
-        } else if (key == "delay" && value == "never" && rule.kind == SimFaultKind::StallMidFrame) {
+        } else if (key == "delay" && value == "never" && rule.kind == ESimFaultKind::StallMidFrame) {
             rule.delay = kNever;
         } else if (key == "delay" && n && *n >= 0 && *n <= 60000) {
             rule.delay = std::chrono::milliseconds(*n);

@@ -9,7 +9,7 @@
 
 namespace sim {
 
-enum class SimFaultKind {
+enum class ESimFaultKind {
     DropReply,        // the servo carries out the request, its status never reaches the host
     CorruptChecksum,  // the status goes out with its checksum byte inverted
     WrongId,          // a well-formed status, but from another ID
@@ -35,8 +35,8 @@ inline constexpr std::chrono::milliseconds kNever{-1};
 // the request's target ID and instruction; the first `skip` matching answers pass untouched, the next
 // `count` are hit. Rules are tried in the order added and at most one hits an answer, so a plan is
 // deterministic for a given request sequence.
-struct SimFaultRule {
-    SimFaultKind kind = SimFaultKind::DropReply;
+struct CSimFaultRule {
+    ESimFaultKind kind = ESimFaultKind::DropReply;
     int servoId = kAnyServo;            // the request's target ID (0..253, 254 = broadcast)
     int instruction = kAnyInstruction;  // instruction code, or kBootAnswer
     int skip = 0;
@@ -52,19 +52,19 @@ inline constexpr uint8_t kDefaultGarbage[] = {0x55, 0xFF, 0x00, 0xAA, 0xFF, 0x13
 
 // What goes out on the line for one answer: pieces, each due `delay` after the request arrived, then
 // possibly a hang-up.
-struct SimTransmission {
-    struct Piece {
+struct CSimTransmission {
+    struct CPiece {
         std::chrono::microseconds delay;
         std::vector<uint8_t> bytes;
     };
-    std::vector<Piece> pieces;
+    std::vector<CPiece> pieces;
     bool hangUp = false;
 };
 
 // The rules in force and what they have hit. Not thread-safe: CBusSimulator guards it with its mutex.
 class CFaultPlan {
 public:
-    void Add(const SimFaultRule& rule);
+    void Add(const CSimFaultRule& rule);
     void Clear();
     bool Empty() const { return m_rules.empty(); }
     // How many answers have been hit since the last Clear.
@@ -73,16 +73,16 @@ public:
     // The transmission for an answer to a request for `target` with `instruction`, sent `delay` after the
     // request: unchanged when no rule hits. A boot loader's answer is one byte; the faults that alter a frame
     // invert that byte instead.
-    SimTransmission Apply(int target, int instruction, std::chrono::microseconds delay,
-                          std::vector<uint8_t> bytes);
+    CSimTransmission Apply(int target, int instruction, std::chrono::microseconds delay,
+                           std::vector<uint8_t> bytes);
 
 private:
-    struct Entry {
-        SimFaultRule rule;
+    struct CEntry {
+        CSimFaultRule rule;
         int skipped = 0;
         int hit = 0;
     };
-    std::vector<Entry> m_rules;
+    std::vector<CEntry> m_rules;
     int m_nHits = 0;
 };
 
@@ -90,6 +90,6 @@ private:
 // garbage, stall, hangup and keys id, instr (a number or "boot"), skip, count (a number or "all"), delay
 // (milliseconds, "never" for stall), to (WrongId's ID), by (WrongLength's change), bytes (hex, no
 // separators). nullopt with the reason in *error when the text is not such a rule.
-std::optional<SimFaultRule> ParseFaultRule(const std::string& text, std::string* error);
+std::optional<CSimFaultRule> ParseFaultRule(const std::string& text, std::string* error);
 
 }  // namespace sim

@@ -9,14 +9,14 @@
 namespace sim {
 
 // FF FF ID LEN INSTR|ERROR PARAMS... CHECKSUM, with LEN = number of params + 2.
-inline constexpr uint8_t kHeaderByte = 0xFF;
-inline constexpr uint8_t kBroadcastId = 0xFE;
-inline constexpr std::size_t kFrameOverhead = 4;  // header, ID and checksum around LEN bytes
-inline constexpr std::size_t kIdOffset = 2;
-inline constexpr std::size_t kLenOffset = 3;
-inline constexpr std::size_t kInstructionOffset = 4;
-inline constexpr std::size_t kParamsOffset = 5;
-inline constexpr std::size_t kMaxParams = 253;  // LEN is one byte
+inline constexpr uint8_t HEADER_BYTE = 0xFF;
+inline constexpr uint8_t BROADCAST_ID = 0xFE;
+inline constexpr std::size_t FRAME_OVERHEAD = 4;  // header, ID and checksum around LEN bytes
+inline constexpr std::size_t ID_OFFSET = 2;
+inline constexpr std::size_t LEN_OFFSET = 3;
+inline constexpr std::size_t INSTRUCTION_OFFSET = 4;
+inline constexpr std::size_t PARAMS_OFFSET = 5;
+inline constexpr std::size_t MAX_PARAMS = 253;  // LEN is one byte
 
 namespace instr {
 inline constexpr uint8_t PING = 0x01;
@@ -30,7 +30,7 @@ inline constexpr uint8_t SYNC_WRITE = 0x83;
 }  // namespace instr
 
 // Status error bits this simulator raises.
-inline constexpr uint8_t kInstructionError = 0x40;
+inline constexpr uint8_t INSTRUCTION_ERROR = 0x40;
 
 // Checksum over ID, LEN, instruction/error and params: the complement of their 8-bit sum.
 // `body` is the frame from the ID byte up to (not including) the checksum.
@@ -41,13 +41,13 @@ std::vector<uint8_t> BuildStatusFrame(uint8_t id, uint8_t error, std::span<const
 
 // Views of a well-formed frame (as CFrameParser emits them).
 inline uint8_t FrameId(std::span<const uint8_t> f) {
-    return f[kIdOffset];
+    return f[ID_OFFSET];
 }
 inline uint8_t FrameInstruction(std::span<const uint8_t> f) {
-    return f[kInstructionOffset];
+    return f[INSTRUCTION_OFFSET];
 }
 inline std::span<const uint8_t> FrameParams(std::span<const uint8_t> f) {
-    return f.subspan(kParamsOffset, f[kLenOffset] - 2u);
+    return f.subspan(PARAMS_OFFSET, f[LEN_OFFSET] - 2u);
 }
 
 }  // namespace sim

@@ -76,9 +76,9 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> ids;
     bool idsGiven = false;
     int baudCode = 0;
-    std::vector<sim::SimServoSpec> servos;
-    sim::SimLineOptions line;
-    std::vector<sim::SimFaultRule> faults;
+    std::vector<sim::CSimServoSpec> servos;
+    sim::CSimLineOptions line;
+    std::vector<sim::CSimFaultRule> faults;
     std::string devicePath;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--latency" && hasValue && ParseLatency(argv[i + 1], line.latency)) {
             ++i;
         } else if (arg == "--baud" && hasValue &&
-                   ParseNumber(argv[i + 1], sim::kBaudCodeCount - 1, baudCode)) {
+                   ParseNumber(argv[i + 1], sim::BAUD_CODE_COUNT - 1, baudCode)) {
             ++i;
         } else if (arg == "--device" && hasValue && argv[i + 1][0] != '\0') {
             devicePath = argv[++i];
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     if (!idsGiven && servos.empty()) ids = {1, 2, 3};
-    std::vector<sim::SimServoSpec> all;
+    std::vector<sim::CSimServoSpec> all;
     for (uint8_t id : ids) all.push_back(sim::DefaultServo(id, static_cast<uint8_t>(baudCode)));
     all.insert(all.end(), servos.begin(), servos.end());
 

@@ -22,30 +22,30 @@ std::string LowerExtension(const std::string& path) {
     return extension;
 }
 
-FirmwareLoad LoadHex(std::istream& file, FirmwareImage& image) {
+EFirmwareLoad LoadHex(std::istream& file, FirmwareImage& image) {
     std::memset(image.imageData, 0xFF, sizeof image.imageData);
     std::string line;
     while (std::getline(file, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (image.ParseHexLine(line.data(), static_cast<int>(line.size())) < 0)
-            return FirmwareLoad::HexFormatError;
+            return EFirmwareLoad::HexFormatError;
     }
-    image.sourceKind = SOURCE_HEX;
-    return FirmwareLoad::Loaded;
+    image.sourceKind = kSourceHex;
+    return EFirmwareLoad::Loaded;
 }
 
-FirmwareLoad LoadBin(std::istream& file, FirmwareImage& image) {
+EFirmwareLoad LoadBin(std::istream& file, FirmwareImage& image) {
     // One byte more than fits tells an oversized file without reading all of it.
     std::vector<char> bytes(FIRMWARE_CAPACITY + 1);
     file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     const std::streamsize length = file.gcount();
-    if (file.bad()) return FirmwareLoad::BinCannotOpen;
-    if (length > FIRMWARE_CAPACITY) return FirmwareLoad::BinFormatError;
+    if (file.bad()) return EFirmwareLoad::BinCannotOpen;
+    if (length > FIRMWARE_CAPACITY) return EFirmwareLoad::BinFormatError;
     std::memset(image.imageData, 0xFF, sizeof image.imageData);
     std::copy_n(bytes.begin(), length, image.imageData);
     image.imageLength = static_cast<uint16_t>(length);
-    image.sourceKind = SOURCE_BIN;
-    return FirmwareLoad::Loaded;
+    image.sourceKind = kSourceBin;
+    return EFirmwareLoad::Loaded;
 }
 
 constexpr std::size_t kHexFileLimit = 16u << 20;
@@ -69,9 +69,9 @@ bool ReadRegularFile(const std::string& path, std::size_t limit, std::string& by
 
 }  // namespace
 
-FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
+EFirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
     const std::string extension = LowerExtension(path);
-    if (extension != "hex" && extension != "bin") return FirmwareLoad::UnknownKind;
+    if (extension != "hex" && extension != "bin") return EFirmwareLoad::UnknownKind;
     const bool hex = extension == "hex";
     // Even a file that cannot be opened leaves no stale length behind.
     image.imageLength = 0;
@@ -80,35 +80,35 @@ FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image) {
     const std::size_t limit = hex ? kHexFileLimit : FIRMWARE_CAPACITY + 1;
     std::string bytes;
     if (!ReadRegularFile(path, limit, bytes))
-        return hex ? FirmwareLoad::HexCannotOpen : FirmwareLoad::BinCannotOpen;
-    if (hex && bytes.size() >= limit) return FirmwareLoad::HexFormatError;
+        return hex ? EFirmwareLoad::HexCannotOpen : EFirmwareLoad::BinCannotOpen;
+    if (hex && bytes.size() >= limit) return EFirmwareLoad::HexFormatError;
     std::istringstream in(bytes);
     return LoadFirmwareStream(in, hex, image);
 }
 
-FirmwareLoad LoadFirmwareStream(std::istream& in, bool hex, FirmwareImage& image) {
+EFirmwareLoad LoadFirmwareStream(std::istream& in, bool hex, FirmwareImage& image) {
     image.imageLength = 0;
-    const FirmwareLoad result = hex ? LoadHex(in, image) : LoadBin(in, image);
-    if (result != FirmwareLoad::Loaded) return result;
+    const EFirmwareLoad result = hex ? LoadHex(in, image) : LoadBin(in, image);
+    if (result != EFirmwareLoad::Loaded) return result;
     image.CountBlocks();
-    return image.blockCount == 0 ? FirmwareLoad::NoBlocks : FirmwareLoad::Loaded;
+    return image.blockCount == 0 ? EFirmwareLoad::NoBlocks : EFirmwareLoad::Loaded;
 }
 
-const char* FirmwareLoadMessage(FirmwareLoad result) {
+const char* FirmwareLoadMessage(EFirmwareLoad result) {
     switch (result) {
-        case FirmwareLoad::Loaded:
+        case EFirmwareLoad::Loaded:
             return "";
-        case FirmwareLoad::HexCannotOpen:
+        case EFirmwareLoad::HexCannotOpen:
             return "Can not open file";
-        case FirmwareLoad::HexFormatError:
+        case EFirmwareLoad::HexFormatError:
             return "hex file fromat error";
-        case FirmwareLoad::BinCannotOpen:
+        case EFirmwareLoad::BinCannotOpen:
             return "Cannot open file";
-        case FirmwareLoad::BinFormatError:
+        case EFirmwareLoad::BinFormatError:
             return "bin file fromat error";
-        case FirmwareLoad::UnknownKind:
+        case EFirmwareLoad::UnknownKind:
             return "Firmware files are .hex or .bin";
-        case FirmwareLoad::NoBlocks:
+        case EFirmwareLoad::NoBlocks:
             return "The firmware file holds no data";
     }
     return "";

@@ -6,7 +6,7 @@
 
 #include "FirmwareImage.h"
 
-enum class FirmwareLoad {
+enum class EFirmwareLoad {
     Loaded,
     HexCannotOpen,   // "Can not open file"
     HexFormatError,  // "hex file fromat error": the image keeps what was stored before the bad line
@@ -18,11 +18,11 @@ enum class FirmwareLoad {
 
 // Loads path into image (opened for reading only, without blocking). Only a regular file can be opened: a
 // FIFO, a device or a directory gives the kind's open error. Loaded also counts the blocks.
-FirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image);
+EFirmwareLoad LoadFirmwareFile(const std::string& path, FirmwareImage& image);
 
 // The same load from a stream already open, as hex text or bin bytes; never returns an open error for hex
 // (a bin stream that fails mid-read gives BinCannotOpen).
-FirmwareLoad LoadFirmwareStream(std::istream& in, bool hex, FirmwareImage& image);
+EFirmwareLoad LoadFirmwareStream(std::istream& in, bool hex, FirmwareImage& image);
 
 // The operator's message for a failed load.
-const char* FirmwareLoadMessage(FirmwareLoad result);
+const char* FirmwareLoadMessage(EFirmwareLoad result);

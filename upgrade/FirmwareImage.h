@@ -10,8 +10,8 @@ inline constexpr int FIRMWARE_MAX_BLOCKS = FIRMWARE_CAPACITY / FIRMWARE_BLOCK_SI
 inline constexpr int BLOCK_FRAME_SIZE = 70;
 inline constexpr uint8_t BLOCK_MORE_FOLLOW = 6;
 inline constexpr uint8_t BLOCK_LAST = 4;
-inline constexpr uint8_t SOURCE_HEX = 0;
-inline constexpr uint8_t SOURCE_BIN = 1;
+inline constexpr uint8_t kSourceHex = 0;
+inline constexpr uint8_t kSourceBin = 1;
 
 struct FirmwareImage {
     FirmwareImage() { Empty(); }

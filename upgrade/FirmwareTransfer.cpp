@@ -10,28 +10,28 @@
 
 namespace {
 
-UpgradeResult SendImage(CServoUsb& servo, const FirmwareImage& image, const UpgradeCallbacks& callbacks) {
+EUpgradeResult SendImage(CServoUsb& servo, const FirmwareImage& image, const CUpgradeCallbacks& callbacks) {
     uint8_t entry[BOOT_ENTRY_CODE.size()];
     for (std::size_t i = 0; i < BOOT_ENTRY_CODE.size(); ++i) entry[i] = BOOT_ENTRY_CODE[i];
-    if (servo.RawTransfer(static_cast<int>(sizeof entry), entry) < 0) return UpgradeResult::Error;
+    if (servo.RawTransfer(static_cast<int>(sizeof entry), entry) < 0) return EUpgradeResult::Error;
     const uint8_t start = BOOT_START;
-    if (servo.RawTransfer(1, &start) < 0) return UpgradeResult::Error;
+    if (servo.RawTransfer(1, &start) < 0) return EUpgradeResult::Error;
 
     uint8_t frame[BLOCK_FRAME_SIZE];
     for (int block = 1; block <= image.blockCount; ++block) {
-        if (callbacks.running && callbacks.running->load() == 0) return UpgradeResult::Cancelled;
+        if (callbacks.running && callbacks.running->load() == 0) return EUpgradeResult::Cancelled;
         const uint8_t endFlag = block == image.blockCount ? BLOCK_LAST : BLOCK_MORE_FOLLOW;
         image.BuildBlockFrame(frame, static_cast<uint8_t>(block), endFlag, image.sourceKind);
-        if (servo.RawTransfer(BLOCK_FRAME_SIZE, frame) != BOOT_ACK) return UpgradeResult::Error;
+        if (servo.RawTransfer(BLOCK_FRAME_SIZE, frame) != BOOT_ACK) return EUpgradeResult::Error;
         if (callbacks.blockDone) callbacks.blockDone(block);
     }
-    return UpgradeResult::Success;
+    return EUpgradeResult::Success;
 }
 
 }  // namespace
 
-UpgradeResult TransferFirmware(CServoUsb& servo, CUsb& port, const FirmwareImage& image, uint8_t servoId,
-                               const UpgradeCallbacks& callbacks) {
+EUpgradeResult TransferFirmware(CServoUsb& servo, CUsb& port, const FirmwareImage& image, uint8_t servoId,
+                                const CUpgradeCallbacks& callbacks) {
     CBusLock bus = servo.AcquireBus();
     servo.BeginUpgrade(servoId);
     // The line is silent for the whole pause, so where in it the rate changes makes no difference to the
@@ -43,7 +43,7 @@ UpgradeResult TransferFirmware(CServoUsb& servo, CUsb& port, const FirmwareImage
     const int savedBaud = port.Configure(BOOT_BAUD);
     std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS - BOOT_PAUSE_MS / 2));
 
-    const UpgradeResult result = SendImage(servo, image, callbacks);
+    const EUpgradeResult result = SendImage(servo, image, callbacks);
 
     port.SetTimeoutMs(savedTimeout);
     // A closed port had no rate to go back to (Configure answered 0 and changed nothing).

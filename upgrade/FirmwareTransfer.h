@@ -11,9 +11,9 @@
 class CServoUsb;
 class CUsb;
 
-enum class UpgradeResult { Success, Error, Cancelled };
+enum class EUpgradeResult { Success, Error, Cancelled };
 
-struct UpgradeCallbacks {
+struct CUpgradeCallbacks {
     // Read once before every block; 0 ends the transfer with Cancelled. Null: the transfer runs to its end.
     const std::atomic<int>* running = nullptr;
     // After block n (1-based) was acknowledged.
@@ -22,5 +22,5 @@ struct UpgradeCallbacks {
 
 // Hands the servo to its boot loader, sends every block at the boot rate and restores the port's rate and
 // timeout on every path. Holds the bus throughout, so no other exchange slips in between.
-UpgradeResult TransferFirmware(CServoUsb& servo, CUsb& port, const FirmwareImage& image, uint8_t servoId,
-                               const UpgradeCallbacks& callbacks);
+EUpgradeResult TransferFirmware(CServoUsb& servo, CUsb& port, const FirmwareImage& image, uint8_t servoId,
+                                const CUpgradeCallbacks& callbacks);

@@ -114,8 +114,8 @@ void ServoTest::OnOpenFile() {
 
 void ServoTest::LoadFile(const QString& path) {
     if (IsTransferring()) return;
-    const FirmwareLoad result = LoadFirmwareFile(QFile::encodeName(path).toStdString(), *m_pFirmware);
-    if (result != FirmwareLoad::Loaded) {
+    const EFirmwareLoad result = LoadFirmwareFile(QFile::encodeName(path).toStdString(), *m_pFirmware);
+    if (result != EFirmwareLoad::Loaded) {
         m_btnWrite->setEnabled(false);
         ShowMessage(this, QString::fromUtf8(FirmwareLoadMessage(result)));
         return;
@@ -156,14 +156,14 @@ void ServoTest::StartTransfer() {
     try {
         m_worker = std::thread(&ServoTest::UpgradeWorker, this, servoId, generation);
     } catch (const std::system_error&) {
-        EndTransfer(UpgradeResult::Error, true);
+        EndTransfer(EUpgradeResult::Error, true);
     }
 }
 
 int ServoTest::UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation) {
-    UpgradeResult result = UpgradeResult::Error;
+    EUpgradeResult result = EUpgradeResult::Error;
     if (CUsb* port = pPage->m_pUsb->m_pTransport) {
-        UpgradeCallbacks callbacks;
+        CUpgradeCallbacks callbacks;
         callbacks.running = &pPage->m_bUpgrading;
         // Called by name, so Qt makes and frees the queued calls itself: a lambda's call would be made here
         // and freed on the GUI thread by our code, a hand-over through Qt's event queue whose locking
@@ -187,22 +187,22 @@ void ServoTest::OnBlockDone(unsigned generation, int block) {
 void ServoTest::OnWorkerEnded(unsigned generation, int result) {
     if (generation != m_nGeneration || !IsTransferring()) return;
     m_worker.join();  // it posted this as its last act
-    EndTransfer(static_cast<UpgradeResult>(result), true);
+    EndTransfer(static_cast<EUpgradeResult>(result), true);
 }
 
 void ServoTest::AbortTransfer() {
     if (!IsTransferring()) return;
     m_bUpgrading = 0;
     m_worker.join();
-    EndTransfer(UpgradeResult::Cancelled, false);
+    EndTransfer(EUpgradeResult::Cancelled, false);
 }
 
-void ServoTest::EndTransfer(UpgradeResult result, bool report) {
+void ServoTest::EndTransfer(EUpgradeResult result, bool report) {
     // Anything of this transfer still queued is stale from here on: after an abort the window is closing.
     ++m_nGeneration;
     // The worker has already put the port back at its rate and timeout.
-    if (report && result == UpgradeResult::Error) ShowMessage(this, QStringLiteral("upgrade error"));
-    if (report && result == UpgradeResult::Cancelled) ShowMessage(this, QStringLiteral("upgrade cancel"));
+    if (report && result == EUpgradeResult::Error) ShowMessage(this, QStringLiteral("upgrade error"));
+    if (report && result == EUpgradeResult::Cancelled) ShowMessage(this, QStringLiteral("upgrade cancel"));
     m_btnWrite->setText(kWrite);
     m_btnRead->setEnabled(true);
     m_btnOpen->setEnabled(true);

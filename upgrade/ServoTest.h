@@ -18,7 +18,7 @@ class CTextProgressCtrl;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-enum class UpgradeResult;
+enum class EUpgradeResult;
 
 class ServoTest : public CDialogPage {
     Q_OBJECT
@@ -65,11 +65,11 @@ private:
     // The worker: hands the servo to its boot loader, sends the image and restores the port.
     static int UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation);
     // GUI side of the worker's reports; a report of an earlier transfer is dropped.
-    // Queued by name from the worker; result is an UpgradeResult.
+    // Queued by name from the worker; result is an EUpgradeResult.
     Q_INVOKABLE void OnBlockDone(unsigned generation, int block);
     Q_INVOKABLE void OnWorkerEnded(unsigned generation, int result);
     // Back to ready, after the outcome's message when asked.
-    void EndTransfer(UpgradeResult result, bool report);
+    void EndTransfer(EUpgradeResult result, bool report);
 
     // See SetLinkBusyCheck; nothing is busy unless set.
     std::function<QString()> m_fnLinkBusy;

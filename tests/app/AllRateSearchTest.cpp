@@ -5,16 +5,16 @@
 
 namespace {
 
-sim::SimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0) {
-    sim::SimServoSpec spec = sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
+sim::CSimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0) {
+    sim::CSimServoSpec spec = sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
     spec.returnDelay = delay;
     return spec;
 }
 
 class AllRateSearchTest : public AppFixture {
 protected:
-    void StartMixedBus(const std::vector<sim::SimServoSpec>& servos) {
-        m_sim = std::make_unique<sim::CBusSimulator>(servos, sim::SimLineOptions{});
+    void StartMixedBus(const std::vector<sim::CSimServoSpec>& servos) {
+        m_sim = std::make_unique<sim::CBusSimulator>(servos, sim::CSimLineOptions{});
         ASSERT_TRUE(m_sim->Start());
         CAppOptions options;
         options.szPortPath = m_sim->SlavePath();

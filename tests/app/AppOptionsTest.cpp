@@ -4,12 +4,12 @@
 #include "AppOptions.h"
 
 TEST(AppOptionsTest, AcceptedForms) {
-    struct Case {
+    struct CCase {
         std::vector<std::string> args;
         int servos;
         std::string port;
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {{}, 0, ""},
         {{"--simulate"}, 3, ""},
         {{"--simulate=1"}, 1, ""},
@@ -17,7 +17,7 @@ TEST(AppOptionsTest, AcceptedForms) {
         {{"--port", "/dev/ttyUSB0"}, 0, "/dev/ttyUSB0"},
         {{"--port=/dev/ttyACM1"}, 0, "/dev/ttyACM1"},
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         const CAppOptionsResult parsed = ParseAppOptions(c.args);
         const std::string first = c.args.empty() ? "(none)" : c.args[0];
         EXPECT_TRUE(parsed.szError.empty()) << first << ": " << parsed.szError;

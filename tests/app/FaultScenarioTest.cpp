@@ -18,21 +18,21 @@
 namespace {
 
 using namespace std::chrono_literals;
-using sim::SimFaultKind;
+using sim::ESimFaultKind;
 
-const std::pair<const char*, SimFaultKind> kFaults[] = {
-    {"drop", SimFaultKind::DropReply},      {"checksum", SimFaultKind::CorruptChecksum},
-    {"id", SimFaultKind::WrongId},          {"length", SimFaultKind::WrongLength},
-    {"late", SimFaultKind::LateReply},      {"garbage", SimFaultKind::Garbage},
-    {"stall", SimFaultKind::StallMidFrame},
+const std::pair<const char*, ESimFaultKind> kFaults[] = {
+    {"drop", ESimFaultKind::DropReply},      {"checksum", ESimFaultKind::CorruptChecksum},
+    {"id", ESimFaultKind::WrongId},          {"length", ESimFaultKind::WrongLength},
+    {"late", ESimFaultKind::LateReply},      {"garbage", ESimFaultKind::Garbage},
+    {"stall", ESimFaultKind::StallMidFrame},
 };
 
 // A failed exchange ends at the link's timeout; the rest is a loaded machine's scheduling.
 constexpr int kOneExchangeMs = kTestTimeoutMs + 250;
 
-sim::SimFaultRule Rule(SimFaultKind kind, int id, int instruction = sim::kAnyInstruction,
-                       int count = sim::kEveryReply) {
-    sim::SimFaultRule rule;
+sim::CSimFaultRule Rule(ESimFaultKind kind, int id, int instruction = sim::kAnyInstruction,
+                        int count = sim::kEveryReply) {
+    sim::CSimFaultRule rule;
     rule.kind = kind;
     rule.servoId = id;
     rule.instruction = instruction;
@@ -113,10 +113,10 @@ TEST_F(FaultScenario, StatusPollKeepsItsLastValuesThroughEveryFault) {
         // A servo late every time, or one whose frames always stall and resume, answers each request in
         // the next one's wait: a status of the very shape expected that the link cannot refuse (see
         // LinkFaultTest). Here the stall never resumes.
-        if (kind == SimFaultKind::LateReply) continue;
+        if (kind == ESimFaultKind::LateReply) continue;
         SCOPED_TRACE(name);
         auto rule = Rule(kind, 1, 0x02);
-        if (kind == SimFaultKind::StallMidFrame) rule.delay = sim::kNever;
+        if (kind == ESimFaultKind::StallMidFrame) rule.delay = sim::kNever;
         m_sim->AddFault(rule);
         m_sim->SetRegister(1, Reg::PRESENT_VOLTAGE, tenths);
         m_sim->ClearFrames();
@@ -158,7 +158,7 @@ TEST_F(FaultScenario, ProgramButtonsAndVersionReadReportWhatTheyPrescribe) {
                   QStringList({"----------ID:1----------", "Read Servo Fail!", "----------ID:1----------",
                                "Reset Default"}));
         EXPECT_EQ(Instructions(), (std::vector<uint8_t>{0x02, 0x06})) << "no retry, nothing else";
-        if (kind == SimFaultKind::CorruptChecksum)
+        if (kind == ESimFaultKind::CorruptChecksum)
             SaveGrab(Main(), QStringLiteral("fault_program_read_fail"));
         Child<QLabel>(upgrade, "firmware")->setText(QStringLiteral("keep"));
         m_sim->ClearFrames();
@@ -182,7 +182,7 @@ TEST_F(FaultScenario, WriteSendsItsSequenceOnceWhateverTheAnswers) {
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     Click(Child<CTabControl>(Main(), "tabs")->TabButton(1));
     Child<QCheckBox>(Program(), "unlock")->setChecked(true);
-    for (SimFaultKind kind : {SimFaultKind::DropReply, SimFaultKind::Garbage}) {
+    for (ESimFaultKind kind : {ESimFaultKind::DropReply, ESimFaultKind::Garbage}) {
         m_sim->AddFault(Rule(kind, 1));
         m_sim->ClearFrames();
         Child<QPlainTextEdit>(Program(), "log")->clear();
@@ -211,8 +211,8 @@ TEST_F(FaultScenario, UpgradeUnderBootAnswerFaultsRestoresThePort) {
     ASSERT_TRUE(Child<QPushButton>(Upgrade(), "write")->isEnabled());
     const int fd = m_app->m_pTransport->m_hPort;
 
-    for (SimFaultKind kind : {SimFaultKind::DropReply, SimFaultKind::CorruptChecksum, SimFaultKind::Garbage,
-                              SimFaultKind::LateReply}) {
+    for (ESimFaultKind kind : {ESimFaultKind::DropReply, ESimFaultKind::CorruptChecksum,
+                               ESimFaultKind::Garbage, ESimFaultKind::LateReply}) {
         auto rule = Rule(kind, sim::kAnyServo, sim::kBootAnswer, 1);
         rule.delay = std::chrono::milliseconds(BOOT_TIMEOUT_MS + 100);
         rule.skip = 4;  // the entry code, the start byte and two blocks are answered
@@ -231,14 +231,14 @@ TEST_F(FaultScenario, UpgradeUnderBootAnswerFaultsRestoresThePort) {
         EXPECT_TRUE(m_sim->Firmware(1).empty());
         EXPECT_EQ(m_sim->FaultHits(), 1);
         m_sim->ClearFaults();
-        if (kind == SimFaultKind::LateReply) SpinEvents(200);  // the boot loader is busy until its late byte
+        if (kind == ESimFaultKind::LateReply) SpinEvents(200);  // the boot loader is busy until its late byte
         ASSERT_TRUE(WaitUntil([this] { return !m_sim->BootStatus(1).inBootLoader; }, 2000));
         EXPECT_EQ(m_app->m_pUsb->Ping(1), 1) << "the servo is back and the line at its rate";
     }
     EXPECT_FALSE(PortLost());
 
     // Pulled out mid-transfer: "upgrade error", then the lost-port state.
-    auto hangUp = Rule(SimFaultKind::HangUp, sim::kAnyServo, sim::kBootAnswer, 1);
+    auto hangUp = Rule(ESimFaultKind::HangUp, sim::kAnyServo, sim::kBootAnswer, 1);
     hangUp.skip = 4;
     m_sim->AddFault(hangUp);
     m_operator.m_messages.clear();
@@ -252,12 +252,12 @@ TEST_F(FaultScenario, UpgradeUnderBootAnswerFaultsRestoresThePort) {
 
 // The adapter pulled out in the middle of each activity: the lost-port state, once, and nothing hangs.
 TEST_F(FaultScenario, AHangUpDuringAnyActivityEndsInTheLostPortState) {
-    struct Activity {
+    struct CActivity {
         const char* name;
         int instruction;
         std::function<void()> start;
     };
-    const Activity activities[] = {
+    const CActivity activities[] = {
         {"sweep", 0x01, [this] { Click(Child<QPushButton>(Main(), "search")); }},
         {"poll", 0x02, [this] { Click(Child<QPushButton>(Robot(), "draw")); }},
         {"read", 0x02,
@@ -271,10 +271,10 @@ TEST_F(FaultScenario, AHangUpDuringAnyActivityEndsInTheLostPortState) {
              Click(Child<QPushButton>(Upgrade(), "read"));
          }},
     };
-    for (const Activity& activity : activities) {
+    for (const CActivity& activity : activities) {
         SCOPED_TRACE(activity.name);
         ASSERT_NO_FATAL_FAILURE(StartApp({1}));
-        m_sim->AddFault(Rule(SimFaultKind::HangUp, 1, activity.instruction, 1));
+        m_sim->AddFault(Rule(ESimFaultKind::HangUp, 1, activity.instruction, 1));
         ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
         m_operator.m_messages.clear();
         activity.start();

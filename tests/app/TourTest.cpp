@@ -119,19 +119,19 @@ TEST(DemoTourProgram, RefusesADirectoryItCannotMakeBeforeShowingAnything) {
 // before it stay, and the window is left with no worker running and the port closed.
 TEST(DemoTourInProcess, AFailedStepEndsTheTourAndShutsTheWindowDown) {
     EnsureApplication();
-    struct Case {
+    struct CCase {
         const char* what;
         std::function<void(sim::CBusSimulator&)> breakBus;
         int pictures;
         QString error;
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {"the adapter is unplugged", [](sim::CBusSimulator& bus) { bus.Unplug(); }, 1,
          QStringLiteral("\"Enter\" failed: message \"Unable to connect Device!\"")},
         {"servo 3 is missing", [](sim::CBusSimulator& bus) { bus.RemoveServo(3); }, 3,
          QStringLiteral("\"Stop\" failed: the search listed 2 of 3 servos")},
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir temp;
         ASSERT_TRUE(temp.isValid());

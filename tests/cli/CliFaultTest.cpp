@@ -2,6 +2,7 @@
 // sends nothing the operator did not ask for, and says so when the adapter goes away.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <ostream>
 
 #include <chrono>
 #include <filesystem>
@@ -18,34 +19,34 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-using sim::SimFaultKind;
+using sim::ESimFaultKind;
 
 // The client's default timeout; a run also opens and configures the port, which takes a few milliseconds.
 constexpr auto kTimeout = 50ms;
 constexpr auto kSlack = 150ms;
 
-struct CliRun {
+struct CCliRun {
     int code;
     std::string out;
     std::string err;
     Clock::duration took;
 };
 
-CliRun RunClient(const std::vector<std::string>& args) {
+CCliRun RunClient(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const auto start = Clock::now();
     const int code = RunCli(args, out, err);
     return {code, out.str(), err.str(), Clock::now() - start};
 }
 
-struct Command {
+struct CCommand {
     const char* name;
     std::vector<std::string> args;  // after --port PATH
     uint8_t instruction;            // of the one request it sends first
     int statusBytes;                // of the status that request calls for
 };
 
-const Command kCommands[] = {
+const CCommand kCommands[] = {
     {"ping", {"ping", "1"}, 0x01, 6},
     {"read", {"read", "1", "0", "2"}, 0x02, 8},
     {"write", {"write", "1", "31", "01"}, 0x03, 6},
@@ -54,43 +55,43 @@ const Command kCommands[] = {
 };
 
 // Each fault rule and the words the client finds for it, given the size of the status it waited for.
-struct Fault {
+struct CFault {
     const char* name;
-    SimFaultKind kind;
+    ESimFaultKind kind;
     std::string (*message)(int statusBytes);
 };
 
-const Fault kFaultWords[] = {
-    {"drop", SimFaultKind::DropReply, [](int) { return std::string("no answer from ID 1 within 50 ms"); }},
-    {"checksum", SimFaultKind::CorruptChecksum,
+const CFault kFaultWords[] = {
+    {"drop", ESimFaultKind::DropReply, [](int) { return std::string("no answer from ID 1 within 50 ms"); }},
+    {"checksum", ESimFaultKind::CorruptChecksum,
      [](int) { return std::string("answer from ID 1 failed its checksum"); }},
-    {"id", SimFaultKind::WrongId, [](int) { return std::string("answer from ID 2 while asking ID 1"); }},
-    {"length", SimFaultKind::WrongLength,
+    {"id", ESimFaultKind::WrongId, [](int) { return std::string("answer from ID 2 while asking ID 1"); }},
+    {"length", ESimFaultKind::WrongLength,
      [](int bytes) {
          return "answer from ID 1 has LEN " + std::to_string(bytes - 3) + " where " +
                 std::to_string(bytes - 4) + " was expected";
      }},
-    {"late", SimFaultKind::LateReply, [](int) { return std::string("no answer from ID 1 within 50 ms"); }},
-    {"garbage", SimFaultKind::Garbage,
+    {"late", ESimFaultKind::LateReply, [](int) { return std::string("no answer from ID 1 within 50 ms"); }},
+    {"garbage", ESimFaultKind::Garbage,
      [](int) { return std::string("garbage instead of an answer from ID 1 (no FF FF header)"); }},
-    {"stall", SimFaultKind::StallMidFrame,
+    {"stall", ESimFaultKind::StallMidFrame,
      [](int bytes) {
          return "ID 1 answered " + std::to_string(bytes / 2) + " of " + std::to_string(bytes) + " bytes";
      }},
 };
 
-const std::pair<const char*, SimFaultKind> kFaults[] = {
-    {"drop", SimFaultKind::DropReply},      {"checksum", SimFaultKind::CorruptChecksum},
-    {"id", SimFaultKind::WrongId},          {"length", SimFaultKind::WrongLength},
-    {"late", SimFaultKind::LateReply},      {"garbage", SimFaultKind::Garbage},
-    {"stall", SimFaultKind::StallMidFrame},
+const std::pair<const char*, ESimFaultKind> kFaults[] = {
+    {"drop", ESimFaultKind::DropReply},      {"checksum", ESimFaultKind::CorruptChecksum},
+    {"id", ESimFaultKind::WrongId},          {"length", ESimFaultKind::WrongLength},
+    {"late", ESimFaultKind::LateReply},      {"garbage", ESimFaultKind::Garbage},
+    {"stall", ESimFaultKind::StallMidFrame},
 };
 
-class CliFault : public ::testing::TestWithParam<std::tuple<Fault, Command>> {
+class CliFault : public ::testing::TestWithParam<std::tuple<CFault, CCommand>> {
 protected:
     void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
 
-    CliRun Run(std::vector<std::string> args) {
+    CCliRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus.SlavePath()});
         return RunClient(args);
     }
@@ -115,13 +116,13 @@ protected:
 // The table of fault rule, outcome and message, end to end: every kind of failure has its own words.
 TEST_P(CliFault, NamesTheFailureWithinOneTimeoutAndSendsNothingElse) {
     const auto& [fault, command] = GetParam();
-    sim::SimFaultRule rule;
+    sim::CSimFaultRule rule;
     rule.kind = fault.kind;
     rule.servoId = 1;
     m_bus.AddFault(rule);
     const auto before = Settings(1);
 
-    const CliRun run = Run(command.args);
+    const CCliRun run = Run(command.args);
     EXPECT_EQ(run.code, EXIT_NO_REPLY) << run.err;
     EXPECT_TRUE(run.out.empty()) << "nothing printed as if it had come from the servo: " << run.out;
     EXPECT_EQ(run.err, "brennix: " + fault.message(command.statusBytes) + "\n");
@@ -133,6 +134,14 @@ TEST_P(CliFault, NamesTheFailureWithinOneTimeoutAndSendsNothingElse) {
     if (command.instruction == 0x02 || command.instruction == 0x01) {
         EXPECT_EQ(Settings(1), before);
     }
+}
+
+// Cases print by name, so the test list stays readable and the same from one build to the next.
+void PrintTo(const CFault& c, std::ostream* os) {
+    *os << c.name;
+}
+void PrintTo(const CCommand& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, CliFault,
@@ -149,13 +158,13 @@ class CliFaultScan : public CliFault {};
 TEST_F(CliFaultScan, SkipsTheFaultyServoOnly) {
     for (const auto& [name, kind] : kFaults) {
         SCOPED_TRACE(name);
-        sim::SimFaultRule rule;
+        sim::CSimFaultRule rule;
         rule.kind = kind;
         rule.servoId = 2;
         rule.delay = 150ms;  // a late or stalled status lands in the next ping's wait
         m_bus.AddFault(rule);
         // A longer timeout than the default keeps a loaded machine from losing the healthy servos.
-        const CliRun run = Run({"--timeout", "100", "scan", "1", "4"});
+        const CCliRun run = Run({"--timeout", "100", "scan", "1", "4"});
         EXPECT_EQ(run.code, EXIT_OK) << run.err;
         EXPECT_EQ(run.out, "1\n3\n");
         EXPECT_LT(run.took, 4 * 100ms + kSlack);
@@ -167,11 +176,11 @@ TEST_F(CliFaultScan, SkipsTheFaultyServoOnly) {
 TEST_F(CliFaultScan, AnAdapterPulledOutMidCommandIsNamed) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"scan", "0", "253"}, std::vector<std::string>{"read", "1", "0", "4"}}) {
-        sim::SimFaultRule rule;
-        rule.kind = SimFaultKind::HangUp;
+        sim::CSimFaultRule rule;
+        rule.kind = ESimFaultKind::HangUp;
         rule.servoId = 1;
         m_bus.AddFault(rule);
-        const CliRun run = Run(args);
+        const CCliRun run = Run(args);
         EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE) << run.err;
         EXPECT_NE(run.err.find("the adapter went away"), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find("no answer"), std::string::npos) << "silence is not blamed on the servo";
@@ -182,12 +191,12 @@ TEST_F(CliFaultScan, AnAdapterPulledOutMidCommandIsNamed) {
 
 // A servo in alarm still answers: its data is printed, the alarms are named on stderr, the exit code is 0.
 TEST(CliAlarms, AGoodStatusWithAlarmBitsPrintsItsDataAndAWarning) {
-    sim::SimServoSpec hot = sim::DefaultServo(1);
+    sim::CSimServoSpec hot = sim::DefaultServo(1);
     hot.temperature = 85;
     hot.voltage = 45;
     sim::CBusSimulator bus({hot, sim::DefaultServo(2)}, {});
     ASSERT_TRUE(bus.Start());
-    CliRun run = RunClient({"--port", bus.SlavePath(), "read", "1", "47", "2"});
+    CCliRun run = RunClient({"--port", bus.SlavePath(), "read", "1", "47", "2"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "2D 55\n");
     EXPECT_EQ(run.err, "brennix: warning: ID 1 reports over-voltage, over-heat\n");
@@ -201,7 +210,7 @@ TEST(CliAlarms, AGoodStatusWithAlarmBitsPrintsItsDataAndAWarning) {
 TEST(CliCollisions, ABroadcastPingAnsweredByThreeServos) {
     sim::CBusSimulator bus({1, 2, 3});
     ASSERT_TRUE(bus.Start());
-    const CliRun run = RunClient({"--port", bus.SlavePath(), "ping", "254"});
+    const CCliRun run = RunClient({"--port", bus.SlavePath(), "ping", "254"});
     EXPECT_EQ(run.code, EXIT_NO_REPLY);
     EXPECT_EQ(run.err, "brennix: answers from several servos collided (6 damaged bytes)\n");
 }
@@ -214,41 +223,42 @@ TEST_F(CliFaultScan, FlashUnderBootAnswerFaultsFailsCleanly) {
     const fs::path image = dir / "fw.bin";
     std::ofstream(image, std::ios::binary) << std::string(640, '\x5A');
     const auto before = Settings(1);
-    const std::pair<const char*, SimFaultKind> bootFaults[] = {
-        {"drop", SimFaultKind::DropReply},
-        {"corrupt", SimFaultKind::CorruptChecksum},
-        {"garbage", SimFaultKind::Garbage},
-        {"late", SimFaultKind::LateReply},
+    const std::pair<const char*, ESimFaultKind> bootFaults[] = {
+        {"drop", ESimFaultKind::DropReply},
+        {"corrupt", ESimFaultKind::CorruptChecksum},
+        {"garbage", ESimFaultKind::Garbage},
+        {"late", ESimFaultKind::LateReply},
     };
     // Longer than the host's pause before the entry code, short enough to get the servo back soon.
     m_bus.SetBootIdleTimeout(300ms);
     for (const auto& [name, kind] : bootFaults) {
         SCOPED_TRACE(name);
-        sim::SimFaultRule rule;
+        sim::CSimFaultRule rule;
         rule.kind = kind;
         rule.instruction = sim::kBootAnswer;
         rule.skip = 3;  // the entry code, the start byte and the first block are answered
         rule.delay = 600ms;
         m_bus.AddFault(rule);
-        const CliRun run = Run({"flash", "1", image.string()});
+        const CCliRun run = Run({"flash", "1", image.string()});
         EXPECT_EQ(run.code, EXIT_UPGRADE_ERROR) << run.err;
         EXPECT_NE(run.err.find("upgrade error"), std::string::npos);
         EXPECT_LT(run.took, 500ms + 200ms + kSlack) << "the pause before the transfer, then one timeout";
         EXPECT_TRUE(m_bus.Firmware(1).empty());
         EXPECT_EQ(m_bus.FaultHits(), 1);
         m_bus.ClearFaults();
-        std::this_thread::sleep_for(kind == SimFaultKind::LateReply ? 200ms : 0ms);  // the late byte goes out
+        std::this_thread::sleep_for(kind == ESimFaultKind::LateReply ? 200ms
+                                                                     : 0ms);  // the late byte goes out
         for (int i = 0; i < 100 && m_bus.BootStatus(1).inBootLoader; ++i) std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(Run({"ping", "1"}).code, EXIT_OK) << "back from its boot loader once the line rested";
     EXPECT_EQ(Settings(1), before);
 
-    sim::SimFaultRule hangUp;
-    hangUp.kind = SimFaultKind::HangUp;
+    sim::CSimFaultRule hangUp;
+    hangUp.kind = ESimFaultKind::HangUp;
     hangUp.instruction = sim::kBootAnswer;
     hangUp.skip = 3;
     m_bus.AddFault(hangUp);
-    const CliRun run = Run({"flash", "1", image.string()});
+    const CCliRun run = Run({"flash", "1", image.string()});
     EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE) << run.err;
     EXPECT_NE(run.err.find("upgrade error"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("went away"), std::string::npos) << run.err;
@@ -260,9 +270,9 @@ TEST_F(CliFaultScan, FlashUnderBootAnswerFaultsFailsCleanly) {
 TEST_F(CliFaultScan, AlarmBitsLeaveTheStatusGood) {
     m_bus.SetRegister(1, 48, 90);  // over-heat
     m_bus.SetRegister(2, 47, 30);  // over-voltage
-    for (const Command& command : kCommands) {
+    for (const CCommand& command : kCommands) {
         if (command.instruction == 0x06) continue;  // a reset would give servo 1 factory limits anyway
-        const CliRun run = Run(command.args);
+        const CCliRun run = Run(command.args);
         EXPECT_EQ(run.code, EXIT_OK) << command.name << ": " << run.err;
     }
     EXPECT_EQ(Run({"read", "2", "47", "1"}).code, EXIT_OK);

@@ -17,13 +17,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct CliRun {
+struct CCliRun {
     int code;
     std::string out;
     std::string err;
 };
 
-CliRun RunClient(const std::vector<std::string>& args) {
+CCliRun RunClient(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = RunCli(args, out, err);
     return {code, out.str(), err.str()};
@@ -51,7 +51,7 @@ protected:
     }
 
     // Flashes over the given simulator's port.
-    CliRun Flash(sim::CBusSimulator& bus, const std::string& id, const std::string& path) {
+    CCliRun Flash(sim::CBusSimulator& bus, const std::string& id, const std::string& path) {
         return RunClient({"--port", bus.SlavePath(), "flash", id, path});
     }
 
@@ -66,7 +66,7 @@ TEST_F(CliFirmware, FirmwarePrintsTheImageAndItsBlockFrames) {
                                   ":10800000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF80\r\n"
                                   ":01804000122D\r\n"
                                   ":00000001FF\r\n");
-    CliRun run = RunClient({"firmware", hex});
+    CCliRun run = RunClient({"firmware", hex});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "length 65\nblocks 2\nkind hex\n");
 
@@ -97,7 +97,7 @@ TEST_F(CliFirmware, FirmwareRefusesWhatCannotBeFlashed) {
         {{"firmware", (m_dir / "missing.bin").string()}, "Cannot open file"},
     };
     for (const auto& c : cases) {
-        const CliRun run = RunClient(c.args);
+        const CCliRun run = RunClient(c.args);
         EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS) << c.message;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_TRUE(run.out.empty());
@@ -108,7 +108,7 @@ TEST_F(CliFirmware, FlashLoadsTheImageIntoTheServo) {
     sim::CBusSimulator bus({1, 2});
     ASSERT_TRUE(bus.Start());
     const std::string image = FullImage();
-    const CliRun run = Flash(bus, "2", Write("fw.bin", image));
+    const CCliRun run = Flash(bus, "2", Write("fw.bin", image));
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "flashed 192 blocks to ID 2\n");
     EXPECT_NE(run.err.find("block 192/192 (100%)"), std::string::npos) << run.err;
@@ -121,7 +121,7 @@ TEST_F(CliFirmware, FlashFailuresHaveTheirOwnCodes) {
     ASSERT_TRUE(bus.Start());
     const std::string path = Write("fw.bin", FullImage());
     bus.SetBootFaults(1, {.nakAtBlock = 3});
-    CliRun run = Flash(bus, "1", path);
+    CCliRun run = Flash(bus, "1", path);
     EXPECT_EQ(run.code, EXIT_UPGRADE_ERROR);
     EXPECT_NE(run.err.find("upgrade error"), std::string::npos);
     run = Flash(bus, "9", path);
@@ -142,7 +142,7 @@ TEST_F(CliFirmware, AnInterruptCancelsBeforeTheNextBlock) {
     ignore.sa_handler = [](int) {};
     sigaction(SIGINT, &ignore, &previous);
 
-    CliRun run{};
+    CCliRun run{};
     std::thread client([&] { run = Flash(bus, "1", path); });
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (bus.BootStatus(1).blocksAccepted < 4 && std::chrono::steady_clock::now() < deadline)

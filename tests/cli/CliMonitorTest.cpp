@@ -17,7 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-struct MonitorRun {
+struct CMonitorRun {
     int code;
     std::vector<std::string> lines;
     std::string err;
@@ -48,7 +48,7 @@ class CliMonitor : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
 
-    MonitorRun Monitor(std::vector<std::string> args) {
+    CMonitorRun Monitor(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", m_szTimeoutMs, "monitor"});
         std::ostringstream out, err;
         const auto start = Clock::now();
@@ -74,7 +74,7 @@ protected:
 TEST_F(CliMonitor, FiftyTicksAtTenMillisecondsTakeHalfASecondAndFollowTheShaft) {
     StartMoving(1);
     m_szTimeoutMs = "200";  // a slow reply on a loaded machine is a skipped tick, not a lost reading
-    const MonitorRun run = Monitor({"1", "--count", "50", "--period", "10", "--csv"});
+    const CMonitorRun run = Monitor({"1", "--count", "50", "--period", "10", "--csv"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     // Grid points a loaded machine let pass were skipped, not caught up with, so they add to the time.
     int ticks = 0, skipped = -1;
@@ -106,13 +106,13 @@ TEST_F(CliMonitor, FiftyTicksAtTenMillisecondsTakeHalfASecondAndFollowTheShaft) 
 
 TEST_F(CliMonitor, TicksThatFallBehindAreSkippedAndCountedNotBunched) {
     // Every third status is lost: that tick waits out the 50 ms timeout and overruns four grid points.
-    sim::SimFaultRule rule;
-    rule.kind = sim::SimFaultKind::DropReply;
+    sim::CSimFaultRule rule;
+    rule.kind = sim::ESimFaultKind::DropReply;
     rule.servoId = 2;
     rule.skip = 2;
     rule.count = 1;
     m_bus.AddFault(rule);
-    const MonitorRun run = Monitor({"2", "--count", "6", "--period", "10"});
+    const CMonitorRun run = Monitor({"2", "--count", "6", "--period", "10"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     ASSERT_EQ(run.lines.size(), 6u) << "header and five readings";
     EXPECT_EQ(run.lines[0].find("   time_ms position"), 0u) << run.lines[0];
@@ -128,7 +128,7 @@ TEST_F(CliMonitor, TicksThatFallBehindAreSkippedAndCountedNotBunched) {
 }
 
 TEST_F(CliMonitor, CtrlCEndsItAfterTheLineInProgressAndASilentServoIsAFailure) {
-    MonitorRun run{};
+    CMonitorRun run{};
     std::thread monitor([&] { run = Monitor({"1", "--period", "10", "--count", "100000"}); });
     // The handler is in place once the first tick has gone out.
     ASSERT_TRUE(m_bus.WaitForFrames(3, 2s));
@@ -138,7 +138,7 @@ TEST_F(CliMonitor, CtrlCEndsItAfterTheLineInProgressAndASilentServoIsAFailure) {
     EXPECT_GE(run.lines.size(), 4u);
     EXPECT_LT(run.took, 2s);
 
-    const MonitorRun silent = Monitor({"9", "--count", "3", "--period", "10"});
+    const CMonitorRun silent = Monitor({"9", "--count", "3", "--period", "10"});
     EXPECT_EQ(silent.code, EXIT_NO_REPLY);
     EXPECT_EQ(silent.lines.size(), 1u) << "the header only";
     EXPECT_NE(silent.err.find("3 without reply"), std::string::npos) << silent.err;

@@ -13,25 +13,25 @@
 
 namespace {
 
-struct ScanRun {
+struct CScanRun {
     int code;
     std::string out;
     std::string err;
 };
 
-sim::SimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0) {
-    sim::SimServoSpec spec = sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
+sim::CSimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0) {
+    sim::CSimServoSpec spec = sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
     spec.returnDelay = delay;
     return spec;
 }
 
 class CliScanTest : public ::testing::Test {
 protected:
-    void Start(const std::vector<sim::SimServoSpec>& servos) {
-        m_bus = std::make_unique<sim::CBusSimulator>(servos, sim::SimLineOptions{});
+    void Start(const std::vector<sim::CSimServoSpec>& servos) {
+        m_bus = std::make_unique<sim::CBusSimulator>(servos, sim::CSimLineOptions{});
         ASSERT_TRUE(m_bus->Start());
     }
-    ScanRun Run(std::vector<std::string> args) {
+    CScanRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus->SlavePath()});
         std::ostringstream out, err;
         const int code = RunCli(args, out, err);
@@ -49,7 +49,7 @@ protected:
 
 TEST_F(CliScanTest, AllRatesPrintsIdAndRateOfEveryServoInScanOrder) {
     Start({Servo(9, 38400), Servo(4, 115200, 254), Servo(1, 1000000), Servo(2, 1000000)});
-    ScanRun run = Run({"scan", "--all-rates"});
+    CScanRun run = Run({"scan", "--all-rates"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "1 1000000\n2 1000000\n4 115200\n9 38400\n");
     EXPECT_EQ(run.err, "");  // no progress where stderr is not a terminal
@@ -67,7 +67,7 @@ TEST_F(CliScanTest, NothingFoundExitsOneForEveryKindOfScan) {
     for (const auto& args :
          {std::vector<std::string>{"scan", "0", "9"}, std::vector<std::string>{"scan", "--all-rates", "6"},
           std::vector<std::string>{"find", "--rates", "1000000"}}) {
-        const ScanRun run = Run(args);
+        const CScanRun run = Run(args);
         EXPECT_EQ(run.code, EXIT_NO_REPLY) << args.back();
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("no servo answered"), std::string::npos) << run.err;
@@ -76,7 +76,7 @@ TEST_F(CliScanTest, NothingFoundExitsOneForEveryKindOfScan) {
 
 TEST_F(CliScanTest, FindNamesTheOnlyServoAndWarnsWhenThereAreMore) {
     Start({Servo(42, 76800, 254)});
-    ScanRun run = Run({"find"});
+    CScanRun run = Run({"find"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "42 76800\n");
     EXPECT_EQ(m_bus->Frames().size(), 8u);
@@ -95,7 +95,7 @@ TEST_F(CliScanTest, AnAdapterPulledOutMidScanEndsItWithTheLostPortCode) {
         m_bus->Unplug();
     });
     const auto start = std::chrono::steady_clock::now();
-    const ScanRun run = Run({"scan", "--all-rates"});
+    const CScanRun run = Run({"scan", "--all-rates"});
     unplug.join();
     EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE);
     EXPECT_NE(run.err.find("went away"), std::string::npos) << run.err;
@@ -111,7 +111,7 @@ TEST_F(CliScanTest, MalformedScanArgumentsAreRefused) {
           std::vector<std::string>{"scan", "--rates", "115200,"}, std::vector<std::string>{"scan", "--rates"},
           std::vector<std::string>{"scan", "--all-rates", "9", "3"},
           std::vector<std::string>{"scan", "1", "2", "3"}, std::vector<std::string>{"find", "7"}}) {
-        const ScanRun run = Run(args);
+        const CScanRun run = Run(args);
         EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS) << args.back();
         EXPECT_EQ(run.out, "");
     }

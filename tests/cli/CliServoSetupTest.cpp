@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-struct CliRun {
+struct CCliRun {
     int code;
     std::string out;
     std::string err;
@@ -38,7 +38,7 @@ protected:
 
     // A generous timeout: what is tested here is the order of steps and the state left behind, and a
     // loaded machine must not turn a slow status into a missing one.
-    CliRun Run(std::vector<std::string> args) {
+    CCliRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", "200"});
         std::ostringstream out, err;
         const auto start = Clock::now();
@@ -73,7 +73,7 @@ protected:
 TEST_F(CliServoSetup, SetIdUnlocksWritesLocksAtTheNewIdAndChecksThere) {
     m_bus.RemoveServo(7);
     m_bus.ClearFrames();
-    const CliRun run = Run({"set-id", "1", "7"});
+    const CCliRun run = Run({"set-id", "1", "7"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "ID 1 is now ID 7\n");
     EXPECT_GE(run.took, 600ms) << "the page's waits after unlock, write and lock";
@@ -92,14 +92,14 @@ TEST_F(CliServoSetup, SetIdUnlocksWritesLocksAtTheNewIdAndChecksThere) {
 
     // A servo that answers reads only cannot confirm the writes; the read-back still vouches for them.
     m_bus.SetRegister(7, Reg::RETURN_LEVEL, 1);
-    const CliRun quiet = Run({"set-id", "7", "1"});
+    const CCliRun quiet = Run({"set-id", "7", "1"});
     EXPECT_EQ(quiet.code, EXIT_OK) << quiet.err;
     EXPECT_EQ(Run({"ping", "1"}).code, EXIT_OK);
 }
 
 TEST_F(CliServoSetup, SetIdRefusesATakenIdOrNoServoAndWritesNothing) {
     const auto before = Stored(1);
-    CliRun run = Run({"set-id", "1", "7"});
+    CCliRun run = Run({"set-id", "1", "7"});
     EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS);
     EXPECT_NE(run.err.find("already answers at ID 7"), std::string::npos) << run.err;
     run = Run({"set-id", "3", "9"});
@@ -112,7 +112,7 @@ TEST_F(CliServoSetup, SetIdRefusesATakenIdOrNoServoAndWritesNothing) {
 }
 
 TEST_F(CliServoSetup, SetRateMovesTheServoToTheNewRateOnly) {
-    const CliRun run = Run({"set-rate", "1", "115200"});
+    const CCliRun run = Run({"set-rate", "1", "115200"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "ID 1 now answers at 115200 baud\n");
     EXPECT_EQ(Run({"--baud", "115200", "ping", "1"}).code, EXIT_OK);
@@ -128,7 +128,7 @@ TEST_F(CliServoSetup, SetRateMovesTheServoToTheNewRateOnly) {
 
     m_bus.ClearFrames();
     for (const char* rate : {"12345", "0", "1000000"}) {
-        const CliRun refused = Run({"set-rate", "7", rate});
+        const CCliRun refused = Run({"set-rate", "7", rate});
         EXPECT_EQ(refused.code, EXIT_BAD_ARGUMENTS) << rate;
     }
     // A servo with the same ID at the new rate would clash.
@@ -140,24 +140,24 @@ TEST_F(CliServoSetup, SetRateMovesTheServoToTheNewRateOnly) {
 // A servo that stops answering part-way: which step failed, the state it may be in, and no success.
 TEST_F(CliServoSetup, AServoThatStopsAnsweringIsReportedWithItsPossibleState) {
     m_bus.RemoveServo(7);
-    struct Case {
+    struct CCase {
         int skip;  // write statuses that still come through
         const char* message;
         uint8_t idAfter;
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {0, "did not confirm the unlock (step 1 of 3): it may be unlocked, parameters not written", 1},
         {1, "did not confirm the parameter write (step 2 of 3): it is unlocked and may answer at ID 7", 7},
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         SCOPED_TRACE(c.message);
-        sim::SimFaultRule rule;
-        rule.kind = sim::SimFaultKind::DropReply;
+        sim::CSimFaultRule rule;
+        rule.kind = sim::ESimFaultKind::DropReply;
         rule.instruction = 0x03;
         rule.skip = c.skip;
         rule.count = sim::kEveryReply;
         m_bus.AddFault(rule);
-        const CliRun run = Run({"set-id", "1", "7"});
+        const CCliRun run = Run({"set-id", "1", "7"});
         EXPECT_EQ(run.code, EXIT_NO_REPLY);
         EXPECT_TRUE(run.out.empty());
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
@@ -168,12 +168,12 @@ TEST_F(CliServoSetup, AServoThatStopsAnsweringIsReportedWithItsPossibleState) {
         }
     }
     // Gone altogether after the write: nothing answers where it should.
-    sim::SimFaultRule rule;
-    rule.kind = sim::SimFaultKind::DropReply;
+    sim::CSimFaultRule rule;
+    rule.kind = sim::ESimFaultKind::DropReply;
     rule.servoId = 7;
     rule.count = sim::kEveryReply;
     m_bus.AddFault(rule);
-    const CliRun run = Run({"set-id", "1", "7"});
+    const CCliRun run = Run({"set-id", "1", "7"});
     EXPECT_EQ(run.code, EXIT_NO_REPLY);
     EXPECT_NE(run.err.find("no answer at ID 7 (1000000 baud) after the write nor to the lock"),
               std::string::npos)
@@ -183,7 +183,7 @@ TEST_F(CliServoSetup, AServoThatStopsAnsweringIsReportedWithItsPossibleState) {
 TEST_F(CliServoSetup, SaveAndLoadRoundTripAndKeepTheServosId) {
     const fs::path file = m_dir.Path() / "servo1.dat";
     const auto original = Stored(1);
-    CliRun run = Run({"save", "1", file.string()});
+    CCliRun run = Run({"save", "1", file.string()});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     const auto bytes = FileBytes(file);
     ASSERT_EQ(bytes.size(), 31u);
@@ -230,7 +230,7 @@ TEST_F(CliServoSetup, FilesThatAreShortDirectoriesFifosOrImpossibleAreRefusedAtO
         {badRate, "baud code 9"},
     };
     for (const auto& [path, message] : cases) {
-        const CliRun run = Run({"load", "1", path.string()});
+        const CCliRun run = Run({"load", "1", path.string()});
         EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS) << path;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
         EXPECT_LT(run.took, 1s);
@@ -238,7 +238,7 @@ TEST_F(CliServoSetup, FilesThatAreShortDirectoriesFifosOrImpossibleAreRefusedAtO
     EXPECT_TRUE(m_bus.Frames().empty()) << "nothing goes on the bus for a refused file";
     EXPECT_EQ(Run({"load", "1", shortFile.string(), "--with-ID"}).code, EXIT_BAD_ARGUMENTS);
 
-    const CliRun onDir = Run({"save", "1", m_dir.Path().string()});
+    const CCliRun onDir = Run({"save", "1", m_dir.Path().string()});
     EXPECT_EQ(onDir.code, EXIT_BAD_ARGUMENTS);
     EXPECT_NE(onDir.err.find("cannot write"), std::string::npos);
     EXPECT_EQ(Run({"save", "4", (m_dir.Path() / "x.dat").string()}).code, EXIT_NO_REPLY);

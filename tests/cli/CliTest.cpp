@@ -12,13 +12,13 @@
 #include "CliCommands.h"
 #include "CliOptions.h"
 
-struct CliRun {
+struct CCliRun {
     int code;
     std::string out;
     std::string err;
 };
 
-static CliRun RunClient(const std::vector<std::string>& args) {
+static CCliRun RunClient(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int code = RunCli(args, out, err);
     return {code, out.str(), err.str()};
@@ -60,7 +60,7 @@ TEST(CliOptionsParse, MalformedInputIsRefused) {
 }
 
 TEST(CliCommands, PingAndScan) {
-    CliRun run = RunClient({"--simulate", "ping", "2"});
+    CCliRun run = RunClient({"--simulate", "ping", "2"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "2\n");
     run = RunClient({"--simulate", "ping", "9"});
@@ -72,7 +72,7 @@ TEST(CliCommands, PingAndScan) {
 }
 
 TEST(CliCommands, ReadWriteAndReset) {
-    CliRun run = RunClient({"--simulate", "read", "1", "0", "5"});
+    CCliRun run = RunClient({"--simulate", "read", "1", "0", "5"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "03 08 00 00 01\n");
     run = RunClient({"--simulate", "write", "1", "31", "01"});
@@ -86,7 +86,7 @@ TEST(CliCommands, ReadWriteAndReset) {
 // A freshly powered simulated servo, every register by name: the factory defaults in host order, the
 // version bytes and PRESENT_CURRENT as they travel, HIGH_BYTE_FIRST (never on the wire) left out.
 TEST(CliCommands, DumpMatchesGoldenText) {
-    const CliRun run = RunClient({"--simulate", "dump", "2"});
+    const CCliRun run = RunClient({"--simulate", "dump", "2"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out,
               "FIRMWARE_VERSION       0  0308\n"
@@ -133,7 +133,7 @@ TEST(CliCommands, ArgumentErrorsHaveTheirOwnCode) {
 }
 
 TEST(CliCommands, EachKindOfWrongPortHasItsOwnWords) {
-    CliRun run = RunClient({"--port", "/dev/no-such-adapter", "ping", "1"});
+    CCliRun run = RunClient({"--port", "/dev/no-such-adapter", "ping", "1"});
     EXPECT_EQ(run.code, EXIT_NO_ADAPTER);
     EXPECT_EQ(run.err, "brennix: no such port: /dev/no-such-adapter\n");
     run = RunClient({"--port", "/dev/null", "ping", "1"});
@@ -147,7 +147,7 @@ TEST(CliCommands, EachKindOfWrongPortHasItsOwnWords) {
 
 // Every frame of the run on stderr, sent and received, with its meaning; the output itself is unchanged.
 TEST(CliCommands, TracePrintsEveryFrameAsItGoes) {
-    const CliRun run = RunClient({"--simulate=2", "--trace", "scan", "1", "3"});
+    const CCliRun run = RunClient({"--simulate=2", "--trace", "scan", "1", "3"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "1\n2\n");
     const std::regex line(R"(\d+\.\d{6} ([<>]) ([0-9A-F ]+|--)  (.*))");
@@ -165,7 +165,7 @@ TEST(CliCommands, TracePrintsEveryFrameAsItGoes) {
 }
 
 TEST(CliCommands, SilentScanAndImpossibleOptionsAreNotSuccess) {
-    CliRun run = RunClient({"--simulate=3", "scan", "10", "20"});
+    CCliRun run = RunClient({"--simulate=3", "scan", "10", "20"});
     EXPECT_EQ(run.code, EXIT_NO_REPLY);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("no servo answered"), std::string::npos);
@@ -191,7 +191,7 @@ TEST(CliCommands, TheAdapterSearchUsesTheGivenUsbId) {
     EXPECT_EQ(options->usbProductId, 0x05E1);
 
     // No adapter on the test machine carries this ID: the search must say which ID it looked for.
-    CliRun run = RunClient({"--usb-id", "1d50:60fe", "ping", "1"});
+    CCliRun run = RunClient({"--usb-id", "1d50:60fe", "ping", "1"});
     EXPECT_EQ(run.code, EXIT_NO_ADAPTER);
     EXPECT_NE(run.err.find("1D50:60FE"), std::string::npos) << run.err;
     for (const char* bad : {"0403", "0403:", "0403:60011", "vid:pid"}) {
@@ -202,7 +202,7 @@ TEST(CliCommands, TheAdapterSearchUsesTheGivenUsbId) {
 }
 
 TEST(CliCommands, SimulatedBusRunsAtTheChosenRate) {
-    const CliRun run = RunClient({"--simulate", "--baud", "76800", "ping", "3"});
+    const CCliRun run = RunClient({"--simulate", "--baud", "76800", "ping", "3"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "3\n");
 }
@@ -223,7 +223,7 @@ TEST(CliCommands, PortSettingsAreRestoredOnClose) {
     cfsetspeed(&before, B9600);
     ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
 
-    const CliRun run = RunClient({"--port", slavePath, "--timeout", "5", "ping", "1"});
+    const CCliRun run = RunClient({"--port", slavePath, "--timeout", "5", "ping", "1"});
     EXPECT_EQ(run.code, EXIT_NO_REPLY) << run.err;
 
     termios after{};

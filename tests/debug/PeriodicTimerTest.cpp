@@ -15,20 +15,20 @@ using namespace std::chrono_literals;
 
 TEST(PeriodicTimerSchedule, DeadlinesStayOnTheGridAndOverrunOnesAreSkipped) {
     const Clock::time_point t0{};
-    struct Case {
+    struct CCase {
         const char* name;
         Clock::duration now;  // when the tick served at 10 ms ended
         Clock::duration next;
         uint64_t skipped;
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {"quick tick", 11ms, 20ms, 0},
         {"late wake-up and tick, still before the next", 19999us, 20ms, 0},
         {"ends right on the next deadline", 20ms, 30ms, 1},
         {"a 50 ms link timeout", 60ms, 70ms, 5},
         {"between two grid points", 64500us, 70ms, 5},
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         SCOPED_TRACE(c.name);
         uint64_t skipped = 0;
         EXPECT_EQ(NextDeadline(t0 + 10ms, 10ms, t0 + c.now, &skipped), t0 + c.next);

@@ -65,7 +65,7 @@ protected:
         if (expected > 0) m_sim->WaitForFrames(expected, std::chrono::seconds(2));
         SpinEvents(30);
         std::vector<Bytes> frames;
-        for (const sim::SimFrame& frame : m_sim->Frames()) frames.push_back(frame.bytes);
+        for (const sim::CSimFrame& frame : m_sim->Frames()) frames.push_back(frame.bytes);
         m_sim->ClearFrames();
         return frames;
     }
@@ -137,13 +137,13 @@ TEST_F(RobotDlgTest, GoalSliderSendsPositionAndSpeedInEveryModeAndByteOrder) {
         }
         return Frame(0xFE, 0x83, params);
     };
-    struct Case {
+    struct CCase {
         const char* name;
         int mode;  // 0 Write, 1 Sync Write, 2 Reg Write
         uint8_t highByteFirst;
         std::vector<Bytes> frames;
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {"write, high first", 0, 1, {Frame(1, 0x03, high)}},
         {"write, low first", 0, 0, {Frame(1, 0x03, low)}},
         {"sync, high first", 1, 1, {sync(high)}},
@@ -151,7 +151,7 @@ TEST_F(RobotDlgTest, GoalSliderSendsPositionAndSpeedInEveryModeAndByteOrder) {
         {"reg, high first", 2, 1, {Frame(1, 0x04, high), Frame(2, 0x04, high), Frame(3, 0x04, high)}},
         {"reg, low first", 2, 0, {Frame(1, 0x04, low), Frame(2, 0x04, low), Frame(3, 0x04, low)}},
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         SCOPED_TRACE(c.name);
         MakePage();
         m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = c.highByteFirst;

@@ -62,7 +62,7 @@ protected:
         const auto frames = m_sim->Frames();
         return static_cast<std::size_t>(
             std::count_if(frames.begin(), frames.end(),
-                          [id](const sim::SimFrame& f) { return IsStatusRead(f.bytes, id); }));
+                          [id](const sim::CSimFrame& f) { return IsStatusRead(f.bytes, id); }));
     }
 
     CSimulatedLink m_link{{1, 3}};
@@ -91,7 +91,7 @@ TEST_F(StatusMonitorTest, DrawPollsTheServoAndStopKeepsTheLastReadingsOnScreen) 
     EXPECT_GT(page.Plot().Width(), 0) << "the page was painted";
     const auto frames = m_sim->Frames();
     EXPECT_TRUE(std::all_of(frames.begin(), frames.end(),
-                            [](const sim::SimFrame& f) { return IsStatusRead(f.bytes, 1); }));
+                            [](const sim::CSimFrame& f) { return IsStatusRead(f.bytes, 1); }));
 
     Click(Child<QPushButton>(page, "draw"));
     EXPECT_EQ(Child<QPushButton>(page, "draw")->text(), QStringLiteral("Draw"));
@@ -215,7 +215,7 @@ TEST_F(StatusMonitorTest, CommandsAndTicksShareTheBusAndStoppingIsPromptEvenAtOn
 
     // Every frame arrived whole (the simulator records only well-formed ones) and in the order sent.
     std::vector<int> goals;
-    for (const sim::SimFrame& f : m_sim->Frames())
+    for (const sim::CSimFrame& f : m_sim->Frames())
         if (f.bytes.size() > 6 && f.bytes[4] == 0x03) goals.push_back(f.bytes[6] << 8 | f.bytes[7]);
     ASSERT_EQ(goals.size(), 40u);
     for (int i = 0; i < 40; ++i) EXPECT_EQ(goals[i], 600 + i);

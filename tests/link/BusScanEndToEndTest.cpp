@@ -16,8 +16,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-sim::SimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0, uint8_t level = 2) {
-    sim::SimServoSpec spec = sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
+sim::CSimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0, uint8_t level = 2) {
+    sim::CSimServoSpec spec = sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
     spec.returnDelay = delay;
     spec.returnLevel = level;
     return spec;
@@ -25,9 +25,9 @@ sim::SimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0, uint8_t le
 
 class BusScanE2E : public ::testing::Test {
 protected:
-    void Start(const std::vector<sim::SimServoSpec>& servos, int portRate = 1000000,
+    void Start(const std::vector<sim::CSimServoSpec>& servos, int portRate = 1000000,
                std::chrono::microseconds latency = {}) {
-        sim::SimLineOptions line;
+        sim::CSimLineOptions line;
         line.latency = latency;
         m_link = std::make_unique<CSimulatedLink>(servos, line);
         ASSERT_TRUE(m_link->Open(portRate));
@@ -95,8 +95,8 @@ TEST_F(BusScanE2E, AServoWhoseConfirmingAnswerIsLostOrDamagedIsNotReported) {
     Start({Servo(2, 1000000), Servo(3, 1000000), Servo(4, 1000000)});
     // The sweep's ping of each gets through; the confirmation, and every answer after it, does not.
     for (const auto& [kind, id] :
-         {std::pair{sim::SimFaultKind::DropReply, 2}, std::pair{sim::SimFaultKind::CorruptChecksum, 3}}) {
-        sim::SimFaultRule rule;
+         {std::pair{sim::ESimFaultKind::DropReply, 2}, std::pair{sim::ESimFaultKind::CorruptChecksum, 3}}) {
+        sim::CSimFaultRule rule;
         rule.kind = kind;
         rule.servoId = id;
         rule.instruction = 0x01;

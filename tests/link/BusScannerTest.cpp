@@ -133,7 +133,7 @@ TEST_F(BusScannerTest, LongestReturnDelayAndALateAnswerAreStillFound) {
     // The sweep's answer of the one servo at a rate is lost; the broadcast named it, so it is asked again.
     CFakeServoBus lossy;
     lossy.m_servos = {{50, 1000000}};
-    lossy.m_fault = [](const CFakeServoBus::Servo&, int n, Bytes status) {
+    lossy.m_fault = [](const CFakeServoBus::CServo&, int n, Bytes status) {
         return n == 0 ? Bytes{} : status;
     };
     CServoUsb lossyServo(&lossy);
@@ -146,7 +146,7 @@ TEST_F(BusScannerTest, OnlyAServoThatAnswersItsConfirmationIsReported) {
     settings.rates = {1000000};
     m_bus.m_servos = {{4, 1000000}, {6, 1000000}, {8, 1000000}};
     // ID 4's confirmation is lost, ID 6's is damaged; noise takes the place of ID 8's sweep answer.
-    m_bus.m_fault = [](const CFakeServoBus::Servo& servo, int n, Bytes status) -> Bytes {
+    m_bus.m_fault = [](const CFakeServoBus::CServo& servo, int n, Bytes status) -> Bytes {
         if (servo.id == 4 && n == 1) return {};
         if (servo.id == 6 && n == 1) status[5] ^= 0xFF;
         if (servo.id == 8 && n == 0) return {0x55, 0xFF, 0x00, 0xAA, 0xFF, 0x13};
@@ -160,7 +160,7 @@ TEST_F(BusScannerTest, OnlyAServoThatAnswersItsConfirmationIsReported) {
     // Noise alone, with no servo behind it, never makes one.
     CFakeServoBus noisy;
     noisy.m_servos = {{12, 1000000}};
-    noisy.m_fault = [](const CFakeServoBus::Servo&, int n, Bytes) -> Bytes {
+    noisy.m_fault = [](const CFakeServoBus::CServo&, int n, Bytes) -> Bytes {
         if (n < 0) return {0xFF, 0xFF, 0x05, 0x02, 0x00, 0xF8};  // ID 5's status, but ID 5 is not there
         return {0x13, 0x37};
     };
@@ -239,34 +239,34 @@ TEST_F(BusScannerTest, FindSingleNamesTheOneServoAndTellsWhenMoreAnswer) {
 
 TEST(AnswerJudgement, CleanCollidedOrDamaged) {
     const Bytes clean{0xFF, 0xFF, 0x05, 0x02, 0x00, 0xF8};
-    EXPECT_EQ(JudgeAnswer(clean.data(), 6, 5), AnswerKind::Clean);
-    EXPECT_EQ(JudgeAnswer(clean.data(), 6, 6), AnswerKind::Damaged);  // another ID's status
-    EXPECT_EQ(JudgeAnswer(clean.data(), 0, 5), AnswerKind::Nothing);
-    EXPECT_EQ(JudgeAnswer(clean.data(), 5, 5), AnswerKind::Damaged);  // cut short
+    EXPECT_EQ(JudgeAnswer(clean.data(), 6, 5), EAnswerKind::Clean);
+    EXPECT_EQ(JudgeAnswer(clean.data(), 6, 6), EAnswerKind::Damaged);  // another ID's status
+    EXPECT_EQ(JudgeAnswer(clean.data(), 0, 5), EAnswerKind::Nothing);
+    EXPECT_EQ(JudgeAnswer(clean.data(), 5, 5), EAnswerKind::Damaged);  // cut short
     // Alarm bits in the error byte keep a status clean.
     const Bytes alarm{0xFF, 0xFF, 0x05, 0x02, 0x24, 0xD4};
-    EXPECT_EQ(JudgeAnswer(alarm.data(), 6, 5), AnswerKind::Clean);
+    EXPECT_EQ(JudgeAnswer(alarm.data(), 6, 5), EAnswerKind::Clean);
     // A second status after a clean one, and two ANDed one byte apart.
     const Bytes twice{0xFF, 0xFF, 0x05, 0x02, 0x00, 0xF8, 0xFF, 0xFF, 0x05, 0x02, 0x00, 0xF8};
-    EXPECT_EQ(JudgeAnswer(twice.data(), 12, 5), AnswerKind::Collided);
+    EXPECT_EQ(JudgeAnswer(twice.data(), 12, 5), EAnswerKind::Collided);
     // Another ID's status after it came late to its own ping: no collision.
     const Bytes thenLate{0xFF, 0xFF, 0x05, 0x02, 0x00, 0xF8, 0xFF, 0xFF, 0x04, 0x02, 0x00, 0xF9};
-    EXPECT_EQ(JudgeAnswer(thenLate.data(), 12, 5), AnswerKind::Clean);
+    EXPECT_EQ(JudgeAnswer(thenLate.data(), 12, 5), EAnswerKind::Clean);
     const Bytes anded{0xFF, 0xFF, 0x05, 0x00, 0x00, 0x00, 0xF8};
-    EXPECT_EQ(JudgeAnswer(anded.data(), 7, 5), AnswerKind::Collided);
+    EXPECT_EQ(JudgeAnswer(anded.data(), 7, 5), EAnswerKind::Collided);
     // Two at almost the same moment: as many bytes as one status, every bit a part of it.
     const Bytes sameMoment{0xFE, 0xFE, 0x00, 0x00, 0x00, 0xE0};
-    EXPECT_EQ(JudgeAnswer(sameMoment.data(), 6, 5), AnswerKind::Collided);
+    EXPECT_EQ(JudgeAnswer(sameMoment.data(), 6, 5), EAnswerKind::Collided);
     const Bytes held{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-    EXPECT_EQ(JudgeAnswer(held.data(), 7, 5), AnswerKind::Damaged);
+    EXPECT_EQ(JudgeAnswer(held.data(), 7, 5), EAnswerKind::Damaged);
     // Bits the expected header does not have cannot come from a collision of its statuses.
     const Bytes inverted{0xFF, 0xFF, 0x05, 0x02, 0x00, 0x07};
-    EXPECT_EQ(JudgeAnswer(inverted.data(), 6, 5), AnswerKind::Damaged);
+    EXPECT_EQ(JudgeAnswer(inverted.data(), 6, 5), EAnswerKind::Damaged);
     const Bytes noise{0x55, 0xFF, 0x00, 0xAA, 0xFF, 0x13, 0x00};
-    EXPECT_EQ(JudgeAnswer(noise.data(), 6, 5), AnswerKind::Damaged);
-    EXPECT_EQ(JudgeAnswer(noise.data(), 7, 5), AnswerKind::Damaged);
+    EXPECT_EQ(JudgeAnswer(noise.data(), 6, 5), EAnswerKind::Damaged);
+    EXPECT_EQ(JudgeAnswer(noise.data(), 7, 5), EAnswerKind::Damaged);
     const Bytes otherId{0xFF, 0xFF, 0x06, 0x02, 0x00, 0xF7, 0x00};
-    EXPECT_EQ(JudgeAnswer(otherId.data(), 7, 5), AnswerKind::Damaged);
+    EXPECT_EQ(JudgeAnswer(otherId.data(), 7, 5), EAnswerKind::Damaged);
     EXPECT_EQ(CleanStatusId(twice.data() + 1, 11), 5);
 }
 

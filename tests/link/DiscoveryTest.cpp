@@ -4,7 +4,7 @@
 #include "PortDiscovery.h"
 
 TEST(Discovery, FirstMatchingAdapterWins) {
-    const std::vector<SerialPortInfo> ports{
+    const std::vector<CSerialPortInfo> ports{
         {"/dev/ttyS0", -1, -1},
         {"/dev/ttyUSB0", 0x0403, 0x6001},
         {"/dev/ttyACM1", 0x16C0, 0x05E1},
@@ -14,8 +14,8 @@ TEST(Discovery, FirstMatchingAdapterWins) {
 }
 
 TEST(Discovery, ProductMustMatchToo) {
-    const std::vector<SerialPortInfo> ports{{"/dev/ttyACM0", 0x16C0, 0x05E2},
-                                            {"/dev/ttyACM1", 0x05E1, 0x16C0}};
+    const std::vector<CSerialPortInfo> ports{{"/dev/ttyACM0", 0x16C0, 0x05E2},
+                                             {"/dev/ttyACM1", 0x05E1, 0x16C0}};
     EXPECT_EQ(MatchAdapterPort(ports, 0x16C0, 0x05E1), "");
     EXPECT_EQ(MatchAdapterPort({}, 0x16C0, 0x05E1), "");
 }
@@ -30,11 +30,11 @@ TEST(Discovery, PortNumbers) {
 // Windows lists device instance IDs; the adapter's IDs are read from them the way the device manager writes
 // them, and only a VID_ followed by a PID_ counts.
 TEST(Discovery, UsbIdsFromWindowsDeviceIds) {
-    struct Case {
+    struct CCase {
         const char* deviceId;
         int vendorId, productId;
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {"USB\\VID_16C0&PID_05E1\\5&2A3B4C5D&0&2", 0x16C0, 0x05E1},
         {"USB\\VID_16c0&PID_05e1&MI_00\\6&1", 0x16C0, 0x05E1},  // hex digits in either case
         {"FTDIBUS\\VID_0403+PID_6001+A12345\\0000", 0x0403, 0x6001},
@@ -43,8 +43,8 @@ TEST(Discovery, UsbIdsFromWindowsDeviceIds) {
         {"USB\\PID_05E1&VID_16C0", -1, -1},            // PID_ only before VID_
         {"ACPI\\PNP0501\\1", -1, -1},                  // an on-board port
     };
-    for (const Case& c : cases) {
-        const SerialPortInfo port = PortFromDeviceId("COM3", c.deviceId);
+    for (const CCase& c : cases) {
+        const CSerialPortInfo port = PortFromDeviceId("COM3", c.deviceId);
         EXPECT_EQ(port.name, "COM3") << c.deviceId;
         EXPECT_EQ(port.vendorId, c.vendorId) << c.deviceId;
         EXPECT_EQ(port.productId, c.productId) << c.deviceId;
@@ -52,7 +52,7 @@ TEST(Discovery, UsbIdsFromWindowsDeviceIds) {
 }
 
 TEST(Discovery, FirstAdapterInTheDeviceWalkWins) {
-    const std::vector<SerialPortInfo> walk{
+    const std::vector<CSerialPortInfo> walk{
         PortFromDeviceId("COM1", "ACPI\\PNP0501\\1"),
         PortFromDeviceId("COM7", "USB\\VID_16C0&PID_05E2\\1"),
         PortFromDeviceId("COM9", "USB\\VID_16C0&PID_05E1\\2"),

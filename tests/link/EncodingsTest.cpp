@@ -119,7 +119,7 @@ TEST(ControlTableMap, RegisterTableNamesEveryConstant) {
         {"PRESENT_CURRENT", {Reg::PRESENT_CURRENT, 2}},
     };
     std::map<std::string_view, std::pair<uint8_t, uint8_t>> table;
-    for (const RegisterInfo& reg : REGISTERS) table[reg.name] = {reg.address, reg.width};
+    for (const CRegisterInfo& reg : REGISTERS) table[reg.name] = {reg.address, reg.width};
     EXPECT_EQ(table, constants);
     // The status span ends with the last register.
     EXPECT_EQ(REGISTERS.back().address + REGISTERS.back().width,

@@ -19,7 +19,7 @@ public:
     using Bytes = std::vector<uint8_t>;
     using Micros = std::chrono::microseconds;
 
-    struct Servo {
+    struct CServo {
         int id;
         int baud;
         Micros delay{0};  // RETURN_DELAY x 2 µs
@@ -27,9 +27,9 @@ public:
     };
     // What reaches the host of a servo's n-th answer (0-based) to a ping of its own ID, or (n = -1) of its
     // answer to a broadcast ping; empty drops it.
-    using AnswerFault = std::function<Bytes(const Servo& servo, int n, Bytes status)>;
+    using AnswerFault = std::function<Bytes(const CServo& servo, int n, Bytes status)>;
 
-    struct Sent {
+    struct CSent {
         int baud;
         Bytes bytes;
         Clock::time_point at;
@@ -43,7 +43,7 @@ public:
             return 0;
         }
         // Input that has arrived is discarded; answers still on their way are not.
-        std::erase_if(m_arriving, [this](const Arrival& a) { return a.at <= m_now; });
+        std::erase_if(m_arriving, [this](const CArrival& a) { return a.at <= m_now; });
         m_sent.push_back({m_nRate, Bytes(data, data + count), m_now});
         if (count == 6 && data[4] == 0x01) Answer(data[2]);
         return count;
@@ -52,11 +52,11 @@ public:
         if (IsLost()) return 0;
         const auto deadline = m_now + (m_window > Micros{0} ? m_window : NormalTimeout()) + m_extraWait;
         std::stable_sort(m_arriving.begin(), m_arriving.end(),
-                         [](const Arrival& a, const Arrival& b) { return a.at < b.at; });
+                         [](const CArrival& a, const CArrival& b) { return a.at < b.at; });
         int got = 0;
         auto last = m_now;
         while (got < count && !m_arriving.empty() && m_arriving.front().at <= deadline) {
-            Arrival& first = m_arriving.front();
+            CArrival& first = m_arriving.front();
             const int n = std::min<int>(count - got, static_cast<int>(first.bytes.size()));
             std::memcpy(buffer + got, first.bytes.data(), static_cast<size_t>(n));
             got += n;
@@ -84,21 +84,21 @@ public:
     // Frames written at each rate.
     int FramesAt(int baud) const {
         return static_cast<int>(
-            std::count_if(m_sent.begin(), m_sent.end(), [&](const Sent& s) { return s.baud == baud; }));
+            std::count_if(m_sent.begin(), m_sent.end(), [&](const CSent& s) { return s.baud == baud; }));
     }
     Micros Elapsed() const { return std::chrono::duration_cast<Micros>(m_now - m_start); }
 
-    std::vector<Servo> m_servos;
+    std::vector<CServo> m_servos;
     Micros m_latency{0};    // the adapter's, each way
     Micros m_extraWait{0};  // how much longer than asked a read may take (a loaded host)
     std::set<int> m_unsettable;
     int m_nWritesBeforeUnplug = -1;
     AnswerFault m_fault;
-    std::vector<Sent> m_sent;
+    std::vector<CSent> m_sent;
     int m_nRate = 1000000;
 
 private:
-    struct Arrival {
+    struct CArrival {
         Clock::time_point at;
         Bytes bytes;
     };
@@ -107,12 +107,12 @@ private:
     void Answer(uint8_t target) {
         const Micros byteTime = ScanTiming::WireTime(1, m_nRate);
         const auto requestDone = m_now + m_latency + ScanTiming::WireTime(6, m_nRate);
-        struct Out {
+        struct COut {
             Clock::time_point start;
             Bytes bytes;
         };
-        std::vector<Out> outs;
-        for (Servo& servo : m_servos) {
+        std::vector<COut> outs;
+        for (CServo& servo : m_servos) {
             if (!servo.answers || servo.baud != m_nRate || (target != 0xFE && servo.id != target)) continue;
             Bytes status{0xFF, 0xFF, static_cast<uint8_t>(servo.id), 2, 0, 0};
             status[5] = static_cast<uint8_t>(~(status[2] + 2));
@@ -120,9 +120,9 @@ private:
             if (m_fault) status = m_fault(servo, n, status);
             if (!status.empty()) outs.push_back({requestDone + servo.delay, status});
         }
-        std::sort(outs.begin(), outs.end(), [](const Out& a, const Out& b) { return a.start < b.start; });
+        std::sort(outs.begin(), outs.end(), [](const COut& a, const COut& b) { return a.start < b.start; });
         for (size_t i = 0; i < outs.size();) {
-            Out merged = outs[i++];
+            COut merged = outs[i++];
             while (i < outs.size() &&
                    outs[i].start < merged.start + byteTime * static_cast<int>(merged.bytes.size())) {
                 const auto shift = static_cast<size_t>((outs[i].start - merged.start) / byteTime);
@@ -139,6 +139,6 @@ private:
     Clock::time_point m_now{};
     Micros m_window{0};
     bool m_bLost = false;
-    std::vector<Arrival> m_arriving;
+    std::vector<CArrival> m_arriving;
     std::map<long, int> m_answers;
 };

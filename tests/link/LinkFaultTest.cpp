@@ -2,6 +2,7 @@
 // timeout, out-buffers stay untouched, nothing more goes on the bus, and a late status never passes for the
 // next request's.
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <chrono>
 #include <functional>
@@ -14,35 +15,35 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-using sim::SimFaultKind;
+using sim::ESimFaultKind;
 
 constexpr int kTimeoutMs = 50;
 // A failed exchange ends at its timeout; this much more is scheduling on a loaded machine, not waiting.
 constexpr auto kSlack = 100ms;
 constexpr auto kLate = 150ms;
 
-struct Fault {
+struct CFault {
     const char* name;
-    SimFaultKind kind;
+    ESimFaultKind kind;
     std::chrono::milliseconds delay = kLate;
     int lengthChange = 1;
 };
 
-const Fault kFaults[] = {
-    {"drop", SimFaultKind::DropReply},
-    {"checksum", SimFaultKind::CorruptChecksum},
-    {"wrong_id", SimFaultKind::WrongId},
-    {"longer", SimFaultKind::WrongLength},
-    {"shorter", SimFaultKind::WrongLength, kLate, -1},
-    {"late", SimFaultKind::LateReply},
-    {"garbage", SimFaultKind::Garbage},
-    {"stall", SimFaultKind::StallMidFrame},
-    {"stall_forever", SimFaultKind::StallMidFrame, sim::kNever},
+const CFault kFaults[] = {
+    {"drop", ESimFaultKind::DropReply},
+    {"checksum", ESimFaultKind::CorruptChecksum},
+    {"wrong_id", ESimFaultKind::WrongId},
+    {"longer", ESimFaultKind::WrongLength},
+    {"shorter", ESimFaultKind::WrongLength, kLate, -1},
+    {"late", ESimFaultKind::LateReply},
+    {"garbage", ESimFaultKind::Garbage},
+    {"stall", ESimFaultKind::StallMidFrame},
+    {"stall_forever", ESimFaultKind::StallMidFrame, sim::kNever},
 };
 
 // One command, run against servo 1 of {1, 2, 3} (a reset keeps its factory ID); true when it reported
 // success.
-struct Operation {
+struct COperation {
     const char* name;
     uint8_t instruction;
     std::function<bool(CServoUsb&)> run;
@@ -50,7 +51,7 @@ struct Operation {
 
 uint8_t g_readBack[8];
 
-const Operation kOperations[] = {
+const COperation kOperations[] = {
     {"ping", 0x01, [](CServoUsb& s) { return s.Ping(1) == 1; }},
     {"read", 0x02,
      [](CServoUsb& s) {
@@ -65,7 +66,7 @@ const Operation kOperations[] = {
     {"reset", 0x06, [](CServoUsb& s) { return s.Reset(1) == 1; }},
 };
 
-class LinkFault : public ::testing::TestWithParam<std::tuple<Fault, Operation>> {
+class LinkFault : public ::testing::TestWithParam<std::tuple<CFault, COperation>> {
 protected:
     void SetUp() override { ASSERT_TRUE(m_link.Open(1000000, kTimeoutMs)); }
 
@@ -77,7 +78,7 @@ protected:
 
 TEST_P(LinkFault, FailsWithinOneTimeoutAndRecovers) {
     const auto& [fault, op] = GetParam();
-    sim::SimFaultRule rule;
+    sim::CSimFaultRule rule;
     rule.kind = fault.kind;
     rule.servoId = 1;
     rule.instruction = op.instruction;
@@ -106,6 +107,14 @@ TEST_P(LinkFault, FailsWithinOneTimeoutAndRecovers) {
     }
 }
 
+// Cases print by name, so the test list stays readable and the same from one build to the next.
+void PrintTo(const CFault& c, std::ostream* os) {
+    *os << c.name;
+}
+void PrintTo(const COperation& c, std::ostream* os) {
+    *os << c.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Matrix, LinkFault,
                          ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::ValuesIn(kOperations)),
                          [](const auto& info) {
@@ -124,12 +133,12 @@ class LinkLateStatus : public LinkFault {};
 //   on the frame: nothing on the wire names the request a status answers. The servo's own status normally
 //   comes first (within its return delay), so this needs a servo that is late twice in a row.
 TEST_F(LinkLateStatus, ArrivingDuringTheNextWaitIsRefusedWhenItsShapeDiffers) {
-    sim::SimFaultRule rule;
-    rule.kind = SimFaultKind::LateReply;
+    sim::CSimFaultRule rule;
+    rule.kind = ESimFaultKind::LateReply;
     rule.servoId = 1;
     rule.instruction = 0x02;
     rule.delay = 70ms;  // after the 50 ms timeout, inside the next request's wait
-    struct Next {
+    struct CNext {
         const char* name;
         std::function<bool(CServoUsb&, uint8_t*)> run;
     } nexts[] = {
@@ -162,8 +171,8 @@ TEST_F(LinkLateStatus, ArrivingDuringTheNextWaitIsRefusedWhenItsShapeDiffers) {
 TEST_F(LinkLateStatus, HangUpFailsAtOnceAndMarksThePortLost) {
     int lost = 0;
     m_usb.SetPortLostHandler([&] { ++lost; });
-    sim::SimFaultRule rule;
-    rule.kind = SimFaultKind::HangUp;
+    sim::CSimFaultRule rule;
+    rule.kind = ESimFaultKind::HangUp;
     m_bus.AddFault(rule);
     const auto start = Clock::now();
     EXPECT_EQ(m_servo.Ping(1), 0);

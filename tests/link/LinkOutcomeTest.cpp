@@ -13,7 +13,7 @@
 
 namespace {
 
-using sim::SimFaultKind;
+using sim::ESimFaultKind;
 
 class LinkOutcome : public ::testing::Test {
 protected:
@@ -30,44 +30,44 @@ TEST_F(LinkOutcome, EachFaultRuleHasItsOwnOutcome) {
     ASSERT_NO_FATAL_FAILURE(Open(link));
     sim::CBusSimulator& bus = link.Sim();
     CServoUsb& servo = link.Usb();
-    struct Case {
-        SimFaultKind fault;
+    struct CCase {
+        ESimFaultKind fault;
         EOutcome ping;
         EOutcome read;
     };
-    const Case cases[] = {
-        {SimFaultKind::DropReply, EOutcome::NoAnswer, EOutcome::NoAnswer},
-        {SimFaultKind::CorruptChecksum, EOutcome::BadChecksum, EOutcome::BadChecksum},
-        {SimFaultKind::WrongId, EOutcome::OtherId, EOutcome::OtherId},
-        {SimFaultKind::WrongLength, EOutcome::WrongLength, EOutcome::WrongLength},
-        {SimFaultKind::LateReply, EOutcome::NoAnswer, EOutcome::NoAnswer},
-        {SimFaultKind::Garbage, EOutcome::BadHeader, EOutcome::BadHeader},
-        {SimFaultKind::StallMidFrame, EOutcome::CutShort, EOutcome::CutShort},
+    const CCase cases[] = {
+        {ESimFaultKind::DropReply, EOutcome::NoAnswer, EOutcome::NoAnswer},
+        {ESimFaultKind::CorruptChecksum, EOutcome::BadChecksum, EOutcome::BadChecksum},
+        {ESimFaultKind::WrongId, EOutcome::OtherId, EOutcome::OtherId},
+        {ESimFaultKind::WrongLength, EOutcome::WrongLength, EOutcome::WrongLength},
+        {ESimFaultKind::LateReply, EOutcome::NoAnswer, EOutcome::NoAnswer},
+        {ESimFaultKind::Garbage, EOutcome::BadHeader, EOutcome::BadHeader},
+        {ESimFaultKind::StallMidFrame, EOutcome::CutShort, EOutcome::CutShort},
     };
     // Each exchange gets its own rule and a quiet line after it: a late or stalled answer's rest must not
     // spill into the next one.
-    auto withFault = [&](SimFaultKind kind, const std::function<void()>& exchange) {
-        sim::SimFaultRule rule;
+    auto withFault = [&](ESimFaultKind kind, const std::function<void()>& exchange) {
+        sim::CSimFaultRule rule;
         rule.kind = kind;
         rule.servoId = 1;
         bus.AddFault(rule);
         exchange();
         bus.ClearFaults();
         // Only these two hold part of the answer back (150 ms by default).
-        if (kind == SimFaultKind::LateReply || kind == SimFaultKind::StallMidFrame)
+        if (kind == ESimFaultKind::LateReply || kind == ESimFaultKind::StallMidFrame)
             std::this_thread::sleep_for(std::chrono::milliseconds(160));
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.fault));
         withFault(c.fault, [&] {
             CExchangeOutcome outcome;
             EXPECT_EQ(servo.Ping(1, nullptr, &outcome), 0);
             EXPECT_EQ(outcome.kind, c.ping);
             EXPECT_EQ(outcome.askedId, 1);
-            if (c.fault == SimFaultKind::WrongId) {
+            if (c.fault == ESimFaultKind::WrongId) {
                 EXPECT_EQ(outcome.answerId, 2);
             }
-            if (c.fault == SimFaultKind::StallMidFrame) {
+            if (c.fault == ESimFaultKind::StallMidFrame) {
                 EXPECT_EQ(outcome.gotBytes, 3);
             }
         });
@@ -83,8 +83,8 @@ TEST_F(LinkOutcome, EachFaultRuleHasItsOwnOutcome) {
     EXPECT_EQ(servo.Ping(1, nullptr, &outcome), 1);
     EXPECT_EQ(outcome.kind, EOutcome::Good);
 
-    sim::SimFaultRule hangUp;
-    hangUp.kind = SimFaultKind::HangUp;
+    sim::CSimFaultRule hangUp;
+    hangUp.kind = ESimFaultKind::HangUp;
     bus.AddFault(hangUp);
     EXPECT_EQ(servo.Ping(2, nullptr, &outcome), 0);
     EXPECT_EQ(outcome.kind, EOutcome::PortLost);
@@ -95,7 +95,7 @@ TEST_F(LinkOutcome, EachFaultRuleHasItsOwnOutcome) {
 // Answers that meet on the shared return line: a broadcast ping answered by three servos at once is named a
 // collision; two servos with one ID a few microseconds apart damage each other's answer.
 TEST_F(LinkOutcome, CollisionsOnTheReturnLine) {
-    sim::SimServoSpec late = sim::DefaultServo(1);
+    sim::CSimServoSpec late = sim::DefaultServo(1);
     late.returnDelay = 5;  // 10 us, one byte at 1000000
     CSimulatedLink link({sim::DefaultServo(1), late, sim::DefaultServo(2), sim::DefaultServo(3)}, {});
     ASSERT_NO_FATAL_FAILURE(Open(link));
@@ -116,7 +116,7 @@ TEST_F(LinkOutcome, CollisionsOnTheReturnLine) {
 // frames stay together (request, then its answer), each thread's exchanges keep their order, and every
 // caller gets its own exchange's outcome.
 TEST_F(LinkOutcome, FourThreadsKeepTheirExchangesTogetherAndInOrder) {
-    sim::SimServoSpec hot = sim::DefaultServo(1);
+    sim::CSimServoSpec hot = sim::DefaultServo(1);
     hot.temperature = 85;
     CSimulatedLink link({hot, sim::DefaultServo(2), sim::DefaultServo(3)}, {});
     ASSERT_NO_FATAL_FAILURE(Open(link));

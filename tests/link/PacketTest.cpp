@@ -8,7 +8,7 @@
 using Bytes = std::vector<uint8_t>;
 
 static Bytes Build(uint8_t id, uint8_t instruction, const Bytes& params) {
-    uint8_t frame[FRAME_BUFFER_SIZE] = {};
+    uint8_t frame[kFrameBufferSize] = {};
     CPacket::BuildHeader(id, static_cast<uint8_t>(params.size() + 2), instruction, frame);
     for (size_t i = 0; i < params.size(); ++i) frame[5 + i] = params[i];
     EXPECT_EQ(CPacket::AppendChecksum(frame), 1);
@@ -43,7 +43,7 @@ class PacketCheck : public ::testing::Test {
 protected:
     // Checks a reply the way the command layer does.
     int Check(Bytes frame, uint8_t expectedId, uint8_t expectedLen) {
-        frame.resize(FRAME_BUFFER_SIZE, 0);
+        frame.resize(kFrameBufferSize, 0);
         if (!packet.CheckReplyHeader(frame.data(), expectedId, expectedLen)) return 0;
         return packet.ParseReplyBody(frame.data());
     }

@@ -8,7 +8,7 @@
 
 namespace {
 
-struct StatusCase {
+struct CStatusCase {
     const char* name;
     std::array<uint8_t, 6> wire;  // addresses 41 to 46 as the servo sends them
     bool highByteFirst;
@@ -17,7 +17,7 @@ struct StatusCase {
 };
 
 TEST(StatusSpan, DecodesTheWordsInEitherByteOrderIntoReadingsAndSamples) {
-    const StatusCase cases[] = {
+    const CStatusCase cases[] = {
         {"speed -100, load 100", {0x00, 0x00, 0x04, 0x64, 0x00, 0x64}, true, 0, -100, 100, 0, 450},
         {"load -3 halves toward minus infinity",
          {0x00, 0x00, 0x00, 0x00, 0x04, 0x03},
@@ -31,7 +31,7 @@ TEST(StatusSpan, DecodesTheWordsInEitherByteOrderIntoReadingsAndSamples) {
         {"full speed up", {0x03, 0xFF, 0x00, 0x64, 0x00, 0x00}, true, 1023, 100, 0, 1000, 500},
         {"low byte first is not swapped", {0x00, 0x02, 0x64, 0x04, 0x03, 0x04}, false, 512, -100, -3, 0, 502},
     };
-    for (const StatusCase& c : cases) {
+    for (const CStatusCase& c : cases) {
         SCOPED_TRACE(c.name);
         std::array<uint8_t, IMAGE_SIZE> image{};
         std::copy(c.wire.begin(), c.wire.end(), image.begin() + Reg::PRESENT_POSITION);

@@ -29,7 +29,7 @@ CBusStep Write(uint8_t id, uint8_t address, std::vector<uint8_t> data, int waitM
 
 CBusStep Read(uint8_t id) {
     CBusStep step;
-    step.kind = CBusStep::Kind::Read;
+    step.kind = CBusStep::EKind::Read;
     step.id = id;
     step.address = Reg::PARAM_SPAN_START;
     step.count = Reg::PARAM_SPAN_LENGTH;
@@ -81,7 +81,7 @@ TEST_F(BusSequenceTest, NoOtherExchangeGetsOntoTheBusBetweenTheStepsOrDuringThei
     other.join();
     ASSERT_TRUE(WaitForLast());
 
-    const std::vector<sim::SimFrame> frames = m_sim.Frames();
+    const std::vector<sim::CSimFrame> frames = m_sim.Frames();
     ASSERT_EQ(frames.size(), 4u);
     EXPECT_EQ(frames[0].bytes, (std::vector<uint8_t>{0xFF, 0xFF, 0x01, 0x04, 0x03, 0x25, 0x00, 0xD2}));
     EXPECT_EQ(frames[1].bytes.size(), 6u + 26u + 1u);

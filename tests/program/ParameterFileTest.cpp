@@ -65,15 +65,15 @@ int RunAsOrdinaryUser(const std::function<int()>& work) {
 TEST(ParameterFile, SavesExactly31BytesAndLoadsThemBack) {
     CTempDir dir;
     const fs::path path = dir.Path() / "servo.dat";
-    ASSERT_EQ(SaveParameterFile(path, Counting(10)), ParamFileStatus::Ok);
+    ASSERT_EQ(SaveParameterFile(path, Counting(10)), EParamFileStatus::Ok);
     EXPECT_EQ(ReadAll(path), AsVector(Counting(10)));
     // Saving again replaces the file whole; nothing else is left in the directory.
-    ASSERT_EQ(SaveParameterFile(path, Counting(100)), ParamFileStatus::Ok);
+    ASSERT_EQ(SaveParameterFile(path, Counting(100)), EParamFileStatus::Ok);
     EXPECT_EQ(ReadAll(path), AsVector(Counting(100)));
     EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"servo.dat"});
 
     ParameterBytes loaded{};
-    ASSERT_EQ(LoadParameterFile(path, loaded), ParamFileStatus::Ok);
+    ASSERT_EQ(LoadParameterFile(path, loaded), EParamFileStatus::Ok);
     EXPECT_EQ(loaded, Counting(100));
 }
 
@@ -84,17 +84,17 @@ TEST(ParameterFile, RefusesAShortFileAndWhatIsNotARegularFileWithoutTouchingTheB
         const fs::path shorter = dir.Path() / "short.dat";
         WriteAll(shorter, std::vector<uint8_t>(size, 0x55));
         ParameterBytes untouched = Counting(200);
-        EXPECT_EQ(LoadParameterFile(shorter, untouched), ParamFileStatus::TooShort) << size;
+        EXPECT_EQ(LoadParameterFile(shorter, untouched), EParamFileStatus::TooShort) << size;
         EXPECT_EQ(untouched, Counting(200)) << size;
     }
 
     ParameterBytes untouched = Counting(200);
-    EXPECT_EQ(LoadParameterFile(dir.Path() / "missing.dat", untouched), ParamFileStatus::CannotOpen);
-    EXPECT_EQ(LoadParameterFile(dir.Path(), untouched), ParamFileStatus::CannotOpen) << "a directory";
+    EXPECT_EQ(LoadParameterFile(dir.Path() / "missing.dat", untouched), EParamFileStatus::CannotOpen);
+    EXPECT_EQ(LoadParameterFile(dir.Path(), untouched), EParamFileStatus::CannotOpen) << "a directory";
     // A FIFO would block a plain open until someone writes into it.
     const fs::path fifo = dir.Path() / "fifo.dat";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(LoadParameterFile(fifo, untouched), ParamFileStatus::CannotOpen);
+    EXPECT_EQ(LoadParameterFile(fifo, untouched), EParamFileStatus::CannotOpen);
     EXPECT_EQ(untouched, Counting(200));
 }
 
@@ -103,17 +103,17 @@ TEST(ParameterFile, AFailedSaveLeavesTheDirectoryAndAnyOldFileAsTheyWere) {
     // A parent that is a regular file refuses every write, even the superuser's.
     const fs::path notADir = dir.Path() / "plain";
     WriteAll(notADir, {1, 2, 3});
-    EXPECT_EQ(SaveParameterFile(notADir / "servo.dat", Counting(0)), ParamFileStatus::CannotWrite);
+    EXPECT_EQ(SaveParameterFile(notADir / "servo.dat", Counting(0)), EParamFileStatus::CannotWrite);
     EXPECT_EQ(SaveParameterFile((dir.Path() / "missing" / "servo.dat").string(), Counting(0)),
-              ParamFileStatus::CannotWrite);
-    EXPECT_EQ(SaveParameterFile(dir.Path(), Counting(0)), ParamFileStatus::CannotWrite) << "a directory";
-    EXPECT_EQ(SaveParameterFile("", Counting(0)), ParamFileStatus::CannotWrite);
+              EParamFileStatus::CannotWrite);
+    EXPECT_EQ(SaveParameterFile(dir.Path(), Counting(0)), EParamFileStatus::CannotWrite) << "a directory";
+    EXPECT_EQ(SaveParameterFile("", Counting(0)), EParamFileStatus::CannotWrite);
 
     // A read-only file is protection the save respects.
     const fs::path readOnly = dir.Path() / "kept.dat";
     WriteAll(readOnly, AsVector(Counting(50)));
     ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
-    EXPECT_EQ(SaveParameterFile(readOnly, Counting(0)), ParamFileStatus::CannotWrite);
+    EXPECT_EQ(SaveParameterFile(readOnly, Counting(0)), EParamFileStatus::CannotWrite);
     EXPECT_EQ(ReadAll(readOnly), AsVector(Counting(50)));
 
     EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"kept.dat", "plain"}));
@@ -135,10 +135,11 @@ TEST(ParameterFile, AWritableFileInALockedFolderIsSavedInPlace) {
 
     const int outcome = RunAsOrdinaryUser([&] {
         int failures = 0;
-        if (SaveParameterFile(locked / "old.dat", Counting(1)) != ParamFileStatus::Ok) failures |= 1;
-        if (SaveParameterFile(locked / "kept.dat", Counting(2)) != ParamFileStatus::CannotWrite)
+        if (SaveParameterFile(locked / "old.dat", Counting(1)) != EParamFileStatus::Ok) failures |= 1;
+        if (SaveParameterFile(locked / "kept.dat", Counting(2)) != EParamFileStatus::CannotWrite)
             failures |= 2;
-        if (SaveParameterFile(locked / "new.dat", Counting(3)) != ParamFileStatus::CannotWrite) failures |= 4;
+        if (SaveParameterFile(locked / "new.dat", Counting(3)) != EParamFileStatus::CannotWrite)
+            failures |= 4;
         return failures;
     });
     EXPECT_EQ(outcome & 1, 0) << "the writable file was refused";
@@ -155,13 +156,13 @@ TEST(ParameterFile, ASaveKeepsTheOldFilesPermissionsAndWritesThroughALink) {
     const fs::path path = dir.Path() / "shared.dat";
     WriteAll(path, AsVector(Counting(0)));
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    ASSERT_EQ(SaveParameterFile(path, Counting(1)), ParamFileStatus::Ok);
+    ASSERT_EQ(SaveParameterFile(path, Counting(1)), EParamFileStatus::Ok);
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::mask,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
     const fs::path link = dir.Path() / "link.dat";
     fs::create_symlink(path, link);
-    ASSERT_EQ(SaveParameterFile(link, Counting(2)), ParamFileStatus::Ok);
+    ASSERT_EQ(SaveParameterFile(link, Counting(2)), EParamFileStatus::Ok);
     EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
     EXPECT_EQ(ReadAll(path), AsVector(Counting(2)));
 }

@@ -37,7 +37,7 @@ TEST_F(ProgramInAppTest, APickedNodeIsWhatReadWriteAndResetAddress) {
     SaveGrab(main, QStringLiteral("main_window_program"));
     ASSERT_NO_FATAL_FAILURE(press(Child<QPushButton>(page, "reset")));
     std::vector<uint8_t> addressed;
-    for (const sim::SimFrame& frame : m_sim->Frames()) addressed.push_back(frame.bytes[2]);
+    for (const sim::CSimFrame& frame : m_sim->Frames()) addressed.push_back(frame.bytes[2]);
     EXPECT_EQ(addressed, (std::vector<uint8_t>{7, 7, 7}));
     EXPECT_EQ(PaneLines(Child<QPlainTextEdit>(page, "log")->toPlainText()),
               QStringList({"Instructions:", "----------ID:7----------", "Read All Servo Data",
@@ -66,7 +66,7 @@ TEST_F(ProgramInAppTest, ClosingDuringAnUnlockedWriteLocksTheServoFirst) {
         ASSERT_TRUE(WaitUntil([this] { return !m_operator.m_quitCodes.isEmpty(); }, 3000));
         EXPECT_FALSE(m_app->m_pTransport->IsOpen());
         std::vector<uint8_t> lockWrites;
-        for (const sim::SimFrame& frame : m_sim->Frames())
+        for (const sim::CSimFrame& frame : m_sim->Frames())
             if (frame.bytes.at(4) == 0x03 && frame.bytes.at(5) == Reg::LOCK)
                 lockWrites.push_back(frame.bytes.at(6));
         if (secondRequest) {

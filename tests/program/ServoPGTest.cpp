@@ -102,7 +102,7 @@ protected:
     // The frames sent since the last call; a finished sequence has had all its frames carried out.
     std::vector<Bytes> Sent() {
         std::vector<Bytes> frames;
-        for (const sim::SimFrame& frame : m_sim->Frames()) frames.push_back(frame.bytes);
+        for (const sim::CSimFrame& frame : m_sim->Frames()) frames.push_back(frame.bytes);
         m_sim->ClearFrames();
         return frames;
     }
@@ -111,12 +111,12 @@ protected:
     QString Text(const QLineEdit* edit) const { return edit->text(); }
 
     // Every edit field with the name it has on the page and its typing limit.
-    struct SField {
+    struct CField {
         const char* name;
         QLineEdit* edit;
         int maxTyped;
     };
-    std::vector<SField> Fields() {
+    std::vector<CField> Fields() {
         ServoPG& p = Page();
         return {{"ID", Child<QLineEdit>(p, "id"), 3},
                 {"Delay", Child<QLineEdit>(p, "delay"), 3},
@@ -137,7 +137,7 @@ protected:
     }
     QStringList FieldTexts() {
         QStringList texts;
-        for (const SField& field : Fields()) texts << field.edit->text();
+        for (const CField& field : Fields()) texts << field.edit->text();
         return texts;
     }
 
@@ -166,7 +166,7 @@ TEST_F(ServoPGTest, OpensWithTheDefaultsInTheImageAndTheControls) {
 
     EXPECT_EQ(FieldTexts(), QStringList({"1", "0", "15", "100", "0", "20", "80", "0", "1023", "100", "50",
                                          "250", "0", "1023", "1", "1"}));
-    for (const SField& field : Fields()) {
+    for (const CField& field : Fields()) {
         const auto* limit = qobject_cast<const CTypingLimit*>(field.edit->validator());
         ASSERT_NE(limit, nullptr) << field.name;
         EXPECT_EQ(limit->MaxTyped(), field.maxTyped) << field.name;
@@ -301,7 +301,7 @@ TEST_F(ServoPGTest, WriteWithUnlockChangesTheServosIdAndLocksItUnderTheNewOne) {
     Type(Child<QLineEdit>(Page(), "id"), QStringLiteral("5"));
     Press(Child<QPushButton>(Page(), "write"));
 
-    const std::vector<sim::SimFrame> frames = m_sim->Frames();
+    const std::vector<sim::CSimFrame> frames = m_sim->Frames();
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[0].bytes, kUnlockServo1);
     Bytes params{0x05};

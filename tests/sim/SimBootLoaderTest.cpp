@@ -17,8 +17,8 @@ using simtest::Request;
 using simtest::Status;
 using namespace std::chrono_literals;
 
-constexpr uint8_t kPing = 0x01, kHandOff = 0x08;
-constexpr uint8_t kMore = 6, kLast = 4;
+constexpr uint8_t PING = 0x01, HAND_OFF = 0x08;
+constexpr uint8_t BOOT_MORE_FOLLOW = 6, BOOT_LAST_BLOCK = 4;
 
 // A block frame built here with a CRC of its own, independent of the host's and the simulator's code.
 Bytes BlockFrame(int number, const Bytes& data, uint8_t endFlag, uint8_t kind = 1) {
@@ -53,7 +53,7 @@ protected:
     // The hand-off at the servos' rate, then the boot rate once the simulator has taken the frame in.
     void HandOff(uint8_t id = 1) {
         const std::size_t before = m_sim.Frames().size();
-        ASSERT_TRUE(m_client->Send(Request(id, kHandOff)));
+        ASSERT_TRUE(m_client->Send(Request(id, HAND_OFF)));
         ASSERT_TRUE(m_sim.WaitForFrames(before + 1, 1s));
         ASSERT_TRUE(m_client->SetBaud(BOOT_BAUD));
     }
@@ -69,7 +69,7 @@ protected:
     }
 
     bool Pings(uint8_t id) {
-        return m_client->Send(Request(id, kPing)) && m_client->Receive(6, 200ms) == Status(id, 0);
+        return m_client->Send(Request(id, PING)) && m_client->Receive(6, 200ms) == Status(id, 0);
     }
 
     sim::CBusSimulator m_sim{{1, 2}};
@@ -87,10 +87,10 @@ TEST_F(SimBootLoader, StoresTheImageAndRestartsAtItsOwnRate) {
     worked.insert(worked.end(), 64, 0xFF);
     worked.insert(worked.end(), {0xAF, 0x9F, 0x06});
     EXPECT_EQ(Raw(worked), Bytes{BOOT_ACK});
-    EXPECT_EQ(Raw(BlockFrame(2, BlockData(2), kMore)), Bytes{BOOT_ACK});
-    EXPECT_EQ(Raw(BlockFrame(3, BlockData(3), kLast)), Bytes{BOOT_ACK});
+    EXPECT_EQ(Raw(BlockFrame(2, BlockData(2), BOOT_MORE_FOLLOW)), Bytes{BOOT_ACK});
+    EXPECT_EQ(Raw(BlockFrame(3, BlockData(3), BOOT_LAST_BLOCK)), Bytes{BOOT_ACK});
 
-    const sim::SimBootStatus status = m_sim.BootStatus(1);
+    const sim::CSimBootStatus status = m_sim.BootStatus(1);
     EXPECT_FALSE(status.inBootLoader);
     EXPECT_EQ(status.blocksAccepted, 3);
     EXPECT_EQ(status.flashes, 1);
@@ -118,16 +118,16 @@ TEST_F(SimBootLoader, AServoInItsBootLoaderHearsNoFramesButTheOthersDo) {
 TEST_F(SimBootLoader, RefusesBadFramesAndTakesTheRightOneAfter) {
     ASSERT_NO_FATAL_FAILURE(HandOff());
     ASSERT_NO_FATAL_FAILURE(Handshake());
-    Bytes badCrc = BlockFrame(1, BlockData(1), kMore);
+    Bytes badCrc = BlockFrame(1, BlockData(1), BOOT_MORE_FOLLOW);
     badCrc[10] ^= 0x01;
-    Bytes badComplement = BlockFrame(1, BlockData(1), kMore);
+    Bytes badComplement = BlockFrame(1, BlockData(1), BOOT_MORE_FOLLOW);
     badComplement[1] = 0x00;
     EXPECT_EQ(Raw(badCrc), Bytes{BOOT_NAK});
     EXPECT_EQ(Raw(badComplement), Bytes{BOOT_NAK});
-    EXPECT_EQ(Raw(BlockFrame(2, BlockData(2), kMore)), Bytes{BOOT_NAK}) << "block 1 comes first";
+    EXPECT_EQ(Raw(BlockFrame(2, BlockData(2), BOOT_MORE_FOLLOW)), Bytes{BOOT_NAK}) << "block 1 comes first";
     EXPECT_EQ(Raw(BlockFrame(1, BlockData(1), 5)), Bytes{BOOT_NAK}) << "end flag is 6 or 4";
     // Bytes 64..66 are not under the CRC: a change there still passes, as on the servo.
-    Bytes uncovered = BlockFrame(1, BlockData(1), kMore);
+    Bytes uncovered = BlockFrame(1, BlockData(1), BOOT_MORE_FOLLOW);
     uncovered[66] ^= 0xFF;
     EXPECT_EQ(Raw(uncovered), Bytes{BOOT_ACK});
     EXPECT_EQ(m_sim.BootStatus(1).blocksRefused, 4);
@@ -138,20 +138,20 @@ TEST_F(SimBootLoader, FaultHooks) {
     m_sim.SetBootFaults(1, {.nakAtBlock = 2});
     ASSERT_NO_FATAL_FAILURE(HandOff());
     ASSERT_NO_FATAL_FAILURE(Handshake());
-    EXPECT_EQ(Raw(BlockFrame(1, BlockData(1), kMore)), Bytes{BOOT_ACK});
-    EXPECT_EQ(Raw(BlockFrame(2, BlockData(2), kMore)), Bytes{BOOT_NAK});
+    EXPECT_EQ(Raw(BlockFrame(1, BlockData(1), BOOT_MORE_FOLLOW)), Bytes{BOOT_ACK});
+    EXPECT_EQ(Raw(BlockFrame(2, BlockData(2), BOOT_MORE_FOLLOW)), Bytes{BOOT_NAK});
 
     // A new session starts with the entry code, wherever the last one stopped.
     m_sim.SetBootFaults(1, {.silentAtBlock = 1});
     ASSERT_NO_FATAL_FAILURE(Handshake());
     EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 0);
-    EXPECT_TRUE(Raw(BlockFrame(1, BlockData(1), kMore), 150ms).empty());
+    EXPECT_TRUE(Raw(BlockFrame(1, BlockData(1), BOOT_MORE_FOLLOW), 150ms).empty());
 
     m_sim.SetBootFaults(1, {.ignoreEntry = true});
     EXPECT_TRUE(Raw(Bytes(BOOT_ENTRY_CODE.begin(), BOOT_ENTRY_CODE.end()), 150ms).empty());
     m_sim.SetBootFaults(1, {});
     ASSERT_NO_FATAL_FAILURE(Handshake());
-    EXPECT_EQ(Raw(BlockFrame(1, BlockData(1), kLast)), Bytes{BOOT_ACK});
+    EXPECT_EQ(Raw(BlockFrame(1, BlockData(1), BOOT_LAST_BLOCK)), Bytes{BOOT_ACK});
     EXPECT_EQ(m_sim.Firmware(1), BlockData(1));
 }
 
@@ -159,7 +159,7 @@ TEST_F(SimBootLoader, AQuietLineReturnsTheServoToNormalOperation) {
     m_sim.SetBootIdleTimeout(100ms);
     ASSERT_NO_FATAL_FAILURE(HandOff());
     ASSERT_NO_FATAL_FAILURE(Handshake());
-    EXPECT_EQ(Raw(BlockFrame(1, BlockData(1), kMore)), Bytes{BOOT_ACK});
+    EXPECT_EQ(Raw(BlockFrame(1, BlockData(1), BOOT_MORE_FOLLOW)), Bytes{BOOT_ACK});
     const auto deadline = std::chrono::steady_clock::now() + 2s;
     while (m_sim.BootStatus(1).inBootLoader && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(5ms);

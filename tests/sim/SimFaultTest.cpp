@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
+#include <ostream>
 
 #include <filesystem>
 #include <memory>
@@ -19,8 +20,8 @@ using simtest::Status;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t kPing = 0x01, kRead = 0x02, kWrite = 0x03;
-constexpr uint8_t kTorqueEnable = 31;
+constexpr uint8_t PING = 0x01, READ = 0x02, WRITE = 0x03;
+constexpr uint8_t TORQUE_ENABLE = 31;
 
 class SimFault : public ::testing::Test {
 protected:
@@ -39,103 +40,108 @@ protected:
     std::unique_ptr<CPtyClient> m_client;
 };
 
-sim::SimFaultRule Rule(sim::SimFaultKind kind) {
-    sim::SimFaultRule rule;
+sim::CSimFaultRule Rule(sim::ESimFaultKind kind) {
+    sim::CSimFaultRule rule;
     rule.kind = kind;
     return rule;
 }
 
 // What a ping of servo 1 and a two-byte read from servo 2 look like under each fault that alters the bytes.
-struct ShapeCase {
+struct CShapeCase {
     const char* name;
-    sim::SimFaultRule rule;
+    sim::CSimFaultRule rule;
     Bytes ping;  // what comes back for a ping of ID 1
     Bytes read;  // what comes back for READ 2, 0, 2 (model number 0x0803, low byte first as stored)
 };
 
-std::vector<ShapeCase> ShapeCases() {
-    auto rule = [](sim::SimFaultKind kind, auto tweak) {
-        sim::SimFaultRule r = Rule(kind);
+std::vector<CShapeCase> ShapeCases() {
+    auto rule = [](sim::ESimFaultKind kind, auto tweak) {
+        sim::CSimFaultRule r = Rule(kind);
         r.count = sim::kEveryReply;
         tweak(r);
         return r;
     };
-    auto none = [](sim::SimFaultRule&) {};
+    auto none = [](sim::CSimFaultRule&) {};
     Bytes pingBadSum = Status(1, 0);
     pingBadSum.back() ^= 0xFF;
     Bytes readBadSum = Status(2, 0, {0x03, 0x08});
     readBadSum.back() ^= 0xFF;
     return {
-        {"checksum", rule(sim::SimFaultKind::CorruptChecksum, none), pingBadSum, readBadSum},
-        {"id_next", rule(sim::SimFaultKind::WrongId, none), Status(2, 0), Status(3, 0, {0x03, 0x08})},
-        {"id_given", rule(sim::SimFaultKind::WrongId, [](auto& r) { r.otherId = 7; }), Status(7, 0),
+        {"checksum", rule(sim::ESimFaultKind::CorruptChecksum, none), pingBadSum, readBadSum},
+        {"id_next", rule(sim::ESimFaultKind::WrongId, none), Status(2, 0), Status(3, 0, {0x03, 0x08})},
+        {"id_given", rule(sim::ESimFaultKind::WrongId, [](auto& r) { r.otherId = 7; }), Status(7, 0),
          Status(7, 0, {0x03, 0x08})},
-        {"length_longer", rule(sim::SimFaultKind::WrongLength, none), Status(1, 0, {0}),
+        {"length_longer", rule(sim::ESimFaultKind::WrongLength, none), Status(1, 0, {0}),
          Status(2, 0, {0x03, 0x08, 0})},
         // A status without parameters has none to lose: it gains one.
-        {"length_shorter", rule(sim::SimFaultKind::WrongLength, [](auto& r) { r.lengthChange = -1; }),
+        {"length_shorter", rule(sim::ESimFaultKind::WrongLength, [](auto& r) { r.lengthChange = -1; }),
          Status(1, 0, {0}), Status(2, 0, {0x03})},
         {"garbage",
-         rule(sim::SimFaultKind::Garbage,
+         rule(sim::ESimFaultKind::Garbage,
               [](auto& r) {
                   r.garbage = {0xFF, 0x00, 0x42};
               }),
          Bytes{0xFF, 0x00, 0x42}, Bytes{0xFF, 0x00, 0x42}},
-        {"stall_forever", rule(sim::SimFaultKind::StallMidFrame, [](auto& r) { r.delay = sim::kNever; }),
+        {"stall_forever", rule(sim::ESimFaultKind::StallMidFrame, [](auto& r) { r.delay = sim::kNever; }),
          Bytes{0xFF, 0xFF, 0x01}, Bytes{0xFF, 0xFF, 0x02, 0x04}},
     };
 }
 
-class SimFaultShape : public SimFault, public ::testing::WithParamInterface<ShapeCase> {};
+class SimFaultShape : public SimFault, public ::testing::WithParamInterface<CShapeCase> {};
 
 TEST_P(SimFaultShape, PutsExactlyTheseBytesOnTheLine) {
     m_sim.AddFault(GetParam().rule);
     // Asking for more than can come shows that nothing follows the faulty bytes.
-    EXPECT_EQ(Exchange(Request(1, kPing), 16, 150ms), GetParam().ping);
-    EXPECT_EQ(Exchange(Request(2, kRead, {0, 2}), 16, 150ms), GetParam().read);
+    EXPECT_EQ(Exchange(Request(1, PING), 16, 150ms), GetParam().ping);
+    EXPECT_EQ(Exchange(Request(2, READ, {0, 2}), 16, 150ms), GetParam().read);
     EXPECT_EQ(m_sim.FaultHits(), 2);
     m_sim.ClearFaults();
-    EXPECT_EQ(Exchange(Request(1, kPing), 6), Status(1, 0)) << "faithful again once cleared";
+    EXPECT_EQ(Exchange(Request(1, PING), 6), Status(1, 0)) << "faithful again once cleared";
+}
+
+// Cases print by name, so the test list stays readable and the same from one build to the next.
+void PrintTo(const CShapeCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, SimFaultShape, ::testing::ValuesIn(ShapeCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimFault, DroppedStatusStillLetsTheServoCarryOutTheRequest) {
-    m_sim.AddFault(Rule(sim::SimFaultKind::DropReply));
-    EXPECT_TRUE(Exchange(Request(1, kWrite, {kTorqueEnable, 1}), 6, 150ms).empty());
-    EXPECT_EQ(m_sim.Table(1)[kTorqueEnable], 1);
-    EXPECT_EQ(Exchange(Request(1, kPing), 6), Status(1, 0)) << "count 1: only one status is lost";
+    m_sim.AddFault(Rule(sim::ESimFaultKind::DropReply));
+    EXPECT_TRUE(Exchange(Request(1, WRITE, {TORQUE_ENABLE, 1}), 6, 150ms).empty());
+    EXPECT_EQ(m_sim.Table(1)[TORQUE_ENABLE], 1);
+    EXPECT_EQ(Exchange(Request(1, PING), 6), Status(1, 0)) << "count 1: only one status is lost";
 }
 
 TEST_F(SimFault, LateAndStalledStatusesArriveWhenPromised) {
-    auto late = Rule(sim::SimFaultKind::LateReply);
+    auto late = Rule(sim::ESimFaultKind::LateReply);
     late.delay = 120ms;
     m_sim.AddFault(late);
     auto start = Clock::now();
-    EXPECT_TRUE(Exchange(Request(1, kPing), 6, 60ms).empty());
+    EXPECT_TRUE(Exchange(Request(1, PING), 6, 60ms).empty());
     EXPECT_EQ(m_client->Receive(6, 1s), Status(1, 0));
     EXPECT_GE(Clock::now() - start, 120ms);
 
-    auto stall = Rule(sim::SimFaultKind::StallMidFrame);
+    auto stall = Rule(sim::ESimFaultKind::StallMidFrame);
     stall.delay = 120ms;
     m_sim.AddFault(stall);
     start = Clock::now();
-    EXPECT_EQ(Exchange(Request(2, kPing), 6, 60ms), (Bytes{0xFF, 0xFF, 0x02}));
+    EXPECT_EQ(Exchange(Request(2, PING), 6, 60ms), (Bytes{0xFF, 0xFF, 0x02}));
     EXPECT_EQ(m_client->Receive(3, 1s), (Bytes{0x02, 0x00, static_cast<uint8_t>(~(2 + 2))}));
     EXPECT_GE(Clock::now() - start, 120ms);
 }
 
 // Another servo answers at once while one holds a status back; the one that holds it answers in order.
 TEST_F(SimFault, AHeldBackStatusDelaysOnlyItsOwnServo) {
-    auto late = Rule(sim::SimFaultKind::LateReply);
+    auto late = Rule(sim::ESimFaultKind::LateReply);
     late.delay = 150ms;
     m_sim.AddFault(late);
-    EXPECT_TRUE(Exchange(Request(1, kRead, {0, 2}), 8, 30ms).empty());
+    EXPECT_TRUE(Exchange(Request(1, READ, {0, 2}), 8, 30ms).empty());
     const auto start = Clock::now();
-    EXPECT_EQ(Exchange(Request(2, kPing), 6), Status(2, 0));
+    EXPECT_EQ(Exchange(Request(2, PING), 6), Status(2, 0));
     EXPECT_LT(Clock::now() - start, 100ms);
-    EXPECT_EQ(Exchange(Request(1, kPing), 8 + 6, 1s), [] {
+    EXPECT_EQ(Exchange(Request(1, PING), 8 + 6, 1s), [] {
         Bytes both = Status(1, 0, {0x03, 0x08});
         const Bytes ping = Status(1, 0);
         both.insert(both.end(), ping.begin(), ping.end());
@@ -144,16 +150,16 @@ TEST_F(SimFault, AHeldBackStatusDelaysOnlyItsOwnServo) {
 }
 
 TEST_F(SimFault, RulesHitOnlyTheirServoInstructionAndCount) {
-    auto rule = Rule(sim::SimFaultKind::DropReply);
+    auto rule = Rule(sim::ESimFaultKind::DropReply);
     rule.servoId = 2;
-    rule.instruction = kRead;
+    rule.instruction = READ;
     rule.skip = 1;
     rule.count = 2;
     m_sim.AddFault(rule);
-    const Bytes read2 = Request(2, kRead, {0, 2});
+    const Bytes read2 = Request(2, READ, {0, 2});
     const Bytes answer2 = Status(2, 0, {0x03, 0x08});
-    EXPECT_EQ(Exchange(Request(2, kPing), 6), Status(2, 0)) << "another instruction";
-    EXPECT_EQ(Exchange(Request(1, kRead, {0, 2}), 8), Status(1, 0, {0x03, 0x08})) << "another servo";
+    EXPECT_EQ(Exchange(Request(2, PING), 6), Status(2, 0)) << "another instruction";
+    EXPECT_EQ(Exchange(Request(1, READ, {0, 2}), 8), Status(1, 0, {0x03, 0x08})) << "another servo";
     EXPECT_EQ(Exchange(read2, 8), answer2) << "skipped";
     EXPECT_TRUE(Exchange(read2, 8, 100ms).empty());
     EXPECT_TRUE(Exchange(read2, 8, 100ms).empty());
@@ -161,19 +167,19 @@ TEST_F(SimFault, RulesHitOnlyTheirServoInstructionAndCount) {
     EXPECT_EQ(m_sim.FaultHits(), 2);
 
     // An unanswered request (unknown ID) neither triggers a rule nor uses it up.
-    m_sim.AddFault(Rule(sim::SimFaultKind::Garbage));
-    EXPECT_TRUE(Exchange(Request(9, kPing), 6, 100ms).empty());
-    EXPECT_EQ(Exchange(Request(1, kPing), 16, 100ms),
+    m_sim.AddFault(Rule(sim::ESimFaultKind::Garbage));
+    EXPECT_TRUE(Exchange(Request(9, PING), 6, 100ms).empty());
+    EXPECT_EQ(Exchange(Request(1, PING), 16, 100ms),
               Bytes(std::begin(sim::kDefaultGarbage), std::end(sim::kDefaultGarbage)));
 }
 
 TEST_F(SimFault, HangUpPullsTheAdapterAndStartPlugsItBackIn) {
-    auto rule = Rule(sim::SimFaultKind::HangUp);
+    auto rule = Rule(sim::ESimFaultKind::HangUp);
     rule.servoId = 3;
     m_sim.AddFault(rule);
-    EXPECT_EQ(Exchange(Request(1, kPing), 6), Status(1, 0));
+    EXPECT_EQ(Exchange(Request(1, PING), 6), Status(1, 0));
     const std::string oldPath = m_sim.SlavePath();
-    ASSERT_TRUE(m_client->Send(Request(3, kPing)));
+    ASSERT_TRUE(m_client->Send(Request(3, PING)));
     EXPECT_NE(m_client->WaitEvents(POLLIN, 1s) & POLLHUP, 0);
     uint8_t byte = 0;
     EXPECT_EQ(read(m_client->Fd(), &byte, 1), 0);
@@ -184,7 +190,7 @@ TEST_F(SimFault, HangUpPullsTheAdapterAndStartPlugsItBackIn) {
     ASSERT_TRUE(m_sim.Start());
     EXPECT_FALSE(m_sim.HungUp());
     CPtyClient again(m_sim.SlavePath(), 1000000);
-    ASSERT_TRUE(again.Send(Request(2, kPing)));
+    ASSERT_TRUE(again.Send(Request(2, PING)));
     EXPECT_EQ(again.Receive(6), Status(2, 0));
 }
 
@@ -192,7 +198,7 @@ TEST(SimFaultRules, ParseFromTheCommandLineForm) {
     std::string error;
     auto rule = sim::ParseFaultRule("late:id=1,instr=2,skip=3,count=all,delay=120", &error);
     ASSERT_TRUE(rule) << error;
-    EXPECT_EQ(rule->kind, sim::SimFaultKind::LateReply);
+    EXPECT_EQ(rule->kind, sim::ESimFaultKind::LateReply);
     EXPECT_EQ(rule->servoId, 1);
     EXPECT_EQ(rule->instruction, 2);
     EXPECT_EQ(rule->skip, 3);
@@ -205,7 +211,7 @@ TEST(SimFaultRules, ParseFromTheCommandLineForm) {
     rule = sim::ParseFaultRule("garbage:bytes=ff00A5", &error);
     ASSERT_TRUE(rule) << error;
     EXPECT_EQ(rule->garbage, (Bytes{0xFF, 0x00, 0xA5}));
-    EXPECT_EQ(sim::ParseFaultRule("hangup", &error)->kind, sim::SimFaultKind::HangUp);
+    EXPECT_EQ(sim::ParseFaultRule("hangup", &error)->kind, sim::ESimFaultKind::HangUp);
     EXPECT_EQ(sim::ParseFaultRule("id:to=9", &error)->otherId, 9);
     EXPECT_EQ(sim::ParseFaultRule("length:by=-1", &error)->lengthChange, -1);
 

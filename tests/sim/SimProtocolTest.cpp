@@ -14,8 +14,8 @@ using simtest::Request;
 using simtest::Status;
 using namespace std::chrono_literals;
 
-constexpr uint8_t kBroadcast = 0xFE;
-constexpr uint8_t kPing = 0x01, kRead = 0x02, kWrite = 0x03, kRegWrite = 0x04, kReset = 0x06;
+constexpr uint8_t BROADCAST = 0xFE;
+constexpr uint8_t PING = 0x01, READ = 0x02, WRITE = 0x03, REG_WRITE = 0x04, RESET = 0x06;
 
 class SimProtocol : public ::testing::Test {
 protected:
@@ -37,7 +37,7 @@ protected:
     // The simulator handles requests in order, so if a ping's status is the first thing to come back,
     // nothing sent before it was answered.
     void ExpectNothingAnsweredBefore(uint8_t pingId = 1) {
-        EXPECT_EQ(Exchange(Request(pingId, kPing), 6), Status(pingId, 0));
+        EXPECT_EQ(Exchange(Request(pingId, PING), 6), Status(pingId, 0));
     }
 
     // Sends a frame at another line rate and returns to ours once the simulator has taken it in.
@@ -75,28 +75,28 @@ TEST_F(SimProtocol, ReadsTheFactoryTableHighByteFirst) {
     EXPECT_EQ(Bytes(status.begin(), status.begin() + 5), (Bytes{0xFF, 0xFF, 0x01, 0x1C, 0x00}));
     EXPECT_EQ(status, Status(1, 0, parameters));
 
-    EXPECT_EQ(Exchange(Request(2, kRead, {41, 13}), 19),
+    EXPECT_EQ(Exchange(Request(2, READ, {41, 13}), 19),
               Status(2, 0, {0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 74, 31, 0x00, 0x00, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(Exchange(Request(3, kRead, {0, 2}), 8), Status(3, 0, {0x03, 0x08}));
-    EXPECT_EQ(Exchange(Request(3, kRead, {3, 2}), 8), Status(3, 0, {0x00, 0x01}));
+    EXPECT_EQ(Exchange(Request(3, READ, {0, 2}), 8), Status(3, 0, {0x03, 0x08}));
+    EXPECT_EQ(Exchange(Request(3, READ, {3, 2}), 8), Status(3, 0, {0x00, 0x01}));
 }
 
 TEST_F(SimProtocol, ReadsPastTheTableAsZeros) {
     m_sim.SetRegister(1, 53, 0x77);
-    EXPECT_EQ(Exchange(Request(1, kRead, {52, 4}), 10), Status(1, 0, {0x00, 0x77, 0x00, 0x00}));
+    EXPECT_EQ(Exchange(Request(1, READ, {52, 4}), 10), Status(1, 0, {0x00, 0x77, 0x00, 0x00}));
 }
 
 TEST_F(SimProtocol, StoresParametersOnlyWhileUnlocked) {
-    EXPECT_EQ(Exchange(Request(1, kWrite, {13, 70}), 6), Status(1, 0)) << "a locked write is still answered";
+    EXPECT_EQ(Exchange(Request(1, WRITE, {13, 70}), 6), Status(1, 0)) << "a locked write is still answered";
     EXPECT_EQ(Reg(1, 13), 80);
 
     EXPECT_EQ(Exchange({0xFF, 0xFF, 0x01, 0x04, 0x03, 0x25, 0x00, 0xD2}, 6), Status(1, 0));
     EXPECT_EQ(Reg(1, 37), 0);
-    EXPECT_EQ(Exchange(Request(1, kWrite, {13, 70}), 6), Status(1, 0));
+    EXPECT_EQ(Exchange(Request(1, WRITE, {13, 70}), 6), Status(1, 0));
     EXPECT_EQ(Reg(1, 13), 70);
 
-    EXPECT_EQ(Exchange(Request(1, kWrite, {37, 1}), 6), Status(1, 0));
-    EXPECT_EQ(Exchange(Request(1, kWrite, {29, 0xAA, 0xBB, 0x01, 0x05}), 6), Status(1, 0));
+    EXPECT_EQ(Exchange(Request(1, WRITE, {37, 1}), 6), Status(1, 0));
+    EXPECT_EQ(Exchange(Request(1, WRITE, {29, 0xAA, 0xBB, 0x01, 0x05}), 6), Status(1, 0));
     EXPECT_EQ(Reg(1, 29), 0x00) << "locked again";
     EXPECT_EQ(Reg(1, 30), 0x00);
     EXPECT_EQ(Reg(1, 31), 0x01) << "the same write still reaches the registers from 31 on";
@@ -105,7 +105,7 @@ TEST_F(SimProtocol, StoresParametersOnlyWhileUnlocked) {
 }
 
 TEST_F(SimProtocol, RegisteredWriteWaitsForTheBroadcastAction) {
-    EXPECT_EQ(Exchange(Request(2, kRegWrite, {33, 0x01, 0x00}), 6), Status(2, 0));
+    EXPECT_EQ(Exchange(Request(2, REG_WRITE, {33, 0x01, 0x00}), 6), Status(2, 0));
     EXPECT_EQ(Reg(2, 33), 0x02);
 
     ASSERT_TRUE(m_client->Send({0xFF, 0xFF, 0xFE, 0x02, 0x05, 0xFA}));
@@ -121,7 +121,7 @@ TEST_F(SimProtocol, SyncWriteSetsEachServoSilently) {
     ExpectNothingAnsweredBefore();
     for (uint8_t id : {1, 2, 3}) EXPECT_EQ(Reg(id, 31), 1) << "ID " << int(id);
 
-    ASSERT_TRUE(m_client->Send(Request(kBroadcast, 0x83, {33, 2, 1, 0x00, 0x10, 3, 0x03, 0x00})));
+    ASSERT_TRUE(m_client->Send(Request(BROADCAST, 0x83, {33, 2, 1, 0x00, 0x10, 3, 0x03, 0x00})));
     ExpectNothingAnsweredBefore();
     EXPECT_EQ(Reg(1, 34), 0x10);
     EXPECT_EQ(Reg(2, 34), 0x00);
@@ -130,7 +130,7 @@ TEST_F(SimProtocol, SyncWriteSetsEachServoSilently) {
 
 TEST_F(SimProtocol, ResetAnswersFromTheOldIdThenBehavesAsFactoryNew) {
     m_sim.SetRegister(3, 37, 0);
-    EXPECT_EQ(Exchange(Request(3, kWrite, {13, 60}), 6), Status(3, 0));
+    EXPECT_EQ(Exchange(Request(3, WRITE, {13, 60}), 6), Status(3, 0));
     m_sim.RemoveServo(1);
 
     EXPECT_EQ(Exchange({0xFF, 0xFF, 0x03, 0x02, 0x06, 0xF4}, 6), Status(3, 0));
@@ -144,32 +144,32 @@ TEST_F(SimProtocol, ResetAnswersFromTheOldIdThenBehavesAsFactoryNew) {
 }
 
 TEST_F(SimProtocol, BroadcastsAreCarriedOutButNeverAnswered) {
-    ASSERT_TRUE(m_client->Send(Request(kBroadcast, kWrite, {31, 1})));
+    ASSERT_TRUE(m_client->Send(Request(BROADCAST, WRITE, {31, 1})));
     ExpectNothingAnsweredBefore();
     for (uint8_t id : {1, 2, 3}) EXPECT_EQ(Reg(id, 31), 1) << "ID " << int(id);
 
-    ASSERT_TRUE(m_client->Send(Request(kBroadcast, kReset)));
+    ASSERT_TRUE(m_client->Send(Request(BROADCAST, RESET)));
     ASSERT_TRUE(m_sim.WaitForFrames(3, 1s));
     EXPECT_TRUE(m_sim.Table(2).empty());
     EXPECT_TRUE(m_sim.Table(3).empty());
     EXPECT_EQ(Reg(1, 31), 0);
-    EXPECT_NE(Exchange(Request(1, kPing), 6), Status(1, 0)) << "three servos now share ID 1: answers collide";
+    EXPECT_NE(Exchange(Request(1, PING), 6), Status(1, 0)) << "three servos now share ID 1: answers collide";
 }
 
 TEST_F(SimProtocol, ReturnLevelDecidesWhatIsAnswered) {
-    struct Case {
+    struct CCase {
         uint8_t level;
         Bytes request;
         std::size_t replySize;  // 0: no status
     };
-    const Case cases[] = {
-        {0, Request(2, kPing), 6},           {0, Request(2, kRead, {31, 1}), 0},
-        {0, Request(2, kWrite, {31, 0}), 0}, {1, Request(2, kPing), 6},
-        {1, Request(2, kRead, {31, 1}), 7},  {1, Request(2, kWrite, {31, 0}), 0},
-        {2, Request(2, kRead, {31, 1}), 7},  {2, Request(2, kWrite, {31, 0}), 6},
-        {1, Request(2, kReset), 0},  // last: the reset gives servo 2 the ID 1
+    const CCase cases[] = {
+        {0, Request(2, PING), 6},           {0, Request(2, READ, {31, 1}), 0},
+        {0, Request(2, WRITE, {31, 0}), 0}, {1, Request(2, PING), 6},
+        {1, Request(2, READ, {31, 1}), 7},  {1, Request(2, WRITE, {31, 0}), 0},
+        {2, Request(2, READ, {31, 1}), 7},  {2, Request(2, WRITE, {31, 0}), 6},
+        {1, Request(2, RESET), 0},  // last: the reset gives servo 2 the ID 1
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "level " << int(c.level) << ", instruction " << int(c.request[4]));
         m_sim.SetRegister(2, 8, c.level);
         if (c.replySize == 0) {
@@ -183,7 +183,7 @@ TEST_F(SimProtocol, ReturnLevelDecidesWhatIsAnswered) {
 
 TEST_F(SimProtocol, UnknownInstructionGetsTheInstructionError) {
     EXPECT_EQ(Exchange(Request(1, 0x07), 6), Status(1, 0x40));
-    EXPECT_EQ(Exchange(Request(1, kRead, {5}), 6), Status(1, 0x40)) << "a read needs address and count";
+    EXPECT_EQ(Exchange(Request(1, READ, {5}), 6), Status(1, 0x40)) << "a read needs address and count";
 }
 
 TEST_F(SimProtocol, BootLoaderHandOffIsRecordedButNotAnswered) {
@@ -207,14 +207,14 @@ TEST_F(SimProtocol, FindsAGoodFrameAfterNoise) {
 }
 
 TEST_F(SimProtocol, ServosHearOnlyTheirOwnLineRate) {
-    SendAtRate(Request(1, kPing), 500000);
+    SendAtRate(Request(1, PING), 500000);
     ExpectNothingAnsweredBefore();
 
     m_sim.AddServo(20, 5);
-    ASSERT_TRUE(m_client->Send(Request(20, kPing)));
+    ASSERT_TRUE(m_client->Send(Request(20, PING)));
     ExpectNothingAnsweredBefore();
     ASSERT_TRUE(m_client->SetBaud(76800));
-    EXPECT_EQ(Exchange(Request(20, kPing), 6), Status(20, 0));
+    EXPECT_EQ(Exchange(Request(20, PING), 6), Status(20, 0));
     ASSERT_TRUE(m_client->SetBaud(m_nClientBaud));
     ExpectNothingAnsweredBefore();
 }
@@ -226,42 +226,42 @@ TEST(SimBaudCodes, EachCodeListensAtItsRate) {
         sim::CBusSimulator bus({1}, code);
         ASSERT_TRUE(bus.Start());
         CPtyClient client(bus.SlavePath(), rates[(code + 1) % 8]);
-        ASSERT_TRUE(client.Send(Request(1, kPing)));
+        ASSERT_TRUE(client.Send(Request(1, PING)));
         ASSERT_TRUE(bus.WaitForFrames(1, 1s));
         ASSERT_TRUE(client.SetBaud(rates[code]));
-        ASSERT_TRUE(client.Send(Request(1, kPing)));
+        ASSERT_TRUE(client.Send(Request(1, PING)));
         EXPECT_EQ(client.Receive(6), Status(1, 0)) << "only the ping at the servo's own rate is answered";
     }
 }
 
 TEST_F(SimProtocol, NewBaudRateAndIdApplyAfterTheirStatus) {
     m_sim.SetRegister(1, 37, 0);
-    EXPECT_EQ(Exchange(Request(1, kWrite, {6, 5}), 6), Status(1, 0)) << "answered at the old rate";
-    ASSERT_TRUE(m_client->Send(Request(1, kPing)));
+    EXPECT_EQ(Exchange(Request(1, WRITE, {6, 5}), 6), Status(1, 0)) << "answered at the old rate";
+    ASSERT_TRUE(m_client->Send(Request(1, PING)));
     ExpectNothingAnsweredBefore(2);
     ASSERT_TRUE(m_client->SetBaud(76800));
-    EXPECT_EQ(Exchange(Request(1, kPing), 6), Status(1, 0));
+    EXPECT_EQ(Exchange(Request(1, PING), 6), Status(1, 0));
     ASSERT_TRUE(m_client->SetBaud(m_nClientBaud));
 
     m_sim.SetRegister(2, 37, 0);
-    EXPECT_EQ(Exchange(Request(2, kWrite, {5, 9}), 6), Status(2, 0));
-    EXPECT_EQ(Exchange(Request(9, kPing), 6), Status(9, 0));
+    EXPECT_EQ(Exchange(Request(2, WRITE, {5, 9}), 6), Status(2, 0));
+    EXPECT_EQ(Exchange(Request(9, PING), 6), Status(9, 0));
 }
 
 TEST_F(SimProtocol, RecordsEveryWellFormedFrameWithItsRate) {
     const auto before = std::chrono::steady_clock::now();
-    ASSERT_TRUE(m_client->Send(Request(42, kPing)));  // nobody has ID 42
+    ASSERT_TRUE(m_client->Send(Request(42, PING)));  // nobody has ID 42
     // A pty gives no notice of a rate change: a frame is judged at the rate the line has when the simulator
     // wakes up, so the rate may only change once the frame has been taken in.
     ASSERT_TRUE(m_sim.WaitForFrames(1, 1s));
-    SendAtRate(Request(kBroadcast, kWrite, {31, 1}), 115200);
+    SendAtRate(Request(BROADCAST, WRITE, {31, 1}), 115200);
     ExpectNothingAnsweredBefore();
 
     const auto frames = m_sim.Frames();
     ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(frames[0].bytes, Request(42, kPing));
+    EXPECT_EQ(frames[0].bytes, Request(42, PING));
     EXPECT_EQ(frames[0].baud, 1000000u);
-    EXPECT_EQ(frames[1].bytes, Request(kBroadcast, kWrite, {31, 1}));
+    EXPECT_EQ(frames[1].bytes, Request(BROADCAST, WRITE, {31, 1}));
     EXPECT_EQ(frames[1].baud, 115200u);
     EXPECT_EQ(Reg(1, 31), 0) << "sent at a rate nobody listens to";
     EXPECT_GE(frames[0].time, before);
@@ -273,7 +273,7 @@ TEST_F(SimProtocol, RecordsEveryWellFormedFrameWithItsRate) {
 }
 
 TEST(SimServoSettings, MeasurementsPastTheLimitsSetTheAlarmBits) {
-    sim::SimServoSpec hot = sim::DefaultServo(1), low = sim::DefaultServo(2), loaded = sim::DefaultServo(3);
+    sim::CSimServoSpec hot = sim::DefaultServo(1), low = sim::DefaultServo(2), loaded = sim::DefaultServo(3);
     hot.temperature = 85;
     low.voltage = 45;
     loaded.load = -1023;
@@ -284,49 +284,49 @@ TEST(SimServoSettings, MeasurementsPastTheLimitsSetTheAlarmBits) {
         EXPECT_TRUE(client.Send(request));
         return client.Receive(size);
     };
-    EXPECT_EQ(exchange(Request(1, kPing), 6), Status(1, 0x04));
-    EXPECT_EQ(exchange(Request(2, kRead, {47, 2}), 8), Status(2, 0x01, {45, 31}));
-    EXPECT_EQ(exchange(Request(3, kWrite, {31, 0}), 6), Status(3, 0x20));
-    EXPECT_EQ(exchange(Request(4, kPing), 6), Status(4, 0));
+    EXPECT_EQ(exchange(Request(1, PING), 6), Status(1, 0x04));
+    EXPECT_EQ(exchange(Request(2, READ, {47, 2}), 8), Status(2, 0x01, {45, 31}));
+    EXPECT_EQ(exchange(Request(3, WRITE, {31, 0}), 6), Status(3, 0x20));
+    EXPECT_EQ(exchange(Request(4, PING), 6), Status(4, 0));
     EXPECT_EQ(exchange(Request(1, 0x07), 6), Status(1, 0x44)) << "with the instruction error";
 
     bus.SetRegister(4, 48, 81);  // the same through the fault API
-    EXPECT_EQ(exchange(Request(4, kPing), 6), Status(4, 0x04));
-    EXPECT_EQ(exchange(Request(1, kWrite, {37, 0}), 6), Status(1, 0x04));
-    EXPECT_EQ(exchange(Request(1, kWrite, {13, 90}), 6), Status(1, 0)) << "a higher limit clears it";
+    EXPECT_EQ(exchange(Request(4, PING), 6), Status(4, 0x04));
+    EXPECT_EQ(exchange(Request(1, WRITE, {37, 0}), 6), Status(1, 0x04));
+    EXPECT_EQ(exchange(Request(1, WRITE, {13, 90}), 6), Status(1, 0)) << "a higher limit clears it";
 }
 
 TEST(SimServoSettings, EachServoKeepsItsOwnRateDelayAndLevel) {
-    sim::SimServoSpec slow = sim::DefaultServo(7, 4), quiet = sim::DefaultServo(8);
+    sim::CSimServoSpec slow = sim::DefaultServo(7, 4), quiet = sim::DefaultServo(8);
     quiet.returnLevel = 1;
     quiet.returnDelay = 100;
     sim::CBusSimulator bus({sim::DefaultServo(1), slow, quiet}, {});
     ASSERT_TRUE(bus.Start());
     CPtyClient client(bus.SlavePath(), 1000000);
-    ASSERT_TRUE(client.Send(Request(7, kPing)));
-    ASSERT_TRUE(client.Send(Request(1, kPing)));
+    ASSERT_TRUE(client.Send(Request(7, PING)));
+    ASSERT_TRUE(client.Send(Request(1, PING)));
     EXPECT_EQ(client.Receive(6), Status(1, 0)) << "7 is silent at 1000000";
     ASSERT_TRUE(client.SetBaud(115200));
-    ASSERT_TRUE(client.Send(Request(7, kPing)));
+    ASSERT_TRUE(client.Send(Request(7, PING)));
     EXPECT_EQ(client.Receive(6), Status(7, 0));
-    ASSERT_TRUE(client.Send(Request(1, kPing)));
+    ASSERT_TRUE(client.Send(Request(1, PING)));
     EXPECT_TRUE(client.Receive(6, 100ms).empty()) << "1 is silent at 115200";
 
     ASSERT_TRUE(client.SetBaud(1000000));
     EXPECT_EQ(bus.Table(8)[7], 100);
-    ASSERT_TRUE(client.Send(Request(8, kWrite, {31, 1})));
-    ASSERT_TRUE(client.Send(Request(8, kRead, {31, 1})));
+    ASSERT_TRUE(client.Send(Request(8, WRITE, {31, 1})));
+    ASSERT_TRUE(client.Send(Request(8, READ, {31, 1})));
     EXPECT_EQ(client.Receive(7), Status(8, 0, {1})) << "level 1 answers the read only";
 }
 
 TEST(SimServoSettings, AnyRateServosHearWhateverTheLineCarries) {
-    sim::SimLineOptions line;
+    sim::CSimLineOptions line;
     line.anyRate = true;
     sim::CBusSimulator bus({sim::DefaultServo(1, 7)}, line);
     ASSERT_TRUE(bus.Start());
     for (uint32_t rate : {1000000u, 57600u, 9600u}) {
         CPtyClient client(bus.SlavePath(), rate);
-        ASSERT_TRUE(client.Send(Request(1, kPing)));
+        ASSERT_TRUE(client.Send(Request(1, PING)));
         EXPECT_EQ(client.Receive(6), Status(1, 0)) << rate;
     }
 }

@@ -188,20 +188,20 @@ TEST_F(SimServoModel, APokedMeasurementStaysAsSetWhileTheOthersMove) {
 
 TEST_F(SimServoModel, RaisesEachAlarmAtItsLimit) {
     EXPECT_EQ(m_servo.Alarms(), 0) << "factory servo at rest";
-    struct Case {
+    struct CCase {
         uint8_t address;
         uint8_t value;  // the measurement as set
         uint8_t alarm;
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {reg::PRESENT_TEMPERATURE, 80, 0},  // at MAX_TEMPERATURE 80: not above it
-        {reg::PRESENT_TEMPERATURE, 81, sim::kOverHeat},
+        {reg::PRESENT_TEMPERATURE, 81, sim::ALARM_OVER_HEAT},
         {reg::PRESENT_VOLTAGE, 250, 0},  // MAX_VOLTAGE 25.0 V
-        {reg::PRESENT_VOLTAGE, 251, sim::kOverVoltage},
+        {reg::PRESENT_VOLTAGE, 251, sim::ALARM_OVER_VOLTAGE},
         {reg::PRESENT_VOLTAGE, 50, 0},  // MIN_VOLTAGE 5.0 V
-        {reg::PRESENT_VOLTAGE, 49, sim::kOverVoltage},
+        {reg::PRESENT_VOLTAGE, 49, sim::ALARM_OVER_VOLTAGE},
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         CServoModel servo{1, 0, m_now};
         servo.Poke(c.address, c.value);
         EXPECT_EQ(servo.Alarms(), c.alarm) << "address " << int(c.address) << " = " << int(c.value);
@@ -210,7 +210,7 @@ TEST_F(SimServoModel, RaisesEachAlarmAtItsLimit) {
     // Load against the torque limit, in both directions of travel.
     m_servo.Poke(reg::PRESENT_LOAD, 0x07);  // -1023
     m_servo.Poke(reg::PRESENT_LOAD + 1, 0xFF);
-    EXPECT_EQ(m_servo.Alarms(), sim::kOverLoad);
+    EXPECT_EQ(m_servo.Alarms(), sim::ALARM_OVER_LOAD);
     m_servo.Poke(reg::LOCK, 0);
     WriteWord(reg::MAX_TORQUE, 0);
     m_servo.Poke(reg::PRESENT_LOAD, 0);
@@ -221,11 +221,11 @@ TEST_F(SimServoModel, RaisesEachAlarmAtItsLimit) {
     WriteWord(reg::MAX_TORQUE, 801);
     EXPECT_EQ(m_servo.Alarms(), 0);
     WriteWord(reg::MAX_TORQUE, 800);
-    EXPECT_EQ(m_servo.Alarms(), sim::kOverLoad);
+    EXPECT_EQ(m_servo.Alarms(), sim::ALARM_OVER_LOAD);
 
     m_servo.Poke(reg::PRESENT_TEMPERATURE, 100);
     m_servo.Poke(reg::PRESENT_VOLTAGE, 20);
-    EXPECT_EQ(m_servo.Alarms(), sim::kOverLoad | sim::kOverHeat | sim::kOverVoltage);
+    EXPECT_EQ(m_servo.Alarms(), sim::ALARM_OVER_LOAD | sim::ALARM_OVER_HEAT | sim::ALARM_OVER_VOLTAGE);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ namespace {
 
 using sim::ParseServoSpec;
 
-TEST(SimServoSpec, ReadsEverySetting) {
+TEST(CSimServoSpec, ReadsEverySetting) {
     std::string error;
     auto servo = ParseServoSpec("9@38400:delay=250:temp=85", &error);
     ASSERT_TRUE(servo) << error;
@@ -33,7 +33,7 @@ TEST(SimServoSpec, ReadsEverySetting) {
         EXPECT_EQ(ParseServoSpec(text, &error)->baudCode, code) << text;
 }
 
-TEST(SimServoSpec, RefusesWhatIsNotAServoWithTheReason) {
+TEST(CSimServoSpec, RefusesWhatIsNotAServoWithTheReason) {
     const std::pair<const char*, const char*> cases[] = {
         {"", "ID"},
         {"254", "ID"},

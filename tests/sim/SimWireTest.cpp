@@ -13,10 +13,10 @@ using simtest::Status;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t kBroadcast = 0xFE, kPing = 0x01, kRead = 0x02;
+constexpr uint8_t BROADCAST = 0xFE, PING = 0x01, READ = 0x02;
 
-sim::SimServoSpec Servo(uint8_t id, uint8_t baudCode = 0, uint8_t delay = 0) {
-    sim::SimServoSpec spec = sim::DefaultServo(id, baudCode);
+sim::CSimServoSpec Servo(uint8_t id, uint8_t baudCode = 0, uint8_t delay = 0) {
+    sim::CSimServoSpec spec = sim::DefaultServo(id, baudCode);
     spec.returnDelay = delay;
     return spec;
 }
@@ -24,7 +24,7 @@ sim::SimServoSpec Servo(uint8_t id, uint8_t baudCode = 0, uint8_t delay = 0) {
 // Sends a ping and returns how long its status took to arrive whole; a failed exchange takes an hour.
 Clock::duration PingTime(CPtyClient& client, uint8_t id) {
     const auto sent = Clock::now();
-    EXPECT_TRUE(client.Send(Request(id, kPing)));
+    EXPECT_TRUE(client.Send(Request(id, PING)));
     if (client.Receive(6) != Status(id, 0)) return 1h;
     return Clock::now() - sent;
 }
@@ -47,20 +47,20 @@ std::vector<int> GoodStatuses(const Bytes& bytes) {
 }
 
 TEST(SimWire, APingTakesAtLeastTheWireTimeOfBothFrames) {
-    struct Case {
+    struct CCase {
         uint8_t baudCode;
         uint32_t rate;
         std::chrono::microseconds latency;
         Clock::duration least;  // 12 bytes of 10 bits, plus the latency both ways
     };
-    const Case cases[] = {
+    const CCase cases[] = {
         {0, 1000000, 0us, 120us},
         {7, 38400, 0us, 3125us},
         {0, 1000000, 1000us, 2120us},
     };
-    for (const Case& c : cases) {
+    for (const CCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rate << " baud, latency " << c.latency.count() << " us");
-        sim::SimLineOptions line;
+        sim::CSimLineOptions line;
         line.latency = c.latency;
         sim::CBusSimulator bus({Servo(1, c.baudCode)}, line);
         ASSERT_TRUE(bus.Start());
@@ -88,7 +88,7 @@ TEST(SimWire, ServosAnsweringOneBroadcastPingAtOnceCollide) {
     sim::CBusSimulator bus({Servo(1), Servo(2), Servo(3)}, {});
     ASSERT_TRUE(bus.Start());
     CPtyClient client(bus.SlavePath(), 1000000);
-    ASSERT_TRUE(client.Send(Request(kBroadcast, kPing)));
+    ASSERT_TRUE(client.Send(Request(BROADCAST, PING)));
     const Bytes heard = client.Receive(64, 50ms);
     EXPECT_FALSE(heard.empty()) << "something came back";
     EXPECT_TRUE(GoodStatuses(heard).empty()) << "but no good status";
@@ -98,7 +98,7 @@ TEST(SimWire, ServosAnswerABroadcastPingInTheOrderOfTheirReturnDelays) {
     sim::CBusSimulator bus({Servo(9, 0, 0), Servo(4, 0, 100), Servo(7, 0, 200)}, {});
     ASSERT_TRUE(bus.Start());
     CPtyClient client(bus.SlavePath(), 1000000);
-    ASSERT_TRUE(client.Send(Request(kBroadcast, kPing)));
+    ASSERT_TRUE(client.Send(Request(BROADCAST, PING)));
     EXPECT_EQ(client.Receive(6), Status(9, 0)) << "a host that takes the first good status finds 9";
     EXPECT_EQ(client.Receive(12), (Bytes{0xFF, 0xFF, 4, 2, 0, 0xF9, 0xFF, 0xFF, 7, 2, 0, 0xF6}));
 }
@@ -107,9 +107,9 @@ TEST(SimWire, TwoServosWithOneIdGiveADamagedStatus) {
     sim::CBusSimulator bus({Servo(5), Servo(5), Servo(6)}, {});
     ASSERT_TRUE(bus.Start());
     CPtyClient client(bus.SlavePath(), 1000000);
-    ASSERT_TRUE(client.Send(Request(5, kPing)));
+    ASSERT_TRUE(client.Send(Request(5, PING)));
     EXPECT_TRUE(GoodStatuses(client.Receive(64, 50ms)).empty());
-    ASSERT_TRUE(client.Send(Request(5, kRead, {41, 13})));
+    ASSERT_TRUE(client.Send(Request(5, READ, {41, 13})));
     const Bytes read = client.Receive(64, 50ms);
     const Bytes table = bus.Table(5);
     EXPECT_NE(read, Status(5, 0, Bytes(table.begin() + 41, table.end())));

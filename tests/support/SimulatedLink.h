@@ -22,7 +22,7 @@ public:
     // Servos with these IDs at 1000000 bit/s and factory defaults.
     explicit CSimulatedLink(std::vector<uint8_t> ids = {1, 2, 3}) : m_sim(std::move(ids)) {}
     // Servos set up one by one, on a line with these options.
-    CSimulatedLink(const std::vector<sim::SimServoSpec>& servos, const sim::SimLineOptions& line)
+    CSimulatedLink(const std::vector<sim::CSimServoSpec>& servos, const sim::CSimLineOptions& line)
         : m_sim(servos, line) {}
     ~CSimulatedLink() { m_transport.Close(); }
     CSimulatedLink(const CSimulatedLink&) = delete;

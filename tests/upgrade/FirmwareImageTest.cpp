@@ -107,7 +107,7 @@ TEST(BlockFrame, WorkedFrameAndBounds) {
     image.CountBlocks();
     ASSERT_EQ(image.blockCount, 2);
     uint8_t frame[BLOCK_FRAME_SIZE];
-    ASSERT_EQ(image.BuildBlockFrame(frame, 1, BLOCK_MORE_FOLLOW, SOURCE_HEX), 1);
+    ASSERT_EQ(image.BuildBlockFrame(frame, 1, BLOCK_MORE_FOLLOW, kSourceHex), 1);
     std::vector<uint8_t> expected{0x01, 0xFE, 0x00};
     expected.insert(expected.end(), 64, 0xFF);
     expected.insert(expected.end(), {0xAF, 0x9F, 0x06});
@@ -117,7 +117,7 @@ TEST(BlockFrame, WorkedFrameAndBounds) {
     EXPECT_EQ(image.BuildBlockFrame(frame, 0, BLOCK_LAST, 0), -1);
     EXPECT_EQ(image.BuildBlockFrame(frame, 3, BLOCK_LAST, 0), -1);
     EXPECT_EQ(frame[0], 0x33);
-    EXPECT_EQ(image.BuildBlockFrame(frame, 2, BLOCK_LAST, SOURCE_BIN), 1);
+    EXPECT_EQ(image.BuildBlockFrame(frame, 2, BLOCK_LAST, kSourceBin), 1);
     EXPECT_EQ(frame[1], 0xFD);
     EXPECT_EQ(frame[2], 1);
     EXPECT_EQ(frame[69], 4);
@@ -153,17 +153,18 @@ TEST(BlockFrame, CrcIsXmodemOverTheFirst64FrameBytes) {
 }
 
 TEST_F(FirmwareFiles, BinSizes) {
-    EXPECT_EQ(LoadFirmwareFile(Write("a.bin", std::string(12288, 'x')), image), FirmwareLoad::Loaded);
+    EXPECT_EQ(LoadFirmwareFile(Write("a.bin", std::string(12288, 'x')), image), EFirmwareLoad::Loaded);
     EXPECT_EQ(image.blockCount, 192);
-    EXPECT_EQ(image.sourceKind, SOURCE_BIN);
-    EXPECT_EQ(LoadFirmwareFile(Write("b.bin", std::string(12289, 'y')), image), FirmwareLoad::BinFormatError);
+    EXPECT_EQ(image.sourceKind, kSourceBin);
+    EXPECT_EQ(LoadFirmwareFile(Write("b.bin", std::string(12289, 'y')), image),
+              EFirmwareLoad::BinFormatError);
     EXPECT_EQ(image.imageData[0], 'x');  // the image is left as it was
-    EXPECT_EQ(LoadFirmwareFile(Write("c.bin", std::string(65, 'z')), image), FirmwareLoad::Loaded);
+    EXPECT_EQ(LoadFirmwareFile(Write("c.bin", std::string(65, 'z')), image), EFirmwareLoad::Loaded);
     EXPECT_EQ(image.imageLength, 65);
     EXPECT_EQ(image.blockCount, 2);
     EXPECT_EQ(image.imageData[64], 'z');
     EXPECT_EQ(image.imageData[65], 0xFF);
-    EXPECT_EQ(LoadFirmwareFile(Write("d.bin", ""), image), FirmwareLoad::NoBlocks);
+    EXPECT_EQ(LoadFirmwareFile(Write("d.bin", ""), image), EFirmwareLoad::NoBlocks);
 }
 
 TEST_F(FirmwareFiles, HexFilesWithCrLfAndCapitalExtension) {
@@ -171,34 +172,34 @@ TEST_F(FirmwareFiles, HexFilesWithCrLfAndCapitalExtension) {
     for (int address = 0x8000; address < 0x9000; address += 16)
         text += HexRecord(address, std::vector<uint8_t>(16, static_cast<uint8_t>(address >> 4))) + "\r\n";
     text += ":00000001FF\r\n";
-    ASSERT_EQ(LoadFirmwareFile(Write("fw.HEX", text), image), FirmwareLoad::Loaded);
+    ASSERT_EQ(LoadFirmwareFile(Write("fw.HEX", text), image), EFirmwareLoad::Loaded);
     EXPECT_EQ(image.imageLength, 4096);
     EXPECT_EQ(image.blockCount, 64);
-    EXPECT_EQ(image.sourceKind, SOURCE_HEX);
+    EXPECT_EQ(image.sourceKind, kSourceHex);
     EXPECT_EQ(image.imageData[4096], 0xFF);
     // Lines after the end-of-file record are still read.
     EXPECT_EQ(LoadFirmwareFile(Write("more.hex", ":00000001FF\n" + HexRecord(0x8000, {7}) + "\n"), image),
-              FirmwareLoad::Loaded);
+              EFirmwareLoad::Loaded);
     EXPECT_EQ(image.imageData[0], 7);
 }
 
 TEST_F(FirmwareFiles, BrokenHexFiles) {
     const std::string good = HexRecord(0x8000, {1, 2});
     EXPECT_EQ(LoadFirmwareFile(Write("blank.hex", good + "\n\n" + good + "\n"), image),
-              FirmwareLoad::HexFormatError);
-    EXPECT_EQ(LoadFirmwareFile(Write("cr.hex", good + "\r\r\n"), image), FirmwareLoad::HexFormatError);
-    EXPECT_EQ(LoadFirmwareFile(Write("empty.hex", ""), image), FirmwareLoad::NoBlocks);
+              EFirmwareLoad::HexFormatError);
+    EXPECT_EQ(LoadFirmwareFile(Write("cr.hex", good + "\r\r\n"), image), EFirmwareLoad::HexFormatError);
+    EXPECT_EQ(LoadFirmwareFile(Write("empty.hex", ""), image), EFirmwareLoad::NoBlocks);
 }
 
 TEST_F(FirmwareFiles, OpenErrorsAndOtherKinds) {
-    EXPECT_EQ(LoadFirmwareFile((dir / "missing.hex").string(), image), FirmwareLoad::HexCannotOpen);
-    EXPECT_EQ(LoadFirmwareFile((dir / "missing.bin").string(), image), FirmwareLoad::BinCannotOpen);
-    EXPECT_EQ(LoadFirmwareFile(Write("fw.txt", "data"), image), FirmwareLoad::UnknownKind);
-    EXPECT_EQ(LoadFirmwareFile(Write("noext", "data"), image), FirmwareLoad::UnknownKind);
+    EXPECT_EQ(LoadFirmwareFile((dir / "missing.hex").string(), image), EFirmwareLoad::HexCannotOpen);
+    EXPECT_EQ(LoadFirmwareFile((dir / "missing.bin").string(), image), EFirmwareLoad::BinCannotOpen);
+    EXPECT_EQ(LoadFirmwareFile(Write("fw.txt", "data"), image), EFirmwareLoad::UnknownKind);
+    EXPECT_EQ(LoadFirmwareFile(Write("noext", "data"), image), EFirmwareLoad::UnknownKind);
     const std::string readOnly = Write("ro.bin", std::string(100, 'r'));
     chmod(readOnly.c_str(), 0444);
-    EXPECT_EQ(LoadFirmwareFile(readOnly, image), FirmwareLoad::Loaded);
-    EXPECT_STREQ(FirmwareLoadMessage(FirmwareLoad::HexFormatError), "hex file fromat error");
+    EXPECT_EQ(LoadFirmwareFile(readOnly, image), EFirmwareLoad::Loaded);
+    EXPECT_STREQ(FirmwareLoadMessage(EFirmwareLoad::HexFormatError), "hex file fromat error");
 }
 
 // Only regular files are firmware: a FIFO must not block the caller (it would hold the port or freeze the
@@ -216,11 +217,11 @@ TEST_F(FirmwareFiles, FifosAndDirectoriesCannotBeOpened) {
         load.wait();
         FAIL() << "opening a FIFO blocked";
     }
-    EXPECT_EQ(load.get(), FirmwareLoad::HexCannotOpen);
+    EXPECT_EQ(load.get(), EFirmwareLoad::HexCannotOpen);
     std::filesystem::create_directory(dir / "folder.bin");
-    EXPECT_EQ(LoadFirmwareFile((dir / "folder.bin").string(), image), FirmwareLoad::BinCannotOpen);
+    EXPECT_EQ(LoadFirmwareFile((dir / "folder.bin").string(), image), EFirmwareLoad::BinCannotOpen);
     std::filesystem::create_directory(dir / "folder.hex");
-    EXPECT_EQ(LoadFirmwareFile((dir / "folder.hex").string(), image), FirmwareLoad::HexCannotOpen);
+    EXPECT_EQ(LoadFirmwareFile((dir / "folder.hex").string(), image), EFirmwareLoad::HexCannotOpen);
 }
 
 // The fuzzers drive the loader through a stream: it must load exactly what the same bytes in a file load.
@@ -235,7 +236,7 @@ TEST_F(FirmwareFiles, StreamLoadMatchesFileLoad) {
         SCOPED_TRACE(name);
         FirmwareImage fromStream;
         std::istringstream in(bytes);
-        const FirmwareLoad streamResult = LoadFirmwareStream(in, name.ends_with(".hex"), fromStream);
+        const EFirmwareLoad streamResult = LoadFirmwareStream(in, name.ends_with(".hex"), fromStream);
         EXPECT_EQ(streamResult, LoadFirmwareFile(Write(name, bytes), image));
         EXPECT_EQ(fromStream.imageLength, image.imageLength);
         EXPECT_EQ(fromStream.blockCount, image.blockCount);

@@ -27,12 +27,12 @@ protected:
         m_image.Empty();
         for (int i = 0; i < length; ++i) m_image.imageData[i] = static_cast<uint8_t>(random());
         m_image.imageLength = static_cast<uint16_t>(length);
-        m_image.sourceKind = SOURCE_BIN;
+        m_image.sourceKind = kSourceBin;
         m_image.CountBlocks();
     }
 
-    UpgradeResult Transfer(uint8_t id = 1, const std::atomic<int>* running = nullptr) {
-        UpgradeCallbacks callbacks;
+    EUpgradeResult Transfer(uint8_t id = 1, const std::atomic<int>* running = nullptr) {
+        CUpgradeCallbacks callbacks;
         callbacks.running = running;
         callbacks.blockDone = [this](int block) { m_blocks.push_back(block); };
         return TransferFirmware(m_servo, m_port, m_image, id, callbacks);
@@ -58,7 +58,7 @@ protected:
 TEST_F(FirmwareTransfer, AFullImageLandsInTheServo) {
     LoadImage(FIRMWARE_CAPACITY);
     ASSERT_EQ(m_image.blockCount, 192);
-    ASSERT_EQ(Transfer(), UpgradeResult::Success);
+    ASSERT_EQ(Transfer(), EUpgradeResult::Success);
     ASSERT_EQ(m_blocks.size(), 192u);
     EXPECT_EQ(m_blocks.front(), 1);
     EXPECT_EQ(m_blocks.back(), 192);
@@ -71,7 +71,7 @@ TEST_F(FirmwareTransfer, AFullImageLandsInTheServo) {
     // A short image: the last block is padded with 0xFF and carries the last-block flag.
     LoadImage(65);
     m_blocks.clear();
-    ASSERT_EQ(Transfer(), UpgradeResult::Success);
+    ASSERT_EQ(Transfer(), EUpgradeResult::Success);
     EXPECT_EQ(m_blocks, (std::vector<int>{1, 2}));
     std::vector<uint8_t> expected(m_image.imageData, m_image.imageData + 65);
     expected.resize(128, 0xFF);
@@ -82,7 +82,7 @@ TEST_F(FirmwareTransfer, AFullImageLandsInTheServo) {
 TEST_F(FirmwareTransfer, ARefusedBlockEndsTheTransferWithTheBlocksBeforeItSent) {
     LoadImage(FIRMWARE_CAPACITY);
     m_sim.SetBootFaults(1, {.nakAtBlock = 7});
-    EXPECT_EQ(Transfer(), UpgradeResult::Error);
+    EXPECT_EQ(Transfer(), EUpgradeResult::Error);
     EXPECT_EQ(m_blocks.size(), 6u);
     EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 6);
     EXPECT_TRUE(m_sim.Firmware(1).empty());
@@ -92,7 +92,7 @@ TEST_F(FirmwareTransfer, ARefusedBlockEndsTheTransferWithTheBlocksBeforeItSent) 
     m_sim.SetBootFaults(1, {.silentAtBlock = 3});
     m_blocks.clear();
     const auto start = Clock::now();
-    EXPECT_EQ(Transfer(), UpgradeResult::Error);
+    EXPECT_EQ(Transfer(), EUpgradeResult::Error);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(BOOT_TIMEOUT_MS));
     EXPECT_EQ(m_blocks.size(), 2u);
     ExpectPortRestored();
@@ -101,25 +101,25 @@ TEST_F(FirmwareTransfer, ARefusedBlockEndsTheTransferWithTheBlocksBeforeItSent) 
 TEST_F(FirmwareTransfer, NoHandshakeNoBlocks) {
     LoadImage(640);
     m_sim.SetBootFaults(1, {.ignoreEntry = true});
-    EXPECT_EQ(Transfer(), UpgradeResult::Error);
+    EXPECT_EQ(Transfer(), EUpgradeResult::Error);
     EXPECT_TRUE(m_blocks.empty());
     EXPECT_FALSE(m_sim.BootStatus(1).started);
     ExpectPortRestored();
     // No servo of that ID: nobody enters a boot loader, nobody answers.
-    EXPECT_EQ(Transfer(9), UpgradeResult::Error);
+    EXPECT_EQ(Transfer(9), EUpgradeResult::Error);
     EXPECT_TRUE(m_blocks.empty());
 }
 
 TEST_F(FirmwareTransfer, ClearingTheRunningFlagStopsBeforeTheNextBlock) {
     LoadImage(FIRMWARE_CAPACITY);
     std::atomic<int> running{1};
-    UpgradeCallbacks callbacks;
+    CUpgradeCallbacks callbacks;
     callbacks.running = &running;
     callbacks.blockDone = [&](int block) {
         m_blocks.push_back(block);
         if (block == 10) running = 0;
     };
-    EXPECT_EQ(TransferFirmware(m_servo, m_port, m_image, 1, callbacks), UpgradeResult::Cancelled);
+    EXPECT_EQ(TransferFirmware(m_servo, m_port, m_image, 1, callbacks), EUpgradeResult::Cancelled);
     EXPECT_EQ(m_blocks.size(), 10u);
     EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 10);
     ExpectPortRestored();
@@ -127,7 +127,7 @@ TEST_F(FirmwareTransfer, ClearingTheRunningFlagStopsBeforeTheNextBlock) {
     // Cleared before the start: the handshake still runs, then no block is sent.
     m_blocks.clear();
     running = 0;
-    EXPECT_EQ(Transfer(1, &running), UpgradeResult::Cancelled);
+    EXPECT_EQ(Transfer(1, &running), EUpgradeResult::Cancelled);
     EXPECT_TRUE(m_blocks.empty());
     EXPECT_TRUE(m_sim.BootStatus(1).started);
     EXPECT_EQ(m_sim.BootStatus(1).blocksAccepted, 0);
@@ -138,7 +138,7 @@ TEST_F(FirmwareTransfer, AClosedPortSendsNothingAndStaysClosed) {
     m_port.Close();
     m_sim.ClearFrames();
     const auto start = Clock::now();
-    EXPECT_EQ(Transfer(), UpgradeResult::Error);
+    EXPECT_EQ(Transfer(), EUpgradeResult::Error);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(BOOT_PAUSE_MS));
     EXPECT_FALSE(m_port.IsOpen());
     EXPECT_EQ(m_port.m_nTimeoutMs, kLinkTimeoutMs);

@@ -31,16 +31,16 @@ double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-struct Spread {
+struct CSpread {
     double min, median, max;
 };
 
-Spread SpreadOf(std::vector<double> samples) {
+CSpread SpreadOf(std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
     return {samples.front(), samples[samples.size() / 2], samples.back()};
 }
 
-std::string Figures(const Spread& s) {
+std::string Figures(const CSpread& s) {
     char text[96];
     std::snprintf(text, sizeof text, "min %.3f ms, median %.3f ms, max %.3f ms", s.min, s.median, s.max);
     return text;
@@ -85,7 +85,7 @@ void CheckTimeouts(CBrennixUsb& port, CServoUsb& servo) {
         answered += servo.Ping(77);
         times.push_back(MillisecondsSince(start));
     }
-    const Spread silent = SpreadOf(times);
+    const CSpread silent = SpreadOf(times);
     // The upper bound only tells a timeout from a hang: wine adds its own scheduling on a busy machine.
     Check(answered == 0 && silent.min >= 49.0 && silent.max < 200.0,
           "a silent ID times out after the 50 ms timeout", Figures(silent));
@@ -116,7 +116,7 @@ void CheckTimeoutAccuracy(CBrennixUsb& port, CServoUsb& servo) {
     for (const int timeoutMs : {5, 10, 20, 100, 200}) {
         port.SetTimeoutMs(timeoutMs);
         port.Configure(1000000);
-        const Spread seen = silentPings();
+        const CSpread seen = silentPings();
         Check(seen.min >= timeoutMs - 0.05 && seen.max < timeoutMs + 150.0,
               "timeout " + std::to_string(timeoutMs) + " ms", Figures(seen));
     }
@@ -124,7 +124,7 @@ void CheckTimeoutAccuracy(CBrennixUsb& port, CServoUsb& servo) {
     port.Configure(1000000);
     for (const int windowUs : {300, 2000}) {
         port.SetReadWindow(std::chrono::microseconds(windowUs));
-        const Spread seen = silentPings();
+        const CSpread seen = silentPings();
         Check(seen.min >= windowUs / 1000.0 - 0.05 && seen.max < windowUs / 1000.0 + 150.0,
               "read window " + std::to_string(windowUs) + " us", Figures(seen));
     }
