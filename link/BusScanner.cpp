@@ -159,13 +159,15 @@ void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScan
             LearnMargin(answer.took, baud);
         Report(id, baud, Confirm(id, baud), events, outcome);
     }
+    // No later ping looks for the last ID's status should it come after its window: wait one more window.
+    if (!outcome.Ended()) CatchLateAnswer(baud, settings, events, outcome, AnswerWindow(baud, m_margin));
 }
 
 void CBusScanner::CatchLateAnswer(int baud, const CScanSettings& settings, const CScanEvents& events,
-                                  CScanOutcome& outcome) {
+                                  CScanOutcome& outcome, microseconds window) {
     // The next ping's write throws away whatever has arrived: look at it first.
     uint8_t waiting[kTailCapacity] = {};
-    m_line.SetReadWindow(microseconds{1});
+    m_line.SetReadWindow(window);
     const int got = ReadTail(waiting, kTailCapacity);
     const int late = CleanStatusId(waiting, got);
     if (late < settings.firstId || late > settings.lastId) return;

@@ -96,9 +96,11 @@ private:
     // The broadcast probe, then the sweep when anything answered.
     void ScanRate(int baud, const CScanSettings& settings, const CScanEvents& events, CScanOutcome& outcome);
     void SweepRate(int baud, const CScanSettings& settings, const CScanEvents& events, CScanOutcome& outcome);
-    // A status that came after its window but before the next ping: its ID is confirmed, the margin widened.
+    // A status that came after its window but before the next ping (or within `window` more): its ID is
+    // confirmed, the margin widened.
     void CatchLateAnswer(int baud, const CScanSettings& settings, const CScanEvents& events,
-                         CScanOutcome& outcome);
+                         CScanOutcome& outcome,
+                         std::chrono::microseconds window = std::chrono::microseconds{1});
     // Writes a ping to `id` and reads up to a status with the window set; the read returns at once when the
     // status is complete.
     CAnswer Exchange(uint8_t id);

@@ -130,6 +130,16 @@ TEST_F(BusScannerTest, LongestReturnDelayAndALateAnswerAreStillFound) {
     EXPECT_EQ(scanner.Scan(settings, {}).servos,
               (std::vector<CFoundServo>{{2, 1000000}, {30, 1000000}, {32, 1000000}}));
 
+    // The same held-up status from the last ID swept, which no later ping would catch: the sweep waits one
+    // more window for it. (The broadcast named only ID 2, whose answer came first.)
+    CFakeServoBus last;
+    last.m_servos = {{2, 1000000}, {40, 1000000, microseconds{2000}}};
+    CServoUsb lastServo(&last);
+    CBusScanner lastScanner(lastServo, last);
+    CScanSettings upTo40 = settings;
+    upTo40.lastId = 40;
+    EXPECT_EQ(lastScanner.Scan(upTo40, {}).servos, (std::vector<CFoundServo>{{2, 1000000}, {40, 1000000}}));
+
     // The sweep's answer of the one servo at a rate is lost; the broadcast named it, so it is asked again.
     CFakeServoBus lossy;
     lossy.m_servos = {{50, 1000000}};
