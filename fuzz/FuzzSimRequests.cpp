@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sim::CFrameParser parser;
     while (!in.Empty()) {
         const uint8_t rateByte = in.Byte();
-        const uint32_t lineRate = rateByte < sim::kBaudCodeCount ? sim::BaudRateForCode(rateByte)
+        const uint32_t lineRate = rateByte < sim::BAUD_CODE_COUNT ? sim::BaudRateForCode(rateByte)
                                                                  : static_cast<uint32_t>(BOOT_BAUD);
         const uint8_t delay = in.Byte();
         now += delay < 128 ? std::chrono::microseconds(100 * delay)
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (boot.Listens(lineRate)) {
             const sim::CSimBootAnswer answer = boot.Feed(bytes, now);
             // Every answer byte takes at least one byte heard, this chunk's or one held from before it.
-            Require(answer.bytes.size() <= bytes.size() + sim::kBootFrameSize);
+            Require(answer.bytes.size() <= bytes.size() + sim::BOOT_FRAME_SIZE);
             continue;
         }
         for (const auto& frame : parser.Feed(bytes, now)) {
