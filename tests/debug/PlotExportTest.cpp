@@ -14,6 +14,7 @@
 #include "ControlTable.h"
 #include "GuiTest.h"
 #include "RobotDlg.h"
+#include "RobotPageFixture.h"
 #include "ServoUsb.h"
 #include "SimulatedLink.h"
 #include "TempDir.h"
@@ -39,19 +40,9 @@ std::vector<std::string> Fields(const std::string& row) {
 
 }  // namespace
 
-class PlotExportTest : public ::testing::Test {
+class PlotExportTest : public CRobotPageTest {
 protected:
-    void SetUp() override {
-        EnsureApplication();
-        ASSERT_TRUE(m_link.Open());
-        m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
-        m_usb.m_pImage[Reg::ID] = 1;
-        m_page = std::make_unique<CRobotDlg>(nullptr, m_usb);
-        m_page->Create(nullptr);
-        m_page->show();
-    }
-
-    void TearDown() override { m_page.reset(); }
+    PlotExportTest() : CRobotPageTest({1}) {}
 
     // Polls until the servo has been read n times since "Draw".
     void Poll(std::size_t n) {
@@ -68,10 +59,7 @@ protected:
         return started;
     }
 
-    CSimulatedLink m_link{{1}};
     sim::CBusSimulator& m_sim = m_link.Sim();
-    CServoUsb& m_usb = m_link.Usb();
-    std::unique_ptr<CRobotDlg> m_page;
     COperatorRecorder m_operator;
     CTempDir m_dir;
 };

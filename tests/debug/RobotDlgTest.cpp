@@ -16,6 +16,7 @@
 #include "Encodings.h"
 #include "GuiTest.h"
 #include "RobotDlg.h"
+#include "RobotPageFixture.h"
 #include "ServoUsb.h"
 #include "SimulatedLink.h"
 
@@ -35,23 +36,9 @@ Bytes Frame(uint8_t id, uint8_t instruction, const Bytes& params) {
 
 }  // namespace
 
-class RobotDlgTest : public ::testing::Test {
+class RobotDlgTest : public CRobotPageTest {
 protected:
-    void SetUp() override {
-        EnsureApplication();
-        ASSERT_TRUE(m_link.Open());
-        m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
-        m_usb.m_pImage[Reg::ID] = 1;
-        MakePage();
-    }
-
-    void TearDown() override { m_page.reset(); }
-
-    void MakePage() {
-        m_page = std::make_unique<CRobotDlg>(nullptr, m_usb);
-        m_page->Create(nullptr);
-        m_page->show();
-    }
+    RobotDlgTest() : CRobotPageTest({1, 3, 4, 5}) {}
 
     void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
@@ -70,10 +57,7 @@ protected:
         return frames;
     }
 
-    CSimulatedLink m_link{{1, 3, 4, 5}};
     sim::CBusSimulator* const m_sim = &m_link.Sim();
-    CServoUsb& m_usb = m_link.Usb();
-    std::unique_ptr<CRobotDlg> m_page;
 };
 
 TEST_F(RobotDlgTest, OpensWithHalfRangesWriteModeAndPlaceholdersReplaced) {

@@ -16,6 +16,7 @@
 #include "ControlTable.h"
 #include "GuiTest.h"
 #include "RobotDlg.h"
+#include "RobotPageFixture.h"
 #include "ServoUsb.h"
 #include "SimulatedLink.h"
 
@@ -31,19 +32,9 @@ bool IsStatusRead(const std::vector<uint8_t>& frame, uint8_t id) {
 
 }  // namespace
 
-class StatusMonitorTest : public ::testing::Test {
+class StatusMonitorTest : public CRobotPageTest {
 protected:
-    void SetUp() override {
-        EnsureApplication();
-        ASSERT_TRUE(m_link.Open());
-        m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
-        m_usb.m_pImage[Reg::ID] = 1;
-        m_page = std::make_unique<CRobotDlg>(nullptr, m_usb);
-        m_page->Create(nullptr);
-        m_page->show();
-    }
-
-    void TearDown() override { m_page.reset(); }
+    StatusMonitorTest() : CRobotPageTest({1, 3}) {}
 
     void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     void Type(QLineEdit* edit, const QString& text) {
@@ -65,11 +56,8 @@ protected:
                           [id](const sim::CSimFrame& f) { return IsStatusRead(f.bytes, id); }));
     }
 
-    CSimulatedLink m_link{{1, 3}};
     sim::CBusSimulator* const m_sim = &m_link.Sim();
     CBrennixUsb& m_transport = m_link.Transport();
-    CServoUsb& m_usb = m_link.Usb();
-    std::unique_ptr<CRobotDlg> m_page;
 };
 
 TEST_F(StatusMonitorTest, DrawPollsTheServoAndStopKeepsTheLastReadingsOnScreen) {

@@ -1,0 +1,40 @@
+// The ROBOT page on a simulated link, as its tests start it: servo 1 addressed, the page created and shown.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "ControlTable.h"
+#include "GuiTest.h"
+#include "RobotDlg.h"
+#include "ServoUsb.h"
+#include "SimulatedLink.h"
+
+class CRobotPageTest : public ::testing::Test {
+protected:
+    explicit CRobotPageTest(std::vector<uint8_t> ids) : m_link(std::move(ids)) {}
+
+    void SetUp() override {
+        EnsureApplication();
+        ASSERT_TRUE(m_link.Open());
+        m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        m_usb.m_pImage[Reg::ID] = 1;
+        MakePage();
+    }
+
+    void TearDown() override { m_page.reset(); }
+
+    // A new page in place of the old one, as the main window makes it.
+    void MakePage() {
+        m_page = std::make_unique<CRobotDlg>(nullptr, m_usb);
+        m_page->Create(nullptr);
+        m_page->show();
+    }
+
+    CSimulatedLink m_link;
+    CServoUsb& m_usb = m_link.Usb();
+    std::unique_ptr<CRobotDlg> m_page;
+};
