@@ -1,11 +1,12 @@
 // Whole-file replacement through a temporary sibling and rename(2), with POSIX calls throughout.
 #include "AtomicFile.h"
 
+#include "AtomicFilePaths.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -65,21 +66,9 @@ bool WriteAndSync(int fd, std::string_view bytes) {
     return ::fsync(fd) == 0;
 }
 
-fs::path ResolveLink(const fs::path& path) {
-    std::error_code ec;
-    if (fs::is_symlink(fs::symlink_status(path, ec))) {
-        const fs::path resolved = fs::weakly_canonical(path, ec);
-        if (!ec) return resolved;
-    }
-    return path;
-}
-
 int CreateSibling(const fs::path& target, fs::path& created) {
-    static std::atomic<unsigned> counter{0};
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate = dir / ("." + target.filename().string() + ".tmp" +
-                                          std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        const fs::path candidate = NextSiblingName(target, static_cast<unsigned long>(::getpid()));
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             created = candidate;

@@ -3,11 +3,12 @@
 // is no target yet).
 #include <windows.h>
 
-#include <atomic>
 #include <filesystem>
 #include <system_error>
 
 #include "AtomicFile.h"
+
+#include "AtomicFilePaths.h"
 
 namespace {
 
@@ -72,23 +73,9 @@ bool WriteAndFlush(HANDLE file, std::string_view bytes) {
     return FlushFileBuffers(file) != 0;
 }
 
-fs::path ResolveLink(const fs::path& path) {
-    std::error_code ec;
-    if (fs::is_symlink(fs::symlink_status(path, ec))) {
-        const fs::path resolved = fs::weakly_canonical(path, ec);
-        if (!ec) return resolved;
-    }
-    return path;
-}
-
 HANDLE CreateSibling(const fs::path& target, std::string& created) {
-    static std::atomic<unsigned> counter{0};
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate =
-            (dir / ("." + target.filename().string() + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" +
-                    std::to_string(counter++)))
-                .string();
+        const std::string candidate = NextSiblingName(target, GetCurrentProcessId()).string();
         const HANDLE file = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {

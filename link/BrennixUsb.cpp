@@ -55,9 +55,9 @@ int CBrennixUsb::FindDevice() {
 
 int CBrennixUsb::Open() {
     std::lock_guard<std::mutex> lock(m_mxPort);
-    if (m_hPort != SerialLine::NO_PORT || m_szDevicePath.empty()) return 0;
+    if (m_hPort != SerialLine::kNoPort || m_szDevicePath.empty()) return 0;
     const SerialLine::Handle fd = SerialLine::OpenExclusive(m_szDevicePath.c_str(), &m_savedLine);
-    if (fd == SerialLine::NO_PORT) return 0;
+    if (fd == SerialLine::kNoPort) return 0;
     // Raw at once: a cooked line would mangle frames if anything were exchanged before Configure.
     SerialLine::SetRawLine(fd, SerialLine::GetLineRate(fd));
     SerialLine::RequestLowLatency(fd);
@@ -72,9 +72,9 @@ int CBrennixUsb::Open() {
 
 int CBrennixUsb::Close() {
     std::lock_guard<std::mutex> lock(m_mxPort);
-    if (m_hPort == SerialLine::NO_PORT) return 0;
+    if (m_hPort == SerialLine::kNoPort) return 0;
     SerialLine::CloseExclusive(m_hPort, m_savedLine);
-    m_hPort = SerialLine::NO_PORT;
+    m_hPort = SerialLine::kNoPort;
     m_nRate = 0;
     m_bPortLost = false;
     return 1;
@@ -97,7 +97,7 @@ void CBrennixUsb::WaitForOutputToLeave(uint32_t baud) {
 
 int CBrennixUsb::Configure(int baud) {
     std::lock_guard<std::mutex> lock(m_mxPort);
-    if (m_hPort == SerialLine::NO_PORT) return 0;
+    if (m_hPort == SerialLine::kNoPort) return 0;
     SetTimeouts(m_nTimeoutMs);
     const uint32_t previous = SerialLine::GetLineRate(m_hPort);
     WaitForOutputToLeave(previous);
@@ -109,13 +109,13 @@ int CBrennixUsb::Configure(int baud) {
 
 int CBrennixUsb::LineRate() {
     std::lock_guard<std::mutex> lock(m_mxPort);
-    if (m_hPort == SerialLine::NO_PORT) return 0;
+    if (m_hPort == SerialLine::kNoPort) return 0;
     return static_cast<int>(SerialLine::GetLineRate(m_hPort));
 }
 
 int CBrennixUsb::Write(const uint8_t* data, int count) {
     std::lock_guard<std::mutex> lock(m_mxPort);
-    if (m_hPort == SerialLine::NO_PORT || m_bPortLost || count <= 0) return 0;
+    if (m_hPort == SerialLine::kNoPort || m_bPortLost || count <= 0) return 0;
     SerialLine::FlushInput(m_hPort);
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_nAppliedTimeoutMs.load());
     const SerialLine::Transfer done = SerialLine::WriteUntil(m_hPort, data, count, deadline);
@@ -128,7 +128,7 @@ int CBrennixUsb::Write(const uint8_t* data, int count) {
 
 int CBrennixUsb::Read(uint8_t* buffer, int count) {
     std::lock_guard<std::mutex> lock(m_mxPort);
-    if (m_hPort == SerialLine::NO_PORT || m_bPortLost || count <= 0) return 0;
+    if (m_hPort == SerialLine::kNoPort || m_bPortLost || count <= 0) return 0;
     const int64_t windowUs = m_nReadWindowUs.load();
     const auto deadline =
         Clock::now() + (windowUs > 0 ? std::chrono::microseconds(windowUs)

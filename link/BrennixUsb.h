@@ -43,7 +43,7 @@ public:
 
     // Use this device instead of searching by USB IDs (other adapters, the simulator).
     void SetPortPath(const std::string& path) { m_szForcedPath = path; }
-    bool IsOpen() const { return m_hPort != SerialLine::NO_PORT; }
+    bool IsOpen() const { return m_hPort != SerialLine::kNoPort; }
     // True once the open port went away (adapter unplugged); cleared by Close.
     bool IsPortLost() const override { return m_bPortLost.load(); }
     uint32_t CurrentRate() const override { return m_nRate.load(); }
@@ -54,7 +54,7 @@ public:
     std::string m_szPortName{"COM"};
     std::string m_szDevicePath;
     int32_t m_nPortNumber = -1;
-    SerialLine::Handle m_hPort = SerialLine::NO_PORT;
+    SerialLine::Handle m_hPort = SerialLine::kNoPort;
 
 private:
     void MarkLost();

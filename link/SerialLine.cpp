@@ -67,12 +67,12 @@ static_assert(sizeof(struct termios2) <= sizeof(CSavedLine::bytes));
 Handle OpenExclusive(const char* path, CSavedLine* saved) {
     saved->valid = false;
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return NO_PORT;
+    if (fd < 0) return kNoPort;
     struct termios2 tio {};
     // flock catches another holder even where TIOCEXCL does not (it is bypassed by privileged openers).
     if (ioctl(fd, TCGETS2, &tio) != 0 || ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        return NO_PORT;
+        return kNoPort;
     }
     std::memcpy(saved->bytes, &tio, sizeof tio);
     saved->valid = true;

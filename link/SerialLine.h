@@ -12,7 +12,7 @@
 namespace SerialLine {
 // A file descriptor, or a Windows HANDLE; -1 means "no port" on both systems.
 using Handle = intptr_t;
-constexpr Handle NO_PORT = -1;
+constexpr Handle kNoPort = -1;
 using Deadline = std::chrono::steady_clock::time_point;
 
 // What the system wants passed to OpenExclusive for the port the operator named: "COM12" becomes
@@ -28,7 +28,7 @@ struct CSavedLine {
     bool valid = false;
 };
 
-// Opens a port exclusively for synchronous reading and writing; NO_PORT when absent, busy or not a serial
+// Opens a port exclusively for synchronous reading and writing; kNoPort when absent, busy or not a serial
 // port. POSIX: non-blocking, TIOCEXCL and flock. Windows: share mode 0, so a port in use is refused. The
 // settings found are kept in *saved for CloseExclusive.
 Handle OpenExclusive(const char* path, CSavedLine* saved);

@@ -48,10 +48,10 @@ int ComNumber(const std::string& name) {
     return number;
 }
 
-const char DEVICE_PREFIX[] = "\\\\.\\";
+const char kDevicePrefix[] = "\\\\.\\";
 
 std::string WithoutPrefix(const std::string& path) {
-    return path.rfind(DEVICE_PREFIX, 0) == 0 ? path.substr(sizeof DEVICE_PREFIX - 1) : path;
+    return path.rfind(kDevicePrefix, 0) == 0 ? path.substr(sizeof kDevicePrefix - 1) : path;
 }
 
 // Claims the port for this process; null when another holder has it.
@@ -101,7 +101,7 @@ bool FailedForGood(DWORD error) {
 
 std::string DevicePathOf(const std::string& name) {
     const int number = ComNumber(name);
-    if (number > 8) return DEVICE_PREFIX + name;
+    if (number > 8) return kDevicePrefix + name;
     return name;
 }
 
@@ -123,7 +123,7 @@ static_assert(sizeof(DCB) <= sizeof(CSavedLine::bytes));
 Handle OpenExclusive(const char* path, CSavedLine* saved) {
     saved->valid = false;
     const HANDLE claim = ClaimPort(path);
-    if (!claim) return NO_PORT;
+    if (!claim) return kNoPort;
     const HANDLE port =
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DCB line{};
@@ -132,7 +132,7 @@ Handle OpenExclusive(const char* path, CSavedLine* saved) {
     if (port == INVALID_HANDLE_VALUE || !GetCommState(port, &line)) {
         if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
         CloseHandle(claim);
-        return NO_PORT;
+        return kNoPort;
     }
     std::memcpy(saved->bytes, &line, sizeof line);
     saved->valid = true;
