@@ -19,6 +19,7 @@
 #include "RatioReporter.h"
 #include "ReturnLine.h"
 #include "ServoUsb.h"
+#include "SimulatedPort.h"
 
 static std::atomic<long> g_allocations{0};
 static std::atomic<bool> g_countAllocations{false};
@@ -61,12 +62,8 @@ void BM_RawEchoFloor(benchmark::State& state) {
 
 void PingRoundTrip(benchmark::State& state, bool recorded) {
     sim::CBusSimulator bus({1});
-    bus.Start();
     CBrennixUsb usb;
-    usb.SetPortPath(bus.SlavePath());
-    usb.FindDevice();
-    usb.Open();
-    usb.Configure(1000000);
+    OpenSimulatedPort(bus, usb);
     CServoUsb servo(&usb);
     CBusRecorder recorder;
     if (recorded) servo.SetRecorder(&recorder);

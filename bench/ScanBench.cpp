@@ -13,6 +13,7 @@
 #include "ScanTiming.h"
 #include "SerialScanLine.h"
 #include "ServoUsb.h"
+#include "SimulatedPort.h"
 
 namespace {
 
@@ -77,12 +78,8 @@ std::vector<sim::CSimServoSpec> ServosAt(const std::vector<int>& rates) {
 
 void RunAllRateScan(benchmark::State& state, const std::vector<int>& rates) {
     sim::CBusSimulator bus(ServosAt(rates), Line());
-    bus.Start();
     CBrennixUsb usb;
-    usb.SetPortPath(bus.SlavePath());
-    usb.FindDevice();
-    usb.Open();
-    usb.Configure(1000000);
+    OpenSimulatedPort(bus, usb);
     CServoUsb servo(&usb);
     CSerialScanLine line(usb);
     CBusScanner scanner(servo, line);
@@ -119,12 +116,8 @@ void BM_AllRateScanEveryRate(benchmark::State& state) {
 // 251 silent timeouts, 12.55 s.
 void BM_SingleRateSweep(benchmark::State& state) {
     sim::CBusSimulator bus(ServosAt({1000000, 1000000, 1000000}), Line());
-    bus.Start();
     CBrennixUsb usb;
-    usb.SetPortPath(bus.SlavePath());
-    usb.FindDevice();
-    usb.Open();
-    usb.Configure(1000000);
+    OpenSimulatedPort(bus, usb);
     CServoUsb servo(&usb);
     CSeconds took;
     for (auto _ : state) {

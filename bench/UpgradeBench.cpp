@@ -19,6 +19,7 @@
 #include "RatioReporter.h"
 #include "ReturnLine.h"
 #include "ServoUsb.h"
+#include "SimulatedPort.h"
 
 namespace {
 
@@ -65,12 +66,8 @@ void BM_Transfer192Blocks(benchmark::State& state) {
     sim::CSimLineOptions line;
     line.latency = std::chrono::microseconds(state.range(0));
     sim::CBusSimulator bus({sim::DefaultServo(1)}, line);
-    bus.Start();
     CBrennixUsb usb;
-    usb.SetPortPath(bus.SlavePath());
-    usb.FindDevice();
-    usb.Open();
-    usb.Configure(1000000);
+    OpenSimulatedPort(bus, usb);
     CServoUsb servo(&usb);
     const FirmwareImage image = FullImage();
     for (auto _ : state) {
