@@ -141,6 +141,11 @@ bool CBusSimulator::WaitForFrames(std::size_t n, std::chrono::milliseconds timeo
     return m_cvFrames.wait_for(lock, timeout, [&] { return m_frames.size() >= n; });
 }
 
+bool CBusSimulator::WaitForQuietLine(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_mutex);
+    return m_cvFrames.wait_for(lock, timeout, [&] { return m_bLineQuiet.load(); });
+}
+
 std::vector<uint8_t> CBusSimulator::Table(uint8_t id) const {
     std::lock_guard lock(m_mutex);
     const CServoModel* servo = m_bus.Find(id);
@@ -249,6 +254,7 @@ void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds lat
                       uint32_t rate) {
         const int sender = reply.sender;
         const CSimTransmission out = Transmit(target, instruction, std::move(reply));
+        if (!out.pieces.empty()) m_bLineQuiet = false;
         for (const auto& piece : out.pieces) line.Send(sender, heardAt + piece.delay, rate, piece.bytes);
         return !out.hangUp;
     };
@@ -299,6 +305,13 @@ void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds lat
             outbox.insert(outbox.end(), received.begin(), received.end());
         }
         flush(now);
+        if (!m_bLineQuiet && outbox.empty() && !line.NextArrival()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_bLineQuiet = true;
+            }
+            m_cvFrames.notify_all();
+        }
 
         auto wakeAt = now + kIdleWait;
         if (!onTheWire.empty()) wakeAt = std::min(wakeAt, onTheWire.front().due);

@@ -78,6 +78,10 @@ public:
     // Waits until at least n frames are recorded; false on timeout. A recorded frame has already been
     // carried out by the servos (its status may still be on its way).
     bool WaitForFrames(std::size_t n, std::chrono::milliseconds timeout) const;
+    // Waits until every byte the servos have put on the return line has been handed to the host's port;
+    // false on timeout. A test that provokes a damaged answer waits here before its next exchange, so the
+    // damaged answer's tail cannot land after that exchange has cleared the host's input.
+    bool WaitForQuietLine(std::chrono::milliseconds timeout) const;
 
     // A copy of the control table of the first servo with that ID; empty if there is none. The motion model
     // advances only when a request arrives, so this shows the state as of the last request.
@@ -126,9 +130,12 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_bStopping{false};
     std::atomic<bool> m_bHungUp{false};  // the serving thread ended the line; it still has to be joined
+    // Nothing the servos sent is still on its way to the host. Cleared by the serving thread before an
+    // answer's first byte can reach the host, set (under m_mutex, with m_cvFrames) once its last one has.
+    std::atomic<bool> m_bLineQuiet{true};
 
     mutable std::mutex m_mutex;  // guards m_bus, m_frames and m_faults
-    mutable std::condition_variable m_cvFrames;
+    mutable std::condition_variable m_cvFrames;  // frames recorded, or the line fell quiet
     CServoBus m_bus;
     std::vector<CSimFrame> m_frames;
     CFaultPlan m_faults;

@@ -105,11 +105,15 @@ TEST_F(LinkOutcome, CollisionsOnTheReturnLine) {
     EXPECT_EQ(servo.Ping(BROADCAST_ID, &who, &outcome), 0);
     EXPECT_EQ(outcome.kind, EOutcome::Collision);
     EXPECT_EQ(DescribeOutcome(outcome, 50), "answers from several servos collided (6 damaged bytes)");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // A damaged answer's tail may still be on its way when the exchange has seen enough of it; on a loaded
+    // machine it could land after the next request has cleared the input.
+    ASSERT_TRUE(link.Sim().WaitForQuietLine(std::chrono::seconds(2)));
     EXPECT_EQ(servo.Ping(1, nullptr, &outcome), 0);
     EXPECT_FALSE(outcome.IsGood());
     EXPECT_NE(outcome.kind, EOutcome::NoAnswer) << "something came, damaged";
-    EXPECT_EQ(servo.Ping(2, nullptr, &outcome), 1) << "a lone servo answers cleanly";
+    ASSERT_TRUE(link.Sim().WaitForQuietLine(std::chrono::seconds(2)));
+    EXPECT_EQ(servo.Ping(2, nullptr, &outcome), 1)
+        << "a lone servo answers cleanly, not " << DescribeOutcome(outcome, 50);
 }
 
 // Sweep, status poll, a page's writes and a firmware-like transfer on one link at once: each exchange's
