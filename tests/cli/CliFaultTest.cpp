@@ -169,7 +169,7 @@ TEST_F(CliFaultScan, SkipsTheFaultyServoOnly) {
         EXPECT_EQ(run.out, "1\n3\n");
         EXPECT_LT(run.took, 4 * 100ms + kSlack);
         m_bus.ClearFaults();
-        std::this_thread::sleep_for(160ms);
+        ASSERT_TRUE(m_bus.WaitForQuietLine(2s));
     }
 }
 
@@ -246,8 +246,7 @@ TEST_F(CliFaultScan, FlashUnderBootAnswerFaultsFailsCleanly) {
         EXPECT_TRUE(m_bus.Firmware(1).empty());
         EXPECT_EQ(m_bus.FaultHits(), 1);
         m_bus.ClearFaults();
-        std::this_thread::sleep_for(kind == ESimFaultKind::LateReply ? 200ms
-                                                                     : 0ms);  // the late byte goes out
+        ASSERT_TRUE(m_bus.WaitForQuietLine(2s));  // the late byte goes out
         for (int i = 0; i < 100 && m_bus.BootStatus(1).inBootLoader; ++i) std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(Run({"ping", "1"}).code, EXIT_OK) << "back from its boot loader once the line rested";

@@ -97,7 +97,7 @@ TEST_P(LinkFault, FailsWithinOneTimeoutAndRecovers) {
     EXPECT_FALSE(m_usb.IsPortLost());
 
     // Whatever is still on its way arrives while nobody asks: the next exchange must not see it.
-    if (fault.delay != sim::kNever) std::this_thread::sleep_for(fault.delay + 20ms);
+    ASSERT_TRUE(m_bus.WaitForQuietLine(2s));
     // Room for a loaded machine: this exchange checks what is taken, not how fast.
     m_usb.SetTimeouts(500);
     EXPECT_TRUE(op.run(m_servo)) << "the line works again once the fault is spent";
@@ -163,7 +163,7 @@ TEST_F(LinkLateStatus, ArrivingDuringTheNextWaitIsRefusedWhenItsShapeDiffers) {
             EXPECT_NE(second[0], 0x03) << "the late status was taken for the next";
         }
         m_bus.SetRegister(1, Reg::FIRMWARE_VERSION, 0x03);
-        std::this_thread::sleep_for(150ms);
+        ASSERT_TRUE(m_bus.WaitForQuietLine(2s));
         m_bus.ClearFaults();
     }
 }

@@ -53,9 +53,7 @@ TEST_F(LinkOutcome, EachFaultRuleHasItsOwnOutcome) {
         bus.AddFault(rule);
         exchange();
         bus.ClearFaults();
-        // Only these two hold part of the answer back (150 ms by default).
-        if (kind == ESimFaultKind::LateReply || kind == ESimFaultKind::StallMidFrame)
-            std::this_thread::sleep_for(std::chrono::milliseconds(160));
+        ASSERT_TRUE(bus.WaitForQuietLine(std::chrono::seconds(2)));
     };
     for (const CCase& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.fault));
