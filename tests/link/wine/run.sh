@@ -57,6 +57,16 @@ start_sim() {
     ln -s "$PTY" "$WINEPREFIX/dosdevices/${PORT,,}"
 }
 
+# Waits until the scan running in the background has found ID 1, so it surely holds the port: wine can take
+# seconds to start on a loaded machine.
+wait_for_first_find() {
+    for _ in $(seq 200); do
+        grep -q '^1' "$WORK/scan.out" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "FAIL the background scan found nothing within 20 s"; FAILED=1
+}
+
 stop_sim() {
     kill "$SIM_PID" 2>/dev/null
     wait "$SIM_PID" 2>/dev/null
@@ -125,10 +135,10 @@ expect "no such COM port" 3 'no such port: COM7' -- "$CLI" --port COM7 ping 1
 expect "no adapter" 3 'no adapter found' -- "$CLI" ping 1
 expect "rate the driver refuses" 8 'refuses 250000 baud' -- "$CLI" --port $PORT --baud 250000 ping 1
 
-# A whole scan holds the port for about 12 s: long enough to try a second opener meanwhile.
+# A whole scan holds the port for about 12 s: long enough to try a second opener once it has found ID 1.
 "$WINE" "$CLI" --port $PORT scan >"$WORK/scan.out" 2>&1 &
 SCAN_PID=$!
-sleep 2
+wait_for_first_find
 expect "second opener refused" 4 "$PORT is busy \\(another program has it open\\)" -- "$CLI" --port $PORT ping 1
 wait $SCAN_PID
 SCAN_RC=$?
@@ -149,7 +159,7 @@ stop_sim
 start_sim --ids 1,2,3
 "$WINE" "$CLI" --port $PORT scan >"$WORK/scan.out" 2>&1 &
 SCAN_PID=$!
-sleep 2
+wait_for_first_find
 { kill -9 "$SIM_PID" && wait "$SIM_PID"; } 2>/dev/null
 SIM_PID=""
 KILLED_AT=$(date +%s%N)
