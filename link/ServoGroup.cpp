@@ -89,16 +89,16 @@ int SyncWriteGoals(CServoUsb& usb, const std::vector<uint8_t>& ids, const std::v
 
 std::vector<uint8_t> HoldWhereTheyAre(CServoUsb& usb, const std::vector<uint8_t>& ids) {
     std::vector<uint8_t> held;
-    std::vector<int> positions;
+    const bool highFirst = usb.IsHighByteFirst() != 0;
     for (uint8_t id : ids) {
-        // A servo's own reading is taken just before the write, so none is sent back to where it was a round
-        // ago.
-        if (const auto position = ReadPresentPosition(usb, id)) {
-            held.push_back(id);
-            positions.push_back(*position);
-        }
+        // Each servo's goal follows its own reading at once: read all first and the first servos would have
+        // moved on meanwhile (by a timeout for each silent one), and be sent back.
+        const auto position = ReadPresentPosition(usb, id);
+        if (!position) continue;
+        uint8_t goal[2];
+        WordBytes(*position, highFirst, goal);
+        if (usb.WriteData(id, Reg::GOAL_POSITION, 2, goal, kAwaitStatus) == 1) held.push_back(id);
     }
-    if (!held.empty()) SyncWriteGoals(usb, held, positions);
     return held;
 }
 
@@ -141,10 +141,24 @@ bool BroadcastTorqueOff(CServoUsb& usb) {
 
 std::vector<std::optional<bool>> AllTorqueOff(CServoUsb& usb, const std::vector<CServoAtRate>& servos,
                                               int portBaud) {
-    std::vector<int> rates{portBaud};
+    // The port's rate first when servos are listed there, the others in the list's order; a port rate
+    // without listed servos comes last, so no rate change follows its broadcast.
+    std::vector<int> rates;
+    const auto listedAt = [&](int rate) {
+        return std::any_of(servos.begin(), servos.end(),
+                           [rate](const CServoAtRate& s) { return s.baud == rate; });
+    };
+    if (listedAt(portBaud)) rates.push_back(portBaud);
     for (const CServoAtRate& servo : servos)
         if (std::find(rates.begin(), rates.end(), servo.baud) == rates.end()) rates.push_back(servo.baud);
+    if (!listedAt(portBaud)) rates.push_back(portBaud);
+
     std::vector<std::optional<bool>> readBack(servos.size());
+    std::vector<bool> read(servos.size(), false);
+    const auto readServo = [&](std::size_t k) {
+        readBack[k] = ReadTorque(usb, servos[k].id);
+        read[k] = true;
+    };
     const CBusLock bus = usb.AcquireBus();
     CUsb* line = usb.m_pTransport;
     int current = portBaud;
@@ -152,17 +166,29 @@ std::vector<std::optional<bool>> AllTorqueOff(CServoUsb& usb, const std::vector<
         if (rate != current) line->Configure(rate);
         current = rate;
     };
-    // Every rate gets its broadcast before any read-back: stopping comes first, looking after. The read-backs
-    // visit the rates the other way round, so the line ends where it began.
+    // Stopping comes first: every rate gets its broadcast before the read-backs, except one read of the first
+    // servo at each rate, whose answer shows the broadcast was taken at that rate before the line moves on (a
+    // line rate changed under a frame still on its way would turn the frame into noise).
     for (int rate : rates) {
         moveTo(rate);
         BroadcastTorqueOff(usb);
+        for (std::size_t k = 0; k < servos.size(); ++k) {
+            if (servos[k].baud != rate) continue;
+            readServo(k);
+            break;
+        }
     }
+    // The rest rate by rate, the port's last.
     for (auto rate = rates.rbegin(); rate != rates.rend(); ++rate) {
-        moveTo(*rate);
+        if (*rate == portBaud) continue;
         for (std::size_t k = 0; k < servos.size(); ++k)
-            if (servos[k].baud == *rate) readBack[k] = ReadTorque(usb, servos[k].id);
+            if (servos[k].baud == *rate && !read[k]) {
+                moveTo(*rate);
+                readServo(k);
+            }
     }
     moveTo(portBaud);
+    for (std::size_t k = 0; k < servos.size(); ++k)
+        if (servos[k].baud == portBaud && !read[k]) readServo(k);
     return readBack;
 }

@@ -31,8 +31,8 @@ std::vector<std::optional<int>> ReadPresentPositions(CServoUsb& usb, const std::
 // One sync write of GOAL_POSITION with each servo's own value (positions[k] for ids[k]); bytes written.
 int SyncWriteGoals(CServoUsb& usb, const std::vector<uint8_t>& ids, const std::vector<int>& positions);
 
-// Reads every servo's present position and makes it its goal in one sync write, so each stops where it is.
-// Servos that did not answer are left out; returns the IDs held. Nothing is written when none answered.
+// Each servo's present position becomes its goal, one read and one plain write per servo, so each stops
+// where it is. Servos that did not answer are left out; returns the IDs that took their goal.
 std::vector<uint8_t> HoldWhereTheyAre(CServoUsb& usb, const std::vector<uint8_t>& ids);
 
 // One plain write of TORQUE_ENABLE, its status awaited; true when the servo took it.
