@@ -174,9 +174,16 @@ CPollReading CRoundRobinPoller::ReadOne(CServoState& servo) {
         const int64_t least = m_nLeastOverheadUs.load();
         if (least < 0 || overhead < least) m_nLeastOverheadUs = overhead;
     }
-    if (servo.returnDelayUs < 0) {
-        uint8_t delay = 0;
-        if (m_usb.ReadData(servo.id, Reg::RETURN_DELAY, 1, &delay) == 1) servo.returnDelayUs = 2 * delay;
+    if (done >= servo.settingsDue) {
+        // One read from RETURN_DELAY to TORQUE_ENABLE rather than two.
+        constexpr uint8_t kSpan = Reg::TORQUE_ENABLE - Reg::RETURN_DELAY + 1;
+        uint8_t settings[kSpan] = {};
+        m_usb.LetWaitingThreadsIn(kFairnessLimit);
+        if (m_usb.ReadData(servo.id, Reg::RETURN_DELAY, kSpan, settings) == kSpan) {
+            servo.returnDelayUs = 2 * settings[0];
+            reading.torque = settings[kSpan - 1] != 0;
+            servo.settingsDue = done + kSettingsInterval;
+        }
     }
     return reading;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct CPollReading {
     uint8_t error = 0;     // the status's error byte, alarm bits, when answered
     EOutcome outcome = EOutcome::NoAnswer;
     std::chrono::steady_clock::time_point time;  // when the read was asked for
+    // TORQUE_ENABLE, when this visit read it too (the first answer of a servo, then about once a second).
+    std::optional<bool> torque;
 };
 
 // Why the worker ended by itself.
@@ -40,6 +43,9 @@ enum class EPollEnd { PortLost, PortClosed };
 // Thread rules: Start, Stop, Pause and Resume are for one controlling thread. The callbacks run on the
 // worker and must not wait for the controlling thread: post, never call back. The figures may be read from
 // any thread.
+//
+// Besides the status span, a servo's RETURN_DELAY..TORQUE_ENABLE span is read after its first answer and then
+// about once a second (kSettingsInterval): the return delay for the bus limit, torque for the table.
 class CRoundRobinPoller {
 public:
     using Clock = std::chrono::steady_clock;
@@ -79,13 +85,15 @@ public:
     static Clock::duration RetryDelay(int failures);
     // 200 rounds a second at most: more than the table and the plot can show.
     static constexpr Clock::duration kShortestRound = std::chrono::milliseconds(5);
+    static constexpr Clock::duration kSettingsInterval = std::chrono::seconds(1);
 
 private:
     struct CServoState {
         uint8_t id = 0;
         int failures = 0;
         Clock::time_point retryAt{};
-        int returnDelayUs = -1;  // read once, after the first answer
+        int returnDelayUs = -1;  // read after the first answer
+        Clock::time_point settingsDue{};
     };
 
     void Run(std::vector<CServoState> servos, CEvents events, Clock::duration shortestRound);
