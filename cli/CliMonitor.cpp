@@ -14,6 +14,7 @@
 #include "ServoUsb.h"
 #include "StatusCsv.h"
 #include "StatusSpan.h"
+#include "TickGrid.h"
 
 namespace {
 
@@ -98,12 +99,7 @@ int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::ve
             out << (options->csv ? StatusCsvRow(ms, sample) : StatusColumnsRow(ms, sample)) << std::endl;
         }
         // Grid points that passed during this tick are let go, not served back to back.
-        const Clock::time_point now = Clock::now();
-        const int64_t due = (now - start) / period;  // the last grid point at or before now
-        if (due > k) {
-            skipped += static_cast<uint64_t>(due - k);
-            k = due;
-        }
+        k = LetPassedTicksGo(start, period, k, Clock::now(), &skipped);
     }
     err << "brennix: " << ticks << " ticks, " << skipped << " skipped, " << ticks - answered
         << " without reply\n";
@@ -140,11 +136,7 @@ int RunMultiMonitor(CServoUsb& servo, const CCliPort& port, const std::vector<ui
                 << '\n';
         }
         out.flush();
-        const int64_t due = (Clock::now() - start) / period;
-        if (due > k) {
-            skipped += static_cast<uint64_t>(due - k);
-            k = due;
-        }
+        k = LetPassedTicksGo(start, period, k, Clock::now(), &skipped);
     }
     err << "brennix: " << ticks << " ticks, " << skipped << " skipped, " << reads - answered
         << " reads without reply\n";

@@ -6,6 +6,7 @@
 
 #include "ServoGroup.h"
 #include "ServoUsb.h"
+#include "TickGrid.h"
 
 namespace {
 
@@ -64,11 +65,7 @@ CTeachTally RecordMotion(CServoUsb& usb, const std::vector<uint8_t>& ids, std::c
         } else {
             ++tally.missed;
         }
-        const int64_t passed = (Clock::now() - start) / period;  // the last grid point at or before now
-        if (passed > k) {
-            tally.skipped += static_cast<uint64_t>(passed - k);
-            k = passed;
-        }
+        k = LetPassedTicksGo(start, period, k, Clock::now(), &tally.skipped);
     }
     return tally;
 }

@@ -83,8 +83,9 @@ public:
 
     // A servo that failed this many reads in a row is asked again this long after the last failure.
     static Clock::duration RetryDelay(int failures);
-    // 200 rounds a second at most: more than the table and the plot can show.
-    static constexpr Clock::duration kShortestRound = std::chrono::milliseconds(5);
+    // A hundred rounds a second at most, the ROBOT page's own 10 ms: more than the table and the plot show,
+    // and room on a fast bus for the pages' commands.
+    static constexpr Clock::duration kShortestRound = std::chrono::milliseconds(10);
     static constexpr Clock::duration kSettingsInterval = std::chrono::seconds(1);
 
 private:

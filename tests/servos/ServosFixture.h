@@ -13,11 +13,7 @@ class ServosFixture : public AppFixture {
 protected:
     // Servos with these specs; a search of IDs 0..9 at 1000000 baud, then Ctrl+L's window over what it found.
     void StartRobot(const std::vector<sim::CSimServoSpec>& servos) {
-        m_sim = std::make_unique<sim::CBusSimulator>(servos, sim::CSimLineOptions{});
-        ASSERT_TRUE(m_sim->Start());
-        CAppOptions options;
-        options.szPortPath = m_sim->SlavePath();
-        StartWithOptions(options);
+        ASSERT_NO_FATAL_FAILURE(StartAppWithServos(servos));
         ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
         Main()->SetSweepRange(0, 9);
         Click(Child<QPushButton>(Main(), "search"));
@@ -44,13 +40,15 @@ protected:
             if (rows[i].id == id) return static_cast<int>(i);
         return -1;
     }
-    // Until every polled servo has a reading in the table.
+    // Until every polled servo has a reading, then shown in the table.
     bool WaitForReadings() {
-        return WaitUntil([this] {
+        const bool read = WaitUntil([this] {
             for (const CRosterRow& row : Window()->Roster().Rows())
                 if (row.polled && !row.answered) return false;
-            return !Window()->RateText().isEmpty();
+            return true;
         });
+        Window()->Refresh();
+        return read;
     }
     // Status reads answered per servo over the time, per second, from the poll's own count.
     std::vector<double> RatesOver(const std::vector<uint8_t>& ids, int ms) {

@@ -3,6 +3,7 @@
 // recordings are saved and opened as the client's CSV, and faulty ones are refused naming the place.
 #include <QFile>
 #include <QTemporaryDir>
+#include <optional>
 
 #include "FileSaver.h"
 #include "MotionFile.h"
@@ -102,12 +103,24 @@ TEST_F(ServosTeach, StopDuringPlayHoldsTheServosWhereTheyAre) {
     EXPECT_FALSE(Window()->IsPlaying());
     EXPECT_TRUE(Window()->TeachText().endsWith(QStringLiteral("the servos hold where they are, torque on")))
         << Window()->TeachText().toStdString();
-    ASSERT_TRUE(WaitUntil([this] { return m_sim->Frames().back().bytes[4] == SYNC_WRITE; }, 1000));
-    const Bytes hold = m_sim->Frames().back().bytes;
+    // The hold is the last sync write, after the two position reads that give its values (the poll's own
+    // reads go on around it).
+    const auto hold = [this]() -> std::optional<Bytes> {
+        std::vector<Bytes> mine;
+        for (const auto& frame : m_sim->Frames())
+            if (frame.bytes.size() > 6 && (frame.bytes[4] == SYNC_WRITE ||
+                                           (frame.bytes[5] == Reg::PRESENT_POSITION && frame.bytes[6] == 2)))
+                mine.push_back(frame.bytes);
+        if (mine.size() < 3 || mine.back()[4] != SYNC_WRITE || mine[mine.size() - 2][4] == SYNC_WRITE)
+            return std::nullopt;
+        return mine.back();
+    };
+    ASSERT_TRUE(WaitUntil([&] { return hold().has_value(); }, 1000));
+    const Bytes held = *hold();
     SpinEvents(100);
     for (int k = 0; k < 2; ++k) {
         const auto table = m_sim->Table(static_cast<uint8_t>(k + 1));
-        EXPECT_EQ(hold[8 + 3 * k] << 8 | hold[9 + 3 * k],
+        EXPECT_EQ(held[8 + 3 * k] << 8 | held[9 + 3 * k],
                   table[Reg::PRESENT_POSITION] << 8 | table[Reg::PRESENT_POSITION + 1]);
         EXPECT_EQ(table[Reg::TORQUE_ENABLE], 1);
     }

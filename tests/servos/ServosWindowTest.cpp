@@ -57,23 +57,25 @@ TEST_F(ServosWindow, ShowsEveryServoLiveWithItsAlarmsAndTheRatesReached) {
     EXPECT_EQ(Window()->Roster().PolledIds().size(), 6u);
 }
 
-// The ROBOT page polls servo 1 every 10 ms beside the window: each keeps its own rate.
+// The ROBOT page polls servo 1 every 10 ms beside the window: on a bus with room for both, each keeps its
+// own rate (the window's a hundred rounds a second), neither waiting for a run of the other's reads.
 TEST_F(ServosWindow, KeepsItsRateWhileTheRobotPagePolls) {
-    ASSERT_NO_FATAL_FAILURE(StartRobot(Servos({1, 2, 3})));
+    ASSERT_NO_FATAL_FAILURE(StartRobot(Servos({1, 2})));
     ASSERT_TRUE(WaitForReadings());
-    const std::vector<double> alone = RatesOver({1, 2, 3}, 1000);
+    const std::vector<double> alone = RatesOver({1, 2}, 1000);
     Main()->RobotPage()->SetServoId(1);
     Child<QLineEdit>(Main()->RobotPage(), "cycle")->setText(QStringLiteral("10"));
     Click(Child<QPushButton>(Main()->RobotPage(), "draw"));
     ASSERT_TRUE(WaitUntil([this] { return Main()->RobotPage()->PlotSamples() > 5; }));
     const uint64_t pageTicks = Main()->RobotPage()->PollTimer().Ticks();
     const int samples = Main()->RobotPage()->PlotSamples();
-    const std::vector<double> beside = RatesOver({1, 2, 3}, 1000);
+    const std::vector<double> beside = RatesOver({1, 2}, 1000);
     const uint64_t ticks = Main()->RobotPage()->PollTimer().Ticks() - pageTicks;
+    const int answered = Main()->RobotPage()->PlotSamples() - samples;
     Main()->RobotPage()->StopDrawing();
-    for (std::size_t k = 0; k < 3; ++k) EXPECT_GE(beside[k], 0.8 * alone[k]) << "servo " << k + 1;
+    for (std::size_t k = 0; k < 2; ++k) EXPECT_GE(beside[k], 0.85 * alone[k]) << "servo " << k + 1;
     EXPECT_GE(ticks, 80u) << "the page's own poll keeps its 10 ms";
-    EXPECT_GE(Main()->RobotPage()->PlotSamples() - samples, 70) << "and its reads answer";
+    EXPECT_GE(answered, static_cast<int>(ticks) - 5) << "and its reads answer";
 }
 
 TEST_F(ServosWindow, ASilentServoGreysItsRowAndTheOthersKeepTheirRate) {
