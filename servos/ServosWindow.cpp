@@ -321,7 +321,12 @@ void CServosWindow::UpdatePolling() {
 }
 
 void CServosWindow::TakeReports() {
-    for (CReport& report : m_reports.Take()) {
+    // A report's handling may stop a worker and take its last reports at once (a lost port ends a
+    // recording): those join the same queue behind the ones already taken, so all are handled in order.
+    for (CReport& report : m_reports.Take()) m_pendingReports.push_back(std::move(report));
+    while (!m_pendingReports.empty()) {
+        CReport report = std::move(m_pendingReports.front());
+        m_pendingReports.pop_front();
         switch (report.kind) {
             case CReport::EKind::Reading:
                 if (report.generation == m_nGeneration) m_roster.Add(report.reading);
@@ -397,6 +402,14 @@ void CServosWindow::FillRow(int index) {
         if (item->foreground().color() != foreground) item->setForeground(foreground);
     };
     set(IdColumn, row.polled ? QString::number(row.id) : tr("%1 (%2 baud)").arg(row.id).arg(row.baud));
+    // The rate this servo's readings reach, where the top line gives the mean.
+    const QString rate =
+        row.polled && m_poller.IsRunning()
+            ? tr("%1 readings a second")
+                  .arg(std::lround(m_roster.RateHz(row.id, std::chrono::steady_clock::now())))
+            : QString();
+    QTableWidgetItem* idItem = m_pTable->item(index, IdColumn);
+    if (idItem->toolTip() != rate) idItem->setToolTip(rate);
     const bool values = row.polled && row.answered;
     set(PositionColumn, values ? QString::number(row.sample.position) : QString());
     set(SpeedColumn, values ? QString::number(row.sample.speed) : QString());

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QWidget>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -199,4 +200,5 @@ private:
     ChooseFileFn m_chooseFile;
     // Beyond this many, the oldest are dropped: a GUI thread held up cannot make the queue grow without end.
     CGuiHandOff<CReport> m_reports{this, "TakeReports", 50000};
+    std::deque<CReport> m_pendingReports;  // taken from the hand-off, not yet handled
 };

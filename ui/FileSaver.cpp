@@ -4,11 +4,12 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
+#include <QWidget>
 
 #include "AtomicFile.h"
 #include "OperatorHooks.h"
 
-CFileSaver::CFileSaver(QWidget* owner) : m_pOwner(owner) {}
+CFileSaver::CFileSaver(QWidget* owner) : QObject(owner), m_pOwner(owner) {}
 
 CFileSaver::~CFileSaver() {
     if (m_writer.joinable()) m_writer.join();

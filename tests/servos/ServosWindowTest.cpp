@@ -44,6 +44,9 @@ TEST_F(ServosWindow, ShowsEveryServoLiveWithItsAlarmsAndTheRatesReached) {
             .match(Window()->RateText());
     ASSERT_TRUE(rate.hasMatch()) << Window()->RateText().toStdString();
     EXPECT_GT(rate.captured(2).toInt(), 0);
+    Window()->Refresh();
+    EXPECT_TRUE(
+        Table()->item(0, CServosWindow::IdColumn)->toolTip().endsWith(QLatin1String(" readings a second")));
     EXPECT_EQ(Window()->StateText(), QStringLiteral("Polling"));
 
     // A servo the search found at another rate is shown greyed with its rate, and not read.
@@ -178,6 +181,7 @@ TEST_F(ServosWindow, ALostPortStopsEverythingCleanly) {
     ASSERT_NO_FATAL_FAILURE(StartRobot(Servos({1, 2, 3})));
     ASSERT_TRUE(Window()->StartRecording());
     ASSERT_TRUE(WaitUntil([this] { return Window()->Recording().rows.size() > 3; }));
+    EXPECT_EQ(Main()->TransferBlocker(), QStringLiteral("Stop the recording in the Servos window first"));
     m_sim->Unplug();
     ASSERT_TRUE(
         WaitUntil([this] { return Window()->StateText() == QLatin1String("Port lost: polling stopped"); }));
