@@ -2,6 +2,7 @@
 #include "BusSimulator.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -239,6 +240,9 @@ std::vector<CSimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t
 }
 
 void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency) {
+    // The line's times are kept to the microsecond: the kernel's default slack of 50 us on every timed wait
+    // would add to each byte's and each answer's time several times per exchange.
+    prctl(PR_SET_TIMERSLACK, 1000UL);
     CFrameParser parser;
     CReturnLine line(latency);
     std::deque<CHeardByte> onTheWire;    // from the host, not yet heard by the servos
