@@ -2,8 +2,8 @@
 #include "BusSimulator.h"
 
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
