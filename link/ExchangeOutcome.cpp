@@ -4,7 +4,7 @@
 #include "Packet.h"
 
 CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
-                                bool lost) {
+                                bool lost, uint8_t alsoId) {
     CExchangeOutcome outcome;
     outcome.askedId = askedId;
     outcome.expectedLen = expectedLen;
@@ -24,7 +24,9 @@ CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, 
     };
     if (got <= 0) return set(lost ? EOutcome::PortLost : EOutcome::NoAnswer);
     if (reply[0] != 0xFF || (got > 1 && reply[1] != 0xFF)) return set(EOutcome::BadHeader);
-    if (got > 2 && askedId != BROADCAST_ID && reply[2] != askedId) return set(EOutcome::OtherId);
+    if (got > 2 && askedId != BROADCAST_ID && reply[2] != askedId &&
+        (alsoId == BROADCAST_ID || reply[2] != alsoId))
+        return set(EOutcome::OtherId);
     if (got > 3 && reply[3] != expectedLen) return set(EOutcome::WrongLength);
     if (got < outcome.expectedBytes) return set(lost ? EOutcome::PortLost : EOutcome::CutShort);
     uint8_t sum = 0;

@@ -65,25 +65,27 @@ int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int
     return written;
 }
 
-int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen) {
+int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen, uint8_t alsoId) {
     uint8_t reply[kFrameBufferSize] = {};
     int got = m_pTransport->Read(reply, expectedLen + 4);
+    const bool fromAlso = alsoId != BROADCAST_ID && got > 2 && reply[2] == alsoId;
+    const uint8_t answering = fromAlso ? alsoId : id;
     // A status a few bytes longer than asked for is taken whole: its last bytes would otherwise arrive after
     // the next request's purge and spoil that servo's answer. A LEN far beyond that is two frames run
     // together, not a status, and waiting for its bytes would cost a whole timeout.
     constexpr int kLongestOverrun = 4;
-    if (got == expectedLen + 4 && reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == id &&
+    if (got == expectedLen + 4 && reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == answering &&
         reply[3] > expectedLen && reply[3] - expectedLen <= kLongestOverrun) {
         const int rest = m_pTransport->Read(reply + got, reply[3] - expectedLen);
         if (rest > 0) got += rest;
     }
-    ex.outcome = ClassifyStatus(reply, got, id, expectedLen, m_pTransport->IsPortLost());
+    ex.outcome = ClassifyStatus(reply, got, id, expectedLen, m_pTransport->IsPortLost(), alsoId);
     RecordFrame(ex, EDirection::Received, reply, got, false);
     if (got <= 0) return 0;
     // A short read is examined like a full one, so the record shows what came; its missing bytes read as
     // zeros. Those zeros can still add up to the right checksum (a frame cut off just before a zero checksum,
     // or before a data byte and a checksum that balance), so a frame cut short fails on its length too.
-    if (!CheckReplyHeader(reply, id, expectedLen)) return 0;
+    if (!CheckReplyHeader(reply, answering, expectedLen)) return 0;
     const int checksumOk = ParseReplyBody(reply);
     return checksumOk && got >= expectedLen + 4 ? 1 : 0;
 }
@@ -131,7 +133,11 @@ int CServoUsb::WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address
     const int written = SendRequest(ex, id, params, count + 1);
     if (id == BROADCAST_ID || returnLevel < 2) return ex.Finish(1, outcome);
     if (written <= 0) return ex.Finish(0, outcome);
-    return ex.Finish(ReceiveStatus(ex, id, 2), outcome);
+    // A registered write changes nothing until ACTION, so only a plain write can be answered from a new ID.
+    const bool givesId =
+        instruction == Instruction::WRITE_DATA && address <= Reg::ID && Reg::ID < address + count;
+    const uint8_t newId = givesId ? data[Reg::ID - address] : BROADCAST_ID;
+    return ex.Finish(ReceiveStatus(ex, id, 2, newId == id ? BROADCAST_ID : newId), outcome);
 }
 
 int CServoUsb::WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,

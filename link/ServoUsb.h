@@ -61,7 +61,8 @@ public:
     int ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out,
                  CExchangeOutcome* outcome = nullptr);
     // 1 without reading for broadcast or returnLevel < 2, else 1 for a good status; 0 otherwise or when
-    // count is over MAX_WRITE_COUNT (nothing is sent then).
+    // count is over MAX_WRITE_COUNT (nothing is sent then). A write that gives the servo another ID is
+    // answered from the old ID or from the new one (servos build the status after the change): both count.
     int WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
                   CExchangeOutcome* outcome = nullptr);
     int RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
@@ -118,7 +119,8 @@ private:
     // Records a request that is not sent, with why.
     void Refuse(CExchange& ex, EOutcome why);
     int SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount);
-    int ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen);
+    // A status from alsoId is taken as from id (BROADCAST_ID: none).
+    int ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen, uint8_t alsoId = BROADCAST_ID);
     int WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
                          uint8_t returnLevel, CExchangeOutcome* outcome);
     void RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count, bool raw);
