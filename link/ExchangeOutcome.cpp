@@ -1,6 +1,7 @@
 // Classification of a status against its request, and the operator's words for each outcome.
 #include "ExchangeOutcome.h"
 
+#include "AlarmWords.h"
 #include "Packet.h"
 
 CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
@@ -37,15 +38,7 @@ CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, 
 }
 
 std::string AlarmText(uint8_t error) {
-    static const char* const kNames[8] = {"over-voltage", nullptr,     "over-heat", nullptr,
-                                          nullptr,        "over-load", nullptr,     nullptr};
-    std::string text;
-    for (int bit = 0; bit < 8; ++bit) {
-        if (!(error & (1u << bit))) continue;
-        if (!text.empty()) text += ", ";
-        text += kNames[bit] ? std::string(kNames[bit]) : "bit " + std::to_string(bit);
-    }
-    return text;
+    return AlarmNames(error, {}, ", ");
 }
 
 std::string DescribeOutcome(const CExchangeOutcome& o, int timeoutMs) {

@@ -40,8 +40,9 @@ struct CExchangeOutcome {
 CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
                                 bool lost, uint8_t alsoId = 0xFE);
 
-// The named alarm bits of a status's error byte ("over-voltage", "over-heat", "over-load"), any other set
-// bit as "bit N", comma separated; empty for 0.
+// The alarm bits of a status's error byte by name ("voltage", "over-heat", "over-load", "instruction", any
+// other as "bitN"; AlarmNames), comma separated; empty for 0. The bit alone cannot say whether the voltage
+// is too high or too low.
 std::string AlarmText(uint8_t error);
 
 // One phrase for the operator ("no answer from ID 3 within 50 ms", "answer from ID 3 failed its checksum").
