@@ -1,6 +1,7 @@
 // Each operation is one exchange on the bus, atomic with respect to every other thread using this object.
 #include "ServoUsb.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ControlTable.h"
@@ -214,6 +215,67 @@ int CServoUsb::RawTransfer(int count, const uint8_t* data, CExchangeOutcome* out
                                                    : EOutcome::NoAnswer;
     RecordFrame(ex, EDirection::Received, &answer, got, true);
     return ex.Finish(got > 0 ? answer : -1, outcome);
+}
+
+int CServoUsb::ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount,
+                           uint8_t expectedLen, std::chrono::microseconds tail, CRawAnswer* answer,
+                           CExchangeOutcome* outcome) {
+    *answer = CRawAnswer{};
+    if (SendRequest(ex, id, params, paramCount) <= 0) return ex.Finish(0, outcome);
+    const int expectedBytes = expectedLen + 4;
+    int got = std::max(0, m_pTransport->Read(answer->bytes, expectedBytes));
+    if (got > 0 && tail > std::chrono::microseconds{0}) {
+        m_pTransport->SetReadWindow(tail);
+        got += std::max(0, m_pTransport->Read(answer->bytes + got, CRawAnswer::kCapacity - got));
+        m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+    }
+    answer->got = got;
+    ex.outcome = ClassifyStatus(answer->bytes, std::min(got, expectedBytes), id, expectedLen,
+                                m_pTransport->IsPortLost());
+    if (got > expectedBytes) {
+        ex.outcome.kind = EOutcome::Collision;
+        ex.outcome.gotBytes = static_cast<uint16_t>(got);
+    }
+    RecordFrame(ex, EDirection::Received, answer->bytes, got, false);
+    return ex.Finish(got, outcome);
+}
+
+int CServoUsb::PingRaw(uint8_t id, std::chrono::microseconds tail, CRawAnswer* answer,
+                       CExchangeOutcome* outcome) {
+    CBusLock bus(m_csBus);
+    CExchange ex = Begin(id, Instruction::PING);
+    return ExchangeRaw(ex, id, nullptr, 0, 2, tail, answer, outcome);
+}
+
+int CServoUsb::ReadRaw(uint8_t id, uint8_t address, uint8_t count, std::chrono::microseconds tail,
+                       CRawAnswer* answer, CExchangeOutcome* outcome) {
+    CBusLock bus(m_csBus);
+    CExchange ex = Begin(id, Instruction::READ_DATA);
+    ex.request[0] = address;
+    ex.request[1] = count;
+    if (count + 6 > CRawAnswer::kCapacity) {
+        *answer = CRawAnswer{};
+        Refuse(ex, EOutcome::RefusedLimits);
+        return ex.Finish(0, outcome);
+    }
+    const uint8_t params[2] = {address, count};
+    return ExchangeRaw(ex, id, params, 2, static_cast<uint8_t>(count + 2), tail, answer, outcome);
+}
+
+int CServoUsb::TakeLate(std::chrono::microseconds window, CRawAnswer* answer) {
+    CBusLock bus(m_csBus);
+    *answer = CRawAnswer{};
+    m_pTransport->SetReadWindow(window);
+    answer->got = std::max(0, m_pTransport->Read(answer->bytes, CRawAnswer::kCapacity));
+    m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+    if (answer->got == 0) return 0;
+    // No request asked for it: it is shown as the answer of the ID it names, if it names one.
+    const bool named = answer->got > 2 && answer->bytes[0] == 0xFF && answer->bytes[1] == 0xFF;
+    CExchange ex = Begin(named ? answer->bytes[2] : BROADCAST_ID, Instruction::PING);
+    ex.outcome =
+        ClassifyStatus(answer->bytes, answer->got, ex.outcome.askedId, 2, m_pTransport->IsPortLost());
+    RecordFrame(ex, EDirection::Received, answer->bytes, answer->got, false);
+    return answer->got;
 }
 
 int CServoUsb::IsHighByteFirst() const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -21,6 +22,14 @@ inline constexpr uint8_t RESET = 0x06;
 inline constexpr uint8_t BEGIN_UPGRADE = 0x08;
 inline constexpr uint8_t SYNC_WRITE = 0x83;
 }  // namespace Instruction
+
+// An answer exactly as it came off the line: a status and whatever followed it, for the checks that must tell
+// several servos answering at once from one (the bus scan, the shared-ID check).
+struct CRawAnswer {
+    static constexpr int kCapacity = 96;
+    int got = 0;
+    uint8_t bytes[kCapacity] = {};
+};
 
 // The largest requests whose LEN still fits its byte.
 inline constexpr int MAX_WRITE_COUNT = 252;
@@ -78,6 +87,19 @@ public:
     // Writes the bytes unframed and reads one byte: that byte, or -1 when none came.
     int RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome = nullptr);
 
+    // A ping, or a read of count bytes from address, whose answer comes back byte for byte in *answer: the
+    // read waits for one status as the transport's read window (or timeout) allows and then, with tail above
+    // zero, that long more for whatever else comes (a second servo with the same ID). Recorded like every
+    // exchange; an answer longer than one status is recorded as a collision. Returns the bytes that came;
+    // the read window is back at the timeout afterwards.
+    int PingRaw(uint8_t id, std::chrono::microseconds tail, CRawAnswer* answer,
+                CExchangeOutcome* outcome = nullptr);
+    int ReadRaw(uint8_t id, uint8_t address, uint8_t count, std::chrono::microseconds tail,
+                CRawAnswer* answer, CExchangeOutcome* outcome = nullptr);
+    // Whatever arrives within `window` without a request: a status that came after its exchange was over,
+    // which the next request would throw away unseen. Recorded as an answer of its own when anything came.
+    int TakeLate(std::chrono::microseconds window, CRawAnswer* answer);
+
     int IsHighByteFirst() const;
     int Connect();
 
@@ -124,6 +146,8 @@ private:
     int WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
                          uint8_t returnLevel, CExchangeOutcome* outcome);
     void RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count, bool raw);
+    int ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount, uint8_t expectedLen,
+                    std::chrono::microseconds tail, CRawAnswer* answer, CExchangeOutcome* outcome);
 
     std::recursive_mutex m_csBus;
     std::atomic<CBusRecorder*> m_pRecorder{nullptr};
