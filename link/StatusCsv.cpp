@@ -5,6 +5,7 @@
 #include <cstdio>
 
 const char* const STATUS_CSV_HEADER = "time_ms,position,speed,load,voltage,temperature";
+const char* const MONITOR_CSV_HEADER = "time_ms,position,speed,load,voltage,temperature,alarms";
 
 std::string StatusCsvRow(int64_t timeMs, const CStatusSample& s) {
     char row[96];
@@ -25,4 +26,16 @@ std::string StatusColumnsRow(int64_t timeMs, const CStatusSample& s) {
     std::snprintf(row, sizeof row, "%10" PRId64 " %8d %6d %6d %5d.%d %11d", timeMs, s.position, s.speed,
                   s.load, s.voltage / 10, s.voltage % 10, s.temperature);
     return row;
+}
+
+std::string MonitorCsvRow(int64_t timeMs, const CStatusSample& sample, const std::string& alarms) {
+    return StatusCsvRow(timeMs, sample) + "," + alarms;
+}
+
+std::string MonitorColumnsHeader() {
+    return StatusColumnsHeader() + " alarms";
+}
+
+std::string MonitorColumnsRow(int64_t timeMs, const CStatusSample& sample, const std::string& alarms) {
+    return StatusColumnsRow(timeMs, sample) + (alarms.empty() ? "" : " " + alarms);
 }

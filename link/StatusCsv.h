@@ -16,3 +16,10 @@ std::string StatusCsvRow(int64_t timeMs, const CStatusSample& sample);
 // The same values in fixed-width columns for a terminal, and the header that goes over them.
 std::string StatusColumnsHeader();
 std::string StatusColumnsRow(int64_t timeMs, const CStatusSample& sample);
+
+// The command-line monitor's lines: the same values with a last column of alarms, their short names joined
+// by '+' (AlarmNames), empty when none.
+extern const char* const MONITOR_CSV_HEADER;
+std::string MonitorCsvRow(int64_t timeMs, const CStatusSample& sample, const std::string& alarms);
+std::string MonitorColumnsHeader();
+std::string MonitorColumnsRow(int64_t timeMs, const CStatusSample& sample, const std::string& alarms);

@@ -143,3 +143,10 @@ TEST_F(FrameWords, BootLoaderTraffic) {
 }
 
 }  // namespace
+
+TEST(FrameWordsRate, ALineRateChangeIsOneLineWithTheFramesTime) {
+    CBusFrame frame{};
+    frame.timeUs = 12345678;
+    frame.rate = 500000;
+    EXPECT_EQ(RateChangeLine(frame), "12.345678 -- line rate 500000 baud");
+}

@@ -26,3 +26,15 @@ TEST(StatusCsv, ColumnsLineUpUnderTheirHeadings) {
     }
     EXPECT_NE(wide.find("25.5"), std::string::npos);
 }
+
+TEST(StatusCsv, TheMonitorsLinesEndWithTheAlarmsAndKeepTheColumnsAligned) {
+    EXPECT_STREQ(MONITOR_CSV_HEADER, "time_ms,position,speed,load,voltage,temperature,alarms");
+    EXPECT_EQ(MonitorCsvRow(10, {512, 0, 0, 30, 90}, "under-voltage+over-heat"),
+              "10,512,0,0,3.0,90,under-voltage+over-heat");
+    EXPECT_EQ(MonitorCsvRow(10, {512, 0, 0, 74, 31}, ""), "10,512,0,0,7.4,31,");
+    // The plain columns stay where the plot's export has them; the alarms follow the temperature.
+    EXPECT_EQ(MonitorColumnsHeader(), StatusColumnsHeader() + " alarms");
+    EXPECT_EQ(MonitorColumnsRow(5, {1, 2, 3, 74, 31}, "over-load"),
+              StatusColumnsRow(5, {1, 2, 3, 74, 31}) + " over-load");
+    EXPECT_EQ(MonitorColumnsRow(5, {1, 2, 3, 74, 31}, ""), StatusColumnsRow(5, {1, 2, 3, 74, 31}));
+}
