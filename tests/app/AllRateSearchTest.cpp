@@ -42,13 +42,14 @@ TEST_F(AllRateSearchTest, OneSearchListsEveryServoWithItsOwnRate) {
     EXPECT_EQ(m_app->m_pTransport->LineRate(), 1000000);
     SaveGrab(Main(), QStringLiteral("all_bauds_search"));
 
-    // With "Single Node" too: one broadcast ping per rate, each answer listed with its rate.
+    // With "Single Node" too: one broadcast ping per rate, each answer listed with its rate and confirmed
+    // with one read of its status span.
     Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
     m_sim->ClearFrames();
     Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd());
     EXPECT_EQ(Nodes(), QStringList({"1/1000000", "4/500000", "7/115200", "9/38400"}));
-    EXPECT_EQ(m_sim->Frames().size(), 8u);
+    EXPECT_EQ(m_sim->Frames().size(), 8u + 4u);
 }
 
 TEST_F(AllRateSearchTest, PickingAServoAtAnotherRateOffersToSwitchThePort) {
