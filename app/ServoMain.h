@@ -101,6 +101,8 @@ private:
     void HoldLinkForScan(bool held);
     // A row per servo and rate: two servos with one ID at different rates are two servos.
     void AddRateNode(int id, int baud);
+    // The log's line for an ID that several servos answer to, from either search.
+    static QString SharedIdLog(int id, int baud);
     // Offers to move the port to the rate the picked servo answered at.
     void OfferRateSwitch(int row);
 
