@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr int kMaxServoId = 253;
-
 struct CAssignRequest {
     int first = 0;
     int from = 1;  // the factory ID
@@ -39,7 +37,7 @@ std::optional<CAssignRequest> ParseAssign(const std::vector<std::string>& args, 
             }
             const std::string& text = args[++i];
             if (arg == "--from") {
-                const auto id = ParseNumber(text, 0, kMaxServoId);
+                const auto id = ParseNumber(text, 0, Range::MAX_ID);
                 if (!id) {
                     *error = "--from must be an ID from 0 to 253, not " + text;
                     return std::nullopt;
@@ -63,7 +61,7 @@ std::optional<CAssignRequest> ParseAssign(const std::vector<std::string>& args, 
                 request.count = *count;
             }
         } else if (!firstGiven && arg.rfind("--", 0) != 0) {
-            const auto first = ParseNumber(arg, 0, kMaxServoId);
+            const auto first = ParseNumber(arg, 0, Range::MAX_ID);
             if (!first) {
                 *error = "FIRST must be an ID from 0 to 253, not " + arg;
                 return std::nullopt;
@@ -79,7 +77,7 @@ std::optional<CAssignRequest> ParseAssign(const std::vector<std::string>& args, 
         *error = "assign needs the FIRST ID to hand out";
         return std::nullopt;
     }
-    if (request.count && request.first + *request.count - 1 > kMaxServoId) {
+    if (request.count && request.first + *request.count - 1 > Range::MAX_ID) {
         *error = "IDs " + std::to_string(request.first) + " to " +
                  std::to_string(request.first + *request.count - 1) + " go past 253";
         return std::nullopt;
@@ -172,7 +170,7 @@ std::optional<int> CAssigner::LookForNewServo() {
 
 std::optional<int> CAssigner::NextFreeId(int targetRate) {
     int id = std::max(m_request.first, m_nNext);
-    for (; id <= kMaxServoId; ++id) {
+    for (; id <= Range::MAX_ID; ++id) {
         if (id == m_request.from || m_taken.count(id)) continue;
         // Surveyed once; a servo powered up since at that ID and rate answers here.
         if (!SwitchTo(targetRate) || AnythingAt(id)) {

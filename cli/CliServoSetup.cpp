@@ -22,8 +22,6 @@ namespace {
 
 using Span = std::vector<uint8_t>;  // the parameter span as it goes on the wire
 
-// The highest ID a servo can be given: 254 is the broadcast ID.
-constexpr int kMaxServoId = 253;
 constexpr std::size_t kReturnLevelInSpan = Reg::RETURN_LEVEL - Reg::PARAM_SPAN_START;
 
 // Runs one step on the sequence worker and waits for it, so each result can be judged before the next step.
@@ -278,8 +276,8 @@ int RunChange(CSetup& setup, const CPlace& from, const Span& current, const Span
 
 int RunSetId(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId,
              std::ostream& out, std::ostream& err) {
-    if (newId == id || newId > kMaxServoId) {
-        err << "brennix: the new ID must be 0 to " << kMaxServoId << " and differ from " << int(id) << "\n";
+    if (newId == id || newId > Range::MAX_ID) {
+        err << "brennix: the new ID must be 0 to " << Range::MAX_ID << " and differ from " << int(id) << "\n";
         return EXIT_BAD_ARGUMENTS;
     }
     const int failed = RunMove(servo, port, lineBaud, id, newId, lineBaud, err);

@@ -8,13 +8,6 @@
 
 namespace {
 
-constexpr int kMaxServoId = 253;
-constexpr int kMaxPosition = 1023;
-constexpr int kMinVoltageLimit = 50;
-constexpr int kMaxVoltageLimit = 250;
-constexpr int kMaxTorque = 1023;
-constexpr int kMaxCurrent = 2047;
-
 std::string NameOf(uint8_t address) {
     for (const CRegisterInfo& reg : REGISTERS)
         if (reg.address == address) return std::string(reg.name);
@@ -47,24 +40,26 @@ private:
 
 std::vector<CRangeProblem> CheckParameterRanges(const uint8_t* image, bool checkId) {
     CChecker c(image);
-    if (checkId) c.Expect(Reg::ID, c.Byte(Reg::ID), 0, kMaxServoId);
+    if (checkId) c.Expect(Reg::ID, c.Byte(Reg::ID), 0, Range::MAX_ID);
     c.Expect(Reg::BAUD_RATE, c.Byte(Reg::BAUD_RATE), 0, static_cast<int>(BAUD_RATES.size()) - 1);
-    c.Expect(Reg::RETURN_LEVEL, c.Byte(Reg::RETURN_LEVEL), 0, 2);
+    c.Expect(Reg::RETURN_LEVEL, c.Byte(Reg::RETURN_LEVEL), 0, Range::MAX_RETURN_LEVEL);
     const int minPosition = c.Word(Reg::MIN_POSITION_LIMIT), maxPosition = c.Word(Reg::MAX_POSITION_LIMIT);
-    const int positionCeiling = std::min(maxPosition, kMaxPosition);
+    const int positionCeiling = std::min(maxPosition, Range::MAX_POSITION);
     c.Expect(Reg::MIN_POSITION_LIMIT, minPosition, 0, positionCeiling,
              "0 to MAX_POSITION_LIMIT (" + std::to_string(positionCeiling) + ")");
-    c.Expect(Reg::MAX_POSITION_LIMIT, maxPosition, 0, kMaxPosition);
+    c.Expect(Reg::MAX_POSITION_LIMIT, maxPosition, 0, Range::MAX_POSITION);
     const int minVoltage = c.Byte(Reg::MIN_VOLTAGE), maxVoltage = c.Byte(Reg::MAX_VOLTAGE);
-    c.Expect(Reg::MAX_VOLTAGE, maxVoltage, kMinVoltageLimit, kMaxVoltageLimit);
-    const bool maxVoltageGood = maxVoltage >= kMinVoltageLimit && maxVoltage <= kMaxVoltageLimit;
-    c.Expect(Reg::MIN_VOLTAGE, minVoltage, kMinVoltageLimit, maxVoltageGood ? maxVoltage : kMaxVoltageLimit,
-             maxVoltageGood
-                 ? std::to_string(kMinVoltageLimit) + " to MAX_VOLTAGE (" + std::to_string(maxVoltage) + ")"
-                 : std::string());
-    c.Expect(Reg::MAX_TORQUE, c.Word(Reg::MAX_TORQUE), 0, kMaxTorque);
-    c.Expect(Reg::PUNCH, c.Word(Reg::PUNCH), 0, kMaxTorque);
-    c.Expect(Reg::CURRENT_LIMIT, c.Word(Reg::CURRENT_LIMIT), 0, kMaxCurrent);
+    c.Expect(Reg::MAX_VOLTAGE, maxVoltage, Range::MIN_VOLTAGE_LIMIT, Range::MAX_VOLTAGE_LIMIT);
+    const bool maxVoltageGood =
+        maxVoltage >= Range::MIN_VOLTAGE_LIMIT && maxVoltage <= Range::MAX_VOLTAGE_LIMIT;
+    c.Expect(Reg::MIN_VOLTAGE, minVoltage, Range::MIN_VOLTAGE_LIMIT,
+             maxVoltageGood ? maxVoltage : Range::MAX_VOLTAGE_LIMIT,
+             maxVoltageGood ? std::to_string(Range::MIN_VOLTAGE_LIMIT) + " to MAX_VOLTAGE (" +
+                                  std::to_string(maxVoltage) + ")"
+                            : std::string());
+    c.Expect(Reg::MAX_TORQUE, c.Word(Reg::MAX_TORQUE), 0, Range::MAX_TORQUE);
+    c.Expect(Reg::PUNCH, c.Word(Reg::PUNCH), 0, Range::MAX_TORQUE);
+    c.Expect(Reg::CURRENT_LIMIT, c.Word(Reg::CURRENT_LIMIT), 0, Range::MAX_CURRENT);
     std::vector<CRangeProblem> problems = c.Take();
     std::sort(problems.begin(), problems.end(),
               [](const CRangeProblem& a, const CRangeProblem& b) { return a.address < b.address; });

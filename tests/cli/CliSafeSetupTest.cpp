@@ -13,6 +13,7 @@
 #include "CliOptions.h"
 #include "ControlTable.h"
 #include "Encodings.h"
+#include "ServoTable.h"
 #include "TempDir.h"
 
 namespace {
@@ -50,23 +51,14 @@ protected:
             changes += f.bytes.at(4) == 0x03 || f.bytes.at(4) == 0x06 || f.bytes.at(4) == 0x08;
         return changes;
     }
-    // A parameter file of the factory values (image order, low byte first) with ID `id`.
+    // A parameter file of a factory-fresh servo with ID `id` at 1000000 baud: the simulator's own table, in
+    // the file's order (16-bit registers low byte first).
     fs::path FactoryFile(const std::string& name, uint8_t id = 1) {
-        std::string bytes(31, '\0');
+        const sim::ControlTable table = sim::FactoryTable(id, 0);
+        std::string bytes(table.begin(), table.begin() + 31);
         uint8_t* image = reinterpret_cast<uint8_t*>(bytes.data());
+        SwapParameterWords(image);  // CURRENT_LIMIT is low byte first on the servo already
         image[Reg::HIGH_BYTE_FIRST] = 1;
-        image[Reg::ID] = id;
-        image[Reg::RETURN_LEVEL] = 2;
-        SetImageWord(image, Reg::MAX_POSITION_LIMIT, 1023);
-        image[Reg::MAX_TEMPERATURE] = 80;
-        image[Reg::MAX_VOLTAGE] = 250;
-        image[Reg::MIN_VOLTAGE] = 50;
-        SetImageWord(image, Reg::MAX_TORQUE, 1023);
-        image[Reg::V_COEFF] = 20;
-        image[Reg::P_COEFF] = 15;
-        image[Reg::D_COEFF] = 100;
-        SetImageWord(image, Reg::PUNCH, 100);
-        image[Reg::CW_DEAD_BAND] = image[Reg::CCW_DEAD_BAND] = 1;
         const fs::path path = m_dir.Path() / name;
         std::ofstream(path, std::ios::binary) << bytes;
         return path;

@@ -41,38 +41,17 @@ TEST(ParameterRanges, FactoryValuesAndTheirEdgesPass) {
     EXPECT_TRUE(image.Problems().empty());
 }
 
-TEST(ParameterRanges, EachRegisterOutOfItsRangeIsNamedWithItsValue) {
-    struct CCase {
-        uint8_t address;
-        int value;
-        bool word;
-        const char* text;
-    };
-    const CCase cases[] = {
-        {Reg::ID, 254, false, "ID 254, not 0 to 253"},
-        {Reg::BAUD_RATE, 8, false, "BAUD_RATE 8, not 0 to 7"},
-        {Reg::RETURN_LEVEL, 153, false, "RETURN_LEVEL 153, not 0 to 2"},
-        {Reg::MIN_POSITION_LIMIT, 58816, true,
-         "MIN_POSITION_LIMIT 58816, not 0 to MAX_POSITION_LIMIT (1023)"},
-        {Reg::MAX_POSITION_LIMIT, 1024, true, "MAX_POSITION_LIMIT 1024, not 0 to 1023"},
-        {Reg::MAX_VOLTAGE, 251, false, "MAX_VOLTAGE 251, not 50 to 250"},
-        {Reg::MAX_VOLTAGE, 49, false, "MAX_VOLTAGE 49, not 50 to 250"},
-        {Reg::MIN_VOLTAGE, 30, false, "MIN_VOLTAGE 30, not 50 to MAX_VOLTAGE (250)"},
-        {Reg::MAX_TORQUE, 52791, true, "MAX_TORQUE 52791, not 0 to 1023"},
-        {Reg::PUNCH, 1024, true, "PUNCH 1024, not 0 to 1023"},
-        {Reg::CURRENT_LIMIT, 2048, true, "CURRENT_LIMIT 2048, not 0 to 2047"},
-    };
-    for (const CCase& c : cases) {
-        CImage image;
-        if (c.word)
-            SetImageWord(image.bytes, c.address, static_cast<uint16_t>(c.value));
-        else
-            image.bytes[c.address] = static_cast<uint8_t>(c.value);
-        EXPECT_EQ(image.Problems(), std::vector<std::string>{c.text});
-    }
+// Each register out of its range is refused end to end by the client's load (CliSafeSetupTest); here the
+// rules the words cannot show: the ID counts only where it is written, and 16-bit values read low byte first.
+TEST(ParameterRanges, TheIdCountsOnlyWhereItIsWrittenAndWordsAreReadLowByteFirst) {
     CImage image;
     image.bytes[Reg::ID] = 254;
-    EXPECT_TRUE(image.Problems(false).empty()) << "the ID counts only where it is written";
+    EXPECT_EQ(image.Problems(), std::vector<std::string>{"ID 254, not 0 to 253"});
+    EXPECT_TRUE(image.Problems(false).empty());
+    image.bytes[Reg::ID] = 1;
+    image.bytes[Reg::MAX_TORQUE] = 0x00;  // 1024 low byte first: 00 04
+    image.bytes[Reg::MAX_TORQUE + 1] = 0x04;
+    EXPECT_EQ(image.Problems(), std::vector<std::string>{"MAX_TORQUE 1024, not 0 to 1023"});
 }
 
 TEST(ParameterRanges, LimitsThatCrossAreCaughtAndSeveralProblemsComeInAddressOrder) {
