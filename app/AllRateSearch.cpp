@@ -50,8 +50,8 @@ int CServoMain::AllRateWorker(CServoMain* pMain, bool singleNode) {
             pMain->PostSearchReport({EKind::RateNode, {}, id, baud});
         };
         events.collision = [pMain](int id, int baud) {
-            const QString text = id >= 0 ? QStringLiteral("ID:%1 BAUD:%2 answers collided").arg(id).arg(baud)
-                                         : QStringLiteral("BAUD:%1 answers collided").arg(baud);
+            const QString text =
+                id >= 0 ? SharedIdLog(id, baud) : QStringLiteral("BAUD:%1 answers collided").arg(baud);
             pMain->PostSearchReport({EKind::Log, text});
         };
         events.stopRequested = [pMain] { return !pMain->m_bSearching || !pMain->m_bPortOpen; };

@@ -49,6 +49,14 @@ QString CBusFrameModel::RowText(int row) const {
     return QString::fromStdString(TraceLine(m_frames.at(static_cast<std::size_t>(row)), m_bHighByteFirst));
 }
 
+uint32_t CBusFrameModel::RowRate(int row) const {
+    return m_frames.at(static_cast<std::size_t>(row)).rate;
+}
+
+QString CBusFrameModel::RateChangeText(int row) const {
+    return QString::fromStdString(RateChangeLine(m_frames.at(static_cast<std::size_t>(row))));
+}
+
 int CBusFrameModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_frames.size());
 }
@@ -73,6 +81,8 @@ QVariant CBusFrameModel::data(const QModelIndex& index, int role) const {
     switch (index.column()) {
         case TimeColumn:
             return QString::fromStdString(FrameTime(frame));
+        case RateColumn:
+            return frame.rate != 0 ? QString::number(frame.rate) : QString();
         case DirectionColumn:
             return frame.direction == EDirection::Sent ? QStringLiteral(">") : QStringLiteral("<");
         case BytesColumn: {
@@ -88,6 +98,6 @@ QVariant CBusFrameModel::data(const QModelIndex& index, int role) const {
 
 QVariant CBusFrameModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    static const char* const kTitles[ColumnCount] = {"Time (s)", "Dir", "Bytes", "Meaning"};
+    static const char* const kTitles[ColumnCount] = {"Time (s)", "Rate", "Dir", "Bytes", "Meaning"};
     return section >= 0 && section < ColumnCount ? tr(kTitles[section]) : QVariant();
 }

@@ -12,7 +12,7 @@
 class CBusFrameModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum EColumn { TimeColumn, DirectionColumn, BytesColumn, MeaningColumn, ColumnCount };
+    enum EColumn { TimeColumn, RateColumn, DirectionColumn, BytesColumn, MeaningColumn, ColumnCount };
 
     explicit CBusFrameModel(std::size_t capacity, QObject* parent = nullptr);
 
@@ -27,6 +27,10 @@ public:
     void SetHighByteFirst(bool highByteFirst) { m_bHighByteFirst = highByteFirst; }
     // The rows as trace lines: time, direction, bytes, meaning.
     QString RowText(int row) const;
+    // The line rate of a row's frame, 0 when unknown.
+    uint32_t RowRate(int row) const;
+    // The trace's line for a change of rate before the row (its time and rate).
+    QString RateChangeText(int row) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -9,15 +9,15 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
-#include <QTextStream>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "AtomicFile.h"
 #include "BusFrameModel.h"
 #include "BusRecorder.h"
+#include "OperatorHooks.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ CBusMonitorWindow::CBusMonitorWindow(CBusRecorder& recorder, std::function<bool(
                                      QWidget* parent)
     : QWidget(parent, Qt::Window), m_recorder(recorder), m_fnHighByteFirst(std::move(highByteFirst)) {
     setWindowTitle(tr("Bus"));
-    resize(820, 460);
+    resize(900, 460);
     m_pModel = new CBusFrameModel(recorder.Capacity(), this);
 
     m_btnPause = new QPushButton(tr("Pause"), this);
@@ -65,6 +65,7 @@ CBusMonitorWindow::CBusMonitorWindow(CBusRecorder& recorder, std::function<bool(
     m_pView->verticalHeader()->hide();
     m_pView->horizontalHeader()->setStretchLastSection(true);
     m_pView->setColumnWidth(CBusFrameModel::TimeColumn, 90);
+    m_pView->setColumnWidth(CBusFrameModel::RateColumn, 70);
     m_pView->setColumnWidth(CBusFrameModel::DirectionColumn, 30);
     m_pView->setColumnWidth(CBusFrameModel::BytesColumn, 300);
     QFont mono(QStringLiteral("Monospace"));
@@ -141,15 +142,19 @@ void CBusMonitorWindow::SetFollow(bool follow) {
 }
 
 QString CBusMonitorWindow::SaveTo(const QString& path) const {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return tr("Cannot write %1: %2").arg(path, file.errorString());
-    QTextStream out(&file);
-    for (int row = 0; row < m_pModel->rowCount(); ++row) out << m_pModel->RowText(row) << '\n';
-    out.flush();
-    file.close();
-    if (file.error() != QFileDevice::NoError) return tr("Cannot write %1: %2").arg(path, file.errorString());
-    return {};
+    std::string text;
+    uint32_t rate = 0;
+    for (int row = 0; row < m_pModel->rowCount(); ++row) {
+        const uint32_t rowRate = m_pModel->RowRate(row);
+        if (rate != 0 && rowRate != 0 && rowRate != rate)
+            text += m_pModel->RateChangeText(row).toStdString() + '\n';
+        if (rowRate != 0) rate = rowRate;
+        text += m_pModel->RowText(row).toStdString() + '\n';
+    }
+    // The whole file at once, as the plot's data: a full disk leaves the old file, never a cut-off one.
+    const CFileWriteResult result = WriteFileAtomically(QFile::encodeName(path).toStdString(), text);
+    if (result.ok) return {};
+    return QStringLiteral("Cannot save %1: %2").arg(path, QString::fromStdString(result.error));
 }
 
 void CBusMonitorWindow::OnSave() {
@@ -157,7 +162,7 @@ void CBusMonitorWindow::OnSave() {
                                                       tr("Text files (*.txt);;All files (*)"));
     if (path.isEmpty()) return;
     const QString problem = SaveTo(path);
-    if (!problem.isEmpty()) QMessageBox::warning(this, tr("Bus"), problem);
+    if (!problem.isEmpty()) ShowMessage(this, problem);
 }
 
 int CBusMonitorWindow::RowCount() const {

@@ -31,7 +31,8 @@ public:
     // Shows only frames of one ID (text "" for all); the rows are rebuilt from what the recorder still holds.
     void SetIdFilter(const QString& text);
     void SetFollow(bool follow);
-    // Writes the rows shown as text lines; the reason when the file cannot be written, else empty.
+    // Writes the rows shown as text lines, with the trace's line wherever the line rate changes, replacing
+    // the whole file at once. "Cannot save PATH: cause" (the system's reason) when it cannot, else empty.
     QString SaveTo(const QString& path) const;
 
     int RowCount() const;

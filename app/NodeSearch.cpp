@@ -6,9 +6,15 @@
 #include <QTextCursor>
 #include <algorithm>
 
+#include "BusScanner.h"
 #include "Packet.h"
+#include "ServoCheck.h"
 #include "ServoMain.h"
 #include "ServoUsb.h"
+
+QString CServoMain::SharedIdLog(int id, int baud) {
+    return QStringLiteral("ID:%1 BAUD:%2 two or more servos answer").arg(id).arg(baud);
+}
 
 void CServoMain::SetSweepRange(int firstId, int lastId) {
     if (m_searchThread.joinable() && m_bSearching) return;
@@ -30,9 +36,14 @@ void CServoMain::OnSearch() {
     }
     if (m_checkSingleNode->isChecked()) {
         uint8_t answeringId = 0;
-        if (m_pUsb->Ping(BROADCAST_ID, &answeringId)) {
+        CExchangeOutcome outcome;
+        if (m_pUsb->Ping(BROADCAST_ID, &answeringId, &outcome)) {
             AppendLog(QStringLiteral("Pinging ID:BRCAST"));
             AddNode(answeringId, m_nBaud);
+            // Several servos with that ID answer a ping as one; a read of their status spans tells them
+            // apart.
+            if (CheckFoundServo(*m_pUsb, answeringId, m_nBaud, outcome.error).sharing == EIdSharing::Shared)
+                AppendLog(SharedIdLog(answeringId, m_nBaud));
         }
         m_btnSearch->setText(tr("Search"));
         return;
@@ -55,10 +66,19 @@ int CServoMain::SearchWorker(CServoMain* pMain) {
         if (transport && transport->IsPortLost()) break;
         pMain->PostSearchReport(
             {CSearchReport::EKind::Log, QStringLiteral("Pinging ID:%1 SERVO...").arg(id)});
-        uint8_t answeringId = 0;
-        // The answering ID comes with this exchange: another thread's status can never be taken for it.
-        if (pMain->m_pUsb->Ping(static_cast<uint8_t>(id), &answeringId))
-            pMain->PostSearchReport({CSearchReport::EKind::Node, {}, answeringId, pMain->m_nBaud});
+        // The answer byte for byte, as this exchange's own: at 1000000 baud two servos with one ID already
+        // collide on the ping; below, their answers overlap cleanly and only a read of their status spans,
+        // which differ, tells them apart.
+        CRawAnswer answer;
+        const uint8_t pinged = static_cast<uint8_t>(id);
+        pMain->m_pUsb->PingRaw(pinged, std::chrono::microseconds{0}, &answer);
+        const EAnswerKind kind = JudgeAnswer(answer.bytes, answer.got, pinged);
+        if (kind != EAnswerKind::Clean && kind != EAnswerKind::Collided) continue;
+        const int baud = pMain->m_nBaud;
+        pMain->PostSearchReport({CSearchReport::EKind::Node, {}, id, baud});
+        if (kind == EAnswerKind::Collided ||
+            CheckFoundServo(*pMain->m_pUsb, pinged, baud, answer.bytes[4]).sharing == EIdSharing::Shared)
+            pMain->PostSearchReport({CSearchReport::EKind::Log, SharedIdLog(id, baud)});
     }
     pMain->PostSearchReport({CSearchReport::EKind::Done, {}});
     return 0;

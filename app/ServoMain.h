@@ -107,6 +107,8 @@ private:
     void AddRateNode(int id, int baud);
     // Gives the Servos window, when open, the servos the node list shows.
     void FeedServosWindow();
+    // The log's line for an ID that several servos answer to, from either search.
+    static QString SharedIdLog(int id, int baud);
     // Offers to move the port to the rate the picked servo answered at.
     void OfferRateSwitch(int row);
 

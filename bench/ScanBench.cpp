@@ -112,6 +112,12 @@ void BM_AllRateScanEveryRate(benchmark::State& state) {
     RunAllRateScan(state, AllServoRates());
 }
 
+// Servos at the slowest rate only: the seven probes before it find nothing to time the adapter by, so each
+// waits as long as a plain ping (a slow adapter's answer must not be missed there).
+void BM_AllRateScanSlowestRateOnly(benchmark::State& state) {
+    RunAllRateScan(state, {38400});
+}
+
 // The sweep of the node search: 254 pings at the normal 50 ms timeout, three servos answering; its floor is
 // 251 silent timeouts, 12.55 s.
 void BM_SingleRateSweep(benchmark::State& state) {
@@ -136,6 +142,7 @@ BENCHMARK(BM_AllRateScanOneRate)->Unit(benchmark::kMillisecond)->Iterations(3)->
 BENCHMARK(BM_AllRateScanTwoRates)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_AllRateScanFourRates)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_AllRateScanEveryRate)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_AllRateScanSlowestRateOnly)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_SingleRateSweep)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -9,22 +9,28 @@
 #include <ostream>
 
 #include "BrennixUsb.h"
+#include "CliAssign.h"
 #include "CliFirmware.h"
 #include "CliMonitor.h"
+#include "CliOutput.h"
 #include "CliRobot.h"
 #include "CliScan.h"
 #include "CliServoSetup.h"
+#include "CliSharedId.h"
 #include "CliSimulatedBus.h"
 #include "CliTrace.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "PortCheck.h"
+#include "ServoCheck.h"
 #include "ServoUsb.h"
 
 namespace {
 
-// The wait of the run in progress, for the words of a failure; the client runs one command at a time.
+// The wait and rate of the run in progress, for the words of a failure; the client runs one command at a
+// time.
 thread_local int t_timeoutMs = 50;
+thread_local int t_baud = 1000000;
 
 int Fail(std::ostream& err, const CExchangeOutcome& outcome) {
     return ReportFailure(err, outcome, t_timeoutMs);
@@ -71,7 +77,7 @@ int Ping(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     CExchangeOutcome outcome;
     if (!servo.Ping(static_cast<uint8_t>(n[0]), &who, &outcome)) return Fail(err, outcome);
     out << static_cast<int>(who) << "\n";
-    WarnAlarms(err, outcome);
+    WarnAlarms(servo, err, outcome);
     return EXIT_OK;
 }
 
@@ -83,7 +89,7 @@ int Read(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
                                    static_cast<uint8_t>(n[2]), data, &outcome);
     if (got < 0) return Fail(err, outcome);
     out << Hex(data, got) << "\n";
-    WarnAlarms(err, outcome);
+    WarnAlarms(servo, err, outcome);
     return EXIT_OK;
 }
 
@@ -103,19 +109,22 @@ int Write(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
         return EXIT_BAD_ARGUMENTS;
     }
     const uint8_t id = static_cast<uint8_t>(n[0]);
+    if (const int refused = RefuseSharedId(servo, id, t_baud, "the write", err)) return refused;
     CExchangeOutcome outcome;
     if (!servo.WriteData(id, static_cast<uint8_t>(n[1]), static_cast<uint8_t>(data.size()), data.data(), 2,
                          &outcome))
         return Fail(err, outcome);
-    WarnAlarms(err, outcome);
+    WarnAlarms(servo, err, outcome);
     return EXIT_OK;
 }
 
 int Reset(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream&,
           std::ostream& err) {
+    const uint8_t id = static_cast<uint8_t>(n[0]);
+    if (const int refused = RefuseSharedId(servo, id, t_baud, "the reset", err)) return refused;
     CExchangeOutcome outcome;
-    if (!servo.Reset(static_cast<uint8_t>(n[0]), &outcome)) return Fail(err, outcome);
-    WarnAlarms(err, outcome);
+    if (!servo.Reset(id, &outcome)) return Fail(err, outcome);
+    WarnAlarms(servo, err, outcome);
     return EXIT_OK;
 }
 
@@ -152,13 +161,19 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
         }
         out << line << "\n";
     }
-    outcome.error = alarms;
-    WarnAlarms(err, outcome);
+    // The table read holds the readings and limits the alarm words need.
+    CAlarmValues values;
+    TakeStatusSpan(table + Reg::STATUS_SPAN_START, values);
+    TakeAlarmLimits(table + Reg::MAX_TEMPERATURE, values);
+    WarnAlarms(err, id, "", alarms, values);
     return EXIT_OK;
 }
 
 int Flash(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>& args,
           std::ostream& out, std::ostream& err) {
+    // Two boot loaders taking one image at once is the worst a shared ID can lead to.
+    if (const int refused = RefuseSharedId(servo, static_cast<uint8_t>(n[0]), t_baud, "the flash", err))
+        return refused;
     return RunFlash(servo, static_cast<uint8_t>(n[0]), args[1], out, err);
 }
 
@@ -207,12 +222,12 @@ int Save(const CCommandCall& c, std::ostream& out, std::ostream& err) {
 
 int Load(const CCommandCall& c, std::ostream& out, std::ostream& err) {
     const auto& args = c.options.arguments;
-    if (args.size() == 3 && args[2] != "--with-id") {
-        err << "brennix: unknown load option " << args[2] << "\n";
-        return EXIT_BAD_ARGUMENTS;
-    }
-    return RunLoadParameters(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]), args[1],
-                             args.size() == 3, out, err);
+    return RunLoadParameters(c.servo, c.port, c.options.baud, static_cast<uint8_t>(c.numbers[0]),
+                             {args.begin() + 1, args.end()}, out, err);
+}
+
+int Assign(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunAssign(c.servo, c.port, c.options.baud, c.options.arguments, out, err);
 }
 
 // Numeric limits of each command's leading arguments: ID, then address and count where they apply.
@@ -230,7 +245,8 @@ const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long
         {"set-id", {{2, 2, nullptr, SetId}, {{0, 253}, {0, 253}}}},
         {"set-rate", {{2, 2, nullptr, SetRate}, {{0, 253}, {1, 4000000}}}},
         {"save", {{2, 2, nullptr, Save}, {{0, 253}}}},
-        {"load", {{2, 3, nullptr, Load}, {{0, 253}}}},
+        {"load", {{2, 5, nullptr, Load}, {{0, 253}}}},
+        {"assign", {{0, SIZE_MAX, nullptr, Assign}, {}}},  // CliAssign checks its own arguments
         {"record", {{3, 7, nullptr, Record}, {}}},
         {"play", {{1, 5, nullptr, Play}, {}}},
         {"torque", {{2, 2, nullptr, Torque}, {}}},
@@ -248,6 +264,7 @@ int RunCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& out, 
         return EXIT_BAD_ARGUMENTS;
     }
     t_timeoutMs = options.timeoutMs;
+    t_baud = options.baud;
     if (options.command == "scan" || options.command == "find")
         return RunScanCommand(servo, options, out, err);
     const auto& [command, limits] = found->second;
@@ -270,7 +287,9 @@ int RunCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& out, 
     return command.run(servo, numbers, args, out, err);
 }
 
-int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string error;
     auto options = ParseCliOptions(args, &error);
     if (!options) {
@@ -346,5 +365,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return EXIT_PORT_UNAVAILABLE;
     }
     transport.Close();
+    return result;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const int result = RunCliCommand(args, out, err);
+    // Output that did not reach its file or pipe is a failure whatever the command found.
+    if (const int error = OutputError(out)) return ReportOutputError(err, error);
     return result;
 }

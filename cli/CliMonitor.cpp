@@ -3,14 +3,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <thread>
 
 #include "CliInterrupt.h"
 #include "CliOptions.h"
+#include "CliTrace.h"
 #include "ControlTable.h"
 #include "ExchangeOutcome.h"
+#include "ServoCheck.h"
 #include "ServoUsb.h"
 #include "StatusCsv.h"
 #include "StatusSpan.h"
@@ -77,8 +80,12 @@ int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::ve
     const auto options = ParseMonitorOptions(args, err);
     if (!options) return EXIT_BAD_ARGUMENTS;
 
-    out << (options->csv ? std::string(STATUS_CSV_HEADER) : StatusColumnsHeader()) << std::endl;
+    out << (options->csv ? std::string(MONITOR_CSV_HEADER) : MonitorColumnsHeader()) << std::endl;
+    if (!out) return EXIT_OK;  // the run names the output's failure
     const CInterruptRequest interrupt;
+    // The limits behind the voltage and temperature alarms, read once when a status first needs them.
+    std::optional<CAlarmValues> limits;
+    uint8_t warned = 0;  // the alarm bits last warned about, so a lasting alarm is said once
     const milliseconds period(options->periodMs);
     const Clock::time_point start = Clock::now();
     long ticks = 0, answered = 0;
@@ -88,7 +95,9 @@ int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::ve
         if (!SleepUntil(start + k * period) || port.IsLost()) break;
         const Clock::time_point asked = Clock::now();
         uint8_t span[Reg::STATUS_SPAN_LENGTH] = {};
-        const bool read = servo.ReadData(id, Reg::STATUS_SPAN_START, Reg::STATUS_SPAN_LENGTH, span) >= 0;
+        CExchangeOutcome outcome;
+        const bool read =
+            servo.ReadData(id, Reg::STATUS_SPAN_START, Reg::STATUS_SPAN_LENGTH, span, &outcome) >= 0;
         ++ticks;
         if (read) {
             ++answered;
@@ -96,7 +105,16 @@ int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::ve
             std::copy(std::begin(span), std::end(span), image + Reg::STATUS_SPAN_START);
             const CStatusSample sample = DecodeStatusSpan(image, servo.IsHighByteFirst() != 0);
             const int64_t ms = std::chrono::duration_cast<milliseconds>(asked - start).count();
-            out << (options->csv ? StatusCsvRow(ms, sample) : StatusColumnsRow(ms, sample)) << std::endl;
+            const uint8_t error = outcome.error;
+            if (error & kAlarmsNeedingValues && !limits) limits = ReadAlarmValues(servo, id);
+            CAlarmValues values = limits.value_or(CAlarmValues{});
+            TakeStatusSpan(span, values);
+            const std::string alarms = AlarmNames(error, values);
+            out << (options->csv ? MonitorCsvRow(ms, sample, alarms) : MonitorColumnsRow(ms, sample, alarms))
+                << std::endl;
+            if (!out) break;
+            if (error != warned) WarnAlarms(err, id, "", error, values);
+            warned = error;
         }
         // Grid points that passed during this tick are let go, not served back to back.
         k = LetPassedTicksGo(start, period, k, Clock::now(), &skipped);
@@ -112,7 +130,12 @@ int RunMultiMonitor(CServoUsb& servo, const CCliPort& port, const std::vector<ui
     if (!options) return EXIT_BAD_ARGUMENTS;
 
     out << (options->csv ? std::string(MULTI_STATUS_CSV_HEADER) : MultiStatusColumnsHeader()) << std::endl;
+    if (!out) return EXIT_OK;  // the run names the output's failure
     const CInterruptRequest interrupt;
+    // Per servo: the limits behind its voltage and temperature alarms, read once when first needed, and the
+    // alarm bits last warned about.
+    std::map<uint8_t, CAlarmValues> limits;
+    std::map<uint8_t, uint8_t> warned;
     const milliseconds period(options->periodMs);
     const Clock::time_point start = Clock::now();
     long ticks = 0;
@@ -131,11 +154,19 @@ int RunMultiMonitor(CServoUsb& servo, const CCliPort& port, const std::vector<ui
             ++answered;
             const CStatusSample sample = DecodeStatusSpan(image, servo.IsHighByteFirst() != 0);
             const int64_t ms = std::chrono::duration_cast<milliseconds>(asked - start).count();
-            out << (options->csv ? MultiStatusCsvRow(ms, id, sample, outcome.error)
-                                 : MultiStatusColumnsRow(ms, id, sample, outcome.error))
+            const uint8_t error = outcome.error;
+            if (error & kAlarmsNeedingValues && !limits.count(id)) limits[id] = ReadAlarmValues(servo, id);
+            CAlarmValues values = limits.count(id) ? limits[id] : CAlarmValues{};
+            TakeStatusSpan(image + Reg::STATUS_SPAN_START, values);
+            const std::string alarms = AlarmNames(error, values);
+            out << (options->csv ? MultiStatusCsvRow(ms, id, sample, alarms)
+                                 : MultiStatusColumnsRow(ms, id, sample, alarms))
                 << '\n';
+            if (error != warned[id]) WarnAlarms(err, id, "", error, values);
+            warned[id] = error;
         }
         out.flush();
+        if (!out) break;
         k = LetPassedTicksGo(start, period, k, Clock::now(), &skipped);
     }
     err << "brennix: " << ticks << " ticks, " << skipped << " skipped, " << reads - answered

@@ -30,11 +30,16 @@ const char* const CLI_USAGE =
     "  flash ID FILE           load the image into the servo through its boot loader (Ctrl+C cancels)\n"
     "  monitor ID[,ID...] [--period MS] [--count N] [--csv]\n"
     "                          print the servos' status every MS (10) until N ticks or Ctrl+C; a tick\n"
-    "                          reads each ID once, so K IDs give N x K lines (one per answer)\n"
+    "                          reads each ID once, so K IDs give N x K lines (one per answer); the last\n"
+    "                          column names the alarms\n"
     "  set-id ID NEW           give the servo a new ID (refused when NEW answers), then check it\n"
     "  set-rate ID RATE        give the servo a new baud rate, then check it answers there\n"
     "  save ID FILE            the servo's parameters into a 31-byte .dat file\n"
-    "  load ID FILE [--with-id]  write a .dat file's parameters (and its ID) to the servo, then check\n"
+    "  load ID FILE [--with-id] [--with-rate] [--dry-run]\n"
+    "                          write a .dat file's parameters (and its ID, and its rate) to the servo,\n"
+    "                          then check; shows what changes first, --dry-run only that\n"
+    "  assign FIRST [--from ID] [--rate RATE] [--count N]\n"
+    "                          give each servo plugged in at ID (1) the next free ID from FIRST\n"
     "  record IDS [--period MS] [--seconds S] --out FILE\n"
     "                          torque off on IDS (1,2,3), then their positions every MS (20) as CSV rows\n"
     "                          until S seconds or Ctrl+C; torque stays off\n"
@@ -42,10 +47,11 @@ const char* const CLI_USAGE =
     "                          N times; Ctrl+C holds the servos where they are\n"
     "  torque IDS on|off       switch torque (on keeps each servo where it is), print each read-back;\n"
     "                          torque all off: one broadcast to every servo at the port's rate\n"
+    "changes are refused for an ID that several servos answer to\n"
     "--trace prints every frame on stderr: seconds, > sent or < received, the bytes, their meaning\n"
     "exit codes: 0 ok, 1 no reply, 2 bad arguments, 3 no adapter, 4 port busy, missing or gone,\n"
     "            5 upgrade error, 6 upgrade cancelled, 7 the servo holds other values than written,\n"
-    "            8 the port's driver refuses the rate\n";
+    "            8 the port's driver refuses the rate, 9 output (or a saved file) could not be written\n";
 
 std::optional<long> ParseNumber(const std::string& text, long low, long high) {
     // Base 0 would read a leading zero as octal (037 as 31): only 0x switches from decimal.

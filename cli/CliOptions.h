@@ -16,6 +16,7 @@ enum EExitCode : int {
     EXIT_UPGRADE_CANCELLED = 6,  // interrupted; the servo waits in its boot loader for a new transfer
     EXIT_NOT_VERIFIED = 7,       // the servo answered after a change, but not with what was written
     EXIT_RATE_REFUSED = 8,       // the port's driver cannot run the line at the rate asked for
+    EXIT_OUTPUT_FAILED = 9,      // what the command printed (or the file it saved) could not be written
 };
 
 struct CCliOptions {

@@ -13,6 +13,7 @@
 #include "CliTrace.h"
 #include "ControlTable.h"
 #include "SerialScanLine.h"
+#include "ServoCheck.h"
 #include "ServoUsb.h"
 
 namespace {
@@ -86,16 +87,30 @@ std::optional<CScanRequest> ParseScanArguments(const CCliOptions& options, std::
     return request;
 }
 
-// The sweep at the port's own rate, at the normal timeout.
+void WarnShared(std::ostream& err, int id, int baud) {
+    err << "brennix: warning: ID " << id << " at " << baud << ": two or more servos answer\n";
+}
+
+// The sweep at the port's own rate, at the normal timeout. Each ID that answers is read once more to tell
+// several servos with that ID from one.
 int ScanOneRate(CServoUsb& servo, const CScanRequest& request, int baud, std::ostream& out,
                 std::ostream& err) {
     int found = 0;
-    for (int id = request.firstId; id <= request.lastId; ++id) {
-        uint8_t who = 0;
-        CExchangeOutcome outcome;
-        if (!servo.Ping(static_cast<uint8_t>(id), &who, &outcome)) continue;
-        out << static_cast<int>(who) << std::endl;
-        WarnAlarms(err, outcome);
+    for (int id = request.firstId; id <= request.lastId && out; ++id) {
+        // The answer byte for byte: at 1000000 baud two servos with one ID already collide on the ping.
+        CRawAnswer answer;
+        servo.PingRaw(static_cast<uint8_t>(id), std::chrono::microseconds{0}, &answer);
+        const EAnswerKind kind = JudgeAnswer(answer.bytes, answer.got, static_cast<uint8_t>(id));
+        if (kind != EAnswerKind::Clean && kind != EAnswerKind::Collided) continue;
+        out << id << std::endl;
+        const uint8_t who = static_cast<uint8_t>(id);
+        if (kind == EAnswerKind::Collided) {
+            WarnShared(err, id, baud);
+        } else {
+            const CServoCheck check = CheckFoundServo(servo, who, baud, answer.bytes[4]);
+            if (check.sharing == EIdSharing::Shared) WarnShared(err, id, baud);
+            WarnAlarms(err, id, "", check.error, check.values);
+        }
         ++found;
     }
     if (found > 0) return EXIT_OK;
@@ -138,17 +153,23 @@ CScanEvents PrintingEvents(CProgressLine& progress, std::ostream& out, std::ostr
     events.collision = [&](int id, int baud) {
         progress.Clear();
         if (id >= 0)
-            err << "brennix: warning: answers to ID " << id << " at " << baud
-                << " baud collided: more than one servo has that ID\n";
+            WarnShared(err, id, baud);
         else
             err << "brennix: warning: more than one servo answers at " << baud << " baud\n";
     };
+    events.alarms = [&](int id, int baud, uint8_t error, const CAlarmValues& values) {
+        progress.Clear();
+        WarnAlarms(err, id, " at " + std::to_string(baud), error, values);
+    };
+    // Nobody would see what the scan finds once its output cannot be written.
+    events.stopRequested = [&out] { return !out; };
     return events;
 }
 
 int ReportEnd(const CScanOutcome& outcome, std::ostream& err) {
     if (outcome.portLost) return EXIT_PORT_UNAVAILABLE;  // the caller names the lost port
-    if (!outcome.servos.empty()) return EXIT_OK;
+    // Stopped because the output failed: the run's end says so.
+    if (!outcome.servos.empty() || outcome.stopped) return EXIT_OK;
     err << "brennix: no servo answered at any rate scanned\n";
     return EXIT_NO_REPLY;
 }

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "CliOptions.h"
+#include "CliSharedId.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "ParameterFile.h"
+#include "ParameterRanges.h"
 #include "ParameterSteps.h"
 #include "ServoUsb.h"
 
@@ -20,8 +22,7 @@ namespace {
 
 using Span = std::vector<uint8_t>;  // the parameter span as it goes on the wire
 
-// The highest ID a servo can be given: 254 is the broadcast ID.
-constexpr int kMaxServoId = 253;
+constexpr std::size_t kReturnLevelInSpan = Reg::RETURN_LEVEL - Reg::PARAM_SPAN_START;
 
 // Runs one step on the sequence worker and waits for it, so each result can be judged before the next step.
 CStepReport RunStep(CBusSequence& sequence, CBusStep step) {
@@ -42,143 +43,245 @@ std::optional<Span> ReadSpan(CBusSequence& sequence, uint8_t id) {
     return report.data;
 }
 
-std::string Where(int id, int baud) {
-    return "ID " + std::to_string(id) + " (" + std::to_string(baud) + " baud)";
-}
-
-// Whether a servo answers at the ID on the rate; the port is put back on lineBaud afterwards. Empty when the
-// port cannot take the rate.
-std::optional<bool> AnswersAt(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, int baud) {
-    if (baud == lineBaud) return servo.Ping(id) == 1;
-    if (!port.setLineRate || !port.setLineRate(baud)) return std::nullopt;
-    const bool answers = servo.Ping(id) == 1;
-    if (!port.setLineRate(lineBaud)) return std::nullopt;
-    return answers;
-}
-
-// The change a span makes: the ID and the rate the servo answers at once it is stored.
-struct CChange {
+// Where a servo answers: its ID at a line rate.
+struct CPlace {
     uint8_t id;
-    int fromBaud;
-    uint8_t newId;
-    int newBaud;
+    int baud;
+    bool operator==(const CPlace&) const = default;
+};
+
+std::string Where(const CPlace& place) {
+    return "ID " + std::to_string(place.id) + " (" + std::to_string(place.baud) + " baud)";
+}
+
+// The change a span makes: where the servo answers now and where once it is stored.
+struct CChange {
+    CPlace from;
+    CPlace to;
     // Whether the servo answers writes (RETURN_LEVEL 2) before the span is written, and after.
     bool confirmsBefore;
     bool confirmsAfter;
+    bool Moves() const { return !(from == to); }
 };
 
-constexpr std::size_t kReturnLevelInSpan = Reg::RETURN_LEVEL - Reg::PARAM_SPAN_START;
-
 // `current` is the span the servo holds now, `wire` the one it is given.
-CChange ChangeOf(uint8_t id, int lineBaud, const Span& current, const Span& wire) {
-    return {id,
-            lineBaud,
-            wire[0],
-            static_cast<int>(BAUD_RATES[wire[1]]),
+CChange ChangeOf(CPlace from, const Span& current, const Span& wire) {
+    return {from,
+            {wire[0], static_cast<int>(BAUD_RATES[wire[1]])},
             current[kReturnLevelInSpan] >= 2,
             wire[kReturnLevelInSpan] >= 2};
 }
 
-// Refuses (EXIT_BAD_ARGUMENTS) when another servo already answers where this one is going; EXIT_OK to go on.
-int CheckNoClash(CServoUsb& servo, const CCliPort& port, const CChange& change, std::ostream& err) {
-    if (change.newId == change.id && change.newBaud == change.fromBaud) return EXIT_OK;
-    const auto answers = AnswersAt(servo, port, change.fromBaud, change.newId, change.newBaud);
-    if (!answers) {
-        err << "brennix: the port cannot switch to " << change.newBaud << " baud; nothing written\n";
-        return EXIT_PORT_UNAVAILABLE;
+// One set-up command's hold on the bus: the port's rate as it switches between the servo's old and new
+// rate, the sequence worker for the page's steps, and the words for what went wrong.
+class CSetup {
+public:
+    CSetup(CServoUsb& servo, const CCliPort& port, int lineBaud, std::ostream& err)
+        : m_servo(servo), m_port(port), m_nRate(lineBaud), m_err(err), m_sequence(servo) {}
+
+    CBusSequence& Sequence() { return m_sequence; }
+    int Rate() const { return m_nRate; }
+
+    // Puts the port at the rate; false when it cannot.
+    bool SwitchTo(int baud) {
+        if (baud == m_nRate) return true;
+        if (!m_port.setLineRate || !m_port.setLineRate(baud)) return false;
+        m_nRate = baud;
+        return true;
     }
-    if (*answers) {
-        err << "brennix: a servo already answers at " << Where(change.newId, change.newBaud)
-            << "; the two would be unreachable. Nothing written\n";
-        return EXIT_BAD_ARGUMENTS;
+
+    // Whether anything at all answers a ping at the place, a damaged answer included. Empty when the port
+    // cannot take the rate.
+    std::optional<bool> AnythingAt(const CPlace& place) {
+        if (!SwitchTo(place.baud)) return std::nullopt;
+        CRawAnswer answer;
+        m_servo.m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+        m_servo.PingRaw(place.id, std::chrono::microseconds{0}, &answer);
+        return answer.got > 0;
     }
-    return EXIT_OK;
+
+    bool AnswersAt(const CPlace& place) { return SwitchTo(place.baud) && m_servo.Ping(place.id) == 1; }
+
+    // The span of a servo at `from` that one servo answers to; prints why not and returns the exit code
+    // otherwise.
+    std::optional<Span> CurrentSpan(const CPlace& from, const char* what, int* refused) {
+        // The check pings the servo; a silent one is then found out by the read.
+        *refused = RefuseSharedId(m_servo, from.id, from.baud, what, m_err);
+        if (*refused != EXIT_OK) return std::nullopt;
+        auto span = ReadSpan(m_sequence, from.id);
+        if (!span) {
+            m_err << "brennix: no reply from " << Where(from) << "; nothing written\n";
+            *refused = EXIT_NO_REPLY;
+        }
+        return span;
+    }
+
+    // Refuses (EXIT_BAD_ARGUMENTS) when anything answers where the servo is going; EXIT_OK to go on. The
+    // port is back at the servo's rate afterwards.
+    int CheckNoClash(const CChange& change) {
+        if (!change.Moves()) return EXIT_OK;
+        const auto answers = AnythingAt(change.to);
+        const bool back = SwitchTo(change.from.baud);
+        if (!answers || !back) {
+            m_err << "brennix: the port cannot switch to " << change.to.baud << " baud; nothing written\n";
+            return EXIT_PORT_UNAVAILABLE;
+        }
+        if (*answers) {
+            m_err << "brennix: a servo already answers at " << Where(change.to)
+                  << "; the two would be unreachable. Nothing written\n";
+            return EXIT_BAD_ARGUMENTS;
+        }
+        return EXIT_OK;
+    }
+
+    // Unlock, span write and lock, then the read-back at the new place. Prints the failure, and where the
+    // servo is and whether it is locked; EXIT_OK only when it holds the span and is locked again.
+    int WriteAndVerify(const CChange& change, const Span& wire);
+
+private:
+    // After a failed step: looks for the servo at every place it may answer, locks it at the first where it
+    // does, and says which and whether the lock holds.
+    std::string LockWhereItAnswers(const CChange& change);
+    int Fail(const std::string& what, const CChange& change, int code) {
+        m_err << "brennix: " << what << "; " << LockWhereItAnswers(change) << "\n";
+        return code;
+    }
+
+    CServoUsb& m_servo;
+    const CCliPort& m_port;
+    int m_nRate;  // the port's rate now
+    std::ostream& m_err;
+    CBusSequence m_sequence;
+};
+
+std::string CSetup::LockWhereItAnswers(const CChange& change) {
+    std::vector<CPlace> places{
+        change.to, change.from, {change.to.id, change.from.baud}, {change.from.id, change.to.baud}};
+    std::vector<CPlace> tried;
+    for (const CPlace& place : places) {
+        if (std::find(tried.begin(), tried.end(), place) != tried.end()) continue;
+        tried.push_back(place);
+        if (!AnswersAt(place)) continue;
+        RunStep(m_sequence, LockStep(place.id, 1, ""));
+        uint8_t lock = 0;
+        if (m_servo.ReadData(place.id, Reg::LOCK, 1, &lock) != 1)
+            return "it answers at " + Where(place) + "; a lock was sent, which it does not read back";
+        return "it answers at " + Where(place) + (lock == 1 ? " and is locked" : " and is still unlocked");
+    }
+    std::string nowhere = tried.size() == 2 ? "it answers at neither " : "it answers at none of ";
+    for (std::size_t i = 0; i < tried.size(); ++i) {
+        const bool last = i + 1 == tried.size();
+        nowhere += (i == 0 ? "" : last ? (tried.size() == 2 ? " nor " : " and ") : ", ") + Where(tried[i]);
+    }
+    return nowhere + ": where it is and whether it is locked is not known";
 }
 
-// Unlock, span write and lock, then the read-back at the new ID and rate. Prints the failure and the state
-// the servo may be in; EXIT_OK only when the servo holds the span and is locked again.
-int WriteAndVerify(CServoUsb& servo, CBusSequence& sequence, const CCliPort& port, const CChange& change,
-                   const Span& wire, std::ostream& err) {
-    const std::string from = Where(change.id, change.fromBaud);
-    const std::string to = Where(change.newId, change.newBaud);
-    const bool moves = change.newId != change.id || change.newBaud != change.fromBaud;
+int CSetup::WriteAndVerify(const CChange& change, const Span& wire) {
+    const std::string from = Where(change.from);
+    const std::string to = Where(change.to);
     // A servo set to answer reads only cannot confirm a write; the read-back at the end still judges it.
     const auto unconfirmed = [](const CStepReport& report, bool confirms) {
         return confirms && report.result != 1;
     };
-    if (unconfirmed(RunStep(sequence, LockStep(change.id, 0, "")), change.confirmsBefore)) {
-        err << "brennix: " << from << " did not confirm the unlock (step 1 of 3): it may be unlocked, "
-            << "parameters not written\n";
-        return EXIT_NO_REPLY;
+    if (unconfirmed(RunStep(m_sequence, LockStep(change.from.id, 0, "")), change.confirmsBefore))
+        return Fail(from + " did not confirm the unlock (step 1 of 3), parameters not written", change,
+                    EXIT_NO_REPLY);
+    if (unconfirmed(RunStep(m_sequence, SpanWriteStep(change.from.id, wire, "")), change.confirmsBefore)) {
+        // A new rate may take effect before the status goes out, so the status is lost at the old rate: the
+        // servo is looked for where it should be now before the write counts as failed.
+        const bool there = change.to.baud != change.from.baud && AnswersAt(change.to);
+        if (!there)
+            return Fail(from + " did not confirm the parameter write (step 2 of 3)", change, EXIT_NO_REPLY);
     }
-    if (unconfirmed(RunStep(sequence, SpanWriteStep(change.id, wire, "")), change.confirmsBefore)) {
-        err << "brennix: " << from << " did not confirm the parameter write (step 2 of 3): it is unlocked"
-            << (moves ? " and may answer at " + to + " or still at " + from : ", parameters may be written")
-            << "\n";
-        return EXIT_NO_REPLY;
-    }
-    if (change.newBaud != change.fromBaud && !port.setLineRate(change.newBaud)) {
-        err << "brennix: the port cannot switch to " << change.newBaud << " baud: the servo has its new "
-            << "parameters, is unlocked and answers at " << to << " only\n";
+    if (!SwitchTo(change.to.baud)) {
+        m_err << "brennix: the port cannot switch to " << change.to.baud << " baud: the servo has its new "
+              << "parameters, is unlocked and answers at " << to << " only\n";
         return EXIT_PORT_UNAVAILABLE;
     }
     const bool lockConfirmed =
-        !unconfirmed(RunStep(sequence, LockStep(change.newId, 1, "")), change.confirmsAfter);
+        !unconfirmed(RunStep(m_sequence, LockStep(change.to.id, 1, "")), change.confirmsAfter);
 
     uint8_t who = 0;
-    if (servo.Ping(change.newId, &who) != 1 || who != change.newId) {
-        err << "brennix: no answer at " << to << " after the write"
-            << (lockConfirmed ? "" : " nor to the lock (step 3 of 3)") << ": the servo may be unlocked"
-            << (moves ? " and still at " + from : "") << "\n";
-        return EXIT_NO_REPLY;
-    }
-    const auto stored = ReadSpan(sequence, change.newId);
+    if (m_servo.Ping(change.to.id, &who) != 1 || who != change.to.id)
+        return Fail("no answer at " + to + " after the write" +
+                        (lockConfirmed ? "" : " nor to the lock (step 3 of 3)"),
+                    change, EXIT_NO_REPLY);
+    const auto stored = ReadSpan(m_sequence, change.to.id);
     uint8_t lock = 0;
-    const bool lockRead = servo.ReadData(change.newId, Reg::LOCK, 1, &lock) == 1;
+    const bool lockRead = m_servo.ReadData(change.to.id, Reg::LOCK, 1, &lock) == 1;
     if (!stored || !lockRead) {
-        err << "brennix: " << to << " answers but did not read back its parameters: it may be unlocked\n";
-        return EXIT_NO_REPLY;
+        const bool pingsOnly = wire[kReturnLevelInSpan] == 0;
+        return Fail(to + " answers but did not read back its parameters" +
+                        (pingsOnly ? " (RETURN_LEVEL 0: it answers pings only)" : ""),
+                    change, EXIT_NO_REPLY);
     }
     for (std::size_t i = 0; i < wire.size(); ++i) {
         if ((*stored)[i] != wire[i]) {
-            err << "brennix: " << to << " holds other values than written (address "
-                << Reg::PARAM_SPAN_START + i << ": wrote " << int(wire[i]) << ", reads " << int((*stored)[i])
-                << ")" << (lock == 1 ? "" : "; it is unlocked") << "\n";
-            return EXIT_NOT_VERIFIED;
+            const std::string what = to + " holds other values than written (address " +
+                                     std::to_string(Reg::PARAM_SPAN_START + i) + ": wrote " +
+                                     std::to_string(wire[i]) + ", reads " + std::to_string((*stored)[i]) +
+                                     ")";
+            if (lock == 1) {
+                m_err << "brennix: " << what << "; it is locked\n";
+                return EXIT_NOT_VERIFIED;
+            }
+            return Fail(what, change, EXIT_NOT_VERIFIED);
         }
     }
-    if (lock != 1) {
-        err << "brennix: " << to << " holds the new parameters but is still unlocked"
-            << (lockConfirmed ? "" : " (the lock, step 3 of 3, was not confirmed)") << "\n";
-        return EXIT_NOT_VERIFIED;
-    }
+    if (lock != 1)
+        return Fail(to + " holds the new parameters but was still unlocked" +
+                        (lockConfirmed ? "" : " (the lock, step 3 of 3, was not confirmed)"),
+                    change, EXIT_NOT_VERIFIED);
     return EXIT_OK;
 }
 
-// The span of a servo that answers at the present rate; prints why not and returns nullopt otherwise.
-std::optional<Span> CurrentSpan(CServoUsb& servo, CBusSequence& sequence, uint8_t id, int lineBaud,
-                                std::ostream& err) {
-    auto span = servo.Ping(id) == 1 ? ReadSpan(sequence, id) : std::nullopt;
-    if (!span) err << "brennix: no reply from " << Where(id, lineBaud) << "; nothing written\n";
-    return span;
+// Host-order values of every register of the span that differs, one line each: "P_COEFF 15 → 64".
+std::vector<std::string> Differences(const Span& currentWire, const Span& newWire, bool highByteFirst) {
+    uint8_t before[IMAGE_SIZE] = {}, after[IMAGE_SIZE] = {};
+    std::memcpy(before + Reg::PARAM_SPAN_START, currentWire.data(), currentWire.size());
+    std::memcpy(after + Reg::PARAM_SPAN_START, newWire.data(), newWire.size());
+    if (highByteFirst) {
+        SwapParameterWords(before);
+        SwapParameterWords(after);
+    }
+    std::vector<std::string> lines;
+    int covered = Reg::PARAM_SPAN_START;
+    auto value = [](const uint8_t* image, uint8_t address, int width) {
+        return width == 2 ? static_cast<int>(ImageWord(image, address)) : static_cast<int>(image[address]);
+    };
+    for (const CRegisterInfo& reg : REGISTERS) {
+        if (reg.address < Reg::PARAM_SPAN_START ||
+            reg.address >= Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH)
+            continue;
+        covered = reg.address + reg.width;
+        const int was = value(before, reg.address, reg.width), will = value(after, reg.address, reg.width);
+        if (was != will)
+            lines.push_back(std::string(reg.name) + " " + std::to_string(was) + " \u2192 " +
+                            std::to_string(will));
+    }
+    for (int address = covered; address < Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH; ++address)
+        if (before[address] != after[address])
+            lines.push_back("address " + std::to_string(address) + " " + std::to_string(before[address]) +
+                            " \u2192 " + std::to_string(after[address]));
+    return lines;
+}
+
+int RunChange(CSetup& setup, const CPlace& from, const Span& current, const Span& wire) {
+    const CChange change = ChangeOf(from, current, wire);
+    if (const int refused = setup.CheckNoClash(change)) return refused;
+    return setup.WriteAndVerify(change, wire);
 }
 
 }  // namespace
 
 int RunSetId(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId,
              std::ostream& out, std::ostream& err) {
-    if (newId == id || newId > kMaxServoId) {
-        err << "brennix: the new ID must be 0 to " << kMaxServoId << " and differ from " << int(id) << "\n";
+    if (newId == id || newId > Range::MAX_ID) {
+        err << "brennix: the new ID must be 0 to " << Range::MAX_ID << " and differ from " << int(id) << "\n";
         return EXIT_BAD_ARGUMENTS;
     }
-    CBusSequence sequence(servo);
-    const auto current = CurrentSpan(servo, sequence, id, lineBaud, err);
-    if (!current) return EXIT_NO_REPLY;
-    auto wire = current;
-    (*wire)[0] = newId;
-    const CChange change = ChangeOf(id, lineBaud, *current, *wire);
-    if (const int refused = CheckNoClash(servo, port, change, err)) return refused;
-    if (const int failed = WriteAndVerify(servo, sequence, port, change, *wire, err)) return failed;
+    const int failed = RunMove(servo, port, lineBaud, id, newId, lineBaud, err);
+    if (failed) return failed;
     out << "ID " << int(id) << " is now ID " << int(newId) << "\n";
     return EXIT_OK;
 }
@@ -199,16 +302,23 @@ int RunSetRate(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id,
         err << "brennix: this port cannot change its rate\n";
         return EXIT_PORT_UNAVAILABLE;
     }
-    CBusSequence sequence(servo);
-    const auto current = CurrentSpan(servo, sequence, id, lineBaud, err);
-    if (!current) return EXIT_NO_REPLY;
-    auto wire = current;
-    (*wire)[1] = static_cast<uint8_t>(code);
-    const CChange change = ChangeOf(id, lineBaud, *current, *wire);
-    if (const int refused = CheckNoClash(servo, port, change, err)) return refused;
-    if (const int failed = WriteAndVerify(servo, sequence, port, change, *wire, err)) return failed;
+    const int failed = RunMove(servo, port, lineBaud, id, id, static_cast<int>(rate), err);
+    if (failed) return failed;
     out << "ID " << int(id) << " now answers at " << rate << " baud\n";
     return EXIT_OK;
+}
+
+int RunMove(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId, int newBaud,
+            std::ostream& err) {
+    CSetup setup(servo, port, lineBaud, err);
+    int refused = EXIT_OK;
+    const CPlace from{id, lineBaud};
+    const auto current = setup.CurrentSpan(from, "the change", &refused);
+    if (!current) return refused;
+    auto wire = *current;
+    wire[0] = newId;
+    wire[1] = static_cast<uint8_t>(BaudCodeOf(static_cast<uint32_t>(newBaud)));
+    return RunChange(setup, from, *current, wire);
 }
 
 int RunSaveParameters(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out,
@@ -225,16 +335,37 @@ int RunSaveParameters(CServoUsb& servo, uint8_t id, const std::string& path, std
     if (servo.IsHighByteFirst()) SwapParameterWords(image);
     ParameterBytes bytes{};
     std::memcpy(bytes.data(), image, bytes.size());
-    if (SaveParameterFile(path, bytes) != EParamFileStatus::Ok) {
-        err << "brennix: cannot write " << path << " (a read-only file, a directory or no such folder?)\n";
-        return EXIT_BAD_ARGUMENTS;
+    std::string why;
+    if (SaveParameterFile(path, bytes, &why) != EParamFileStatus::Ok) {
+        err << "brennix: cannot write " << path << ": " << why << "\n";
+        return EXIT_OUTPUT_FAILED;
     }
     out << "saved ID " << int(id) << " to " << path << "\n";
     return EXIT_OK;
 }
 
 int RunLoadParameters(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id,
-                      const std::string& path, bool withId, std::ostream& out, std::ostream& err) {
+                      const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string path;
+    bool withId = false, withRate = false, dryRun = false;
+    for (const std::string& arg : args) {
+        if (arg == "--with-id") {
+            withId = true;
+        } else if (arg == "--with-rate") {
+            withRate = true;
+        } else if (arg == "--dry-run") {
+            dryRun = true;
+        } else if (path.empty() && arg.rfind("--", 0) != 0) {
+            path = arg;
+        } else {
+            err << "brennix: unknown load option " << arg << "\n";
+            return EXIT_BAD_ARGUMENTS;
+        }
+    }
+    if (path.empty()) {
+        err << "brennix: load needs a FILE\n";
+        return EXIT_BAD_ARGUMENTS;
+    }
     ParameterBytes bytes{};
     switch (LoadParameterFile(path, bytes)) {
         case EParamFileStatus::Ok:
@@ -246,33 +377,44 @@ int RunLoadParameters(CServoUsb& servo, const CCliPort& port, int lineBaud, uint
             err << "brennix: cannot open " << path << " (missing, unreadable or not a regular file)\n";
             return EXIT_BAD_ARGUMENTS;
     }
-    if (bytes[Reg::BAUD_RATE] >= BAUD_RATES.size()) {
-        err << "brennix: " << path << " holds baud code " << int(bytes[Reg::BAUD_RATE])
-            << ", which is no servo rate; nothing written\n";
-        return EXIT_BAD_ARGUMENTS;
-    }
-    if (withId && bytes[Reg::ID] > kMaxServoId) {
-        err << "brennix: " << path << " holds ID " << int(bytes[Reg::ID]) << ", which no servo can have\n";
-        return EXIT_BAD_ARGUMENTS;
-    }
     // The file is in host order, as the page's image; the wire wants the page's byte order.
     uint8_t image[IMAGE_SIZE] = {};
     std::memcpy(image, bytes.data(), bytes.size());
-    if (!withId) image[Reg::ID] = id;
-    if (servo.IsHighByteFirst()) SwapParameterWords(image);
-    const Span wire(image + Reg::PARAM_SPAN_START, image + Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH);
-    const int newBaud = static_cast<int>(BAUD_RATES[wire[1]]);
+    const std::vector<CRangeProblem> problems = CheckParameterRanges(image, withId);
+    if (!problems.empty()) {
+        for (const CRangeProblem& problem : problems)
+            err << "brennix: " << path << ": " << problem.text << "\n";
+        err << "brennix: no servo takes these values; nothing written\n";
+        return EXIT_BAD_ARGUMENTS;
+    }
+    const int newBaud = static_cast<int>(BAUD_RATES[image[Reg::BAUD_RATE]]);
+    if (newBaud != lineBaud && !withRate) {
+        err << "brennix: " << path << " sets the rate to " << newBaud << " baud, and ID " << int(id)
+            << " answers at " << lineBaud << ": add --with-rate to move it there. Nothing written\n";
+        return EXIT_BAD_ARGUMENTS;
+    }
     if (newBaud != lineBaud && !port.setLineRate) {
         err << "brennix: the file's rate is " << newBaud << " baud and this port cannot change its rate\n";
         return EXIT_PORT_UNAVAILABLE;
     }
+    if (image[Reg::RETURN_LEVEL] == 0)
+        err << "brennix: warning: " << path << " sets RETURN_LEVEL 0: the servo will answer pings only, so "
+            << "what is written cannot be read back\n";
+    if (!withId) image[Reg::ID] = id;
+    if (servo.IsHighByteFirst()) SwapParameterWords(image);
+    const Span wire(image + Reg::PARAM_SPAN_START, image + Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH);
 
-    CBusSequence sequence(servo);
-    const auto current = CurrentSpan(servo, sequence, id, lineBaud, err);
-    if (!current) return EXIT_NO_REPLY;
-    const CChange change = ChangeOf(id, lineBaud, *current, wire);
-    if (const int refused = CheckNoClash(servo, port, change, err)) return refused;
-    if (const int failed = WriteAndVerify(servo, sequence, port, change, wire, err)) return failed;
-    out << "loaded " << path << " into " << Where(change.newId, change.newBaud) << "\n";
+    CSetup setup(servo, port, lineBaud, err);
+    int refused = EXIT_OK;
+    const CPlace from{id, lineBaud};
+    const auto current = setup.CurrentSpan(from, "loading", &refused);
+    if (!current) return refused;
+    const std::vector<std::string> changes = Differences(*current, wire, servo.IsHighByteFirst() != 0);
+    if (changes.empty()) out << Where(from) << " holds every value of " << path << " already\n";
+    for (const std::string& line : changes) out << line << "\n";
+    out.flush();
+    if (dryRun) return EXIT_OK;
+    if (const int failed = RunChange(setup, from, *current, wire)) return failed;
+    out << "loaded " << path << " into " << Where(ChangeOf(from, *current, wire).to) << "\n";
     return EXIT_OK;
 }

@@ -5,27 +5,39 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "CliPort.h"
 
 class CServoUsb;
 
 // Every command addresses servo `id` at the port's present rate, lineBaud. None reports success unless the
-// servo answered at its new ID and rate with the values written and locked again; a failure says which
-// step failed and what state the servo may be left in. Refusals (EXIT_BAD_ARGUMENTS) write nothing.
+// servo answered at its new ID and rate with the values written and locked again. A write that changes the
+// ID may be answered from the old or the new ID; one that changes the rate at the old rate, the new one or
+// not at all, so the servo is looked for at its new rate before anything is called a failure. A command that
+// fails half-way looks for the servo where it may be, locks it there when it answers, and says where it is
+// and whether it is locked. Refusals (EXIT_BAD_ARGUMENTS) write nothing: an ID several servos answer to,
+// and a new ID or rate where anything at all answers already.
 // Main thread only: the exchanges run one at a time on the parameter sequence worker, which is joined
 // before each returns.
 
-// Refuses when newId already answers: two servos with one ID garble each other's replies.
 int RunSetId(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId,
              std::ostream& out, std::ostream& err);
 // Refuses a rate that is not one of the servos' eight, and a servo with the same ID already at that rate.
 int RunSetRate(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, long rate, std::ostream& out,
                std::ostream& err);
-// The same 31 bytes the programming page's SAVE writes after a READ.
+// Gives the servo at `id` a new ID and rate, as set-id and set-rate do (newBaud may equal lineBaud); prints
+// nothing on success. For brennix assign.
+int RunMove(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId, int newBaud,
+            std::ostream& err);
+// The same 31 bytes the programming page's SAVE writes after a READ. A file that cannot be written is
+// EXIT_OUTPUT_FAILED with the system's reason.
 int RunSaveParameters(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out,
                       std::ostream& err);
-// Writes bytes 5 to 30 of the file; the servo keeps its ID unless withId. Files that are short, not
-// regular files, or hold a baud code or ID no servo can have are refused without touching the bus.
+// load ID FILE [--with-id] [--with-rate] [--dry-run]: writes bytes 5 to 30 of the file; the servo keeps its
+// ID unless --with-id, and a file with another rate is refused unless --with-rate. Files that are short, not
+// regular files, or hold a value outside a register's range are refused (naming the register) without
+// touching the bus. What changes is printed register by register before anything is written; --dry-run
+// prints only that.
 int RunLoadParameters(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id,
-                      const std::string& path, bool withId, std::ostream& out, std::ostream& err);
+                      const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -5,10 +5,14 @@
 
 #include "CliOptions.h"
 #include "FrameDecoder.h"
+#include "ServoCheck.h"
 #include "ServoUsb.h"
 
-CCliTrace::CCliTrace(CServoUsb& servo, std::ostream& err) : m_servo(servo) {
+CCliTrace::CCliTrace(CServoUsb& servo, std::ostream& err)
+    : m_servo(servo), m_nRate(servo.m_pTransport->CurrentRate()) {
     m_recorder.SetListener([this, &err](const CBusFrame& frame) {
+        if (frame.rate != m_nRate && frame.rate != 0) err << RateChangeLine(frame) << "\n";
+        if (frame.rate != 0) m_nRate = frame.rate;
         err << TraceLine(frame, m_servo.IsHighByteFirst() != 0) << std::endl;
     });
     m_servo.SetRecorder(&m_recorder);
@@ -24,8 +28,15 @@ int ReportFailure(std::ostream& err, const CExchangeOutcome& outcome, int timeou
     return EXIT_NO_REPLY;
 }
 
-void WarnAlarms(std::ostream& err, const CExchangeOutcome& outcome) {
+void WarnAlarms(std::ostream& err, int id, const std::string& where, uint8_t error,
+                const CAlarmValues& values) {
+    if (error == 0) return;
+    err << "brennix: warning: ID " << id << where << " reports " << AlarmWarning(error, values) << "\n";
+}
+
+void WarnAlarms(CServoUsb& servo, std::ostream& err, const CExchangeOutcome& outcome) {
     if (outcome.kind != EOutcome::Good || outcome.error == 0) return;
-    err << "brennix: warning: ID " << static_cast<int>(outcome.answerId) << " reports "
-        << AlarmText(outcome.error) << "\n";
+    const CAlarmValues values =
+        outcome.error & kAlarmsNeedingValues ? ReadAlarmValues(servo, outcome.answerId) : CAlarmValues{};
+    WarnAlarms(err, outcome.answerId, "", outcome.error, values);
 }

@@ -2,8 +2,12 @@
 #include <iostream>
 
 #include "CliCommands.h"
+#include "CliOutput.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return RunCli(args, std::cout, std::cerr);
+    // Standard output through write(2), so the client can name why its output could not be written.
+    COutputBuf buffer(1);
+    std::ostream out(&buffer);
+    return RunCli(args, out, std::cerr);
 }

@@ -62,7 +62,8 @@ public:
 private:
     // Timer thread: queues a reading and, when the queue was empty, asks the GUI thread to take it.
     void PostStatusSample(const CStatusSample& sample);
-    // GUI thread: shows the queued readings, the labels the newest, the plot all of them.
+    // GUI thread: shows the queued readings, the labels the newest, the plot all of them. A value whose
+    // alarm bit the newest status carries (voltage 0x01, temperature 0x04, load 0x20) is shown in red.
     Q_INVOKABLE void TakeStatusSamples();
     void OnDraw();
     void OnTraceCheck();
@@ -129,4 +130,6 @@ private:
     CPlotExport m_export{m_plot, m_recording};
     // Readings the GUI thread has not taken yet; beyond 1000 the oldest are dropped.
     CGuiHandOff<CStatusSample> m_samples{this, "TakeStatusSamples", 1000};
+    // The alarm bits of the newest reading: written by the poll, shown by the GUI thread with the readings.
+    std::atomic<uint8_t> m_nAlarms{0};
 };

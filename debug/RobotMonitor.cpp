@@ -40,6 +40,7 @@ void CRobotDlg::OnTraceCheck() {
 void CRobotDlg::StartDrawing(int period) {
     if (m_nTimerId != -1) return;
     m_nPollId = m_pImage[Reg::ID];
+    m_nAlarms = 0;
     m_recording.Restart(CCurveRecording::Clock::now());
     m_nTimerId = m_timer.Start(std::chrono::milliseconds(period), [this] { PollTick(this); });
 }
@@ -56,10 +57,12 @@ void CRobotDlg::StopDrawing() {
 void CRobotDlg::PollTick(CRobotDlg* pPage) {
     uint8_t* image = pPage->m_pImage;
     // The read is one exchange under the link's bus lock, so the page's own commands never interleave.
+    CExchangeOutcome outcome;
     const int read =
         pPage->m_pUsb.ReadData(static_cast<uint8_t>(pPage->m_nPollId.load()), Reg::STATUS_SPAN_START,
-                               Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START);
+                               Reg::STATUS_SPAN_LENGTH, image + Reg::STATUS_SPAN_START, &outcome);
     if (read == -1) return;
+    pPage->m_nAlarms = outcome.error;
     const CStatusSample sample = DecodeStatusSpan(image, pPage->m_pUsb.IsHighByteFirst() != 0);
     pPage->m_recording.Append(CCurveRecording::Clock::now(), sample);
     pPage->PostStatusSample(sample);
@@ -83,5 +86,13 @@ void CRobotDlg::TakeStatusSamples() {
     m_labelLoadValue->setText(QString::number(newest.load));
     m_labelVoltageValue->setText(QString::fromStdString(VoltageText(newest.voltage)));
     m_labelTemperatureValue->setText(QString::fromStdString(TemperatureText(newest.temperature)));
+    const uint8_t alarms = m_nAlarms.load();
+    const auto mark = [alarms](QLabel* label, uint8_t bit) {
+        const QString style = alarms & bit ? QStringLiteral("color: #d00000") : QString();
+        if (label->styleSheet() != style) label->setStyleSheet(style);
+    };
+    mark(m_labelVoltageValue, Reg::ALARM_OVER_VOLTAGE);
+    mark(m_labelTemperatureValue, Reg::ALARM_OVER_HEAT);
+    mark(m_labelLoadValue, Reg::ALARM_OVER_LOAD);
     m_plot.update();
 }

@@ -8,6 +8,7 @@
 #include "ControlTable.h"
 #include "Packet.h"
 #include "ScanTiming.h"
+#include "ServoCheck.h"
 #include "ServoUsb.h"
 
 using std::chrono::microseconds;
@@ -15,7 +16,6 @@ using namespace ScanTiming;
 
 namespace {
 
-constexpr int kTailCapacity = 48;
 // Answers timed at the first rate that answers, before its sweep.
 constexpr std::size_t kTimingProbes = 3;
 
@@ -105,8 +105,12 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
 void CBusScanner::ScanRate(int baud, const CScanSettings& settings, const CScanEvents& events,
                            CScanOutcome& outcome) {
     // A silent probe skips the whole rate, and nothing after it could catch a late answer: it gets twice the
-    // margin, and never less than the margin assumed before any answer was timed.
-    const microseconds probeWindow = AnswerWindow(baud, std::max(2 * m_margin, kDefaultAdapterMargin));
+    // margin, and never less than the margin assumed before any answer was timed. Until an answer has been
+    // timed nothing says how slow the adapter is: the probe waits as long as any exchange would.
+    const bool untimed = m_overheads.empty() && !m_bMarginFixed;
+    const microseconds probeWindow = untimed
+                                         ? std::max(m_line.NormalTimeout(), AnswerWindow(baud, 2 * m_margin))
+                                         : AnswerWindow(baud, std::max(2 * m_margin, kDefaultAdapterMargin));
     if (events.rateBegins) events.rateBegins(baud, probeWindow);
     m_line.SetReadWindow(probeWindow);
     const CAnswer probe = Exchange(BROADCAST_ID);
@@ -166,58 +170,63 @@ void CBusScanner::SweepRate(int baud, const CScanSettings& settings, const CScan
 void CBusScanner::CatchLateAnswer(int baud, const CScanSettings& settings, const CScanEvents& events,
                                   CScanOutcome& outcome, microseconds window) {
     // The next ping's write throws away whatever has arrived: look at it first.
-    uint8_t waiting[kTailCapacity] = {};
-    m_line.SetReadWindow(window);
-    const int got = ReadTail(waiting, kTailCapacity);
-    const int late = CleanStatusId(waiting, got);
+    CRawAnswer waiting;
+    m_servo.TakeLate(window, &waiting);
+    const int late = CleanStatusId(waiting.bytes, waiting.got);
     if (late < settings.firstId || late > settings.lastId) return;
     WidenMargin();
     Report(late, baud, Confirm(late, baud), events, outcome);
 }
 
 CBusScanner::CAnswer CBusScanner::Exchange(uint8_t id) {
-    uint8_t frame[PING_BYTES + 2] = {};
-    CPacket::BuildHeader(id, 2, Instruction::PING, frame);
-    CPacket::AppendChecksum(frame);
+    CRawAnswer raw;
     CAnswer answer;
     const auto start = m_line.Now();
-    m_servo.m_pTransport->Write(frame, PING_BYTES);
-    answer.got = std::max(0, m_servo.m_pTransport->Read(answer.bytes, STATUS_BYTES));
+    m_servo.PingRaw(id, microseconds{0}, &raw);
     answer.took = m_line.Now() - start;
+    answer.got = raw.got;
+    std::memcpy(answer.bytes, raw.bytes, static_cast<size_t>(raw.got));
     return answer;
 }
 
-int CBusScanner::ReadTail(uint8_t* into, int capacity) {
-    return std::max(0, m_servo.m_pTransport->Read(into, capacity));
-}
-
-EAnswerKind CBusScanner::Confirm(int id, int baud) {
+CBusScanner::CConfirmed CBusScanner::Confirm(int id, int baud) {
     m_line.SetReadWindow(microseconds{0});
     const CAnswer answer = Exchange(static_cast<uint8_t>(id));
-    if (answer.got == 0) return EAnswerKind::Nothing;
-    uint8_t all[STATUS_BYTES + kTailCapacity] = {};
-    std::memcpy(all, answer.bytes, static_cast<size_t>(answer.got));
+    if (answer.got == 0) return {};
     // Whatever follows within one more window is a second answerer with the same ID.
-    m_line.SetReadWindow(AnswerWindow(baud, m_margin));
-    const int tail = ReadTail(all + answer.got, kTailCapacity);
+    CRawAnswer tail;
+    m_servo.TakeLate(AnswerWindow(baud, m_margin), &tail);
+    uint8_t all[2 * CRawAnswer::kCapacity] = {};
+    std::memcpy(all, answer.bytes, static_cast<size_t>(answer.got));
+    std::memcpy(all + answer.got, tail.bytes, static_cast<size_t>(tail.got));
     // The rest of an answer that came late to the sweep's ping may come first: judge from this ID's clean
     // status where there is one.
-    const int total = answer.got + tail;
+    const int total = answer.got + tail.got;
     int from = 0;
     while (from + STATUS_BYTES <= total && !(IsCleanPingStatus(all + from) && all[from + 2] == id)) ++from;
     if (from + STATUS_BYTES > total) from = 0;
     const EAnswerKind kind = JudgeAnswer(all + from, total - from, static_cast<uint8_t>(id));
     if (kind == EAnswerKind::Clean) LearnMargin(answer.took, baud);
-    return kind;
+    return {kind, kind == EAnswerKind::Clean ? all[from + 4] : uint8_t{0}};
 }
 
-void CBusScanner::Report(int id, int baud, EAnswerKind kind, const CScanEvents& events,
+EAnswerKind CBusScanner::CheckFound(int id, int baud, CConfirmed confirmed, const CScanEvents& events) {
+    if (confirmed.kind != EAnswerKind::Clean) return confirmed.kind;
+    const CServoCheck check =
+        CheckFoundServo(m_servo, static_cast<uint8_t>(id), baud, confirmed.error, m_margin);
+    if (check.error != 0 && events.alarms) events.alarms(id, baud, check.error, check.values);
+    return check.sharing == EIdSharing::Shared ? EAnswerKind::Collided : EAnswerKind::Clean;
+}
+
+void CBusScanner::Report(int id, int baud, CConfirmed confirmed, const CScanEvents& events,
                          CScanOutcome& outcome) {
+    EAnswerKind kind = confirmed.kind;
     if (kind != EAnswerKind::Clean && kind != EAnswerKind::Collided) return;
     const CFoundServo servo{id, baud};
     if (std::find(outcome.servos.begin(), outcome.servos.end(), servo) == outcome.servos.end()) {
         outcome.servos.push_back(servo);
         if (events.found) events.found(id, baud);
+        kind = CheckFound(id, baud, confirmed, events);
     }
     if (kind == EAnswerKind::Collided &&
         std::find(outcome.collisions.begin(), outcome.collisions.end(), servo) == outcome.collisions.end()) {
@@ -264,22 +273,28 @@ CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanE
         if (entered == ERateSwitch::Skipped) continue;
         if (events.rateBegins) events.rateBegins(baud, m_line.NormalTimeout());
         m_line.SetReadWindow(microseconds{0});
-        const CAnswer answer = Exchange(BROADCAST_ID);
+        CRawAnswer answer;
+        m_servo.PingRaw(BROADCAST_ID, AnswerWindow(baud, m_margin), &answer);
         outcome.rates.push_back({baud, true, answer.got > 0, m_line.NormalTimeout()});
         if (answer.got == 0) continue;
-        uint8_t all[STATUS_BYTES + kTailCapacity] = {};
-        std::memcpy(all, answer.bytes, static_cast<size_t>(answer.got));
-        m_line.SetReadWindow(AnswerWindow(baud, m_margin));
-        const int count = answer.got + ReadTail(all + answer.got, kTailCapacity);
         // Any servo may answer a broadcast; the first clean status names it, more bytes mean more servos.
+        const uint8_t* all = answer.bytes;
+        const int count = answer.got;
         const int id = count >= STATUS_BYTES && IsCleanPingStatus(all) ? all[2] : -1;
+        bool shared = false;
         if (id >= 0 && id != BROADCAST_ID) {
             outcome.servos.push_back({id, baud});
             if (events.found) events.found(id, baud);
+            // A lone answer may still be several servos with one ID whose answers overlapped cleanly.
+            if (count == STATUS_BYTES)
+                shared = CheckFound(id, baud, {EAnswerKind::Clean, all[4]}, events) == EAnswerKind::Collided;
         }
         if (id < 0 || count > STATUS_BYTES) {
             outcome.collisions.push_back({-1, baud});
             if (events.collision) events.collision(-1, baud);
+        } else if (shared) {
+            outcome.collisions.push_back({id, baud});
+            if (events.collision) events.collision(id, baud);
         }
     }
     RestoreLine(original, outcome);

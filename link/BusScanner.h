@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
+#include "AlarmWords.h"
 #include "ScanLine.h"
-
-class CServoUsb;
+#include "ServoUsb.h"
 
 // The eight servo rates, fastest first.
 std::vector<int> AllServoRates();
@@ -32,8 +32,12 @@ struct CScanEvents {
     std::function<void(int baud, int id)> progress;
     // A servo answered twice, the second time at the normal timeout: it is there.
     std::function<void(int id, int baud)> found;
-    // More than one servo answers to this ID at this rate (their answers collided). Once per ID and rate.
+    // More than one servo answers to this ID at this rate (their answers to a ping collided, or a read of
+    // their status span came back damaged or twice). Once per ID and rate.
     std::function<void(int id, int baud)> collision;
+    // A servo found at this rate reports alarm bits in its status; the values explain them where known.
+    // Once per ID and rate, after `found`.
+    std::function<void(int id, int baud, uint8_t error, const CAlarmValues& values)> alarms;
     // Asked before every ping; true ends the scan there.
     std::function<bool()> stopRequested;
 };
@@ -80,7 +84,8 @@ public:
     CScanOutcome Scan(const CScanSettings& settings, const CScanEvents& events);
 
     // The one-servo rescue: one broadcast ping per rate at the normal timeout. Every clean answer is listed
-    // (ID 0xFE never is); a rate whose answers collided is listed in `collisions` with ID -1.
+    // (ID 0xFE never is) and its ID confirmed with a read of its status span; a rate whose answers collided
+    // is listed in `collisions` with ID -1, an ID whose read showed several servos with that ID.
     CScanOutcome FindSingle(const std::vector<int>& rates, const CScanEvents& events);
 
     // The adapter margin in use: the caller's, or the one measured so far.
@@ -89,8 +94,13 @@ public:
 private:
     struct CAnswer {
         int got = 0;
-        uint8_t bytes[64] = {};
+        uint8_t bytes[CRawAnswer::kCapacity] = {};
         CScanLine::Clock::duration took{};
+    };
+    // A confirming ping's verdict and the alarm bits of its status.
+    struct CConfirmed {
+        EAnswerKind kind = EAnswerKind::Nothing;
+        uint8_t error = 0;
     };
 
     // The broadcast probe, then the sweep when anything answered.
@@ -101,14 +111,17 @@ private:
     void CatchLateAnswer(int baud, const CScanSettings& settings, const CScanEvents& events,
                          CScanOutcome& outcome,
                          std::chrono::microseconds window = std::chrono::microseconds{1});
-    // Writes a ping to `id` and reads up to a status with the window set; the read returns at once when the
-    // status is complete.
+    // Pings `id` through the command layer (so it is recorded) and reads up to a status with the window
+    // set; the read returns at once when the status is complete.
     CAnswer Exchange(uint8_t id);
-    // Reads whatever more comes within the window (a second answerer's bytes).
-    int ReadTail(uint8_t* into, int capacity);
-    // Pings once more at the normal timeout and judges what came back.
-    EAnswerKind Confirm(int id, int baud);
-    void Report(int id, int baud, EAnswerKind kind, const CScanEvents& events, CScanOutcome& outcome);
+    // Pings once more at the normal timeout and judges what came back, with whatever more came within one
+    // answer window (a second answerer's bytes).
+    CConfirmed Confirm(int id, int baud);
+    // Lists a servo the first time it is confirmed, after a read of its status span (CheckFoundServo) that
+    // may show it shared; reports its alarms and any collision.
+    void Report(int id, int baud, CConfirmed confirmed, const CScanEvents& events, CScanOutcome& outcome);
+    // A found servo's second look: the read of its status span, and its alarms.
+    EAnswerKind CheckFound(int id, int baud, CConfirmed confirmed, const CScanEvents& events);
     // Takes one timed answer into the margin: the median of all timed so far, so one slow outlier (a busy
     // host) neither sets nor widens every window by itself.
     void LearnMargin(CScanLine::Clock::duration roundTrip, int baud);

@@ -104,6 +104,17 @@ inline constexpr std::array<CRegisterInfo, 33> REGISTERS{{
     {"PRESENT_CURRENT", Reg::PRESENT_CURRENT, 2},
 }};
 
+// The values the stored parameters can take (the register map's ranges).
+namespace Range {
+inline constexpr int MAX_ID = 253;  // 254 is the broadcast ID
+inline constexpr int MAX_RETURN_LEVEL = 2;
+inline constexpr int MAX_POSITION = 1023;
+inline constexpr int MIN_VOLTAGE_LIMIT = 50;
+inline constexpr int MAX_VOLTAGE_LIMIT = 250;
+inline constexpr int MAX_TORQUE = 1023;  // also of PUNCH
+inline constexpr int MAX_CURRENT = 2047;
+}  // namespace Range
+
 // Baud-rate codes of BAUD_RATE, in the order of the main window's baud list.
 inline constexpr std::array<uint32_t, 8> BAUD_RATES{1000000, 500000, 250000, 128000,
                                                     115200,  76800,  57600,  38400};

@@ -1,10 +1,11 @@
 // Classification of a status against its request, and the operator's words for each outcome.
 #include "ExchangeOutcome.h"
 
+#include "AlarmWords.h"
 #include "Packet.h"
 
 CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
-                                bool lost) {
+                                bool lost, uint8_t alsoId) {
     CExchangeOutcome outcome;
     outcome.askedId = askedId;
     outcome.expectedLen = expectedLen;
@@ -24,7 +25,9 @@ CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, 
     };
     if (got <= 0) return set(lost ? EOutcome::PortLost : EOutcome::NoAnswer);
     if (reply[0] != 0xFF || (got > 1 && reply[1] != 0xFF)) return set(EOutcome::BadHeader);
-    if (got > 2 && askedId != BROADCAST_ID && reply[2] != askedId) return set(EOutcome::OtherId);
+    if (got > 2 && askedId != BROADCAST_ID && reply[2] != askedId &&
+        (alsoId == BROADCAST_ID || reply[2] != alsoId))
+        return set(EOutcome::OtherId);
     if (got > 3 && reply[3] != expectedLen) return set(EOutcome::WrongLength);
     if (got < outcome.expectedBytes) return set(lost ? EOutcome::PortLost : EOutcome::CutShort);
     uint8_t sum = 0;
@@ -35,15 +38,7 @@ CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, 
 }
 
 std::string AlarmText(uint8_t error) {
-    static const char* const kNames[8] = {"over-voltage", nullptr,     "over-heat", nullptr,
-                                          nullptr,        "over-load", nullptr,     nullptr};
-    std::string text;
-    for (int bit = 0; bit < 8; ++bit) {
-        if (!(error & (1u << bit))) continue;
-        if (!text.empty()) text += ", ";
-        text += kNames[bit] ? std::string(kNames[bit]) : "bit " + std::to_string(bit);
-    }
-    return text;
+    return AlarmNames(error, {}, ", ");
 }
 
 std::string DescribeOutcome(const CExchangeOutcome& o, int timeoutMs) {

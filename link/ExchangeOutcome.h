@@ -35,12 +35,14 @@ struct CExchangeOutcome {
 
 // Names the outcome of a status read of `expectedBytes` for `askedId` (LEN `expectedLen`) from the `got`
 // bytes that came; `lost` tells that the transport lost its port meanwhile. A status counts as Good exactly
-// when the codec's checks and the byte count pass.
+// when the codec's checks and the byte count pass. A status from `alsoId` counts as from askedId (a write
+// that gives the servo that ID may be answered from it); BROADCAST_ID for none.
 CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
-                                bool lost);
+                                bool lost, uint8_t alsoId = 0xFE);
 
-// The named alarm bits of a status's error byte ("over-voltage", "over-heat", "over-load"), any other set
-// bit as "bit N", comma separated; empty for 0.
+// The alarm bits of a status's error byte by name ("voltage", "over-heat", "over-load", "instruction", any
+// other as "bitN"; AlarmNames), comma separated; empty for 0. The bit alone cannot say whether the voltage
+// is too high or too low.
 std::string AlarmText(uint8_t error);
 
 // One phrase for the operator ("no answer from ID 3 within 50 ms", "answer from ID 3 failed its checksum").

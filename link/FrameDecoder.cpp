@@ -153,3 +153,7 @@ std::string TraceLine(const CBusFrame& frame, bool highByteFirst) {
     line += hex.empty() ? "--" : hex;
     return line + "  " + DescribeFrame(frame, highByteFirst);
 }
+
+std::string RateChangeLine(const CBusFrame& frame) {
+    return FrameTime(frame) + " -- line rate " + std::to_string(frame.rate) + " baud";
+}

@@ -16,3 +16,6 @@ std::string FrameHex(const CBusFrame& frame);
 std::string FrameTime(const CBusFrame& frame);
 // One line of the trace: time, direction, hex, meaning.
 std::string TraceLine(const CBusFrame& frame, bool highByteFirst = true);
+// The line a trace shows before the first frame at another line rate: "12.345678 -- line rate 500000 baud"
+// (the frame's time and rate).
+std::string RateChangeLine(const CBusFrame& frame);

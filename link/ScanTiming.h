@@ -15,9 +15,11 @@ inline constexpr int STATUS_BYTES = 6;
 inline constexpr Micros LONGEST_RETURN_DELAY{254 * 2};
 // The adapter margin assumed until the first answer has been timed, and the bounds of a measured one.
 inline constexpr Micros kDefaultAdapterMargin{10000};
-// Below a millisecond a busy host's scheduling, not the adapter, decides when an answer is read.
+// Below a millisecond a busy host's scheduling, not the adapter, decides when an answer is read. Above the
+// client's default timeout a window would wait longer than a plain ping does; a slow adapter (15 to 20 ms
+// each way) still fits below it.
 inline constexpr Micros kMinAdapterMargin{1000};
-inline constexpr Micros kMaxAdapterMargin{20000};
+inline constexpr Micros kMaxAdapterMargin{50000};
 
 // Time on the wire of `bytes` bytes at `baud` bit/s, rounded up to whole microseconds.
 constexpr Micros WireTime(int bytes, int baud) {
@@ -30,6 +32,12 @@ constexpr Micros WireTime(int bytes, int baud) {
 // return delay and the adapter's own share.
 constexpr Micros AnswerWindow(int baud, Micros adapterMargin) {
     return WireTime(PING_BYTES + STATUS_BYTES, baud) + LONGEST_RETURN_DELAY + adapterMargin;
+}
+
+// How long after one servo's status has arrived a second servo's answer to the same request can still be
+// arriving: its own wire time of `statusBytes`, the longest return delay and the adapter's share.
+constexpr Micros TailWindow(int statusBytes, int baud, Micros adapterMargin) {
+    return WireTime(statusBytes, baud) + LONGEST_RETURN_DELAY + adapterMargin;
 }
 
 // What an answer took beyond its wire time: the adapter's share, plus the return delay of the servo that

@@ -1,6 +1,7 @@
 // Each operation is one exchange on the bus, atomic with respect to every other thread using this object.
 #include "ServoUsb.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -66,25 +67,27 @@ int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int
     return written;
 }
 
-int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen) {
+int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen, uint8_t alsoId) {
     uint8_t reply[kFrameBufferSize] = {};
     int got = m_pTransport->Read(reply, expectedLen + 4);
+    const bool fromAlso = alsoId != BROADCAST_ID && got > 2 && reply[2] == alsoId;
+    const uint8_t answering = fromAlso ? alsoId : id;
     // A status a few bytes longer than asked for is taken whole: its last bytes would otherwise arrive after
     // the next request's purge and spoil that servo's answer. A LEN far beyond that is two frames run
     // together, not a status, and waiting for its bytes would cost a whole timeout.
     constexpr int kLongestOverrun = 4;
-    if (got == expectedLen + 4 && reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == id &&
+    if (got == expectedLen + 4 && reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == answering &&
         reply[3] > expectedLen && reply[3] - expectedLen <= kLongestOverrun) {
         const int rest = m_pTransport->Read(reply + got, reply[3] - expectedLen);
         if (rest > 0) got += rest;
     }
-    ex.outcome = ClassifyStatus(reply, got, id, expectedLen, m_pTransport->IsPortLost());
+    ex.outcome = ClassifyStatus(reply, got, id, expectedLen, m_pTransport->IsPortLost(), alsoId);
     RecordFrame(ex, EDirection::Received, reply, got, false);
     if (got <= 0) return 0;
     // A short read is examined like a full one, so the record shows what came; its missing bytes read as
     // zeros. Those zeros can still add up to the right checksum (a frame cut off just before a zero checksum,
     // or before a data byte and a checksum that balance), so a frame cut short fails on its length too.
-    if (!CheckReplyHeader(reply, id, expectedLen)) return 0;
+    if (!CheckReplyHeader(reply, answering, expectedLen)) return 0;
     const int checksumOk = ParseReplyBody(reply);
     return checksumOk && got >= expectedLen + 4 ? 1 : 0;
 }
@@ -132,7 +135,11 @@ int CServoUsb::WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address
     const int written = SendRequest(ex, id, params, count + 1);
     if (id == BROADCAST_ID || returnLevel < 2) return ex.Finish(1, outcome);
     if (written <= 0) return ex.Finish(0, outcome);
-    return ex.Finish(ReceiveStatus(ex, id, 2), outcome);
+    // A registered write changes nothing until ACTION, so only a plain write can be answered from a new ID.
+    const bool givesId =
+        instruction == Instruction::WRITE_DATA && address <= Reg::ID && Reg::ID < address + count;
+    const uint8_t newId = givesId ? data[Reg::ID - address] : BROADCAST_ID;
+    return ex.Finish(ReceiveStatus(ex, id, 2, newId == id ? BROADCAST_ID : newId), outcome);
 }
 
 int CServoUsb::WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
@@ -246,6 +253,67 @@ void CServoUsb::LetWaitingThreadsIn(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (m_nWaitingForBus.load() > 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(kNap);
+}
+
+int CServoUsb::ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount,
+                           uint8_t expectedLen, std::chrono::microseconds tail, CRawAnswer* answer,
+                           CExchangeOutcome* outcome) {
+    *answer = CRawAnswer{};
+    if (SendRequest(ex, id, params, paramCount) <= 0) return ex.Finish(0, outcome);
+    const int expectedBytes = expectedLen + 4;
+    int got = std::max(0, m_pTransport->Read(answer->bytes, expectedBytes));
+    if (got > 0 && tail > std::chrono::microseconds{0}) {
+        m_pTransport->SetReadWindow(tail);
+        got += std::max(0, m_pTransport->Read(answer->bytes + got, CRawAnswer::kCapacity - got));
+        m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+    }
+    answer->got = got;
+    ex.outcome = ClassifyStatus(answer->bytes, std::min(got, expectedBytes), id, expectedLen,
+                                m_pTransport->IsPortLost());
+    if (got > expectedBytes) {
+        ex.outcome.kind = EOutcome::Collision;
+        ex.outcome.gotBytes = static_cast<uint16_t>(got);
+    }
+    RecordFrame(ex, EDirection::Received, answer->bytes, got, false);
+    return ex.Finish(got, outcome);
+}
+
+int CServoUsb::PingRaw(uint8_t id, std::chrono::microseconds tail, CRawAnswer* answer,
+                       CExchangeOutcome* outcome) {
+    CBusLock bus = LockBus();
+    CExchange ex = Begin(id, Instruction::PING);
+    return ExchangeRaw(ex, id, nullptr, 0, 2, tail, answer, outcome);
+}
+
+int CServoUsb::ReadRaw(uint8_t id, uint8_t address, uint8_t count, std::chrono::microseconds tail,
+                       CRawAnswer* answer, CExchangeOutcome* outcome) {
+    CBusLock bus = LockBus();
+    CExchange ex = Begin(id, Instruction::READ_DATA);
+    ex.request[0] = address;
+    ex.request[1] = count;
+    if (count + 6 > CRawAnswer::kCapacity) {
+        *answer = CRawAnswer{};
+        Refuse(ex, EOutcome::RefusedLimits);
+        return ex.Finish(0, outcome);
+    }
+    const uint8_t params[2] = {address, count};
+    return ExchangeRaw(ex, id, params, 2, static_cast<uint8_t>(count + 2), tail, answer, outcome);
+}
+
+int CServoUsb::TakeLate(std::chrono::microseconds window, CRawAnswer* answer) {
+    CBusLock bus = LockBus();
+    *answer = CRawAnswer{};
+    m_pTransport->SetReadWindow(window);
+    answer->got = std::max(0, m_pTransport->Read(answer->bytes, CRawAnswer::kCapacity));
+    m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+    if (answer->got == 0) return 0;
+    // No request asked for it: it is shown as the answer of the ID it names, if it names one.
+    const bool named = answer->got > 2 && answer->bytes[0] == 0xFF && answer->bytes[1] == 0xFF;
+    CExchange ex = Begin(named ? answer->bytes[2] : BROADCAST_ID, Instruction::PING);
+    ex.outcome =
+        ClassifyStatus(answer->bytes, answer->got, ex.outcome.askedId, 2, m_pTransport->IsPortLost());
+    RecordFrame(ex, EDirection::Received, answer->bytes, answer->got, false);
+    return answer->got;
 }
 
 int CServoUsb::IsHighByteFirst() const {

@@ -24,6 +24,14 @@ inline constexpr uint8_t BEGIN_UPGRADE = 0x08;
 inline constexpr uint8_t SYNC_WRITE = 0x83;
 }  // namespace Instruction
 
+// An answer exactly as it came off the line: a status and whatever followed it, for the checks that must tell
+// several servos answering at once from one (the bus scan, the shared-ID check).
+struct CRawAnswer {
+    static constexpr int kCapacity = 96;
+    int got = 0;
+    uint8_t bytes[kCapacity] = {};
+};
+
 // The largest requests whose LEN still fits its byte.
 inline constexpr int MAX_WRITE_COUNT = 252;
 inline constexpr int MAX_READ_COUNT = 253;
@@ -63,7 +71,8 @@ public:
     int ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out,
                  CExchangeOutcome* outcome = nullptr);
     // 1 without reading for broadcast or returnLevel < 2, else 1 for a good status; 0 otherwise or when
-    // count is over MAX_WRITE_COUNT (nothing is sent then).
+    // count is over MAX_WRITE_COUNT (nothing is sent then). A write that gives the servo another ID is
+    // answered from the old ID or from the new one (servos build the status after the change): both count.
     int WriteData(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
                   CExchangeOutcome* outcome = nullptr);
     int RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_t* data, uint8_t returnLevel,
@@ -83,6 +92,19 @@ public:
     int BeginUpgrade(uint8_t id, CExchangeOutcome* outcome = nullptr);
     // Writes the bytes unframed and reads one byte: that byte, or -1 when none came.
     int RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome = nullptr);
+
+    // A ping, or a read of count bytes from address, whose answer comes back byte for byte in *answer: the
+    // read waits for one status as the transport's read window (or timeout) allows and then, with tail above
+    // zero, that long more for whatever else comes (a second servo with the same ID). Recorded like every
+    // exchange; an answer longer than one status is recorded as a collision. Returns the bytes that came;
+    // the read window is back at the timeout afterwards.
+    int PingRaw(uint8_t id, std::chrono::microseconds tail, CRawAnswer* answer,
+                CExchangeOutcome* outcome = nullptr);
+    int ReadRaw(uint8_t id, uint8_t address, uint8_t count, std::chrono::microseconds tail,
+                CRawAnswer* answer, CExchangeOutcome* outcome = nullptr);
+    // Whatever arrives within `window` without a request: a status that came after its exchange was over,
+    // which the next request would throw away unseen. Recorded as an answer of its own when anything came.
+    int TakeLate(std::chrono::microseconds window, CRawAnswer* answer);
 
     int IsHighByteFirst() const;
     int Connect();
@@ -130,10 +152,13 @@ private:
     // Records a request that is not sent, with why.
     void Refuse(CExchange& ex, EOutcome why);
     int SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount);
-    int ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen);
+    // A status from alsoId is taken as from id (BROADCAST_ID: none).
+    int ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen, uint8_t alsoId = BROADCAST_ID);
     int WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
                          uint8_t returnLevel, CExchangeOutcome* outcome);
     void RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count, bool raw);
+    int ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount, uint8_t expectedLen,
+                    std::chrono::microseconds tail, CRawAnswer* answer, CExchangeOutcome* outcome);
 
     // Counts the threads waiting for the bus while they wait, for LetWaitingThreadsIn.
     CBusLock LockBus();

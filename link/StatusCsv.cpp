@@ -5,6 +5,7 @@
 #include <cstdio>
 
 const char* const STATUS_CSV_HEADER = "time_ms,position,speed,load,voltage,temperature";
+const char* const MONITOR_CSV_HEADER = "time_ms,position,speed,load,voltage,temperature,alarms";
 
 std::string StatusCsvRow(int64_t timeMs, const CStatusSample& s) {
     char row[96];
@@ -27,25 +28,25 @@ std::string StatusColumnsRow(int64_t timeMs, const CStatusSample& s) {
     return row;
 }
 
-const char* const MULTI_STATUS_CSV_HEADER = "time_ms,id,position,speed,load,voltage,temperature,alarms";
-
-std::string StatusAlarmNames(uint8_t error) {
-    static const char* const kNames[8] = {"over-voltage", nullptr,     "over-heat",   nullptr,
-                                          nullptr,        "over-load", "instruction", nullptr};
-    std::string text;
-    for (int bit = 0; bit < 8; ++bit) {
-        if (!(error & (1u << bit))) continue;
-        if (!text.empty()) text += '+';
-        text += kNames[bit] ? std::string(kNames[bit]) : "bit " + std::to_string(bit);
-    }
-    return text;
+std::string MonitorCsvRow(int64_t timeMs, const CStatusSample& sample, const std::string& alarms) {
+    return StatusCsvRow(timeMs, sample) + "," + alarms;
 }
 
-std::string MultiStatusCsvRow(int64_t timeMs, uint8_t id, const CStatusSample& s, uint8_t error) {
+std::string MonitorColumnsHeader() {
+    return StatusColumnsHeader() + " alarms";
+}
+
+std::string MonitorColumnsRow(int64_t timeMs, const CStatusSample& sample, const std::string& alarms) {
+    return StatusColumnsRow(timeMs, sample) + (alarms.empty() ? "" : " " + alarms);
+}
+
+const char* const MULTI_STATUS_CSV_HEADER = "time_ms,id,position,speed,load,voltage,temperature,alarms";
+
+std::string MultiStatusCsvRow(int64_t timeMs, uint8_t id, const CStatusSample& s, const std::string& alarms) {
     char row[96];
     std::snprintf(row, sizeof row, "%" PRId64 ",%d,%d,%d,%d,%d.%d,%d,", timeMs, id, s.position, s.speed,
                   s.load, s.voltage / 10, s.voltage % 10, s.temperature);
-    return row + StatusAlarmNames(error);
+    return row + alarms;
 }
 
 std::string MultiStatusColumnsHeader() {
@@ -55,9 +56,9 @@ std::string MultiStatusColumnsHeader() {
     return row;
 }
 
-std::string MultiStatusColumnsRow(int64_t timeMs, uint8_t id, const CStatusSample& s, uint8_t error) {
+std::string MultiStatusColumnsRow(int64_t timeMs, uint8_t id, const CStatusSample& s, const std::string& alarms) {
     char row[96];
     std::snprintf(row, sizeof row, "%10" PRId64 " %3d %8d %6d %6d %5d.%d %11d  ", timeMs, id, s.position,
                   s.speed, s.load, s.voltage / 10, s.voltage % 10, s.temperature);
-    return row + StatusAlarmNames(error);
+    return row + alarms;
 }

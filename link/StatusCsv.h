@@ -17,12 +17,17 @@ std::string StatusCsvRow(int64_t timeMs, const CStatusSample& sample);
 std::string StatusColumnsHeader();
 std::string StatusColumnsRow(int64_t timeMs, const CStatusSample& sample);
 
-// The alarm bits of a status's error byte in short names joined by "+" ("over-heat+over-load"): over-voltage
-// (0x01), over-heat (0x04), over-load (0x20), instruction (0x40), any other bit as "bit N"; empty for none.
-std::string StatusAlarmNames(uint8_t error);
+// The command-line monitor's lines: the same values with a last column of alarms, their short names joined
+// by '+' (AlarmNames), empty when none.
+extern const char* const MONITOR_CSV_HEADER;
+std::string MonitorCsvRow(int64_t timeMs, const CStatusSample& sample, const std::string& alarms);
+std::string MonitorColumnsHeader();
+std::string MonitorColumnsRow(int64_t timeMs, const CStatusSample& sample, const std::string& alarms);
 
-// Several servos in one table, one row per reading: the header, a CSV row, and the aligned terminal form.
+// Several servos in one table, one row per reading: the header, a CSV row, and the aligned terminal form, each
+// ending in the alarms as the monitor's lines do.
 extern const char* const MULTI_STATUS_CSV_HEADER;
-std::string MultiStatusCsvRow(int64_t timeMs, uint8_t id, const CStatusSample& sample, uint8_t error);
+std::string MultiStatusCsvRow(int64_t timeMs, uint8_t id, const CStatusSample& sample, const std::string& alarms);
 std::string MultiStatusColumnsHeader();
-std::string MultiStatusColumnsRow(int64_t timeMs, uint8_t id, const CStatusSample& sample, uint8_t error);
+std::string MultiStatusColumnsRow(int64_t timeMs, uint8_t id, const CStatusSample& sample,
+                                  const std::string& alarms);

@@ -14,7 +14,9 @@ EParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& byte
     return EParamFileStatus::Ok;
 }
 
-EParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes) {
+EParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes, std::string* why) {
     const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return WriteFileAtomically(path, data).ok ? EParamFileStatus::Ok : EParamFileStatus::CannotWrite;
+    const CFileWriteResult result = WriteFileAtomically(path, data);
+    if (!result.ok && why) *why = result.error;
+    return result.ok ? EParamFileStatus::Ok : EParamFileStatus::CannotWrite;
 }

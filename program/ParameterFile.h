@@ -25,4 +25,6 @@ EParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& byte
 // one rename, so a failure never leaves a half-written file. Where no file can be made beside it (a folder
 // without write permission), an existing target is written in place instead. An existing target keeps its
 // permissions; a read-only one is not replaced. A symbolic link is followed to the file it names.
-EParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes);
+// On failure *why (when given) names the cause as the system gives it ("No space left on device").
+EParamFileStatus SaveParameterFile(const std::string& path, const ParameterBytes& bytes,
+                                   std::string* why = nullptr);

@@ -10,6 +10,7 @@
 #include "Encodings.h"
 #include "OperatorHooks.h"
 #include "ParameterFile.h"
+#include "ParameterRanges.h"
 #include "ParameterSteps.h"
 #include "ServoPG.h"
 #include "ServoUsb.h"
@@ -147,8 +148,9 @@ void ServoPG::OnSave() {
     if (path.isEmpty()) return;
     ParameterBytes bytes{};
     std::memcpy(bytes.data(), m_pImage, bytes.size());
-    if (SaveParameterFile(QFile::encodeName(path).toStdString(), bytes) != EParamFileStatus::Ok)
-        ShowMessage(this, QStringLiteral("Cannot save file"));
+    std::string why;
+    if (SaveParameterFile(QFile::encodeName(path).toStdString(), bytes, &why) != EParamFileStatus::Ok)
+        ShowMessage(this, QStringLiteral("Cannot save %1: %2").arg(path, QString::fromStdString(why)));
 }
 
 void ServoPG::OnOpen() {
@@ -171,4 +173,9 @@ void ServoPG::OnOpen() {
     std::memcpy(m_pImage + first, bytes.data() + first, bytes.size() - first);
     m_byDisplayedId = bytes[Reg::ID];
     FillControls();
+    // The values are shown as they are; WRITE holds the fields within range. The log says which were not.
+    uint8_t fileImage[IMAGE_SIZE] = {};
+    std::memcpy(fileImage, bytes.data(), bytes.size());
+    for (const CRangeProblem& problem : CheckParameterRanges(fileImage, true))
+        AppendLog(QStringLiteral("Out of range: %1").arg(QString::fromStdString(problem.text)));
 }

@@ -1,6 +1,7 @@
 // The roster's bookkeeping: rows by ID, readings by time, rates over the last second.
 #include "ServoRoster.h"
 
+#include "AlarmWords.h"
 #include "StatusCsv.h"
 
 namespace {
@@ -129,7 +130,7 @@ std::string CServoRoster::DataCsv() const {
     const Clock::time_point start = m_log.front().time;
     for (const CLogEntry& entry : m_log) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(entry.time - start).count();
-        text += MultiStatusCsvRow(ms, entry.id, entry.sample, entry.error) + "\n";
+        text += MultiStatusCsvRow(ms, entry.id, entry.sample, SampleAlarmNames(entry.error, entry.sample)) + "\n";
     }
     return text;
 }

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "AlarmWords.h"
 #include "FileSaver.h"
 #include "OperatorHooks.h"
 #include "ServoPlot.h"
@@ -423,7 +424,7 @@ void CServosWindow::FillRow(int index) {
     else if (row.silent)
         alarms = tr("no answer");
     else if (values)
-        alarms = QString::fromStdString(StatusAlarmNames(row.error));
+        alarms = QString::fromStdString(SampleAlarmNames(row.error, row.sample));
     set(AlarmsColumn, alarms);
     QTableWidgetItem* alarmItem = m_pTable->item(index, AlarmsColumn);
     const QBrush alarmBrush = values && !row.silent && row.error != 0 ? QBrush(kAlarm) : QBrush();

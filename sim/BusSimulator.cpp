@@ -257,9 +257,10 @@ void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds lat
     auto answer = [&](int target, int instruction, CSimReply reply, Clock::time_point heardAt,
                       uint32_t rate) {
         const int sender = reply.sender;
+        const uint32_t sentAt = reply.rate != 0 ? reply.rate : rate;
         const CSimTransmission out = Transmit(target, instruction, std::move(reply));
         if (!out.pieces.empty()) m_bLineQuiet = false;
-        for (const auto& piece : out.pieces) line.Send(sender, heardAt + piece.delay, rate, piece.bytes);
+        for (const auto& piece : out.pieces) line.Send(sender, heardAt + piece.delay, sentAt, piece.bytes);
         return !out.hangUp;
     };
     // The servos hear one byte once its stop bit has left the wire.
@@ -303,13 +304,15 @@ void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds lat
             }
             onTheWire.pop_front();
         }
-        const std::vector<uint8_t> received = line.Receive(now);
+        // The host's receiver runs at the rate its port has now, whatever rate the bytes were sent at.
+        const uint32_t hostRate = ReadLineRate(masterFd);
+        const std::vector<uint8_t> received = line.Receive(now, hostRate);
         if (!received.empty()) {
             if (outbox.empty()) outboxSince = now;
             outbox.insert(outbox.end(), received.begin(), received.end());
         }
         flush(now);
-        if (!m_bLineQuiet && outbox.empty() && !line.NextArrival()) {
+        if (!m_bLineQuiet && outbox.empty() && !line.NextArrival(hostRate)) {
             {
                 std::lock_guard lock(m_mutex);
                 m_bLineQuiet = true;
@@ -319,7 +322,7 @@ void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds lat
 
         auto wakeAt = now + kIdleWait;
         if (!onTheWire.empty()) wakeAt = std::min(wakeAt, onTheWire.front().due);
-        if (const auto arrival = line.NextArrival()) wakeAt = std::min(wakeAt, *arrival);
+        if (const auto arrival = line.NextArrival(hostRate)) wakeAt = std::min(wakeAt, *arrival);
         if (!outbox.empty()) wakeAt = std::min(wakeAt, outboxSince + kWriteTimeout);
         const short masterEvents = static_cast<short>(POLLIN | (outbox.empty() ? 0 : POLLOUT));
         std::array<pollfd, 3> fds = {

@@ -56,7 +56,7 @@ bool CReturnLine::LineLevel(Clock::time_point t) const {
     return true;
 }
 
-std::optional<CReturnLine::CDecoded> CReturnLine::NextByte() const {
+std::optional<CReturnLine::CDecoded> CReturnLine::NextByte(uint32_t hostRate) const {
     Clock::time_point hunt = m_cursor;
     for (;;) {
         // The first moment from `hunt` on when some sender pulls the line low.
@@ -81,10 +81,10 @@ std::optional<CReturnLine::CDecoded> CReturnLine::NextByte() const {
             }
         }
         if (!edge) return std::nullopt;
-        const uint32_t rate = owner->rate;
-        // Offsets from the edge in half bits; on the sender's own bit grid where the edge lies on it, so a
-        // clean byte ends exactly when its sender's stop bit does.
-        const bool onGrid = *edge == owner->BitStart(ownerBit);
+        const uint32_t rate = hostRate != 0 ? hostRate : owner->rate;
+        // Offsets from the edge in half bits; on the sender's own bit grid where the edge lies on it and the
+        // rates agree, so a clean byte ends exactly when its sender's stop bit does.
+        const bool onGrid = rate == owner->rate && *edge == owner->BitStart(ownerBit);
         auto at = [&](std::size_t halfBits) {
             return onGrid ? owner->start + HalfBits(2 * ownerBit + halfBits, rate)
                           : *edge + HalfBits(halfBits, rate);
@@ -103,9 +103,9 @@ std::optional<CReturnLine::CDecoded> CReturnLine::NextByte() const {
     }
 }
 
-std::vector<uint8_t> CReturnLine::Receive(Clock::time_point now) {
+std::vector<uint8_t> CReturnLine::Receive(Clock::time_point now, uint32_t hostRate) {
     std::vector<uint8_t> received;
-    for (auto next = NextByte(); next && next->ready + m_latency <= now; next = NextByte()) {
+    for (auto next = NextByte(hostRate); next && next->ready + m_latency <= now; next = NextByte(hostRate)) {
         received.push_back(next->byte);
         m_cursor = next->resume;
         std::erase_if(m_bursts, [&](const CBurst& b) { return b.End() <= m_cursor; });
@@ -113,8 +113,8 @@ std::vector<uint8_t> CReturnLine::Receive(Clock::time_point now) {
     return received;
 }
 
-std::optional<Clock::time_point> CReturnLine::NextArrival() const {
-    const auto next = NextByte();
+std::optional<Clock::time_point> CReturnLine::NextArrival(uint32_t hostRate) const {
+    const auto next = NextByte(hostRate);
     if (!next) return std::nullopt;
     return next->ready + m_latency;
 }

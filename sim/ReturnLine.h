@@ -20,7 +20,9 @@ std::chrono::nanoseconds WireTime(std::size_t bytes, uint32_t rate);
 // line carries the bitwise AND of what each sends at that moment. The host's receiver decodes that line as a
 // UART does: it waits for a falling edge, takes it as a start bit when the line is still low half a bit
 // later, samples the 8 data bits and the stop bit in their middles, and hunts for the next edge from the
-// stop bit's middle on. A byte is the host's at the end of its stop bit plus the adapter's latency. So two
+// stop bit's middle on, all at the host's own rate, which need not be the senders': a status sent at another
+// rate reaches the host as the garbage a real receiver makes of it. A byte is the host's at the end of its
+// stop bit plus the adapter's latency. So two
 // answers at the same moment give the AND of their bytes, answers a fraction of a byte apart give the bytes
 // a real receiver would make of the mix, and answers that do not overlap arrive clean, one after the other.
 //
@@ -41,10 +43,11 @@ public:
     Clock::time_point Send(int sender, Clock::time_point start, uint32_t rate,
                            const std::vector<uint8_t>& bytes);
 
-    // The bytes the host has received by `now`, in order; each is returned once.
-    std::vector<uint8_t> Receive(Clock::time_point now);
+    // The bytes the host has received by `now`, in order; each is returned once. hostRate is the rate the
+    // host's receiver runs at, bit/s; 0 takes each byte at the rate it was sent with.
+    std::vector<uint8_t> Receive(Clock::time_point now, uint32_t hostRate = 0);
     // When the next byte will be the host's, if any is on its way.
-    std::optional<Clock::time_point> NextArrival() const;
+    std::optional<Clock::time_point> NextArrival(uint32_t hostRate = 0) const;
 
 private:
     struct CBurst {
@@ -64,8 +67,9 @@ private:
     };
 
     bool LineLevel(Clock::time_point t) const;
-    // The next start bit from m_cursor on, and the byte it begins; nullopt when the line stays high.
-    std::optional<CDecoded> NextByte() const;
+    // The next start bit from m_cursor on, and the byte a receiver at hostRate (0: the sender's) makes of
+    // it; nullopt when the line stays high.
+    std::optional<CDecoded> NextByte(uint32_t hostRate) const;
 
     std::chrono::nanoseconds m_latency;
     std::vector<CBurst> m_bursts;

@@ -19,14 +19,16 @@ bool LevelAnswers(uint8_t level, uint8_t instruction) {
 
 // One servo carries out a request addressed to it; returns the status it would send, before the
 // return-level and broadcast rules are applied.
-std::optional<CSimReply> Execute(CServoModel& servo, int serial, uint8_t instruction,
-                                 std::span<const uint8_t> params) {
-    const uint8_t id = servo.Id();
+std::optional<CSimReply> Execute(CServoModel& servo, int serial, EChangeReply changeReply,
+                                 uint8_t instruction, std::span<const uint8_t> params) {
+    uint8_t id = servo.Id();
+    const uint32_t rate = servo.BaudRate();
+    uint32_t replyRate = 0;
     const auto delay = servo.ReturnDelay() + CServoBus::TurnAround(serial);
     const bool answers = LevelAnswers(servo.ReturnLevel(), instruction);
     auto status = [&](uint8_t error, std::span<const uint8_t> data = {}) -> std::optional<CSimReply> {
         if (!answers) return std::nullopt;
-        return CSimReply{delay, BuildStatusFrame(id, error | servo.Alarms(), data), serial};
+        return CSimReply{delay, BuildStatusFrame(id, error | servo.Alarms(), data), serial, replyRate};
     };
 
     switch (instruction) {
@@ -40,6 +42,10 @@ std::optional<CSimReply> Execute(CServoModel& servo, int serial, uint8_t instruc
         case instr::WRITE:
             if (params.empty()) return status(INSTRUCTION_ERROR);
             servo.Write(params[0], params.subspan(1));
+            if (changeReply == EChangeReply::New) {
+                id = servo.Id();
+                if (servo.BaudRate() != rate) replyRate = servo.BaudRate();
+            }
             return status(0);
         case instr::REG_WRITE:
             if (params.empty()) return status(INSTRUCTION_ERROR);
@@ -66,8 +72,12 @@ std::chrono::microseconds CServoBus::TurnAround(int serial) {
 }
 
 void CServoBus::AddServo(const CSimServoSpec& spec, Clock::time_point now) {
-    CServoModel& servo =
-        m_servos.emplace_back(CServo{CServoModel(spec.id, spec.baudCode, now), m_nNextSerial++}).model;
+    std::optional<Clock::time_point> from, until;
+    if (spec.plugAfter) from = now + *spec.plugAfter;
+    if (spec.unplugAfter) until = now + *spec.unplugAfter;
+    CServo& added = m_servos.emplace_back(
+        CServo{CServoModel(spec.id, spec.baudCode, now), m_nNextSerial++, spec.changeReply, from, until});
+    CServoModel& servo = added.model;
     servo.Poke(reg::RETURN_DELAY, spec.returnDelay);
     servo.Poke(reg::RETURN_LEVEL, spec.returnLevel);
     if (spec.hand) servo.SetHand(*spec.hand);
@@ -104,9 +114,10 @@ std::vector<CSimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint3
     const uint8_t instruction = FrameInstruction(frame);
     const auto params = FrameParams(frame);
     const bool broadcast = target == BROADCAST_ID;
-    // A servo in its boot loader hears no frames.
-    auto hears = [this, lineRate](const CServoModel& s) {
-        return (m_bAnyRate || s.BaudRate() == lineRate) && !m_boot.Holds(s.Id());
+    // A servo in its boot loader hears no frames, nor one that is not powered.
+    auto hears = [this, lineRate, now](const CServo& each) {
+        const CServoModel& s = each.model;
+        return each.PoweredAt(now) && (m_bAnyRate || s.BaudRate() == lineRate) && !m_boot.Holds(s.Id());
     };
 
     if (instruction == instr::SYNC_WRITE) {
@@ -118,7 +129,7 @@ std::vector<CSimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint3
         // Each servo looks for its own ID once, so a block that changes an ID cannot pull in a later block.
         for (CServo& each : m_servos) {
             CServoModel& servo = each.model;
-            if (!hears(servo)) continue;
+            if (!hears(each)) continue;
             const uint8_t id = servo.Id();
             for (std::size_t at = 0; at < blocks.size(); at += blockSize) {
                 if (blocks[at] != id) continue;
@@ -132,8 +143,10 @@ std::vector<CSimReply> CServoBus::Dispatch(std::span<const uint8_t> frame, uint3
     std::vector<CSimReply> replies;
     for (CServo& each : m_servos) {
         CServoModel& servo = each.model;
-        if (!hears(servo) || (!broadcast && servo.Id() != target)) continue;
-        auto status = Execute(servo, each.serial, instruction, params);
+        if (!hears(each) || (!broadcast && servo.Id() != target)) continue;
+        auto status = Execute(servo, each.serial, each.changeReply, instruction, params);
+        // A bridge that carries no rate carries the answer at the line's.
+        if (status && m_bAnyRate) status->rate = 0;
         if (instruction == instr::BOOT_LOADER) m_boot.Enter(servo.Id(), now);
         const bool mayAnswer = !broadcast || instruction == instr::PING;
         if (mayAnswer && status) replies.push_back(std::move(*status));

@@ -18,6 +18,7 @@ struct CSimReply {
     std::chrono::microseconds delay;
     std::vector<uint8_t> bytes;
     int sender = 0;
+    uint32_t rate = 0;  // bit/s it goes out at; 0: the rate of the request it answers
 };
 
 // Rules a real bus imposes and how collisions are avoided:
@@ -29,8 +30,12 @@ struct CSimReply {
 // - Each servo answers its return delay after the request has left the wire, plus a turn-around of its own:
 //   no two servos' firmware turns the line around in exactly the same time, so answers meant for the same
 //   moment land a microsecond or so apart (CReturnLine decides what the host makes of them).
-// - A status carries the ID, return delay and return level from before the request, so a changed ID or
-//   baud rate takes effect after the status is sent.
+// - A status carries the return delay and return level from before the request. A write that changes the
+//   servo's ID or rate is answered from the new ID at the new rate (EChangeReply::New, as real servos build
+//   the status after the table changed), or from the old ID at the old rate (Old); with SetAnyRate every
+//   answer goes out at the line's rate.
+// - A servo set up with plugAfter or unplugAfter hears nothing before it is powered up or after it is
+//   powered down.
 // - Sync write is never answered; each servo takes the block with its ID.
 // - An unknown instruction, or a read or write whose parameters do not fit it, is answered (when the return
 //   level allows) with the instruction error bit 0x40 and no parameters.
@@ -69,6 +74,12 @@ private:
     struct CServo {
         CServoModel model;
         int serial;  // order of addition, never reused: names the sender on the return line
+        EChangeReply changeReply = EChangeReply::New;
+        std::optional<Clock::time_point> poweredFrom;
+        std::optional<Clock::time_point> poweredUntil;
+        bool PoweredAt(Clock::time_point now) const {
+            return (!poweredFrom || now >= *poweredFrom) && (!poweredUntil || now < *poweredUntil);
+        }
     };
     std::vector<CServo> m_servos;  // in the order added; Find returns the first among equal IDs
     int m_nNextSerial = 0;

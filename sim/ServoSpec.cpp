@@ -1,6 +1,7 @@
 // Reading a servo's set-up from its command-line form.
 #include "ServoSpec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 
@@ -17,6 +18,17 @@ std::optional<long> Decimal(const std::string& text) {
     const auto [at, ec] = std::from_chars(text.data(), end, value);
     if (text.empty() || text.front() == '+' || ec != std::errc() || at != end) return std::nullopt;
     return value;
+}
+
+// Seconds after the start, with decimals: digits and at most one point, nothing else (no sign or exponent).
+std::optional<std::chrono::milliseconds> SecondsAfterStart(const std::string& text) {
+    constexpr double kLongest = 24 * 3600.0;
+    if (text.empty() || text == "." || text.find_first_not_of("0123456789.") != std::string::npos ||
+        std::count(text.begin(), text.end(), '.') > 1)
+        return std::nullopt;
+    const double seconds = std::stod(text);
+    if (seconds > kLongest) return std::nullopt;
+    return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
 }
 
 std::optional<uint8_t> CodeForRate(long rate) {
@@ -65,6 +77,15 @@ std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string
             std::string why;
             spec.hand = ParseHandRange(item.substr(eq + 1), &why);
             if (!spec.hand) return fail(why);
+        } else if (key == "reply" && eq != std::string::npos) {
+            const std::string reply = item.substr(eq + 1);
+            if (reply != "old" && reply != "new") return fail("reply=" + reply + " is neither old nor new");
+            spec.changeReply = reply == "old" ? EChangeReply::Old : EChangeReply::New;
+        } else if ((key == "plug" || key == "unplug") && eq != std::string::npos) {
+            const auto after = SecondsAfterStart(item.substr(eq + 1));
+            if (!after)
+                return fail(key + "=" + item.substr(eq + 1) + ": not a number of seconds from 0 to 86400");
+            (key == "plug" ? spec.plugAfter : spec.unplugAfter) = after;
         } else if (key == "delay" && inRange(0, MAX_RETURN_DELAY)) {
             spec.returnDelay = static_cast<uint8_t>(value);
         } else if (key == "level" && inRange(0, 2)) {
@@ -81,7 +102,7 @@ std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string
             return fail(
                 "'" + item +
                 "' is not one of delay=0..254, level=0..2, temp=0..255, volt=0..255, load=-1023..1023, "
-                "hand=LOW-HIGH/SECONDS");
+                "hand=LOW-HIGH/SECONDS, reply=old|new, plug=SECONDS, unplug=SECONDS");
         }
     }
     if (!text.empty() && text.back() == ':') return fail("empty setting after ':'");

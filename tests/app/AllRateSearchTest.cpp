@@ -1,6 +1,13 @@
 // "All Bauds": the node search over every rate, each servo listed with its own rate, Stop, and the offer to
 // move the port to a picked servo's rate.
+#include <QFile>
+#include <QSet>
+#include <QTableView>
+#include <QTemporaryDir>
+
 #include "AppFixture.h"
+#include "BusFrameModel.h"
+#include "BusMonitorWindow.h"
 #include "ControlTable.h"
 
 namespace {
@@ -38,13 +45,54 @@ TEST_F(AllRateSearchTest, OneSearchListsEveryServoWithItsOwnRate) {
     EXPECT_EQ(m_app->m_pTransport->LineRate(), 1000000);
     SaveGrab(Main(), QStringLiteral("all_bauds_search"));
 
-    // With "Single Node" too: one broadcast ping per rate, each answer listed with its rate.
+    // With "Single Node" too: one broadcast ping per rate, each answer listed with its rate and confirmed
+    // with one read of its status span.
     Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
     m_sim->ClearFrames();
     Click(Child<QPushButton>(Main(), "search"));
     ASSERT_TRUE(WaitForSweepEnd());
     EXPECT_EQ(Nodes(), QStringList({"1/1000000", "4/500000", "7/115200", "9/38400"}));
-    EXPECT_EQ(m_sim->Frames().size(), 8u);
+    EXPECT_EQ(m_sim->Frames().size(), 8u + 4u);
+}
+
+// The All Bauds search goes through the recording like every exchange: the Bus window shows its frames with
+// their rates, and its log names servos sharing an ID and alarms as the normal search does.
+TEST_F(AllRateSearchTest, TheBusWindowShowsTheSearchAtEveryRateAndTheLogItsFindings) {
+    sim::CSimServoSpec warmer = Servo(4, 57600);
+    warmer.temperature = 36;
+    sim::CSimServoSpec hot = Servo(9, 38400);
+    hot.temperature = 90;
+    ASSERT_NO_FATAL_FAILURE(StartMixedBus({Servo(1, 1000000), Servo(4, 57600), warmer, hot}));
+    Main()->ShowBusMonitor();
+    Click(Child<QPushButton>(Main(), "search"));
+    ASSERT_TRUE(WaitForSweepEnd());
+    EXPECT_EQ(Nodes(), QStringList({"1/1000000", "4/57600", "9/38400"}));
+    EXPECT_TRUE(LogLines().contains(QStringLiteral("ID:4 BAUD:57600 two or more servos answer")))
+        << LogLines().join('\n').toStdString();
+    ASSERT_TRUE(
+        WaitUntil([this] { return LogLines().contains(QStringLiteral("ID 9 alarm: over-heat")); }, 2000))
+        << LogLines().join('\n').toStdString();
+
+    CBusMonitorWindow* monitor = Main()->BusMonitor();
+    ASSERT_TRUE(
+        WaitUntil([&] { return monitor->RowCount() >= 2 * static_cast<int>(m_sim->Frames().size()); }));
+    const CBusFrameModel* model = static_cast<const CBusFrameModel*>(monitor->View()->model());
+    QSet<QString> rates;
+    for (int row = 0; row < model->rowCount(); ++row)
+        rates.insert(model->data(model->index(row, CBusFrameModel::RateColumn), Qt::DisplayRole).toString());
+    for (const char* rate : {"1000000", "500000", "57600", "38400"})
+        EXPECT_TRUE(rates.contains(QLatin1String(rate))) << rate;
+    EXPECT_EQ(model->headerData(CBusFrameModel::RateColumn, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QStringLiteral("Rate"));
+    // Saved as the trace shows it: a line wherever the rate changes.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("search.txt"));
+    ASSERT_EQ(monitor->SaveTo(path), QString());
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QString text = QString::fromUtf8(saved.readAll());
+    EXPECT_TRUE(text.contains(QLatin1String(" -- line rate 57600 baud\n"))) << text.left(400).toStdString();
+    SaveGrab(monitor, QStringLiteral("bus_monitor_all_bauds"));
 }
 
 TEST_F(AllRateSearchTest, PickingAServoAtAnotherRateOffersToSwitchThePort) {

@@ -74,7 +74,12 @@ TEST_F(BusMonitorTest, FollowsThePollAndPausesClearsFiltersAndSaves) {
     const QStringList lines = QString::fromUtf8(saved.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), paused);
     EXPECT_EQ(lines.last(), Monitor()->RowText(paused - 1));
-    EXPECT_NE(Monitor()->SaveTo(dir.path()), QString()) << "a directory is no file to save to";
+    // Every failure names its cause as the system gives it, as the plot's Save Data does.
+    EXPECT_EQ(Monitor()->SaveTo(dir.path()),
+              QStringLiteral("Cannot save %1: is a directory").arg(dir.path()));
+    const QString underAFile = path + QStringLiteral("/bus.txt");
+    EXPECT_EQ(Monitor()->SaveTo(underAFile),
+              QStringLiteral("Cannot save %1: Not a directory").arg(underAFile));
     Monitor()->SetPaused(false);
     ASSERT_TRUE(RowsGrowTo(paused + 10)) << "resumes where it stopped";
 

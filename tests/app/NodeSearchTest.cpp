@@ -132,3 +132,33 @@ TEST_F(NodeSearchTest, AddNodeKeepsOneRowPerIdInTheOrderFound) {
     Main()->AppendLog(QStringLiteral("second"));
     EXPECT_EQ(Child<QPlainTextEdit>(Main(), "nodeLog")->toPlainText(), QStringLiteral("first\nsecond"));
 }
+
+// Two servos with one ID answer a ping as one, at 57600 without a damaged byte: the read that confirms each
+// find tells them apart, and the log says so. The node is listed once.
+TEST_F(NodeSearchTest, ServosSharingAnIdAreNamedInTheLogByBothSearches) {
+    sim::CSimServoSpec one = sim::DefaultServo(4, 6), warmer = sim::DefaultServo(4, 6);
+    warmer.temperature = 36;
+    m_sim = std::make_unique<sim::CBusSimulator>(
+        std::vector<sim::CSimServoSpec>{one, warmer, sim::DefaultServo(6, 6)}, sim::CSimLineOptions{});
+    ASSERT_TRUE(m_sim->Start());
+    CAppOptions options;
+    options.szPortPath = m_sim->SlavePath();
+    StartWithOptions(options);
+    ASSERT_NO_FATAL_FAILURE(Enter());
+    ASSERT_NO_FATAL_FAILURE(OpenAt(QStringLiteral("57600")));
+    Main()->SetSweepRange(0, 7);
+    Click(Child<QPushButton>(Main(), "search"));
+    ASSERT_TRUE(WaitForSweepEnd());
+    EXPECT_EQ(Nodes(), QStringList({"4/57600", "6/57600"}));
+    const QString shared = QStringLiteral("ID:4 BAUD:57600 two or more servos answer");
+    EXPECT_EQ(LogLines().count(shared), 1) << LogLines().join('\n').toStdString();
+    EXPECT_EQ(LogLines().indexOf(shared), LogLines().indexOf(PingLine(4)) + 1);
+
+    // "Single Node" with only the pair on the bus: their answers to the broadcast overlap cleanly.
+    m_sim->RemoveServo(6);
+    Child<QCheckBox>(Main(), "singleNode")->setChecked(true);
+    Click(Child<QPushButton>(Main(), "search"));
+    EXPECT_EQ(Nodes(), QStringList({"4/57600"}));
+    EXPECT_EQ(LogLines().mid(LogLines().size() - 2),
+              QStringList({QStringLiteral("Pinging ID:BRCAST"), shared}));
+}

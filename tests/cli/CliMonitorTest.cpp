@@ -87,9 +87,10 @@ TEST_F(CliMonitor, FiftyTicksAtTenMillisecondsTakeHalfASecondAndFollowTheShaft) 
     EXPECT_GE(run.took, grid);
     EXPECT_LT(run.took, grid + 10ms + 15ms) << "within a tick, plus opening the port";
     ASSERT_EQ(run.lines.size(), 51u);
-    EXPECT_EQ(run.lines[0], "time_ms,position,speed,load,voltage,temperature");
+    EXPECT_EQ(run.lines[0], "time_ms,position,speed,load,voltage,temperature,alarms");
     long previousTime = 0, previousPosition = -1;
     for (std::size_t i = 1; i < run.lines.size(); ++i) {
+        ASSERT_EQ(run.lines[i].back(), ',') << "no alarms: " << run.lines[i];
         const auto f = Fields(run.lines[i]);
         ASSERT_EQ(f.size(), 6u) << run.lines[i];
         // On the grid: the i-th tick is due i periods after the start.
@@ -146,4 +147,40 @@ TEST_F(CliMonitor, CtrlCEndsItAfterTheLineInProgressAndASilentServoIsAFailure) {
     EXPECT_EQ(Monitor({"1", "--period", "0"}).code, EXIT_BAD_ARGUMENTS);
     EXPECT_EQ(Monitor({"1", "--count"}).code, EXIT_BAD_ARGUMENTS);
     EXPECT_EQ(Monitor({"1", "--fast"}).code, EXIT_BAD_ARGUMENTS);
+}
+
+// A servo in alarm: every line names its alarms in the last column, the voltage's side of its limits
+// included, and stderr gives the values once, when they appear.
+TEST(CliMonitorAlarms, TheLastColumnNamesTheAlarmsOfEachReading) {
+    sim::CSimServoSpec servo = sim::DefaultServo(1);
+    servo.temperature = 90;
+    servo.voltage = 30;
+    sim::CBusSimulator bus({servo, sim::DefaultServo(2)}, {});
+    ASSERT_TRUE(bus.Start());
+    auto monitor = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", bus.SlavePath(), "monitor"});
+        std::ostringstream out, err;
+        const int code = RunCli(args, out, err);
+        EXPECT_EQ(code, EXIT_OK) << err.str();
+        return std::pair{Lines(out.str()), err.str()};
+    };
+    auto [lines, err] = monitor({"1", "--count", "3", "--csv"});
+    ASSERT_EQ(lines.size(), 4u);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].substr(lines[i].find(",3.0,90,")), ",3.0,90,under-voltage+over-heat") << lines[i];
+    EXPECT_EQ(
+        err.find(
+            "brennix: warning: ID 1 reports under-voltage (voltage 3.0 V outside 5.0\u201325.0 V), over-heat "
+            "(temperature 90 \u00b0C above 80 \u00b0C)\n"),
+        0u)
+        << err;
+    EXPECT_EQ(err.find("warning", 10), std::string::npos) << "once, not every line";
+
+    std::tie(lines, err) = monitor({"1", "--count", "1"});
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 18), "temperature alarms");
+    EXPECT_EQ(lines[1].substr(lines[1].size() - 26), "90 under-voltage+over-heat");
+    std::tie(lines, err) = monitor({"2", "--count", "1"});
+    EXPECT_EQ(lines[1].back(), '1') << "a well servo's line ends with its temperature: " << lines[1];
+    EXPECT_EQ(err.find("warning"), std::string::npos);
 }

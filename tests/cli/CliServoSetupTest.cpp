@@ -77,14 +77,15 @@ TEST_F(CliServoSetup, SetIdUnlocksWritesLocksAtTheNewIdAndChecksThere) {
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "ID 1 is now ID 7\n");
     EXPECT_GE(run.took, 600ms) << "the page's waits after unlock, write and lock";
-    // Ping and read the servo, check the new ID is free, then the page's three writes, then the checks.
-    const std::vector<std::tuple<int, int, int>> expected{{1, 0x01, -1}, {1, 0x02, 5}, {7, 0x01, -1},
-                                                          {1, 0x03, 37}, {1, 0x03, 5}, {7, 0x03, 37},
-                                                          {7, 0x01, -1}, {7, 0x02, 5}, {7, 0x02, 37}};
+    // Ping the servo and read its status span (one servo has the ID) and its parameters, check the new ID
+    // is free, then the page's three writes, then the checks.
+    const std::vector<std::tuple<int, int, int>> expected{
+        {1, 0x01, -1}, {1, 0x02, 41}, {1, 0x02, 5},  {7, 0x01, -1}, {1, 0x03, 37},
+        {1, 0x03, 5},  {7, 0x03, 37}, {7, 0x01, -1}, {7, 0x02, 5},  {7, 0x02, 37}};
     EXPECT_EQ(Heard(), expected);
     const auto frames = m_bus.Frames();
-    EXPECT_EQ(frames[4].bytes.at(6), 7) << "the span carries the new ID at address 5";
-    EXPECT_EQ(frames[4].bytes.size(), 7u + 26u);
+    EXPECT_EQ(frames[5].bytes.at(6), 7) << "the span carries the new ID at address 5";
+    EXPECT_EQ(frames[5].bytes.size(), 7u + 26u);
 
     EXPECT_EQ(Run({"ping", "7"}).code, EXIT_OK);
     EXPECT_EQ(Run({"ping", "1"}).code, EXIT_NO_REPLY);
@@ -145,9 +146,17 @@ TEST_F(CliServoSetup, AServoThatStopsAnsweringIsReportedWithItsPossibleState) {
         const char* message;
         uint8_t idAfter;
     };
+    // The servo carries out every write; only its statuses are lost. Where it answers it is locked again.
     const CCase cases[] = {
-        {0, "did not confirm the unlock (step 1 of 3): it may be unlocked, parameters not written", 1},
-        {1, "did not confirm the parameter write (step 2 of 3): it is unlocked and may answer at ID 7", 7},
+        {0,
+         "ID 1 (1000000 baud) did not confirm the unlock (step 1 of 3), parameters not written; it answers "
+         "at "
+         "ID 1 (1000000 baud) and is locked",
+         1},
+        {1,
+         "ID 1 (1000000 baud) did not confirm the parameter write (step 2 of 3); it answers at ID 7 (1000000 "
+         "baud) and is locked",
+         7},
     };
     for (const CCase& c : cases) {
         SCOPED_TRACE(c.message);
@@ -161,7 +170,8 @@ TEST_F(CliServoSetup, AServoThatStopsAnsweringIsReportedWithItsPossibleState) {
         EXPECT_EQ(run.code, EXIT_NO_REPLY);
         EXPECT_TRUE(run.out.empty());
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-        EXPECT_FALSE(m_bus.Table(c.idAfter).empty());
+        ASSERT_FALSE(m_bus.Table(c.idAfter).empty());
+        EXPECT_EQ(m_bus.Table(c.idAfter).at(Reg::LOCK), 1);
         m_bus.ClearFaults();
         if (c.idAfter != 1) {
             ASSERT_EQ(Run({"set-id", "7", "1"}).code, EXIT_OK);
@@ -175,8 +185,11 @@ TEST_F(CliServoSetup, AServoThatStopsAnsweringIsReportedWithItsPossibleState) {
     m_bus.AddFault(rule);
     const CCliRun run = Run({"set-id", "1", "7"});
     EXPECT_EQ(run.code, EXIT_NO_REPLY);
-    EXPECT_NE(run.err.find("no answer at ID 7 (1000000 baud) after the write nor to the lock"),
-              std::string::npos)
+    EXPECT_NE(
+        run.err.find("no answer at ID 7 (1000000 baud) after the write nor to the lock (step 3 of 3); it "
+                     "answers at neither ID 7 (1000000 baud) nor ID 1 (1000000 baud): where it is and "
+                     "whether it is locked is not known"),
+        std::string::npos)
         << run.err;
 }
 
@@ -223,11 +236,9 @@ TEST_F(CliServoSetup, FilesThatAreShortDirectoriesFifosOrImpossibleAreRefusedAtO
     bytes[Reg::BAUD_RATE] = 9;
     std::ofstream(badRate, std::ios::binary) << bytes;
     const std::pair<fs::path, const char*> cases[] = {
-        {shortFile, "shorter than 31 bytes"},
-        {m_dir.Path(), "not a regular file"},
-        {fifo, "not a regular file"},
-        {m_dir.Path() / "missing.dat", "cannot open"},
-        {badRate, "baud code 9"},
+        {shortFile, "shorter than 31 bytes"}, {m_dir.Path(), "not a regular file"},
+        {fifo, "not a regular file"},         {m_dir.Path() / "missing.dat", "cannot open"},
+        {badRate, "BAUD_RATE 9, not 0 to 7"},
     };
     for (const auto& [path, message] : cases) {
         const CCliRun run = Run({"load", "1", path.string()});
@@ -239,8 +250,9 @@ TEST_F(CliServoSetup, FilesThatAreShortDirectoriesFifosOrImpossibleAreRefusedAtO
     EXPECT_EQ(Run({"load", "1", shortFile.string(), "--with-ID"}).code, EXIT_BAD_ARGUMENTS);
 
     const CCliRun onDir = Run({"save", "1", m_dir.Path().string()});
-    EXPECT_EQ(onDir.code, EXIT_BAD_ARGUMENTS);
-    EXPECT_NE(onDir.err.find("cannot write"), std::string::npos);
+    EXPECT_EQ(onDir.code, EXIT_OUTPUT_FAILED);
+    EXPECT_NE(onDir.err.find("cannot write " + m_dir.Path().string() + ": is a directory"), std::string::npos)
+        << onDir.err;
     EXPECT_EQ(Run({"save", "4", (m_dir.Path() / "x.dat").string()}).code, EXIT_NO_REPLY);
     EXPECT_FALSE(fs::exists(m_dir.Path() / "x.dat"));
 }

@@ -158,8 +158,16 @@ TEST(CliCommands, TracePrintsEveryFrameAsItGoes) {
         ASSERT_TRUE(std::regex_match(text, parts, line)) << text;
         meanings.push_back(parts[1].str() + " " + parts[3].str());
     }
-    EXPECT_EQ(meanings, (std::vector<std::string>{"> ping 1", "< status of 1: ok", "> ping 2",
-                                                  "< status of 2: ok", "> ping 3", "< no answer from ID 3"}));
+    // Each ID that answers is read once more, to tell several servos with that ID from one.
+    const std::string span = "13 bytes from 41 (PRESENT_POSITION)";
+    const std::string values =
+        "PRESENT_POSITION = 512, PRESENT_SPEED = 0, PRESENT_LOAD = 0, PRESENT_VOLTAGE = 74, "
+        "PRESENT_TEMPERATURE = 31, PRESENT_CURRENT = 0";
+    EXPECT_EQ(meanings,
+              (std::vector<std::string>{"> ping 1", "< status of 1: ok", "> read 1: " + span,
+                                        "< status of 1: ok; " + values, "> ping 2", "< status of 2: ok",
+                                        "> read 2: " + span, "< status of 2: ok; " + values, "> ping 3",
+                                        "< no answer from ID 3"}));
     EXPECT_NE(run.err.find("> FF FF 01 02 01 FB  ping 1\n"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("< FF FF 01 02 00 FC  status of 1: ok\n"), std::string::npos) << run.err;
 }

@@ -134,6 +134,30 @@ TEST_F(StatusMonitorTest, ReadingsFollowTheWireBytesTheByteOrderAndTheSelectedSe
     Click(Child<QPushButton>(page, "draw"));
 }
 
+// A value whose alarm bit the servo's status carries turns red while the bit is set, and back when it clears.
+TEST_F(StatusMonitorTest, AStatusFieldIsRedWhileItsAlarmBitIsSet) {
+    CRobotDlg& page = *m_page;
+    QLabel* voltage = Child<QLabel>(page, "voltageValue");
+    QLabel* temperature = Child<QLabel>(page, "temperatureValue");
+    QLabel* load = Child<QLabel>(page, "loadValue");
+    const auto red = [](QLabel* label) { return label->styleSheet().contains(QLatin1String("color")); };
+    m_sim->SetRegister(1, Reg::PRESENT_VOLTAGE, 30);  // below MIN_VOLTAGE: bit 0x01
+    Click(Child<QPushButton>(page, "draw"));
+    ASSERT_TRUE(WaitForLabel(voltage, QStringLiteral("3.0 V")));
+    ASSERT_TRUE(WaitUntil([&] { return red(voltage); }));
+    EXPECT_FALSE(red(temperature));
+    EXPECT_FALSE(red(load));
+
+    m_sim->SetRegister(1, Reg::PRESENT_VOLTAGE, 74);
+    m_sim->SetRegister(1, Reg::MAX_TEMPERATURE, 20);  // 31 degrees is over it: bit 0x04
+    ASSERT_TRUE(WaitUntil([&] { return red(temperature) && !red(voltage); }));
+    EXPECT_FALSE(red(load));
+    SaveGrab(&page, QStringLiteral("robot_over_heat"));
+    m_sim->SetRegister(1, Reg::MAX_TEMPERATURE, 80);
+    ASSERT_TRUE(WaitUntil([&] { return !red(temperature); }));
+    Click(Child<QPushButton>(page, "draw"));
+}
+
 TEST_F(StatusMonitorTest, AnEmptyOrZeroCycleStartsNothingAndZoomZeroKeepsTheStep) {
     CRobotDlg& page = *m_page;
     for (const QString& cycle : {QString(), QStringLiteral("0"), QStringLiteral("00")}) {

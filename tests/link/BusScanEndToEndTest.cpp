@@ -152,8 +152,47 @@ TEST_F(BusScanE2E, FindSingleTellsTheIdAndRateOfTheOnlyServo) {
     const CScanOutcome outcome = m_scanner->FindSingle(AllServoRates(), {});
     EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{42, 57600}}));
     EXPECT_TRUE(outcome.collisions.empty());
-    EXPECT_EQ(Bus().Frames().size(), 8u);
+    EXPECT_EQ(Bus().Frames().size(), 9u) << "a broadcast per rate, and the read that confirms ID 42";
     EXPECT_EQ(Transport().LineRate(), 1000000);
+}
+
+// Two servos with one ID answer a ping with identical bytes, which overlap cleanly below 1000000 baud; the
+// read of their status spans, which differ, collides at every rate.
+TEST_F(BusScanE2E, ServosSharingAnIdAreFoundSharedAtEveryRateByScanAndFind) {
+    for (const uint32_t baud : {1000000u, 500000u, 57600u, 38400u}) {
+        SCOPED_TRACE(baud);
+        sim::CSimServoSpec warmer = Servo(4, baud);
+        warmer.temperature = 35;
+        sim::CSimServoSpec lower = Servo(4, baud);
+        lower.voltage = 70;
+        Start({Servo(4, baud), warmer, Servo(6, baud)});
+        CScanSettings settings;
+        settings.rates = {static_cast<int>(baud)};
+        settings.lastId = 7;
+        CScanOutcome outcome = m_scanner->Scan(settings, {});
+        EXPECT_EQ(outcome.servos,
+                  (std::vector<CFoundServo>{{4, static_cast<int>(baud)}, {6, static_cast<int>(baud)}}));
+        EXPECT_EQ(outcome.collisions, (std::vector<CFoundServo>{{4, static_cast<int>(baud)}}));
+
+        // At 1000000 the broadcast's answers already collide (no ID named); below, the read tells.
+        Start({Servo(4, baud), lower});
+        outcome = m_scanner->FindSingle({static_cast<int>(baud)}, {});
+        const int named = baud == 1000000 ? -1 : 4;
+        EXPECT_EQ(outcome.collisions, (std::vector<CFoundServo>{{named, static_cast<int>(baud)}}));
+    }
+}
+
+// Behind an adapter that takes 15 or 20 ms each way every servo is still found at its rate, also when the
+// first rates scanned are silent and nothing has been timed yet.
+TEST_F(BusScanE2E, ASlowAdapterHasEveryServoFoundAtItsRate) {
+    for (const auto latency : {15000us, 20000us}) {
+        SCOPED_TRACE(latency.count());
+        Start({Servo(1, 500000), Servo(2, 115200), Servo(3, 38400)}, 1000000, latency);
+        CScanSettings settings;
+        settings.lastId = 4;
+        EXPECT_EQ(m_scanner->Scan(settings, {}).servos,
+                  (std::vector<CFoundServo>{{1, 500000}, {2, 115200}, {3, 38400}}));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and what collisions, late or damaged answers, unsettable rates, a stop and an unplug do to it.
 #include <gtest/gtest.h>
 
+#include "AlarmWords.h"
 #include "BusScanner.h"
 #include "FakeServoBus.h"
 #include "ScanTiming.h"
@@ -71,11 +72,11 @@ TEST_F(BusScannerTest, FindsServosAtFourRatesInRateThenIdOrderAndSweepsOnlyThose
         const bool swept =
             rate.baud == 1000000 || rate.baud == 500000 || rate.baud == 115200 || rate.baud == 38400;
         EXPECT_EQ(rate.answered, swept) << rate.baud;
-        // A silent rate costs its one broadcast; a swept one 254 pings, the probe and a confirmation each;
-        // the first that answers times its probe twice more.
+        // A silent rate costs its one broadcast; a swept one 254 pings, the probe, and a confirmation and a
+        // read of its status span per servo; the first that answers times its probe twice more.
         const int servosThere = rate.baud == 115200 ? 2 : swept ? 1 : 0;
         const int timing = rate.baud == 1000000 ? 2 : 0;
-        EXPECT_EQ(m_bus.FramesAt(rate.baud), swept ? 1 + timing + 254 + servosThere : 1) << rate.baud;
+        EXPECT_EQ(m_bus.FramesAt(rate.baud), swept ? 1 + timing + 254 + 2 * servosThere : 1) << rate.baud;
     }
     EXPECT_EQ(m_bus.m_nRate, 57600);  // left as found
     EXPECT_EQ(m_nProgress, 4 * 254);
@@ -213,9 +214,9 @@ TEST_F(BusScannerTest, StopAndUnplugEndTheScanAtOnceAndAStopLeavesTheRateAsFound
     EXPECT_TRUE(outcome.stopped);
     EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{1, 500000}}));
     EXPECT_EQ(m_lastProgress, (CFoundServo{40, 500000}));
-    // The probe (timed three times), IDs 0..40 (the one in progress when the stop came) and ID 1's
-    // confirmation.
-    EXPECT_EQ(m_bus.FramesAt(500000), 3 + 41 + 1);
+    // The probe (timed three times), IDs 0..40 (the one in progress when the stop came), ID 1's
+    // confirmation and the read of its status span.
+    EXPECT_EQ(m_bus.FramesAt(500000), 3 + 41 + 1 + 1);
     EXPECT_EQ(m_bus.m_nRate, 1000000);
 
     CFakeServoBus pulled;
@@ -228,7 +229,9 @@ TEST_F(BusScannerTest, StopAndUnplugEndTheScanAtOnceAndAStopLeavesTheRateAsFound
     events.progress = [&](int, int) { ++pings; };
     outcome = scanner.Scan({}, events);
     EXPECT_TRUE(outcome.portLost);
-    EXPECT_EQ(pings, 7);  // after the probe timed three times; the ping whose write failed is the last
+    // After the probe timed three times, and ID 1's confirmation and read; the ping whose write failed is
+    // the last.
+    EXPECT_EQ(pings, 6);
     EXPECT_EQ(pulled.m_sent.size(), 10u);
 }
 
@@ -237,14 +240,104 @@ TEST_F(BusScannerTest, FindSingleNamesTheOneServoAndTellsWhenMoreAnswer) {
     CScanOutcome outcome = m_scanner.FindSingle(AllServoRates(), {});
     EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{42, 57600}}));
     EXPECT_TRUE(outcome.collisions.empty());
-    EXPECT_EQ(m_bus.m_sent.size(), 8u);
-    for (const auto& sent : m_bus.m_sent) EXPECT_EQ(sent.bytes, (Bytes{0xFF, 0xFF, 0xFE, 0x02, 0x01, 0xFE}));
+    // One broadcast per rate, and at 57600 the read of ID 42's status span.
+    ASSERT_EQ(m_bus.m_sent.size(), 9u);
+    for (const auto& sent : m_bus.m_sent) {
+        if (sent.bytes[4] == 0x01) {
+            EXPECT_EQ(sent.bytes, (Bytes{0xFF, 0xFF, 0xFE, 0x02, 0x01, 0xFE}));
+        }
+    }
+    EXPECT_EQ(m_bus.m_sent[7].bytes, (Bytes{0xFF, 0xFF, 0x2A, 0x04, 0x02, 0x29, 0x0D, 0x99}));
 
     // Two at one rate answer on top of each other; a third at another rate answers cleanly.
     m_bus.m_servos = {{1, 1000000}, {2, 1000000}, {3, 38400}};
     outcome = m_scanner.FindSingle(AllServoRates(), {});
     EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{3, 38400}}));
     EXPECT_EQ(outcome.collisions, (std::vector<CFoundServo>{{-1, 1000000}}));
+
+    // Two with one ID whose answers to the broadcast overlap exactly: the read of their spans tells.
+    m_bus.m_servos = {{7, 57600}, {7, 57600}};
+    m_bus.m_servos[1].voltage = 120;
+    outcome = m_scanner.FindSingle({57600}, {});
+    EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{7, 57600}}));
+    EXPECT_EQ(outcome.collisions, (std::vector<CFoundServo>{{7, 57600}}));
+}
+
+// A ping cannot tell two servos with one ID apart when their identical answers overlap cleanly (as they do
+// below 1000000 baud); a read of values that differ between them can.
+TEST_F(BusScannerTest, ServosThatShareAnIdAndDifferInTheirReadingsAreFoundSharedAtEveryRate) {
+    for (const int baud : {1000000, 500000, 57600, 38400}) {
+        SCOPED_TRACE(baud);
+        CFakeServoBus bus;
+        bus.m_latency = microseconds{1000};
+        bus.m_servos = {{4, baud}, {4, baud}, {6, baud}};
+        bus.m_servos[1].voltage = 120;
+        CServoUsb servo(&bus);
+        CBusScanner scanner(servo, bus);
+        CScanSettings settings;
+        settings.rates = {baud};
+        const CScanOutcome outcome = scanner.Scan(settings, {});
+        EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{4, baud}, {6, baud}}));
+        EXPECT_EQ(outcome.collisions, (std::vector<CFoundServo>{{4, baud}}));
+    }
+    // Identical in every byte they send: nothing on the line tells them apart.
+    m_bus.m_servos = {{4, 57600}, {4, 57600}};
+    CScanSettings settings;
+    settings.rates = {57600};
+    EXPECT_TRUE(Scan(settings).collisions.empty());
+    // A servo that answers pings only cannot be read: it is listed, nothing more is claimed.
+    CFakeServoBus pingsOnly;
+    pingsOnly.m_servos = {{4, 57600}};
+    pingsOnly.m_servos[0].answersReads = false;
+    CServoUsb servo(&pingsOnly);
+    CBusScanner scanner(servo, pingsOnly);
+    const CScanOutcome outcome = scanner.Scan(settings, {});
+    EXPECT_EQ(outcome.servos, (std::vector<CFoundServo>{{4, 57600}}));
+    EXPECT_TRUE(outcome.collisions.empty());
+}
+
+TEST_F(BusScannerTest, AlarmsOfAFoundServoComeWithTheReadingsAndLimitsBehindThem) {
+    m_bus.m_servos = {{3, 115200}, {8, 115200}};
+    m_bus.m_servos[0].error = 0x01 | 0x20;
+    m_bus.m_servos[0].voltage = 30;
+    std::vector<std::string> alarms;
+    CScanEvents events;
+    events.alarms = [&](int id, int baud, uint8_t error, const CAlarmValues& values) {
+        alarms.push_back(std::to_string(id) + " " + std::to_string(baud) + " " + AlarmWarning(error, values));
+    };
+    CScanSettings settings;
+    settings.rates = {115200};
+    m_scanner.Scan(settings, events);
+    EXPECT_EQ(alarms,
+              std::vector<std::string>{"3 115200 under-voltage (voltage 3.0 V outside 5.0\u201325.0 V), "
+                                       "over-load"});
+    alarms.clear();
+    m_bus.m_servos.pop_back();
+    m_scanner.FindSingle({115200}, events);
+    EXPECT_EQ(alarms.size(), 1u) << "the lone servo's too";
+}
+
+// An adapter that takes 15 or 20 ms each way: the first probe waits as long as a plain ping would, and the
+// windows then follow what was measured.
+TEST_F(BusScannerTest, ASlowAdapterStillHasEveryServoFoundAtItsRate) {
+    for (const int latencyUs : {15000, 20000}) {
+        SCOPED_TRACE(latencyUs);
+        for (const std::vector<int>& rates :
+             {std::vector<int>{1000000, 115200, 38400}, std::vector<int>{57600}}) {
+            CFakeServoBus bus;
+            bus.m_latency = microseconds{latencyUs};
+            std::vector<CFoundServo> expected;
+            for (const int baud : rates) {
+                bus.m_servos.push_back({static_cast<int>(expected.size()) + 1, baud});
+                expected.push_back({static_cast<int>(expected.size()) + 1, baud});
+            }
+            CServoUsb servo(&bus);
+            CBusScanner scanner(servo, bus);
+            CScanSettings settings;
+            settings.lastId = 9;
+            EXPECT_EQ(scanner.Scan(settings, {}).servos, expected);
+        }
+    }
 }
 
 TEST(AnswerJudgement, CleanCollidedOrDamaged) {

@@ -24,6 +24,29 @@ public:
         int baud;
         Micros delay{0};  // RETURN_DELAY x 2 µs
         bool answers = true;
+        uint8_t voltage = 74;  // PRESENT_VOLTAGE, which tells two servos with one ID apart on a read
+        uint8_t error = 0;     // the alarm bits of every status
+        bool answersReads = true;
+
+        // The control table a read sees: limits 80 degrees and 5.0-25.0 V, the status span from 41.
+        uint8_t Register(int address) const {
+            switch (address) {
+                case 13:
+                    return 80;
+                case 14:
+                    return 250;
+                case 15:
+                    return 50;
+                case 41:
+                    return 2;  // PRESENT_POSITION 512
+                case 47:
+                    return voltage;
+                case 48:
+                    return 31;
+                default:
+                    return 0;
+            }
+        }
     };
     // What reaches the host of a servo's n-th answer (0-based) to a ping of its own ID, or (n = -1) of its
     // answer to a broadcast ping; empty drops it.
@@ -45,7 +68,8 @@ public:
         // Input that has arrived is discarded; answers still on their way are not.
         std::erase_if(m_arriving, [this](const CArrival& a) { return a.at <= m_now; });
         m_sent.push_back({m_nRate, Bytes(data, data + count), m_now});
-        if (count == 6 && data[4] == 0x01) Answer(data[2]);
+        if (count == 6 && data[4] == 0x01) Answer(data[2], count);
+        if (count == 8 && data[4] == 0x02) Answer(data[2], count, data[5], data[6]);
         return count;
     }
     int Read(uint8_t* buffer, int count) override {
@@ -103,10 +127,11 @@ private:
         Bytes bytes;
     };
 
-    // Statuses that overlap on the wire reach the host as the AND of the bytes sent at the same time.
-    void Answer(uint8_t target) {
+    // Statuses that overlap on the wire reach the host as the AND of the bytes sent at the same time. A ping
+    // (count < 0) or a read of count bytes from address; the fault hook sees only the pings' answers.
+    void Answer(uint8_t target, int requestBytes, int address = 0, int count = -1) {
         const Micros byteTime = ScanTiming::WireTime(1, m_nRate);
-        const auto requestDone = m_now + m_latency + ScanTiming::WireTime(6, m_nRate);
+        const auto requestDone = m_now + m_latency + ScanTiming::WireTime(requestBytes, m_nRate);
         struct COut {
             Clock::time_point start;
             Bytes bytes;
@@ -114,10 +139,17 @@ private:
         std::vector<COut> outs;
         for (CServo& servo : m_servos) {
             if (!servo.answers || servo.baud != m_nRate || (target != 0xFE && servo.id != target)) continue;
-            Bytes status{0xFF, 0xFF, static_cast<uint8_t>(servo.id), 2, 0, 0};
-            status[5] = static_cast<uint8_t>(~(status[2] + 2));
-            const int n = target == 0xFE ? -1 : m_answers[&servo - m_servos.data()]++;
-            if (m_fault) status = m_fault(servo, n, status);
+            if (count >= 0 && (!servo.answersReads || target == 0xFE)) continue;
+            Bytes status{0xFF, 0xFF, static_cast<uint8_t>(servo.id),
+                         static_cast<uint8_t>(std::max(count, 0) + 2), servo.error};
+            for (int i = 0; i < count; ++i) status.push_back(servo.Register(address + i));
+            uint8_t sum = 0;
+            for (std::size_t i = 2; i < status.size(); ++i) sum = static_cast<uint8_t>(sum + status[i]);
+            status.push_back(static_cast<uint8_t>(~sum));
+            if (count < 0) {
+                const int n = target == 0xFE ? -1 : m_answers[&servo - m_servos.data()]++;
+                if (m_fault) status = m_fault(servo, n, status);
+            }
             if (!status.empty()) outs.push_back({requestDone + servo.delay, status});
         }
         std::sort(outs.begin(), outs.end(), [](const COut& a, const COut& b) { return a.start < b.start; });

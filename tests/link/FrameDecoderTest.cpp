@@ -82,8 +82,8 @@ TEST_F(FrameWords, RegisterValuesAlarmsAndOtherErrorBits) {
               "PRESENT_SPEED = 0, PRESENT_LOAD = 0, PRESENT_VOLTAGE = 74, PRESENT_TEMPERATURE = 31; "
               "alarms: over-heat, over-load");
 
-    EXPECT_EQ(AlarmText(0x01), "over-voltage");
-    EXPECT_EQ(AlarmText(0x42), "bit 1, bit 6");
+    EXPECT_EQ(AlarmText(0x01), "voltage") << "the bit alone cannot say which side";
+    EXPECT_EQ(AlarmText(0x42), "bit1, instruction");
     EXPECT_EQ(AlarmText(0), "");
 }
 
@@ -143,3 +143,10 @@ TEST_F(FrameWords, BootLoaderTraffic) {
 }
 
 }  // namespace
+
+TEST(FrameWordsRate, ALineRateChangeIsOneLineWithTheFramesTime) {
+    CBusFrame frame{};
+    frame.timeUs = 12345678;
+    frame.rate = 500000;
+    EXPECT_EQ(RateChangeLine(frame), "12.345678 -- line rate 500000 baud");
+}

@@ -154,14 +154,25 @@ TEST_F(LinkE2E, ServoHearsOnlyItsOwnRate) {
     EXPECT_EQ(servo.Ping(1), 1);
 }
 
-TEST_F(LinkE2E, BaudChangeTakesEffectAfterItsStatus) {
-    const uint8_t unlock = 0, code115200 = 4;
-    servo.WriteData(1, Reg::LOCK, 1, &unlock, 2);
-    EXPECT_EQ(servo.WriteData(1, Reg::BAUD_RATE, 1, &code115200, 2), 1);
-    EXPECT_EQ(servo.Ping(1), 0);
-    usb.Configure(115200);
-    EXPECT_EQ(servo.Ping(1), 1);
-    EXPECT_EQ(servo.Ping(2), 0);
+// A servo may answer a rate change at the rate it had, or at the new one, which a host still at the old
+// rate cannot read; either way it listens at the new rate from then on.
+TEST(LinkE2ERate, BaudChangeTakesEffectAfterItsStatus) {
+    for (const auto reply : {sim::EChangeReply::Old, sim::EChangeReply::New}) {
+        SCOPED_TRACE(reply == sim::EChangeReply::Old ? "answered at the old rate" : "at the new rate");
+        sim::CSimServoSpec changing = sim::DefaultServo(1);
+        changing.changeReply = reply;
+        CSimulatedLink link({changing, sim::DefaultServo(2)}, {});
+        ASSERT_TRUE(link.Open());
+        CServoUsb& servo = link.Usb();
+        const uint8_t unlock = 0, code115200 = 4;
+        servo.WriteData(1, Reg::LOCK, 1, &unlock, 2);
+        EXPECT_EQ(servo.WriteData(1, Reg::BAUD_RATE, 1, &code115200, 2), reply == sim::EChangeReply::Old);
+        ASSERT_TRUE(link.Sim().WaitForQuietLine(std::chrono::seconds(1)));
+        EXPECT_EQ(servo.Ping(1), 0);
+        link.Transport().Configure(115200);
+        EXPECT_EQ(servo.Ping(1), 1);
+        EXPECT_EQ(servo.Ping(2), 0);
+    }
 }
 
 TEST_F(LinkE2E, UnplugMidExchangeFailsPromptly) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ControlTable.h"
+#include "FrameDecoder.h"
 #include "ScriptedTransport.h"
 #include "ServoUsb.h"
 
@@ -104,6 +105,41 @@ TEST_F(ServoCommands, WriteAwaitsStatusOnlyWhenDue) {
     transport.Reply({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC});
     EXPECT_EQ(servo.RegWrite(1, Reg::LOCK, 1, &zero, 2), 1);
     EXPECT_EQ(Sent(4)[4], 0x04);
+}
+
+// Servos build the status of a write after the write: one that changes the ID may come from the new ID.
+TEST_F(ServoCommands, AWriteThatChangesTheIdTakesTheStatusFromTheOldOrTheNewIdOnly) {
+    CBusRecorder recorder(16);
+    servo.SetRecorder(&recorder);
+    const auto status = [](uint8_t id) {
+        return Bytes{0xFF, 0xFF, id, 0x02, 0x00, static_cast<uint8_t>(~(id + 2))};
+    };
+    const uint8_t span[3] = {7, 0, 0};  // ID 7 at address 5, BAUD_RATE, RETURN_DELAY
+    CExchangeOutcome outcome;
+    transport.Reply(status(7));
+    EXPECT_EQ(servo.WriteData(1, Reg::ID, 3, span, 2, &outcome), 1);
+    EXPECT_EQ(outcome.kind, EOutcome::Good);
+    EXPECT_EQ(outcome.answerId, 7);
+    transport.Reply(status(1));
+    EXPECT_EQ(servo.WriteData(1, Reg::ID, 3, span, 2, &outcome), 1);
+    transport.Reply(status(3));
+    EXPECT_EQ(servo.WriteData(1, Reg::ID, 3, span, 2, &outcome), 0);
+    EXPECT_EQ(outcome.kind, EOutcome::OtherId);
+
+    // A write that leaves the ID, or one held until ACTION, must be answered from the ID asked.
+    const uint8_t same[1] = {1};
+    transport.Reply(status(7));
+    EXPECT_EQ(servo.WriteData(1, Reg::ID, 1, same, 2), 0);
+    transport.Reply(status(7));
+    EXPECT_EQ(servo.WriteData(1, Reg::P_COEFF, 1, span, 2), 0);
+    transport.Reply(status(7));
+    EXPECT_EQ(servo.RegWrite(1, Reg::ID, 3, span, 2), 0);
+
+    std::vector<CBusFrame> frames;
+    recorder.CopySince(0, frames, 16);
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(DescribeFrame(frames[1]), "status of 7: ok") << "shown as a good answer";
+    servo.SetRecorder(nullptr);
 }
 
 TEST_F(ServoCommands, ResetAndActionAndUpgradeHandOff) {

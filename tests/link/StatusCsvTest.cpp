@@ -30,17 +30,27 @@ TEST(StatusCsv, ColumnsLineUpUnderTheirHeadings) {
 // Several servos in one table: the ID after the time, and the alarm bits by short name at the end.
 TEST(StatusCsv, MultiServoRowsNameTheServoAndItsAlarms) {
     EXPECT_STREQ(MULTI_STATUS_CSV_HEADER, "time_ms,id,position,speed,load,voltage,temperature,alarms");
-    EXPECT_EQ(MultiStatusCsvRow(20, 3, {512, -100, 25, 74, 31}, 0), "20,3,512,-100,25,7.4,31,");
-    EXPECT_EQ(MultiStatusCsvRow(0, 253, {0, 0, 0, 140, 90}, 0x25),
+    EXPECT_EQ(MultiStatusCsvRow(20, 3, {512, -100, 25, 74, 31}, ""), "20,3,512,-100,25,7.4,31,");
+    EXPECT_EQ(MultiStatusCsvRow(0, 253, {0, 0, 0, 140, 90}, "over-voltage+over-heat+over-load"),
               "0,253,0,0,0,14.0,90,over-voltage+over-heat+over-load");
-    EXPECT_EQ(StatusAlarmNames(0x40), "instruction");
-    EXPECT_EQ(StatusAlarmNames(0x82), "bit 1+bit 7");
     const std::string header = MultiStatusColumnsHeader();
-    const std::string row = MultiStatusColumnsRow(1234567, 12, {-1023, -1023, -1023, 255, 255}, 0x04);
+    const std::string row = MultiStatusColumnsRow(1234567, 12, {-1023, -1023, -1023, 255, 255}, "over-heat");
     for (const char* heading : {"time_ms", "id", "position", "temperature"}) {
         const std::size_t end = header.find(heading) + std::string(heading).size();
         EXPECT_NE(row[end - 1], ' ') << heading;
         EXPECT_EQ(row[end], ' ') << heading;
     }
     EXPECT_EQ(row.substr(header.find("alarms")), "over-heat");
+}
+
+TEST(StatusCsv, TheMonitorsLinesEndWithTheAlarmsAndKeepTheColumnsAligned) {
+    EXPECT_STREQ(MONITOR_CSV_HEADER, "time_ms,position,speed,load,voltage,temperature,alarms");
+    EXPECT_EQ(MonitorCsvRow(10, {512, 0, 0, 30, 90}, "under-voltage+over-heat"),
+              "10,512,0,0,3.0,90,under-voltage+over-heat");
+    EXPECT_EQ(MonitorCsvRow(10, {512, 0, 0, 74, 31}, ""), "10,512,0,0,7.4,31,");
+    // The plain columns stay where the plot's export has them; the alarms follow the temperature.
+    EXPECT_EQ(MonitorColumnsHeader(), StatusColumnsHeader() + " alarms");
+    EXPECT_EQ(MonitorColumnsRow(5, {1, 2, 3, 74, 31}, "over-load"),
+              StatusColumnsRow(5, {1, 2, 3, 74, 31}) + " over-load");
+    EXPECT_EQ(MonitorColumnsRow(5, {1, 2, 3, 74, 31}, ""), StatusColumnsRow(5, {1, 2, 3, 74, 31}));
 }

@@ -620,6 +620,9 @@ TEST_F(ServoPGTest, FilesThatCannotBeUsedAreReportedAndChangeNothing) {
     Press(Child<QPushButton>(Page(), "open"));
     EXPECT_EQ(Text(Child<QLineEdit>(Page(), "p")), QStringLiteral("66"));
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
+    // Its voltage limits of 0 are shown as they are; the log names each register out of its range.
+    EXPECT_EQ(Log().mid(Log().size() - 2), QStringList({"Out of range: MAX_VOLTAGE 0, not 50 to 250",
+                                                        "Out of range: MIN_VOLTAGE 0, not 50 to 250"}));
 
     // Saving where no file can be written: a message, and the old file stays as it was.
     const fs::path plain = m_dir.Path() / "plain";
@@ -628,7 +631,12 @@ TEST_F(ServoPGTest, FilesThatCannotBeUsedAreReportedAndChangeNothing) {
     Press(Child<QPushButton>(Page(), "save"));
     m_szNextFile = QString::fromStdString(readOnly.string());
     Press(Child<QPushButton>(Page(), "save"));
-    EXPECT_EQ(m_operator.m_messages, QStringList({"Cannot save file", "Cannot save file"}));
+    // Each message names the cause as the system gives it.
+    EXPECT_EQ(m_operator.m_messages,
+              QStringList({QStringLiteral("Cannot save %1: Not a directory")
+                               .arg(QString::fromStdString((plain / "servo.dat").string())),
+                           QStringLiteral("Cannot save %1: Permission denied")
+                               .arg(QString::fromStdString(readOnly.string()))}));
     EXPECT_EQ(ReadFile(readOnly), bytes);
     EXPECT_EQ(ReadFile(plain), (Bytes{1, 2}));
 }

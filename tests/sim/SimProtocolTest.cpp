@@ -1,6 +1,7 @@
 // The simulated bus as a host sees it: request bytes into the pty slave, status bytes out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "BusSimulator.h"
@@ -22,6 +23,8 @@ protected:
     explicit SimProtocol(std::vector<uint8_t> ids = {1, 2, 3}, uint8_t baudCode = 0,
                          uint32_t clientBaud = 1000000)
         : m_sim(std::move(ids), baudCode), m_nClientBaud(clientBaud) {}
+    explicit SimProtocol(const std::vector<sim::CSimServoSpec>& servos)
+        : m_sim(servos, sim::CSimLineOptions{}), m_nClientBaud(1000000) {}
 
     void SetUp() override {
         ASSERT_TRUE(m_sim.Start());
@@ -234,7 +237,46 @@ TEST(SimBaudCodes, EachCodeListensAtItsRate) {
     }
 }
 
-TEST_F(SimProtocol, NewBaudRateAndIdApplyAfterTheirStatus) {
+// Servos 1 to 3 that answer a change of their ID or rate as they were before it.
+class SimProtocolOldReply : public SimProtocol {
+protected:
+    SimProtocolOldReply() : SimProtocol(OldReplyServos()) {}
+    static std::vector<sim::CSimServoSpec> OldReplyServos() {
+        std::vector<sim::CSimServoSpec> servos;
+        for (uint8_t id : {1, 2, 3}) {
+            servos.push_back(sim::DefaultServo(id));
+            servos.back().changeReply = sim::EChangeReply::Old;
+        }
+        return servos;
+    }
+};
+
+TEST_F(SimProtocol, AChangedIdOrRateAnswersFromTheNewIdAtTheNewRate) {
+    m_sim.SetRegister(2, 37, 0);
+    EXPECT_EQ(Exchange(Request(2, WRITE, {5, 9}), 6), Status(9, 0)) << "the status is built after the change";
+    EXPECT_EQ(Exchange(Request(9, PING), 6), Status(9, 0));
+
+    // At 1000000 a status sent at 76800 is the garbage a receiver makes of much longer bits.
+    m_sim.SetRegister(1, 37, 0);
+    ASSERT_TRUE(m_client->Send(Request(1, WRITE, {6, 5})));
+    ASSERT_TRUE(m_sim.WaitForQuietLine(1s));
+    const Bytes garbage = m_client->Receive(64, 50ms);
+    EXPECT_GT(garbage.size(), 6u) << "a byte for every level change it sees";
+    const Bytes header{0xFF, 0xFF};
+    EXPECT_EQ(std::search(garbage.begin(), garbage.end(), header.begin(), header.end()), garbage.end())
+        << "no frame in it";
+    ASSERT_TRUE(m_client->SetBaud(76800));
+    EXPECT_EQ(Exchange(Request(1, PING), 6), Status(1, 0));
+    // And a host at 76800 makes one or two bytes of a whole status sent at 1000000.
+    m_sim.SetRegister(1, 37, 0);
+    ASSERT_TRUE(m_client->Send(Request(1, WRITE, {6, 0})));
+    ASSERT_TRUE(m_sim.WaitForQuietLine(1s));
+    const Bytes fast = m_client->Receive(64, 50ms);
+    EXPECT_GE(fast.size(), 1u);
+    EXPECT_LE(fast.size(), 2u);
+}
+
+TEST_F(SimProtocolOldReply, NewBaudRateAndIdApplyAfterTheirStatus) {
     m_sim.SetRegister(1, 37, 0);
     EXPECT_EQ(Exchange(Request(1, WRITE, {6, 5}), 6), Status(1, 0)) << "answered at the old rate";
     ASSERT_TRUE(m_client->Send(Request(1, PING)));
@@ -317,6 +359,25 @@ TEST(SimServoSettings, EachServoKeepsItsOwnRateDelayAndLevel) {
     ASSERT_TRUE(client.Send(Request(8, WRITE, {31, 1})));
     ASSERT_TRUE(client.Send(Request(8, READ, {31, 1})));
     EXPECT_EQ(client.Receive(7), Status(8, 0, {1})) << "level 1 answers the read only";
+}
+
+TEST(SimServoSettings, AServoIsHeardOnlyWhilePluggedIn) {
+    sim::CSimServoSpec late = sim::DefaultServo(4), leaving = sim::DefaultServo(5);
+    late.plugAfter = 300ms;
+    leaving.unplugAfter = 300ms;
+    const auto start = std::chrono::steady_clock::now();
+    sim::CBusSimulator bus({late, leaving}, {});
+    ASSERT_TRUE(bus.Start());
+    CPtyClient client(bus.SlavePath(), 1000000);
+    auto answers = [&](uint8_t id) {
+        EXPECT_TRUE(client.Send(Request(id, PING)));
+        return client.Receive(6, 20ms) == Status(id, 0);
+    };
+    ASSERT_TRUE(answers(5));
+    ASSERT_FALSE(answers(4)) << "not powered yet";
+    while (!answers(4)) ASSERT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_FALSE(answers(5)) << "powered down at the same moment";
 }
 
 TEST(SimServoSettings, AnyRateServosHearWhateverTheLineCarries) {

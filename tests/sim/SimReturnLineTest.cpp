@@ -101,4 +101,26 @@ TEST(SimReturnLine, IdenticalAnswersABitApartAreDamaged) {
     EXPECT_EQ(Drain(line), kPing1);
 }
 
+// The host's receiver samples at its own rate: a byte sent ten times slower is a start bit that lasts the
+// whole of a fast byte (0x00 with a framing error); a fast byte is over within one slow bit.
+TEST(SimReturnLine, AHostAtAnotherRateReceivesWhatItsOwnClockMakesOfTheLine) {
+    const Time t0 = Time{} + 1s;
+    CReturnLine slow;
+    slow.Send(1, t0, 100000, {0xFF});
+    Bytes got;
+    while (const auto at = slow.NextArrival(1000000)) {
+        const Bytes some = slow.Receive(*at, 1000000);
+        got.insert(got.end(), some.begin(), some.end());
+    }
+    EXPECT_EQ(got, Bytes{0x00});
+
+    CReturnLine fast;
+    fast.Send(1, t0, 1000000, kPing1);
+    const auto at = fast.NextArrival(100000);
+    ASSERT_TRUE(at);
+    EXPECT_LE(*at, t0 + sim::WireTime(6, 1000000) + sim::WireTime(1, 100000));
+    EXPECT_EQ(fast.Receive(*at, 100000).size(), 1u);
+    EXPECT_FALSE(fast.NextArrival(100000)) << "the rest of the status lies within that byte";
+}
+
 }  // namespace

@@ -34,6 +34,17 @@ TEST(CSimServoSpec, ReadsEverySetting) {
     EXPECT_EQ(servo->temperature, 40);
     EXPECT_EQ(ParseServoSpec("4:hand=0-1023/2.5", &error)->hand, (sim::CHandRange{0, 1023, 2.5}));
 
+    servo = ParseServoSpec("1:reply=old:plug=2.5:unplug=10", &error);
+    ASSERT_TRUE(servo) << error;
+    EXPECT_EQ(servo->changeReply, sim::EChangeReply::Old);
+    EXPECT_EQ(servo->plugAfter, std::chrono::milliseconds(2500));
+    EXPECT_EQ(servo->unplugAfter, std::chrono::milliseconds(10000));
+    servo = ParseServoSpec("1:reply=new:plug=0", &error);
+    ASSERT_TRUE(servo) << error;
+    EXPECT_EQ(servo->changeReply, sim::EChangeReply::New);
+    EXPECT_EQ(servo->plugAfter, std::chrono::milliseconds(0));
+    EXPECT_EQ(ParseServoSpec("1", &error)->changeReply, sim::EChangeReply::New) << "as real servos answer";
+
     for (const auto& [text, code] : std::vector<std::pair<std::string, int>>{
              {"1@1000000", 0}, {"1@500000", 1}, {"1@128000", 3}, {"1@76800", 5}, {"1@57600", 6}})
         EXPECT_EQ(ParseServoSpec(text, &error)->baudCode, code) << text;
@@ -68,6 +79,14 @@ TEST(CSimServoSpec, RefusesWhatIsNotAServoWithTheReason) {
         {"1:hand=200-800/-1", "0.1 to 3600"},
         {"1:hand=200-800/1e3", "0.1 to 3600"},
         {"1:hand=200-800/1.2.3", "0.1 to 3600"},
+        {"1:reply=both", "neither old nor new"},
+        {"1:reply=", "neither old nor new"},
+        {"1:reply", "not one of"},
+        {"1:plug=-1", "seconds"},
+        {"1:plug=soon", "seconds"},
+        {"1:unplug=", "seconds"},
+        {"1:plug=1e3", "seconds"},
+        {"1:plug=.", "seconds"},
     };
     for (const auto& [text, why] : cases) {
         std::string error;

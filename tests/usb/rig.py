@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Runs the brennix CLI inside QEMU guests, through the kernel's real USB serial drivers (make test-usb).
 
-Two guests boot Debian's own kernel under TCG with an initramfs built here: "ftdi" gets QEMU's emulated FTDI
-adapter, driven by ftdi_sio, with brennix-sim serving the far end on this host; "gadget" makes a CDC-ACM
-device with our USB ID from the dummy host controller and the serial gadget, driven by cdc_acm, with
-brennix-sim serving the gadget's tty inside the guest. The guests' checks (tests/usb/guest/) print RIG-*
+Three guests boot Debian's own kernel under TCG with an initramfs built here: "ftdi" gets QEMU's emulated FTDI
+adapter, driven by ftdi_sio, with brennix-sim serving the far end on this host (hearing at any rate, for the
+rates the bridge cannot carry exactly); "ftdi-rates" the same adapter with brennix-sim hearing each servo only
+at its own rate, at the rates the bridge carries exactly, so a rate set through the driver must reach the
+wire; "gadget" makes a CDC-ACM device with our USB ID from the dummy host controller and the serial gadget,
+driven by cdc_acm, with brennix-sim serving the gadget's tty inside the guest. The guests' checks (tests/usb/guest/) print RIG-*
 lines on the console; this script answers unplug requests on QEMU's monitor and fails, naming the step,
 whenever something is missing, a guest does not boot or a check fails. It never passes without a result.
 """
@@ -123,7 +125,7 @@ def build_initramfs(build, modules, work):
     guest = os.path.join(HERE, "guest")
     copy_into(root, os.path.join(guest, "init"), "/init")
     os.chmod(os.path.join(root, "init"), 0o755)
-    for script in ("lib.sh", "ftdi.sh", "gadget.sh"):
+    for script in ("lib.sh", "ftdi.sh", "ftdi-rates.sh", "gadget.sh"):
         copy_into(root, os.path.join(guest, script), "/rig/" + script)
     with open(os.path.join(root, "rig", "fw.bin"), "wb") as image:
         image.write(firmware_image())
@@ -199,20 +201,31 @@ def console_tail(path, lines=8):
     return "".join("\n    " + line for line in tail)
 
 
+def guest_setup(name, options):
+    """The rates a guest checks and the options of the simulator on this host (None: no host simulator)."""
+    exact = options.exact_rates.split(",")
+    if name == "ftdi":
+        return ",".join(r for r in options.rates.split(",") if r not in exact), options.host_sim_args
+    if name == "ftdi-rates":
+        return options.exact_rates, options.exact_sim_args
+    return options.rates, None
+
+
 def run_guest(name, kernel, initrd, work, options):
     """Boots one guest and runs its checks; returns the number of failed checks."""
     monitor_path = os.path.join(work, f"{name}.monitor")
     if os.path.exists(monitor_path):
         os.unlink(monitor_path)
+    rates, host_sim_args = guest_setup(name, options)
     # no_timer_check: an emulated processor starved by a busy host can miss the kernel's early check that the
     # timer interrupt arrives, and the boot then ends in a panic ("IO-APIC + timer doesn't work").
-    append = (f"console=ttyS0 panic=-1 quiet loglevel=3 no_timer_check rig={name} rates={options.rates} "
+    append = (f"console=ttyS0 panic=-1 quiet loglevel=3 no_timer_check rig={name} rates={rates} "
               f"timeout={options.timeout} simargs={'+'.join(options.guest_sim_args)}")
     command = [options.qemu, "-accel", "tcg", "-m", "512", "-nographic", "-no-reboot", "-kernel", kernel,
                "-initrd", initrd, "-append", append, "-net", "none", "-vga", "none", "-monitor", f"unix:{monitor_path},server,nowait"]
     sim = None
-    if name == "ftdi":
-        sim, pty = start_host_simulator(options.build, options.host_sim_args)
+    if host_sim_args is not None:
+        sim, pty = start_host_simulator(options.build, host_sim_args)
         command += ["-device", "qemu-xhci", "-chardev", f"serial,id=c0,path={pty}", "-device", ADAPTER]
     log_path = os.path.join(work, f"{name}.log")
     print(f"== guest '{name}' (log: {log_path})", flush=True)
@@ -279,15 +292,24 @@ def main():
     parser.add_argument("--build", required=True, help="build tree holding cli/brennix and sim/brennix-sim")
     parser.add_argument("--kernel-root", required=True, help="unpacked linux-image package (boot/, lib/)")
     parser.add_argument("--work", required=True, help="folder for the initramfs, logs and sockets")
-    parser.add_argument("--guests", default="ftdi,gadget")
+    parser.add_argument("--guests", default="ftdi,ftdi-rates,gadget")
     parser.add_argument("--rates", default="1000000,500000,250000,128000,115200,76800,57600,38400",
                         help="line rates to scan, read and write at; the first is also the flashes' and unplugs'")
     # Twice the CLI's default: an emulated guest on a busy machine runs many times slower than the real thing.
     parser.add_argument("--timeout", type=int, default=100, help="the CLI's reply timeout, ms")
     parser.add_argument("--host-sim-args", default="--any-rate", help="brennix-sim options for the FTDI guest")
+    parser.add_argument("--exact-rates", default="115200,57600,38400",
+                        help="rates QEMU's FTDI bridge carries exactly: checked without --any-rate")
+    parser.add_argument("--exact-sim-args", default="",
+                        help="brennix-sim options for the exact-rate FTDI guest (default: servos 1-3 at each "
+                             "exact rate and servo 7 at the first; no --any-rate)")
     parser.add_argument("--guest-sim-args", default="--any-rate", help="brennix-sim options in the gadget guest")
     options = parser.parse_args()
     options.host_sim_args = options.host_sim_args.split()
+    exact = options.exact_rates.split(",")
+    options.exact_sim_args = options.exact_sim_args.split() or [
+        word for rate in exact for servo in (1, 2, 3) for word in ("--servo", f"{servo}@{rate}")
+    ] + ["--servo", f"7@{exact[0]}"]
     options.guest_sim_args = options.guest_sim_args.split()
     try:
         options.qemu = shutil.which("qemu-system-x86_64")
