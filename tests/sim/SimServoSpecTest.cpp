@@ -33,6 +33,9 @@ TEST(CSimServoSpec, ReadsEverySetting) {
     EXPECT_EQ(servo->hand, (sim::CHandRange{200, 800, 1.0}));
     EXPECT_EQ(servo->temperature, 40);
     EXPECT_EQ(ParseServoSpec("4:hand=0-1023/2.5", &error)->hand, (sim::CHandRange{0, 1023, 2.5}));
+    EXPECT_EQ(ParseServoSpec("4:extload=-1023", &error)->externalLoad, -1023);
+    EXPECT_EQ(ParseServoSpec("4:extload=1023:load=5", &error)->externalLoad, 1023);
+    EXPECT_FALSE(ParseServoSpec("4", &error)->externalLoad);
 
     for (const auto& [text, code] : std::vector<std::pair<std::string, int>>{
              {"1@1000000", 0}, {"1@500000", 1}, {"1@128000", 3}, {"1@76800", 5}, {"1@57600", 6}})
@@ -68,6 +71,8 @@ TEST(CSimServoSpec, RefusesWhatIsNotAServoWithTheReason) {
         {"1:hand=200-800/-1", "0.1 to 3600"},
         {"1:hand=200-800/1e3", "0.1 to 3600"},
         {"1:hand=200-800/1.2.3", "0.1 to 3600"},
+        {"1:extload=1024", "extload=-1023..1023"},
+        {"1:extload=", "extload=-1023..1023"},
     };
     for (const auto& [text, why] : cases) {
         std::string error;
