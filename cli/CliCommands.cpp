@@ -15,6 +15,7 @@
 #include "CliServoSetup.h"
 #include "CliSimulatedBus.h"
 #include "CliTrace.h"
+#include "CliTuning.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "PortCheck.h"
@@ -191,6 +192,18 @@ int Load(const CCommandCall& c, std::ostream& out, std::ostream& err) {
                              args.size() == 3, out, err);
 }
 
+int Step(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    const auto& args = c.options.arguments;
+    return RunStep(c.servo, static_cast<uint8_t>(c.numbers[0]), static_cast<int>(c.numbers[1]),
+                   static_cast<int>(c.numbers[2]), {args.begin() + 3, args.end()}, out, err);
+}
+
+int Calibrate(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    const auto& args = c.options.arguments;
+    return RunCalibrate(c.servo, static_cast<uint8_t>(c.numbers[0]), {args.begin() + 1, args.end()}, out,
+                        err);
+}
+
 // Numeric limits of each command's leading arguments: ID, then address and count where they apply.
 const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long>>>>& CommandTable() {
     static const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long>>>> table{
@@ -207,6 +220,8 @@ const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long
         {"set-rate", {{2, 2, nullptr, SetRate}, {{0, 253}, {1, 4000000}}}},
         {"save", {{2, 2, nullptr, Save}, {{0, 253}}}},
         {"load", {{2, 3, nullptr, Load}, {{0, 253}}}},
+        {"step", {{3, 12, nullptr, Step}, {{0, 253}, {0, 65535}, {0, 65535}}}},
+        {"calibrate", {{1, 5, nullptr, Calibrate}, {{0, 253}}}},
     };
     return table;
 }
