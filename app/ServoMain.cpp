@@ -261,6 +261,7 @@ void CServoMain::ShutDown() {
     m_bSearching = 0;
     JoinSearchWorker();
     if (m_pRobotPage) m_pRobotPage->StopDrawing();
+    if (m_pRobotPage) m_pRobotPage->StopStepResponse();
     if (m_pProgramPage) m_pProgramPage->FinishSequence();
     if (m_bPortOpen) {
         m_bPortOpen = 0;

@@ -164,7 +164,9 @@ CStepOutcome CStepResponse::Run(const CStepRequest& request) {
         const auto read = servo.Position();
         if (read) {
             misses = 0;
-            out.samples.push_back({asked, *read});
+            // The servo read its sensor somewhere in the exchange: its middle is the best guess, whatever
+            // held up the host before the request or after the answer.
+            out.samples.push_back({(asked + MsSince(stepAt)) / 2.0, *read});
         } else if (servo.PortLost() || ++misses >= kMissesInARow) {
             fail(EStepFailure::NoAnswer, "reading " + who + "'s position: " + servo.Problem());
             break;
