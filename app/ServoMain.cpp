@@ -263,6 +263,7 @@ void CServoMain::ShutDown() {
     if (m_pRobotPage) m_pRobotPage->StopDrawing();
     if (m_pRobotPage) m_pRobotPage->StopStepResponse();
     if (m_pProgramPage) m_pProgramPage->FinishSequence();
+    if (m_pProgramPage) m_pProgramPage->StopCalibration();
     if (m_bPortOpen) {
         m_bPortOpen = 0;
         if (CUsb* transport = Transport()) transport->Close();
