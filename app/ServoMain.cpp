@@ -18,6 +18,7 @@
 #include "BusMonitorWindow.h"
 #include "BusRecorder.h"
 #include "ControlTable.h"
+#include "DiagnoseWindow.h"
 #include "DialogBuilder.h"
 #include "Encodings.h"
 #include "OperatorHooks.h"
@@ -100,6 +101,9 @@ void CServoMain::CreateControls() {
     m_comboBaud = dlg.DropList(48, 36, 48, 30);
     m_btnOpen = dlg.Button(tr("Open"), 57, 53, 38, 14);
     connect(m_btnOpen, &QPushButton::clicked, this, &CServoMain::OnOpenClose);
+    // Added to the window, left of Open: the doctor's report on the host, the bus and every servo.
+    m_btnDiagnose = dlg.Button(tr("Diagnose…"), 12, 53, 43, 14);
+    connect(m_btnDiagnose, &QPushButton::clicked, this, &CServoMain::ShowDiagnose);
 
     dlg.Group(tr("Robot Servo Node"), 7, 74, 101, 213);
     m_btnSearch = dlg.Button(tr("Search"), 13, 89, 29, 14);
@@ -225,6 +229,39 @@ CBusMonitorWindow* CServoMain::BusMonitor() const {
     return m_pBusWindow;
 }
 
+void CServoMain::ShowDiagnose() {
+    if (!m_pUsb) return;
+    if (!m_pDiagnoseWindow) {
+        CDiagnoseLink link;
+        link.portName = [this] {
+            CUsb* transport = Transport();
+            return transport ? transport->PortName() : m_editPort->text().toStdString();
+        };
+        link.portOpen = [this] { return m_bPortOpen != 0; };
+        link.blocker = [this]() -> QString {
+            if (m_bSearching) return tr("Stop the search first");
+            if (!m_btnOpen->isEnabled()) return tr("Wait for the firmware transfer to end");
+            return {};
+        };
+        link.holdLink = [this](bool held) {
+            HoldLinkForScan(held);
+            m_btnOpen->setEnabled(!held);
+            m_btnSearch->setEnabled(!held);
+        };
+        m_pDiagnoseWindow = new CDiagnoseWindow(*m_pUsb, std::move(link), this);
+        m_pDiagnoseWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_pDiagnoseWindow->show();
+        m_pDiagnoseWindow->Run();
+        return;
+    }
+    m_pDiagnoseWindow->show();
+    m_pDiagnoseWindow->raise();
+}
+
+CDiagnoseWindow* CServoMain::DiagnoseWindow() const {
+    return m_pDiagnoseWindow;
+}
+
 void CServoMain::OnAlarmWatch() {
     CBusRecorder::CAlarm alarm;
     if (!m_pRecorder || !m_pRecorder->TakeAlarmChange(&alarm)) return;
@@ -260,6 +297,7 @@ void CServoMain::ShutDown() {
     if (m_pUpgradePage) m_pUpgradePage->AbortTransfer();
     m_bSearching = 0;
     JoinSearchWorker();
+    if (m_pDiagnoseWindow) m_pDiagnoseWindow->StopAndJoin();
     if (m_pRobotPage) m_pRobotPage->StopDrawing();
     if (m_pRobotPage) m_pRobotPage->StopStepResponse();
     if (m_pProgramPage) m_pProgramPage->FinishSequence();
@@ -290,16 +328,12 @@ void CServoMain::closeEvent(QCloseEvent* event) {
 }
 
 void CServoMain::NameControls() {
-    const std::pair<QObject*, const char*> names[] = {{m_editPort, "port"},
-                                                      {m_comboBaud, "portBaud"},
-                                                      {m_btnOpen, "portOpen"},
-                                                      {m_btnSearch, "search"},
-                                                      {m_btnClear, "clearLog"},
-                                                      {m_btnBus, "bus"},
-                                                      {m_checkSingleNode, "singleNode"},
-                                                      {m_checkAllBauds, "allBauds"},
-                                                      {m_editLog, "nodeLog"},
-                                                      {m_listNodes, "nodes"},
-                                                      {m_tab, "tabs"}};
+    const std::pair<QObject*, const char*> names[] = {
+        {m_editPort, "port"},          {m_comboBaud, "portBaud"},
+        {m_btnOpen, "portOpen"},       {m_btnSearch, "search"},
+        {m_btnClear, "clearLog"},      {m_btnBus, "bus"},
+        {m_btnDiagnose, "diagnose"},   {m_checkSingleNode, "singleNode"},
+        {m_checkAllBauds, "allBauds"}, {m_editLog, "nodeLog"},
+        {m_listNodes, "nodes"},        {m_tab, "tabs"}};
     for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
 }

@@ -14,6 +14,7 @@
 #include "InertDialog.h"
 
 class CBusMonitorWindow;
+class CDiagnoseWindow;
 class CBusRecorder;
 class CRobotDlg;
 class CServoUsb;
@@ -56,6 +57,9 @@ public:
     // Opens the bus monitor (Bus button, Ctrl+B), or raises it when it is open already.
     void ShowBusMonitor();
     CBusMonitorWindow* BusMonitor() const;
+    // Opens the diagnose window ("Diagnose…") and runs the doctor, or raises the window when it is open.
+    void ShowDiagnose();
+    CDiagnoseWindow* DiagnoseWindow() const;
     CBusRecorder* Recorder() const { return m_pRecorder.get(); }
 
     // The command object every page and the sweep use; set once, before Create.
@@ -135,6 +139,7 @@ private:
     QPushButton* m_btnSearch = nullptr;
     QPushButton* m_btnClear = nullptr;
     QPushButton* m_btnBus = nullptr;
+    QPushButton* m_btnDiagnose = nullptr;
     QCheckBox* m_checkSingleNode = nullptr;
     QCheckBox* m_checkAllBauds = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
@@ -143,6 +148,7 @@ private:
     // Every exchange of every thread is recorded from Create on; the monitor window reads it.
     std::unique_ptr<CBusRecorder> m_pRecorder;
     QPointer<CBusMonitorWindow> m_pBusWindow;
+    QPointer<CDiagnoseWindow> m_pDiagnoseWindow;
     // Set by a close request that waits for the programming page's sequence to end.
     bool m_bCloseWaiting = false;
     int m_nSweepFirst = 0;

@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "BrennixUsb.h"
+#include "CliDoctor.h"
 #include "CliFirmware.h"
 #include "CliMonitor.h"
 #include "CliScan.h"
@@ -204,6 +205,10 @@ int Calibrate(const CCommandCall& c, std::ostream& out, std::ostream& err) {
                         err);
 }
 
+int Doctor(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunDoctor(c.servo, c.options, c.port.path, out, err);
+}
+
 // Numeric limits of each command's leading arguments: ID, then address and count where they apply.
 const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long>>>>& CommandTable() {
     static const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long>>>> table{
@@ -222,6 +227,7 @@ const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long
         {"load", {{2, 3, nullptr, Load}, {{0, 253}}}},
         {"step", {{3, 12, nullptr, Step}, {{0, 253}, {0, 65535}, {0, 65535}}}},
         {"calibrate", {{1, 5, nullptr, Calibrate}, {{0, 253}}}},
+        {"doctor", {{0, 2, nullptr, Doctor}, {}}},
     };
     return table;
 }
@@ -294,6 +300,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     transport.m_wVendorId = options->usbVendorId;
     transport.m_wProductId = options->usbProductId;
     if (!transport.FindDevice()) {
+        // The doctor says why in its report, with the host's evidence.
+        if (options->command == "doctor" && !options->portPath.empty())
+            return RunDoctorWithoutPort(*options, options->portPath, out, err);
         if (options->portPath.empty())
             err << "brennix: no adapter found (USB " << UsbIdText(options->usbVendorId, options->usbProductId)
                 << "); use --usb-id VID:PID or --port PATH for other adapters\n";
@@ -302,6 +311,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return EXIT_NO_ADAPTER;
     }
     if (!transport.Open()) {
+        if (options->command == "doctor")
+            return RunDoctorWithoutPort(*options, transport.m_szPortName, out, err);
         // Open refuses anything that is not a free terminal; say which it was.
         std::string problem = PortProblem(transport.m_szPortName);
         if (problem.empty()) problem = transport.m_szPortName + " is busy (another program has it open)";
@@ -325,6 +336,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CCliPort port;
     port.setLineRate = [&transport](int baud) { return transport.Configure(baud) != 0; };
     port.isLost = [&transport] { return transport.IsPortLost(); };
+    port.path = transport.m_szPortName;
     const int result = RunCommand(servo, *options, out, err, port);
     trace.reset();
     // An adapter pulled out mid-command looks like silent servos to the command; say what really happened.
