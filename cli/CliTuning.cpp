@@ -34,6 +34,18 @@ std::optional<std::string> ValueOf(const std::vector<std::string>& args, std::si
     return args[++i];
 }
 
+// The option's value read by `parse`, or an error line naming what the option needs and what it got.
+template <class Parse>
+auto OptionValue(const std::vector<std::string>& args, std::size_t& i, std::ostream& err, const char* needs,
+                 Parse parse) -> decltype(parse(std::string())) {
+    const std::string& option = args[i];
+    const auto text = ValueOf(args, i, err, needs);
+    if (!text) return std::nullopt;
+    auto value = parse(*text);
+    if (!value) err << "brennix: " << option << " needs " << needs << ", not " << *text << "\n";
+    return value;
+}
+
 int ExitCodeOf(EStepFailure failure) {
     switch (failure) {
         case EStepFailure::None:
@@ -68,20 +80,14 @@ int RunStep(CServoUsb& servo, uint8_t id, int from, int to, const std::vector<st
         } else if (arg == "--keep") {
             request.keep = true;
         } else if (arg == "--period") {
-            const auto value = ValueOf(args, i, err, "1 to 1000 ms");
-            const auto ms = value ? ParseNumber(*value, 1, 1000) : std::nullopt;
-            if (!ms) {
-                if (value) err << "brennix: --period needs 1 to 1000 ms, not " << *value << "\n";
-                return EXIT_BAD_ARGUMENTS;
-            }
+            const auto ms = OptionValue(args, i, err, "1 to 1000 ms",
+                                        [](const std::string& t) { return ParseNumber(t, 1, 1000); });
+            if (!ms) return EXIT_BAD_ARGUMENTS;
             request.periodMs = static_cast<int>(*ms);
         } else if (arg == "--seconds") {
-            const auto value = ValueOf(args, i, err, "0.1 to 60 seconds");
-            const auto seconds = value ? ParseSeconds(*value, 0.1, 60) : std::nullopt;
-            if (!seconds) {
-                if (value) err << "brennix: --seconds needs 0.1 to 60, not " << *value << "\n";
-                return EXIT_BAD_ARGUMENTS;
-            }
+            const auto seconds = OptionValue(args, i, err, "0.1 to 60 seconds",
+                                             [](const std::string& t) { return ParseSeconds(t, 0.1, 60); });
+            if (!seconds) return EXIT_BAD_ARGUMENTS;
             request.seconds = *seconds;
         } else if (arg == "--set") {
             const auto value = ValueOf(args, i, err,
@@ -132,20 +138,14 @@ int RunCalibrate(CServoUsb& servo, uint8_t id, const std::vector<std::string>& a
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--seconds") {
-            const auto value = ValueOf(args, i, err, "0.1 to 600 seconds");
-            const auto parsed = value ? ParseSeconds(*value, 0.1, 600) : std::nullopt;
-            if (!parsed) {
-                if (value) err << "brennix: --seconds needs 0.1 to 600, not " << *value << "\n";
-                return EXIT_BAD_ARGUMENTS;
-            }
+            const auto parsed = OptionValue(args, i, err, "0.1 to 600 seconds",
+                                            [](const std::string& t) { return ParseSeconds(t, 0.1, 600); });
+            if (!parsed) return EXIT_BAD_ARGUMENTS;
             seconds = *parsed;
         } else if (arg == "--margin") {
-            const auto value = ValueOf(args, i, err, "0 to 100 units");
-            const auto parsed = value ? ParseNumber(*value, 0, 100) : std::nullopt;
-            if (!parsed) {
-                if (value) err << "brennix: --margin needs 0 to 100 units, not " << *value << "\n";
-                return EXIT_BAD_ARGUMENTS;
-            }
+            const auto parsed = OptionValue(args, i, err, "0 to 100 units",
+                                            [](const std::string& t) { return ParseNumber(t, 0, 100); });
+            if (!parsed) return EXIT_BAD_ARGUMENTS;
             margin = static_cast<int>(*parsed);
         } else {
             err << "brennix: unknown calibrate option " << arg << "\n";

@@ -272,37 +272,43 @@ std::vector<CCheck> HostChecks(const std::string& port, bool opened, const CHost
                 "the rule tags USB 16c0:05e1 only; for another adapter join the group that owns the port");
     }
 
+    // Programs that take USB-serial adapters for their own: what to say when one holds the port, and when it
+    // only runs.
+    struct CClaimer {
+        const char* name;
+        const char* holdsHint;
+        ECheckLevel runsLevel;
+        const char* runs;
+        const char* runsHint;
+    };
+    const CClaimer claimers[] = {
+        {"ModemManager",
+         "its modem probe garbles the bus: install the udev rule, or sudo systemctl disable --now "
+         "ModemManager",
+         adapter.modemManagerIgnores ? ECheckLevel::Ok : ECheckLevel::Warn,
+         adapter.modemManagerIgnores ? "running, told to leave the adapter alone (ID_MM_DEVICE_IGNORE)"
+                                     : "running, and may probe the adapter when it is plugged in",
+         adapter.modemManagerIgnores ? ""
+                                     : "install the udev rule, or sudo systemctl disable --now ModemManager"},
+        {"brltty",
+         "it took the adapter for a braille display: sudo apt remove brltty (or disable its udev rules)",
+         ECheckLevel::Warn, "running: it takes some USB-serial adapters for braille displays",
+         "if the port vanishes when plugged in, sudo apt remove brltty"},
+    };
     const std::vector<CProcess> processes = Processes(paths);
-    const auto modemManager = Running(processes, "ModemManager");
-    if (!adapter.usb) {
-        add("ModemManager", ECheckLevel::Skip, notUsb);
-    } else if (!modemManager) {
-        add("ModemManager", ECheckLevel::Ok, "not running");
-    } else if (Holds(holders, "ModemManager")) {
-        add("ModemManager", ECheckLevel::Fail,
-            "ModemManager (PID " + std::to_string(modemManager->pid) + ") has " + port + " open",
-            "its modem probe garbles the bus: install the udev rule, or sudo systemctl disable --now "
-            "ModemManager");
-    } else if (adapter.modemManagerIgnores) {
-        add("ModemManager", ECheckLevel::Ok,
-            "running, told to leave the adapter alone (ID_MM_DEVICE_IGNORE)");
-    } else {
-        add("ModemManager", ECheckLevel::Warn, "running, and may probe the adapter when it is plugged in",
-            "install the udev rule, or sudo systemctl disable --now ModemManager");
-    }
-
-    const auto brltty = Running(processes, "brltty");
-    if (!adapter.usb) {
-        add("brltty", ECheckLevel::Skip, notUsb);
-    } else if (!brltty) {
-        add("brltty", ECheckLevel::Ok, "not running");
-    } else if (Holds(holders, "brltty")) {
-        add("brltty", ECheckLevel::Fail,
-            "brltty (PID " + std::to_string(brltty->pid) + ") has " + port + " open",
-            "it took the adapter for a braille display: sudo apt remove brltty (or disable its udev rules)");
-    } else {
-        add("brltty", ECheckLevel::Warn, "running: it takes some USB-serial adapters for braille displays",
-            "if the port vanishes when plugged in, sudo apt remove brltty");
+    for (const CClaimer& claimer : claimers) {
+        const auto running = Running(processes, claimer.name);
+        if (!adapter.usb)
+            add(claimer.name, ECheckLevel::Skip, notUsb);
+        else if (!running)
+            add(claimer.name, ECheckLevel::Ok, "not running");
+        else if (Holds(holders, claimer.name))
+            add(claimer.name, ECheckLevel::Fail,
+                std::string(claimer.name) + " (PID " + std::to_string(running->pid) + ") has " + port +
+                    " open",
+                claimer.holdsHint);
+        else
+            add(claimer.name, claimer.runsLevel, claimer.runs, claimer.runsHint);
     }
 
     if (!adapter.latencyMs) {

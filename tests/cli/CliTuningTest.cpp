@@ -73,7 +73,7 @@ TEST_F(CliTuning, StepRefusesBadInputWithoutWriting) {
         {{"step", "1", "300", "700", "--set", "Q=1"}, "'Q' is not a coefficient (V, P, D, I, PUNCH,"},
         {{"step", "1", "300", "700", "--set", "D=300"}, "D=300 is outside 0..255"},
         {{"step", "1", "300", "700", "--set"}, "--set needs NAME=VALUE"},
-        {{"step", "1", "300", "700", "--seconds", "0"}, "--seconds needs 0.1 to 60, not 0"},
+        {{"step", "1", "300", "700", "--seconds", "0"}, "--seconds needs 0.1 to 60 seconds, not 0"},
         {{"step", "1", "300", "700", "--period", "x"}, "--period needs 1 to 1000 ms, not x"},
         {{"step", "1", "300", "700", "--fast"}, "unknown step option --fast"},
         {{"step", "1", "300"}, "wrong number of arguments for step"},
