@@ -18,6 +18,7 @@
 #include "BusMonitorWindow.h"
 #include "BusRecorder.h"
 #include "ControlTable.h"
+#include "DiagnoseWindow.h"
 #include "DialogBuilder.h"
 #include "Encodings.h"
 #include "OperatorHooks.h"
@@ -103,6 +104,9 @@ void CServoMain::CreateControls() {
     m_comboBaud = dlg.DropList(48, 36, 48, 30);
     m_btnOpen = dlg.Button(tr("Open"), 57, 53, 38, 14);
     connect(m_btnOpen, &QPushButton::clicked, this, &CServoMain::OnOpenClose);
+    // Added to the window, left of Open: the doctor's report on the host, the bus and every servo.
+    m_btnDiagnose = dlg.Button(tr("Diagnose…"), 12, 53, 43, 14);
+    connect(m_btnDiagnose, &QPushButton::clicked, this, &CServoMain::ShowDiagnose);
 
     dlg.Group(tr("Robot Servo Node"), 7, 74, 101, 213);
     m_btnSearch = dlg.Button(tr("Search"), 13, 89, 29, 14);
@@ -273,6 +277,39 @@ void CServoMain::FeedServosWindow() {
     m_pServosWindow->SetFoundServos(servos);
 }
 
+void CServoMain::ShowDiagnose() {
+    if (!m_pUsb) return;
+    if (!m_pDiagnoseWindow) {
+        CDiagnoseLink link;
+        link.portName = [this] {
+            CUsb* transport = Transport();
+            return transport ? transport->PortName() : m_editPort->text().toStdString();
+        };
+        link.portOpen = [this] { return m_bPortOpen != 0; };
+        link.blocker = [this]() -> QString {
+            if (m_bSearching) return tr("Stop the search first");
+            if (!m_btnOpen->isEnabled()) return tr("Wait for the firmware transfer to end");
+            return {};
+        };
+        link.holdLink = [this](bool held) {
+            HoldLinkForScan(held);
+            m_btnOpen->setEnabled(!held);
+            m_btnSearch->setEnabled(!held);
+        };
+        m_pDiagnoseWindow = new CDiagnoseWindow(*m_pUsb, std::move(link), this);
+        m_pDiagnoseWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_pDiagnoseWindow->show();
+        m_pDiagnoseWindow->Run();
+        return;
+    }
+    m_pDiagnoseWindow->show();
+    m_pDiagnoseWindow->raise();
+}
+
+CDiagnoseWindow* CServoMain::DiagnoseWindow() const {
+    return m_pDiagnoseWindow;
+}
+
 void CServoMain::OnAlarmWatch() {
     CBusRecorder::CAlarm alarm;
     if (!m_pRecorder || !m_pRecorder->TakeAlarmChange(&alarm)) return;
@@ -310,8 +347,11 @@ void CServoMain::ShutDown() {
     JoinSearchWorker();
     // A playback holds its servos where they are before the port goes.
     if (m_pServosWindow) m_pServosWindow->StopBusWork();
+    if (m_pDiagnoseWindow) m_pDiagnoseWindow->StopAndJoin();
     if (m_pRobotPage) m_pRobotPage->StopDrawing();
+    if (m_pRobotPage) m_pRobotPage->StopStepResponse();
     if (m_pProgramPage) m_pProgramPage->FinishSequence();
+    if (m_pProgramPage) m_pProgramPage->StopCalibration();
     if (m_bPortOpen) {
         m_bPortOpen = 0;
         if (CUsb* transport = Transport()) transport->Close();
@@ -342,7 +382,8 @@ void CServoMain::NameControls() {
         {m_editPort, "port"},          {m_comboBaud, "portBaud"},
         {m_btnOpen, "portOpen"},       {m_btnSearch, "search"},
         {m_btnClear, "clearLog"},      {m_btnBus, "bus"},
-        {m_btnServos, "servos"},       {m_checkSingleNode, "singleNode"},
+        {m_btnServos, "servos"},       {m_btnDiagnose, "diagnose"},
+        {m_checkSingleNode, "singleNode"},
         {m_checkAllBauds, "allBauds"}, {m_editLog, "nodeLog"},
         {m_listNodes, "nodes"},        {m_tab, "tabs"}};
     for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));

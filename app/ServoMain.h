@@ -14,6 +14,7 @@
 #include "InertDialog.h"
 
 class CBusMonitorWindow;
+class CDiagnoseWindow;
 class CBusRecorder;
 class CRobotDlg;
 class CServosWindow;
@@ -60,6 +61,9 @@ public:
     // Opens the Servos window (Servos button, Ctrl+L) with the servos of the last search, or raises it.
     void ShowServosWindow();
     CServosWindow* ServosWindow() const;
+    // Opens the diagnose window ("Diagnose…") and runs the doctor, or raises the window when it is open.
+    void ShowDiagnose();
+    CDiagnoseWindow* DiagnoseWindow() const;
     CBusRecorder* Recorder() const { return m_pRecorder.get(); }
 
     // The command object every page and the sweep use; set once, before Create.
@@ -144,6 +148,7 @@ private:
     QPushButton* m_btnClear = nullptr;
     QPushButton* m_btnBus = nullptr;
     QPushButton* m_btnServos = nullptr;
+    QPushButton* m_btnDiagnose = nullptr;
     QCheckBox* m_checkSingleNode = nullptr;
     QCheckBox* m_checkAllBauds = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
@@ -156,6 +161,7 @@ private:
     // What holds the bus for long now, for a Servos window opened meanwhile.
     bool m_bTransferRunning = false;
     bool m_bScanHoldsLink = false;
+    QPointer<CDiagnoseWindow> m_pDiagnoseWindow;
     // Set by a close request that waits for the programming page's sequence to end.
     bool m_bCloseWaiting = false;
     int m_nSweepFirst = 0;

@@ -10,6 +10,7 @@
 
 #include "BrennixUsb.h"
 #include "CliAssign.h"
+#include "CliDoctor.h"
 #include "CliFirmware.h"
 #include "CliMonitor.h"
 #include "CliOutput.h"
@@ -19,6 +20,7 @@
 #include "CliSharedId.h"
 #include "CliSimulatedBus.h"
 #include "CliTrace.h"
+#include "CliTuning.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "PortCheck.h"
@@ -230,6 +232,22 @@ int Assign(const CCommandCall& c, std::ostream& out, std::ostream& err) {
     return RunAssign(c.servo, c.port, c.options.baud, c.options.arguments, out, err);
 }
 
+int Step(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    const auto& args = c.options.arguments;
+    return RunStep(c.servo, static_cast<uint8_t>(c.numbers[0]), static_cast<int>(c.numbers[1]),
+                   static_cast<int>(c.numbers[2]), {args.begin() + 3, args.end()}, out, err);
+}
+
+int Calibrate(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    const auto& args = c.options.arguments;
+    return RunCalibrate(c.servo, static_cast<uint8_t>(c.numbers[0]), {args.begin() + 1, args.end()}, out,
+                        err);
+}
+
+int Doctor(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunDoctor(c.servo, c.options, c.port.path, out, err);
+}
+
 // Numeric limits of each command's leading arguments: ID, then address and count where they apply.
 const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long>>>>& CommandTable() {
     static const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long>>>> table{
@@ -250,6 +268,9 @@ const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long
         {"record", {{3, 7, nullptr, Record}, {}}},
         {"play", {{1, 5, nullptr, Play}, {}}},
         {"torque", {{2, 2, nullptr, Torque}, {}}},
+        {"step", {{3, 12, nullptr, Step}, {{0, 253}, {0, 65535}, {0, 65535}}}},
+        {"calibrate", {{1, 5, nullptr, Calibrate}, {{0, 253}}}},
+        {"doctor", {{0, 2, nullptr, Doctor}, {}}},
     };
     return table;
 }
@@ -325,6 +346,9 @@ int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::
     transport.m_wVendorId = options->usbVendorId;
     transport.m_wProductId = options->usbProductId;
     if (!transport.FindDevice()) {
+        // The doctor says why in its report, with the host's evidence.
+        if (options->command == "doctor" && !options->portPath.empty())
+            return RunDoctorWithoutPort(*options, options->portPath, out, err);
         if (options->portPath.empty())
             err << "brennix: no adapter found (USB " << UsbIdText(options->usbVendorId, options->usbProductId)
                 << "); use --usb-id VID:PID or --port PATH for other adapters\n";
@@ -333,6 +357,8 @@ int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return EXIT_NO_ADAPTER;
     }
     if (!transport.Open()) {
+        if (options->command == "doctor")
+            return RunDoctorWithoutPort(*options, transport.m_szPortName, out, err);
         // Open refuses anything that is not a free terminal; say which it was.
         std::string problem = PortProblem(transport.m_szPortName);
         if (problem.empty()) problem = transport.m_szPortName + " is busy (another program has it open)";
@@ -356,6 +382,7 @@ int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::
     CCliPort port;
     port.setLineRate = [&transport](int baud) { return transport.Configure(baud) != 0; };
     port.isLost = [&transport] { return transport.IsPortLost(); };
+    port.path = transport.m_szPortName;
     const int result = RunCommand(servo, *options, out, err, port);
     trace.reset();
     // An adapter pulled out mid-command looks like silent servos to the command; say what really happened.

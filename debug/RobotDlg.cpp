@@ -15,6 +15,7 @@
 #include "DialogBuilder.h"
 #include "Encodings.h"
 #include "ServoUsb.h"
+#include "StepWindow.h"
 
 CRobotDlg::CRobotDlg(QWidget* pParent, CServoUsb& usb)
     : CDialogPage(pParent), m_pUsb(usb), m_pImage(usb.m_pImage) {
@@ -26,6 +27,25 @@ CRobotDlg::CRobotDlg(QWidget* pParent, CServoUsb& usb)
 
 CRobotDlg::~CRobotDlg() {
     m_timer.Stop();
+    StopStepResponse();
+}
+
+void CRobotDlg::ShowStepResponse() {
+    if (!m_pStepWindow) {
+        // A window of its own that goes with the page.
+        m_pStepWindow = new CStepWindow(m_pUsb, this);
+        m_pStepWindow->SetServoId(m_pImage[Reg::ID]);
+    }
+    m_pStepWindow->show();
+    m_pStepWindow->raise();
+}
+
+CStepWindow* CRobotDlg::StepResponse() const {
+    return m_pStepWindow;
+}
+
+void CRobotDlg::StopStepResponse() {
+    if (m_pStepWindow) m_pStepWindow->StopAndJoin();
 }
 
 bool CRobotDlg::Create(QWidget* pParent) {
@@ -62,6 +82,8 @@ void CRobotDlg::CreateMonitorControls() {
     m_checkPosition = dlg.Check(tr("Position"), 349, 9, 41, 10);
     m_checkLoad = dlg.Check(tr("Load"), 349, 29, 31, 10);
     m_checkSpeed = dlg.Check(tr("Speed"), 349, 49, 37, 10);
+    // Added to the page: the step response window opens from the free space under the trace boxes.
+    m_btnStep = dlg.Button(tr("Step…"), 349, 104, 46, 14);
     dlg.Label(tr("Zoom:"), 343, 136, 22, 8);
     m_editZoom = dlg.Edit(2, true, 368, 134, 31, 14);
 
@@ -123,6 +145,7 @@ void CRobotDlg::ConnectHandlers() {
     connect(m_sliderSpeed, &QSlider::valueChanged, this, &CRobotDlg::OnSpeedScroll);
     connect(m_sliderSpeed, &QSlider::sliderReleased, this, &CRobotDlg::OnSpeedScroll);
     connect(m_btnDraw, &QPushButton::clicked, this, &CRobotDlg::OnDraw);
+    connect(m_btnStep, &QPushButton::clicked, this, &CRobotDlg::ShowStepResponse);
     connect(m_checkPosition, &QCheckBox::clicked, this, &CRobotDlg::OnTraceCheck);
     connect(m_checkLoad, &QCheckBox::clicked, this, &CRobotDlg::OnTraceCheck);
     connect(m_checkSpeed, &QCheckBox::clicked, this, &CRobotDlg::OnTraceCheck);
@@ -155,6 +178,7 @@ void CRobotDlg::NameControls() {
                                                       {m_editZoom, "zoom"},
                                                       {m_editCycle, "cycle"},
                                                       {m_btnDraw, "draw"},
+                                                      {m_btnStep, "step"},
                                                       {m_labelCurrentValue, "currentValue"},
                                                       {m_labelTemperatureValue, "temperatureValue"},
                                                       {m_labelVoltageValue, "voltageValue"},

@@ -1,6 +1,7 @@
 // The debug page: drives one servo, or a range of IDs, live in one of three write modes.
 #pragma once
 
+#include <QPointer>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "StatusSpan.h"
 
 class CServoUsb;
+class CStepWindow;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -59,6 +61,13 @@ public:
     const CPIC& Plot() const { return m_plot; }
     int PlotSamples() const { return static_cast<int>(m_plot.Positions().size()); }
 
+    // Opens the step response window for the selected servo ("Step…"), or raises it when it is open.
+    void ShowStepResponse();
+    // The window, while it is open.
+    CStepWindow* StepResponse() const;
+    // Stops a step run and waits for it (the servo put back); the window stays. GUI thread.
+    void StopStepResponse();
+
 private:
     // Timer thread: queues a reading and, when the queue was empty, asks the GUI thread to take it.
     void PostStatusSample(const CStatusSample& sample);
@@ -100,6 +109,8 @@ private:
     QLineEdit* m_editZoom = nullptr;
     QLineEdit* m_editCycle = nullptr;
     QPushButton* m_btnDraw = nullptr;
+    QPushButton* m_btnStep = nullptr;
+    QPointer<CStepWindow> m_pStepWindow;
     QLabel* m_labelCurrentValue = nullptr;
     QLabel* m_labelTemperatureValue = nullptr;
     QLabel* m_labelVoltageValue = nullptr;

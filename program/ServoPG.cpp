@@ -47,6 +47,7 @@ ServoPG::ServoPG(QWidget* pParent, CServoUsb* pUsb)
 ServoPG::~ServoPG() {
     // Before any member the worker reports to goes.
     m_sequence.Stop();
+    StopCalibration();
 }
 
 bool ServoPG::Create(QWidget* pParent) {
@@ -64,6 +65,7 @@ bool ServoPG::Create(QWidget* pParent) {
     connect(m_btnReset, &QPushButton::clicked, this, &ServoPG::OnReset);
     connect(m_btnSave, &QPushButton::clicked, this, &ServoPG::OnSave);
     connect(m_btnOpen, &QPushButton::clicked, this, &ServoPG::OnOpen);
+    connect(m_btnCalibrate, &QPushButton::clicked, this, &ServoPG::ClickCalibrate);
     connect(m_editId, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (!m_bBusy || m_bFilling) return;
         m_bIdTextPicked = true;
@@ -88,6 +90,8 @@ void ServoPG::CreateControls() {
     m_btnRead = dlg.Button(tr("READ"), 10, 14, 40, 14);
     m_btnWrite = dlg.Button(tr("WRITE"), 10, 34, 40, 14);
     m_checkUnlock = dlg.Check(tr("UnLock"), 10, 58, 44, 10);
+    // Added to the page, below UnLock: the limits it finds are written with WRITE.
+    m_btnCalibrate = dlg.Button(tr("Calibrate…"), 5, 69, 50, 13);
     dlg.Group(tr("File"), 0, 88, 60, 90);
     m_btnSave = dlg.Button(tr("SAVE"), 10, 104, 40, 14);
     m_btnOpen = dlg.Button(tr("OPEN"), 10, 126, 40, 14);
@@ -315,6 +319,7 @@ void ServoPG::NameControls() {
                                                       {m_checkUnlock, "unlock"},
                                                       {m_btnSave, "save"},
                                                       {m_btnOpen, "open"},
+                                                      {m_btnCalibrate, "calibrate"},
                                                       {m_btnReset, "reset"},
                                                       {m_editLog, "log"},
                                                       {m_editId, "id"},

@@ -2,6 +2,7 @@
 // resets them on the servo.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "GuiHandOff.h"
 #include "InertDialog.h"
 
+class CCalibrateDialog;
 class CServoUsb;
 class QCheckBox;
 class QComboBox;
@@ -59,6 +61,12 @@ public:
     void ShowPickedId(const QString& text);
     // What the ID field shows when the controls are filled.
     uint8_t DisplayedId() const { return m_byDisplayedId; }
+    // "Calibrate…": opens the hand-sweep window for the servo addressed; the range it finds goes into the
+    // position limit fields, for WRITE to store. The window, while it is open.
+    void ClickCalibrate();
+    CCalibrateDialog* CalibrateWindow() const;
+    // Ends a sweep and waits for its worker (within one reading); the window closes. GUI thread.
+    void StopCalibration();
     // Asks for the parameter file to save (true) or open (false); empty when cancelled. Tests replace it.
     void SetFileChooser(std::function<QString(bool bSave)> choose) { m_chooseFile = std::move(choose); }
 
@@ -105,6 +113,8 @@ private:
     QPushButton* m_btnRead = nullptr;
     QPushButton* m_btnWrite = nullptr;
     QCheckBox* m_checkUnlock = nullptr;
+    QPushButton* m_btnCalibrate = nullptr;
+    QPointer<CCalibrateDialog> m_pCalibrate;
     QPushButton* m_btnSave = nullptr;
     QPushButton* m_btnOpen = nullptr;
     QPushButton* m_btnReset = nullptr;

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <cstring>
 
+#include "CalibrateDialog.h"
 #include "ControlTable.h"
 #include "Encodings.h"
 #include "OperatorHooks.h"
@@ -178,4 +179,39 @@ void ServoPG::OnOpen() {
     std::memcpy(fileImage, bytes.data(), bytes.size());
     for (const CRangeProblem& problem : CheckParameterRanges(fileImage, true))
         AppendLog(QStringLiteral("Out of range: %1").arg(QString::fromStdString(problem.text)));
+}
+
+void ServoPG::ClickCalibrate() {
+    if (m_pCalibrate) {
+        m_pCalibrate->raise();
+        return;
+    }
+    const uint8_t id = m_pImage[Reg::ID];
+    AppendLog(QStringLiteral("----------ID:%1----------").arg(id));
+    AppendLog(QStringLiteral("Calibrate"));
+    m_pCalibrate = new CCalibrateDialog(*m_pUsb, id, this);
+    m_pCalibrate->setAttribute(Qt::WA_DeleteOnClose);
+    // The log pane is narrow: short lines. The sweep window itself says why a sweep failed.
+    connect(m_pCalibrate, &CCalibrateDialog::limitsFound, this,
+            [this](int min, int max, int lowest, int highest) {
+                SetField(m_editMinPosition, min);
+                SetField(m_editMaxPosition, max);
+                AppendLog(QStringLiteral("Seen %1..%2").arg(lowest).arg(highest));
+                AppendLog(QStringLiteral("Limits %1..%2").arg(min).arg(max));
+                AppendLog(QStringLiteral("WRITE stores them"));
+            });
+    connect(m_pCalibrate, &CCalibrateDialog::sweepFailed, this,
+            [this](const QString&) { AppendLog(QStringLiteral("Calibrate failed")); });
+    m_pCalibrate->show();
+    m_pCalibrate->Start();
+}
+
+CCalibrateDialog* ServoPG::CalibrateWindow() const {
+    return m_pCalibrate;
+}
+
+void ServoPG::StopCalibration() {
+    if (!m_pCalibrate) return;
+    m_pCalibrate->CancelAndJoin();
+    m_pCalibrate->close();
 }

@@ -81,6 +81,7 @@ void CServoBus::AddServo(const CSimServoSpec& spec, Clock::time_point now) {
     servo.Poke(reg::RETURN_DELAY, spec.returnDelay);
     servo.Poke(reg::RETURN_LEVEL, spec.returnLevel);
     if (spec.hand) servo.SetHand(*spec.hand);
+    if (spec.externalLoad) servo.SetExternalLoad(*spec.externalLoad);
     if (spec.temperature) servo.Poke(reg::PRESENT_TEMPERATURE, *spec.temperature);
     if (spec.voltage) servo.Poke(reg::PRESENT_VOLTAGE, *spec.voltage);
     if (spec.load) {

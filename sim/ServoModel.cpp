@@ -9,7 +9,10 @@
 namespace sim {
 
 CServoModel::CServoModel(uint8_t id, uint8_t baudCode, Clock::time_point now)
-    : m_table(FactoryTable(id, baudCode)), m_powerUp(now), m_lastAdvance(now) {}
+    : m_table(FactoryTable(id, baudCode)),
+      m_powerUp(now),
+      m_lastAdvance(now),
+      m_dynamics(GetWord(m_table, reg::PRESENT_POSITION)) {}
 
 std::vector<uint8_t> CServoModel::Read(uint8_t address, std::size_t count) const {
     std::vector<uint8_t> out(count, 0);
@@ -25,7 +28,9 @@ uint8_t CServoModel::Alarms() const {
     if (m_table[reg::PRESENT_TEMPERATURE] > m_table[reg::MAX_TEMPERATURE]) alarms |= ALARM_OVER_HEAT;
     // A servo at rest carries no load, so a torque limit of 0 does not raise the alarm by itself.
     const int load = std::abs(DecodeSignMagnitude(GetWord(m_table, reg::PRESENT_LOAD), SPEED_SIGN_BIT));
-    if (load > 0 && load >= GetWord(m_table, reg::MAX_TORQUE)) alarms |= ALARM_OVER_LOAD;
+    const bool loadSet = m_pinned[reg::PRESENT_LOAD] || m_pinned[reg::PRESENT_LOAD + 1];
+    const bool held = loadSet || m_dynamics.TimeAtTorqueLimit() >= kOverloadTime;
+    if (load > 0 && load >= GetWord(m_table, reg::MAX_TORQUE) && held) alarms |= ALARM_OVER_LOAD;
     return alarms;
 }
 
@@ -75,68 +80,70 @@ void CServoModel::FactoryReset() {
     PutWord(m_table, reg::PRESENT_POSITION, position);
     PutWord(m_table, reg::GOAL_POSITION, position);
     m_pending.reset();
-    m_dStepCarry = 0.0;
+    m_dynamics.ResetController();
+}
+
+CDriveCommand CServoModel::Command() const {
+    CDriveCommand command;
+    const int lower = GetWord(m_table, reg::MIN_POSITION_LIMIT);
+    const int upper = GetWord(m_table, reg::MAX_POSITION_LIMIT);
+    command.torque = m_table[reg::TORQUE_ENABLE] != 0;
+    command.wheel = lower == 0 && upper == 0;
+    const uint16_t goalSpeed = GetWord(m_table, reg::GOAL_SPEED);
+    if (command.wheel) {
+        command.speed =
+            DecodeSignMagnitude(goalSpeed & 0x7FF, SPEED_SIGN_BIT) * double{kPositionPerSpeedUnit};
+    } else {
+        int goal = GetWord(m_table, reg::GOAL_POSITION);
+        if (lower <= upper) goal = std::clamp(goal, lower, upper);
+        command.goal = goal;
+        command.speed = (goalSpeed & 0x3FF) * double{kPositionPerSpeedUnit};  // direction comes from the goal
+    }
+    command.p = m_table[reg::P_COEFF];
+    command.d = m_table[reg::D_COEFF];
+    command.i = m_table[reg::I_COEFF];
+    command.v = m_table[reg::V_COEFF];
+    command.punch = GetWord(m_table, reg::PUNCH);
+    command.cwDeadBand = m_table[reg::CW_DEAD_BAND];
+    command.ccwDeadBand = m_table[reg::CCW_DEAD_BAND];
+    command.maxTorque = GetWord(m_table, reg::MAX_TORQUE);
+    return command;
 }
 
 void CServoModel::Advance(Clock::time_point now) {
     if (now <= m_lastAdvance) return;
-    const double seconds = std::chrono::duration<double>(now - m_lastAdvance).count();
+    const auto elapsed = now - m_lastAdvance;
     m_lastAdvance = now;
 
-    const int position = DecodeSignMagnitude(GetWord(m_table, reg::PRESENT_POSITION), POSITION_SIGN_BIT);
-    const int lower = GetWord(m_table, reg::MIN_POSITION_LIMIT);
-    const int upper = GetWord(m_table, reg::MAX_POSITION_LIMIT);
-    const bool wheel = lower == 0 && upper == 0;
-    const bool torque = m_table[reg::TORQUE_ENABLE] != 0;
-    const uint16_t goalSpeed = GetWord(m_table, reg::GOAL_SPEED);
-
-    int newPosition = position;
-    int presentSpeed = 0;
-    bool driven = torque;
-    if (torque || !m_hand) m_bHandHolds = false;
-    if (!torque && m_hand) {
-        if (!m_bHandHolds) m_hand->Grip(position);
+    const CDriveCommand command = Command();
+    if (command.torque || !m_hand) m_bHandHolds = false;
+    if (!command.torque && m_hand) {
+        if (!m_bHandHolds) m_hand->Grip(m_dynamics.Position());
         m_bHandHolds = true;
-        newPosition = static_cast<int>(std::lround(m_hand->Advance(seconds)));
-        presentSpeed = static_cast<int>(std::lround(m_hand->Speed() / kPositionPerSpeedUnit));
-        driven = false;
-    } else if (wheel) {
-        const int speed = DecodeSignMagnitude(goalSpeed & 0x7FF, SPEED_SIGN_BIT);
-        if (torque && speed != 0) {
-            m_dStepCarry += seconds * std::abs(speed) * kPositionPerSpeedUnit;
-            const double whole = std::floor(m_dStepCarry);
-            m_dStepCarry -= whole;
-            const int step = static_cast<int>(std::fmod(whole, kPositionRange));
-            newPosition =
-                ((position + (speed > 0 ? step : -step)) % kPositionRange + kPositionRange) % kPositionRange;
-            presentSpeed = speed;
-        }
+        const double seconds = std::chrono::duration<double>(elapsed).count();
+        const double position = m_hand->Advance(seconds);
+        m_dynamics.Carry(seconds, position, m_hand->Speed());
     } else {
-        int goal = GetWord(m_table, reg::GOAL_POSITION);
-        if (lower <= upper) goal = std::clamp(goal, lower, upper);
-        const int speed = goalSpeed & 0x3FF;  // direction comes from the goal
-        if (torque && position != goal && speed != 0) {
-            m_dStepCarry += seconds * speed * kPositionPerSpeedUnit;
-            const double whole = std::floor(m_dStepCarry);
-            m_dStepCarry -= whole;
-            const int distance = std::abs(goal - position);
-            const int step = static_cast<int>(std::min<double>(whole, distance));
-            newPosition = position + (goal > position ? step : -step);
-            if (newPosition != goal) presentSpeed = goal > position ? speed : -speed;
-        }
+        m_dynamics.Run(elapsed, command);
     }
-    if (presentSpeed == 0 || !driven) m_dStepCarry = 0.0;
-    const int drivenSpeed = driven ? presentSpeed : 0;
 
-    MeasureWord(reg::PRESENT_POSITION, EncodeSignMagnitude(newPosition, POSITION_SIGN_BIT));
-    MeasureWord(reg::PRESENT_SPEED, EncodeSignMagnitude(presentSpeed, SPEED_SIGN_BIT));
-    MeasureWord(reg::PRESENT_LOAD, EncodeSignMagnitude(drivenSpeed / 4, SPEED_SIGN_BIT));
-    Measure(reg::PRESENT_VOLTAGE, drivenSpeed != 0 ? kRestVoltage - 1 : kRestVoltage);
-    // A slow sine rounded to whole degrees: 31 for the first twelfth of a period, then 32, 31, 30 and 31.
+    const int position = static_cast<int>(std::lround(m_dynamics.Position())) % kPositionRange;
+    const int speed = std::clamp(static_cast<int>(std::lround(m_dynamics.Speed() / kPositionPerSpeedUnit)),
+                                 -kMaxMagnitude, kMaxMagnitude);
+    const int load =
+        std::clamp(static_cast<int>(std::lround(m_dynamics.MotorTorque())), -kMaxMagnitude, kMaxMagnitude);
+    MeasureWord(reg::PRESENT_POSITION, EncodeSignMagnitude(position, POSITION_SIGN_BIT));
+    MeasureWord(reg::PRESENT_SPEED, EncodeSignMagnitude(speed, SPEED_SIGN_BIT));
+    MeasureWord(reg::PRESENT_LOAD, EncodeSignMagnitude(load, SPEED_SIGN_BIT));
+    const auto sag = std::lround(CServoDynamics::kStallSag * m_dynamics.CurrentShare());
+    Measure(reg::PRESENT_VOLTAGE, static_cast<uint8_t>(std::max<long>(kRestVoltage - sag, 0)));
+    // A slow sine rounded to whole degrees at rest (31 for the first twelfth of a period, then 32, 31, 30
+    // and 31), plus what the current has heated the windings by.
     const double phase =
         std::chrono::duration<double>(now - m_powerUp) / std::chrono::duration<double>(kTemperaturePeriod);
-    const int drift = static_cast<int>(std::lround(std::sin(2.0 * std::numbers::pi * phase)));
-    Measure(reg::PRESENT_TEMPERATURE, static_cast<uint8_t>(kBaseTemperature + drift));
+    const double drift = std::sin(2.0 * std::numbers::pi * phase) + m_dynamics.TemperatureRise();
+    const long temperature = kBaseTemperature + std::lround(drift);
+    Measure(reg::PRESENT_TEMPERATURE, static_cast<uint8_t>(std::clamp<long>(temperature, 0, 255)));
 }
 
 }  // namespace sim

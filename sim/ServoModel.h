@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "HandSwing.h"
+#include "ServoDynamics.h"
 #include "ServoTable.h"
 
 namespace sim {
@@ -22,11 +23,13 @@ class CServoModel {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Position units per second for each unit of GOAL_SPEED: the default speed 100 crosses the whole
-    // 0..1023 range in about a second.
+    // Position units per second for each unit of GOAL_SPEED: the default speed 100 crosses 400 units in
+    // 0.4 s once up to speed.
     static constexpr int kPositionPerSpeedUnit = 10;
     // Positions per turn of the shaft in wheel mode.
     static constexpr int kPositionRange = 1024;
+    // The largest magnitude PRESENT_SPEED and PRESENT_LOAD carry.
+    static constexpr int kMaxMagnitude = 1023;
 
     // A servo powered up at `now` with factory defaults, except for its ID and baud code.
     CServoModel(uint8_t id, uint8_t baudCode, Clock::time_point now);
@@ -42,8 +45,11 @@ public:
 
     // The alarm bits this servo puts into the error byte of every status it sends: over-voltage (0x01)
     // while PRESENT_VOLTAGE is outside MIN_VOLTAGE..MAX_VOLTAGE, over-heat (0x04) while PRESENT_TEMPERATURE
-    // is above MAX_TEMPERATURE, over-load (0x20) while a load is present whose magnitude reaches MAX_TORQUE.
+    // is above MAX_TEMPERATURE, over-load (0x20) while a load is present whose magnitude reaches MAX_TORQUE:
+    // a set load at once, the motor's own once it has been held at the limit for kOverloadTime (a shaft
+    // starting to move draws its full torque for a moment without being overloaded).
     uint8_t Alarms() const;
+    static constexpr double kOverloadTime = 0.2;  // s
 
     // Bytes from `address` on; addresses past the table read as 0, as unpopulated memory does.
     std::vector<uint8_t> Read(uint8_t address, std::size_t count) const;
@@ -61,6 +67,9 @@ public:
     // From now on, whenever torque is off, an operator's hand moves the shaft over `range` (CHandSwing);
     // with torque on the servo follows its goal as before.
     void SetHand(const CHandRange& range) { m_hand.emplace(range); }
+    // A constant torque on the shaft in MAX_TORQUE's units, toward lower positions when positive (a weight
+    // on the horn); it acts whether torque is on or off.
+    void SetExternalLoad(int torque) { m_dynamics.SetExternalLoad(torque); }
 
     // Holds a write until Action(); a second registered write replaces the first.
     void RegisterWrite(uint8_t address, std::span<const uint8_t> data);
@@ -72,17 +81,21 @@ public:
     void FactoryReset();
 
     // Moves the shaft for the time since the last call; the model depends on nothing but the times it is
-    // given, so a test drives it with made-up time.
-    // - Joint mode: while TORQUE_ENABLE is on the position steps toward GOAL_POSITION (kept within the
-    //   position limits) at GOAL_SPEED's magnitude x kPositionPerSpeedUnit units per second.
+    // given, so a test drives it with made-up time, and it steps in fixed steps (CServoDynamics), so how
+    // often it is called does not change where the shaft goes.
+    // - Joint mode: while TORQUE_ENABLE is on the controller drives the motor toward GOAL_POSITION (kept
+    //   within the position limits unless they are crossed), with the gains of P_COEFF, D_COEFF and I_COEFF,
+    //   PUNCH as the least drive, the CW/CCW dead bands around the goal, MAX_TORQUE as the torque limit and
+    //   GOAL_SPEED x kPositionPerSpeedUnit units per second as the speed limit (V_COEFF: how hard the
+    //   speed is held to it). GOAL_SPEED 0 holds the shaft still.
     // - Wheel mode (both position limits 0, as such servos are switched to turning): GOAL_SPEED is signed,
-    //   sign-magnitude with sign bit 10, and while torque is on the position turns continuously, wrapping
-    //   from 1023 to 0 and back.
-    // - Torque off with a hand set (SetHand): the hand moves the shaft, taking it where it is; the motor
-    //   drives nothing, so PRESENT_LOAD is 0 and the voltage does not sag.
-    // PRESENT_SPEED reports the speed moved at and PRESENT_LOAD a quarter of it, both negative when moving
-    // toward lower positions; at rest both are 0. PRESENT_VOLTAGE is 74 (7.4 V), sagging to 73 while the
-    // shaft moves; PRESENT_TEMPERATURE drifts between 30 and 32 around 31 over kTemperaturePeriod.
+    //   sign-magnitude with sign bit 10, and while torque is on the motor turns the shaft at that speed, the
+    //   position wrapping from 1023 to 0 and back.
+    // - Torque off: no current flows; the shaft coasts to rest under friction (or goes where an external
+    //   load pulls it), unless a hand is set (SetHand): the hand moves the shaft, taking it where it is.
+    // PRESENT_SPEED reports the shaft's speed, PRESENT_LOAD the motor's torque (its current), both negative
+    // toward lower positions. PRESENT_VOLTAGE is 74 (7.4 V), sagging with the current; PRESENT_TEMPERATURE
+    // drifts between 30 and 32 around 31 over kTemperaturePeriod at rest and rises with the current.
     // Time never runs backwards: an earlier `now` is ignored.
     void Advance(Clock::time_point now);
 
@@ -96,6 +109,8 @@ private:
         std::vector<uint8_t> data;
     };
 
+    // What the control table asks of the motor now.
+    CDriveCommand Command() const;
     // Writes a measurement byte unless a test or fault has pinned it.
     void Measure(uint8_t address, uint8_t value);
     void MeasureWord(uint8_t address, uint16_t value);
@@ -104,7 +119,7 @@ private:
     std::optional<CPendingWrite> m_pending;
     Clock::time_point m_powerUp;
     Clock::time_point m_lastAdvance;
-    double m_dStepCarry = 0.0;  // fraction of a position unit travelled but not yet reported
+    CServoDynamics m_dynamics;
     std::optional<CHandSwing> m_hand;
     bool m_bHandHolds = false;  // the hand has the shaft since torque went off
     std::array<bool, TABLE_SIZE> m_pinned{};

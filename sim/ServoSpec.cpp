@@ -96,13 +96,15 @@ std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string
             spec.voltage = static_cast<uint8_t>(value);
         } else if (key == "load" && inRange(-1023, 1023)) {
             spec.load = static_cast<int>(value);
+        } else if (key == "extload" && inRange(-1023, 1023)) {
+            spec.externalLoad = static_cast<int>(value);
         } else if (key == "delay" && isNumber && value > MAX_RETURN_DELAY) {
             return fail("delay " + item.substr(eq + 1) + " is over " + std::to_string(MAX_RETURN_DELAY));
         } else {
             return fail(
                 "'" + item +
                 "' is not one of delay=0..254, level=0..2, temp=0..255, volt=0..255, load=-1023..1023, "
-                "hand=LOW-HIGH/SECONDS, reply=old|new, plug=SECONDS, unplug=SECONDS");
+                "hand=LOW-HIGH/SECONDS, reply=old|new, plug=SECONDS, unplug=SECONDS, extload=-1023..1023");
         }
     }
     if (!text.empty() && text.back() == ':') return fail("empty setting after ':'");

@@ -34,6 +34,7 @@ struct CSimServoSpec {
     // down this long after it started; none: powered all along.
     std::optional<std::chrono::milliseconds> plugAfter;
     std::optional<std::chrono::milliseconds> unplugAfter;
+    std::optional<int> externalLoad;     // MAX_TORQUE's units toward lower positions, -1023..1023
 };
 
 // A servo with that ID and BAUD_RATE code and factory defaults otherwise.
@@ -48,8 +49,9 @@ inline CSimServoSpec DefaultServo(uint8_t id, uint8_t baudCode = 0) {
 inline constexpr int MAX_RETURN_DELAY = 254;
 
 // ID[@RATE][:delay=N][:level=N][:temp=N][:volt=N][:load=N][:hand=LOW-HIGH/SECONDS][:reply=old|new]
-// [:plug=SECONDS][:unplug=SECONDS]: RATE in bit/s and one of the servo rates, ID 0..253, numbers in decimal
-// (SECONDS may have decimals). nullopt with a one-line reason in *error when the text is not such a servo.
+// [:plug=SECONDS][:unplug=SECONDS][:extload=N]: RATE in bit/s and one of the servo rates, ID 0..253, numbers in
+// decimal (SECONDS may have decimals). nullopt with a one-line reason in *error when the text is not such a
+// servo.
 std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string* error);
 
 }  // namespace sim

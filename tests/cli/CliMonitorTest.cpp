@@ -97,8 +97,13 @@ TEST_F(CliMonitor, FiftyTicksAtTenMillisecondsTakeHalfASecondAndFollowTheShaft) 
         EXPECT_GE(f[0], static_cast<long>(10 * i)) << run.lines[i];
         EXPECT_GT(f[0], previousTime) << run.lines[i];
         EXPECT_GE(f[1], previousPosition) << "the shaft moves up: " << run.lines[i];
-        EXPECT_EQ(f[2], 20) << "at the goal speed";
-        EXPECT_EQ(f[4], 73) << "the voltage sags while it moves";
+        // The shaft speeds up to the goal speed within a tenth of a second and keeps it.
+        EXPECT_GT(f[2], 0) << run.lines[i];
+        EXPECT_LE(f[2], 20) << run.lines[i];
+        if (f[0] >= 100) {
+            EXPECT_EQ(f[2], 20) << "at the goal speed: " << run.lines[i];
+        }
+        EXPECT_LT(f[4], 74) << "the voltage sags while it moves: " << run.lines[i];
         previousTime = f[0];
         previousPosition = f[1];
     }

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QImage>
 #include <QMenu>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "GuiTest.h"
 #include "RobotDlg.h"
 #include "RobotPageFixture.h"
+#include "ServoDynamics.h"
 #include "ServoUsb.h"
 #include "SimulatedLink.h"
 #include "TempDir.h"
@@ -84,7 +86,8 @@ TEST_F(PlotExportTest, SaveDataHoldsEveryReadingSinceDrawAsTheLabelsShowIt) {
     EXPECT_GT(lines.size() - 1, static_cast<std::size_t>(m_page->Plot().Capacity()))
         << "more than the plot shows";
     long previousTime = -1, previousPosition = 0;
-    bool moved = false;
+    const long friction = std::lround(sim::CServoDynamics::kFriction);
+    bool cruised = false;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const auto f = Fields(lines[i]);
         ASSERT_EQ(f.size(), 6u) << lines[i];
@@ -93,17 +96,23 @@ TEST_F(PlotExportTest, SaveDataHoldsEveryReadingSinceDrawAsTheLabelsShowIt) {
         EXPECT_GE(position, previousPosition) << lines[i];
         EXPECT_LE(position, 600) << lines[i];
         if (f[2] == "20") {
-            moved = true;
-            EXPECT_EQ(f[3], "5") << "a quarter of the speed";
-            EXPECT_EQ(f[4], "7.3") << "sagging while it moves";
+            // Speeding up the motor pushes hard and the supply sags; cruising it only makes up for the gear
+            // train's friction, the supply 0.1 V down; braking near the goal it eases off.
+            EXPECT_GE(std::stol(f[3]), 0) << lines[i];
+            cruised = cruised || (std::stol(f[3]) == friction && f[4] == "7.3");
         }
         EXPECT_TRUE(f[5] == "30" || f[5] == "31" || f[5] == "32") << lines[i];
         previousTime = time;
         previousPosition = position;
     }
     EXPECT_LT(std::stol(Fields(lines[1])[0]), 100) << "times count from this Draw";
-    EXPECT_TRUE(moved);
-    EXPECT_EQ(lines.back().substr(lines.back().find(',')), ",600,0,0,7.4," + Fields(lines.back())[5]);
+    EXPECT_TRUE(cruised);
+    // At rest within the dead band of 1 below the goal it came up to.
+    const auto last = Fields(lines.back());
+    EXPECT_GE(std::stol(last[1]), 599) << lines.back();
+    EXPECT_EQ(std::vector<std::string>(last.begin() + 2, last.end() - 1),
+              (std::vector<std::string>{"0", "0", "7.4"}))
+        << lines.back();
 }
 
 TEST_F(PlotExportTest, AFailedSaveNamesTheCauseAndLosesNoData) {

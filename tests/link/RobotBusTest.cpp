@@ -177,6 +177,10 @@ TEST_F(RobotBus, AllTorqueOffBroadcastsAtEachRateThenReadsEachServoBack) {
     for (uint8_t id : {1, 2, 7}) EXPECT_EQ(bus.Table(id)[Reg::TORQUE_ENABLE], 0);
 }
 
+// How far from its goal a servo that was moving may come to rest when held: its dead band (1) and the error
+// its friction keeps against the controller.
+constexpr int kHoldSlack = 3;
+
 // Hold: each servo's goal becomes where it is, right after its own reading; torque on never sends a servo to
 // an old goal.
 TEST_F(RobotBus, HoldingAndTorqueOnLeaveEveryServoWhereItIs) {
@@ -198,8 +202,11 @@ TEST_F(RobotBus, HoldingAndTorqueOnLeaveEveryServoWhereItIs) {
         const int goal = write[6] << 8 | write[7];
         EXPECT_GT(goal, 512);
         EXPECT_LT(goal, 1000);
-        std::this_thread::sleep_for(50ms);
-        EXPECT_EQ(ReadPresentPosition(servo, write[2]), goal) << "stopped there";
+        // A moving shaft brakes and comes back: it rests within the dead band and what friction holds.
+        std::this_thread::sleep_for(250ms);
+        const auto position = ReadPresentPosition(servo, write[2]);
+        ASSERT_TRUE(position.has_value());
+        EXPECT_NEAR(*position, goal, kHoldSlack) << "stopped there";
     }
 
     bus.SetRegister(3, Reg::GOAL_POSITION, 0x00);  // an old goal of 0, far from 512

@@ -117,11 +117,12 @@ TEST_F(ServosTeach, StopDuringPlayHoldsTheServosWhereTheyAre) {
     };
     ASSERT_TRUE(WaitUntil([&] { return hold().has_value(); }, 1000));
     const Bytes held = *hold();
-    SpinEvents(100);
+    SpinEvents(300);
     for (int k = 0; k < 2; ++k) {
         const auto table = m_sim->Table(static_cast<uint8_t>(k + 1));
-        EXPECT_EQ(held[8 + 3 * k] << 8 | held[9 + 3 * k],
-                  table[Reg::PRESENT_POSITION] << 8 | table[Reg::PRESENT_POSITION + 1]);
+        // A moving shaft brakes and comes back: it rests within its dead band and what friction holds.
+        EXPECT_NEAR(held[8 + 3 * k] << 8 | held[9 + 3 * k],
+                    table[Reg::PRESENT_POSITION] << 8 | table[Reg::PRESENT_POSITION + 1], 3);
         EXPECT_EQ(table[Reg::TORQUE_ENABLE], 1);
     }
 }

@@ -147,7 +147,8 @@ TEST_F(ServosWindow, EscHoldsEveryServoWhereItIs) {
     for (uint8_t id : {1, 2}) {
         const auto table = m_sim->Table(id);
         const int goal = table[Reg::GOAL_POSITION] << 8 | table[Reg::GOAL_POSITION + 1];
-        EXPECT_EQ(table[Reg::PRESENT_POSITION] << 8 | table[Reg::PRESENT_POSITION + 1], goal)
+        // A moving shaft brakes and comes back: it rests within its dead band and what friction holds.
+        EXPECT_NEAR(table[Reg::PRESENT_POSITION] << 8 | table[Reg::PRESENT_POSITION + 1], goal, 3)
             << "stopped there";
         EXPECT_LT(goal, 1000);
     }

@@ -33,6 +33,9 @@ TEST(CSimServoSpec, ReadsEverySetting) {
     EXPECT_EQ(servo->hand, (sim::CHandRange{200, 800, 1.0}));
     EXPECT_EQ(servo->temperature, 40);
     EXPECT_EQ(ParseServoSpec("4:hand=0-1023/2.5", &error)->hand, (sim::CHandRange{0, 1023, 2.5}));
+    EXPECT_EQ(ParseServoSpec("4:extload=-1023", &error)->externalLoad, -1023);
+    EXPECT_EQ(ParseServoSpec("4:extload=1023:load=5", &error)->externalLoad, 1023);
+    EXPECT_FALSE(ParseServoSpec("4", &error)->externalLoad);
 
     servo = ParseServoSpec("1:reply=old:plug=2.5:unplug=10", &error);
     ASSERT_TRUE(servo) << error;
@@ -87,6 +90,8 @@ TEST(CSimServoSpec, RefusesWhatIsNotAServoWithTheReason) {
         {"1:unplug=", "seconds"},
         {"1:plug=1e3", "seconds"},
         {"1:plug=.", "seconds"},
+        {"1:extload=1024", "extload=-1023..1023"},
+        {"1:extload=", "extload=-1023..1023"},
     };
     for (const auto& [text, why] : cases) {
         std::string error;
