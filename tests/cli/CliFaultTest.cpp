@@ -13,6 +13,7 @@
 #include "BusSimulator.h"
 #include "CliCommands.h"
 #include "CliOptions.h"
+#include "LineRateProbe.h"
 
 namespace {
 
@@ -89,7 +90,10 @@ const std::pair<const char*, ESimFaultKind> kFaults[] = {
 
 class CliFault : public ::testing::TestWithParam<std::tuple<CFault, CCommand>> {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
+    void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
+        ASSERT_TRUE(m_bus.Start());
+    }
 
     CCliRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus.SlavePath()});
@@ -191,6 +195,7 @@ TEST_F(CliFaultScan, AnAdapterPulledOutMidCommandIsNamed) {
 
 // A servo in alarm still answers: its data is printed, the alarms are named on stderr, the exit code is 0.
 TEST(CliAlarms, AGoodStatusWithAlarmBitsPrintsItsDataAndAWarning) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CSimServoSpec hot = sim::DefaultServo(1);
     hot.temperature = 85;
     hot.voltage = 45;
@@ -208,6 +213,7 @@ TEST(CliAlarms, AGoodStatusWithAlarmBitsPrintsItsDataAndAWarning) {
 
 // Every servo answers a broadcast ping at once: the client names the collision, not a checksum.
 TEST(CliCollisions, ABroadcastPingAnsweredByThreeServos) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CBusSimulator bus({1, 2, 3});
     ASSERT_TRUE(bus.Start());
     const CCliRun run = RunClient({"--port", bus.SlavePath(), "ping", "254"});
