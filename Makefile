@@ -137,11 +137,27 @@ install: build
 # The Debian package brennix-debug_<version>_<arch>.deb in $(BUILD_DIR); its dependencies come from the
 # binaries (dpkg-shlibdeps). package-check unpacks it into a scratch root, runs the programs from there and
 # runs the validators and lintian on it; CI calls it with the ci build, so nothing is compiled twice.
+# ARCH=arm64 makes the package for a robot's arm64 computer from the arm64-cross build (client and simulator,
+# no desktop tool; the manual pages are written by running the programs under QEMU) and runs lintian on it.
 PACKAGE_DEPS := dpkg-dev lintian desktop-file-utils appstream bash-completion man-db xvfb xauth
+ARCH ?= $(shell dpkg --print-architecture)
+ifeq ($(ARCH),arm64)
+package:
+	@dpkg --print-foreign-architectures | grep -qx arm64 || [ "$$(dpkg --print-architecture)" = arm64 ] || \
+	  { echo "Adding the arm64 architecture"; $(SUDO) dpkg --add-architecture arm64 && $(SUDO) apt-get update -qq; }
+	$(MAKE) deps DEPS="$(DEPS) $(ARM64_DEPS) $(PACKAGE_DEPS)"
+	cmake --preset arm64-cross \
+	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE) -DCMAKE_C_COMPILER_LAUNCHER=$(CCACHE))
+	cmake --build --preset arm64-cross -j$(JOBS)
+	rm -f build/arm64-cross/brennix-debug_*.deb
+	cd build/arm64-cross && cpack -G DEB
+	lintian --fail-on error --display-info build/arm64-cross/brennix-debug_*_arm64.deb
+else
 package: build
 	$(MAKE) deps DEPS="$(PACKAGE_DEPS)"
 	rm -f $(BUILD_DIR)/brennix-debug_*.deb
 	cd $(BUILD_DIR) && cpack -G DEB
+endif
 
 package-check: package
 	packaging/check-package.sh $(BUILD_DIR)
