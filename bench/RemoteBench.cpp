@@ -19,7 +19,7 @@
 #include "BrennixUsb.h"
 #include "BusScanner.h"
 #include "BusSimulator.h"
-#include "Encodings.h"
+#include "ControlTable.h"
 #include "RatioReporter.h"
 #include "Rfc2217Usb.h"
 #include "SerialScanLine.h"
