@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "PollUntil.h"
+
 namespace NetSocket {
 
 namespace {
@@ -24,23 +26,8 @@ int Fd(Handle socket) {
     return static_cast<int>(socket);
 }
 
-// 1 ready, 0 timed out, -1 failed.
 int WaitFor(int fd, short events, Deadline deadline, short* revents) {
-    for (;;) {
-        const auto remaining = std::max(deadline - Clock::now(), Clock::duration::zero());
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
-        struct timespec limit {
-            static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)
-        };
-        struct pollfd pfd {
-            fd, events, 0
-        };
-        const int ready = ::ppoll(&pfd, 1, &limit, nullptr);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return -1;
-        *revents = pfd.revents;
-        return ready;
-    }
+    return PollUntil(fd, events, deadline, revents);
 }
 
 }  // namespace

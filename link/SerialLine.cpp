@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "KernelTermios.h"
+#include "PollUntil.h"
 
 using KernelTermios::ReadTermios2;
 using KernelTermios::WriteTermios2;
@@ -23,8 +24,6 @@ namespace SerialLine {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 int Fd(Handle port) {
     return static_cast<int>(port);
 }
@@ -32,25 +31,12 @@ int Fd(Handle port) {
 enum class Wait { Ready, TimedOut, HungUp };
 
 Wait WaitFor(int fd, short events, Deadline deadline) {
-    for (;;) {
-        // Once more at the deadline itself: bytes already there are taken rather than timed out.
-        const auto remaining = std::max(deadline - Clock::now(), Clock::duration::zero());
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
-        struct timespec limit {
-            static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)
-        };
-        struct pollfd pfd {
-            fd, events, 0
-        };
-        const int ready = ::ppoll(&pfd, 1, &limit, nullptr);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            return Wait::HungUp;
-        }
-        if (ready == 0) return Wait::TimedOut;
-        if (pfd.revents & events) return Wait::Ready;
-        return Wait::HungUp;  // POLLHUP, POLLERR or POLLNVAL without data
-    }
+    short revents = 0;
+    const int ready = PollUntil(fd, events, deadline, &revents);
+    if (ready < 0) return Wait::HungUp;
+    if (ready == 0) return Wait::TimedOut;
+    if (revents & events) return Wait::Ready;
+    return Wait::HungUp;  // POLLHUP, POLLERR or POLLNVAL without data
 }
 
 }  // namespace

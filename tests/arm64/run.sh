@@ -38,57 +38,25 @@ stop_sim() {
     SIM_PID=""
 }
 
-# expect NAME CODE PATTERN -- ARGS...: runs the arm64 client with ARGS; passes when it exits with CODE and
-# its stdout and stderr together match the extended regular expression PATTERN.
-expect() {
-    local name=$1 code=$2 pattern=$3
-    shift 4
-    local out rc
-    out=$("${CLI[@]}" "$@" 2>&1)
-    rc=$?
-    if [ "$rc" = "$code" ] && grep -Eq -- "$pattern" <<<"$out"; then
-        echo "ok   $name"
-    else
-        echo "FAIL $name: exit $rc (want $code), output:"
-        sed 's/^/     /' <<<"$out"
-        FAILED=1
-    fi
-}
-
-# expect_lines NAME CODE LINES -- ARGS...: as expect, but the client's stdout must be exactly LINES.
-expect_lines() {
-    local name=$1 code=$2 lines=$3
-    shift 4
-    local out rc
-    out=$("${CLI[@]}" "$@" 2>"$WORK/stderr")
-    rc=$?
-    if [ "$rc" = "$code" ] && [ "$out" = "$lines" ]; then
-        echo "ok   $name"
-    else
-        echo "FAIL $name: exit $rc (want $code), output:"
-        sed 's/^/     /' <<<"$out"
-        sed 's/^/     /' "$WORK/stderr"
-        FAILED=1
-    fi
-}
+source "$(dirname "$0")/../support/expect.sh"
 
 echo "== arm64 brennix (QEMU user mode) against brennix-sim on this machine"
 for rate in 115200 57600 38400; do
     start_sim --servo 1@$rate --servo 2@$rate
     # QEMU is slow to start and to switch: the client's timeout covers its own delays too.
     common=(--port "$PTY" --baud $rate --timeout 200)
-    expect_lines "scan at $rate" 0 $'1\n2' -- "${common[@]}" scan 0 4
-    expect "read at $rate" 0 '^02$' -- "${common[@]}" read 2 5 1
-    expect "write at $rate" 0 '' -- "${common[@]}" write 2 31 01
-    expect "the written byte at $rate" 0 '^01$' -- "${common[@]}" read 2 31 1
-    expect "dump at $rate" 0 'ID +5 +1' -- "${common[@]}" dump 1
+    expect_lines "scan at $rate" 0 $'1\n2' -- "${CLI[@]}" "${common[@]}" scan 0 4
+    expect "read at $rate" 0 '^02$' -- "${CLI[@]}" "${common[@]}" read 2 5 1
+    expect "write at $rate" 0 '' -- "${CLI[@]}" "${common[@]}" write 2 31 01
+    expect "the written byte at $rate" 0 '^01$' -- "${CLI[@]}" "${common[@]}" read 2 31 1
+    expect "dump at $rate" 0 'ID +5 +1' -- "${CLI[@]}" "${common[@]}" dump 1
     stop_sim
 done
 start_sim --servo 1@115200 --servo 5@57600 --servo 9@38400
-expect_lines "scan --all-rates over 115200, 57600 and 38400" 0 $'1 115200\n5 57600\n9 38400' -- \
+expect_lines "scan --all-rates over 115200, 57600 and 38400" 0 $'1 115200\n5 57600\n9 38400' -- "${CLI[@]}" \
     --port "$PTY" --baud 115200 --timeout 200 scan --all-rates --rates 115200,57600,38400 0 10
 # What QEMU cannot carry is refused, never run at another rate.
-expect "1000000 refused under QEMU" 8 'refuses 1000000 baud' -- --port "$PTY" ping 1
+expect "1000000 refused under QEMU" 8 'refuses 1000000 baud' -- "${CLI[@]}" --port "$PTY" ping 1
 stop_sim
 
 [ $FAILED = 0 ] && echo "arm64 client checks passed" || echo "arm64 client checks FAILED"

@@ -78,39 +78,7 @@ start_ser2net
 PORT="rfc2217://127.0.0.1:$TCP"
 echo "== brennix through ser2net $(ser2net -v | awk '{print $3}') at $PORT, serving $PTY"
 
-# expect NAME CODE PATTERN -- COMMAND...: passes when COMMAND exits with CODE and its stdout and stderr
-# together match the extended regular expression PATTERN.
-expect() {
-    local name=$1 code=$2 pattern=$3
-    shift 4
-    local out rc
-    out=$("$@" 2>&1)
-    rc=$?
-    if [ "$rc" = "$code" ] && grep -Eq -- "$pattern" <<<"$out"; then
-        echo "ok   $name"
-    else
-        echo "FAIL $name: exit $rc (want $code), output:"
-        sed 's/^/     /' <<<"$out"
-        FAILED=1
-    fi
-}
-
-# expect_lines NAME CODE LINES -- COMMAND...: as expect, but COMMAND's stdout must be exactly LINES.
-expect_lines() {
-    local name=$1 code=$2 lines=$3
-    shift 4
-    local out rc
-    out=$("$@" 2>"$WORK/stderr")
-    rc=$?
-    if [ "$rc" = "$code" ] && [ "$out" = "$lines" ]; then
-        echo "ok   $name"
-    else
-        echo "FAIL $name: exit $rc (want $code), output:"
-        sed 's/^/     /' <<<"$out"
-        sed 's/^/     /' "$WORK/stderr"
-        FAILED=1
-    fi
-}
+source "$(dirname "$0")/../support/expect.sh"
 
 now_ms() { date +%s%3N; }
 
