@@ -99,17 +99,6 @@ expect "ID 3 answers" 0 '^3$' -- "$CLI" --port "$PORT" ping 3
 head -c 3000 /dev/urandom >"$WORK/firmware.bin"
 expect "flash at 500000" 0 'flashed 47 blocks to ID 3' -- "$CLI" --port "$PORT" flash 3 "$WORK/firmware.bin"
 expect "ID 3 answers after the flash" 0 '^3$' -- "$CLI" --port "$PORT" ping 3
-if [ $HAVE_IPV6 = 1 ]; then
-    # ser2net lets go of the device a moment after the last client left; another accepter of the same device
-    # says "Port's device already in use" until then.
-    for _ in $(seq 20); do
-        "$CLI" --port "rfc2217://[::1]:$TCP6" ping 1 >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-    expect "IPv6 [::1]" 0 '^1$' -- "$CLI" --port "rfc2217://[::1]:$TCP6" ping 1
-else
-    echo "skip IPv6: this machine has no ::1"
-fi
 
 # A second client while a monitor holds the port: ser2net's "Port already in use" becomes the busy message.
 "$CLI" --port "$PORT" monitor 1 --period 20 >"$WORK/monitor.out" 2>&1 &
@@ -122,6 +111,23 @@ expect "second client refused" 4 "is busy .*Port already in use" -- "$CLI" --por
 kill -INT "$BG_PID" 2>/dev/null
 wait "$BG_PID" 2>/dev/null
 BG_PID=""
+
+# Last before the kill: a client on the other accepter would find the device still held for a moment.
+if [ $HAVE_IPV6 = 1 ]; then
+    # ser2net lets go of the device a moment after the last client left; another accepter of the same device
+    # says "Port's device already in use" until then.
+    for _ in $(seq 20); do
+        "$CLI" --port "rfc2217://[::1]:$TCP6" ping 1 >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    expect "IPv6 [::1]" 0 '^1$' -- "$CLI" --port "rfc2217://[::1]:$TCP6" ping 1
+    for _ in $(seq 20); do
+        "$CLI" --port "$PORT" ping 1 >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+else
+    echo "skip IPv6: this machine has no ::1"
+fi
 
 # ser2net killed mid-scan: the client ends with the lost-port code within one timeout (50 ms) of the kill.
 "$CLI" --port "$PORT" scan >"$WORK/scan.out" 2>&1 &
