@@ -17,6 +17,8 @@ namespace {
 
 // Connecting may take longer than an exchange: a server across a slow link still deserves its chance.
 constexpr std::chrono::milliseconds kConnectLimit{2000};
+// A server that says nothing more for this long has said what it had to say on connecting.
+constexpr std::chrono::milliseconds kServerPause{2};
 // How much of what a server says before refusing us is worth repeating.
 constexpr size_t kServerTextLimit = 200;
 
@@ -205,13 +207,26 @@ std::string CRfc2217Usb::ClosedDuringOpen() const {
 }
 
 bool CRfc2217Usb::Negotiate() {
+    const auto deadline = Clock::now() + Timeout();
+    // Servers speak first, and a refusal ("Port already in use") comes before a word from us and is followed
+    // by the close: our words would then meet a closed connection, whose reset throws away what we had not
+    // read yet. So listen first, for up to half the timeout and until the server pauses.
+    const auto connected = Clock::now();
+    ReceiveUntil(connected + Timeout() / 2);
+    if (m_tLastHeard > connected) {
+        while (!m_bEnded && Clock::now() < deadline) {
+            const auto before = m_tLastHeard;
+            ReceiveUntil(std::min(deadline, Clock::now() + kServerPause));
+            if (m_tLastHeard == before) break;
+        }
+    }
+    if (m_bEnded) return FailOpen(ClosedDuringOpen()) != 0;
     std::vector<uint8_t> out;
     m_pOptions->RequestOwn(OPT_BINARY, out);
     m_pOptions->RequestPeer(OPT_BINARY, out);
     m_pOptions->RequestOwn(OPT_COM_PORT, out);
     if (!Send(out)) return FailOpen(ClosedDuringOpen()) != 0;
     const std::string refusal = m_address.HostPort() + " does not speak RFC 2217";
-    const auto deadline = Clock::now() + Timeout();
     while (!m_pOptions->OwnOn(OPT_COM_PORT)) {
         if (m_pOptions->OwnRefused(OPT_COM_PORT)) return FailOpen(refusal) != 0;
         if (Clock::now() >= deadline) return FailOpen(m_bEnded ? ClosedDuringOpen() : refusal) != 0;

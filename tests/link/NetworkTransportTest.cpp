@@ -24,6 +24,11 @@ long ElapsedMs(Clock::time_point since) {
 // A server that answers each frame with a fixed reply, for exchanges without a simulator.
 class NetworkTransport : public ::testing::Test {
 protected:
+    // The server's thread reads m_reply: it stops before the members go.
+    void TearDown() override {
+        m_usb.Close();
+        m_server.Stop();
+    }
     void StartServer() {
         m_server.SetDataHandler([this](const Bytes&) { return m_reply; });
         m_server.Start();
