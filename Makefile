@@ -11,7 +11,8 @@ DEPS := cmake make g++ pkg-config qt6-base-dev libgl-dev libserialport-dev libgt
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build test test-asan test-tsan test-windows test-usb run bench clean install package package-check
+.PHONY: deps configure build test test-asan test-tsan test-windows test-usb test-remote test-arm64 run bench clean install \
+        package package-check
 
 deps:
 	@missing=""; for p in $(DEPS); do \
@@ -79,6 +80,43 @@ test-windows:
 	cmake --build --preset windows-cross -j$(JOBS) --target brennix brennix-link-check
 	tests/link/wine/run.sh build/windows-cross $(BUILD_DIR)/sim/brennix-sim
 
+# The client through a real ser2net on loopback (RFC 2217), serving brennix-sim's pseudo-terminal
+# (tests/remote/run.sh). Debian's ser2net is installed without starting or enabling its packaged service,
+# whose configuration serves /dev/ttyS0 (this machine's console): the run starts its own instance with its
+# own configuration and kills it at the end.
+test-remote:
+	$(MAKE) deps
+	@if ! dpkg-query -W -f='$${Status}' ser2net 2>/dev/null | grep -q 'install ok installed'; then \
+	  echo "Installing: ser2net (its service held back)"; \
+	  held=""; if [ ! -e /usr/sbin/policy-rc.d ]; then \
+	    printf '#!/bin/sh\nexit 101\n' | $(SUDO) tee /usr/sbin/policy-rc.d >/dev/null && \
+	    $(SUDO) chmod 755 /usr/sbin/policy-rc.d && held=1; fi; \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends ser2net; status=$$?; \
+	  [ -n "$$held" ] && $(SUDO) rm -f /usr/sbin/policy-rc.d; \
+	  if command -v systemctl >/dev/null; then $(SUDO) systemctl disable ser2net.service >/dev/null 2>&1; fi; \
+	  exit $$status; \
+	fi
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET) -j$(JOBS) --target brennix brennix-sim
+	tests/remote/run.sh $(BUILD_DIR)
+
+# The link, the client, the simulator and their tests cross-built for arm64 with Debian's cross toolchain and
+# :arm64 libraries (preset arm64-cross, no GUI, no benchmarks, through ccache where it is installed), run
+# here under QEMU's user mode; then the arm64 client against the amd64 simulator (tests/arm64/run.sh).
+ARM64_DEPS := crossbuild-essential-arm64 qemu-user libstdc++6:arm64 libgtest-dev:arm64 libgmock-dev:arm64 \
+              libserialport-dev:arm64
+test-arm64:
+	@dpkg --print-foreign-architectures | grep -qx arm64 || \
+	  { echo "Adding the arm64 architecture"; $(SUDO) dpkg --add-architecture arm64 && $(SUDO) apt-get update -qq; }
+	$(MAKE) configure DEPS="$(DEPS) $(ARM64_DEPS)"
+	cmake --build --preset $(PRESET) -j$(JOBS) --target brennix-sim
+	cmake --preset arm64-cross \
+	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE) -DCMAKE_C_COMPILER_LAUNCHER=$(CCACHE))
+	cmake --build --preset arm64-cross -j$(JOBS) --target brennix brennix-sim test_link_unit test_link_e2e \
+	  test_cli test_sim
+	ctest --preset arm64-cross --timeout 300
+	tests/arm64/run.sh build/arm64-cross $(BUILD_DIR)/sim/brennix-sim
+
 # With a display the tool starts on a simulated bus; without one it takes the demo tour under Xvfb and
 # prints the paths of the pictures it left in TOUR_DIR.
 TOUR_DIR ?= build/tour
@@ -103,11 +141,27 @@ install: build
 # The Debian package brennix-debug_<version>_<arch>.deb in $(BUILD_DIR); its dependencies come from the
 # binaries (dpkg-shlibdeps). package-check unpacks it into a scratch root, runs the programs from there and
 # runs the validators and lintian on it; CI calls it with the ci build, so nothing is compiled twice.
+# ARCH=arm64 makes the package for a robot's arm64 computer from the arm64-cross build (client and simulator,
+# no desktop tool; the manual pages are written by running the programs under QEMU) and runs lintian on it.
 PACKAGE_DEPS := dpkg-dev lintian desktop-file-utils appstream bash-completion man-db xvfb xauth
+ARCH ?= $(shell dpkg --print-architecture)
+ifeq ($(ARCH),arm64)
+package:
+	@dpkg --print-foreign-architectures | grep -qx arm64 || [ "$$(dpkg --print-architecture)" = arm64 ] || \
+	  { echo "Adding the arm64 architecture"; $(SUDO) dpkg --add-architecture arm64 && $(SUDO) apt-get update -qq; }
+	$(MAKE) deps DEPS="$(DEPS) $(ARM64_DEPS) $(PACKAGE_DEPS)"
+	cmake --preset arm64-cross \
+	  $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE) -DCMAKE_C_COMPILER_LAUNCHER=$(CCACHE))
+	cmake --build --preset arm64-cross -j$(JOBS)
+	rm -f build/arm64-cross/brennix-debug_*.deb
+	cd build/arm64-cross && cpack -G DEB
+	lintian --fail-on error --display-info build/arm64-cross/brennix-debug_*_arm64.deb
+else
 package: build
 	$(MAKE) deps DEPS="$(PACKAGE_DEPS)"
 	rm -f $(BUILD_DIR)/brennix-debug_*.deb
 	cd $(BUILD_DIR) && cpack -G DEB
+endif
 
 package-check: package
 	packaging/check-package.sh $(BUILD_DIR)

@@ -77,7 +77,8 @@ CAppOptionsResult ParseAppOptions(const std::vector<std::string>& args) {
 const char* AppUsage() {
     return "usage: brennix-debug [--simulate[=N]] [--port PATH | --usb-id VID:PID] [--tour DIR]\n"
            "  --simulate[=N]  run against N simulated servos (IDs 1..N, default 3) instead of the adapter\n"
-           "  --port PATH     use this serial device instead of searching for the adapter's USB IDs\n"
+           "  --port PATH     use this serial device instead of searching for the adapter's USB IDs;\n"
+           "                  rfc2217://HOST:PORT reaches one another computer serves (ser2net)\n"
            "  --usb-id VID:PID  search for an adapter with this USB ID (default 16C0:05E1)\n"
            "  --tour DIR      with --simulate: walk through the whole tool by itself, save a picture of the\n"
            "                  window after each step into DIR, print their paths and quit\n";

@@ -201,7 +201,12 @@ void CServoMain::OnOpenClose() {
     CUsb* transport = Transport();
     if (!m_bPortOpen) {
         m_bPortOpen = transport && transport->Open() ? 1 : 0;
-        if (!m_bPortOpen) return;
+        if (!m_bPortOpen) {
+            // A serial port fails silently; a network port has a reason worth reading (refused, busy...).
+            if (transport && !transport->OpenProblem().empty())
+                AppendLog(QString::fromStdString(transport->OpenProblem()));
+            return;
+        }
         transport->Configure(m_nBaud);
         m_btnOpen->setText(tr("Close"));
         m_comboBaud->setEnabled(false);
@@ -227,7 +232,11 @@ void CServoMain::OnPortLost() {
     transport->Close();
     m_btnOpen->setText(tr("Open"));
     m_comboBaud->setEnabled(true);
-    AppendLog(tr("Port %1 lost").arg(m_editPort->text()));
+    const std::string reason = transport->OpenProblem();
+    if (reason.empty())
+        AppendLog(tr("Port %1 lost").arg(m_editPort->text()));
+    else
+        AppendLog(tr("Port %1 lost: %2").arg(m_editPort->text(), QString::fromStdString(reason)));
 }
 
 void CServoMain::ShowBusMonitor() {

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "BrennixUsb.h"
+#include "NetworkPortName.h"
+#include "Rfc2217Usb.h"
 #include "ServoMain.h"
 #include "ServoUsb.h"
 #include "VelmoraDlg.h"
@@ -16,26 +18,34 @@ CVelmoraApp::~CVelmoraApp() {
     m_pMainWnd.reset();
     m_pUsb.reset();
     m_pTransport.reset();
+    m_pNetworkTransport.reset();
     m_pSimulatedBus.reset();
 }
 
 bool CVelmoraApp::InitInstance() {
     m_pMainWnd = std::make_unique<CServoMain>();
 
-    m_pTransport = std::make_unique<CBrennixUsb>();
-    m_pTransport->m_wVendorId = m_options.wUsbVendorId;
-    m_pTransport->m_wProductId = m_options.wUsbProductId;
-    if (m_options.nSimulatedServos > 0) {
-        std::vector<uint8_t> ids(static_cast<std::size_t>(m_options.nSimulatedServos));
-        std::iota(ids.begin(), ids.end(), uint8_t{1});
-        m_pSimulatedBus = StartSimulatedBus(std::move(ids), &m_szStartError);
-        if (!m_pSimulatedBus) return false;
-        m_pTransport->SetPortPath(m_pSimulatedBus->PortPath());
-    } else if (!m_options.szPortPath.empty()) {
-        m_pTransport->SetPortPath(m_options.szPortPath);
+    CUsb* transport = nullptr;
+    if (IsNetworkPortName(m_options.szPortPath)) {
+        m_pNetworkTransport = std::make_unique<CRfc2217Usb>(m_options.szPortPath);
+        transport = m_pNetworkTransport.get();
+    } else {
+        m_pTransport = std::make_unique<CBrennixUsb>();
+        m_pTransport->m_wVendorId = m_options.wUsbVendorId;
+        m_pTransport->m_wProductId = m_options.wUsbProductId;
+        if (m_options.nSimulatedServos > 0) {
+            std::vector<uint8_t> ids(static_cast<std::size_t>(m_options.nSimulatedServos));
+            std::iota(ids.begin(), ids.end(), uint8_t{1});
+            m_pSimulatedBus = StartSimulatedBus(std::move(ids), &m_szStartError);
+            if (!m_pSimulatedBus) return false;
+            m_pTransport->SetPortPath(m_pSimulatedBus->PortPath());
+        } else if (!m_options.szPortPath.empty()) {
+            m_pTransport->SetPortPath(m_options.szPortPath);
+        }
+        transport = m_pTransport.get();
     }
 
-    m_pUsb = std::make_unique<CServoUsb>(m_pTransport.get());
+    m_pUsb = std::make_unique<CServoUsb>(transport);
 
     m_pMainWnd->SetUsb(m_pUsb.get());
     if (!m_pMainWnd->Create()) return false;

@@ -8,6 +8,7 @@
 #include "SimulatedBus.h"
 
 class CBrennixUsb;
+class CRfc2217Usb;
 class CServoMain;
 class CServoUsb;
 class CVelmoraDlg;
@@ -33,6 +34,8 @@ public:
     CAppOptions m_options;
     // Declared in the order they may be destroyed last-first.
     std::unique_ptr<CSimulatedBus> m_pSimulatedBus;
+    // The serial transport, or, for a port named rfc2217://HOST:PORT, the network one (the other is null).
+    std::unique_ptr<CRfc2217Usb> m_pNetworkTransport;
     std::unique_ptr<CBrennixUsb> m_pTransport;
     std::unique_ptr<CServoUsb> m_pUsb;
     std::unique_ptr<CServoMain> m_pMainWnd;

@@ -23,7 +23,9 @@
 #include "CliTuning.h"
 #include "ControlTable.h"
 #include "Encodings.h"
+#include "NetworkPortName.h"
 #include "PortCheck.h"
+#include "Rfc2217Usb.h"
 #include "ServoCheck.h"
 #include "ServoUsb.h"
 
@@ -47,6 +49,13 @@ std::string Hex(const uint8_t* bytes, int count) {
         text += digits;
     }
     return text;
+}
+
+// An adapter that went away, or a network port whose server or connection did.
+std::string LostPortText(const CUsb& transport) {
+    const std::string problem = transport.OpenProblem();
+    if (problem.empty()) return "the adapter went away (" + transport.PortName() + ")";
+    return "lost " + transport.PortName() + ": " + problem;
 }
 
 std::string UsbIdText(uint16_t vendorId, uint16_t productId) {
@@ -329,20 +338,27 @@ int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::
     }
 
     std::unique_ptr<CCliSimulatedBus> simulator;
-    CBrennixUsb transport;
-    if (options->simulatedServos > 0) {
-        // The options allow only rates of the baud-rate list with simulated servos.
-        const int code = BaudCodeOf(static_cast<uint32_t>(options->baud));
-        std::string problem;
-        simulator = StartSimulatedBus(options->simulatedServos, static_cast<uint8_t>(code), &problem);
-        if (!simulator) {
-            err << "brennix: " << problem << "\n";
-            return EXIT_NO_ADAPTER;
+    std::unique_ptr<CUsb> chosen;
+    if (IsNetworkPortName(options->portPath)) {
+        chosen = std::make_unique<CRfc2217Usb>(options->portPath);
+    } else {
+        auto serial = std::make_unique<CBrennixUsb>();
+        if (options->simulatedServos > 0) {
+            // The options allow only rates of the baud-rate list with simulated servos.
+            const int code = BaudCodeOf(static_cast<uint32_t>(options->baud));
+            std::string problem;
+            simulator = StartSimulatedBus(options->simulatedServos, static_cast<uint8_t>(code), &problem);
+            if (!simulator) {
+                err << "brennix: " << problem << "\n";
+                return EXIT_NO_ADAPTER;
+            }
+            serial->SetPortPath(simulator->PortPath());
+        } else if (!options->portPath.empty()) {
+            serial->SetPortPath(options->portPath);
         }
-        transport.SetPortPath(simulator->PortPath());
-    } else if (!options->portPath.empty()) {
-        transport.SetPortPath(options->portPath);
+        chosen = std::move(serial);
     }
+    CUsb& transport = *chosen;
     transport.m_wVendorId = options->usbVendorId;
     transport.m_wProductId = options->usbProductId;
     if (!transport.FindDevice()) {
@@ -352,26 +368,35 @@ int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::
         if (options->portPath.empty())
             err << "brennix: no adapter found (USB " << UsbIdText(options->usbVendorId, options->usbProductId)
                 << "); use --usb-id VID:PID or --port PATH for other adapters\n";
+        else if (!transport.OpenProblem().empty())
+            err << "brennix: " << transport.OpenProblem() << "\n";
         else
             err << "brennix: " << PortProblem(options->portPath) << "\n";
         return EXIT_NO_ADAPTER;
     }
+    // A network port negotiates within the timeout, so it is set before Open.
+    transport.SetTimeoutMs(options->timeoutMs);
     if (!transport.Open()) {
         if (options->command == "doctor")
-            return RunDoctorWithoutPort(*options, transport.m_szPortName, out, err);
+            return RunDoctorWithoutPort(*options, transport.PortName(), out, err);
         // Open refuses anything that is not a free terminal; say which it was.
-        std::string problem = PortProblem(transport.m_szPortName);
-        if (problem.empty()) problem = transport.m_szPortName + " is busy (another program has it open)";
+        std::string problem = transport.OpenProblem();
+        if (problem.empty()) problem = PortProblem(transport.PortName());
+        if (problem.empty()) problem = transport.PortName() + " is busy (another program has it open)";
         err << "brennix: " << problem << "\n";
         return EXIT_PORT_UNAVAILABLE;
     }
-    transport.SetTimeoutMs(options->timeoutMs);
     transport.Configure(options->baud);
+    if (transport.IsPortLost()) {
+        err << "brennix: " << LostPortText(transport) << "\n";
+        transport.Close();
+        return EXIT_PORT_UNAVAILABLE;
+    }
     // Drivers that cannot divide their clock to a rate refuse it or run another; servos still read a line
     // within 2 % of their rate, so only a larger miss is a refusal.
     const long running = transport.LineRate();
     if (std::labs(running - options->baud) * 50 > options->baud) {
-        err << "brennix: " << transport.m_szPortName << " refuses " << options->baud << " baud\n";
+        err << "brennix: " << transport.PortName() << " refuses " << options->baud << " baud\n";
         transport.Close();
         return EXIT_RATE_REFUSED;
     }
@@ -382,12 +407,12 @@ int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::
     CCliPort port;
     port.setLineRate = [&transport](int baud) { return transport.Configure(baud) != 0; };
     port.isLost = [&transport] { return transport.IsPortLost(); };
-    port.path = transport.m_szPortName;
+    port.path = transport.PortName();
     const int result = RunCommand(servo, *options, out, err, port);
     trace.reset();
     // An adapter pulled out mid-command looks like silent servos to the command; say what really happened.
     if (transport.IsPortLost()) {
-        err << "brennix: the adapter went away (" << transport.m_szPortName << ")\n";
+        err << "brennix: " << LostPortText(transport) << "\n";
         transport.Close();
         return EXIT_PORT_UNAVAILABLE;
     }

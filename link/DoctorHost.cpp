@@ -16,6 +16,7 @@
 #include <optional>
 #include <sstream>
 
+#include "NetworkPortName.h"
 #include "PortCheck.h"
 
 namespace {
@@ -172,7 +173,7 @@ std::string UserGroups() {
 }  // namespace
 
 bool IsRemotePort(const std::string& port) {
-    return port.rfind("rfc2217://", 0) == 0;
+    return IsNetworkPortName(port);
 }
 
 std::vector<CPortHolder> PortHolders(const std::string& port, const CHostPaths& paths, int ownPid) {

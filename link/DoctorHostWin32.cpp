@@ -1,8 +1,10 @@
 // On Windows the host's checks (udev, proc, sysfs) have nothing to look at: each says so.
 #include "DoctorHost.h"
 
+#include "NetworkPortName.h"
+
 bool IsRemotePort(const std::string& port) {
-    return port.rfind("rfc2217://", 0) == 0;
+    return IsNetworkPortName(port);
 }
 
 std::vector<CPortHolder> PortHolders(const std::string&, const CHostPaths&, int) {

@@ -1,9 +1,8 @@
 // Uses the kernel's termios2 directly: glibc's termios cannot express rates such as 76800 or 128000, so this
-// file must not include <termios.h> (its struct termios clashes with the kernel's).
+// file must not include <termios.h> (its struct termios clashes with the kernel's). Where termios2 is missing
+// (QEMU's user mode), KernelTermios falls back to the standard rates.
 #include "SerialLine.h"
 
-#include <asm/ioctls.h>
-#include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -15,13 +14,15 @@
 #include <cstring>
 #include <filesystem>
 
-extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
+#include "KernelTermios.h"
+#include "PollUntil.h"
+
+using KernelTermios::ReadTermios2;
+using KernelTermios::WriteTermios2;
 
 namespace SerialLine {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 int Fd(Handle port) {
     return static_cast<int>(port);
@@ -30,25 +31,12 @@ int Fd(Handle port) {
 enum class Wait { Ready, TimedOut, HungUp };
 
 Wait WaitFor(int fd, short events, Deadline deadline) {
-    for (;;) {
-        // Once more at the deadline itself: bytes already there are taken rather than timed out.
-        const auto remaining = std::max(deadline - Clock::now(), Clock::duration::zero());
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
-        struct timespec limit {
-            static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)
-        };
-        struct pollfd pfd {
-            fd, events, 0
-        };
-        const int ready = ::ppoll(&pfd, 1, &limit, nullptr);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            return Wait::HungUp;
-        }
-        if (ready == 0) return Wait::TimedOut;
-        if (pfd.revents & events) return Wait::Ready;
-        return Wait::HungUp;  // POLLHUP, POLLERR or POLLNVAL without data
-    }
+    short revents = 0;
+    const int ready = PollUntil(fd, events, deadline, &revents);
+    if (ready < 0) return Wait::HungUp;
+    if (ready == 0) return Wait::TimedOut;
+    if (revents & events) return Wait::Ready;
+    return Wait::HungUp;  // POLLHUP, POLLERR or POLLNVAL without data
 }
 
 }  // namespace
@@ -70,7 +58,7 @@ Handle OpenExclusive(const char* path, CSavedLine* saved) {
     if (fd < 0) return kNoPort;
     struct termios2 tio {};
     // flock catches another holder even where TIOCEXCL does not (it is bypassed by privileged openers).
-    if (ioctl(fd, TCGETS2, &tio) != 0 || ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!ReadTermios2(fd, &tio) || ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return kNoPort;
     }
@@ -85,7 +73,7 @@ void CloseExclusive(Handle port, const CSavedLine& saved) {
         struct termios2 tio {};
         std::memcpy(&tio, saved.bytes, sizeof tio);
         // Without waiting for output: a line that went away must not hold up the close.
-        ioctl(fd, TCSETS2, &tio);
+        WriteTermios2(fd, tio);
     }
     // The exclusive flag belongs to the tty, not to our descriptor: clear it, or a reopen would be refused.
     ioctl(fd, TIOCNXCL);
@@ -95,7 +83,7 @@ void CloseExclusive(Handle port, const CSavedLine& saved) {
 bool SetRawLine(Handle port, uint32_t baud) {
     const int fd = Fd(port);
     struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return false;
+    if (!ReadTermios2(fd, &tio)) return false;
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
                                           IXOFF | IXANY | INPCK);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
@@ -106,13 +94,13 @@ bool SetRawLine(Handle port, uint32_t baud) {
     tio.c_ospeed = baud;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    return ioctl(fd, TCSETS2, &tio) == 0;
+    return WriteTermios2(fd, tio);
 }
 
 uint32_t GetLineRate(Handle port) {
     const int fd = Fd(port);
     struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return 0;
+    if (!ReadTermios2(fd, &tio)) return 0;
     return tio.c_ospeed;
 }
 

@@ -67,11 +67,7 @@ int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int
     return written;
 }
 
-int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen, uint8_t alsoId) {
-    uint8_t reply[kFrameBufferSize] = {};
-    int got = m_pTransport->Read(reply, expectedLen + 4);
-    const bool fromAlso = alsoId != BROADCAST_ID && got > 2 && reply[2] == alsoId;
-    const uint8_t answering = fromAlso ? alsoId : id;
+int CServoUsb::TakeOverrun(uint8_t* reply, int got, uint8_t expectedLen, uint8_t answering) {
     // A status a few bytes longer than asked for is taken whole: its last bytes would otherwise arrive after
     // the next request's purge and spoil that servo's answer. A LEN far beyond that is two frames run
     // together, not a status, and waiting for its bytes would cost a whole timeout.
@@ -81,6 +77,15 @@ int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen, uin
         const int rest = m_pTransport->Read(reply + got, reply[3] - expectedLen);
         if (rest > 0) got += rest;
     }
+    return got;
+}
+
+int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen, uint8_t alsoId) {
+    uint8_t reply[kFrameBufferSize] = {};
+    int got = m_pTransport->Read(reply, expectedLen + 4);
+    const bool fromAlso = alsoId != BROADCAST_ID && got > 2 && reply[2] == alsoId;
+    const uint8_t answering = fromAlso ? alsoId : id;
+    got = TakeOverrun(reply, got, expectedLen, answering);
     ex.outcome = ClassifyStatus(reply, got, id, expectedLen, m_pTransport->IsPortLost(), alsoId);
     RecordFrame(ex, EDirection::Received, reply, got, false);
     if (got <= 0) return 0;
@@ -262,15 +267,18 @@ int CServoUsb::ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int
     if (SendRequest(ex, id, params, paramCount) <= 0) return ex.Finish(0, outcome);
     const int expectedBytes = expectedLen + 4;
     int got = std::max(0, m_pTransport->Read(answer->bytes, expectedBytes));
+    // A status whose LEN says a few bytes more is one frame, judged whole; anything after it is another.
+    const int framed =
+        expectedBytes + 4 <= CRawAnswer::kCapacity ? TakeOverrun(answer->bytes, got, expectedLen, id) : got;
+    got = framed;
     if (got > 0 && tail > std::chrono::microseconds{0}) {
         m_pTransport->SetReadWindow(tail);
         got += std::max(0, m_pTransport->Read(answer->bytes + got, CRawAnswer::kCapacity - got));
         m_pTransport->SetReadWindow(std::chrono::microseconds{0});
     }
     answer->got = got;
-    ex.outcome = ClassifyStatus(answer->bytes, std::min(got, expectedBytes), id, expectedLen,
-                                m_pTransport->IsPortLost());
-    if (got > expectedBytes) {
+    ex.outcome = ClassifyStatus(answer->bytes, framed, id, expectedLen, m_pTransport->IsPortLost());
+    if (got > framed) {
         ex.outcome.kind = EOutcome::Collision;
         ex.outcome.gotBytes = static_cast<uint16_t>(got);
     }

@@ -157,6 +157,9 @@ private:
     int WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
                          uint8_t returnLevel, CExchangeOutcome* outcome);
     void RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count, bool raw);
+    // The rest of a status whose LEN says a few bytes more than `expectedLen`, read onto `got` bytes in
+    // `reply` (room for 4 more); returns the bytes now held.
+    int TakeOverrun(uint8_t* reply, int got, uint8_t expectedLen, uint8_t answering);
     int ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount, uint8_t expectedLen,
                     std::chrono::microseconds tail, CRawAnswer* answer, CExchangeOutcome* outcome);
 

@@ -51,6 +51,9 @@ public:
     virtual void SetReadWindow(std::chrono::microseconds /*window*/) {}
     // Called once, on the thread that noticed, when the open port goes away: post, never call back.
     virtual void SetPortLostHandler(std::function<void()> /*handler*/) {}
+    // Why the last FindDevice or Open failed, or why the open port was lost, in the operator's words; empty
+    // when the transport has nothing to add (the serial transport leaves that to PortProblem).
+    virtual std::string OpenProblem() const { return {}; }
 
     uint16_t m_wVendorId = 0x16C0;
     uint16_t m_wProductId = 0x05E1;

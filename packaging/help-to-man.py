@@ -142,7 +142,8 @@ def main():
     parser.add_argument("--see-also", action="append", default=[], metavar="PAGE(N)")
     parser.add_argument("--file", action="append", default=[], metavar="PATH=DESCRIPTION")
     parser.add_argument("--output", required=True)
-    parser.add_argument("program", help="the executable to ask for --help")
+    parser.add_argument("program", nargs="+",
+                        help="the executable to ask for --help, after the emulator that runs it when cross-built")
     args = parser.parse_args()
 
     for page in args.see_also:
@@ -159,9 +160,10 @@ def main():
     # where leaks count.
     environment = dict(os.environ)
     environment["ASAN_OPTIONS"] = ":".join(filter(None, [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]))
-    result = subprocess.run([args.program, "--help"], capture_output=True, text=True, timeout=30, env=environment)
+    result = subprocess.run([*args.program, "--help"], capture_output=True, text=True, timeout=30, env=environment)
     if result.returncode != 0 or not result.stdout.strip():
-        sys.exit(f"help-to-man: {args.program} --help failed (exit {result.returncode}): {result.stderr.strip()}")
+        sys.exit(f"help-to-man: {' '.join(args.program)} --help failed (exit {result.returncode}): "
+                 f"{result.stderr.strip()}")
     page = render(args.name, args.section, args.summary, args.version, args.date, args.see_also, files,
                   result.stdout)
     with open(args.output, "w", encoding="utf-8") as output:

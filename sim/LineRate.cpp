@@ -1,14 +1,14 @@
-// termios2 query of the line rate, in a file of its own: <asm/termbits.h> clashes with <termios.h>.
+// termios2 query of the line rate, in a file of its own: <asm/termbits.h> clashes with <termios.h>. Where
+// termios2 is missing (QEMU's user mode) the standard rates still come back.
 #include "LineRate.h"
 
-#include <asm/termbits.h>
-#include <sys/ioctl.h>
+#include "KernelTermios.h"
 
 namespace sim {
 
 uint32_t ReadLineRate(int fd) {
     struct termios2 tio {};
-    if (ioctl(fd, TCGETS2, &tio) != 0) return 0;
+    if (!KernelTermios::ReadTermios2(fd, &tio)) return 0;
     return tio.c_ospeed;
 }
 

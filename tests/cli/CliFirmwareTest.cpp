@@ -11,6 +11,7 @@
 #include "BusSimulator.h"
 #include "CliCommands.h"
 #include "CliOptions.h"
+#include "LineRateProbe.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -32,6 +33,7 @@ CCliRun RunClient(const std::vector<std::string>& args) {
 class CliFirmware : public ::testing::Test {
 protected:
     void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
         m_dir = fs::temp_directory_path() / ("brennix-cli-fw-" + std::to_string(getpid()));
         fs::create_directories(m_dir);
     }

@@ -11,6 +11,7 @@
 #include "CliCommands.h"
 #include "CliOptions.h"
 #include "ControlTable.h"
+#include "LineRateProbe.h"
 
 namespace {
 
@@ -46,7 +47,10 @@ std::vector<long> Fields(const std::string& row) {
 
 class CliMonitor : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
+    void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
+        ASSERT_TRUE(m_bus.Start());
+    }
 
     CMonitorRun Monitor(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", m_szTimeoutMs, "monitor"});

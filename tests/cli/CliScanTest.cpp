@@ -11,6 +11,7 @@
 #include "CliCommands.h"
 #include "CliOptions.h"
 #include "ControlTable.h"
+#include "LineRateProbe.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ sim::CSimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0) {
 
 class CliScanTest : public ::testing::Test {
 protected:
+    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); }
     void Start(const std::vector<sim::CSimServoSpec>& servos) {
         m_bus = std::make_unique<sim::CBusSimulator>(servos, sim::CSimLineOptions{});
         ASSERT_TRUE(m_bus->Start());

@@ -12,6 +12,7 @@
 #include "CliCommands.h"
 #include "CliOptions.h"
 #include "ControlTable.h"
+#include "LineRateProbe.h"
 #include "TempDir.h"
 
 namespace {
@@ -34,7 +35,10 @@ std::vector<uint8_t> FileBytes(const fs::path& path) {
 
 class CliServoSetup : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
+    void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
+        ASSERT_TRUE(m_bus.Start());
+    }
 
     // A generous timeout: what is tested here is the order of steps and the state left behind, and a
     // loaded machine must not turn a slow status into a missing one.

@@ -8,6 +8,7 @@
 
 #include "BusScanner.h"
 #include "ControlTable.h"
+#include "LineRateProbe.h"
 #include "SerialScanLine.h"
 #include "SimulatedLink.h"
 
@@ -25,6 +26,7 @@ sim::CSimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0, uint8_t l
 
 class BusScanE2E : public ::testing::Test {
 protected:
+    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); }
     void Start(const std::vector<sim::CSimServoSpec>& servos, int portRate = 1000000,
                std::chrono::microseconds latency = {}) {
         sim::CSimLineOptions line;

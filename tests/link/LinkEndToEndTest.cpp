@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ControlTable.h"
+#include "LineRateProbe.h"
 #include "SimulatedLink.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -15,7 +16,10 @@ using Clock = std::chrono::steady_clock;
 
 class LinkE2E : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(link.Open()); }
+    void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
+        ASSERT_TRUE(link.Open());
+    }
 
     uint8_t Register(uint8_t id, uint8_t address) { return bus.Table(id).at(address); }
     // The frames the simulator heard since the last call.

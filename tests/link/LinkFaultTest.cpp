@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "ControlTable.h"
+#include "LineRateProbe.h"
 #include "SimulatedLink.h"
 
 namespace {
@@ -68,7 +69,10 @@ const COperation kOperations[] = {
 
 class LinkFault : public ::testing::TestWithParam<std::tuple<CFault, COperation>> {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_link.Open(1000000, kTimeoutMs)); }
+    void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
+        ASSERT_TRUE(m_link.Open(1000000, kTimeoutMs));
+    }
 
     CSimulatedLink m_link{{1, 2, 3}};
     sim::CBusSimulator& m_bus = m_link.Sim();

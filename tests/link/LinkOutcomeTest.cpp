@@ -9,6 +9,7 @@
 
 #include "BusRecorder.h"
 #include "ControlTable.h"
+#include "LineRateProbe.h"
 #include "SimulatedLink.h"
 
 namespace {
@@ -17,6 +18,7 @@ using sim::ESimFaultKind;
 
 class LinkOutcome : public ::testing::Test {
 protected:
+    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); }
     void Open(CSimulatedLink& link) {
         ASSERT_TRUE(link.Open());
         link.Usb().SetRecorder(&recorder);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "BrennixUsb.h"
+#include "LineRateProbe.h"
 #include "PtyPair.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -18,6 +19,7 @@ static long ElapsedMs(Clock::time_point since) {
 class Transport : public ::testing::Test {
 protected:
     void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_FALSE(pty.SlavePath().empty());
         usb.SetPortPath(pty.SlavePath());
         ASSERT_EQ(usb.FindDevice(), 1);

@@ -1,7 +1,6 @@
 // Raw termios2 set-up and polled reads for the simulator tests' serial client.
 #include "PtyClient.h"
 
-#include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -9,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+
+#include "KernelTermios.h"
 
 namespace simtest {
 
@@ -30,7 +31,7 @@ void CPtyClient::Close() {
 
 bool CPtyClient::SetBaud(uint32_t baud) {
     struct termios2 tio {};
-    if (ioctl(m_nFd, TCGETS2, &tio) != 0) return false;
+    if (!KernelTermios::ReadTermios2(m_nFd, &tio)) return false;
     tio.c_iflag = 0;
     tio.c_oflag = 0;
     tio.c_lflag = 0;
@@ -39,7 +40,7 @@ bool CPtyClient::SetBaud(uint32_t baud) {
     tio.c_ospeed = baud;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    return ioctl(m_nFd, TCSETS2, &tio) == 0;
+    return KernelTermios::WriteTermios2(m_nFd, tio);
 }
 
 bool CPtyClient::Send(const std::vector<uint8_t>& bytes) {

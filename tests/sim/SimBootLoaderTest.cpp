@@ -7,6 +7,7 @@
 
 #include "BootLoader.h"
 #include "BusSimulator.h"
+#include "LineRateProbe.h"
 #include "PtyClient.h"
 
 namespace {
@@ -45,6 +46,7 @@ Bytes BlockData(int number) {
 class SimBootLoader : public ::testing::Test {
 protected:
     void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_TRUE(m_sim.Start());
         m_client = std::make_unique<CPtyClient>(m_sim.SlavePath(), 1000000);
         ASSERT_TRUE(m_client->IsOpen());

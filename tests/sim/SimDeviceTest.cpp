@@ -15,6 +15,7 @@
 
 #include "BusSimulator.h"
 #include "DevicePort.h"
+#include "LineRateProbe.h"
 #include "PtyClient.h"
 
 namespace {
@@ -63,6 +64,7 @@ private:
 };
 
 TEST(SimDevice, ServesTheDeviceAtItsServosRateAndGivesItBackOnStop) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     CCrossWire wire;
     ASSERT_FALSE(wire.Device().empty());
     sim::CBusSimulator bus({1, 2}, 4);  // 115200 baud

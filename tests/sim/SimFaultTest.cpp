@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "BusSimulator.h"
+#include "LineRateProbe.h"
 #include "PtyClient.h"
 
 namespace {
@@ -26,6 +27,7 @@ constexpr uint8_t TORQUE_ENABLE = 31;
 class SimFault : public ::testing::Test {
 protected:
     void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_TRUE(m_sim.Start());
         m_client = std::make_unique<CPtyClient>(m_sim.SlavePath(), 1000000);
         ASSERT_TRUE(m_client->IsOpen());

@@ -12,6 +12,7 @@
 
 #include "BusSimulator.h"
 #include "LineRate.h"
+#include "LineRateProbe.h"
 #include "PtyClient.h"
 
 namespace {
@@ -48,6 +49,7 @@ TEST(SimLifecycle, StopReturnsPromptlyAndStartAndStopRepeatSafely) {
 }
 
 TEST(SimLifecycle, RestartServesANewPtyWithTheServosAsTheyWere) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CBusSimulator bus({4});
     bus.SetRegister(4, 31, 1);
     ASSERT_TRUE(bus.Start());
@@ -59,6 +61,7 @@ TEST(SimLifecycle, RestartServesANewPtyWithTheServosAsTheyWere) {
 }
 
 TEST(SimLifecycle, UnplugHangsUpTheHostsOpenPort) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CBusSimulator bus;
     ASSERT_TRUE(bus.Start());
     CPtyClient client(bus.SlavePath(), 1000000);
@@ -75,6 +78,7 @@ TEST(SimLifecycle, UnplugHangsUpTheHostsOpenPort) {
 }
 
 TEST(SimLifecycle, IdlesWhileNobodyHasThePortOpen) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CBusSimulator bus;
     ASSERT_TRUE(bus.Start());
     {
@@ -92,6 +96,7 @@ TEST(SimLifecycle, IdlesWhileNobodyHasThePortOpen) {
 }
 
 TEST(SimLifecycle, ReopenedPortKeepsTheRateTheHostSetBefore) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CBusSimulator bus({1}, 5);
     ASSERT_TRUE(bus.Start());
     CPtyClient(bus.SlavePath(), 76800).Close();
@@ -116,6 +121,7 @@ TEST(SimLifecycle, UnconfiguredPortIsRawSoStatusesDoNotEchoBack) {
 }
 
 TEST(SimExclusiveUse, AKilledHostDoesNotLeaveThePortExclusive) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CBusSimulator bus;
     ASSERT_TRUE(bus.Start());
     auto exclusive = [&] {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "BusSimulator.h"
+#include "LineRateProbe.h"
 #include "PtyClient.h"
 
 namespace {
@@ -27,6 +28,7 @@ protected:
         : m_sim(servos, sim::CSimLineOptions{}), m_nClientBaud(1000000) {}
 
     void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_TRUE(m_sim.Start());
         m_client = std::make_unique<CPtyClient>(m_sim.SlavePath(), m_nClientBaud);
         ASSERT_TRUE(m_client->IsOpen());
@@ -223,6 +225,7 @@ TEST_F(SimProtocol, ServosHearOnlyTheirOwnLineRate) {
 }
 
 TEST(SimBaudCodes, EachCodeListensAtItsRate) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     const uint32_t rates[] = {1000000, 500000, 250000, 128000, 115200, 76800, 57600, 38400};
     for (uint8_t code = 0; code < 8; ++code) {
         SCOPED_TRACE(testing::Message() << "code " << int(code));
@@ -315,6 +318,7 @@ TEST_F(SimProtocol, RecordsEveryWellFormedFrameWithItsRate) {
 }
 
 TEST(SimServoSettings, MeasurementsPastTheLimitsSetTheAlarmBits) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CSimServoSpec hot = sim::DefaultServo(1), low = sim::DefaultServo(2), loaded = sim::DefaultServo(3);
     hot.temperature = 85;
     low.voltage = 45;
@@ -339,6 +343,7 @@ TEST(SimServoSettings, MeasurementsPastTheLimitsSetTheAlarmBits) {
 }
 
 TEST(SimServoSettings, EachServoKeepsItsOwnRateDelayAndLevel) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CSimServoSpec slow = sim::DefaultServo(7, 4), quiet = sim::DefaultServo(8);
     quiet.returnLevel = 1;
     quiet.returnDelay = 100;
@@ -381,6 +386,7 @@ TEST(SimServoSettings, AServoIsHeardOnlyWhilePluggedIn) {
 }
 
 TEST(SimServoSettings, AnyRateServosHearWhateverTheLineCarries) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CSimLineOptions line;
     line.anyRate = true;
     sim::CBusSimulator bus({sim::DefaultServo(1, 7)}, line);
