@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -165,7 +166,34 @@ struct CPollRig {
 
 enum class EBusView { Off, Recorded, Window };
 
-void PollAt10ms(benchmark::State& state, EBusView view) {
+// Swings the servo between two goals at a steady speed, turning back every 1.5 s, so that the position
+// trace ramps up and down and the speed and load traces step with it.
+class CSwingingServo {
+public:
+    explicit CSwingingServo(sim::CBusSimulator& sim) : m_sim(sim) {
+        // Words go high byte first. 80: 800 position units a second.
+        m_sim.SetRegister(1, Reg::GOAL_SPEED, 0);
+        m_sim.SetRegister(1, Reg::GOAL_SPEED + 1, 80);
+        m_sim.SetRegister(1, Reg::TORQUE_ENABLE, 1);
+        Turn();
+        m_timer.callOnTimeout([this] { Turn(); });
+        m_timer.start(1500);
+    }
+
+private:
+    void Turn() {
+        m_bUp = !m_bUp;
+        const int goal = m_bUp ? 900 : 100;
+        m_sim.SetRegister(1, Reg::GOAL_POSITION, static_cast<uint8_t>(goal >> 8));
+        m_sim.SetRegister(1, Reg::GOAL_POSITION + 1, static_cast<uint8_t>(goal & 0xFF));
+    }
+
+    sim::CBusSimulator& m_sim;
+    QTimer m_timer;
+    bool m_bUp = false;
+};
+
+void PollAt10ms(benchmark::State& state, EBusView view, bool moving = false) {
     for (auto _ : state) {
         CPollRig rig;
         CBusRecorder recorder;
@@ -176,6 +204,8 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
             window->show();
             RunEventLoopFor(200ms);
         }
+        std::unique_ptr<CSwingingServo> swing;
+        if (moving) swing = std::make_unique<CSwingingServo>(rig.sim);
         rig.sim.ClearFrames();
         const CCpuShare share(rig.bus.cpu);
         const Clock::time_point start = Clock::now();
@@ -191,6 +221,10 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
         for (const sim::CSimFrame& frame : rig.sim.Frames()) ticks.push_back(frame.time);
         ReportTicks(state, ticks, start, elapsed, skipped);
         state.counters["samples"] = static_cast<double>(rig.page.PlotSamples());
+        const auto& positions = rig.page.Plot().Positions();
+        if (moving && !positions.empty())  // how far the servo swung across the plot
+            state.counters["position_span"] = *std::max_element(positions.begin(), positions.end()) -
+                                              *std::min_element(positions.begin(), positions.end());
         state.counters["ticks_run"] = static_cast<double>(run);
         if (window) state.counters["rows"] = window->RowCount();
         rig.usb.SetRecorder(nullptr);
@@ -199,6 +233,10 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
 
 void BM_PollAt10ms(benchmark::State& state) {
     PollAt10ms(state, EBusView::Off);
+}
+
+void BM_PollAt10msMoving(benchmark::State& state) {
+    PollAt10ms(state, EBusView::Off, true);
 }
 
 void BM_PollAt10msRecorded(benchmark::State& state) {
@@ -306,6 +344,7 @@ void BM_PlotRepaintFloor(benchmark::State& state) {
 BENCHMARK(BM_TimerFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LinkPollFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollAt10ms)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollAt10msMoving)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollAt10msRecorded)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollAt10msBusMonitor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GuiIdleFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -336,6 +375,7 @@ int main(int argc, char** argv) {
                              {"BM_PlotRepaint/", "BM_PlotRepaintFloor"},
                              {"BM_PlotRepaint/", "BM_PlotRepaintEmpty"}},
                             {{"BM_PollAt10ms/", "BM_LinkPollFloor", "process_cpu_pct"},
+                             {"BM_PollAt10msMoving", "BM_LinkPollFloor", "process_cpu_pct"},
                              {"BM_PollAt10msBusMonitor", "BM_LinkPollFloor", "process_cpu_pct"},
                              {"BM_GuiIdleFloor", "BM_LinkPollFloor", "process_cpu_pct"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
