@@ -5,11 +5,13 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QLineF>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
 #include <QPolygonF>
 #include <QtMath>
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 #include "DialogUnits.h"
@@ -194,16 +196,51 @@ void CPIC::DrawTraces(QPainter& painter, CPlotScale scale, qreal ratio, int heig
     painter.restore();
 }
 
-void CPIC::paintEvent(QPaintEvent*) {
+void CPIC::Refresh() {
+    const QRect rows = TraceRows();
+    if (m_nHeight <= 0) {
+        update();
+        return;
+    }
+    // The frame's border is never touched by a trace's repaint.
+    update((m_inked | rows) & contentsRect());
+    m_inked = rows;
+}
+
+QRect CPIC::TraceRows() const {
+    if (m_nWidth <= 0 || m_nHeight <= 0) return {};
+    int lowest = INT_MAX, highest = INT_MIN;
+    const auto span = [&](int trace, const std::deque<int16_t>& samples) {
+        if (!(m_nTraceMask & trace)) return;
+        for (int16_t sample : samples) {
+            lowest = std::min<int>(lowest, sample);
+            highest = std::max<int>(highest, sample);
+        }
+    };
+    span(kTracePosition, m_listPosition);
+    span(kTraceSpeed, m_listSpeed);
+    span(kTraceLoad, m_listLoad);
+    if (lowest > highest) return {};
+    const double scale = static_cast<double>(height()) / m_nHeight;
+    // The pen's reach from its line, square caps included, and a pixel of smoothing, with room to spare.
+    const double reach = kTraceWidth * scale + 2;
+    const int top = qFloor((m_nHeight - highest + 0.5) * scale - reach);
+    const int bottom = qCeil((m_nHeight - lowest + 0.5) * scale + reach);
+    return QRect(0, top, width(), bottom - top).intersected(rect());
+}
+
+void CPIC::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect client = rect();
     m_nWidth = PixelsToUnits(client.width(), logicalDpiX());
     m_nHeight = PixelsToUnits(client.height(), logicalDpiY());
     const qreal ratio = devicePixelRatioF();
     const QSize pixels = (QSizeF(client.size()) * ratio).toSize();
-    if (m_nWidth > 0 && m_nHeight > 0 && !pixels.isEmpty())
+    if (m_nWidth > 0 && m_nHeight > 0 && !pixels.isEmpty()) {
         PaintFrame(painter, pixels, ratio, m_nWidth, m_nHeight, logicalDpiY());
-    else
+        m_inked |= TraceRows();
+    } else {
         painter.fillRect(client, Qt::white);
-    drawFrame(&painter);
+    }
+    if (!contentsRect().contains(event->rect())) drawFrame(&painter);
 }

@@ -5,6 +5,7 @@
 
 #include <QFrame>
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <cstdint>
 #include <deque>
@@ -32,6 +33,10 @@ public:
     void AddPosition(int sample);
     void AddSpeed(int sample);
     void AddLoad(int sample);
+    // Schedules the repaint of what the samples appended since the last one change: the rows the traces
+    // reach now and those where traces already shown may have left ink. The rest of the plot on screen is
+    // left as it is. Before the first paint, the whole plot.
+    void Refresh();
     // Samples a trace holds at most: one per step across the plot's width.
     int Capacity() const { return m_nWidth / m_nZoom; }
 
@@ -73,6 +78,9 @@ private:
     // The traces of a plot `height` units high, at `scale` device pixels per plot unit, on a painter with
     // `ratio` device pixels per unit of its own.
     void DrawTraces(QPainter& painter, CPlotScale scale, qreal ratio, int height) const;
+    // The rows of the control, across its width, that the traces switched on can ink at its size; empty
+    // without samples or before the first paint.
+    QRect TraceRows() const;
 
     int32_t m_nTraceMask = kTracePosition;
     std::deque<int16_t> m_listPosition;  // oldest first
@@ -92,4 +100,6 @@ private:
     QImage m_grid;  // the grid and labels alone, at the surface's own resolution
     CGridKey m_gridKey;
     QImage m_frame;  // ComposeFrame's surface
+    // Where traces drawn on screen may have left ink since the last Refresh, in the control's coordinates.
+    QRect m_inked;
 };

@@ -83,5 +83,5 @@ void CRobotDlg::TakeStatusSamples() {
     m_labelLoadValue->setText(QString::number(newest.load));
     m_labelVoltageValue->setText(QString::fromStdString(VoltageText(newest.voltage)));
     m_labelTemperatureValue->setText(QString::fromStdString(TemperatureText(newest.temperature)));
-    m_plot.update();
+    m_plot.Refresh();
 }

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QColor>
 #include <QImage>
+#include <QScreen>
+#include <QTest>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -345,11 +347,27 @@ TEST_F(PlotTest, KeptGridGivesTheFullRedrawsFrameAcrossTicksSizesZoomsAndDpi) {
 }
 
 TEST_F(PlotTest, KeptGridGivesTheFullRedrawsFrameTickAfterTickOfJumpyTraces) {
+    // Shown as a window of its own, so that what each tick's repaint leaves on screen can be read back.
+    m_plot.resize(567, 246);
+    m_plot.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_plot));
     m_plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
-    m_plot.SetWidth(1500);
+    m_plot.Refresh();
+    QCoreApplication::sendPostedEvents();  // the first paint measures the plot
+    const QSize pixels = m_plot.size() * m_plot.devicePixelRatio();
+    const int width = m_plot.Width(), height = m_plot.Height(), dpiY = m_plot.logicalDpiY();
+    ASSERT_GT(height, 0);
+    const auto onScreen = [&] {
+        QCoreApplication::sendPostedEvents();  // the repaint Refresh asked for
+        return QGuiApplication::primaryScreen()
+            ->grabWindow(m_plot.winId())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    const QRect face = QRect(QPoint(0, 0), pixels).adjusted(1, 1, -1, -1);  // inside the border
     // Random walks with steep steps, flat runs and stretches beyond both edges, at steps finer and far
-    // coarser than the ink map's strips, so that ink left from one tick outside what the next restores
-    // shows as a difference.
+    // coarser than a pixel, so that ink left from one tick outside what the next repaints shows as a
+    // difference; then a long flat stretch, whose ticks repaint only a few rows, and a jump away from it.
     uint32_t seed = 14;
     const auto next = [&seed](int range) {
         seed = seed * 1664525u + 1013904223u;
@@ -360,21 +378,26 @@ TEST_F(PlotTest, KeptGridGivesTheFullRedrawsFrameTickAfterTickOfJumpyTraces) {
         if (next(4) != 0) value = std::clamp(value + next(2 * reach + 1) - reach, -150, 800);
         return value;
     };
-    for (int zoom : {3, 10, 50, 300}) {
+    for (int zoom : {3, 10, 50, 300, 10}) {
         m_plot.SetZoom(zoom);
+        const bool flat = zoom == 10 && walk[0] == -1;
         const int reach = zoom < 10 ? 40 : zoom < 50 ? 150 : 600;
         for (int tick = 0; tick < 8; ++tick) {
             SCOPED_TRACE("zoom " + std::to_string(zoom) + " tick " + std::to_string(tick));
             for (int i = 0; i < (tick == 0 ? m_plot.Capacity() : 1 + next(3)); ++i) {
-                m_plot.AddPosition(step(walk[0], reach));
-                m_plot.AddSpeed(step(walk[1], reach));
-                m_plot.AddLoad(step(walk[2], reach));
+                m_plot.AddPosition(flat && tick < 7 ? 320 : step(walk[0], reach));
+                m_plot.AddSpeed(flat && tick < 7 ? 500 : step(walk[1], reach));
+                m_plot.AddLoad(flat && tick < 7 ? 480 : step(walk[2], reach));
             }
             if (tick == 4) m_plot.SetTraceMask(kTraceSpeed);
             if (tick == 5) m_plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
-            const QImage full = m_plot.ComposeImage(QSize(567, 246), 1500, 651, 96);
-            ASSERT_EQ(DifferingPixels(m_plot.ComposeFrame(QSize(567, 246), 1500, 651, 96), full), 0);
+            m_plot.Refresh();
+            const QImage shown = onScreen();
+            const QImage full = m_plot.ComposeImage(pixels, width, height, dpiY);
+            ASSERT_EQ(DifferingPixels(shown.copy(face), full.copy(face)), 0);
+            ASSERT_EQ(DifferingPixels(m_plot.ComposeFrame(pixels, width, height, dpiY), full), 0);
         }
+        walk[0] = -1;  // the last round is flat
     }
 }
 
