@@ -47,7 +47,11 @@ public:
         cell.text.clear();
         const QWidget* widget = cell.widget;
         const QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+        // A plain cell shows the view's own background, already painted.
+        const bool plain = !(cell.state & (QStyle::State_Selected | QStyle::State_HasFocus)) &&
+                           cell.backgroundBrush.style() == Qt::NoBrush &&
+                           !(cell.features & QStyleOptionViewItem::Alternate);
+        if (!plain) style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
         if (text.isEmpty()) return;
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         const QRect room = cell.rect.adjusted(margin, 0, -margin, 0);
