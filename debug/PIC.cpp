@@ -122,7 +122,7 @@ void DrawTrace(QPainter& painter, const std::deque<int16_t>& samples, const QCol
 
 CPIC::CPIC(QWidget* pParent) : QFrame(pParent) {
     setFrameStyle(QFrame::Box | QFrame::Plain);
-    // Every paint covers the whole control, so nothing needs erasing first.
+    // Every paint covers all it is asked to repaint, so nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
@@ -197,11 +197,11 @@ void CPIC::DrawTraces(QPainter& painter, CPlotScale scale, qreal ratio, int heig
 }
 
 void CPIC::Refresh() {
-    const QRect rows = TraceRows();
     if (m_nHeight <= 0) {
         update();
         return;
     }
+    const QRect rows = TraceRows();
     // The frame's border is never touched by a trace's repaint.
     update((m_inked | rows) & contentsRect());
     m_inked = rows;
