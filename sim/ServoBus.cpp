@@ -70,6 +70,7 @@ void CServoBus::AddServo(const CSimServoSpec& spec, Clock::time_point now) {
         m_servos.emplace_back(CServo{CServoModel(spec.id, spec.baudCode, now), m_nNextSerial++}).model;
     servo.Poke(reg::RETURN_DELAY, spec.returnDelay);
     servo.Poke(reg::RETURN_LEVEL, spec.returnLevel);
+    if (spec.hand) servo.SetHand(*spec.hand);
     if (spec.temperature) servo.Poke(reg::PRESENT_TEMPERATURE, *spec.temperature);
     if (spec.voltage) servo.Poke(reg::PRESENT_VOLTAGE, *spec.voltage);
     if (spec.load) {

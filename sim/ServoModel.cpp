@@ -92,7 +92,15 @@ void CServoModel::Advance(Clock::time_point now) {
 
     int newPosition = position;
     int presentSpeed = 0;
-    if (wheel) {
+    bool driven = torque;
+    if (torque || !m_hand) m_bHandHolds = false;
+    if (!torque && m_hand) {
+        if (!m_bHandHolds) m_hand->Grip(position);
+        m_bHandHolds = true;
+        newPosition = static_cast<int>(std::lround(m_hand->Advance(seconds)));
+        presentSpeed = static_cast<int>(std::lround(m_hand->Speed() / kPositionPerSpeedUnit));
+        driven = false;
+    } else if (wheel) {
         const int speed = DecodeSignMagnitude(goalSpeed & 0x7FF, SPEED_SIGN_BIT);
         if (torque && speed != 0) {
             m_dStepCarry += seconds * std::abs(speed) * kPositionPerSpeedUnit;
@@ -117,12 +125,13 @@ void CServoModel::Advance(Clock::time_point now) {
             if (newPosition != goal) presentSpeed = goal > position ? speed : -speed;
         }
     }
-    if (presentSpeed == 0) m_dStepCarry = 0.0;
+    if (presentSpeed == 0 || !driven) m_dStepCarry = 0.0;
+    const int drivenSpeed = driven ? presentSpeed : 0;
 
     MeasureWord(reg::PRESENT_POSITION, EncodeSignMagnitude(newPosition, POSITION_SIGN_BIT));
     MeasureWord(reg::PRESENT_SPEED, EncodeSignMagnitude(presentSpeed, SPEED_SIGN_BIT));
-    MeasureWord(reg::PRESENT_LOAD, EncodeSignMagnitude(presentSpeed / 4, SPEED_SIGN_BIT));
-    Measure(reg::PRESENT_VOLTAGE, presentSpeed != 0 ? kRestVoltage - 1 : kRestVoltage);
+    MeasureWord(reg::PRESENT_LOAD, EncodeSignMagnitude(drivenSpeed / 4, SPEED_SIGN_BIT));
+    Measure(reg::PRESENT_VOLTAGE, drivenSpeed != 0 ? kRestVoltage - 1 : kRestVoltage);
     // A slow sine rounded to whole degrees: 31 for the first twelfth of a period, then 32, 31, 30 and 31.
     const double phase =
         std::chrono::duration<double>(now - m_powerUp) / std::chrono::duration<double>(kTemperaturePeriod);

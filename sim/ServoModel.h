@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "HandSwing.h"
 #include "ServoTable.h"
 
 namespace sim {
@@ -57,6 +58,10 @@ public:
     // can put an exact status on the wire; the motion model no longer writes that byte.
     void Poke(uint8_t address, uint8_t value);
 
+    // From now on, whenever torque is off, an operator's hand moves the shaft over `range` (CHandSwing);
+    // with torque on the servo follows its goal as before.
+    void SetHand(const CHandRange& range) { m_hand.emplace(range); }
+
     // Holds a write until Action(); a second registered write replaces the first.
     void RegisterWrite(uint8_t address, std::span<const uint8_t> data);
     // Performs the held write, if any, under the LOCK rules of that moment.
@@ -73,6 +78,8 @@ public:
     // - Wheel mode (both position limits 0, as such servos are switched to turning): GOAL_SPEED is signed,
     //   sign-magnitude with sign bit 10, and while torque is on the position turns continuously, wrapping
     //   from 1023 to 0 and back.
+    // - Torque off with a hand set (SetHand): the hand moves the shaft, taking it where it is; the motor
+    //   drives nothing, so PRESENT_LOAD is 0 and the voltage does not sag.
     // PRESENT_SPEED reports the speed moved at and PRESENT_LOAD a quarter of it, both negative when moving
     // toward lower positions; at rest both are 0. PRESENT_VOLTAGE is 74 (7.4 V), sagging to 73 while the
     // shaft moves; PRESENT_TEMPERATURE drifts between 30 and 32 around 31 over kTemperaturePeriod.
@@ -98,6 +105,8 @@ private:
     Clock::time_point m_powerUp;
     Clock::time_point m_lastAdvance;
     double m_dStepCarry = 0.0;  // fraction of a position unit travelled but not yet reported
+    std::optional<CHandSwing> m_hand;
+    bool m_bHandHolds = false;  // the hand has the shaft since torque went off
     std::array<bool, TABLE_SIZE> m_pinned{};
 };
 

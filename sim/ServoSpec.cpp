@@ -61,7 +61,11 @@ std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string
         const bool isNumber = parsed.has_value();
         const long value = parsed.value_or(0);
         auto inRange = [&](long low, long high) { return isNumber && value >= low && value <= high; };
-        if (key == "delay" && inRange(0, MAX_RETURN_DELAY)) {
+        if (key == "hand" && eq != std::string::npos) {
+            std::string why;
+            spec.hand = ParseHandRange(item.substr(eq + 1), &why);
+            if (!spec.hand) return fail(why);
+        } else if (key == "delay" && inRange(0, MAX_RETURN_DELAY)) {
             spec.returnDelay = static_cast<uint8_t>(value);
         } else if (key == "level" && inRange(0, 2)) {
             spec.returnLevel = static_cast<uint8_t>(value);
@@ -76,7 +80,8 @@ std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string
         } else {
             return fail(
                 "'" + item +
-                "' is not one of delay=0..254, level=0..2, temp=0..255, volt=0..255, load=-1023..1023");
+                "' is not one of delay=0..254, level=0..2, temp=0..255, volt=0..255, load=-1023..1023, "
+                "hand=LOW-HIGH/SECONDS");
         }
     }
     if (!text.empty() && text.back() == ':') return fail("empty setting after ':'");

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "HandSwing.h"
+
 namespace sim {
 
 // A servo fresh from the factory except for what is given here. The measured values, when given, stay as
@@ -18,6 +20,7 @@ struct CSimServoSpec {
     std::optional<uint8_t> temperature;  // degrees
     std::optional<uint8_t> voltage;      // tenths of a volt
     std::optional<int> load;             // PRESENT_LOAD's units, signed, -1023..1023
+    std::optional<CHandRange> hand;      // a hand moves the shaft whenever torque is off
 };
 
 // A servo with that ID and BAUD_RATE code and factory defaults otherwise.
@@ -31,8 +34,9 @@ inline CSimServoSpec DefaultServo(uint8_t id, uint8_t baudCode = 0) {
 // The longest RETURN_DELAY a servo is given from the command line: 254 x 2 us.
 inline constexpr int MAX_RETURN_DELAY = 254;
 
-// ID[@RATE][:delay=N][:level=N][:temp=N][:volt=N][:load=N]: RATE in bit/s and one of the servo rates, ID
-// 0..253, numbers in decimal. nullopt with a one-line reason in *error when the text is not such a servo.
+// ID[@RATE][:delay=N][:level=N][:temp=N][:volt=N][:load=N][:hand=LOW-HIGH/SECONDS]: RATE in bit/s and one of
+// the servo rates, ID 0..253, numbers in decimal. nullopt with a one-line reason in *error when the text is
+// not such a servo.
 std::optional<CSimServoSpec> ParseServoSpec(const std::string& text, std::string* error);
 
 }  // namespace sim

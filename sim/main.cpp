@@ -26,6 +26,8 @@ constexpr const char* kUsage =
     "               for more. RATE in baud (default 1000000); delay 0..254 and level 0..2 as RETURN_DELAY\n"
     "               and RETURN_LEVEL; temp in degrees, volt in tenths of a volt, load -1023..1023 as\n"
     "               PRESENT_LOAD: fixed measurements that raise the servo's alarms past its limits.\n"
+    "               hand=LOW-HIGH/SECONDS: while torque is off a hand swings the shaft from LOW to HIGH\n"
+    "               and back every SECONDS (positions 0..1023), resting a moment at each end.\n"
     "               The same ID may be given twice: a bus with a duplicate ID, whose answers collide.\n"
     "               example: --servo 1 --servo 7@115200 --servo 9@38400:delay=250:temp=85\n"
     "  --any-rate   the servos hear and answer at whatever rate the line has\n"

@@ -229,3 +229,68 @@ TEST_F(SimServoModel, RaisesEachAlarmAtItsLimit) {
 }
 
 }  // namespace
+
+// An operator moving the joint by hand while torque is off: what record and calibrate sessions rely on.
+class SimServoModelByHand : public SimServoModel {
+protected:
+    SimServoModelByHand() { m_servo.SetHand({200, 800, 1.0}); }
+    int Position() const { return Word(reg::PRESENT_POSITION); }
+};
+
+TEST_F(SimServoModelByHand, SwingsThroughTheWholeRangeRestingAtEachEndWithoutLoad) {
+    // Factory position 512 sits inside the range: the hand carries on from there toward HIGH.
+    const int start = Position();
+    AdvanceBy(10ms);
+    EXPECT_GT(Position(), start);
+    EXPECT_LT(Position(), start + 20) << "no jump where the hand takes hold";
+    std::vector<int> seen;
+    for (int i = 0; i < 300; ++i) {  // three seconds, three full swings
+        AdvanceBy(10ms);
+        seen.push_back(Position());
+        EXPECT_EQ(Word(reg::PRESENT_LOAD), 0) << "the motor drives nothing";
+        EXPECT_EQ(m_servo.Table()[reg::PRESENT_VOLTAGE], CServoModel::kRestVoltage);
+    }
+    EXPECT_EQ(*std::min_element(seen.begin(), seen.end()), 200);
+    EXPECT_EQ(*std::max_element(seen.begin(), seen.end()), 800);
+    // A rest at each end lasts a tenth of the swing, so a 50 ms poll sees both ends exactly.
+    EXPECT_GE(std::count(seen.begin(), seen.end(), 800), 9);
+    EXPECT_GE(std::count(seen.begin(), seen.end(), 200), 9);
+}
+
+TEST_F(SimServoModelByHand, ReportsTheHandsSpeedSignedByDirection) {
+    // 600 units each way in 0.4 s: 1500 units/s, 150 speed units.
+    AdvanceBy(100ms);
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 150);
+    const auto down = sim::EncodeSignMagnitude(-150, sim::SPEED_SIGN_BIT);
+    bool sawDown = false;
+    for (int i = 0; i < 100 && !sawDown; ++i) {
+        AdvanceBy(10ms);
+        sawDown = Word(reg::PRESENT_SPEED) == down;
+    }
+    EXPECT_TRUE(sawDown);
+}
+
+TEST_F(SimServoModelByHand, LetsGoWhenTorqueComesOnAndTakesHoldWhereItIsWhenTorqueGoesOff) {
+    AdvanceBy(150ms);
+    const int handPosition = Position();
+    Write(reg::TORQUE_ENABLE, {1});  // the goal is still 512: the servo drives back to it
+    AdvanceBy(500ms);
+    EXPECT_EQ(Position(), 512);
+    EXPECT_NE(handPosition, 512);
+
+    // Outside the range the hand first brings the shaft in, at its travel pace, without a jump.
+    WriteWord(reg::GOAL_POSITION, 50);
+    AdvanceBy(1000ms);
+    ASSERT_EQ(Position(), 50);
+    Write(reg::TORQUE_ENABLE, {0});
+    AdvanceBy(100ms);
+    EXPECT_EQ(Position(), 200);
+    AdvanceBy(20ms);
+    EXPECT_GT(Position(), 200);
+}
+
+TEST_F(SimServoModel, WithoutAHandATorqueFreeShaftStaysPut) {
+    AdvanceBy(1000ms);
+    EXPECT_EQ(Word(reg::PRESENT_POSITION), 512);
+    EXPECT_EQ(Word(reg::PRESENT_SPEED), 0);
+}

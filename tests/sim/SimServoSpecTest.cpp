@@ -28,6 +28,12 @@ TEST(CSimServoSpec, ReadsEverySetting) {
     EXPECT_EQ(servo->voltage, 49);
     EXPECT_EQ(servo->returnLevel, 0);
 
+    servo = ParseServoSpec("4:hand=200-800/1:temp=40", &error);
+    ASSERT_TRUE(servo) << error;
+    EXPECT_EQ(servo->hand, (sim::CHandRange{200, 800, 1.0}));
+    EXPECT_EQ(servo->temperature, 40);
+    EXPECT_EQ(ParseServoSpec("4:hand=0-1023/2.5", &error)->hand, (sim::CHandRange{0, 1023, 2.5}));
+
     for (const auto& [text, code] : std::vector<std::pair<std::string, int>>{
              {"1@1000000", 0}, {"1@500000", 1}, {"1@128000", 3}, {"1@76800", 5}, {"1@57600", 6}})
         EXPECT_EQ(ParseServoSpec(text, &error)->baudCode, code) << text;
@@ -52,6 +58,16 @@ TEST(CSimServoSpec, RefusesWhatIsNotAServoWithTheReason) {
         {"1:temp=0x50", "not one of"},
         {"1::temp=5", "not one of"},
         {"1:temp=5:", "empty"},
+        {"1:hand", "not one of"},
+        {"1:hand=200-800", "LOW-HIGH/SECONDS"},
+        {"1:hand=800-200/1", "below HIGH"},
+        {"1:hand=200-200/1", "below HIGH"},
+        {"1:hand=200-1024/1", "0 to 1023"},
+        {"1:hand=-5-800/1", "0 to 1023"},
+        {"1:hand=200-800/0", "0.1 to 3600"},
+        {"1:hand=200-800/-1", "0.1 to 3600"},
+        {"1:hand=200-800/1e3", "0.1 to 3600"},
+        {"1:hand=200-800/1.2.3", "0.1 to 3600"},
     };
     for (const auto& [text, why] : cases) {
         std::string error;
