@@ -12,6 +12,7 @@
 #include "ServoPG.h"
 #include "ServoTest.h"
 #include "ServoUsb.h"
+#include "ServosWindow.h"
 
 void CServoMain::StartAllRateSearch() {
     m_bSearching = 1;
@@ -24,6 +25,8 @@ void CServoMain::HoldLinkForScan(bool held) {
     // The scan holds the bus for its whole length at rates other than the port's: a page's command would
     // wait that long, so the pages rest until it ends.
     if (held) m_pRobotPage->StopDrawing();
+    m_bScanHoldsLink = held;
+    if (m_pServosWindow) m_pServosWindow->SetBusHeld(CServosWindow::EBusHolder::AllRateSearch, held);
     m_pRobotPage->setEnabled(!held);
     m_pProgramPage->setEnabled(!held);
     m_pUpgradePage->setEnabled(!held);
@@ -73,6 +76,7 @@ void CServoMain::AddRateNode(int id, int baud) {
     m_listNodes->insertRow(row);
     m_listNodes->setItem(row, 0, new QTableWidgetItem(idText));
     m_listNodes->setItem(row, 1, new QTableWidgetItem(baudText));
+    FeedServosWindow();
 }
 
 void CServoMain::OfferRateSwitch(int row) {
@@ -88,6 +92,8 @@ void CServoMain::OfferRateSwitch(int row) {
             .arg(baud)
             .arg(m_nBaud.load());
     if (!AskYesNo(this, question)) return;
+    // The Servos window's workers must not go on at a rate their servos no longer hear.
+    if (m_pServosWindow) m_pServosWindow->StopBusWork();
     {
         // Not in the middle of another thread's exchange.
         const CBusLock bus = m_pUsb->AcquireBus();
@@ -95,4 +101,5 @@ void CServoMain::OfferRateSwitch(int row) {
     }
     m_nBaud = baud;
     m_comboBaud->setCurrentIndex(comboIndex);
+    if (m_pServosWindow) m_pServosWindow->SetPort(true, baud);
 }

@@ -105,6 +105,7 @@ void CServoMain::AddNode(int id, int baud) {
     m_listNodes->insertRow(row);
     m_listNodes->setItem(row, 0, new QTableWidgetItem(idText));
     m_listNodes->setItem(row, 1, new QTableWidgetItem(baudText));
+    FeedServosWindow();
 }
 
 void CServoMain::AppendLog(const QString& message) {
@@ -119,4 +120,5 @@ void CServoMain::AppendLog(const QString& message) {
 void CServoMain::OnClear() {
     m_editLog->clear();
     m_listNodes->setRowCount(0);
+    FeedServosWindow();
 }

@@ -25,6 +25,7 @@
 #include "ServoPG.h"
 #include "ServoTest.h"
 #include "ServoUsb.h"
+#include "ServosWindow.h"
 #include "TabControl.h"
 
 namespace {
@@ -75,6 +76,8 @@ bool CServoMain::Create() {
     alarmWatch->start(kAlarmWatchMs);
     auto* busKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+B")), this);
     connect(busKey, &QShortcut::activated, this, &CServoMain::ShowBusMonitor);
+    auto* servosKey = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), this);
+    connect(servosKey, &QShortcut::activated, this, &CServoMain::ShowServosWindow);
 
     if (CUsb* transport = Transport()) {
         // Runs on whichever thread noticed, inside the transport's lock: only post, never call back.
@@ -106,6 +109,9 @@ void CServoMain::CreateControls() {
     m_btnClear = dlg.Button(tr("Clear"), 44, 89, 29, 14);
     m_btnBus = dlg.Button(tr("Bus"), 75, 89, 29, 14);
     connect(m_btnBus, &QPushButton::clicked, this, &CServoMain::ShowBusMonitor);
+    // Below "Bus", beside the two check boxes: the row of three buttons has no room for a fourth.
+    m_btnServos = dlg.Button(tr("Servos"), 75, 106, 29, 14);
+    connect(m_btnServos, &QPushButton::clicked, this, &CServoMain::ShowServosWindow);
     m_checkSingleNode = dlg.Check(tr("Single Node"), 21, 108, 55, 10);
     // No room beside "Single Node" in this font: "All Bauds" takes a row of its own from the log pane.
     m_checkAllBauds = dlg.Check(tr("All Bauds"), 21, 119, 55, 10);
@@ -148,13 +154,18 @@ void CServoMain::CreatePages() {
 
     connect(m_pUpgradePage, &ServoTest::transferRunning, this, &CServoMain::OnTransferRunning);
     connect(m_pProgramPage, &ServoPG::sequenceDone, this, [this] {
+        if (m_pServosWindow) m_pServosWindow->SetBusHeld(CServosWindow::EBusHolder::ProgramSequence, false);
         if (m_bCloseWaiting) close();
+    });
+    connect(m_pProgramPage, &ServoPG::sequenceStarted, this, [this] {
+        if (m_pServosWindow) m_pServosWindow->SetBusHeld(CServosWindow::EBusHolder::ProgramSequence, true);
     });
     m_pUpgradePage->SetLinkBusyCheck([this] { return TransferBlocker(); });
 }
 
 QString CServoMain::TransferBlocker() const {
     if (m_btnSearch->text() != QLatin1String("Search")) return tr("Stop the search first");
+    if (m_pServosWindow) return m_pServosWindow->BusBlocker();
     return {};
 }
 
@@ -162,6 +173,8 @@ void CServoMain::OnTransferRunning(bool running) {
     // The transfer owns the link from here: the status poll ends before the worker sends its first frame
     // (the signal is emitted on the GUI thread just before the worker starts).
     if (running) m_pRobotPage->StopDrawing();
+    m_bTransferRunning = running;
+    if (m_pServosWindow) m_pServosWindow->SetBusHeld(CServosWindow::EBusHolder::FirmwareTransfer, running);
     m_btnOpen->setEnabled(!running);
     m_btnSearch->setEnabled(!running);
     m_pRobotPage->setEnabled(!running);
@@ -188,7 +201,10 @@ void CServoMain::OnOpenClose() {
         transport->Configure(m_nBaud);
         m_btnOpen->setText(tr("Close"));
         m_comboBaud->setEnabled(false);
+        if (m_pServosWindow) m_pServosWindow->SetPort(true, m_nBaud);
     } else {
+        // The Servos window's workers end before the port closes under them.
+        if (m_pServosWindow) m_pServosWindow->SetPort(false, m_nBaud);
         m_bPortOpen = 0;
         if (transport) transport->Close();
         m_btnOpen->setText(tr("Open"));
@@ -203,6 +219,7 @@ void CServoMain::OnPortLost() {
     m_bPortOpen = 0;
     // Nothing may tick on against the closed port: the poll ends as leaving the page ends it.
     m_pRobotPage->StopDrawing();
+    if (m_pServosWindow) m_pServosWindow->OnPortLost();
     transport->Close();
     m_btnOpen->setText(tr("Open"));
     m_comboBaud->setEnabled(true);
@@ -223,6 +240,37 @@ void CServoMain::ShowBusMonitor() {
 
 CBusMonitorWindow* CServoMain::BusMonitor() const {
     return m_pBusWindow;
+}
+
+void CServoMain::ShowServosWindow() {
+    if (!m_pUsb) return;
+    if (!m_pServosWindow) {
+        m_pServosWindow = new CServosWindow(*m_pUsb, this);
+        m_pServosWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_pServosWindow->SetPort(m_bPortOpen != 0, m_nBaud);
+        using EHolder = CServosWindow::EBusHolder;
+        m_pServosWindow->SetBusHeld(EHolder::FirmwareTransfer, m_bTransferRunning);
+        m_pServosWindow->SetBusHeld(EHolder::AllRateSearch, m_bScanHoldsLink);
+        m_pServosWindow->SetBusHeld(EHolder::ProgramSequence, m_pProgramPage->IsBusy());
+        FeedServosWindow();
+    }
+    m_pServosWindow->show();
+    m_pServosWindow->raise();
+}
+
+CServosWindow* CServoMain::ServosWindow() const {
+    return m_pServosWindow;
+}
+
+void CServoMain::FeedServosWindow() {
+    if (!m_pServosWindow) return;
+    std::vector<CServoAtRate> servos;
+    for (int row = 0; row < m_listNodes->rowCount(); ++row) {
+        const QTableWidgetItem* id = m_listNodes->item(row, 0);
+        const QTableWidgetItem* baud = m_listNodes->item(row, 1);
+        if (id && baud) servos.push_back({static_cast<uint8_t>(id->text().toInt()), baud->text().toInt()});
+    }
+    m_pServosWindow->SetFoundServos(servos);
 }
 
 void CServoMain::OnAlarmWatch() {
@@ -260,6 +308,8 @@ void CServoMain::ShutDown() {
     if (m_pUpgradePage) m_pUpgradePage->AbortTransfer();
     m_bSearching = 0;
     JoinSearchWorker();
+    // A playback holds its servos where they are before the port goes.
+    if (m_pServosWindow) m_pServosWindow->StopBusWork();
     if (m_pRobotPage) m_pRobotPage->StopDrawing();
     if (m_pProgramPage) m_pProgramPage->FinishSequence();
     if (m_bPortOpen) {
@@ -288,16 +338,12 @@ void CServoMain::closeEvent(QCloseEvent* event) {
 }
 
 void CServoMain::NameControls() {
-    const std::pair<QObject*, const char*> names[] = {{m_editPort, "port"},
-                                                      {m_comboBaud, "portBaud"},
-                                                      {m_btnOpen, "portOpen"},
-                                                      {m_btnSearch, "search"},
-                                                      {m_btnClear, "clearLog"},
-                                                      {m_btnBus, "bus"},
-                                                      {m_checkSingleNode, "singleNode"},
-                                                      {m_checkAllBauds, "allBauds"},
-                                                      {m_editLog, "nodeLog"},
-                                                      {m_listNodes, "nodes"},
-                                                      {m_tab, "tabs"}};
+    const std::pair<QObject*, const char*> names[] = {
+        {m_editPort, "port"},          {m_comboBaud, "portBaud"},
+        {m_btnOpen, "portOpen"},       {m_btnSearch, "search"},
+        {m_btnClear, "clearLog"},      {m_btnBus, "bus"},
+        {m_btnServos, "servos"},       {m_checkSingleNode, "singleNode"},
+        {m_checkAllBauds, "allBauds"}, {m_editLog, "nodeLog"},
+        {m_listNodes, "nodes"},        {m_tab, "tabs"}};
     for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
 }

@@ -16,6 +16,7 @@
 class CBusMonitorWindow;
 class CBusRecorder;
 class CRobotDlg;
+class CServosWindow;
 class CServoUsb;
 class CTabControl;
 class CUsb;
@@ -56,6 +57,9 @@ public:
     // Opens the bus monitor (Bus button, Ctrl+B), or raises it when it is open already.
     void ShowBusMonitor();
     CBusMonitorWindow* BusMonitor() const;
+    // Opens the Servos window (Servos button, Ctrl+L) with the servos of the last search, or raises it.
+    void ShowServosWindow();
+    CServosWindow* ServosWindow() const;
     CBusRecorder* Recorder() const { return m_pRecorder.get(); }
 
     // The command object every page and the sweep use; set once, before Create.
@@ -101,6 +105,8 @@ private:
     void HoldLinkForScan(bool held);
     // A row per servo and rate: two servos with one ID at different rates are two servos.
     void AddRateNode(int id, int baud);
+    // Gives the Servos window, when open, the servos the node list shows.
+    void FeedServosWindow();
     // Offers to move the port to the rate the picked servo answered at.
     void OfferRateSwitch(int row);
 
@@ -135,6 +141,7 @@ private:
     QPushButton* m_btnSearch = nullptr;
     QPushButton* m_btnClear = nullptr;
     QPushButton* m_btnBus = nullptr;
+    QPushButton* m_btnServos = nullptr;
     QCheckBox* m_checkSingleNode = nullptr;
     QCheckBox* m_checkAllBauds = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
@@ -143,6 +150,10 @@ private:
     // Every exchange of every thread is recorded from Create on; the monitor window reads it.
     std::unique_ptr<CBusRecorder> m_pRecorder;
     QPointer<CBusMonitorWindow> m_pBusWindow;
+    QPointer<CServosWindow> m_pServosWindow;
+    // What holds the bus for long now, for a Servos window opened meanwhile.
+    bool m_bTransferRunning = false;
+    bool m_bScanHoldsLink = false;
     // Set by a close request that waits for the programming page's sequence to end.
     bool m_bCloseWaiting = false;
     int m_nSweepFirst = 0;

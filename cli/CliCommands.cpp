@@ -11,6 +11,7 @@
 #include "BrennixUsb.h"
 #include "CliFirmware.h"
 #include "CliMonitor.h"
+#include "CliRobot.h"
 #include "CliScan.h"
 #include "CliServoSetup.h"
 #include "CliSimulatedBus.h"
@@ -163,8 +164,31 @@ int Flash(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
 
 int Monitor(const CCommandCall& c, std::ostream& out, std::ostream& err) {
     const auto& args = c.options.arguments;
-    return RunMonitor(c.servo, c.port, static_cast<uint8_t>(c.numbers[0]), {args.begin() + 1, args.end()},
-                      out, err);
+    // One ID keeps its own output; a comma list gets a line per servo with its ID.
+    if (args[0].find(',') == std::string::npos) {
+        const auto id = ParseNumber(args[0], 0, 253);
+        if (!id) {
+            err << "brennix: bad number " << args[0] << " (0 to 253)\n";
+            return EXIT_BAD_ARGUMENTS;
+        }
+        return RunMonitor(c.servo, c.port, static_cast<uint8_t>(*id), {args.begin() + 1, args.end()}, out,
+                          err);
+    }
+    std::vector<uint8_t> ids;
+    if (!ParseCliIds(args[0], &ids, err)) return EXIT_BAD_ARGUMENTS;
+    return RunMultiMonitor(c.servo, c.port, ids, {args.begin() + 1, args.end()}, out, err);
+}
+
+int Record(const CCommandCall& c, std::ostream&, std::ostream& err) {
+    return RunRecord(c.servo, c.port, c.options.arguments, err);
+}
+
+int Play(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunPlay(c.servo, c.options.arguments, out, err);
+}
+
+int Torque(const CCommandCall& c, std::ostream& out, std::ostream& err) {
+    return RunTorque(c.servo, c.options.arguments, c.options.baud, out, err);
 }
 
 int SetId(const CCommandCall& c, std::ostream& out, std::ostream& err) {
@@ -202,11 +226,14 @@ const std::map<std::string, std::pair<CCommand, std::vector<std::pair<long, long
         {"reset", {{1, 1, Reset, nullptr}, {{0, 254}}}},
         {"dump", {{1, 1, Dump, nullptr}, {{0, 253}}}},
         {"flash", {{2, 2, Flash, nullptr}, {{0, 253}}}},
-        {"monitor", {{1, 6, nullptr, Monitor}, {{0, 253}}}},
+        {"monitor", {{1, 6, nullptr, Monitor}, {}}},  // one ID or a comma list
         {"set-id", {{2, 2, nullptr, SetId}, {{0, 253}, {0, 253}}}},
         {"set-rate", {{2, 2, nullptr, SetRate}, {{0, 253}, {1, 4000000}}}},
         {"save", {{2, 2, nullptr, Save}, {{0, 253}}}},
         {"load", {{2, 3, nullptr, Load}, {{0, 253}}}},
+        {"record", {{3, 7, nullptr, Record}, {}}},
+        {"play", {{1, 5, nullptr, Play}, {}}},
+        {"torque", {{2, 2, nullptr, Torque}, {}}},
     };
     return table;
 }

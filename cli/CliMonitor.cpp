@@ -10,9 +10,11 @@
 #include "CliInterrupt.h"
 #include "CliOptions.h"
 #include "ControlTable.h"
+#include "ExchangeOutcome.h"
 #include "ServoUsb.h"
 #include "StatusCsv.h"
 #include "StatusSpan.h"
+#include "TickGrid.h"
 
 namespace {
 
@@ -97,14 +99,46 @@ int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::ve
             out << (options->csv ? StatusCsvRow(ms, sample) : StatusColumnsRow(ms, sample)) << std::endl;
         }
         // Grid points that passed during this tick are let go, not served back to back.
-        const Clock::time_point now = Clock::now();
-        const int64_t due = (now - start) / period;  // the last grid point at or before now
-        if (due > k) {
-            skipped += static_cast<uint64_t>(due - k);
-            k = due;
-        }
+        k = LetPassedTicksGo(start, period, k, Clock::now(), &skipped);
     }
     err << "brennix: " << ticks << " ticks, " << skipped << " skipped, " << ticks - answered
         << " without reply\n";
+    return answered > 0 || ticks == 0 ? EXIT_OK : EXIT_NO_REPLY;
+}
+
+int RunMultiMonitor(CServoUsb& servo, const CCliPort& port, const std::vector<uint8_t>& ids,
+                    const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const auto options = ParseMonitorOptions(args, err);
+    if (!options) return EXIT_BAD_ARGUMENTS;
+
+    out << (options->csv ? std::string(MULTI_STATUS_CSV_HEADER) : MultiStatusColumnsHeader()) << std::endl;
+    const CInterruptRequest interrupt;
+    const milliseconds period(options->periodMs);
+    const Clock::time_point start = Clock::now();
+    long ticks = 0;
+    uint64_t skipped = 0, reads = 0, answered = 0;
+    for (int64_t k = 1; options->count == 0 || ticks < options->count; ++k) {
+        if (!SleepUntil(start + k * period) || port.IsLost()) break;
+        ++ticks;
+        for (uint8_t id : ids) {
+            const Clock::time_point asked = Clock::now();
+            uint8_t image[IMAGE_SIZE] = {};
+            CExchangeOutcome outcome;
+            ++reads;
+            if (servo.ReadData(id, Reg::STATUS_SPAN_START, Reg::STATUS_SPAN_LENGTH,
+                               image + Reg::STATUS_SPAN_START, &outcome) < 0)
+                continue;
+            ++answered;
+            const CStatusSample sample = DecodeStatusSpan(image, servo.IsHighByteFirst() != 0);
+            const int64_t ms = std::chrono::duration_cast<milliseconds>(asked - start).count();
+            out << (options->csv ? MultiStatusCsvRow(ms, id, sample, outcome.error)
+                                 : MultiStatusColumnsRow(ms, id, sample, outcome.error))
+                << '\n';
+        }
+        out.flush();
+        k = LetPassedTicksGo(start, period, k, Clock::now(), &skipped);
+    }
+    err << "brennix: " << ticks << " ticks, " << skipped << " skipped, " << reads - answered
+        << " reads without reply\n";
     return answered > 0 || ticks == 0 ? EXIT_OK : EXIT_NO_REPLY;
 }

@@ -18,3 +18,9 @@ class CServoUsb;
 // Returns an EExitCode: EXIT_NO_REPLY when no tick got an answer.
 int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::vector<std::string>& options,
                std::ostream& out, std::ostream& err);
+
+// brennix monitor ID,ID,... [--period MS] [--count N] [--csv]: each tick reads each servo once, in the order
+// given, and prints one line per servo that answered, with its ID and its alarm bits by name; --count counts
+// ticks, so K servos give N x K lines when all answer. The tally counts the reads without reply.
+int RunMultiMonitor(CServoUsb& servo, const CCliPort& port, const std::vector<uint8_t>& ids,
+                    const std::vector<std::string>& options, std::ostream& out, std::ostream& err);

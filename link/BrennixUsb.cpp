@@ -73,6 +73,10 @@ int CBrennixUsb::Open() {
 int CBrennixUsb::Close() {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort == SerialLine::kNoPort) return 0;
+    // The settings put back may change the rate: a last frame that nothing answers (a broadcast, a sync
+    // write) must have left the wire first, or it goes out at the old rate as noise. A lost line has nothing
+    // to wait for.
+    if (!m_bPortLost) WaitForOutputToLeave(m_nRate.load());
     SerialLine::CloseExclusive(m_hPort, m_savedLine);
     m_hPort = SerialLine::kNoPort;
     m_nRate = 0;

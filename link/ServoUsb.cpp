@@ -2,6 +2,7 @@
 #include "ServoUsb.h"
 
 #include <cstring>
+#include <thread>
 
 #include "ControlTable.h"
 
@@ -89,7 +90,7 @@ int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen) {
 }
 
 int CServoUsb::Ping(uint8_t id, uint8_t* answeringId, CExchangeOutcome* outcome) {
-    CBusLock bus(m_csBus);
+    CBusLock bus = LockBus();
     CExchange ex = Begin(id, Instruction::PING);
     if (SendRequest(ex, id, nullptr, 0) <= 0) return ex.Finish(0, outcome);
     if (!ReceiveStatus(ex, id, 2)) return ex.Finish(0, outcome);
@@ -98,7 +99,7 @@ int CServoUsb::Ping(uint8_t id, uint8_t* answeringId, CExchangeOutcome* outcome)
 }
 
 int CServoUsb::ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out, CExchangeOutcome* outcome) {
-    CBusLock bus(m_csBus);
+    CBusLock bus = LockBus();
     CExchange ex = Begin(id, Instruction::READ_DATA);
     ex.request[0] = address;
     ex.request[1] = count;
@@ -115,7 +116,7 @@ int CServoUsb::ReadData(uint8_t id, uint8_t address, uint8_t count, uint8_t* out
 
 int CServoUsb::WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count,
                                 const uint8_t* data, uint8_t returnLevel, CExchangeOutcome* outcome) {
-    CBusLock bus(m_csBus);
+    CBusLock bus = LockBus();
     CExchange ex = Begin(id, instruction);
     ex.request[0] = address;
     ex.request[1] = count;
@@ -145,13 +146,13 @@ int CServoUsb::RegWrite(uint8_t id, uint8_t address, uint8_t count, const uint8_
 }
 
 int CServoUsb::Action(CExchangeOutcome* outcome) {
-    CBusLock bus(m_csBus);
+    CBusLock bus = LockBus();
     CExchange ex = Begin(BROADCAST_ID, Instruction::ACTION);
     return ex.Finish(SendRequest(ex, BROADCAST_ID, nullptr, 0), outcome);
 }
 
 int CServoUsb::Reset(uint8_t id, CExchangeOutcome* outcome) {
-    CBusLock bus(m_csBus);
+    CBusLock bus = LockBus();
     CExchange ex = Begin(id, Instruction::RESET);
     const int written = SendRequest(ex, id, nullptr, 0);
     if (id == BROADCAST_ID) return ex.Finish(1, outcome);
@@ -161,13 +162,36 @@ int CServoUsb::Reset(uint8_t id, CExchangeOutcome* outcome) {
 
 int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count, const uint8_t* data,
                          CExchangeOutcome* outcome) {
-    CBusLock bus(m_csBus);
+    // The same data bytes go into every block.
+    return SyncWriteBlocks(
+        address, count, lastId - firstId + 1,
+        [&](int k, uint8_t* block) {
+            block[0] = static_cast<uint8_t>(firstId + k);
+            if (count > 0) std::memcpy(block + 1, data, count);
+        },
+        outcome);
+}
+
+int CServoUsb::SyncWriteEach(uint8_t address, uint8_t count, const uint8_t* ids, int idCount,
+                             const uint8_t* data, CExchangeOutcome* outcome) {
+    return SyncWriteBlocks(
+        address, count, idCount,
+        [&](int k, uint8_t* block) {
+            block[0] = ids[k];
+            if (count > 0) std::memcpy(block + 1, data + static_cast<std::size_t>(k) * count, count);
+        },
+        outcome);
+}
+
+int CServoUsb::SyncWriteBlocks(uint8_t address, uint8_t count, int idCount,
+                               const std::function<void(int k, uint8_t* block)>& fillBlock,
+                               CExchangeOutcome* outcome) {
+    CBusLock bus = LockBus();
     CExchange ex = Begin(BROADCAST_ID, Instruction::SYNC_WRITE);
     ex.request[0] = address;
     ex.request[1] = count;
-    const int idCount = lastId - firstId + 1;
     const int len = (count + 1) * idCount + 4;
-    if (firstId > lastId || len > 255) {
+    if (idCount <= 0 || len > 255) {
         Refuse(ex, EOutcome::RefusedLimits);
         return ex.Finish(0, outcome);
     }
@@ -175,23 +199,21 @@ int CServoUsb::SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8
     params[0] = address;
     params[1] = count;
     int at = 2;
-    for (int id = firstId; id <= lastId; ++id) {
-        params[at++] = static_cast<uint8_t>(id);
-        // The same data bytes go into every block.
-        if (count > 0) std::memcpy(params + at, data, count);
-        at += count;
+    for (int k = 0; k < idCount; ++k) {
+        fillBlock(k, params + at);
+        at += count + 1;
     }
     return ex.Finish(SendRequest(ex, BROADCAST_ID, params, at), outcome);
 }
 
 int CServoUsb::BeginUpgrade(uint8_t id, CExchangeOutcome* outcome) {
-    CBusLock bus(m_csBus);
+    CBusLock bus = LockBus();
     CExchange ex = Begin(id, Instruction::BEGIN_UPGRADE);
     return ex.Finish(SendRequest(ex, id, nullptr, 0), outcome);
 }
 
 int CServoUsb::RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome) {
-    CBusLock bus(m_csBus);
+    CBusLock bus = LockBus();
     CExchange ex = Begin(0, 0);
     // The first two bytes go with the answer too, so a boot loader's ACK can name the block it answers.
     if (count > 0) ex.request[0] = data[0];
@@ -210,11 +232,27 @@ int CServoUsb::RawTransfer(int count, const uint8_t* data, CExchangeOutcome* out
     return ex.Finish(got > 0 ? answer : -1, outcome);
 }
 
+CBusLock CServoUsb::LockBus() {
+    ++m_nWaitingForBus;
+    CBusLock bus(m_csBus);
+    --m_nWaitingForBus;
+    return bus;
+}
+
+void CServoUsb::LetWaitingThreadsIn(std::chrono::milliseconds limit) {
+    if (m_nWaitingForBus.load() == 0) return;
+    // A waiter is woken when the bus is let go; it needs only to be scheduled to take it, so short naps do.
+    constexpr std::chrono::microseconds kNap{50};
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (m_nWaitingForBus.load() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(kNap);
+}
+
 int CServoUsb::IsHighByteFirst() const {
     return m_pImage[Reg::HIGH_BYTE_FIRST] != 0 ? 1 : 0;
 }
 
 int CServoUsb::Connect() {
-    CBusLock bus(m_csBus);
+    CBusLock bus = LockBus();
     return m_pTransport->FindDevice() != 0 ? 1 : 0;
 }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "BusRecorder.h"
@@ -73,6 +75,11 @@ public:
     // Bytes written; 0 without sending when firstId > lastId or the frame would not fit its LEN byte.
     int SyncWrite(uint8_t firstId, uint8_t lastId, uint8_t address, uint8_t count, const uint8_t* data,
                   CExchangeOutcome* outcome = nullptr);
+    // One sync write in which each servo gets its own bytes: ids[k] the count bytes at data + k x count, in
+    // the order given. Bytes written; 0 without sending when idCount is 0 or the frame would not fit its LEN
+    // byte.
+    int SyncWriteEach(uint8_t address, uint8_t count, const uint8_t* ids, int idCount, const uint8_t* data,
+                      CExchangeOutcome* outcome = nullptr);
     int BeginUpgrade(uint8_t id, CExchangeOutcome* outcome = nullptr);
     // Writes the bytes unframed and reads one byte: that byte, or -1 when none came.
     int RawTransfer(int count, const uint8_t* data, CExchangeOutcome* outcome = nullptr);
@@ -81,7 +88,12 @@ public:
     int Connect();
 
     // Takes the bus for a sequence of exchanges that must not be interleaved with any other thread's.
-    CBusLock AcquireBus() { return CBusLock(m_csBus); }
+    CBusLock AcquireBus() { return LockBus(); }
+    // For a thread that runs exchanges back to back (the round-robin status poll), between two of them and
+    // without holding the bus: returns once no other thread is waiting for the bus, or after `limit`. The
+    // bus lock is not fair, so without this a thread that takes it again at once could keep a page's command
+    // waiting for many exchanges instead of one.
+    void LetWaitingThreadsIn(std::chrono::milliseconds limit);
 
     // Records every exchange from now on (nullptr stops); the recorder must outlive its use here. Any thread.
     void SetRecorder(CBusRecorder* recorder) { m_pRecorder.store(recorder); }
@@ -123,6 +135,13 @@ private:
                          uint8_t returnLevel, CExchangeOutcome* outcome);
     void RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count, bool raw);
 
+    // Counts the threads waiting for the bus while they wait, for LetWaitingThreadsIn.
+    CBusLock LockBus();
+    int SyncWriteBlocks(uint8_t address, uint8_t count, int idCount,
+                        const std::function<void(int k, uint8_t* block)>& fillBlock,
+                        CExchangeOutcome* outcome);
+
     std::recursive_mutex m_csBus;
+    std::atomic<int> m_nWaitingForBus{0};
     std::atomic<CBusRecorder*> m_pRecorder{nullptr};
 };

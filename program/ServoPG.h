@@ -63,6 +63,8 @@ public:
     void SetFileChooser(std::function<QString(bool bSave)> choose) { m_chooseFile = std::move(choose); }
 
 signals:
+    // A READ, WRITE or RESET is about to take the bus (emitted before its worker starts).
+    void sequenceStarted();
     // The running sequence's last report was taken: the page is no longer busy.
     void sequenceDone();
 

@@ -35,10 +35,12 @@ void ServoPG::RunSequence(std::vector<CBusStep> steps) {
     m_byTargetAtStart = m_pImage[Reg::ID];
     m_bIdTextPicked = false;
     UpdateButtons();
+    emit sequenceStarted();
     if (!m_sequence.Start(std::move(steps), [this](CStepReport report) { PostReport(std::move(report)); })) {
         // Only possible with a previous worker still going, which the busy flag rules out; never hang busy.
         m_bBusy = false;
         UpdateButtons();
+        emit sequenceDone();
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -239,6 +240,9 @@ std::vector<CSimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t
 }
 
 void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency) {
+    // The line's times are kept to the microsecond: the kernel's default slack of 50 us on every timed wait
+    // would add to each byte's and each answer's time several times per exchange.
+    prctl(PR_SET_TIMERSLACK, 1000UL);
     CFrameParser parser;
     CReturnLine line(latency);
     std::deque<CHeardByte> onTheWire;    // from the host, not yet heard by the servos

@@ -14,11 +14,7 @@ sim::CSimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0) {
 class AllRateSearchTest : public AppFixture {
 protected:
     void StartMixedBus(const std::vector<sim::CSimServoSpec>& servos) {
-        m_sim = std::make_unique<sim::CBusSimulator>(servos, sim::CSimLineOptions{});
-        ASSERT_TRUE(m_sim->Start());
-        CAppOptions options;
-        options.szPortPath = m_sim->SlavePath();
-        StartWithOptions(options);
+        ASSERT_NO_FATAL_FAILURE(StartAppWithServos(servos));
         ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
         Child<QCheckBox>(Main(), "allBauds")->setChecked(true);
     }

@@ -44,6 +44,15 @@ protected:
         StartWithOptions(options);
     }
 
+    // The simulator serves servos set up one by one.
+    void StartAppWithServos(const std::vector<sim::CSimServoSpec>& servos) {
+        m_sim = std::make_unique<sim::CBusSimulator>(servos, sim::CSimLineOptions{});
+        ASSERT_TRUE(m_sim->Start());
+        CAppOptions options;
+        options.szPortPath = m_sim->SlavePath();
+        StartWithOptions(options);
+    }
+
     void StartWithOptions(const CAppOptions& options) {
         m_app = std::make_unique<CVelmoraApp>(options);
         ASSERT_TRUE(m_app->InitInstance());

@@ -19,12 +19,7 @@ protected:
 
     uint8_t Register(uint8_t id, uint8_t address) { return bus.Table(id).at(address); }
     // The frames the simulator heard since the last call.
-    std::vector<Bytes> Heard() {
-        std::vector<Bytes> frames;
-        for (const auto& frame : bus.Frames()) frames.push_back(frame.bytes);
-        bus.ClearFrames();
-        return frames;
-    }
+    std::vector<Bytes> Heard() { return link.TakeFrames(); }
 
     CSimulatedLink link{{1, 2, 3}};
     sim::CBusSimulator& bus = link.Sim();

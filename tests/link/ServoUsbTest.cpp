@@ -130,6 +130,31 @@ TEST_F(ServoCommands, SyncWriteBlocks) {
     EXPECT_EQ(transport.m_nReads, 0);
 }
 
+// Each servo its own goal: positions 300 and 700, high byte first as the tool sends words; then three
+// servos in the order given (not sorted), each with its own torque byte.
+TEST_F(ServoCommands, SyncWriteEachGivesEveryServoItsOwnBytes) {
+    const uint8_t ids[] = {1, 2};
+    const uint8_t goals[] = {0x01, 0x2C, 0x02, 0xBC};
+    EXPECT_EQ(servo.SyncWriteEach(Reg::GOAL_POSITION, 2, ids, 2, goals), 14);
+    EXPECT_EQ(Sent(),
+              (Bytes{0xFF, 0xFF, 0xFE, 0x0A, 0x83, 0x21, 0x02, 0x01, 0x01, 0x2C, 0x02, 0x02, 0xBC, 0x63}));
+    const uint8_t unordered[] = {7, 3, 12};
+    const uint8_t torque[] = {1, 0, 1};
+    EXPECT_EQ(servo.SyncWriteEach(Reg::TORQUE_ENABLE, 1, unordered, 3, torque), 14);
+    EXPECT_EQ(Sent(1),
+              (Bytes{0xFF, 0xFF, 0xFE, 0x0A, 0x83, 0x1F, 0x01, 0x07, 0x01, 0x03, 0x00, 0x0C, 0x01, 0x3C}));
+    EXPECT_EQ(transport.m_nReads, 0) << "a sync write is never answered";
+
+    // No ID, or one block too many for LEN's byte: nothing goes out. 83 two-byte blocks still fit.
+    std::vector<uint8_t> many(84), data(2 * 84);
+    for (std::size_t i = 0; i < many.size(); ++i) many[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(servo.SyncWriteEach(Reg::GOAL_POSITION, 2, many.data(), 0, data.data()), 0);
+    EXPECT_EQ(servo.SyncWriteEach(Reg::GOAL_POSITION, 2, many.data(), 84, data.data()), 0);
+    EXPECT_EQ(transport.m_written.size(), 2u);
+    EXPECT_EQ(servo.SyncWriteEach(Reg::GOAL_POSITION, 2, many.data(), 83, data.data()), 257);
+    EXPECT_EQ(Sent(2)[3], 253);
+}
+
 TEST_F(ServoCommands, OutOfLimitRequestsSendNothing) {
     uint8_t data[256] = {};
     EXPECT_EQ(servo.SyncWrite(5, 3, 31, 1, data), 0);

@@ -26,3 +26,21 @@ TEST(StatusCsv, ColumnsLineUpUnderTheirHeadings) {
     }
     EXPECT_NE(wide.find("25.5"), std::string::npos);
 }
+
+// Several servos in one table: the ID after the time, and the alarm bits by short name at the end.
+TEST(StatusCsv, MultiServoRowsNameTheServoAndItsAlarms) {
+    EXPECT_STREQ(MULTI_STATUS_CSV_HEADER, "time_ms,id,position,speed,load,voltage,temperature,alarms");
+    EXPECT_EQ(MultiStatusCsvRow(20, 3, {512, -100, 25, 74, 31}, 0), "20,3,512,-100,25,7.4,31,");
+    EXPECT_EQ(MultiStatusCsvRow(0, 253, {0, 0, 0, 140, 90}, 0x25),
+              "0,253,0,0,0,14.0,90,over-voltage+over-heat+over-load");
+    EXPECT_EQ(StatusAlarmNames(0x40), "instruction");
+    EXPECT_EQ(StatusAlarmNames(0x82), "bit 1+bit 7");
+    const std::string header = MultiStatusColumnsHeader();
+    const std::string row = MultiStatusColumnsRow(1234567, 12, {-1023, -1023, -1023, 255, 255}, 0x04);
+    for (const char* heading : {"time_ms", "id", "position", "temperature"}) {
+        const std::size_t end = header.find(heading) + std::string(heading).size();
+        EXPECT_NE(row[end - 1], ' ') << heading;
+        EXPECT_EQ(row[end], ' ') << heading;
+    }
+    EXPECT_EQ(row.substr(header.find("alarms")), "over-heat");
+}

@@ -53,6 +53,14 @@ public:
     // Lets another client (the command-line tool, the application) open the port for itself.
     void Close() { m_transport.Close(); }
 
+    // The frames the simulator heard since the last call (or ClearFrames), oldest first.
+    std::vector<std::vector<uint8_t>> TakeFrames() {
+        std::vector<std::vector<uint8_t>> frames;
+        for (const auto& frame : m_sim.Frames()) frames.push_back(frame.bytes);
+        m_sim.ClearFrames();
+        return frames;
+    }
+
     sim::CBusSimulator& Sim() { return m_sim; }
     CBrennixUsb& Transport() { return m_transport; }
     CServoUsb& Usb() { return m_usb; }

@@ -1,0 +1,50 @@
+// One background write at a time, its result back on the GUI thread.
+#include "FileSaver.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <QWidget>
+
+#include "AtomicFile.h"
+#include "OperatorHooks.h"
+
+CFileSaver::CFileSaver(QWidget* owner) : QObject(owner), m_pOwner(owner) {}
+
+CFileSaver::~CFileSaver() {
+    if (m_writer.joinable()) m_writer.join();
+}
+
+bool CFileSaver::Save(const QString& path, std::function<std::string()> produce) {
+    if (m_bSaving) {
+        ShowMessage(m_pOwner, QStringLiteral("Still saving the previous file"));
+        return false;
+    }
+    // The previous writer has handed back its result and is returning, if not gone.
+    if (m_writer.joinable()) m_writer.join();
+    m_bSaving = true;
+    const std::string file = QFile::encodeName(path).toStdString();
+    m_writer = std::thread([this, path, file, produce = std::move(produce)] {
+        const CFileWriteResult result = WriteFileAtomically(file, produce());
+        // Never a blocking call: the GUI thread may be waiting for this thread to end.
+        QMetaObject::invokeMethod(this, "FinishWrite", Qt::QueuedConnection, Q_ARG(bool, result.ok),
+                                  Q_ARG(QString, path), Q_ARG(QString, QString::fromStdString(result.error)));
+    });
+    return true;
+}
+
+void CFileSaver::FinishWrite(bool ok, const QString& path, const QString& error) {
+    if (m_writer.joinable()) m_writer.join();
+    m_bSaving = false;
+    const QString message = ok ? QString() : QStringLiteral("Cannot save %1: %2").arg(path, error);
+    if (!ok) ShowMessage(m_pOwner, message);
+    emit saveFinished(ok, path, message);
+}
+
+void CFileSaver::WaitForSave() {
+    while (m_bSaving) {
+        if (m_writer.joinable()) m_writer.join();
+        // The result is queued on this thread; take it so the outcome is shown before returning.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+}
