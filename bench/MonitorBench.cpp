@@ -1,26 +1,27 @@
 // The status monitor's costs: poll ticks per second at a 10 ms cycle against the simulator (and their drift
-// over 10 s) next to the bare timer's floor, one plot tick with three full traces next to the floor of a
-// paint that only shrinks a kept frame of the same size and next to the empty plot, with its two parts alone,
-// and the GUI thread's CPU share (and that of Qt's pooled threads, which shrink the frame) while polling next
-// to the same page left idle; and the poll again with every frame recorded, with the bus monitor window
-// closed and open. The plot's figures are wall time with the whole process's CPU time beside them.
+// over 10 s) next to the bare timer's floor; the whole process's CPU share while the page polls one servo
+// with three traces, with every frame recorded, and with the bus monitor window open, next to the same poll
+// without a page and to the page left idle; and one plot tick with three full traces next to the floor of a
+// paint that only copies a kept image of the control's size and next to the empty plot.
+//
+// The simulator serves the bus from a thread of this process; its CPU time is measured on its own and left
+// out, so process_cpu_pct counts every other thread (the GUI thread, the poll, Qt's pool), in % of one core.
 #include <benchmark/benchmark.h>
-#include <time.h>
-
-#include <unistd.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "BrennixUsb.h"
@@ -30,9 +31,12 @@
 #include "ControlTable.h"
 #include "PIC.h"
 #include "PeriodicTimer.h"
+#include "ProcessCpu.h"
 #include "RatioReporter.h"
 #include "RobotDlg.h"
 #include "ServoUsb.h"
+#include "SimulatedPort.h"
+#include "StatusSpan.h"
 
 namespace {
 
@@ -41,31 +45,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kPollRun = 10s;
 constexpr auto kCycle = 10ms;
-
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// CPU seconds of Qt's pooled threads so far: the smooth shrink of the plot's frame is split across them,
-// so the GUI thread's own clock misses that part of a paint. Read from /proc, in clock ticks.
-double PooledThreadsCpuSeconds() {
-    double seconds = 0;
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(tid + QStringLiteral("/comm")));
-        if (!comm.open(QIODevice::ReadOnly) || !comm.readAll().startsWith("Thread (pooled)")) continue;
-        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
-        if (!stat.open(QIODevice::ReadOnly)) continue;
-        // Fields after the parenthesised name: state is the 3rd, utime the 14th and stime the 15th.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 12)
-            seconds += static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong());
-    }
-    return seconds / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 void RunEventLoopFor(std::chrono::milliseconds time) {
     QEventLoop loop;
@@ -110,14 +89,67 @@ void BM_TimerFloor(benchmark::State& state) {
     }
 }
 
+// The simulator with servo 1 at 1000000 baud, its port open, and the process's CPU clock without the
+// simulator's thread.
+struct CSimulatedBus {
+    CSimulatedBus() {
+        const std::vector<long> simThreads =
+            CProcessCpu::ThreadsStartedBy([this] { OpenSimulatedPort(sim, transport); });
+        if (simThreads.size() != 1) {
+            std::fprintf(stderr, "expected the simulator to start one thread, saw %zu\n", simThreads.size());
+            std::abort();
+        }
+        cpu = CProcessCpu(simThreads);
+    }
+    ~CSimulatedBus() { transport.Close(); }
+
+    sim::CBusSimulator sim{{1}};
+    CBrennixUsb transport;
+    CProcessCpu cpu;
+};
+
+// The process's CPU time over a stretch of wall time, in % of one core.
+class CCpuShare {
+public:
+    explicit CCpuShare(const CProcessCpu& cpu) : m_cpu(cpu), m_cpu0(cpu.Seconds()), m_start(Clock::now()) {}
+    double Percent() const {
+        const double wall = std::chrono::duration<double>(Clock::now() - m_start).count();
+        return 100.0 * (m_cpu.Seconds() - m_cpu0) / wall;
+    }
+
+private:
+    const CProcessCpu& m_cpu;
+    double m_cpu0;
+    Clock::time_point m_start;
+};
+
+// The poll without a page: the same read of servo 1's status span on the same timer, decoded and dropped.
+void BM_LinkPollFloor(benchmark::State& state) {
+    for (auto _ : state) {
+        CSimulatedBus bus;
+        CServoUsb usb{&bus.transport};
+        uint8_t image[IMAGE_SIZE] = {};
+        CPeriodicTimer timer;
+        std::atomic<int> reads{0};
+        const CCpuShare share(bus.cpu);
+        timer.Start(kCycle, [&] {
+            if (usb.ReadData(1, Reg::STATUS_SPAN_START, Reg::STATUS_SPAN_LENGTH,
+                             image + Reg::STATUS_SPAN_START) < 0)
+                return;
+            benchmark::DoNotOptimize(DecodeStatusSpan(image, true));
+            ++reads;
+        });
+        std::this_thread::sleep_for(kPollRun);
+        timer.Stop();
+        state.counters["process_cpu_pct"] = share.Percent();
+        state.counters["reads"] = reads.load();
+        state.SetIterationTime(std::chrono::duration<double>(kPollRun).count());
+    }
+}
+
 // A page that is seen polling servo 1 with all three traces on, as the operator runs it.
 struct CPollRig {
     CPollRig() {
-        sim.Start();
-        transport.SetPortPath(sim.SlavePath());
-        transport.FindDevice();
-        transport.Open();
-        transport.Configure(1000000);
         usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
         usb.m_pImage[Reg::ID] = 1;
         page.Create(nullptr);
@@ -125,17 +157,43 @@ struct CPollRig {
         page.show();
         RunEventLoopFor(200ms);  // first paint
     }
-    ~CPollRig() { transport.Close(); }
 
-    sim::CBusSimulator sim{{1}};
-    CBrennixUsb transport;
-    CServoUsb usb{&transport};
+    CSimulatedBus bus;
+    sim::CBusSimulator& sim = bus.sim;
+    CServoUsb usb{&bus.transport};
     CRobotDlg page{nullptr, usb};
 };
 
 enum class EBusView { Off, Recorded, Window };
 
-void PollAt10ms(benchmark::State& state, EBusView view) {
+// Swings the servo between two goals at a steady speed, turning back every 1.5 s, so that the position
+// trace ramps up and down and the speed and load traces step with it.
+class CSwingingServo {
+public:
+    explicit CSwingingServo(sim::CBusSimulator& sim) : m_sim(sim) {
+        // Words go high byte first. 80: 800 position units a second.
+        m_sim.SetRegister(1, Reg::GOAL_SPEED, 0);
+        m_sim.SetRegister(1, Reg::GOAL_SPEED + 1, 80);
+        m_sim.SetRegister(1, Reg::TORQUE_ENABLE, 1);
+        Turn();
+        m_timer.callOnTimeout([this] { Turn(); });
+        m_timer.start(1500);
+    }
+
+private:
+    void Turn() {
+        m_bUp = !m_bUp;
+        const int goal = m_bUp ? 900 : 100;
+        m_sim.SetRegister(1, Reg::GOAL_POSITION, static_cast<uint8_t>(goal >> 8));
+        m_sim.SetRegister(1, Reg::GOAL_POSITION + 1, static_cast<uint8_t>(goal & 0xFF));
+    }
+
+    sim::CBusSimulator& m_sim;
+    QTimer m_timer;
+    bool m_bUp = false;
+};
+
+void PollAt10ms(benchmark::State& state, EBusView view, bool moving = false) {
     for (auto _ : state) {
         CPollRig rig;
         CBusRecorder recorder;
@@ -146,9 +204,10 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
             window->show();
             RunEventLoopFor(200ms);
         }
+        std::unique_ptr<CSwingingServo> swing;
+        if (moving) swing = std::make_unique<CSwingingServo>(rig.sim);
         rig.sim.ClearFrames();
-        const double cpu0 = ThreadCpuSeconds();
-        const double pool0 = PooledThreadsCpuSeconds();
+        const CCpuShare share(rig.bus.cpu);
         const Clock::time_point start = Clock::now();
         rig.page.findChild<QLineEdit*>(QStringLiteral("cycle"))->setText(QStringLiteral("10"));
         rig.page.findChild<QPushButton*>(QStringLiteral("draw"))->click();
@@ -157,14 +216,15 @@ void PollAt10ms(benchmark::State& state, EBusView view) {
         const uint64_t run = rig.page.PollTimer().Ticks();
         rig.page.StopDrawing();
         const Clock::duration elapsed = Clock::now() - start;
-        const double cpu = ThreadCpuSeconds() - cpu0;
-        const double pool = PooledThreadsCpuSeconds() - pool0;
+        state.counters["process_cpu_pct"] = share.Percent();
         std::vector<Clock::time_point> ticks;
         for (const sim::CSimFrame& frame : rig.sim.Frames()) ticks.push_back(frame.time);
         ReportTicks(state, ticks, start, elapsed, skipped);
-        state.counters["gui_cpu_pct"] = 100.0 * cpu / std::chrono::duration<double>(elapsed).count();
-        state.counters["gui_pool_cpu_pct"] = 100.0 * pool / std::chrono::duration<double>(elapsed).count();
         state.counters["samples"] = static_cast<double>(rig.page.PlotSamples());
+        const auto& positions = rig.page.Plot().Positions();
+        if (moving && !positions.empty())  // how far the servo swung across the plot
+            state.counters["position_span"] = *std::max_element(positions.begin(), positions.end()) -
+                                              *std::min_element(positions.begin(), positions.end());
         state.counters["ticks_run"] = static_cast<double>(run);
         if (window) state.counters["rows"] = window->RowCount();
         rig.usb.SetRecorder(nullptr);
@@ -175,6 +235,10 @@ void BM_PollAt10ms(benchmark::State& state) {
     PollAt10ms(state, EBusView::Off);
 }
 
+void BM_PollAt10msMoving(benchmark::State& state) {
+    PollAt10ms(state, EBusView::Off, true);
+}
+
 void BM_PollAt10msRecorded(benchmark::State& state) {
     PollAt10ms(state, EBusView::Recorded);
 }
@@ -183,14 +247,14 @@ void BM_PollAt10msBusMonitor(benchmark::State& state) {
     PollAt10ms(state, EBusView::Window);
 }
 
+// The page shown and left alone: what the process costs before anything polls.
 void BM_GuiIdleFloor(benchmark::State& state) {
     for (auto _ : state) {
         CPollRig rig;
-        const double cpu0 = ThreadCpuSeconds();
+        const CCpuShare share(rig.bus.cpu);
         RunEventLoopFor(3s);
-        const double cpu = ThreadCpuSeconds() - cpu0;
-        state.SetIterationTime(cpu);
-        state.counters["gui_cpu_pct"] = 100.0 * cpu / 3.0;
+        state.counters["process_cpu_pct"] = share.Percent();
+        state.SetIterationTime(3.0);
     }
 }
 
@@ -247,22 +311,23 @@ void BM_PlotRepaintEmpty(benchmark::State& state) {
     ReportPlotSize(state, plot);
 }
 
-// What any paint of the plot must do, whatever it draws: shrink a kept frame of the plot's size by area
-// averaging and copy it onto the control.
+// What any paint of the plot must do, whatever it draws: copy a kept image of the control's own pixels onto
+// the control.
 class CBlankPlot : public QWidget {
 protected:
     void paintEvent(QPaintEvent*) override {
+        const QSize pixels = size() * devicePixelRatio();
+        if (m_frame.size() != pixels) {
+            m_frame = QImage(pixels, QImage::Format_RGB32);
+            m_frame.fill(Qt::white);
+            m_frame.setDevicePixelRatio(devicePixelRatio());
+        }
         QPainter painter(this);
-        painter.drawImage(QPoint(0, 0),
-                          m_frame.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        painter.drawImage(QPoint(0, 0), m_frame);
     }
 
 private:
-    QImage m_frame = [] {
-        QImage frame(1500, 651, QImage::Format_RGB32);
-        frame.fill(Qt::white);
-        return frame;
-    }();
+    QImage m_frame;
 };
 
 void BM_PlotRepaintFloor(benchmark::State& state) {
@@ -274,32 +339,12 @@ void BM_PlotRepaintFloor(benchmark::State& state) {
     for (auto _ : state) plot.repaint();
 }
 
-// The two parts of a tick's paint, each alone: composing the frame (the kept grid back under the last
-// traces, then the new traces) and shrinking it to the control's pixels.
-void BM_PlotCompose(benchmark::State& state) {
-    CPIC plot;
-    plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
-    FillTraces(plot);
-    int i = 150;
-    for (auto _ : state) {
-        AddSamples(plot, i++);
-        benchmark::DoNotOptimize(plot.ComposeFrame(1500, 651, 96).constBits());
-    }
-}
-
-void BM_PlotShrink(benchmark::State& state) {
-    CPIC plot;
-    plot.SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
-    FillTraces(plot);
-    const QImage frame = plot.ComposeImage(1500, 651, 96);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(frame.scaled(kPlotPixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-}
-
 }  // namespace
 
 BENCHMARK(BM_TimerFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LinkPollFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollAt10ms)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PollAt10msMoving)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollAt10msRecorded)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollAt10msBusMonitor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GuiIdleFloor)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -310,18 +355,6 @@ BENCHMARK(BM_PlotRepaintFloor)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_PlotRepaintEmpty)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(BM_PlotCompose)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true);
-BENCHMARK(BM_PlotShrink)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond)
@@ -338,9 +371,13 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     benchmark::Initialize(&argc, argv);
-    CRatioReporter reporter({{"BM_PollAt10ms", "BM_TimerFloor"},
+    CRatioReporter reporter({{"BM_PollAt10ms/", "BM_TimerFloor"},
                              {"BM_PlotRepaint/", "BM_PlotRepaintFloor"},
-                             {"BM_PlotRepaint/", "BM_PlotRepaintEmpty"}});
+                             {"BM_PlotRepaint/", "BM_PlotRepaintEmpty"}},
+                            {{"BM_PollAt10ms/", "BM_LinkPollFloor", "process_cpu_pct"},
+                             {"BM_PollAt10msMoving", "BM_LinkPollFloor", "process_cpu_pct"},
+                             {"BM_PollAt10msBusMonitor", "BM_LinkPollFloor", "process_cpu_pct"},
+                             {"BM_GuiIdleFloor", "BM_LinkPollFloor", "process_cpu_pct"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -1,14 +1,18 @@
-// Painting of the curve plot: a full-resolution frame composed off-screen, then an area-averaged copy onto
-// the control in one operation, so repaints at every poll tick neither flicker nor lose thin lines.
+// Painting of the curve plot at the control's own resolution: the grid and labels kept as an image between
+// paints, the traces drawn over them at every poll tick, all in one paint so nothing flickers.
 #include "PIC.h"
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QLineF>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
-#include <QPolygon>
+#include <QPolygonF>
 #include <QtMath>
-#include <cstring>
+#include <algorithm>
+#include <climits>
+#include <vector>
 
 #include "DialogUnits.h"
 #include "PlotLayout.h"
@@ -19,21 +23,18 @@ namespace {
 constexpr int kUnitsPerInch = 254;
 constexpr int kLabelPoints = 30;
 constexpr int kTraceWidth = 3;
-// Long dashes, as the display's own dashed pens draw them; short ones would blur into a grey line when the
-// frame is shrunk to the control.
-constexpr qreal kGridDash = 18;
-constexpr qreal kGridGap = 6;
 
 // The widest right-hand label for its inset, and its width in Arial, in ems.
 constexpr char kWidestLabel[] = "-800/-80";
 constexpr qreal kArialWidestLabel = 7628.0 / 2048.0;
 
-// Arial at 30 points for a display of dpiY. The right-hand labels are placed for Arial's widths, so a wider
-// stand-in (where Arial is not installed) is narrowed until it is as wide, and the labels stay inside.
-QFont LabelFont(int dpiY) {
+// Arial at 30 points for a display of dpiY, measured in plot units and shown at `scale` pixels per unit. The
+// right-hand labels are placed for Arial's widths, so a wider stand-in (where Arial is not installed) is
+// narrowed until it is as wide, and the labels stay inside.
+QFont LabelFont(int dpiY, double scale) {
     QFont font(QStringLiteral("Arial"));
     font.setStyleHint(QFont::SansSerif);
-    const int pixels = MulDivRound(kLabelPoints, dpiY, 72);
+    const int pixels = std::max(1, qRound(MulDivRound(kLabelPoints, dpiY, 72) * scale));
     font.setPixelSize(pixels);
     const QString widest = QString::fromLatin1(kWidestLabel);
     const qreal room = kArialWidestLabel * pixels;
@@ -46,71 +47,82 @@ QFont LabelFont(int dpiY) {
     return font;
 }
 
-void DrawGrid(QPainter& painter, int width, int height, int dpiY) {
+// The grid of a plot of width x height units on a surface of `pixels`, in that surface's pixels: hairlines as
+// dark as the one-unit line they stand for, and text hinted at its own size rather than shrunk.
+void DrawGrid(QPainter& painter, QSize pixels, int width, int height, int dpiY) {
     const std::vector<CGridRow> rows = GridRows(width, height);
     if (rows.empty()) return;
-    QPen pen(Qt::black, 1, Qt::CustomDashLine);
-    pen.setDashPattern({kGridDash, kGridGap});
-    painter.setPen(pen);
-    const QFont font = LabelFont(dpiY);
+    const CPlotScale scale = FitPlot(pixels.width(), pixels.height(), width, height);
+    const std::vector<std::pair<int, int>> dashes = GridDashes(width, scale.x);
+    const QFont font = LabelFont(dpiY, scale.y);
     painter.setFont(font);
+    painter.setPen(Qt::black);
     const int ascent = QFontMetrics(font, painter.device()).ascent();
+    const auto at = [&](int x, int y) { return QPoint(qRound(x * scale.x), qRound(y * scale.y) + ascent); };
     for (const CGridRow& row : rows) {
-        painter.setPen(pen);
-        painter.drawLine(0, row.y, width, row.y);
-        painter.setPen(Qt::black);
-        painter.drawText(row.leftX, row.leftY + ascent, QString::fromStdString(row.left));
-        painter.drawText(row.rightX, row.rightY + ascent, QString::fromStdString(row.right));
+        const CHairline line = GridHairline(row.y, scale.y);
+        const QColor grey(line.grey, line.grey, line.grey);
+        for (const auto& [left, right] : dashes)
+            painter.fillRect(left, line.top, right - left, line.rows, grey);
+        painter.drawText(at(row.leftX, row.leftY), QString::fromStdString(row.left));
+        painter.drawText(at(row.rightX, row.rightY), QString::fromStdString(row.right));
     }
 }
 
-QImage BlankFrame(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
+// White, then the grid: what every frame of this size, scale and dpi starts from.
+QImage GridImage(QSize pixels, int width, int height, int dpiY) {
+    QImage image(pixels, QImage::Format_RGB32);
     image.fill(Qt::white);
+    QPainter painter(&image);
+    // Labels are opaque on the white background.
+    painter.setBackground(Qt::white);
+    painter.setBackgroundMode(Qt::OpaqueMode);
+    DrawGrid(painter, pixels, width, height, dpiY);
     return image;
 }
 
-// The same state for the grid and the traces, whether they are drawn in one go or the grid comes from the
-// cache: the dashes' gaps are filled with the white background.
-void PreparePainter(QPainter& painter) {
-    painter.setBackground(Qt::white);
-    painter.setBackgroundMode(Qt::OpaqueMode);
-}
+// Below this many device pixels a trace's pen is drawn one pixel wide: the painter then runs a thin line
+// along the trace with smoothed edges, about a third of the cost of outlining and filling a wider one, and a
+// trace three units wide at 96 dots per inch (1.13 pixels) looks the same.
+constexpr qreal kThinTracePixels = 1.5;
 
-void DrawTrace(QPainter& painter, const std::deque<int16_t>& samples, const QColor& colour, int height,
-               int zoom) {
+// One trace from (0, height - oldest sample), one sample every zoom units, at `scale` device pixels per plot
+// unit on a painter with `ratio` device pixels per unit of its own. Points lie in the middle of their unit,
+// as a pixel's centre does at one pixel per unit.
+void DrawTrace(QPainter& painter, const std::deque<int16_t>& samples, const QColor& colour, CPlotScale scale,
+               qreal ratio, int height, int zoom) {
     if (samples.empty()) return;
-    // Square caps keep a lone sample visible as a dot; bevel joins stroke at less than half the cost of round
-    // ones, and on a 3-unit line the difference does not survive the shrinking onto the control.
-    painter.setPen(QPen(colour, kTraceWidth, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
-    QPolygon points;
-    points.reserve(static_cast<int>(samples.size()) + 1);
-    points << QPoint(0, height - samples.front());
-    int x = 0;
-    for (int16_t sample : samples) {
-        points << QPoint(x, height - sample);
-        x += zoom;
+    std::vector<int> corners;
+    TraceCorners(samples, corners);
+    const auto at = [&](int i) {
+        return QPointF((static_cast<double>(i) * zoom + 0.5) * scale.x / ratio,
+                       (height - samples[static_cast<std::size_t>(i)] + 0.5) * scale.y / ratio);
+    };
+    const qreal pen = kTraceWidth * scale.y;
+    if (pen < kThinTracePixels && corners.size() > 1) {
+        QPolygonF points;
+        points.reserve(static_cast<int>(corners.size()));
+        for (int i : corners) points << at(i);
+        painter.setPen(QPen(colour, 0));  // one device pixel
+        painter.drawPolyline(points);
+        return;
     }
-    painter.drawPolyline(points);
-}
-
-// Copies the inked parts of the grid into the frame (both of one size and format).
-void CopyBack(QImage& frame, const QImage& grid, const CInkMap& inked) {
-    const int depth = grid.depth() / 8;
-    uchar* frameBits = frame.bits();
-    const uchar* gridBits = grid.constBits();
-    const qsizetype line = grid.bytesPerLine();
-    inked.ForEachRun([&](int y, int left, int right) {
-        const qsizetype offset = y * line + left * depth;
-        std::memcpy(frameBits + offset, gridBits + offset, static_cast<std::size_t>((right - left) * depth));
-    });
+    // Square caps keep a lone sample visible as a dot (a one-pixel pen would draw nothing for it) and close
+    // the joints between segments. Segments are rasterised one by one, several times faster than one outline
+    // of the whole polyline.
+    painter.setPen(QPen(colour, pen / ratio, Qt::SolidLine, Qt::SquareCap));
+    std::vector<QLineF> lines;
+    lines.reserve(corners.size());
+    if (corners.size() == 1) lines.emplace_back(at(0), at(0));
+    for (std::size_t k = 1; k < corners.size(); ++k) lines.emplace_back(at(corners[k - 1]), at(corners[k]));
+    painter.drawLines(lines.data(), static_cast<int>(lines.size()));
 }
 
 }  // namespace
 
 CPIC::CPIC(QWidget* pParent) : QFrame(pParent) {
     setFrameStyle(QFrame::Box | QFrame::Plain);
-    // Every paint covers the whole control, so nothing needs erasing first.
+    // Every paint covers all it is asked to repaint, so nothing needs erasing first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
@@ -139,65 +151,96 @@ int CPIC::PixelsToUnits(int pixels, int dpi) {
     return dpi > 0 ? MulDivRound(pixels, kUnitsPerInch, dpi) : 0;
 }
 
-QImage CPIC::ComposeImage(int width, int height, int dpiY) const {
-    QImage image = BlankFrame(width, height);
+QImage CPIC::ComposeImage(QSize pixels, int width, int height, int dpiY) const {
+    if (pixels.isEmpty()) return {};
+    QImage image = GridImage(pixels, width, height, dpiY);
     QPainter painter(&image);
-    PreparePainter(painter);
-    DrawGrid(painter, width, height, dpiY);
-    DrawTraces(painter, height);
+    DrawTraces(painter, FitPlot(pixels.width(), pixels.height(), width, height), 1, height);
     return image;
 }
 
-const QImage& CPIC::ComposeFrame(int width, int height, int dpiY) {
-    const bool gridRedrawn = m_grid.size() != QSize(width, height) || m_nGridDpiY != dpiY;
-    if (gridRedrawn) {
-        m_grid = BlankFrame(width, height);
-        m_nGridDpiY = dpiY;
-        QPainter painter(&m_grid);
-        PreparePainter(painter);
-        DrawGrid(painter, width, height, dpiY);
+const QImage& CPIC::ComposeFrame(QSize pixels, int width, int height, int dpiY, qreal ratio) {
+    if (pixels.isEmpty() || width <= 0 || height <= 0) {
+        m_frame = QImage();
+        return m_frame;
     }
-    if (m_grid.isNull()) return m_grid;
-    // Drawn into the frame kept from the last paint, so a tick neither allocates a frame nor faults in fresh
-    // pages, and only the parts the last traces may have inked are copied back from the grid: a few strips
-    // around each trace instead of the whole frame.
-    if (m_frame.size() != m_grid.size() || gridRedrawn) {
-        m_frame = QImage(m_grid.size(), m_grid.format());
-        m_inked.Reset(width, height);
-        m_inked.MarkAll();
-    }
-    CopyBack(m_frame, m_grid, m_inked);
+    if (m_frame.size() != pixels) m_frame = QImage(pixels, QImage::Format_RGB32);
+    m_frame.setDevicePixelRatio(ratio);
     QPainter painter(&m_frame);
-    PreparePainter(painter);
-    DrawTraces(painter, height);
-    m_inked.Reset(width, height);
-    if (m_nTraceMask & kTracePosition) m_inked.AddTrace(m_listPosition, m_nZoom, kTraceWidth);
-    if (m_nTraceMask & kTraceSpeed) m_inked.AddTrace(m_listSpeed, m_nZoom, kTraceWidth);
-    if (m_nTraceMask & kTraceLoad) m_inked.AddTrace(m_listLoad, m_nZoom, kTraceWidth);
+    PaintFrame(painter, pixels, ratio, width, height, dpiY);
     return m_frame;
 }
 
-void CPIC::DrawTraces(QPainter& painter, int height) const {
-    // Later traces are drawn over earlier ones.
-    if (m_nTraceMask & kTracePosition) DrawTrace(painter, m_listPosition, QColor(0, 0, 0), height, m_nZoom);
-    if (m_nTraceMask & kTraceSpeed) DrawTrace(painter, m_listSpeed, QColor(255, 0, 0), height, m_nZoom);
-    if (m_nTraceMask & kTraceLoad) DrawTrace(painter, m_listLoad, QColor(0, 255, 0), height, m_nZoom);
+void CPIC::PaintFrame(QPainter& painter, QSize pixels, qreal ratio, int width, int height, int dpiY) {
+    const CGridKey key{pixels, ratio, width, height, dpiY};
+    if (!(key == m_gridKey)) {
+        m_grid = GridImage(pixels, width, height, dpiY);
+        m_grid.setDevicePixelRatio(ratio);
+        m_gridKey = key;
+    }
+    // The kept image has the surface's own pixels, so this is a plain copy.
+    painter.drawImage(QPointF(0, 0), m_grid);
+    DrawTraces(painter, FitPlot(pixels.width(), pixels.height(), width, height), ratio, height);
 }
 
-void CPIC::paintEvent(QPaintEvent*) {
+void CPIC::DrawTraces(QPainter& painter, CPlotScale scale, qreal ratio, int height) const {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Later traces are drawn over earlier ones.
+    if (m_nTraceMask & kTracePosition)
+        DrawTrace(painter, m_listPosition, QColor(0, 0, 0), scale, ratio, height, m_nZoom);
+    if (m_nTraceMask & kTraceSpeed)
+        DrawTrace(painter, m_listSpeed, QColor(255, 0, 0), scale, ratio, height, m_nZoom);
+    if (m_nTraceMask & kTraceLoad)
+        DrawTrace(painter, m_listLoad, QColor(0, 255, 0), scale, ratio, height, m_nZoom);
+    painter.restore();
+}
+
+void CPIC::Refresh() {
+    if (m_nHeight <= 0) {
+        update();
+        return;
+    }
+    const QRect rows = TraceRows();
+    // The frame's border is never touched by a trace's repaint.
+    update((m_inked | rows) & contentsRect());
+    m_inked = rows;
+}
+
+QRect CPIC::TraceRows() const {
+    if (m_nWidth <= 0 || m_nHeight <= 0) return {};
+    int lowest = INT_MAX, highest = INT_MIN;
+    const auto span = [&](int trace, const std::deque<int16_t>& samples) {
+        if (!(m_nTraceMask & trace)) return;
+        for (int16_t sample : samples) {
+            lowest = std::min<int>(lowest, sample);
+            highest = std::max<int>(highest, sample);
+        }
+    };
+    span(kTracePosition, m_listPosition);
+    span(kTraceSpeed, m_listSpeed);
+    span(kTraceLoad, m_listLoad);
+    if (lowest > highest) return {};
+    const double scale = static_cast<double>(height()) / m_nHeight;
+    // The pen's reach from its line, square caps included, and a pixel of smoothing, with room to spare.
+    const double reach = kTraceWidth * scale + 2;
+    const int top = qFloor((m_nHeight - highest + 0.5) * scale - reach);
+    const int bottom = qCeil((m_nHeight - lowest + 0.5) * scale + reach);
+    return QRect(0, top, width(), bottom - top).intersected(rect());
+}
+
+void CPIC::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect client = rect();
     m_nWidth = PixelsToUnits(client.width(), logicalDpiX());
     m_nHeight = PixelsToUnits(client.height(), logicalDpiY());
-    if (m_nWidth > 0 && m_nHeight > 0) {
-        const QImage& frame = ComposeFrame(m_nWidth, m_nHeight, logicalDpiY());
-        // Smooth shrinking of a QImage averages areas, so 1-unit grid lines survive as grey.
-        const qreal ratio = devicePixelRatioF();
-        QImage shown = frame.scaled(client.size() * ratio, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        shown.setDevicePixelRatio(ratio);
-        painter.drawImage(client.topLeft(), shown);
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(client.size()) * ratio).toSize();
+    if (m_nWidth > 0 && m_nHeight > 0 && !pixels.isEmpty()) {
+        PaintFrame(painter, pixels, ratio, m_nWidth, m_nHeight, logicalDpiY());
+        m_inked |= TraceRows();
     } else {
         painter.fillRect(client, Qt::white);
     }
-    drawFrame(&painter);
+    if (!contentsRect().contains(event->rect())) drawFrame(&painter);
 }

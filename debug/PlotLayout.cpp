@@ -1,7 +1,8 @@
-// Grid rows and sample queues of the curve plot.
+// Grid rows, grid lines at any resolution and sample queues of the curve plot.
 #include "PlotLayout.h"
 
-#include <climits>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -35,56 +36,40 @@ std::vector<CGridRow> GridRows(int width, int height) {
     return rows;
 }
 
-void CInkMap::Reset(int width, int height) {
-    m_nWidth = std::max(width, 0);
-    m_nHeight = std::max(height, 0);
-    m_nStripWidth = std::max((m_nWidth + 63) / 64, 1);
-    m_rows.assign(static_cast<std::size_t>(m_nHeight), 0);
+CPlotScale FitPlot(int pixelsWide, int pixelsHigh, int width, int height) {
+    CPlotScale scale;
+    if (width > 0) scale.x = static_cast<double>(pixelsWide) / width;
+    if (height > 0) scale.y = static_cast<double>(pixelsHigh) / height;
+    return scale;
 }
 
-void CInkMap::MarkAll() {
-    if (m_nWidth > 0) MarkStrips(0, (m_nWidth - 1) / m_nStripWidth, 0, m_nHeight);
+CHairline GridHairline(int y, double scale) {
+    const int rows = std::max(1, static_cast<int>(std::lround(scale)));
+    // Centred on the middle of the line's unit row.
+    const int top = static_cast<int>(std::floor((y + 0.5) * scale - rows / 2.0 + 0.5));
+    const double ink = std::min(scale, 1.0);
+    return {top, rows, static_cast<int>(std::lround(255 * (1 - ink)))};
 }
 
-void CInkMap::MarkStrips(int first, int last, int top, int bottom) {
-    top = std::max(top, 0);
-    bottom = std::min(bottom, m_nHeight);
-    if (top >= bottom || first > last) return;
-    const uint64_t strips = (last - first == 63 ? ~uint64_t{0} : (uint64_t{1} << (last - first + 1)) - 1)
-                            << first;
-    for (int y = top; y < bottom; ++y) m_rows[static_cast<std::size_t>(y)] |= strips;
-}
-
-void CInkMap::AddTrace(const std::deque<int16_t>& samples, int zoom, int penWidth) {
-    if (samples.empty() || m_nWidth <= 0 || m_nHeight <= 0) return;
-    // A square cap reaches half the pen's width times the square root of two past a point, and the
-    // rasteriser may round one pixel further out.
-    const int reach = penWidth + 1;
-    const int strips = (m_nWidth - 1) / m_nStripWidth + 1;
-    std::vector<std::pair<int, int>> rows(static_cast<std::size_t>(strips), {INT_MAX, INT_MIN});
-    // Each segment, the first of zero length, widens the rows of every strip its box overlaps.
-    long long x0 = 0, x1 = 0;
-    int y0 = m_nHeight - samples.front();
-    for (int16_t sample : samples) {
-        const int y1 = m_nHeight - sample;
-        const long long left = std::max(std::min(x0, x1) - reach, 0LL);
-        const long long right = std::min<long long>(std::max(x0, x1) + reach, m_nWidth - 1);
-        if (left >= m_nWidth) break;  // this segment and every later one lie right of the frame
-        const int top = std::min(y0, y1) - reach, bottom = std::max(y0, y1) + reach + 1;
-        for (auto strip = left / m_nStripWidth; strip <= right / m_nStripWidth; ++strip) {
-            auto& [high, low] = rows[static_cast<std::size_t>(strip)];
-            high = std::min(high, top);
-            low = std::max(low, bottom);
-        }
-        x0 = x1;
-        y0 = y1;
-        x1 += zoom;
+std::vector<std::pair<int, int>> GridDashes(int width, double scale) {
+    std::vector<std::pair<int, int>> dashes;
+    for (int x = 0; x < width; x += kGridDash + kGridGap) {
+        const int left = static_cast<int>(std::lround(x * scale));
+        const int right = static_cast<int>(std::lround(std::min(x + kGridDash, width) * scale));
+        if (right > left) dashes.emplace_back(left, right);
     }
-    // Strip by strip, so the rows are walked once per strip rather than once per segment.
-    for (int strip = 0; strip < strips; ++strip) {
-        const auto [high, low] = rows[static_cast<std::size_t>(strip)];
-        if (high < low) MarkStrips(strip, strip, high, low);
-    }
+    return dashes;
+}
+
+void TraceCorners(const std::deque<int16_t>& samples, std::vector<int>& corners) {
+    corners.clear();
+    const int count = static_cast<int>(samples.size());
+    if (count == 0) return;
+    corners.push_back(0);
+    // Samples lie one step apart, so three lie on one line when their two differences are equal.
+    for (int i = 1; i + 1 < count; ++i)
+        if (samples[i] - samples[i - 1] != samples[i + 1] - samples[i]) corners.push_back(i);
+    if (count > 1) corners.push_back(count - 1);
 }
 
 void AppendSample(std::deque<int16_t>& queue, int capacity, int sample) {

@@ -1,13 +1,12 @@
-// Geometry of the curve plot that needs no drawing: the grid rows with their scale labels, the bounded
-// sample queues and the map of what the traces may have inked. Image coordinates: one pixel per plot unit, x
-// to the right, y downwards.
+// Geometry of the curve plot that needs no drawing: the grid rows with their scale labels, where a grid line
+// lands on a surface of any resolution, and the bounded sample queues. Image coordinates: one pixel per plot
+// unit, x to the right, y downwards.
 #pragma once
 
-#include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Grid lines lie every 100 units above the bottom edge.
@@ -28,47 +27,37 @@ struct CGridRow {
 // when the plot is 100 units high or less.
 std::vector<CGridRow> GridRows(int width, int height);
 
-// The parts of a frame that traces may have inked, so that a paint restores only those from the kept grid:
-// the frame is cut into at most 64 vertical strips, and each row keeps a mask of its inked strips. A plain
-// value: the plot keeps its own and uses it on the GUI thread only.
-class CInkMap {
-public:
-    // A map of a width x height frame with nothing inked.
-    void Reset(int width, int height);
-    // Everything inked, as for a frame not yet drawn.
-    void MarkAll();
-    // Marks what a trace can ink when drawn as the plot draws it (from (0, height - oldest sample), then one
-    // sample every zoom columns) with a pen penWidth units wide: in each strip the trace crosses, the rows
-    // between its highest and lowest point there, widened by more than the pen reaches past its line.
-    // Nothing for an empty trace or outside the frame.
-    void AddTrace(const std::deque<int16_t>& samples, int zoom, int penWidth);
-    // Calls copy(y, left, right) for each run [left, right) of inked columns, row by row from the top, so
-    // the frame is walked in memory order.
-    template <class Copy>
-    void ForEachRun(Copy&& copy) const;
-    int StripWidth() const { return m_nStripWidth; }
-
-private:
-    void MarkStrips(int first, int last, int top, int bottom);
-
-    int m_nWidth = 0;
-    int m_nHeight = 0;
-    int m_nStripWidth = 1;
-    std::vector<uint64_t> m_rows;  // bit k: strip k of that row is inked
+// Where a plot's units land on a surface: surface coordinates per unit across and down.
+struct CPlotScale {
+    double x = 1;
+    double y = 1;
 };
 
-template <class Copy>
-void CInkMap::ForEachRun(Copy&& copy) const {
-    for (int y = 0; y < m_nHeight; ++y) {
-        uint64_t mask = m_rows[static_cast<std::size_t>(y)];
-        while (mask) {
-            const int first = std::countr_zero(mask);
-            const int end = first + std::countr_one(mask >> first);
-            copy(y, first * m_nStripWidth, std::min(end * m_nStripWidth, m_nWidth));
-            mask = end < 64 ? mask & (~uint64_t{0} << end) : 0;
-        }
-    }
-}
+// A plot of width x height units stretched over a surface of pixelsWide x pixelsHigh, as the control shows
+// it; 1 each way for a plot without units.
+CPlotScale FitPlot(int pixelsWide, int pixelsHigh, int width, int height);
+
+// Grid lines are dashed: this many units drawn, then this many left out.
+inline constexpr int kGridDash = 18;
+inline constexpr int kGridGap = 6;
+
+// A grid line one unit high at image row y, shown at `scale` pixels per unit: the pixel rows it takes, at
+// least one, and their grey (0 black to 255 white). Where a pixel is taller than a unit the line takes one
+// row, as light as the share of it the line covers, so it shows as much ink as the line itself.
+struct CHairline {
+    int top;
+    int rows;
+    int grey;
+};
+CHairline GridHairline(int y, double scale);
+
+// The dashes of a grid line across a plot `width` units wide, as [left, right) pixel columns at `scale`
+// pixels per unit, left to right; a dash cut by the right edge ends there.
+std::vector<std::pair<int, int>> GridDashes(int width, double scale);
+
+// The samples where a trace turns, by index, with its first and its last: a polyline through these alone is
+// the same line, so a flat run or a steady ramp is drawn as one segment instead of one per sample.
+void TraceCorners(const std::deque<int16_t>& samples, std::vector<int>& corners);
 
 // Appends a sample, truncated to 16 bits, as the newest; first drops the oldest samples until the queue
 // holds fewer than capacity, so a queue never outgrows its capacity, and with capacity 0 it keeps the

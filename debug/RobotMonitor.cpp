@@ -94,5 +94,5 @@ void CRobotDlg::TakeStatusSamples() {
     mark(m_labelVoltageValue, Reg::ALARM_OVER_VOLTAGE);
     mark(m_labelTemperatureValue, Reg::ALARM_OVER_HEAT);
     mark(m_labelLoadValue, Reg::ALARM_OVER_LOAD);
-    m_plot.update();
+    m_plot.Refresh();
 }

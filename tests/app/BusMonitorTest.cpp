@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <vector>
 
 #include "AppFixture.h"
 #include "BusFrameModel.h"
@@ -138,6 +142,49 @@ TEST(BusFrameModelRows, NeverHoldMoreThanTheRingAndKeepTheNewest) {
     model.SetIdFilter(1);
     model.Append(frames);
     EXPECT_EQ(model.rowCount(), 5) << "the six of ID 1, the newest five kept";
+}
+
+// The window draws its cells from kept layouts; they must look as the style's own drawing of the same rows:
+// plain, orange and red rows, a selected one, and texts cut with an ellipsis at whatever width the column
+// has now.
+TEST(BusMonitorCells, LookAsTheStyleDrawsThemAtEveryColumnWidth) {
+    EnsureApplication();
+    CBusRecorder recorder;
+    const uint8_t request[] = {0xFF, 0xFF, 0x01, 0x04, 0x02, 0x29, 0x0D, 0xC2};
+    const uint8_t status[] = {0xFF, 0xFF, 0x01, 0x04, 0x24, 0x00, 0x02, 0xD4};
+    for (int i = 0; i < 6; ++i) {
+        CBusFrame frame{};
+        frame.direction = i % 2 ? EDirection::Received : EDirection::Sent;
+        frame.instruction = 0x02;
+        frame.request[0] = 0x29;
+        frame.request[1] = 0x02;
+        frame.outcome.askedId = 1;
+        frame.outcome.answerId = 1;
+        frame.outcome.kind = i == 3 ? EOutcome::BadChecksum : EOutcome::Good;
+        frame.outcome.error = i == 5 ? 0x24 : 0;  // over-heat and over-load: an orange row
+        const uint8_t* bytes = i % 2 ? status : request;
+        frame.count = static_cast<uint16_t>(i % 2 ? sizeof status : sizeof request);
+        std::copy(bytes, bytes + frame.count, frame.bytes);
+        recorder.Record(frame);
+    }
+    CBusMonitorWindow window(recorder, [] { return true; });
+    window.show();
+    window.Refresh();
+    ASSERT_EQ(window.RowCount(), 6);
+    QTableView* view = window.View();
+    view->selectRow(2);
+    const auto drawn = [&](int bytesWidth) {
+        view->setColumnWidth(CBusFrameModel::BytesColumn, bytesWidth);
+        return view->viewport()->grab().toImage();
+    };
+    const std::vector<QImage> kept = {drawn(300), drawn(90), drawn(300), drawn(90)};
+    view->setItemDelegate(new QStyledItemDelegate(view));
+    const std::vector<QImage> styled = {drawn(300), drawn(90)};
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(kept[i] == styled[i % 2]) << "the cells differ from the style's own drawing";
+    }
+    SaveGrab(&window, QStringLiteral("bus_monitor_cells"));
 }
 
 }  // namespace
