@@ -4,15 +4,15 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "BusScanner.h"
-#include "OperatorHooks.h"
-#include "RobotDlg.h"
-#include "SerialScanLine.h"
-#include "ServoMain.h"
-#include "ServoPG.h"
-#include "ServoTest.h"
-#include "ServoUsb.h"
-#include "ServosWindow.h"
+#include "app/ServoMain.h"
+#include "debug/RobotDlg.h"
+#include "link/BusScanner.h"
+#include "link/SerialScanLine.h"
+#include "link/ServoUsb.h"
+#include "program/ServoPG.h"
+#include "servos/ServosWindow.h"
+#include "ui/OperatorHooks.h"
+#include "upgrade/ServoTest.h"
 
 void CServoMain::StartAllRateSearch() {
     m_bSearching = 1;

@@ -1,10 +1,10 @@
 // Hand-written parsing: "--simulate" takes an optional "=N", which generic parsers do not offer, and the
 // toolkit's own single-dash options must pass untouched before the toolkit has seen them.
-#include "AppOptions.h"
+#include "app/AppOptions.h"
 
 #include <charconv>
 
-#include "PortDiscovery.h"
+#include "link/PortDiscovery.h"
 
 namespace {
 

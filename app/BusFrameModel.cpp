@@ -1,11 +1,11 @@
 // Meanings are worked out only for the rows on screen, so a burst of frames costs a copy each, nothing more.
-#include "BusFrameModel.h"
+#include "app/BusFrameModel.h"
 
 #include <QBrush>
 #include <QColor>
 #include <algorithm>
 
-#include "FrameDecoder.h"
+#include "link/FrameDecoder.h"
 
 CBusFrameModel::CBusFrameModel(std::size_t capacity, QObject* parent)
     : QAbstractTableModel(parent), m_nCapacity(capacity < 1 ? 1 : capacity) {}

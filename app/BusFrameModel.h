@@ -7,7 +7,7 @@
 #include <deque>
 #include <vector>
 
-#include "BusRecorder.h"
+#include "link/BusRecorder.h"
 
 class CBusFrameModel : public QAbstractTableModel {
     Q_OBJECT

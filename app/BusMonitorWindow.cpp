@@ -1,6 +1,6 @@
 // Frames are taken in batches every 50 ms: at the 10 ms status poll that is a handful of rows per refresh,
 // and a flash or a sweep never makes the GUI thread wait for the bus.
-#include "BusMonitorWindow.h"
+#include "app/BusMonitorWindow.h"
 
 #include <QApplication>
 #include <QCache>
@@ -19,10 +19,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "AtomicFile.h"
-#include "BusFrameModel.h"
-#include "BusRecorder.h"
-#include "OperatorHooks.h"
+#include "app/BusFrameModel.h"
+#include "link/AtomicFile.h"
+#include "link/BusRecorder.h"
+#include "ui/OperatorHooks.h"
 
 namespace {
 

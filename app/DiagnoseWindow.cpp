@@ -1,5 +1,5 @@
 // The diagnose window: its report pane and buttons, and the doctor's run on a worker.
-#include "DiagnoseWindow.h"
+#include "app/DiagnoseWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -12,10 +12,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "Doctor.h"
-#include "DoctorHost.h"
-#include "SerialScanLine.h"
-#include "ServoUsb.h"
+#include "link/Doctor.h"
+#include "link/DoctorHost.h"
+#include "link/SerialScanLine.h"
+#include "link/ServoUsb.h"
 
 CDiagnoseWindow::CDiagnoseWindow(CServoUsb& usb, CDiagnoseLink link, QWidget* parent)
     : QWidget(parent, Qt::Window), m_usb(usb), m_link(std::move(link)) {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <thread>
 
-#include "DoctorReport.h"
-#include "GuiHandOff.h"
+#include "link/DoctorReport.h"
+#include "ui/GuiHandOff.h"
 
 class CServoUsb;
 class QCheckBox;

@@ -6,11 +6,11 @@
 #include <QTextCursor>
 #include <algorithm>
 
-#include "BusScanner.h"
-#include "Packet.h"
-#include "ServoCheck.h"
-#include "ServoMain.h"
-#include "ServoUsb.h"
+#include "app/ServoMain.h"
+#include "link/BusScanner.h"
+#include "link/Packet.h"
+#include "link/ServoCheck.h"
+#include "link/ServoUsb.h"
 
 QString CServoMain::SharedIdLog(int id, int baud) {
     return QStringLiteral("ID:%1 BAUD:%2 two or more servos answer").arg(id).arg(baud);

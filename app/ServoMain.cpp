@@ -1,5 +1,5 @@
 // The main window's layout, opening, serial panel, page switching, node pick and shut-down.
-#include "ServoMain.h"
+#include "app/ServoMain.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -15,19 +15,19 @@
 #include <algorithm>
 #include <utility>
 
-#include "BusMonitorWindow.h"
-#include "BusRecorder.h"
-#include "ControlTable.h"
-#include "DiagnoseWindow.h"
-#include "DialogBuilder.h"
-#include "Encodings.h"
-#include "OperatorHooks.h"
-#include "RobotDlg.h"
-#include "ServoPG.h"
-#include "ServoTest.h"
-#include "ServoUsb.h"
-#include "ServosWindow.h"
-#include "TabControl.h"
+#include "app/BusMonitorWindow.h"
+#include "app/DiagnoseWindow.h"
+#include "debug/RobotDlg.h"
+#include "link/BusRecorder.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ServoUsb.h"
+#include "program/ServoPG.h"
+#include "servos/ServosWindow.h"
+#include "ui/DialogBuilder.h"
+#include "ui/OperatorHooks.h"
+#include "ui/TabControl.h"
+#include "upgrade/ServoTest.h"
 
 namespace {
 

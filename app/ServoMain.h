@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "GuiHandOff.h"
-#include "InertDialog.h"
+#include "ui/GuiHandOff.h"
+#include "ui/InertDialog.h"
 
 class CBusMonitorWindow;
 class CDiagnoseWindow;

@@ -1,7 +1,7 @@
 // --simulate's servos: the simulator in this process, serving a pseudo-terminal.
-#include "SimulatedBus.h"
+#include "app/SimulatedBus.h"
 
-#include "BusSimulator.h"
+#include "sim/BusSimulator.h"
 
 namespace {
 

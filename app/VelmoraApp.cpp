@@ -1,15 +1,15 @@
 // Start-up order matters: the pages exist, and have run their opening, before the start-up dialog shows.
-#include "VelmoraApp.h"
+#include "app/VelmoraApp.h"
 
 #include <numeric>
 #include <vector>
 
-#include "BrennixUsb.h"
-#include "NetworkPortName.h"
-#include "Rfc2217Usb.h"
-#include "ServoMain.h"
-#include "ServoUsb.h"
-#include "VelmoraDlg.h"
+#include "app/ServoMain.h"
+#include "app/VelmoraDlg.h"
+#include "link/BrennixUsb.h"
+#include "link/NetworkPortName.h"
+#include "link/Rfc2217Usb.h"
+#include "link/ServoUsb.h"
 
 CVelmoraApp::CVelmoraApp(CAppOptions options) : m_options(std::move(options)) {}
 

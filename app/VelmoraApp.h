@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "AppOptions.h"
-#include "SimulatedBus.h"
+#include "app/AppOptions.h"
+#include "app/SimulatedBus.h"
 
 class CBrennixUsb;
 class CRfc2217Usb;

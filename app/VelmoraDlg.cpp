@@ -1,17 +1,17 @@
 // The splash's picture is stretched over the whole window on every paint, whatever the font made its size.
-#include "VelmoraDlg.h"
+#include "app/VelmoraDlg.h"
 
 #include <QIcon>
 #include <QPainter>
 #include <QPushButton>
 #include <utility>
 
-#include "ControlTable.h"
-#include "DialogBuilder.h"
-#include "OperatorHooks.h"
-#include "RobotDlg.h"
-#include "ServoMain.h"
-#include "ServoUsb.h"
+#include "app/ServoMain.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
+#include "ui/DialogBuilder.h"
+#include "ui/OperatorHooks.h"
 
 CVelmoraDlg::CVelmoraDlg(CServoUsb& usb, CServoMain& main)
     : CInertDialog(nullptr, Qt::Window | Qt::FramelessWindowHint),

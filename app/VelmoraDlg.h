@@ -3,7 +3,7 @@
 
 #include <QPixmap>
 
-#include "InertDialog.h"
+#include "ui/InertDialog.h"
 
 class CServoMain;
 class CServoUsb;

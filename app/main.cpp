@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "AppOptions.h"
-#include "TourStart.h"
-#include "VelmoraApp.h"
+#include "app/AppOptions.h"
+#include "app/TourStart.h"
+#include "app/VelmoraApp.h"
 
 int main(int argc, char* argv[]) {
     // Our options are read before the toolkit starts, so --help and mistakes need no display.

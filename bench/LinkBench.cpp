@@ -12,14 +12,14 @@
 #include <new>
 #include <thread>
 
-#include "BrennixUsb.h"
-#include "BusRecorder.h"
-#include "BusSimulator.h"
-#include "FloorPty.h"
-#include "RatioReporter.h"
-#include "ReturnLine.h"
-#include "ServoUsb.h"
-#include "SimulatedPort.h"
+#include "bench/FloorPty.h"
+#include "bench/RatioReporter.h"
+#include "bench/SimulatedPort.h"
+#include "link/BrennixUsb.h"
+#include "link/BusRecorder.h"
+#include "link/ServoUsb.h"
+#include "sim/BusSimulator.h"
+#include "sim/ReturnLine.h"
 
 static std::atomic<long> g_allocations{0};
 static std::atomic<bool> g_countAllocations{false};

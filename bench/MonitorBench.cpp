@@ -24,19 +24,19 @@
 #include <thread>
 #include <vector>
 
-#include "BrennixUsb.h"
-#include "BusMonitorWindow.h"
-#include "BusRecorder.h"
-#include "BusSimulator.h"
-#include "ControlTable.h"
-#include "PIC.h"
-#include "PeriodicTimer.h"
-#include "ProcessCpu.h"
-#include "RatioReporter.h"
-#include "RobotDlg.h"
-#include "ServoUsb.h"
-#include "SimulatedPort.h"
-#include "StatusSpan.h"
+#include "app/BusMonitorWindow.h"
+#include "bench/ProcessCpu.h"
+#include "bench/RatioReporter.h"
+#include "bench/SimulatedPort.h"
+#include "debug/PIC.h"
+#include "debug/PeriodicTimer.h"
+#include "debug/RobotDlg.h"
+#include "link/BrennixUsb.h"
+#include "link/BusRecorder.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
+#include "link/StatusSpan.h"
+#include "sim/BusSimulator.h"
 
 namespace {
 

@@ -16,14 +16,14 @@
 #include <string>
 #include <thread>
 
-#include "BrennixUsb.h"
-#include "BusScanner.h"
-#include "BusSimulator.h"
-#include "ControlTable.h"
-#include "RatioReporter.h"
-#include "Rfc2217Usb.h"
-#include "SerialScanLine.h"
-#include "ServoUsb.h"
+#include "bench/RatioReporter.h"
+#include "link/BrennixUsb.h"
+#include "link/BusScanner.h"
+#include "link/ControlTable.h"
+#include "link/Rfc2217Usb.h"
+#include "link/SerialScanLine.h"
+#include "link/ServoUsb.h"
+#include "sim/BusSimulator.h"
 
 namespace {
 

@@ -18,13 +18,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "BrennixUsb.h"
-#include "ControlTable.h"
-#include "PollTiming.h"
-#include "RoundRobinPoller.h"
-#include "ServoPlot.h"
-#include "ServoUsb.h"
-#include "ServosWindow.h"
+#include "link/BrennixUsb.h"
+#include "link/ControlTable.h"
+#include "link/PollTiming.h"
+#include "link/RoundRobinPoller.h"
+#include "link/ServoUsb.h"
+#include "servos/ServoPlot.h"
+#include "servos/ServosWindow.h"
 
 extern char** environ;
 

@@ -6,14 +6,14 @@
 #include <chrono>
 #include <string>
 
-#include "BrennixUsb.h"
-#include "BusScanner.h"
-#include "BusSimulator.h"
-#include "ControlTable.h"
-#include "ScanTiming.h"
-#include "SerialScanLine.h"
-#include "ServoUsb.h"
-#include "SimulatedPort.h"
+#include "bench/SimulatedPort.h"
+#include "link/BrennixUsb.h"
+#include "link/BusScanner.h"
+#include "link/ControlTable.h"
+#include "link/ScanTiming.h"
+#include "link/SerialScanLine.h"
+#include "link/ServoUsb.h"
+#include "sim/BusSimulator.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "BrennixUsb.h"
-#include "BusSimulator.h"
+#include "link/BrennixUsb.h"
+#include "sim/BusSimulator.h"
 
 // Aborts with the step that failed: a benchmark without its bus measures nothing.
 inline void OpenSimulatedPort(sim::CBusSimulator& bus, CBrennixUsb& usb) {

@@ -11,15 +11,15 @@
 #include <cstdio>
 #include <thread>
 
-#include "BootLoader.h"
-#include "BrennixUsb.h"
-#include "BusSimulator.h"
-#include "FirmwareTransfer.h"
-#include "FloorPty.h"
-#include "RatioReporter.h"
-#include "ReturnLine.h"
-#include "ServoUsb.h"
-#include "SimulatedPort.h"
+#include "bench/FloorPty.h"
+#include "bench/RatioReporter.h"
+#include "bench/SimulatedPort.h"
+#include "link/BootLoader.h"
+#include "link/BrennixUsb.h"
+#include "link/ServoUsb.h"
+#include "sim/BusSimulator.h"
+#include "sim/ReturnLine.h"
+#include "upgrade/FirmwareTransfer.h"
 
 namespace {
 

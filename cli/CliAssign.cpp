@@ -1,20 +1,20 @@
 // The chain of a new robot: one survey of the bus, then a loop that looks for a newly powered servo at the
 // factory ID at every rate and moves it to the next free ID, checked like every other set-up change.
-#include "CliAssign.h"
+#include "cli/CliAssign.h"
 
 #include <optional>
 #include <ostream>
 #include <set>
 
-#include "BusScanner.h"
-#include "CliInterrupt.h"
-#include "CliOptions.h"
-#include "CliServoSetup.h"
-#include "ControlTable.h"
-#include "ScanTiming.h"
-#include "SerialScanLine.h"
-#include "ServoCheck.h"
-#include "ServoUsb.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliOptions.h"
+#include "cli/CliServoSetup.h"
+#include "link/BusScanner.h"
+#include "link/ControlTable.h"
+#include "link/ScanTiming.h"
+#include "link/SerialScanLine.h"
+#include "link/ServoCheck.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "CliPort.h"
+#include "cli/CliPort.h"
 
 class CServoUsb;
 

@@ -1,5 +1,5 @@
 // Each command is one or a few exchanges; failures print one line on stderr and map to a distinct exit code.
-#include "CliCommands.h"
+#include "cli/CliCommands.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,26 +8,26 @@
 #include <memory>
 #include <ostream>
 
-#include "BrennixUsb.h"
-#include "CliAssign.h"
-#include "CliDoctor.h"
-#include "CliFirmware.h"
-#include "CliMonitor.h"
-#include "CliOutput.h"
-#include "CliRobot.h"
-#include "CliScan.h"
-#include "CliServoSetup.h"
-#include "CliSharedId.h"
-#include "CliSimulatedBus.h"
-#include "CliTrace.h"
-#include "CliTuning.h"
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "NetworkPortName.h"
-#include "PortCheck.h"
-#include "Rfc2217Usb.h"
-#include "ServoCheck.h"
-#include "ServoUsb.h"
+#include "cli/CliAssign.h"
+#include "cli/CliDoctor.h"
+#include "cli/CliFirmware.h"
+#include "cli/CliMonitor.h"
+#include "cli/CliOutput.h"
+#include "cli/CliRobot.h"
+#include "cli/CliScan.h"
+#include "cli/CliServoSetup.h"
+#include "cli/CliSharedId.h"
+#include "cli/CliSimulatedBus.h"
+#include "cli/CliTrace.h"
+#include "cli/CliTuning.h"
+#include "link/BrennixUsb.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/NetworkPortName.h"
+#include "link/PortCheck.h"
+#include "link/Rfc2217Usb.h"
+#include "link/ServoCheck.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

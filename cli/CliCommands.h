@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "CliOptions.h"
-#include "CliPort.h"
+#include "cli/CliOptions.h"
+#include "cli/CliPort.h"
 
 class CServoUsb;
 

@@ -1,12 +1,12 @@
 // The doctor command: its options, the checks of link/, and the report as text or Markdown.
-#include "CliDoctor.h"
+#include "cli/CliDoctor.h"
 
 #include <ostream>
 
-#include "Doctor.h"
-#include "DoctorHost.h"
-#include "SerialScanLine.h"
-#include "ServoUsb.h"
+#include "link/Doctor.h"
+#include "link/DoctorHost.h"
+#include "link/SerialScanLine.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "CliOptions.h"
+#include "cli/CliOptions.h"
 
 class CServoUsb;
 

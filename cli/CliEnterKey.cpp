@@ -1,5 +1,5 @@
 // Enter on a POSIX terminal: a poll of standard input without waiting, then the typed line is read.
-#include "CliEnterKey.h"
+#include "cli/CliEnterKey.h"
 
 #include <poll.h>
 #include <unistd.h>

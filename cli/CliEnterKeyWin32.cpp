@@ -1,5 +1,5 @@
 // On Windows a console's Enter is not watched: a command waits its full time.
-#include "CliEnterKey.h"
+#include "cli/CliEnterKey.h"
 
 bool InputIsTerminal() {
     return false;

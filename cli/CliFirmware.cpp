@@ -1,6 +1,6 @@
 // A flash holds the bus for its whole length and puts the port back at its rate and timeout on every path;
 // an interrupt only asks it to stop before its next block, so a servo is never left mid-frame.
-#include "CliFirmware.h"
+#include "cli/CliFirmware.h"
 
 #include <atomic>
 #include <csignal>
@@ -8,10 +8,10 @@
 #include <memory>
 #include <ostream>
 
-#include "CliOptions.h"
-#include "FirmwareFile.h"
-#include "FirmwareTransfer.h"
-#include "ServoUsb.h"
+#include "cli/CliOptions.h"
+#include "link/ServoUsb.h"
+#include "upgrade/FirmwareFile.h"
+#include "upgrade/FirmwareTransfer.h"
 
 namespace {
 

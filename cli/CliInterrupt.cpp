@@ -1,5 +1,5 @@
 // The SIGINT handler only sets a lock-free flag, the one thing a handler may safely do.
-#include "CliInterrupt.h"
+#include "cli/CliInterrupt.h"
 
 #include <signal.h>
 

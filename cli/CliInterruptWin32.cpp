@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "CliInterrupt.h"
+#include "cli/CliInterrupt.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The monitor's loop on the calling thread: a drift-free schedule, one status read per tick, one line each.
-#include "CliMonitor.h"
+#include "cli/CliMonitor.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,16 +8,16 @@
 #include <ostream>
 #include <thread>
 
-#include "CliInterrupt.h"
-#include "CliOptions.h"
-#include "CliTrace.h"
-#include "ControlTable.h"
-#include "ExchangeOutcome.h"
-#include "ServoCheck.h"
-#include "ServoUsb.h"
-#include "StatusCsv.h"
-#include "StatusSpan.h"
-#include "TickGrid.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliOptions.h"
+#include "cli/CliTrace.h"
+#include "link/ControlTable.h"
+#include "link/ExchangeOutcome.h"
+#include "link/ServoCheck.h"
+#include "link/ServoUsb.h"
+#include "link/StatusCsv.h"
+#include "link/StatusSpan.h"
+#include "link/TickGrid.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // Parsing of the client's options; every malformed number is refused rather than read as 0.
-#include "CliOptions.h"
+#include "cli/CliOptions.h"
 
-#include "ControlTable.h"
+#include "link/ControlTable.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
-#include "PortDiscovery.h"
+#include "link/PortDiscovery.h"
 
 const char* const CLI_USAGE =
     "usage: brennix [--port PATH] [--usb-id VID:PID] [--simulate[=N]] [--baud RATE] [--timeout MS] "

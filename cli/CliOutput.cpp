@@ -1,5 +1,5 @@
 // Output through write(2), so a full disk, /dev/full or a closed pipe is an errno the client can name.
-#include "CliOutput.h"
+#include "cli/CliOutput.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "CliOptions.h"
+#include "cli/CliOptions.h"
 
 COutputBuf::COutputBuf(int fd) : m_fd(fd), m_bLineBuffered(::isatty(fd) == 1) {
     setp(m_buffer, m_buffer + sizeof m_buffer);

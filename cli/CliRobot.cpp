@@ -1,18 +1,18 @@
 // The robot commands of the client over the shared group, teach and play code of the link.
-#include "CliRobot.h"
+#include "cli/CliRobot.h"
 
 #include <chrono>
 #include <cmath>
 #include <optional>
 #include <ostream>
 
-#include "CliInterrupt.h"
-#include "CliOptions.h"
-#include "MotionFile.h"
-#include "MotionPlayback.h"
-#include "MotionTeach.h"
-#include "ServoGroup.h"
-#include "ServoUsb.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliOptions.h"
+#include "link/MotionFile.h"
+#include "link/MotionPlayback.h"
+#include "link/MotionTeach.h"
+#include "link/ServoGroup.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

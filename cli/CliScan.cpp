@@ -1,6 +1,6 @@
 // The all-rate scan prints "ID RATE" lines as servos are confirmed; warnings and, on a terminal, progress
 // go to stderr, so the output stays a clean list for scripts.
-#include "CliScan.h"
+#include "cli/CliScan.h"
 
 #include <unistd.h>
 
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "BusScanner.h"
-#include "CliTrace.h"
-#include "ControlTable.h"
-#include "SerialScanLine.h"
-#include "ServoCheck.h"
-#include "ServoUsb.h"
+#include "cli/CliTrace.h"
+#include "link/BusScanner.h"
+#include "link/ControlTable.h"
+#include "link/SerialScanLine.h"
+#include "link/ServoCheck.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

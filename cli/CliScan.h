@@ -3,7 +3,7 @@
 
 #include <iosfwd>
 
-#include "CliOptions.h"
+#include "cli/CliOptions.h"
 
 class CServoUsb;
 

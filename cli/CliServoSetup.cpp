@@ -1,6 +1,6 @@
 // Parameter changes from the command line: checks first, then unlock, write and lock as the programming page
 // does it, each step run and judged on its own, then a read-back at the servo's new ID and rate.
-#include "CliServoSetup.h"
+#include "cli/CliServoSetup.h"
 
 #include <array>
 #include <cstring>
@@ -9,14 +9,14 @@
 #include <ostream>
 #include <vector>
 
-#include "CliOptions.h"
-#include "CliSharedId.h"
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "ParameterFile.h"
-#include "ParameterRanges.h"
-#include "ParameterSteps.h"
-#include "ServoUsb.h"
+#include "cli/CliOptions.h"
+#include "cli/CliSharedId.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ParameterRanges.h"
+#include "link/ServoUsb.h"
+#include "program/ParameterFile.h"
+#include "program/ParameterSteps.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // A ping cannot tell two servos with one ID apart; the read of their status spans can, so both are made.
-#include "CliSharedId.h"
+#include "cli/CliSharedId.h"
 
 #include <ostream>
 
-#include "BusScanner.h"
-#include "CliOptions.h"
-#include "ServoCheck.h"
-#include "ServoUsb.h"
+#include "cli/CliOptions.h"
+#include "link/BusScanner.h"
+#include "link/ServoCheck.h"
+#include "link/ServoUsb.h"
 
 int RefuseSharedId(CServoUsb& servo, uint8_t id, int baud, const char* what, std::ostream& err) {
     if (id == BROADCAST_ID) return EXIT_OK;

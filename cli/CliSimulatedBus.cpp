@@ -1,9 +1,9 @@
 // --simulate on systems with the simulator: its servos behind a pseudo-terminal of this process.
-#include "CliSimulatedBus.h"
+#include "cli/CliSimulatedBus.h"
 
 #include <vector>
 
-#include "BusSimulator.h"
+#include "sim/BusSimulator.h"
 
 namespace {
 

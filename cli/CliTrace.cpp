@@ -1,12 +1,12 @@
 // The trace writes through the recorder's listener, so it shows exactly what the recording holds.
-#include "CliTrace.h"
+#include "cli/CliTrace.h"
 
 #include <ostream>
 
-#include "CliOptions.h"
-#include "FrameDecoder.h"
-#include "ServoCheck.h"
-#include "ServoUsb.h"
+#include "cli/CliOptions.h"
+#include "link/FrameDecoder.h"
+#include "link/ServoCheck.h"
+#include "link/ServoUsb.h"
 
 CCliTrace::CCliTrace(CServoUsb& servo, std::ostream& err)
     : m_servo(servo), m_nRate(servo.m_pTransport->CurrentRate()) {

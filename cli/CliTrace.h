@@ -6,9 +6,9 @@
 #include <iosfwd>
 #include <string>
 
-#include "AlarmWords.h"
-#include "BusRecorder.h"
-#include "ExchangeOutcome.h"
+#include "link/AlarmWords.h"
+#include "link/BusRecorder.h"
+#include "link/ExchangeOutcome.h"
 
 class CServoUsb;
 

@@ -1,16 +1,16 @@
 // The step and calibrate commands: their options, the bus procedures of link/, and what they print.
-#include "CliTuning.h"
+#include "cli/CliTuning.h"
 
 #include <cstdlib>
 #include <optional>
 #include <ostream>
 
-#include "CalibrationSweep.h"
-#include "CliEnterKey.h"
-#include "CliInterrupt.h"
-#include "CliOptions.h"
-#include "Coefficients.h"
-#include "StepResponse.h"
+#include "cli/CliEnterKey.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliOptions.h"
+#include "link/CalibrationSweep.h"
+#include "link/Coefficients.h"
+#include "link/StepResponse.h"
 
 namespace {
 

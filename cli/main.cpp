@@ -1,8 +1,8 @@
 // brennix: command-line client for scripting and diagnosing a servo bus.
 #include <iostream>
 
-#include "CliCommands.h"
-#include "CliOutput.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOutput.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -1,9 +1,9 @@
 // The poll's recording in shared, immutable blocks, and its CSV text.
-#include "CurveRecording.h"
+#include "debug/CurveRecording.h"
 
 #include <algorithm>
 
-#include "StatusCsv.h"
+#include "link/StatusCsv.h"
 
 CCurveRecording::CCurveRecording(std::size_t capacity, std::size_t blockSize)
     : m_nCapacity(std::max<std::size_t>(capacity, 1)), m_nBlockSize(std::max<std::size_t>(blockSize, 1)) {}

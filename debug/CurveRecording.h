@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "StatusSpan.h"
+#include "link/StatusSpan.h"
 
 struct CTimedSample {
     int64_t timeMs = 0;  // since the recording began

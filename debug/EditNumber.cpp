@@ -1,9 +1,9 @@
 // Reads like the C library's atoi, but saturates instead of overflowing (through ParseLeadingInt).
-#include "EditNumber.h"
+#include "debug/EditNumber.h"
 
 #include <cctype>
 
-#include "Encodings.h"
+#include "link/Encodings.h"
 
 int EditNumber(std::string_view text) {
     std::size_t at = 0;

@@ -1,6 +1,6 @@
 // Painting of the curve plot at the control's own resolution: the grid and labels kept as an image between
 // paints, the traces drawn over them at every poll tick, all in one paint so nothing flickers.
-#include "PIC.h"
+#include "debug/PIC.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -14,8 +14,8 @@
 #include <climits>
 #include <vector>
 
-#include "DialogUnits.h"
-#include "PlotLayout.h"
+#include "debug/PlotLayout.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "PlotLayout.h"
+#include "debug/PlotLayout.h"
 
 class QPainter;
 

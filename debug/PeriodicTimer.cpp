@@ -1,5 +1,5 @@
 // The timer thread's wait, tick and schedule; waits use the steady clock so wall-clock changes do not matter.
-#include "PeriodicTimer.h"
+#include "debug/PeriodicTimer.h"
 
 #include <system_error>
 

@@ -1,5 +1,5 @@
 // Saving the plot's data and picture in the background, and the menu that offers it.
-#include "PlotExport.h"
+#include "debug/PlotExport.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -8,10 +8,10 @@
 #include <QFileDialog>
 #include <QMenu>
 
-#include "AtomicFile.h"
-#include "CurveRecording.h"
-#include "OperatorHooks.h"
-#include "PIC.h"
+#include "debug/CurveRecording.h"
+#include "debug/PIC.h"
+#include "link/AtomicFile.h"
+#include "ui/OperatorHooks.h"
 
 CPlotExport::CPlotExport(CPIC& plot, const CCurveRecording& recording)
     : m_plot(plot), m_recording(recording) {

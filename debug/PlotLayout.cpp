@@ -1,5 +1,5 @@
 // Grid rows, grid lines at any resolution and sample queues of the curve plot.
-#include "PlotLayout.h"
+#include "debug/PlotLayout.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,11 +7,11 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "ControlTable.h"
-#include "EditNumber.h"
-#include "Encodings.h"
-#include "RobotDlg.h"
-#include "ServoUsb.h"
+#include "debug/EditNumber.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

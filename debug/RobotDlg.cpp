@@ -1,5 +1,5 @@
 // The page's controls at their dialog-unit rectangles and its opening; the handlers are in RobotCommands.cpp.
-#include "RobotDlg.h"
+#include "debug/RobotDlg.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -11,11 +11,11 @@
 #include <QSlider>
 #include <utility>
 
-#include "ControlTable.h"
-#include "DialogBuilder.h"
-#include "Encodings.h"
-#include "ServoUsb.h"
-#include "StepWindow.h"
+#include "debug/StepWindow.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ServoUsb.h"
+#include "ui/DialogBuilder.h"
 
 CRobotDlg::CRobotDlg(QWidget* pParent, CServoUsb& usb)
     : CDialogPage(pParent), m_pUsb(usb), m_pImage(usb.m_pImage) {

@@ -7,13 +7,13 @@
 #include <mutex>
 #include <vector>
 
-#include "CurveRecording.h"
-#include "GuiHandOff.h"
-#include "InertDialog.h"
-#include "PIC.h"
-#include "PeriodicTimer.h"
-#include "PlotExport.h"
-#include "StatusSpan.h"
+#include "debug/CurveRecording.h"
+#include "debug/PIC.h"
+#include "debug/PeriodicTimer.h"
+#include "debug/PlotExport.h"
+#include "link/StatusSpan.h"
+#include "ui/GuiHandOff.h"
+#include "ui/InertDialog.h"
 
 class CServoUsb;
 class CStepWindow;

@@ -7,10 +7,10 @@
 #include <QPushButton>
 #include <chrono>
 
-#include "ControlTable.h"
-#include "EditNumber.h"
-#include "RobotDlg.h"
-#include "ServoUsb.h"
+#include "debug/EditNumber.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
 
 void CRobotDlg::OnDraw() {
     if (m_btnDraw->text() != QLatin1String("Draw")) {

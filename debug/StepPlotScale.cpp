@@ -1,5 +1,5 @@
 // Axis ranges and tick steps for the step response plot.
-#include "StepPlotScale.h"
+#include "debug/StepPlotScale.h"
 
 #include <algorithm>
 #include <cmath>

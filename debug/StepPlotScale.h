@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "StepMetrics.h"
+#include "link/StepMetrics.h"
 
 struct CStepAxis {
     double low = 0;

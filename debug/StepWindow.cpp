@@ -1,5 +1,5 @@
 // The step response window: its fields and buttons, the run on a worker, and the plot of the last runs.
-#include "StepWindow.h"
+#include "debug/StepWindow.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "StepPlotScale.h"
+#include "debug/StepPlotScale.h"
 
 namespace {
 

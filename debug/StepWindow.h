@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "GuiHandOff.h"
-#include "StepResponse.h"
+#include "link/StepResponse.h"
+#include "ui/GuiHandOff.h"
 
 class CServoUsb;
 class QCheckBox;

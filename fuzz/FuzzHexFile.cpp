@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "FirmwareFile.h"
-#include "FirmwareImage.h"
+#include "upgrade/FirmwareFile.h"
+#include "upgrade/FirmwareImage.h"
 
 namespace {
 

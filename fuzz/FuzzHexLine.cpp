@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "FirmwareImage.h"
+#include "upgrade/FirmwareImage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 1024) return 0;  // a record holds at most 255 bytes: longer lines only repeat the digit scan

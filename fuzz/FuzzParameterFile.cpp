@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "ParameterFile.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "program/ParameterFile.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <cstdlib>
 #include <span>
 
-#include "BootLoader.h"
-#include "FrameParser.h"
-#include "ServoBus.h"
-#include "ServoTable.h"
-#include "WireFrame.h"
+#include "link/BootLoader.h"
+#include "sim/FrameParser.h"
+#include "sim/ServoBus.h"
+#include "sim/ServoTable.h"
+#include "sim/WireFrame.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <vector>
 
-#include "Packet.h"
-#include "ServoUsb.h"
-#include "Usb.h"
+#include "link/Packet.h"
+#include "link/ServoUsb.h"
+#include "link/Usb.h"
 
 namespace {
 

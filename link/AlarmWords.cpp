@@ -1,10 +1,10 @@
 // Names and explanations of the alarm bits, decided from the readings where the bit alone cannot tell.
-#include "AlarmWords.h"
+#include "link/AlarmWords.h"
 
 #include <cstdio>
 #include <vector>
 
-#include "ControlTable.h"
+#include "link/ControlTable.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "StatusSpan.h"
+#include "link/StatusSpan.h"
 
 // What is known of the readings and limits behind the alarm bits; each value only once it has been read.
 struct CAlarmValues {

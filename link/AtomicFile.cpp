@@ -1,7 +1,7 @@
 // Whole-file replacement through a temporary sibling and rename(2), with POSIX calls throughout.
-#include "AtomicFile.h"
+#include "link/AtomicFile.h"
 
-#include "AtomicFilePaths.h"
+#include "link/AtomicFilePaths.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

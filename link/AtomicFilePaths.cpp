@@ -1,5 +1,5 @@
 // The paths of whole-file replacement, through std::filesystem only.
-#include "AtomicFilePaths.h"
+#include "link/AtomicFilePaths.h"
 
 #include <atomic>
 #include <string>

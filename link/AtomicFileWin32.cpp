@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "AtomicFile.h"
+#include "link/AtomicFile.h"
 
-#include "AtomicFilePaths.h"
+#include "link/AtomicFilePaths.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The transport's logic on any system: deadlines on a monotonic clock, so a read returns as soon as its bytes
 // are in and never later than the timeout after it began; a device that went away fails at once. The bytes
 // themselves move through SerialLine, the one part that differs per system.
-#include "BrennixUsb.h"
+#include "link/BrennixUsb.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "PortDiscovery.h"
-#include "SerialLine.h"
+#include "link/PortDiscovery.h"
+#include "link/SerialLine.h"
 
 using Clock = std::chrono::steady_clock;
 

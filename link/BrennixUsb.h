@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "SerialLine.h"
-#include "Usb.h"
+#include "link/SerialLine.h"
+#include "link/Usb.h"
 
 class CBrennixUsb : public CUsb {
 public:

@@ -1,5 +1,5 @@
 // The ring is written under one short lock: a frame copy, no allocation, so the exchange does not slow.
-#include "BusRecorder.h"
+#include "link/BusRecorder.h"
 
 #include <algorithm>
 #include <cstdlib>

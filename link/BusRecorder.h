@@ -14,8 +14,8 @@
 #include <mutex>
 #include <vector>
 
-#include "ExchangeOutcome.h"
-#include "Packet.h"
+#include "link/ExchangeOutcome.h"
+#include "link/Packet.h"
 
 enum class EDirection : uint8_t { Sent, Received };
 

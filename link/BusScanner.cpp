@@ -1,15 +1,15 @@
 // Silent IDs cost one answer window instead of the port's timeout; nothing is reported on the strength of
 // one short window alone: every find is pinged again at the normal timeout first.
-#include "BusScanner.h"
+#include "link/BusScanner.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "ControlTable.h"
-#include "Packet.h"
-#include "ScanTiming.h"
-#include "ServoCheck.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/Packet.h"
+#include "link/ScanTiming.h"
+#include "link/ServoCheck.h"
+#include "link/ServoUsb.h"
 
 using std::chrono::microseconds;
 using namespace ScanTiming;
@@ -20,9 +20,7 @@ namespace {
 constexpr std::size_t kTimingProbes = 3;
 
 bool IsCleanPingStatus(const uint8_t* frame) {
-    if (frame[0] != 0xFF || frame[1] != 0xFF || frame[3] != 2) return false;
-    const uint8_t sum = static_cast<uint8_t>(frame[2] + frame[3] + frame[4]);
-    return static_cast<uint8_t>(~sum) == frame[5];
+    return frame[0] == 0xFF && frame[1] == 0xFF && frame[3] == 2 && HasGoodChecksum(frame);
 }
 
 bool IsBitSubset(uint8_t part, uint8_t whole) {

@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "AlarmWords.h"
-#include "ScanLine.h"
-#include "ServoUsb.h"
+#include "link/AlarmWords.h"
+#include "link/ScanLine.h"
+#include "link/ServoUsb.h"
 
 // The eight servo rates, fastest first.
 std::vector<int> AllServoRates();

@@ -1,10 +1,10 @@
 // The sweep's watch loop and the limits it proposes.
-#include "CalibrationSweep.h"
+#include "link/CalibrationSweep.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "ControlTable.h"
+#include "link/ControlTable.h"
 
 CPositionLimits ProposeLimits(int lowest, int highest, int margin) {
     return {std::clamp(lowest - margin, 0, 1023), std::clamp(highest + margin, 0, 1023)};

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "RegisterAccess.h"
-#include "StoredWrite.h"
+#include "link/RegisterAccess.h"
+#include "link/StoredWrite.h"
 
 struct CPositionLimits {
     int min = 0;

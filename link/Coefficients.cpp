@@ -1,12 +1,12 @@
 // Names, ranges and the block of the control coefficients, and a change that can be taken back.
-#include "Coefficients.h"
+#include "link/Coefficients.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
 
-#include "ControlTable.h"
+#include "link/ControlTable.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "RegisterAccess.h"
-#include "StoredWrite.h"
+#include "link/RegisterAccess.h"
+#include "link/StoredWrite.h"
 
 struct CCoefficientInfo {
     std::string_view name;  // as typed after --set

@@ -1,5 +1,5 @@
 // Rates travel as four bytes in network order, whatever the host's own order.
-#include "ComPortOption.h"
+#include "link/ComPortOption.h"
 
 namespace ComPort {
 

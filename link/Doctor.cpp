@@ -1,16 +1,16 @@
 // The doctor's scan, its per-servo reads and what it concludes from them.
-#include "Doctor.h"
+#include "link/Doctor.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <thread>
 
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "RegisterAccess.h"
-#include "ScanLine.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/RegisterAccess.h"
+#include "link/ScanLine.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

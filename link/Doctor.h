@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "BusScanner.h"
-#include "DoctorReport.h"
+#include "link/BusScanner.h"
+#include "link/DoctorReport.h"
 
 class CServoUsb;
 class CScanLine;

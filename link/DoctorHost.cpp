@@ -1,5 +1,5 @@
 // The host's checks on Linux: proc/ for processes, sys/ for the adapter, run/udev/data/ for its tags.
-#include "DoctorHost.h"
+#include "link/DoctorHost.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -16,8 +16,8 @@
 #include <optional>
 #include <sstream>
 
-#include "NetworkPortName.h"
-#include "PortCheck.h"
+#include "link/NetworkPortName.h"
+#include "link/PortCheck.h"
 
 namespace {
 

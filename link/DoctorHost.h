@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "DoctorReport.h"
+#include "link/DoctorReport.h"
 
 // Where the system's own files are: an empty root is the real system; tests hand in a made-up tree holding
 // proc/, sys/, run/udev/data/, etc/ and usr/lib/ below it. The port itself is always the path given.

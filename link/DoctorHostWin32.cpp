@@ -1,7 +1,7 @@
 // On Windows the host's checks (udev, proc, sysfs) have nothing to look at: each says so.
-#include "DoctorHost.h"
+#include "link/DoctorHost.h"
 
-#include "NetworkPortName.h"
+#include "link/NetworkPortName.h"
 
 bool IsRemotePort(const std::string& port) {
     return IsNetworkPortName(port);

@@ -1,5 +1,5 @@
 // Formatting of the doctor's report.
-#include "DoctorReport.h"
+#include "link/DoctorReport.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 // Sign-magnitude coding, word swaps and the reading of numeric field texts.
-#include "Encodings.h"
+#include "link/Encodings.h"
 
 #include <climits>
 
-#include "ControlTable.h"
+#include "link/ControlTable.h"
 
 int16_t DecodeSignMagnitude(uint16_t raw, int signBit) {
     const uint16_t bit = static_cast<uint16_t>(1u << signBit);

@@ -1,8 +1,8 @@
 // Classification of a status against its request, and the operator's words for each outcome.
-#include "ExchangeOutcome.h"
+#include "link/ExchangeOutcome.h"
 
-#include "AlarmWords.h"
-#include "Packet.h"
+#include "link/AlarmWords.h"
+#include "link/Packet.h"
 
 CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
                                 bool lost, uint8_t alsoId) {
@@ -30,9 +30,7 @@ CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, 
         return set(EOutcome::OtherId);
     if (got > 3 && reply[3] != expectedLen) return set(EOutcome::WrongLength);
     if (got < outcome.expectedBytes) return set(lost ? EOutcome::PortLost : EOutcome::CutShort);
-    uint8_t sum = 0;
-    for (int i = 2; i < expectedLen + 3; ++i) sum = static_cast<uint8_t>(sum + reply[i]);
-    if (static_cast<uint8_t>(~sum) != reply[expectedLen + 3]) return set(EOutcome::BadChecksum);
+    if (!HasGoodChecksum(reply)) return set(EOutcome::BadChecksum);  // LEN is expectedLen by now
     outcome.error = reply[4];
     return set(EOutcome::Good);
 }

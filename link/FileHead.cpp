@@ -1,6 +1,6 @@
 // The start of a regular file through POSIX calls: opened non-blocking, so a FIFO picked by mistake cannot
 // hang the caller (regular files ignore the flag), and checked on the open descriptor.
-#include "FileHead.h"
+#include "link/FileHead.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -2,7 +2,7 @@
 // nothing but a file is ever read.
 #include <windows.h>
 
-#include "FileHead.h"
+#include "link/FileHead.h"
 
 std::optional<std::size_t> ReadFileHead(const std::string& path, void* buffer, std::size_t size) {
     // A directory fails to open without FILE_FLAG_BACKUP_SEMANTICS, which is not asked for.

@@ -1,12 +1,12 @@
 // Decoding works on the recorded bytes alone (plus the request a status answers), so a saved trace and the
 // live window read the same.
-#include "FrameDecoder.h"
+#include "link/FrameDecoder.h"
 
 #include <cstdio>
 
-#include "BootLoader.h"
-#include "ControlTable.h"
-#include "ServoUsb.h"
+#include "link/BootLoader.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

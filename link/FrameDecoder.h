@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "BusRecorder.h"
+#include "link/BusRecorder.h"
 
 // What the frame says ("ping 1", "write 1: GOAL_POSITION = 512", "status of 1: ok, alarms: over-heat").
 // highByteFirst is the byte order of 16-bit register values on this bus.

@@ -1,12 +1,12 @@
 // Writing a recording as it grows, and reading one whole.
-#include "MotionFile.h"
+#include "link/MotionFile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
-#include "FileHead.h"
+#include "link/FileHead.h"
 
 namespace {
 

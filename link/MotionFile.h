@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "MotionRecording.h"
+#include "link/MotionRecording.h"
 
 // Each row goes to the system as it comes and everything written reaches the disk at least once a second,
 // so Ctrl+C, a lost port or a crash loses at most the last second of a recording.

@@ -1,14 +1,14 @@
 // The play sequence: check, hold, torque on, approach, rows on time, and holding on a stop.
-#include "MotionPlayback.h"
+#include "link/MotionPlayback.h"
 
 #include <chrono>
 #include <cstdlib>
 
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "MotionTeach.h"
-#include "ServoGroup.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/MotionTeach.h"
+#include "link/ServoGroup.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

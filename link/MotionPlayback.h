@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "MotionRecording.h"
+#include "link/MotionRecording.h"
 
 class CServoUsb;
 

@@ -1,5 +1,5 @@
 // The recording's CSV text: writing it and reading it back with the place of every fault named.
-#include "MotionRecording.h"
+#include "link/MotionRecording.h"
 
 #include <charconv>
 

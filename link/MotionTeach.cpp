@@ -1,12 +1,12 @@
 // The teach loop: a drift-free grid of ticks, each reading every servo's present position once.
-#include "MotionTeach.h"
+#include "link/MotionTeach.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "ServoGroup.h"
-#include "ServoUsb.h"
-#include "TickGrid.h"
+#include "link/ServoGroup.h"
+#include "link/ServoUsb.h"
+#include "link/TickGrid.h"
 
 namespace {
 

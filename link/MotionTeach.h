@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "MotionRecording.h"
+#include "link/MotionRecording.h"
 
 class CServoUsb;
 

@@ -1,6 +1,6 @@
 // POSIX sockets: non-blocking throughout, every wait a ppoll against a monotonic deadline, and no SIGPIPE
 // from a connection the far end dropped.
-#include "NetSocket.h"
+#include "link/NetSocket.h"
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "PollUntil.h"
+#include "link/PollUntil.h"
 
 namespace NetSocket {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "NetSocket.h"
+#include "link/NetSocket.h"
 
 namespace NetSocket {
 

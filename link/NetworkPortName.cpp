@@ -1,5 +1,5 @@
 // Strict on purpose: a typo in a host or port should be named, not searched for on the network.
-#include "NetworkPortName.h"
+#include "link/NetworkPortName.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,18 @@
 // Framing and checking of servo frames; no I/O here.
-#include "Packet.h"
+#include "link/Packet.h"
 
 #include <cstring>
+
+uint8_t FrameChecksum(const uint8_t* frame) {
+    const int len = frame[3];
+    uint8_t sum = 0;
+    for (int i = 2; i <= len + 2; ++i) sum = static_cast<uint8_t>(sum + frame[i]);
+    return static_cast<uint8_t>(~sum);
+}
+
+bool HasGoodChecksum(const uint8_t* frame) {
+    return FrameChecksum(frame) == frame[frame[3] + 3];
+}
 
 CPacket::CPacket() : m_header{0xFF, 0xFF}, m_id(0), m_length(0), m_error(0), m_checksum(0), m_params{} {}
 
@@ -16,9 +27,7 @@ void CPacket::BuildHeader(uint8_t id, uint8_t len, uint8_t instruction, uint8_t*
 int CPacket::AppendChecksum(uint8_t* frame) {
     const uint8_t len = frame[3];
     if (len < 2) return 0;
-    uint8_t sum = 0;
-    for (int i = 2; i <= len + 2; ++i) sum = static_cast<uint8_t>(sum + frame[i]);
-    frame[len + 3] = static_cast<uint8_t>(~sum);
+    frame[len + 3] = FrameChecksum(frame);
     return 1;
 }
 
@@ -42,7 +51,9 @@ int CPacket::ParseReplyBody(const uint8_t* frame) {
 }
 
 int CPacket::VerifyChecksum() const {
-    uint8_t sum = static_cast<uint8_t>(m_id + m_length + 2 + m_error);
-    for (int i = 0; i < m_length; ++i) sum = static_cast<uint8_t>(sum + m_params[i]);
-    return static_cast<uint8_t>(~sum) == m_checksum ? 1 : 0;
+    // The record is put back into frame form, so the one checksum rule judges it.
+    uint8_t frame[MAX_FRAME_SIZE] = {0xFF, 0xFF, m_id, static_cast<uint8_t>(m_length + 2), m_error};
+    std::memcpy(frame + 5, m_params, m_length);
+    frame[5 + m_length] = m_checksum;
+    return HasGoodChecksum(frame) ? 1 : 0;
 }

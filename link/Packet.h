@@ -8,6 +8,12 @@ constexpr std::size_t kFrameBufferSize = 1024;  // every request and reply buffe
 constexpr std::size_t MAX_FRAME_SIZE = 259;     // LEN 255 + 4
 constexpr uint8_t BROADCAST_ID = 0xFE;
 
+// The checksum a frame should carry: the inverted low byte of the sum of ID, LEN and the LEN bytes after it,
+// read from the frame's own LEN at offset 3 (the frame holds at least LEN + 3 bytes).
+uint8_t FrameChecksum(const uint8_t* frame);
+// True when the byte at LEN + 3 is that checksum.
+bool HasGoodChecksum(const uint8_t* frame);
+
 class CPacket {
 public:
     CPacket();

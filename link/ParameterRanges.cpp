@@ -1,10 +1,10 @@
 // The register map's ranges of the stored parameters, and the words for a value outside them.
-#include "ParameterRanges.h"
+#include "link/ParameterRanges.h"
 
 #include <algorithm>
 
-#include "ControlTable.h"
-#include "Encodings.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
 
 namespace {
 

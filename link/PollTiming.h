@@ -5,7 +5,7 @@
 #include <chrono>
 #include <vector>
 
-#include "ScanTiming.h"
+#include "link/ScanTiming.h"
 
 namespace PollTiming {
 

@@ -1,6 +1,6 @@
 // Looks at the path before and instead of guessing: a missing file, a directory, a FIFO, /dev/null and a busy
 // adapter each fail the open differently and deserve their own words.
-#include "PortCheck.h"
+#include "link/PortCheck.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

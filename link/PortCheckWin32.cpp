@@ -2,8 +2,8 @@
 // use each fail differently and deserve their own words.
 #include <windows.h>
 
-#include "PortCheck.h"
-#include "SerialLine.h"
+#include "link/PortCheck.h"
+#include "link/SerialLine.h"
 
 std::string PortProblem(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());

@@ -1,5 +1,5 @@
 // The system-independent half of the adapter search: matching listed ports, reading IDs and port numbers.
-#include "PortDiscovery.h"
+#include "link/PortDiscovery.h"
 
 #include <cctype>
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "PortDiscovery.h"
+#include "link/PortDiscovery.h"
 
 namespace fs = std::filesystem;
 

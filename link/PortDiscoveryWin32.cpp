@@ -8,7 +8,7 @@
 #include <devguid.h>
 #include <setupapi.h>
 
-#include "PortDiscovery.h"
+#include "link/PortDiscovery.h"
 
 namespace {
 

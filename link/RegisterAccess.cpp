@@ -1,9 +1,9 @@
 // Single-register reads and writes over the command layer.
-#include "RegisterAccess.h"
+#include "link/RegisterAccess.h"
 
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ServoUsb.h"
 
 bool CRegisterAccess::Read(uint8_t address, uint8_t count, uint8_t* out) {
     return m_servo.ReadData(m_id, address, count, out, &m_outcome) == count;

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "ExchangeOutcome.h"
+#include "link/ExchangeOutcome.h"
 
 class CServoUsb;
 

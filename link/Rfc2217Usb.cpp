@@ -3,13 +3,13 @@
 // port before the purge and is stale, and an answer overdue by a timeout means the server or the network
 // is gone. Modem-control requests are never sent nor waited for: ser2net leaves them unanswered on a
 // pseudo-terminal.
-#include "Rfc2217Usb.h"
+#include "link/Rfc2217Usb.h"
 
 #include <algorithm>
 #include <cctype>
 #include <thread>
 
-#include "ComPortOption.h"
+#include "link/ComPortOption.h"
 
 using namespace Telnet;
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "NetSocket.h"
-#include "NetworkPortName.h"
-#include "TelnetCodec.h"
-#include "Usb.h"
+#include "link/NetSocket.h"
+#include "link/NetworkPortName.h"
+#include "link/TelnetCodec.h"
+#include "link/Usb.h"
 
 class CRfc2217Usb : public CUsb, private CTelnetSink {
 public:

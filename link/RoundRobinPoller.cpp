@@ -1,11 +1,11 @@
 // The round-robin status poll: one exchange at a time, fair to other threads, patient with silent servos.
-#include "RoundRobinPoller.h"
+#include "link/RoundRobinPoller.h"
 
 #include <algorithm>
 
-#include "ControlTable.h"
-#include "PollTiming.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/PollTiming.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "ExchangeOutcome.h"
-#include "StatusSpan.h"
+#include "link/ExchangeOutcome.h"
+#include "link/StatusSpan.h"
 
 class CServoUsb;
 

@@ -1,7 +1,7 @@
 // Uses the kernel's termios2 directly: glibc's termios cannot express rates such as 76800 or 128000, so this
 // file must not include <termios.h> (its struct termios clashes with the kernel's). Where termios2 is missing
 // (QEMU's user mode), KernelTermios falls back to the standard rates.
-#include "SerialLine.h"
+#include "link/SerialLine.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -14,8 +14,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "KernelTermios.h"
-#include "PollUntil.h"
+#include "link/KernelTermios.h"
+#include "link/PollUntil.h"
 
 using KernelTermios::ReadTermios2;
 using KernelTermios::WriteTermios2;

@@ -7,7 +7,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "SerialLine.h"
+#include "link/SerialLine.h"
 
 namespace SerialLine {
 

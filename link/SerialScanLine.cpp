@@ -1,5 +1,5 @@
 // Rate changes go through Configure, so the port's timeouts and flushes stay as every other caller has them.
-#include "SerialScanLine.h"
+#include "link/SerialScanLine.h"
 
 #include <cstdlib>
 

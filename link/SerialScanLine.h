@@ -2,8 +2,8 @@
 // short read windows.
 #pragma once
 
-#include "ScanLine.h"
-#include "Usb.h"
+#include "link/ScanLine.h"
+#include "link/Usb.h"
 
 // Thread rules: as CScanLine; the transport itself may be used by other threads meanwhile (it locks).
 class CSerialScanLine : public CScanLine {

@@ -1,8 +1,9 @@
 // A found servo's status span read byte for byte: one clean status is one servo, anything more is several.
-#include "ServoCheck.h"
+#include "link/ServoCheck.h"
 
-#include "ControlTable.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/Packet.h"
+#include "link/ServoUsb.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ EIdSharing JudgeSpanAnswer(const CRawAnswer& answer, uint8_t id) {
     const uint8_t* b = answer.bytes;
     if (b[0] != 0xFF || b[1] != 0xFF || b[2] != id || b[3] != Reg::STATUS_SPAN_LENGTH + 2)
         return EIdSharing::Shared;
-    uint8_t sum = 0;
-    for (int i = 2; i < kSpanStatusBytes - 1; ++i) sum = static_cast<uint8_t>(sum + b[i]);
-    return static_cast<uint8_t>(~sum) == b[kSpanStatusBytes - 1] ? EIdSharing::Single : EIdSharing::Shared;
+    return HasGoodChecksum(b) ? EIdSharing::Single : EIdSharing::Shared;
 }
 
 CServoCheck CheckFoundServo(CServoUsb& servo, uint8_t id, int baud, uint8_t pingError,

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "AlarmWords.h"
-#include "ScanTiming.h"
+#include "link/AlarmWords.h"
+#include "link/ScanTiming.h"
 
 class CServoUsb;
 struct CRawAnswer;

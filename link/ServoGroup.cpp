@@ -1,14 +1,14 @@
 // Group operations over the command layer: plain reads and writes, one sync write, one broadcast.
-#include "ServoGroup.h"
+#include "link/ServoGroup.h"
 
 #include <algorithm>
 #include <charconv>
 #include <set>
 
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "Packet.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/Packet.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Each operation is one exchange on the bus, atomic with respect to every other thread using this object.
-#include "ServoUsb.h"
+#include "link/ServoUsb.h"
 
 #include <algorithm>
 #include <cstring>
 #include <thread>
 
-#include "ControlTable.h"
+#include "link/ControlTable.h"
 
 CServoUsb::CServoUsb(CUsb* transport)
     : m_pTransport(transport), m_pImage(new uint8_t[IMAGE_SIZE]()), m_nMaxSpeed(100), m_nMaxPosition(1023) {}

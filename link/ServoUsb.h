@@ -8,10 +8,10 @@
 #include <functional>
 #include <mutex>
 
-#include "BusRecorder.h"
-#include "ExchangeOutcome.h"
-#include "Packet.h"
-#include "Usb.h"
+#include "link/BusRecorder.h"
+#include "link/ExchangeOutcome.h"
+#include "link/Packet.h"
+#include "link/Usb.h"
 
 namespace Instruction {
 inline constexpr uint8_t PING = 0x01;

@@ -1,5 +1,5 @@
 // Status readings as CSV rows and as aligned columns.
-#include "StatusCsv.h"
+#include "link/StatusCsv.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "StatusSpan.h"
+#include "link/StatusSpan.h"
 
 // The CSV header line, without its line end.
 extern const char* const STATUS_CSV_HEADER;

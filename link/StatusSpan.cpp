@@ -1,10 +1,10 @@
 // Status span decoding and the value labels' formats.
-#include "StatusSpan.h"
+#include "link/StatusSpan.h"
 
 #include <cstdio>
 
-#include "ControlTable.h"
-#include "Encodings.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
 
 CStatusSample DecodeStatusSpan(uint8_t* image, bool highByteFirst) {
     CStatusSample sample;

@@ -1,5 +1,5 @@
 // Step-response arithmetic on timed position readings.
-#include "StepMetrics.h"
+#include "link/StepMetrics.h"
 
 #include <cmath>
 #include <cstdio>

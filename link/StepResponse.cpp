@@ -1,12 +1,12 @@
 // The step run: checks, coefficients for the run, settling at FROM, the step and its readings, putting back.
-#include "StepResponse.h"
+#include "link/StepResponse.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
-#include "ControlTable.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Coefficients.h"
-#include "StepMetrics.h"
+#include "link/Coefficients.h"
+#include "link/StepMetrics.h"
 
 class CServoUsb;
 

@@ -1,11 +1,11 @@
 // Unlock, write, lock and read back, with the waits between.
-#include "StoredWrite.h"
+#include "link/StoredWrite.h"
 
 #include <chrono>
 #include <thread>
 #include <vector>
 
-#include "ControlTable.h"
+#include "link/ControlTable.h"
 
 namespace {
 

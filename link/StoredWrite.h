@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "RegisterAccess.h"
+#include "link/RegisterAccess.h"
 
 enum class EStoredWrite { Done, NoAnswer, NotVerified, PortLost };
 

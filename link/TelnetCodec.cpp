@@ -1,5 +1,5 @@
 // The decoder is a byte-at-a-time state machine, so it cannot matter where TCP cut the stream.
-#include "TelnetCodec.h"
+#include "link/TelnetCodec.h"
 
 namespace Telnet {
 

@@ -1,9 +1,9 @@
 // The worker of a parameter sequence; the bus stays taken through the waits, as the servo is storing then.
-#include "BusSequence.h"
+#include "program/BusSequence.h"
 
 #include <chrono>
 
-#include "ServoUsb.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The calibration window: what the operator is asked to do, the range so far, Done and Cancel.
-#include "CalibrateDialog.h"
+#include "program/CalibrateDialog.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "RegisterAccess.h"
+#include "link/RegisterAccess.h"
 
 CCalibrateDialog::CCalibrateDialog(CServoUsb& usb, uint8_t id, QWidget* parent)
     : QDialog(parent), m_usb(usb), m_byId(id) {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <thread>
 
-#include "CalibrationSweep.h"
-#include "GuiHandOff.h"
+#include "link/CalibrationSweep.h"
+#include "ui/GuiHandOff.h"
 
 class CServoUsb;
 class QLabel;

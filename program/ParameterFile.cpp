@@ -1,8 +1,8 @@
 // Reading parameter files without blocking on what is not a file; saving through the whole-file replacement.
-#include "ParameterFile.h"
+#include "program/ParameterFile.h"
 
-#include "AtomicFile.h"
-#include "FileHead.h"
+#include "link/AtomicFile.h"
+#include "link/FileHead.h"
 
 EParamFileStatus LoadParameterFile(const std::string& path, ParameterBytes& bytes) {
     // Never blocks: a FIFO picked by mistake cannot hang the page.

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "BusSequence.h"
-#include "ControlTable.h"
+#include "link/ControlTable.h"
+#include "program/BusSequence.h"
 
 // After a write of LOCK, and after a write of the whole parameter span.
 inline constexpr int kLockWaitMs = 50;

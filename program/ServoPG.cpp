@@ -1,6 +1,6 @@
 // The page's controls at their dialog-unit rectangles, the defaults, and the image shown in and gathered
 // from the controls; the buttons' work is in ServoPGCommands.cpp.
-#include "ServoPG.h"
+#include "program/ServoPG.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,11 +11,11 @@
 #include <array>
 #include <utility>
 
-#include "ControlTable.h"
-#include "DialogBuilder.h"
-#include "Encodings.h"
-#include "ServoUsb.h"
-#include "TypingLimit.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ServoUsb.h"
+#include "program/TypingLimit.h"
+#include "ui/DialogBuilder.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "BusSequence.h"
-#include "GuiHandOff.h"
-#include "InertDialog.h"
+#include "program/BusSequence.h"
+#include "ui/GuiHandOff.h"
+#include "ui/InertDialog.h"
 
 class CCalibrateDialog;
 class CServoUsb;

@@ -6,16 +6,16 @@
 #include <QPushButton>
 #include <cstring>
 
-#include "CalibrateDialog.h"
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "OperatorHooks.h"
-#include "ParameterFile.h"
-#include "ParameterRanges.h"
-#include "ParameterSteps.h"
-#include "ServoPG.h"
-#include "ServoUsb.h"
-#include "TypingLimit.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ParameterRanges.h"
+#include "link/ServoUsb.h"
+#include "program/CalibrateDialog.h"
+#include "program/ParameterFile.h"
+#include "program/ParameterSteps.h"
+#include "program/ServoPG.h"
+#include "program/TypingLimit.h"
+#include "ui/OperatorHooks.h"
 
 namespace {
 

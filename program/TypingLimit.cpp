@@ -1,5 +1,5 @@
 // The typed part of a change is what differs between the text before and after it.
-#include "TypingLimit.h"
+#include "program/TypingLimit.h"
 
 #include <QLineEdit>
 #include <algorithm>

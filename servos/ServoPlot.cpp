@@ -1,5 +1,5 @@
 // Painting the multi-servo plot: a kept background image, and the traces drawn straight onto the widget.
-#include "ServoPlot.h"
+#include "servos/ServoPlot.h"
 
 #include <QPainter>
 #include <QPolygonF>

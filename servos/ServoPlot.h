@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ServoRoster.h"
+#include "servos/ServoRoster.h"
 
 // The grid, axes, labels and legend are drawn once into a kept image, again only when the size, the display's
 // pixel ratio, the quantity, its range or the traces change; a paint copies that image as it is and draws the

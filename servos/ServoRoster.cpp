@@ -1,8 +1,8 @@
 // The roster's bookkeeping: rows by ID, readings by time, rates over the last second.
-#include "ServoRoster.h"
+#include "servos/ServoRoster.h"
 
-#include "AlarmWords.h"
-#include "StatusCsv.h"
+#include "link/AlarmWords.h"
+#include "link/StatusCsv.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "RoundRobinPoller.h"
-#include "ServoGroup.h"
-#include "StatusSpan.h"
+#include "link/RoundRobinPoller.h"
+#include "link/ServoGroup.h"
+#include "link/StatusSpan.h"
 
 // What the plot shows of each servo.
 enum class EQuantity { Position, Speed, Load, Voltage, Temperature };

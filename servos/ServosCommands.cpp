@@ -2,8 +2,8 @@
 // servo's torque. Each runs on the GUI thread; every exchange waits for one poll read at most.
 #include <QPushButton>
 
-#include "OperatorHooks.h"
-#include "ServosWindow.h"
+#include "servos/ServosWindow.h"
+#include "ui/OperatorHooks.h"
 
 void CServosWindow::HoldAll() {
     if (!m_bPortOpen || m_bPortLost || m_nHolders != 0 || IsRecording()) return;

@@ -7,11 +7,11 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "FileSaver.h"
-#include "MotionFile.h"
-#include "OperatorHooks.h"
-#include "ServoPlot.h"
-#include "ServosWindow.h"
+#include "link/MotionFile.h"
+#include "servos/ServoPlot.h"
+#include "servos/ServosWindow.h"
+#include "ui/FileSaver.h"
+#include "ui/OperatorHooks.h"
 
 QString CServosWindow::ForeignRateProblem(const std::vector<uint8_t>& ids, const QString& what) const {
     for (uint8_t id : ids) {

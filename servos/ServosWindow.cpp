@@ -1,5 +1,5 @@
 // The Servos window's layout, its list of servos, the poll's life and the table.
-#include "ServosWindow.h"
+#include "servos/ServosWindow.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -15,12 +15,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "AlarmWords.h"
-#include "FileSaver.h"
-#include "OperatorHooks.h"
-#include "ServoPlot.h"
-#include "StatusCsv.h"
-#include "StatusSpan.h"
+#include "link/AlarmWords.h"
+#include "link/StatusCsv.h"
+#include "link/StatusSpan.h"
+#include "servos/ServoPlot.h"
+#include "ui/FileSaver.h"
+#include "ui/OperatorHooks.h"
 
 namespace {
 

@@ -16,13 +16,13 @@
 #include <thread>
 #include <vector>
 
-#include "GuiHandOff.h"
-#include "MotionPlayback.h"
-#include "MotionRecording.h"
-#include "MotionTeach.h"
-#include "RoundRobinPoller.h"
-#include "ServoGroup.h"
-#include "ServoRoster.h"
+#include "link/MotionPlayback.h"
+#include "link/MotionRecording.h"
+#include "link/MotionTeach.h"
+#include "link/RoundRobinPoller.h"
+#include "link/ServoGroup.h"
+#include "servos/ServoRoster.h"
+#include "ui/GuiHandOff.h"
 
 class CFileSaver;
 class CServoPlot;

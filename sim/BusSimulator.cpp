@@ -1,5 +1,5 @@
 // The simulator's serving thread: pty input to frames, frames to the servos, statuses back to the pty.
-#include "BusSimulator.h"
+#include "sim/BusSimulator.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -13,10 +13,10 @@
 #include <optional>
 #include <system_error>
 
-#include "FrameParser.h"
-#include "LineRate.h"
-#include "ReturnLine.h"
-#include "WireFrame.h"
+#include "sim/FrameParser.h"
+#include "sim/LineRate.h"
+#include "sim/ReturnLine.h"
+#include "sim/WireFrame.h"
 
 namespace sim {
 

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "PtyPort.h"
-#include "ServoBus.h"
-#include "ServoSpec.h"
-#include "SimFaults.h"
+#include "sim/PtyPort.h"
+#include "sim/ServoBus.h"
+#include "sim/ServoSpec.h"
+#include "sim/SimFaults.h"
 
 namespace sim {
 

@@ -1,5 +1,5 @@
 // termios2 set-up of a served device, in a file of its own: <asm/termbits.h> clashes with <termios.h>.
-#include "DevicePort.h"
+#include "sim/DevicePort.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

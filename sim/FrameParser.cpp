@@ -1,7 +1,7 @@
 // Header search, length check and checksum check of incoming request frames.
-#include "FrameParser.h"
+#include "sim/FrameParser.h"
 
-#include "WireFrame.h"
+#include "sim/WireFrame.h"
 
 namespace sim {
 

@@ -1,5 +1,5 @@
 // The hand's swing over a joint's range, and its command-line form.
-#include "HandSwing.h"
+#include "sim/HandSwing.h"
 
 #include <algorithm>
 #include <charconv>

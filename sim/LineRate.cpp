@@ -1,8 +1,8 @@
 // termios2 query of the line rate, in a file of its own: <asm/termbits.h> clashes with <termios.h>. Where
 // termios2 is missing (QEMU's user mode) the standard rates still come back.
-#include "LineRate.h"
+#include "sim/LineRate.h"
 
-#include "KernelTermios.h"
+#include "link/KernelTermios.h"
 
 namespace sim {
 

@@ -1,5 +1,5 @@
 // Creation and teardown of the simulator's pseudo-terminal pair.
-#include "PtyPort.h"
+#include "sim/PtyPort.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <utility>
 
-#include "DevicePort.h"
+#include "sim/DevicePort.h"
 
 namespace sim {
 

@@ -1,5 +1,5 @@
 // Scheduling answers on the shared return line and decoding the line as the host's receiver would.
-#include "ReturnLine.h"
+#include "sim/ReturnLine.h"
 
 #include <algorithm>
 

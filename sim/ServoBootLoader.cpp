@@ -1,10 +1,10 @@
 // The simulated boot loader checks every block frame with its own CRC code, so a framing fault in the host
 // shows as a refused block rather than cancelling itself out.
-#include "ServoBootLoader.h"
+#include "sim/ServoBootLoader.h"
 
 #include <algorithm>
 
-#include "BootLoader.h"
+#include "link/BootLoader.h"
 
 namespace sim {
 

@@ -1,10 +1,10 @@
 // Request dispatch to the simulated servos and the status rules of the bus.
-#include "ServoBus.h"
+#include "sim/ServoBus.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "WireFrame.h"
+#include "sim/WireFrame.h"
 
 namespace sim {
 

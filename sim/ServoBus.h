@@ -7,9 +7,9 @@
 #include <span>
 #include <vector>
 
-#include "ServoBootLoader.h"
-#include "ServoModel.h"
-#include "ServoSpec.h"
+#include "sim/ServoBootLoader.h"
+#include "sim/ServoModel.h"
+#include "sim/ServoSpec.h"
 
 namespace sim {
 

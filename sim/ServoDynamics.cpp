@@ -1,6 +1,6 @@
 // A DC motor behind a gear train, driven by a PID position controller with punch, dead band and a speed
 // governor, stepped at a fixed rate.
-#include "ServoDynamics.h"
+#include "sim/ServoDynamics.h"
 
 #include <algorithm>
 #include <cmath>

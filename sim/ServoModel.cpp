@@ -1,5 +1,5 @@
 // Register semantics and shaft motion of a simulated servo.
-#include "ServoModel.h"
+#include "sim/ServoModel.h"
 
 #include <algorithm>
 #include <cmath>

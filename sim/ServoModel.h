@@ -8,9 +8,9 @@
 #include <span>
 #include <vector>
 
-#include "HandSwing.h"
-#include "ServoDynamics.h"
-#include "ServoTable.h"
+#include "sim/HandSwing.h"
+#include "sim/ServoDynamics.h"
+#include "sim/ServoTable.h"
 
 namespace sim {
 

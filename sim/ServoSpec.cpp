@@ -1,11 +1,11 @@
 // Reading a servo's set-up from its command-line form.
-#include "ServoSpec.h"
+#include "sim/ServoSpec.h"
 
 #include <algorithm>
 #include <charconv>
 #include <sstream>
 
-#include "ServoTable.h"
+#include "sim/ServoTable.h"
 
 namespace sim {
 

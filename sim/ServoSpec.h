@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "HandSwing.h"
+#include "sim/HandSwing.h"
 
 namespace sim {
 

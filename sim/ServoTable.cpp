@@ -1,5 +1,5 @@
 // Factory defaults, byte order and value encodings of the simulated control table.
-#include "ServoTable.h"
+#include "sim/ServoTable.h"
 
 #include <cstdlib>
 

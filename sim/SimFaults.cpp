@@ -1,11 +1,11 @@
 // Matching fault rules to answers and turning an answer into what a faulty line would carry.
-#include "SimFaults.h"
+#include "sim/SimFaults.h"
 
 #include <charconv>
 #include <iterator>
 #include <sstream>
 
-#include "WireFrame.h"
+#include "sim/WireFrame.h"
 
 namespace sim {
 

@@ -1,5 +1,5 @@
 // Checksum and status-frame construction, kept apart from the host's codec so the two check each other.
-#include "WireFrame.h"
+#include "sim/WireFrame.h"
 
 #include <algorithm>
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "BusSimulator.h"
-#include "DevicePort.h"
-#include "ServoTable.h"
+#include "sim/BusSimulator.h"
+#include "sim/DevicePort.h"
+#include "sim/ServoTable.h"
 
 namespace {
 

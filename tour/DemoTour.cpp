@@ -1,5 +1,5 @@
 // Steps of the demo tour and the driving of widgets as a mouse and a keyboard would.
-#include "DemoTour.h"
+#include "tour/DemoTour.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,17 +17,17 @@
 #include <algorithm>
 #include <iterator>
 
-#include "BusSimulator.h"
-#include "ControlTable.h"
-#include "RobotDlg.h"
-#include "ServoMain.h"
-#include "ServoPG.h"
-#include "ServoTest.h"
-#include "ServoUsb.h"
-#include "TabControl.h"
-#include "TextProgressCtrl.h"
-#include "VelmoraApp.h"
-#include "VelmoraDlg.h"
+#include "app/ServoMain.h"
+#include "app/VelmoraApp.h"
+#include "app/VelmoraDlg.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
+#include "program/ServoPG.h"
+#include "sim/BusSimulator.h"
+#include "ui/TabControl.h"
+#include "ui/TextProgressCtrl.h"
+#include "upgrade/ServoTest.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "OperatorHooks.h"
+#include "ui/OperatorHooks.h"
 
 class CVelmoraApp;
 class QFileDialog;

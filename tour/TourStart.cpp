@@ -1,9 +1,9 @@
 // The program's --tour: the demo tour, ending the event loop with its exit code.
-#include "TourStart.h"
+#include "app/TourStart.h"
 
 #include <QCoreApplication>
 
-#include "DemoTour.h"
+#include "tour/DemoTour.h"
 
 std::unique_ptr<QObject> StartTour(CVelmoraApp& app, const QString& dir, QString* error) {
     auto tour = std::make_unique<CDemoTour>(app, dir);

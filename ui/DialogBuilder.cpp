@@ -1,5 +1,5 @@
 // Control defaults chosen to match classic dialog controls: left-aligned labels, no default buttons.
-#include "DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 class QCheckBox;
 class QComboBox;

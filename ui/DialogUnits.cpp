@@ -1,6 +1,6 @@
 // The base units follow the classic rule: average width of the 52 Latin letters, rounded, and the line
 // height.
-#include "DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 #include <QFontMetrics>
 #include <QStringList>

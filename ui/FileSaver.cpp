@@ -1,13 +1,13 @@
 // One background write at a time, its result back on the GUI thread.
-#include "FileSaver.h"
+#include "ui/FileSaver.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
 #include <QWidget>
 
-#include "AtomicFile.h"
-#include "OperatorHooks.h"
+#include "link/AtomicFile.h"
+#include "ui/OperatorHooks.h"
 
 CFileSaver::CFileSaver(QWidget* owner) : QObject(owner), m_pOwner(owner) {}
 

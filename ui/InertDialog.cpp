@@ -1,9 +1,9 @@
 // Key handling shared by all dialogs: Enter, Return and Escape stop here instead of reaching QDialog.
-#include "InertDialog.h"
+#include "ui/InertDialog.h"
 
 #include <QKeyEvent>
 
-#include "DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 CInertDialog::CInertDialog(QWidget* pParent, Qt::WindowFlags flags) : QDialog(pParent, flags) {
     setFont(DialogFont());

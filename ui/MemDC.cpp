@@ -1,5 +1,5 @@
 // The off-screen image has the target's pixel ratio, so a high-density screen gets no blurred copy.
-#include "MemDC.h"
+#include "ui/MemDC.h"
 
 #include <QPaintDevice>
 

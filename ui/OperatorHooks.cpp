@@ -1,5 +1,5 @@
 // Default hooks: real modal message and question boxes, and QCoreApplication::exit.
-#include "OperatorHooks.h"
+#include "ui/OperatorHooks.h"
 
 #include <QApplication>
 #include <QMessageBox>

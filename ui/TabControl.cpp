@@ -1,5 +1,5 @@
 // Tabs drawn as exclusive checkable buttons, all as wide as the widest caption needs.
-#include "TabControl.h"
+#include "ui/TabControl.h"
 
 #include <QButtonGroup>
 #include <QPushButton>

@@ -1,12 +1,12 @@
 // The paint covers the whole control from an off-screen surface, so a bar that steps a pixel at a time
 // never flickers; the colours are taken from the palette once, when the control is made.
-#include "TextProgressCtrl.h"
+#include "ui/TextProgressCtrl.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
 
-#include "MemDC.h"
+#include "ui/MemDC.h"
 
 CTextProgressCtrl::CTextProgressCtrl(QWidget* pParent) : QProgressBar(pParent) {
     const QPalette colours = palette();

@@ -1,6 +1,6 @@
 // Hex files are read line by line as a text-mode reader would (a CR before the LF is part of the line end),
 // bin files in one read.
-#include "FirmwareFile.h"
+#include "upgrade/FirmwareFile.h"
 
 #include <algorithm>
 #include <cctype>

@@ -4,7 +4,7 @@
 #include <istream>
 #include <string>
 
-#include "FirmwareImage.h"
+#include "upgrade/FirmwareImage.h"
 
 enum class EFirmwareLoad {
     Loaded,

@@ -1,6 +1,6 @@
 // Hex records at 0x8000..0xAFFF and at 0x0000..0x2FFF both land at image offset 0..0x2FFF: the servo's flash
 // is mapped at 0x8000, and images linked from 0 are accepted as well.
-#include "FirmwareImage.h"
+#include "upgrade/FirmwareImage.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,12 +1,12 @@
 // The port is restored before the caller reports the outcome: an operator reading a message box must not
 // leave the line at the boot rate.
-#include "FirmwareTransfer.h"
+#include "upgrade/FirmwareTransfer.h"
 
 #include <chrono>
 #include <thread>
 
-#include "BootLoader.h"
-#include "ServoUsb.h"
+#include "link/BootLoader.h"
+#include "link/ServoUsb.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "FirmwareImage.h"
+#include "upgrade/FirmwareImage.h"
 
 class CServoUsb;
 class CUsb;

@@ -1,6 +1,6 @@
 // The worker never touches a widget: each acknowledged block and its own end reach the page as queued calls,
 // which the page drops once it is gone, so joining the worker on the GUI thread can never deadlock.
-#include "ServoTest.h"
+#include "upgrade/ServoTest.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -11,14 +11,14 @@
 #include <system_error>
 #include <utility>
 
-#include "ControlTable.h"
-#include "DialogBuilder.h"
-#include "Encodings.h"
-#include "FirmwareFile.h"
-#include "FirmwareTransfer.h"
-#include "OperatorHooks.h"
-#include "ServoUsb.h"
-#include "TextProgressCtrl.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ServoUsb.h"
+#include "ui/DialogBuilder.h"
+#include "ui/OperatorHooks.h"
+#include "ui/TextProgressCtrl.h"
+#include "upgrade/FirmwareFile.h"
+#include "upgrade/FirmwareTransfer.h"
 
 namespace {
 

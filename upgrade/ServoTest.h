@@ -10,8 +10,8 @@
 #include <thread>
 #include <utility>
 
-#include "FirmwareImage.h"
-#include "InertDialog.h"
+#include "ui/InertDialog.h"
+#include "upgrade/FirmwareImage.h"
 
 class CServoUsb;
 class CTextProgressCtrl;

@@ -5,10 +5,10 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include "AppFixture.h"
-#include "BusFrameModel.h"
-#include "BusMonitorWindow.h"
-#include "ControlTable.h"
+#include "app/BusFrameModel.h"
+#include "app/BusMonitorWindow.h"
+#include "link/ControlTable.h"
+#include "tests/app/AppFixture.h"
 
 namespace {
 

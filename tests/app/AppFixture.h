@@ -13,13 +13,13 @@
 #include <memory>
 #include <vector>
 
-#include "BrennixUsb.h"
-#include "BusSimulator.h"
-#include "GuiTest.h"
-#include "ServoMain.h"
-#include "ServoUsb.h"
-#include "VelmoraApp.h"
-#include "VelmoraDlg.h"
+#include "app/ServoMain.h"
+#include "app/VelmoraApp.h"
+#include "app/VelmoraDlg.h"
+#include "link/BrennixUsb.h"
+#include "link/ServoUsb.h"
+#include "sim/BusSimulator.h"
+#include "tests/ui/GuiTest.h"
 
 // The link's own timeout: shorter ones made answers from the simulator miss their window on a loaded machine.
 inline constexpr int kTestTimeoutMs = 50;

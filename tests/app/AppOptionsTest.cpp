@@ -1,7 +1,7 @@
 // The command line of brennix-debug: what is accepted and what is refused with a reason.
 #include <gtest/gtest.h>
 
-#include "AppOptions.h"
+#include "app/AppOptions.h"
 
 TEST(AppOptionsTest, AcceptedForms) {
     struct CCase {

@@ -13,11 +13,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "AppFixture.h"
-#include "BusFrameModel.h"
-#include "BusMonitorWindow.h"
-#include "ControlTable.h"
-#include "RobotDlg.h"
+#include "app/BusFrameModel.h"
+#include "app/BusMonitorWindow.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "tests/app/AppFixture.h"
 
 namespace {
 

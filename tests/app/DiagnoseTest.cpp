@@ -7,11 +7,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 
-#include "AppFixture.h"
-#include "ControlTable.h"
-#include "DiagnoseWindow.h"
-#include "RobotDlg.h"
-#include "ServoPG.h"
+#include "app/DiagnoseWindow.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "program/ServoPG.h"
+#include "tests/app/AppFixture.h"
 
 namespace {
 

@@ -6,14 +6,14 @@
 #include <QTemporaryDir>
 #include <fstream>
 
-#include "AppFixture.h"
-#include "BootLoader.h"
-#include "ControlTable.h"
-#include "RobotDlg.h"
-#include "SerialLine.h"
-#include "ServoPG.h"
-#include "ServoTest.h"
-#include "TabControl.h"
+#include "debug/RobotDlg.h"
+#include "link/BootLoader.h"
+#include "link/ControlTable.h"
+#include "link/SerialLine.h"
+#include "program/ServoPG.h"
+#include "tests/app/AppFixture.h"
+#include "ui/TabControl.h"
+#include "upgrade/ServoTest.h"
 
 namespace {
 

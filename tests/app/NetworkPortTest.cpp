@@ -2,9 +2,9 @@
 // through it, and a failed open or a lost connection says why in the log pane.
 #include <QCoreApplication>
 
-#include "AppFixture.h"
-#include "FakeComPortServer.h"
-#include "Rfc2217Usb.h"
+#include "link/Rfc2217Usb.h"
+#include "tests/app/AppFixture.h"
+#include "tests/support/FakeComPortServer.h"
 
 class NetworkPortApp : public AppFixture {
 protected:

@@ -1,6 +1,6 @@
 // The node search: the sweep and its stop, "Single Node", the node list and the log pane.
-#include "AppFixture.h"
-#include "ControlTable.h"
+#include "link/ControlTable.h"
+#include "tests/app/AppFixture.h"
 
 using NodeSearchTest = AppFixture;
 

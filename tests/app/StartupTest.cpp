@@ -3,12 +3,12 @@
 #include <QHeaderView>
 #include <QLabel>
 
-#include "AppFixture.h"
-#include "ControlTable.h"
-#include "RobotDlg.h"
-#include "ServoPG.h"
-#include "ServoTest.h"
-#include "TabControl.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "program/ServoPG.h"
+#include "tests/app/AppFixture.h"
+#include "ui/TabControl.h"
+#include "upgrade/ServoTest.h"
 
 namespace {
 

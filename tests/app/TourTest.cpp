@@ -11,12 +11,12 @@
 #include <QTimer>
 #include <memory>
 
-#include "BusSimulator.h"
-#include "ControlTable.h"
-#include "DemoTour.h"
-#include "GuiTest.h"
-#include "ServoMain.h"
-#include "VelmoraApp.h"
+#include "app/ServoMain.h"
+#include "app/VelmoraApp.h"
+#include "link/ControlTable.h"
+#include "sim/BusSimulator.h"
+#include "tests/ui/GuiTest.h"
+#include "tour/DemoTour.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <sstream>
 #include <thread>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "ControlTable.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "link/ControlTable.h"
+#include "sim/BusSimulator.h"
 
 extern char** environ;
 

@@ -8,10 +8,10 @@
 #include <sstream>
 #include <thread>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "LineRateProbe.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "sim/BusSimulator.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

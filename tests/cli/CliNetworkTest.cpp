@@ -4,10 +4,10 @@
 
 #include <sstream>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "FakeComPortServer.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "sim/BusSimulator.h"
+#include "tests/support/FakeComPortServer.h"
 
 namespace {
 

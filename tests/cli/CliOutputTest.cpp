@@ -8,10 +8,10 @@
 #include <chrono>
 #include <sstream>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "CliOutput.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "cli/CliOutput.h"
+#include "sim/BusSimulator.h"
 
 namespace {
 

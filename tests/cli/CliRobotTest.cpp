@@ -10,13 +10,13 @@
 #include <sstream>
 #include <thread>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliInterrupt.h"
-#include "CliOptions.h"
-#include "ControlTable.h"
-#include "MotionFile.h"
-#include "TempDir.h"
+#include "cli/CliCommands.h"
+#include "cli/CliInterrupt.h"
+#include "cli/CliOptions.h"
+#include "link/ControlTable.h"
+#include "link/MotionFile.h"
+#include "sim/BusSimulator.h"
+#include "tests/program/TempDir.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include <memory>
 #include <sstream>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "ServoTable.h"
-#include "TempDir.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "sim/BusSimulator.h"
+#include "sim/ServoTable.h"
+#include "tests/program/TempDir.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <sstream>
 #include <thread>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "ControlTable.h"
-#include "LineRateProbe.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "link/ControlTable.h"
+#include "sim/BusSimulator.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 

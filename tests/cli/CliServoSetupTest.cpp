@@ -8,12 +8,12 @@
 #include <fstream>
 #include <sstream>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "ControlTable.h"
-#include "LineRateProbe.h"
-#include "TempDir.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "link/ControlTable.h"
+#include "sim/BusSimulator.h"
+#include "tests/program/TempDir.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 

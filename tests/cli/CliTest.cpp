@@ -9,9 +9,9 @@
 #include <regex>
 #include <sstream>
 
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "LineRateProbe.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "tests/support/LineRateProbe.h"
 
 struct CCliRun {
     int code;

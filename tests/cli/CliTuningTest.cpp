@@ -4,10 +4,10 @@
 
 #include <sstream>
 
-#include "BusSimulator.h"
-#include "CliCommands.h"
-#include "CliOptions.h"
-#include "ControlTable.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "link/ControlTable.h"
+#include "sim/BusSimulator.h"
 
 namespace {
 

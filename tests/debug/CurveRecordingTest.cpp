@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "CurveRecording.h"
+#include "debug/CurveRecording.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Reading a number from an edit of the debug page.
 #include <gtest/gtest.h>
 
-#include "EditNumber.h"
+#include "debug/EditNumber.h"
 
 TEST(EditNumberTest, LeadingIntegerWithBlanksAndSign) {
     const struct {

@@ -3,9 +3,9 @@
 
 #include <QLabel>
 
-#include "AppFixture.h"
-#include "RobotDlg.h"
-#include "TabControl.h"
+#include "debug/RobotDlg.h"
+#include "tests/app/AppFixture.h"
+#include "ui/TabControl.h"
 
 class MonitorAppTest : public AppFixture {
 protected:

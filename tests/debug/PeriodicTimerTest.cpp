@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "PeriodicTimer.h"
+#include "debug/PeriodicTimer.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include <memory>
 #include <sstream>
 
-#include "BrennixUsb.h"
-#include "ControlTable.h"
-#include "GuiTest.h"
-#include "RobotDlg.h"
-#include "RobotPageFixture.h"
-#include "ServoDynamics.h"
-#include "ServoUsb.h"
-#include "SimulatedLink.h"
-#include "TempDir.h"
+#include "debug/RobotDlg.h"
+#include "link/BrennixUsb.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
+#include "sim/ServoDynamics.h"
+#include "tests/debug/RobotPageFixture.h"
+#include "tests/program/TempDir.h"
+#include "tests/support/SimulatedLink.h"
+#include "tests/ui/GuiTest.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "GuiTest.h"
-#include "PIC.h"
-#include "PlotLayout.h"
+#include "debug/PIC.h"
+#include "debug/PlotLayout.h"
+#include "tests/ui/GuiTest.h"
 
 namespace {
 

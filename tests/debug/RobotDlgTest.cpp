@@ -11,14 +11,14 @@
 #include <QTest>
 #include <memory>
 
-#include "BrennixUsb.h"
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "GuiTest.h"
-#include "RobotDlg.h"
-#include "RobotPageFixture.h"
-#include "ServoUsb.h"
-#include "SimulatedLink.h"
+#include "debug/RobotDlg.h"
+#include "link/BrennixUsb.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ServoUsb.h"
+#include "tests/debug/RobotPageFixture.h"
+#include "tests/support/SimulatedLink.h"
+#include "tests/ui/GuiTest.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <memory>
 #include <vector>
 
-#include "ControlTable.h"
-#include "GuiTest.h"
-#include "RobotDlg.h"
-#include "ServoUsb.h"
-#include "SimulatedLink.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
+#include "tests/support/SimulatedLink.h"
+#include "tests/ui/GuiTest.h"
 
 class CRobotPageTest : public ::testing::Test {
 protected:

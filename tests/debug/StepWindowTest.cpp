@@ -7,10 +7,10 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "GuiTest.h"
-#include "RobotPageFixture.h"
-#include "StepPlotScale.h"
-#include "StepWindow.h"
+#include "debug/StepPlotScale.h"
+#include "debug/StepWindow.h"
+#include "tests/debug/RobotPageFixture.h"
+#include "tests/ui/GuiTest.h"
 
 namespace {
 

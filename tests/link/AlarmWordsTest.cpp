@@ -1,7 +1,7 @@
 // The alarm bits in words: which side of its limits the voltage is on, and the values a warning gives.
 #include <gtest/gtest.h>
 
-#include "AlarmWords.h"
+#include "link/AlarmWords.h"
 
 namespace {
 

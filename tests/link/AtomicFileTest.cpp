@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "AtomicFile.h"
-#include "TempDir.h"
+#include "link/AtomicFile.h"
+#include "tests/program/TempDir.h"
 
 namespace {
 

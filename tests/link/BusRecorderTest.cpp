@@ -2,9 +2,9 @@
 // oldest frame still held, and an alarm condition is reported once per change.
 #include <gtest/gtest.h>
 
-#include "BusRecorder.h"
-#include "ScriptedTransport.h"
-#include "ServoUsb.h"
+#include "link/BusRecorder.h"
+#include "link/ServoUsb.h"
+#include "tests/link/ScriptedTransport.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <chrono>
 #include <thread>
 
-#include "BusScanner.h"
-#include "ControlTable.h"
-#include "LineRateProbe.h"
-#include "SerialScanLine.h"
-#include "SimulatedLink.h"
+#include "link/BusScanner.h"
+#include "link/ControlTable.h"
+#include "link/SerialScanLine.h"
+#include "tests/support/LineRateProbe.h"
+#include "tests/support/SimulatedLink.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;

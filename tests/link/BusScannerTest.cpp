@@ -2,11 +2,11 @@
 // and what collisions, late or damaged answers, unsettable rates, a stop and an unplug do to it.
 #include <gtest/gtest.h>
 
-#include "AlarmWords.h"
-#include "BusScanner.h"
-#include "FakeServoBus.h"
-#include "ScanTiming.h"
-#include "ServoUsb.h"
+#include "link/AlarmWords.h"
+#include "link/BusScanner.h"
+#include "link/ScanTiming.h"
+#include "link/ServoUsb.h"
+#include "tests/link/FakeServoBus.h"
 
 using std::chrono::microseconds;
 using Bytes = std::vector<uint8_t>;

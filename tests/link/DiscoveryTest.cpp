@@ -1,7 +1,7 @@
 // Matching the adapter among listed ports, without hardware.
 #include <gtest/gtest.h>
 
-#include "PortDiscovery.h"
+#include "link/PortDiscovery.h"
 
 TEST(Discovery, FirstMatchingAdapterWins) {
     const std::vector<CSerialPortInfo> ports{

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <map>
 
-#include "Doctor.h"
-#include "DoctorHost.h"
-#include "DoctorReport.h"
-#include "TempDir.h"
+#include "link/Doctor.h"
+#include "link/DoctorHost.h"
+#include "link/DoctorReport.h"
+#include "tests/program/TempDir.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <map>
 #include <string_view>
 
-#include "ControlTable.h"
-#include "Encodings.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
 
 TEST(SignMagnitude, DecodeSpeedAndLoad) {
     EXPECT_EQ(DecodeSignMagnitude(0x0400, 10), 0);

@@ -10,9 +10,9 @@
 #include <set>
 #include <vector>
 
-#include "ScanLine.h"
-#include "ScanTiming.h"
-#include "Usb.h"
+#include "link/ScanLine.h"
+#include "link/ScanTiming.h"
+#include "link/Usb.h"
 
 class CFakeServoBus : public CUsb, public CScanLine {
 public:

@@ -2,11 +2,11 @@
 // and the words the decoder finds for each instruction, status and outcome.
 #include <gtest/gtest.h>
 
-#include "BusRecorder.h"
-#include "ControlTable.h"
-#include "FrameDecoder.h"
-#include "ScriptedTransport.h"
-#include "ServoUsb.h"
+#include "link/BusRecorder.h"
+#include "link/ControlTable.h"
+#include "link/FrameDecoder.h"
+#include "link/ServoUsb.h"
+#include "tests/link/ScriptedTransport.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <chrono>
 #include <thread>
 
-#include "ControlTable.h"
-#include "LineRateProbe.h"
-#include "SimulatedLink.h"
+#include "link/ControlTable.h"
+#include "tests/support/LineRateProbe.h"
+#include "tests/support/SimulatedLink.h"
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;

@@ -8,9 +8,9 @@
 #include <functional>
 #include <thread>
 
-#include "ControlTable.h"
-#include "LineRateProbe.h"
-#include "SimulatedLink.h"
+#include "link/ControlTable.h"
+#include "tests/support/LineRateProbe.h"
+#include "tests/support/SimulatedLink.h"
 
 namespace {
 

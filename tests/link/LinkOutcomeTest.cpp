@@ -7,10 +7,10 @@
 #include <map>
 #include <thread>
 
-#include "BusRecorder.h"
-#include "ControlTable.h"
-#include "LineRateProbe.h"
-#include "SimulatedLink.h"
+#include "link/BusRecorder.h"
+#include "link/ControlTable.h"
+#include "tests/support/LineRateProbe.h"
+#include "tests/support/SimulatedLink.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 
 #include <fstream>
 
-#include "MotionFile.h"
-#include "MotionRecording.h"
-#include "PollTiming.h"
-#include "RoundRobinPoller.h"
-#include "ServoGroup.h"
-#include "TempDir.h"
+#include "link/MotionFile.h"
+#include "link/MotionRecording.h"
+#include "link/PollTiming.h"
+#include "link/RoundRobinPoller.h"
+#include "link/ServoGroup.h"
+#include "tests/program/TempDir.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <thread>
 
-#include "BusSimulator.h"
-#include "FakeComPortServer.h"
-#include "Rfc2217Usb.h"
-#include "ServoUsb.h"
+#include "link/Rfc2217Usb.h"
+#include "link/ServoUsb.h"
+#include "sim/BusSimulator.h"
+#include "tests/support/FakeComPortServer.h"
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "Packet.h"
+#include "link/Packet.h"
 
 using Bytes = std::vector<uint8_t>;
 

@@ -1,9 +1,9 @@
 // The stored parameters' ranges: every register a file can spoil is caught, alone and in company, in words.
 #include <gtest/gtest.h>
 
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "ParameterRanges.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ParameterRanges.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <mutex>
 #include <thread>
 
-#include "ControlTable.h"
-#include "RoundRobinPoller.h"
-#include "ServoGroup.h"
-#include "SimulatedLink.h"
+#include "link/ControlTable.h"
+#include "link/RoundRobinPoller.h"
+#include "link/ServoGroup.h"
+#include "tests/support/SimulatedLink.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <deque>
 #include <vector>
 
-#include "Usb.h"
+#include "link/Usb.h"
 
 class CScriptedTransport : public CUsb {
 public:

@@ -1,10 +1,10 @@
 // The command layer over a scripted transport: exact request bytes and the status rules of each instruction.
 #include <gtest/gtest.h>
 
-#include "ControlTable.h"
-#include "FrameDecoder.h"
-#include "ScriptedTransport.h"
-#include "ServoUsb.h"
+#include "link/ControlTable.h"
+#include "link/FrameDecoder.h"
+#include "link/ServoUsb.h"
+#include "tests/link/ScriptedTransport.h"
 
 using Bytes = std::vector<uint8_t>;
 

@@ -1,7 +1,7 @@
 // Text forms of a status reading: the CSV row the exports share and the terminal's aligned columns.
 #include <gtest/gtest.h>
 
-#include "StatusCsv.h"
+#include "link/StatusCsv.h"
 
 TEST(StatusCsv, RowsCarryTheValuesAsTheLabelsShowThem) {
     EXPECT_STREQ(STATUS_CSV_HEADER, "time_ms,position,speed,load,voltage,temperature");

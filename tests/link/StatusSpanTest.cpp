@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "ControlTable.h"
-#include "StatusSpan.h"
+#include "link/ControlTable.h"
+#include "link/StatusSpan.h"
 
 namespace {
 

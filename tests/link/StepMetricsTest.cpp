@@ -3,11 +3,11 @@
 
 #include <vector>
 
-#include "CalibrationSweep.h"
-#include "Coefficients.h"
-#include "ControlTable.h"
-#include "ServoUsb.h"
-#include "StepMetrics.h"
+#include "link/CalibrationSweep.h"
+#include "link/Coefficients.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
+#include "link/StepMetrics.h"
 
 namespace {
 

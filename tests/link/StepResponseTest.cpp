@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "ControlTable.h"
-#include "ServoModel.h"
-#include "SimulatedLink.h"
-#include "StepResponse.h"
+#include "link/ControlTable.h"
+#include "link/StepResponse.h"
+#include "sim/ServoModel.h"
+#include "tests/support/SimulatedLink.h"
 
 namespace {
 

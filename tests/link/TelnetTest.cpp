@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ComPortOption.h"
-#include "NetworkPortName.h"
-#include "TelnetCodec.h"
+#include "link/ComPortOption.h"
+#include "link/NetworkPortName.h"
+#include "link/TelnetCodec.h"
 
 using Bytes = std::vector<uint8_t>;
 using namespace Telnet;

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "BrennixUsb.h"
-#include "LineRateProbe.h"
-#include "PtyPair.h"
+#include "link/BrennixUsb.h"
+#include "tests/link/PtyPair.h"
+#include "tests/support/LineRateProbe.h"
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;

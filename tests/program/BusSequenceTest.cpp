@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "BusSequence.h"
-#include "ControlTable.h"
-#include "SimulatedLink.h"
+#include "link/ControlTable.h"
+#include "program/BusSequence.h"
+#include "tests/support/SimulatedLink.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <QTest>
 #include <memory>
 
-#include "CalibrateDialog.h"
-#include "ControlTable.h"
-#include "GuiTest.h"
-#include "ServoPG.h"
-#include "SimulatedLink.h"
+#include "link/ControlTable.h"
+#include "program/CalibrateDialog.h"
+#include "program/ServoPG.h"
+#include "tests/support/SimulatedLink.h"
+#include "tests/ui/GuiTest.h"
 
 namespace {
 

@@ -10,14 +10,14 @@
 #include <memory>
 #include <sstream>
 
-#include "BrennixUsb.h"
-#include "CliCommands.h"
-#include "ControlTable.h"
-#include "GuiTest.h"
-#include "ServoPG.h"
-#include "ServoUsb.h"
-#include "SimulatedLink.h"
-#include "TempDir.h"
+#include "cli/CliCommands.h"
+#include "link/BrennixUsb.h"
+#include "link/ControlTable.h"
+#include "link/ServoUsb.h"
+#include "program/ServoPG.h"
+#include "tests/program/TempDir.h"
+#include "tests/support/SimulatedLink.h"
+#include "tests/ui/GuiTest.h"
 
 namespace {
 

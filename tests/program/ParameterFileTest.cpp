@@ -10,8 +10,8 @@
 #include <iterator>
 #include <vector>
 
-#include "ParameterFile.h"
-#include "TempDir.h"
+#include "program/ParameterFile.h"
+#include "tests/program/TempDir.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // picked in the main window is the servo its buttons address.
 #include <QTableWidget>
 
-#include "AppFixture.h"
-#include "ControlTable.h"
-#include "RobotDlg.h"
-#include "ServoPG.h"
-#include "TabControl.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "program/ServoPG.h"
+#include "tests/app/AppFixture.h"
+#include "ui/TabControl.h"
 
 using ProgramInAppTest = AppFixture;
 

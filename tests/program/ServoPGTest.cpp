@@ -16,15 +16,15 @@
 #include <memory>
 #include <vector>
 
-#include "BrennixUsb.h"
-#include "ControlTable.h"
-#include "Encodings.h"
-#include "GuiTest.h"
-#include "ServoPG.h"
-#include "ServoUsb.h"
-#include "SimulatedLink.h"
-#include "TempDir.h"
-#include "TypingLimit.h"
+#include "link/BrennixUsb.h"
+#include "link/ControlTable.h"
+#include "link/Encodings.h"
+#include "link/ServoUsb.h"
+#include "program/ServoPG.h"
+#include "program/TypingLimit.h"
+#include "tests/program/TempDir.h"
+#include "tests/support/SimulatedLink.h"
+#include "tests/ui/GuiTest.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the history the plot draws and the data file "Save Data" writes.
 #include <gtest/gtest.h>
 
-#include "ServoRoster.h"
+#include "servos/ServoRoster.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <QElapsedTimer>
 #include <QTableWidget>
 
-#include "AppFixture.h"
-#include "ControlTable.h"
-#include "RobotDlg.h"
-#include "ServosWindow.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "servos/ServosWindow.h"
+#include "tests/app/AppFixture.h"
 
 class ServosFixture : public AppFixture {
 protected:

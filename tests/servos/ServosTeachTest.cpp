@@ -5,9 +5,9 @@
 #include <QTemporaryDir>
 #include <optional>
 
-#include "FileSaver.h"
-#include "MotionFile.h"
-#include "ServosFixture.h"
+#include "link/MotionFile.h"
+#include "tests/servos/ServosFixture.h"
+#include "ui/FileSaver.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "FileSaver.h"
-#include "ServoPG.h"
-#include "ServoPlot.h"
-#include "ServosFixture.h"
-#include "StatusCsv.h"
+#include "link/StatusCsv.h"
+#include "program/ServoPG.h"
+#include "servos/ServoPlot.h"
+#include "tests/servos/ServosFixture.h"
+#include "ui/FileSaver.h"
 
 namespace {
 

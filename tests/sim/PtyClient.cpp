@@ -1,5 +1,5 @@
 // Raw termios2 set-up and polled reads for the simulator tests' serial client.
-#include "PtyClient.h"
+#include "tests/sim/PtyClient.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "KernelTermios.h"
+#include "link/KernelTermios.h"
 
 namespace simtest {
 

@@ -5,10 +5,10 @@
 #include <memory>
 #include <thread>
 
-#include "BootLoader.h"
-#include "BusSimulator.h"
-#include "LineRateProbe.h"
-#include "PtyClient.h"
+#include "link/BootLoader.h"
+#include "sim/BusSimulator.h"
+#include "tests/sim/PtyClient.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "BusSimulator.h"
-#include "DevicePort.h"
-#include "LineRateProbe.h"
-#include "PtyClient.h"
+#include "sim/BusSimulator.h"
+#include "sim/DevicePort.h"
+#include "tests/sim/PtyClient.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "BusSimulator.h"
-#include "LineRateProbe.h"
-#include "PtyClient.h"
+#include "sim/BusSimulator.h"
+#include "tests/sim/PtyClient.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Frame cutting and resynchronisation of the simulator's request parser.
 #include <gtest/gtest.h>
 
-#include "FrameParser.h"
+#include "sim/FrameParser.h"
 
 namespace {
 

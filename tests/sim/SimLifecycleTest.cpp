@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <thread>
 
-#include "BusSimulator.h"
-#include "LineRate.h"
-#include "LineRateProbe.h"
-#include "PtyClient.h"
+#include "sim/BusSimulator.h"
+#include "sim/LineRate.h"
+#include "tests/sim/PtyClient.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The shared return line with made-up time: when answers reach the host and what overlapping answers become.
 #include <gtest/gtest.h>
 
-#include "ReturnLine.h"
+#include "sim/ReturnLine.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "ServoModel.h"
+#include "sim/ServoModel.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The servo set-up as scripts type it on the simulator's command line.
 #include <gtest/gtest.h>
 
-#include "ServoSpec.h"
+#include "sim/ServoSpec.h"
 
 namespace {
 

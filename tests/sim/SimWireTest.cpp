@@ -1,9 +1,9 @@
 // The simulated bus in real time: wire time, return delays, adapter latency and answers that collide.
 #include <gtest/gtest.h>
 
-#include "BusSimulator.h"
-#include "LineRateProbe.h"
-#include "PtyClient.h"
+#include "sim/BusSimulator.h"
+#include "tests/sim/PtyClient.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 

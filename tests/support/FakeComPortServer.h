@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "ComPortOption.h"
-#include "KernelTermios.h"
-#include "TelnetCodec.h"
+#include "link/ComPortOption.h"
+#include "link/KernelTermios.h"
+#include "link/TelnetCodec.h"
 
 class CFakeComPortServer : private CTelnetSink {
 public:

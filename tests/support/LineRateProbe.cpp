@@ -1,5 +1,5 @@
 // Probes a fresh pseudo-terminal pair with the same termios2 calls (and fall-back) the serial line uses.
-#include "LineRateProbe.h"
+#include "tests/support/LineRateProbe.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -8,7 +8,7 @@
 #include <map>
 #include <mutex>
 
-#include "KernelTermios.h"
+#include "link/KernelTermios.h"
 
 bool LineRateSettable(uint32_t baud) {
     static std::mutex guard;

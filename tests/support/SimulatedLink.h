@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "BrennixUsb.h"
-#include "BusSimulator.h"
-#include "ServoUsb.h"
+#include "link/BrennixUsb.h"
+#include "link/ServoUsb.h"
+#include "sim/BusSimulator.h"
 
 // What the link, page and transfer tests talk to: the simulator serves a pseudo-terminal, the serial
 // transport opens it as it would an adapter, and CServoUsb runs the protocol over it. The port is closed

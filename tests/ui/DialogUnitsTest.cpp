@@ -1,8 +1,8 @@
 // Dialog units to pixels: the rounding of the mapping and the rectangles of the designed windows.
 #include <gtest/gtest.h>
 
-#include "DialogUnits.h"
-#include "GuiTest.h"
+#include "tests/ui/GuiTest.h"
+#include "ui/DialogUnits.h"
 
 TEST(MulDivRoundTest, RoundsHalfAwayFromZero) {
     EXPECT_EQ(MulDivRound(523, 7, 4), 915);  // 915.25

@@ -1,5 +1,5 @@
 // The application is created once and never destroyed, so no test depends on static destruction order.
-#include "GuiTest.h"
+#include "tests/ui/GuiTest.h"
 
 #include <QApplication>
 #include <QDir>
@@ -7,7 +7,7 @@
 #include <QTest>
 #include <QWidget>
 
-#include "OperatorHooks.h"
+#include "ui/OperatorHooks.h"
 
 QApplication* EnsureApplication() {
     static QApplication* application = [] {

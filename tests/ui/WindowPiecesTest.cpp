@@ -7,10 +7,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "DialogBuilder.h"
-#include "GuiTest.h"
-#include "InertDialog.h"
-#include "TabControl.h"
+#include "tests/ui/GuiTest.h"
+#include "ui/DialogBuilder.h"
+#include "ui/InertDialog.h"
+#include "ui/TabControl.h"
 
 class WindowPiecesTest : public ::testing::Test {
 protected:

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "FirmwareFile.h"
-#include "FirmwareImage.h"
+#include "upgrade/FirmwareFile.h"
+#include "upgrade/FirmwareImage.h"
 
 namespace fs = std::filesystem;
 

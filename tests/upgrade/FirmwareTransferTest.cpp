@@ -5,10 +5,10 @@
 #include <random>
 #include <vector>
 
-#include "BootLoader.h"
-#include "FirmwareTransfer.h"
-#include "SerialLine.h"
-#include "SimulatedLink.h"
+#include "link/BootLoader.h"
+#include "link/SerialLine.h"
+#include "tests/support/SimulatedLink.h"
+#include "upgrade/FirmwareTransfer.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <utility>
 
-#include "GuiTest.h"
-#include "TextProgressCtrl.h"
+#include "tests/ui/GuiTest.h"
+#include "ui/TextProgressCtrl.h"
 
 namespace {
 

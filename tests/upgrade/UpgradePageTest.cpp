@@ -10,14 +10,14 @@
 #include <fstream>
 #include <random>
 
-#include "BrennixUsb.h"
-#include "ControlTable.h"
-#include "GuiTest.h"
-#include "SerialLine.h"
-#include "ServoTest.h"
-#include "ServoUsb.h"
-#include "SimulatedLink.h"
-#include "TextProgressCtrl.h"
+#include "link/BrennixUsb.h"
+#include "link/ControlTable.h"
+#include "link/SerialLine.h"
+#include "link/ServoUsb.h"
+#include "tests/support/SimulatedLink.h"
+#include "tests/ui/GuiTest.h"
+#include "ui/TextProgressCtrl.h"
+#include "upgrade/ServoTest.h"
 
 namespace {
 

@@ -3,13 +3,13 @@
 #include <QTemporaryDir>
 #include <fstream>
 
-#include "AppFixture.h"
-#include "ControlTable.h"
-#include "RobotDlg.h"
-#include "ServoPG.h"
-#include "ServoTest.h"
-#include "TabControl.h"
-#include "TextProgressCtrl.h"
+#include "debug/RobotDlg.h"
+#include "link/ControlTable.h"
+#include "program/ServoPG.h"
+#include "tests/app/AppFixture.h"
+#include "ui/TabControl.h"
+#include "ui/TextProgressCtrl.h"
+#include "upgrade/ServoTest.h"
 
 namespace {
 

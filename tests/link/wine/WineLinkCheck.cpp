@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "BrennixUsb.h"
-#include "PortDiscovery.h"
-#include "ServoUsb.h"
+#include "link/BrennixUsb.h"
+#include "link/PortDiscovery.h"
+#include "link/ServoUsb.h"
 
 namespace {
 
