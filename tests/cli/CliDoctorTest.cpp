@@ -18,6 +18,7 @@
 #include "cli/CliOptions.h"
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/LineRateProbe.h"
 
 extern char** environ;
 
@@ -53,6 +54,7 @@ sim::CSimServoSpec Servo(const char* text) {
 }
 
 TEST(CliDoctor, FindsEachPlantedFaultAndSaysWhatToDo) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     // Two servos share ID 8 at 57600: their pings overlap cleanly, but their status spans differ (one runs
     // hotter), so their reads come back garbled.
     sim::CBusSimulator bus({Servo("1"), Servo("2:temp=85"), Servo("3:level=0"), Servo("4"), Servo("5"),
@@ -105,6 +107,7 @@ TEST(CliDoctor, FindsEachPlantedFaultAndSaysWhatToDo) {
 }
 
 TEST(CliDoctor, ABusWithoutServosIsAFailure) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CBusSimulator bus(std::vector<uint8_t>{});
     ASSERT_TRUE(bus.Start());
     const CCliRun run = Doctor(bus, {"--markdown"});
@@ -148,6 +151,7 @@ TEST(CliDoctor, APortHeldByAnotherProcessIsNamedByProcessAndPid) {
 }
 
 TEST(CliDoctor, MoveStepsEachServoAndPutsItsGoalAndTorqueBack) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CBusSimulator bus({Servo("1"), Servo("2:extload=1023")}, {});
     ASSERT_TRUE(bus.Start());
     bus.SetRegister(1, Reg::GOAL_POSITION + 1, 0x08);  // goal 520 with torque off: left as it is

@@ -161,6 +161,7 @@ TEST_F(CliMonitor, CtrlCEndsItAfterTheLineInProgressAndASilentServoIsAFailure) {
 // A servo in alarm: every line names its alarms in the last column, the voltage's side of its limits
 // included, and stderr gives the values once, when they appear.
 TEST(CliMonitorAlarms, TheLastColumnNamesTheAlarmsOfEachReading) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CSimServoSpec servo = sim::DefaultServo(1);
     servo.temperature = 90;
     servo.voltage = 30;

@@ -12,6 +12,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ struct CRun {
 
 class CliOutput : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
+    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); ASSERT_TRUE(m_bus.Start()); }
 
     // The command with its output going to `fd`, as the client's own standard output would.
     CRun RunInto(int fd, std::vector<std::string> args) {

@@ -17,6 +17,7 @@
 #include "link/MotionFile.h"
 #include "sim/BusSimulator.h"
 #include "tests/program/TempDir.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ sim::CSimServoSpec HandServo(uint8_t id, int low, int high, double seconds) {
 
 class CliRobot : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
+    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); ASSERT_TRUE(m_bus.Start()); }
 
     CRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus.SlavePath()});

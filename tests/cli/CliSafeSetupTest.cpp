@@ -15,6 +15,7 @@
 #include "sim/BusSimulator.h"
 #include "sim/ServoTable.h"
 #include "tests/program/TempDir.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ sim::CSimServoSpec Servo(uint8_t id, uint32_t baud = 1000000) {
 
 class CliSafeSetup : public ::testing::Test {
 protected:
+    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); }
     void Start(const std::vector<sim::CSimServoSpec>& servos) {
         m_bus = std::make_unique<sim::CBusSimulator>(servos, sim::CSimLineOptions{});
         ASSERT_TRUE(m_bus->Start());

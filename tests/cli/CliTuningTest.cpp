@@ -8,6 +8,7 @@
 #include "cli/CliOptions.h"
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/LineRateProbe.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ struct CCliRun {
 
 class CliTuning : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(m_bus.Start()); }
+    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); ASSERT_TRUE(m_bus.Start()); }
 
     CCliRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", "200"});

@@ -161,6 +161,7 @@ TEST_F(LinkE2E, ServoHearsOnlyItsOwnRate) {
 // A servo may answer a rate change at the rate it had, or at the new one, which a host still at the old
 // rate cannot read; either way it listens at the new rate from then on.
 TEST(LinkE2ERate, BaudChangeTakesEffectAfterItsStatus) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     for (const auto reply : {sim::EChangeReply::Old, sim::EChangeReply::New}) {
         SCOPED_TRACE(reply == sim::EChangeReply::Old ? "answered at the old rate" : "at the new rate");
         sim::CSimServoSpec changing = sim::DefaultServo(1);

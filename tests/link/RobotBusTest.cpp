@@ -10,6 +10,7 @@
 #include "link/ControlTable.h"
 #include "link/RoundRobinPoller.h"
 #include "link/ServoGroup.h"
+#include "tests/support/LineRateProbe.h"
 #include "tests/support/SimulatedLink.h"
 
 namespace {
@@ -21,6 +22,7 @@ using namespace std::chrono_literals;
 class RobotBus : public ::testing::Test {
 protected:
     void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_TRUE(link.Open());
         servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
     }

@@ -9,6 +9,7 @@
 #include "link/ControlTable.h"
 #include "link/StepResponse.h"
 #include "sim/ServoModel.h"
+#include "tests/support/LineRateProbe.h"
 #include "tests/support/SimulatedLink.h"
 
 namespace {
@@ -117,6 +118,7 @@ TEST(StepResponseModel, FactoryTuningSettlesHighPOvershootsLowDRingsAndAWideDead
 class StepResponseE2E : public ::testing::Test {
 protected:
     void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_TRUE(m_link.Open(1000000, 200));
         m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
     }

@@ -367,6 +367,7 @@ TEST(SimServoSettings, EachServoKeepsItsOwnRateDelayAndLevel) {
 }
 
 TEST(SimServoSettings, AServoIsHeardOnlyWhilePluggedIn) {
+    SKIP_UNLESS_LINE_RATE(1000000);
     sim::CSimServoSpec late = sim::DefaultServo(4), leaving = sim::DefaultServo(5);
     late.plugAfter = 300ms;
     leaving.unplugAfter = 300ms;
