@@ -90,8 +90,8 @@ void TakeAlarmLimits(const uint8_t* limits, CAlarmValues& values) {
     values.minVoltage = limits[Reg::MIN_VOLTAGE - Reg::MAX_TEMPERATURE];
 }
 
-std::string SampleAlarmNames(uint8_t error, const CStatusSample& sample) {
-    CAlarmValues values;
+std::string SampleAlarmNames(uint8_t error, const CStatusSample& sample, const CAlarmValues& limits) {
+    CAlarmValues values = limits;
     values.voltage = sample.voltage;
     values.temperature = sample.temperature;
     return AlarmNames(error, values);

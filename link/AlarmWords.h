@@ -41,6 +41,6 @@ void TakeStatusSpan(const uint8_t* span, CAlarmValues& values);
 // MAX_TEMPERATURE, MAX_VOLTAGE and MIN_VOLTAGE (3 bytes from address 13) put into `values`.
 void TakeAlarmLimits(const uint8_t* limits, CAlarmValues& values);
 
-// The short names for a decoded status whose limits were not read: its voltage and temperature go in, so bit
-// 0x01 reads "voltage" until the servo's MIN_VOLTAGE and MAX_VOLTAGE are known.
-std::string SampleAlarmNames(uint8_t error, const CStatusSample& sample);
+// The short names for a decoded status: its voltage and temperature go in beside the limits known, so bit 0x01
+// reads "voltage" until the servo's MIN_VOLTAGE and MAX_VOLTAGE are known.
+std::string SampleAlarmNames(uint8_t error, const CStatusSample& sample, const CAlarmValues& limits = {});

@@ -182,6 +182,9 @@ CPollReading CRoundRobinPoller::ReadOne(CServoState& servo) {
         if (m_usb.ReadData(servo.id, Reg::RETURN_DELAY, kSpan, settings) == kSpan) {
             servo.returnDelayUs = 2 * settings[0];
             reading.torque = settings[kSpan - 1] != 0;
+            CAlarmValues limits;
+            TakeAlarmLimits(settings + (Reg::MAX_TEMPERATURE - Reg::RETURN_DELAY), limits);
+            reading.limits = limits;
             servo.settingsDue = done + kSettingsInterval;
         }
     }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/AlarmWords.h"
 #include "link/ExchangeOutcome.h"
 #include "link/StatusSpan.h"
 
@@ -28,6 +29,8 @@ struct CPollReading {
     std::chrono::steady_clock::time_point time;  // when the read was asked for
     // TORQUE_ENABLE, when this visit read it too (the first answer of a servo, then about once a second).
     std::optional<bool> torque;
+    // MAX_TEMPERATURE, MAX_VOLTAGE and MIN_VOLTAGE, read with TORQUE_ENABLE: what the alarm bits compare with.
+    std::optional<CAlarmValues> limits;
 };
 
 // Why the worker ended by itself.

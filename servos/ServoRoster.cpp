@@ -71,6 +71,7 @@ void CServoRoster::Add(const CPollReading& reading) {
     CRosterRow& row = m_rows[i];
     row.silent = !reading.answered;
     if (reading.torque) row.torque = reading.torque;
+    if (reading.limits) row.limits = *reading.limits;
     if (!reading.answered) return;
     row.answered = true;
     row.sample = reading.sample;
@@ -129,8 +130,11 @@ std::string CServoRoster::DataCsv() const {
     if (m_log.empty()) return text;
     const Clock::time_point start = m_log.front().time;
     for (const CLogEntry& entry : m_log) {
+        const CRosterRow* row = Find(entry.id);
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(entry.time - start).count();
-        text += MultiStatusCsvRow(ms, entry.id, entry.sample, SampleAlarmNames(entry.error, entry.sample)) + "\n";
+        const std::string alarms =
+            SampleAlarmNames(entry.error, entry.sample, row ? row->limits : CAlarmValues{});
+        text += MultiStatusCsvRow(ms, entry.id, entry.sample, alarms) + "\n";
     }
     return text;
 }

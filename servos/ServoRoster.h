@@ -32,7 +32,8 @@ struct CRosterRow {
     CStatusSample sample;   // the latest answer
     uint8_t error = 0;      // its alarm bits
     std::optional<bool> torque;
-    bool chosen = true;  // plotted and recorded
+    CAlarmValues limits;  // what its alarm bits compare with, once read
+    bool chosen = true;   // plotted and recorded
 };
 
 // Thread rules: GUI thread only (the poll's readings are handed over to it first).

@@ -424,7 +424,7 @@ void CServosWindow::FillRow(int index) {
     else if (row.silent)
         alarms = tr("no answer");
     else if (values)
-        alarms = QString::fromStdString(SampleAlarmNames(row.error, row.sample));
+        alarms = QString::fromStdString(SampleAlarmNames(row.error, row.sample, row.limits));
     set(AlarmsColumn, alarms);
     QTableWidgetItem* alarmItem = m_pTable->item(index, AlarmsColumn);
     const QBrush alarmBrush = values && !row.silent && row.error != 0 ? QBrush(kAlarm) : QBrush();

@@ -23,16 +23,20 @@ class ServosWindow : public ServosFixture {};
 TEST_F(ServosWindow, ShowsEveryServoLiveWithItsAlarmsAndTheRatesReached) {
     std::vector<sim::CSimServoSpec> servos = Servos({1, 2, 3, 4, 5, 6});
     servos[3].temperature = 85;  // over its limit of 80: over-heat in every status of ID 4
+    servos[4].voltage = 30;      // below its MIN_VOLTAGE of 5.0 V: the voltage bit, named for its side
     ASSERT_NO_FATAL_FAILURE(StartRobot(servos));
     ASSERT_EQ(Table()->rowCount(), 6);
     ASSERT_TRUE(WaitForReadings());
     for (int row = 0; row < 6; ++row) {
         EXPECT_EQ(Cell(row, CServosWindow::IdColumn), QString::number(row + 1));
         EXPECT_EQ(Cell(row, CServosWindow::PositionColumn), QStringLiteral("512"));
-        EXPECT_EQ(Cell(row, CServosWindow::VoltageColumn), QStringLiteral("7.4 V"));
+        EXPECT_EQ(Cell(row, CServosWindow::VoltageColumn), QString::fromLatin1(row == 4 ? "3.0 V" : "7.4 V"));
         EXPECT_EQ(Cell(row, CServosWindow::TorqueColumn), QStringLiteral("off"));
     }
     EXPECT_EQ(Cell(3, CServosWindow::AlarmsColumn), QStringLiteral("over-heat"));
+    EXPECT_TRUE(WaitUntil(
+        [this] { return Cell(4, CServosWindow::AlarmsColumn) == QLatin1String("under-voltage"); }))
+        << Cell(4, CServosWindow::AlarmsColumn).toStdString();
     EXPECT_EQ(Cell(3, CServosWindow::TemperatureColumn), QStringLiteral("85 Deg"));
     EXPECT_NE(Table()->item(3, CServosWindow::AlarmsColumn)->background(), QBrush()) << "alarm cells are red";
     EXPECT_EQ(Table()->item(2, CServosWindow::AlarmsColumn)->background(), QBrush());
