@@ -1,4 +1,6 @@
 // brennix doctor [--move] [--markdown]: the host's, the bus's and each servo's checks in one report.
+//
+// Thread rules: the calling thread runs the whole report; it takes the bus one exchange at a time.
 #pragma once
 
 #include <iosfwd>

@@ -1,5 +1,7 @@
 // brennix step and brennix calibrate: a step response with its metrics, and position limits from a hand
 // sweep.
+//
+// Thread rules: each command runs on the calling thread; Ctrl+C is seen through the interrupt flag.
 #pragma once
 
 #include <cstdint>

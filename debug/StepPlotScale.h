@@ -1,5 +1,7 @@
 // The step response window's axes: the span the runs cover, rounded out to tick steps a reader can follow,
 // and the mapping of a reading onto the plot's pixels. Pure, no drawing.
+//
+// Thread rules: pure functions; any thread.
 #pragma once
 
 #include <vector>

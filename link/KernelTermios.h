@@ -4,6 +4,8 @@
 // not keep (QEMU passes 38400 to 460800 but turns 500000 and 1000000 into 0) is refused with the line left
 // as it was. Header-only, so the simulator shares it without linking the link's code; include it only where
 // <termios.h> is not included (the kernel's struct termios clashes with the C library's).
+//
+// Thread rules: plain system calls on a descriptor; any thread, one at a time per descriptor.
 #pragma once
 
 #include <asm/ioctls.h>

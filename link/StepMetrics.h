@@ -1,4 +1,6 @@
 // What a step response says about a servo's tuning: rise time, overshoot, settling time, steady-state error.
+//
+// Thread rules: pure functions; any thread.
 #pragma once
 
 #include <optional>
