@@ -13,6 +13,7 @@
 #include "link/DoctorReport.h"
 
 class CServoUsb;
+class CRegisterAccess;
 class CScanLine;
 
 struct CDoctorSettings {
@@ -47,6 +48,8 @@ public:
 private:
     struct CServoFindings;
     CServoFindings CheckServo(int id, int baud, const CDoctorSettings& settings, std::vector<CCheck>& checks);
+    static bool ReadStatus(CRegisterAccess& servo, int reads, uint8_t* status, uint8_t& alarms,
+                           CServoFindings& findings);
     void CheckMove(int id, const std::string& section, const uint8_t* setup, std::vector<CCheck>& checks);
     bool Stopped() const { return m_stopRequested && m_stopRequested(); }
 

@@ -195,93 +195,99 @@ std::vector<CPortHolder> PortHolders(const std::string& port, const CHostPaths& 
     return holders;
 }
 
-std::vector<CCheck> HostChecks(const std::string& port, bool opened, const CHostPaths& paths) {
-    std::vector<CCheck> checks;
-    auto add = [&](const char* name, ECheckLevel level, std::string detail, std::string hint = {}) {
-        checks.push_back({kSection, name, level, std::move(detail), std::move(hint)});
-    };
-    if (IsRemotePort(port)) {
-        for (const char* name : {"port", "port opens", "udev rule", "uaccess tag", "ModemManager", "brltty",
-                                 "latency timer", "groups"})
-            add(name, ECheckLevel::Skip, "a remote port: its adapter is on another machine");
-        return checks;
-    }
+namespace {
 
-    struct stat info {};
-    if (::stat(port.c_str(), &info) != 0) {
-        add("port", ECheckLevel::Fail, "no such port: " + port,
-            "plug the adapter in; ls /dev/serial/by-id lists the adapters the system sees");
-        return checks;
+// Adds the host's checks.
+class CHostSection {
+public:
+    explicit CHostSection(std::vector<CCheck>& checks) : m_checks(checks) {}
+    void Add(const char* name, ECheckLevel level, std::string detail, std::string hint = {}) {
+        m_checks.push_back({kSection, name, level, std::move(detail), std::move(hint)});
     }
-    const std::string resolved = Resolved(port);
-    add("port", ECheckLevel::Ok, port + (resolved != port ? " (" + resolved + ")" : "") + " exists");
+    ECheckLevel LastLevel() const { return m_checks.back().level; }
 
-    const std::vector<CPortHolder> holders = PortHolders(port, paths, static_cast<int>(::getpid()));
-    // Who keeps others out: the lock holders when proc/locks names them, else whoever has it open.
+private:
+    std::vector<CCheck>& m_checks;
+};
+
+// Who keeps others out: the lock holders when proc/locks names them, else whoever has it open.
+std::vector<CPortHolder> Lockers(const std::string& resolved, const std::vector<CPortHolder>& holders,
+                                 const CHostPaths& paths) {
     std::vector<CPortHolder> lockers;
     for (const int pid : LockHolders(resolved, paths))
         for (const CPortHolder& h : holders)
             if (h.pid == pid) lockers.push_back(h);
-    if (lockers.empty()) lockers = holders;
+    return lockers.empty() ? holders : lockers;
+}
+
+void CheckPortOpens(CHostSection& host, const std::string& port, bool opened,
+                    const std::vector<CPortHolder>& lockers) {
     if (opened) {
-        add("port opens", ECheckLevel::Ok, port + " opens (the doctor has it open)");
+        host.Add("port opens", ECheckLevel::Ok, port + " opens (the doctor has it open)");
     } else if (const std::string problem = OpenProblem(port); problem.empty()) {
-        add("port opens", ECheckLevel::Ok, port + " opens");
+        host.Add("port opens", ECheckLevel::Ok, port + " opens");
     } else if (!lockers.empty()) {
-        add("port opens", ECheckLevel::Fail, port + " is held by " + Holders(lockers),
-            "close that program" + std::string(lockers.size() > 1 ? "s" : "") + " (kill " +
-                std::to_string(lockers.front().pid) + ")");
+        host.Add("port opens", ECheckLevel::Fail, port + " is held by " + Holders(lockers),
+                 "close that program" + std::string(lockers.size() > 1 ? "s" : "") + " (kill " +
+                     std::to_string(lockers.front().pid) + ")");
     } else {
-        add("port opens", ECheckLevel::Fail, problem,
-            problem.find("permission") != std::string::npos
-                ? "join the group that owns the port (see groups) or install the udev rule"
-                : "close the program that holds it");
+        host.Add("port opens", ECheckLevel::Fail, problem,
+                 problem.find("permission") != std::string::npos
+                     ? "join the group that owns the port (see groups) or install the udev rule"
+                     : "close the program that holds it");
     }
-    if (opened || checks.back().level == ECheckLevel::Ok) {
-        if (holders.empty())
-            add("port holders", ECheckLevel::Ok, "no other program has " + port + " open");
-        else if (resolved.rfind("/dev/pts/", 0) == 0)
-            add("port holders", ECheckLevel::Info,
-                "also open in " + Holders(holders) + ": the far end of a pseudo-terminal keeps it open");
-        else
-            add("port holders", ECheckLevel::Warn, "also open in " + Holders(holders),
-                "two programs on one bus garble each other's exchanges: close the other one");
-    }
+}
 
-    const CAdapter adapter = Adapter(resolved, paths);
-    const std::string notUsb = resolved + " is not a USB adapter";
+void CheckOtherHolders(CHostSection& host, const std::string& port, const std::string& resolved,
+                       const std::vector<CPortHolder>& holders) {
+    if (holders.empty())
+        host.Add("port holders", ECheckLevel::Ok, "no other program has " + port + " open");
+    else if (resolved.rfind("/dev/pts/", 0) == 0)
+        host.Add("port holders", ECheckLevel::Info,
+                 "also open in " + Holders(holders) + ": the far end of a pseudo-terminal keeps it open");
+    else
+        host.Add("port holders", ECheckLevel::Warn, "also open in " + Holders(holders),
+                 "two programs on one bus garble each other's exchanges: close the other one");
+}
+
+void CheckUdev(CHostSection& host, const std::string& resolved, const CAdapter& adapter,
+               const CHostPaths& paths) {
     if (!adapter.usb) {
-        add("udev rule", ECheckLevel::Skip, notUsb);
-        add("uaccess tag", ECheckLevel::Skip, notUsb);
-    } else {
-        std::error_code ec;
-        bool installed = false;
-        for (const char* dir : {"/etc/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d"})
-            installed = installed || fs::exists(Under(paths, dir) / kRuleName, ec);
-        if (installed)
-            add("udev rule", ECheckLevel::Ok, std::string(kRuleName) + " is installed");
-        else
-            add("udev rule", ECheckLevel::Warn, std::string(kRuleName) + " is not installed",
-                "sudo cp packaging/" + std::string(kRuleName) +
-                    " /etc/udev/rules.d/ && sudo udevadm control --reload && sudo udevadm trigger");
-        if (adapter.uaccess)
-            add("uaccess tag", ECheckLevel::Ok,
-                resolved + " carries the uaccess tag: the user at the seat may open it");
-        else
-            add("uaccess tag", ECheckLevel::Warn,
-                resolved + " (USB " + adapter.vendor + ":" + adapter.product + ") carries no uaccess tag",
-                "the rule tags USB 16c0:05e1 only; for another adapter join the group that owns the port");
+        host.Add("udev rule", ECheckLevel::Skip, resolved + " is not a USB adapter");
+        host.Add("uaccess tag", ECheckLevel::Skip, resolved + " is not a USB adapter");
+        return;
     }
+    std::error_code ec;
+    bool installed = false;
+    for (const char* dir : {"/etc/udev/rules.d", "/usr/lib/udev/rules.d", "/lib/udev/rules.d"})
+        installed = installed || fs::exists(Under(paths, dir) / kRuleName, ec);
+    if (installed)
+        host.Add("udev rule", ECheckLevel::Ok, std::string(kRuleName) + " is installed");
+    else
+        host.Add("udev rule", ECheckLevel::Warn, std::string(kRuleName) + " is not installed",
+                 "sudo cp packaging/" + std::string(kRuleName) +
+                     " /etc/udev/rules.d/ && sudo udevadm control --reload && sudo udevadm trigger");
+    if (adapter.uaccess)
+        host.Add("uaccess tag", ECheckLevel::Ok,
+                 resolved + " carries the uaccess tag: the user at the seat may open it");
+    else
+        host.Add("uaccess tag", ECheckLevel::Warn,
+                 resolved + " (USB " + adapter.vendor + ":" + adapter.product + ") carries no uaccess tag",
+                 "the rule tags USB 16c0:05e1 only; for another adapter join the group that owns the port");
+}
 
-    // Programs that take USB-serial adapters for their own: what to say when one holds the port, and when it
-    // only runs.
-    struct CClaimer {
-        const char* name;
-        const char* holdsHint;
-        ECheckLevel runsLevel;
-        const char* runs;
-        const char* runsHint;
-    };
+// A program that takes USB-serial adapters for its own: what to say when it holds the port, and when it
+// only runs.
+struct CClaimer {
+    const char* name;
+    const char* holdsHint;
+    ECheckLevel runsLevel;
+    const char* runs;
+    const char* runsHint;
+};
+
+void CheckClaimers(CHostSection& host, const std::string& port, const std::string& resolved,
+                   const CAdapter& adapter, const std::vector<CPortHolder>& holders, const CHostPaths& paths) {
     const CClaimer claimers[] = {
         {"ModemManager",
          "its modem probe garbles the bus: install the udev rule, or sudo systemctl disable --now "
@@ -300,39 +306,74 @@ std::vector<CCheck> HostChecks(const std::string& port, bool opened, const CHost
     for (const CClaimer& claimer : claimers) {
         const auto running = Running(processes, claimer.name);
         if (!adapter.usb)
-            add(claimer.name, ECheckLevel::Skip, notUsb);
+            host.Add(claimer.name, ECheckLevel::Skip, resolved + " is not a USB adapter");
         else if (!running)
-            add(claimer.name, ECheckLevel::Ok, "not running");
+            host.Add(claimer.name, ECheckLevel::Ok, "not running");
         else if (Holds(holders, claimer.name))
-            add(claimer.name, ECheckLevel::Fail,
-                std::string(claimer.name) + " (PID " + std::to_string(running->pid) + ") has " + port +
-                    " open",
-                claimer.holdsHint);
+            host.Add(claimer.name, ECheckLevel::Fail,
+                     std::string(claimer.name) + " (PID " + std::to_string(running->pid) + ") has " + port +
+                         " open",
+                     claimer.holdsHint);
         else
-            add(claimer.name, claimer.runsLevel, claimer.runs, claimer.runsHint);
+            host.Add(claimer.name, claimer.runsLevel, claimer.runs, claimer.runsHint);
     }
+}
 
+void CheckLatency(CHostSection& host, const std::string& resolved, const CAdapter& adapter) {
     if (!adapter.latencyMs) {
-        add("latency timer", ECheckLevel::Skip, adapter.usb ? "not an FTDI adapter" : notUsb);
+        host.Add("latency timer", ECheckLevel::Skip,
+                 adapter.usb ? "not an FTDI adapter" : resolved + " is not a USB adapter");
     } else if (*adapter.latencyMs <= 1) {
-        add("latency timer", ECheckLevel::Ok, std::to_string(*adapter.latencyMs) + " ms");
+        host.Add("latency timer", ECheckLevel::Ok, std::to_string(*adapter.latencyMs) + " ms");
     } else {
         const std::string tty = fs::path(resolved).filename().string();
-        add("latency timer", ECheckLevel::Warn,
-            std::to_string(*adapter.latencyMs) + " ms: every answer may wait that long in the adapter",
-            "echo 1 | sudo tee /sys/class/tty/" + tty + "/device/latency_timer");
+        host.Add("latency timer", ECheckLevel::Warn,
+                 std::to_string(*adapter.latencyMs) + " ms: every answer may wait that long in the adapter",
+                 "echo 1 | sudo tee /sys/class/tty/" + tty + "/device/latency_timer");
     }
+}
 
+void CheckGroups(CHostSection& host, const std::string& port, gid_t portGroup) {
     const std::string groups = UserGroups();
     if (::getuid() == 0) {
-        add("groups", ECheckLevel::Ok, "root: every port is open to you (groups: " + groups + ")");
+        host.Add("groups", ECheckLevel::Ok, "root: every port is open to you (groups: " + groups + ")");
     } else if (::access(port.c_str(), R_OK | W_OK) == 0) {
-        add("groups", ECheckLevel::Ok, port + " is open to you (groups: " + groups + ")");
+        host.Add("groups", ECheckLevel::Ok, port + " is open to you (groups: " + groups + ")");
     } else {
-        const std::string owner = GroupName(info.st_gid);
-        add("groups", ECheckLevel::Warn,
-            "you are not in " + owner + ", which owns " + port + " (groups: " + groups + ")",
-            "sudo usermod -aG " + owner + " $USER, then log in again");
+        const std::string owner = GroupName(portGroup);
+        host.Add("groups", ECheckLevel::Warn,
+                 "you are not in " + owner + ", which owns " + port + " (groups: " + groups + ")",
+                 "sudo usermod -aG " + owner + " $USER, then log in again");
     }
+}
+
+}  // namespace
+
+std::vector<CCheck> HostChecks(const std::string& port, bool opened, const CHostPaths& paths) {
+    std::vector<CCheck> checks;
+    CHostSection host(checks);
+    if (IsRemotePort(port)) {
+        for (const char* name : {"port", "port opens", "udev rule", "uaccess tag", "ModemManager", "brltty",
+                                 "latency timer", "groups"})
+            host.Add(name, ECheckLevel::Skip, "a remote port: its adapter is on another machine");
+        return checks;
+    }
+    struct stat info {};
+    if (::stat(port.c_str(), &info) != 0) {
+        host.Add("port", ECheckLevel::Fail, "no such port: " + port,
+                 "plug the adapter in; ls /dev/serial/by-id lists the adapters the system sees");
+        return checks;
+    }
+    const std::string resolved = Resolved(port);
+    host.Add("port", ECheckLevel::Ok, port + (resolved != port ? " (" + resolved + ")" : "") + " exists");
+
+    const std::vector<CPortHolder> holders = PortHolders(port, paths, static_cast<int>(::getpid()));
+    CheckPortOpens(host, port, opened, Lockers(resolved, holders, paths));
+    if (opened || host.LastLevel() == ECheckLevel::Ok) CheckOtherHolders(host, port, resolved, holders);
+    const CAdapter adapter = Adapter(resolved, paths);
+    CheckUdev(host, resolved, adapter, paths);
+    CheckClaimers(host, port, resolved, adapter, holders, paths);
+    CheckLatency(host, resolved, adapter);
+    CheckGroups(host, port, info.st_gid);
     return checks;
 }
