@@ -401,7 +401,7 @@ int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return EXIT_RATE_REFUSED;
     }
     CServoUsb servo(&transport);
-    servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+    servo.Image()[Reg::HIGH_BYTE_FIRST] = 1;
     std::unique_ptr<CCliTrace> trace;
     if (options->trace) trace = std::make_unique<CCliTrace>(servo, err);
     CCliPort port;

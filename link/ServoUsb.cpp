@@ -7,12 +7,9 @@
 
 #include "link/ControlTable.h"
 
-CServoUsb::CServoUsb(CUsb* transport)
-    : m_pTransport(transport), m_pImage(new uint8_t[IMAGE_SIZE]()), m_nMaxSpeed(100), m_nMaxPosition(1023) {}
+CServoUsb::CServoUsb(CUsb* transport) : m_pTransport(transport), m_pImage(new uint8_t[IMAGE_SIZE]()) {}
 
-CServoUsb::~CServoUsb() {
-    delete[] m_pImage;
-}
+CServoUsb::~CServoUsb() = default;
 
 int CServoUsb::CExchange::Finish(int result, CExchangeOutcome* out) const {
     if (out) *out = outcome;

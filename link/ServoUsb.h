@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "link/BusRecorder.h"
@@ -121,7 +122,10 @@ public:
     void SetRecorder(CBusRecorder* recorder) { m_pRecorder.store(recorder); }
     CBusRecorder* Recorder() const { return m_pRecorder.load(); }
 
-    CUsb* m_pTransport;
+    // The transport underneath, fixed at construction. Any thread; its own header says which of its calls
+    // may come from where.
+    CUsb* Transport() const { return m_pTransport; }
+
     // The control-table image (IMAGE_SIZE bytes, byte n is address n), lent to the pages. Who writes which
     // bytes, so that no byte has writers on two threads at once:
     // - the status poll (timer thread), 41 to 53, with each reading; nothing else writes them while a poll
@@ -133,9 +137,14 @@ public:
     //   GUI thread.
     // The poll reads only its own bytes, HIGH_BYTE_FIRST (set before any poll) and its copy of the ID; the
     // workers read none.
-    uint8_t* m_pImage;
-    int32_t m_nMaxSpeed;
-    int32_t m_nMaxPosition;
+    uint8_t* Image() { return m_pImage.get(); }
+    const uint8_t* Image() const { return m_pImage.get(); }
+
+    // The ranges of the debug page's goal and speed sliders. GUI thread only (the start-up dialog sets the
+    // position limit before any page reads it).
+    int32_t MaxSpeed() const { return m_nMaxSpeed; }
+    int32_t MaxPosition() const { return m_nMaxPosition; }
+    void SetMaxPosition(int32_t maxPosition) { m_nMaxPosition = maxPosition; }
 
 private:
     // One exchange in progress: its number in the recording and how it ended so far. Lives on the stack.
@@ -169,6 +178,10 @@ private:
                         const std::function<void(int k, uint8_t* block)>& fillBlock,
                         CExchangeOutcome* outcome);
 
+    CUsb* const m_pTransport;
+    const std::unique_ptr<uint8_t[]> m_pImage;
+    int32_t m_nMaxSpeed = 100;
+    int32_t m_nMaxPosition = 1023;
     std::recursive_mutex m_csBus;
     std::atomic<int> m_nWaitingForBus{0};
     std::atomic<CBusRecorder*> m_pRecorder{nullptr};

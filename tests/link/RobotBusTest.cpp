@@ -24,7 +24,7 @@ protected:
     void SetUp() override {
         SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_TRUE(link.Open());
-        servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        servo.Image()[Reg::HIGH_BYTE_FIRST] = 1;
     }
     void TearDown() override { poller.Stop(); }
 

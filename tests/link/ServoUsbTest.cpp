@@ -17,11 +17,11 @@ protected:
 };
 
 TEST_F(ServoCommands, ConstructionState) {
-    EXPECT_EQ(servo.m_nMaxPosition, 1023);
-    EXPECT_EQ(servo.m_nMaxSpeed, 100);
-    for (size_t i = 0; i < IMAGE_SIZE; ++i) EXPECT_EQ(servo.m_pImage[i], 0);
+    EXPECT_EQ(servo.MaxPosition(), 1023);
+    EXPECT_EQ(servo.MaxSpeed(), 100);
+    for (size_t i = 0; i < IMAGE_SIZE; ++i) EXPECT_EQ(servo.Image()[i], 0);
     EXPECT_EQ(servo.IsHighByteFirst(), 0);
-    servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 7;
+    servo.Image()[Reg::HIGH_BYTE_FIRST] = 7;
     EXPECT_EQ(servo.IsHighByteFirst(), 1);
 }
 
