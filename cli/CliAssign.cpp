@@ -206,7 +206,7 @@ std::optional<int> CAssigner::AssignAt(int rate) {
     }
     const int failed = RunMove(m_servo, m_port, rate, from, static_cast<uint8_t>(*id), targetRate, m_err);
     // The move leaves the port at the servo's new rate when it gets that far.
-    m_nRate = static_cast<int>(m_servo.Transport()->CurrentRate());
+    m_nRate = static_cast<int>(m_servo.Transport()->ConfiguredRate());
     if (failed) return failed;
     m_taken.insert(*id);
     m_assigned.insert({*id, targetRate});

@@ -49,11 +49,12 @@ inline constexpr int MAX_READ_COUNT = 253;
 // the holder's own exchanges and waits; the pages are disabled while a transfer holds it.
 using CBusLock = std::unique_lock<std::recursive_mutex>;
 
-// A status is taken only when its header, LEN, ID (unless broadcast) and checksum fit the request. A status
-// that comes after its timeout is thrown away with the input when the next request is written, or refused
-// when it arrives during the next wait with another ID or LEN. One of the very ID and LEN expected that
-// arrives before the next request's own status (the same servo late twice in a row) cannot be told from it:
-// nothing in a status names the request it answers.
+// A status is read as its header, then as many bytes as its LEN says (StatusBodyLength), all by one
+// deadline; it is taken only when JudgeStatus finds its header, LEN, ID (unless broadcast) and checksum fit
+// the request. A status that comes after its timeout is thrown away with the input when the next request is
+// written, or refused when it arrives during the next wait with another ID or LEN. One of the very ID and LEN
+// expected that arrives before the next request's own status (the same servo late twice in a row) cannot be
+// told from it: nothing in a status names the request it answers.
 //
 // Every operation also takes an optional outcome: how this very exchange ended, filled before it returns.
 // It is the caller's own, so another thread's exchange can never overwrite it; the results stay as they
@@ -166,9 +167,10 @@ private:
     int WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
                          uint8_t returnLevel, CExchangeOutcome* outcome);
     void RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count, bool raw);
-    // The rest of a status whose LEN says a few bytes more than `expectedLen`, read onto `got` bytes in
-    // `reply` (room for 4 more); returns the bytes now held.
-    int TakeOverrun(uint8_t* reply, int got, uint8_t expectedLen, uint8_t answering);
+    // One status answering `id` (or alsoId) into `reply` (room for `capacity` bytes): its header, then its
+    // body, both by `deadline`. Returns the bytes that came.
+    int ReadStatus(uint8_t* reply, int capacity, uint8_t id, uint8_t expectedLen, uint8_t alsoId,
+                   CUsb::Deadline deadline);
     int ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount, uint8_t expectedLen,
                     std::chrono::microseconds tail, CRawAnswer* answer, CExchangeOutcome* outcome);
 

@@ -86,6 +86,17 @@ TEST_F(ServoCommands, CutShortStatusFailsEvenWhenZerosWouldCheck) {
     EXPECT_EQ(servo.m_id, 0xFD);
 }
 
+// The status's LEN is read before the rest: one a few bytes longer than asked is taken whole, so none of it
+// is left to spoil the next answer, and it still fails.
+TEST_F(ServoCommands, ALongerStatusIsTakenWholeAndFails) {
+    CExchangeOutcome outcome;
+    transport.Reply({0xFF, 0xFF, 0x01, 0x04, 0x00, 0x12, 0x34, 0x94, 0x77});
+    EXPECT_EQ(servo.Ping(1, nullptr, &outcome), 0);
+    EXPECT_EQ(outcome.kind, EOutcome::WrongLength);
+    EXPECT_EQ(outcome.gotBytes, 8);
+    EXPECT_EQ(transport.m_arrived, (Bytes{0x77})) << "what follows the status is not taken";
+}
+
 TEST_F(ServoCommands, ReadOfNothingExpectsBareStatus) {
     transport.Reply({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC});
     EXPECT_EQ(servo.ReadData(1, 5, 0, nullptr), 0);
