@@ -74,7 +74,7 @@ bool CDiagnoseWindow::Run() {
         CDoctorReport report;
         report.Append(HostChecks(port, open));
         if (open) {
-            CSerialScanLine line(*m_usb.m_pTransport);
+            CSerialScanLine line(*m_usb.Transport());
             CDoctor(m_usb, line, [this] { return m_bStop.load(); }).CheckBus(settings, report);
         } else {
             report.Add("bus", "servos", ECheckLevel::Skip, "the port is not open",

@@ -52,7 +52,7 @@ CServoMain::~CServoMain() {
 }
 
 CUsb* CServoMain::Transport() const {
-    return m_pUsb ? m_pUsb->m_pTransport : nullptr;
+    return m_pUsb ? m_pUsb->Transport() : nullptr;
 }
 
 bool CServoMain::Create() {

@@ -42,13 +42,13 @@ int CVelmoraDlg::ConnectDevice() {
 
 void CVelmoraDlg::OnEnter() {
     if (!ConnectDevice()) return;
-    m_pUsb->m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
-    m_pUsb->m_nMaxPosition = 1023;
+    m_pUsb->Image()[Reg::HIGH_BYTE_FIRST] = 1;
+    m_pUsb->SetMaxPosition(1023);
     m_pMain->RobotPage()->InitSliders();
     m_pMain->SelectPage(0);
     m_pMain->setAttribute(Qt::WA_ShowWithoutActivating);
     m_pMain->show();
-    m_pMain->SetPortName(QString::fromStdString(m_pUsb->m_pTransport->PortName()));
+    m_pMain->SetPortName(QString::fromStdString(m_pUsb->Transport()->PortName()));
     hide();
 }
 

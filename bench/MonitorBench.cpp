@@ -150,8 +150,8 @@ void BM_LinkPollFloor(benchmark::State& state) {
 // A page that is seen polling servo 1 with all three traces on, as the operator runs it.
 struct CPollRig {
     CPollRig() {
-        usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
-        usb.m_pImage[Reg::ID] = 1;
+        usb.Image()[Reg::HIGH_BYTE_FIRST] = 1;
+        usb.Image()[Reg::ID] = 1;
         page.Create(nullptr);
         page.Plot().SetTraceMask(kTracePosition | kTraceSpeed | kTraceLoad);
         page.show();

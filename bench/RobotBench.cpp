@@ -88,7 +88,7 @@ struct CBus {
             std::abort();
         }
         transport.Configure(kBaud);
-        usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        usb.Image()[Reg::HIGH_BYTE_FIRST] = 1;
     }
     ~CBus() { transport.Close(); }
 

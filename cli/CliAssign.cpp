@@ -128,7 +128,7 @@ private:
 };
 
 bool CAssigner::Survey() {
-    CSerialScanLine line(*m_servo.m_pTransport);
+    CSerialScanLine line(*m_servo.Transport());
     CBusScanner scanner(m_servo, line);
     CScanEvents events;
     std::vector<CFoundServo> found;
@@ -149,7 +149,7 @@ bool CAssigner::Survey() {
 
 bool CAssigner::AnythingAt(int id) {
     CRawAnswer answer;
-    m_servo.m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+    m_servo.Transport()->SetReadWindow(std::chrono::microseconds{0});
     m_servo.PingRaw(static_cast<uint8_t>(id), std::chrono::microseconds{0}, &answer);
     return answer.got > 0;
 }
@@ -160,9 +160,9 @@ std::optional<int> CAssigner::LookForNewServo() {
         if (!SwitchTo(baud)) continue;
         // The wire and the adapter the survey timed: a servo this misses is there on the next round.
         CRawAnswer answer;
-        m_servo.m_pTransport->SetReadWindow(ScanTiming::AnswerWindow(baud, m_margin));
+        m_servo.Transport()->SetReadWindow(ScanTiming::AnswerWindow(baud, m_margin));
         m_servo.PingRaw(static_cast<uint8_t>(m_request.from), std::chrono::microseconds{0}, &answer);
-        m_servo.m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+        m_servo.Transport()->SetReadWindow(std::chrono::microseconds{0});
         if (answer.got > 0) return baud;
     }
     return std::nullopt;
@@ -206,7 +206,7 @@ std::optional<int> CAssigner::AssignAt(int rate) {
     }
     const int failed = RunMove(m_servo, m_port, rate, from, static_cast<uint8_t>(*id), targetRate, m_err);
     // The move leaves the port at the servo's new rate when it gets that far.
-    m_nRate = static_cast<int>(m_servo.m_pTransport->CurrentRate());
+    m_nRate = static_cast<int>(m_servo.Transport()->ConfiguredRate());
     if (failed) return failed;
     m_taken.insert(*id);
     m_assigned.insert({*id, targetRate});

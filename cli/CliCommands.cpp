@@ -139,7 +139,7 @@ int Reset(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::s
     return EXIT_OK;
 }
 
-// 16-bit registers travel high byte first, but for CURRENT_LIMIT and the version bytes.
+// 16-bit registers travel high byte first, but for those whose byte order the map fixes.
 int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::string>&, std::ostream& out,
          std::ostream& err) {
     const uint8_t id = static_cast<uint8_t>(n[0]);
@@ -156,20 +156,8 @@ int Dump(CServoUsb& servo, const std::vector<long>& n, const std::vector<std::st
     char line[96];
     for (const CRegisterInfo& reg : REGISTERS) {
         if (reg.address == Reg::HIGH_BYTE_FIRST) continue;
-        const uint8_t* p = table + reg.address;
-        // The versions and PRESENT_CURRENT are never converted: their bytes in address order.
-        if (reg.address == Reg::FIRMWARE_VERSION || reg.address == Reg::HARDWARE_VERSION ||
-            reg.address == Reg::PRESENT_CURRENT) {
-            std::snprintf(line, sizeof line, "%-20s %3d  %02x%02x", std::string(reg.name).c_str(),
-                          reg.address, p[0], p[1]);
-        } else if (reg.width == 2) {
-            const int value = reg.address == Reg::CURRENT_LIMIT ? (p[0] | p[1] << 8) : (p[0] << 8 | p[1]);
-            std::snprintf(line, sizeof line, "%-20s %3d  %d", std::string(reg.name).c_str(), reg.address,
-                          value);
-        } else {
-            std::snprintf(line, sizeof line, "%-20s %3d  %d", std::string(reg.name).c_str(), reg.address,
-                          p[0]);
-        }
+        std::snprintf(line, sizeof line, "%-20s %3d  %s", std::string(reg.name).c_str(), reg.address,
+                      RegisterText(reg, table + reg.address, true).c_str());
         out << line << "\n";
     }
     // The table read holds the readings and limits the alarm words need.
@@ -401,7 +389,7 @@ int RunCliCommand(const std::vector<std::string>& args, std::ostream& out, std::
         return EXIT_RATE_REFUSED;
     }
     CServoUsb servo(&transport);
-    servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+    servo.Image()[Reg::HIGH_BYTE_FIRST] = 1;
     std::unique_ptr<CCliTrace> trace;
     if (options->trace) trace = std::make_unique<CCliTrace>(servo, err);
     CCliPort port;

@@ -43,7 +43,7 @@ int RunDoctor(CServoUsb& servo, const CCliOptions& options, const std::string& p
     if (!ParseDoctorOptions(options, parsed, err)) return EXIT_BAD_ARGUMENTS;
     CDoctorReport report;
     report.Append(HostChecks(portPath, true));
-    CSerialScanLine line(*servo.m_pTransport);
+    CSerialScanLine line(*servo.Transport());
     CDoctorSettings settings;
     settings.move = parsed.move;
     // A --timeout given by the user is the adapter margin too, as for scan --all-rates.

@@ -94,7 +94,7 @@ int RunFirmwareInfo(const std::vector<std::string>& args, std::ostream& out, std
 int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out, std::ostream& err) {
     const auto image = Load(path, err);
     if (!image) return EXIT_BAD_ARGUMENTS;
-    CUsb& port = *servo.m_pTransport;
+    CUsb& port = *servo.Transport();
 
     const int blocks = image->blockCount;
     CUpgradeCallbacks callbacks;

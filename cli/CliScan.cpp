@@ -186,7 +186,7 @@ int RunScanCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& o
     if (options.command == "scan" && !request->allRates)
         return ScanOneRate(servo, *request, options.baud, out, err);
 
-    CSerialScanLine line(*servo.m_pTransport);
+    CSerialScanLine line(*servo.Transport());
     CBusScanner scanner(servo, line);
     CProgressLine progress(err);
     const CScanEvents events = PrintingEvents(progress, out, err);

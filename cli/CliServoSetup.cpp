@@ -95,7 +95,7 @@ public:
     std::optional<bool> AnythingAt(const CPlace& place) {
         if (!SwitchTo(place.baud)) return std::nullopt;
         CRawAnswer answer;
-        m_servo.m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+        m_servo.Transport()->SetReadWindow(std::chrono::microseconds{0});
         m_servo.PingRaw(place.id, std::chrono::microseconds{0}, &answer);
         return answer.got > 0;
     }
@@ -330,7 +330,7 @@ int RunSaveParameters(CServoUsb& servo, uint8_t id, const std::string& path, std
         return EXIT_NO_REPLY;
     }
     // The page's image after a READ: the span in host order beside whatever the image held before.
-    uint8_t* image = servo.m_pImage;
+    uint8_t* image = servo.Image();
     std::memcpy(image + Reg::PARAM_SPAN_START, wire->data(), wire->size());
     if (servo.IsHighByteFirst()) SwapParameterWords(image);
     ParameterBytes bytes{};

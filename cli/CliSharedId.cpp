@@ -14,7 +14,7 @@ int RefuseSharedId(CServoUsb& servo, uint8_t id, int baud, const char* what, std
     {
         const CBusLock bus = servo.AcquireBus();
         CRawAnswer ping;
-        servo.m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+        servo.Transport()->SetReadWindow(std::chrono::microseconds{0});
         servo.PingRaw(id, std::chrono::microseconds{0}, &ping);
         const EAnswerKind kind = JudgeAnswer(ping.bytes, ping.got, id);
         if (kind == EAnswerKind::Nothing) return EXIT_OK;

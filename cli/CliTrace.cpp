@@ -9,7 +9,7 @@
 #include "link/ServoUsb.h"
 
 CCliTrace::CCliTrace(CServoUsb& servo, std::ostream& err)
-    : m_servo(servo), m_nRate(servo.m_pTransport->CurrentRate()) {
+    : m_servo(servo), m_nRate(servo.Transport()->ConfiguredRate()) {
     m_recorder.SetListener([this, &err](const CBusFrame& frame) {
         if (frame.rate != m_nRate && frame.rate != 0) err << RateChangeLine(frame) << "\n";
         if (frame.rate != 0) m_nRate = frame.rate;

@@ -96,7 +96,7 @@ void CRobotDlg::OnWheelMode() {
     } else {
         SetImageWord(m_pImage, Reg::GOAL_SPEED, 50);
         m_sliderGoal->setEnabled(true);
-        m_sliderSpeed->setRange(0, m_pUsb.m_nMaxSpeed);
+        m_sliderSpeed->setRange(0, m_pUsb.MaxSpeed());
     }
     const int speed = ImageWord(m_pImage, Reg::GOAL_SPEED);
     m_sliderSpeed->setValue(speed);

@@ -18,9 +18,9 @@
 #include "ui/DialogBuilder.h"
 
 CRobotDlg::CRobotDlg(QWidget* pParent, CServoUsb& usb)
-    : CDialogPage(pParent), m_pUsb(usb), m_pImage(usb.m_pImage) {
-    SetImageWord(m_pImage, Reg::GOAL_POSITION, static_cast<uint16_t>(m_pUsb.m_nMaxPosition / 2));
-    SetImageWord(m_pImage, Reg::GOAL_SPEED, static_cast<uint16_t>(m_pUsb.m_nMaxSpeed / 2));
+    : CDialogPage(pParent), m_pUsb(usb), m_pImage(usb.Image()) {
+    SetImageWord(m_pImage, Reg::GOAL_POSITION, static_cast<uint16_t>(m_pUsb.MaxPosition() / 2));
+    SetImageWord(m_pImage, Reg::GOAL_SPEED, static_cast<uint16_t>(m_pUsb.MaxSpeed() / 2));
     m_pImage[Reg::TORQUE_ENABLE] = 0;
     m_nPollId = m_pImage[Reg::ID];
 }
@@ -161,12 +161,12 @@ void CRobotDlg::InitSliders() {
     // Setting a slider from the program is not an operator's move: nothing may be sent.
     const QSignalBlocker goalBlocker(m_sliderGoal);
     const QSignalBlocker speedBlocker(m_sliderSpeed);
-    const int goal = m_pUsb.m_nMaxPosition / 2;
-    const int speed = m_pUsb.m_nMaxSpeed / 2;
-    m_sliderGoal->setRange(0, m_pUsb.m_nMaxPosition);
+    const int goal = m_pUsb.MaxPosition() / 2;
+    const int speed = m_pUsb.MaxSpeed() / 2;
+    m_sliderGoal->setRange(0, m_pUsb.MaxPosition());
     m_sliderGoal->setValue(goal);
     m_labelGoal->setText(QStringLiteral("Goal:%1").arg(goal));
-    m_sliderSpeed->setRange(0, m_pUsb.m_nMaxSpeed);
+    m_sliderSpeed->setRange(0, m_pUsb.MaxSpeed());
     m_sliderSpeed->setValue(speed);
     m_labelSpeed->setText(QStringLiteral("Speed:%1").arg(speed));
 }

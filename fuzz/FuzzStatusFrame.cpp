@@ -20,8 +20,8 @@ void Require(bool condition) {
     if (!condition) std::abort();
 }
 
-// Answers every read with the next fuzz-chosen slice of bytes, never more than asked for, and keeps the last
-// reply and what the command layer wrote.
+// Answers every read with the next fuzz-chosen slice of bytes, never more than asked for, and keeps the
+// reply (every slice since the last write) and what the command layer wrote.
 class CFuzzTransport : public CUsb {
 public:
     explicit CFuzzTransport(FuzzedDataProvider& fuzz) : m_fuzz(fuzz) {}
@@ -29,15 +29,17 @@ public:
     int FindDevice() override { return 1; }
     int Write(const uint8_t* data, int count) override {
         m_written.assign(data, data + count);
+        m_lastReply.clear();
         ++m_nWrites;
         return count;
     }
-    int Read(uint8_t* buffer, int count) override {
+    int ReadUntil(uint8_t* buffer, int count, Deadline) override {
         const std::size_t want =
             m_fuzz.ConsumeIntegralInRange<std::size_t>(0, static_cast<std::size_t>(count));
-        m_lastReply = m_fuzz.ConsumeBytes<uint8_t>(want);
-        if (!m_lastReply.empty()) std::memcpy(buffer, m_lastReply.data(), m_lastReply.size());
-        return static_cast<int>(m_lastReply.size());
+        const std::vector<uint8_t> slice = m_fuzz.ConsumeBytes<uint8_t>(want);
+        if (!slice.empty()) std::memcpy(buffer, slice.data(), slice.size());
+        m_lastReply.insert(m_lastReply.end(), slice.begin(), slice.end());
+        return static_cast<int>(slice.size());
     }
     int Reserved1(int32_t, int32_t) override { return 0; }
     int Reserved2(int32_t) override { return 0; }

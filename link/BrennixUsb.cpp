@@ -66,7 +66,6 @@ int CBrennixUsb::Open() {
     m_nRate = SerialLine::GetLineRate(fd);
     m_bPortLost = false;
     m_nLastWriteBytes = 0;
-    m_nAppliedTimeoutMs = m_nTimeoutMs.load();
     return 1;
 }
 
@@ -84,10 +83,6 @@ int CBrennixUsb::Close() {
     return 1;
 }
 
-void CBrennixUsb::SetTimeouts(int ms) {
-    m_nAppliedTimeoutMs = ms;
-}
-
 void CBrennixUsb::WaitForOutputToLeave(uint32_t baud) {
     SerialLine::DrainOutput(m_hPort);
     // The driver may report "sent" while bytes still sit in the adapter's FIFO: allow their wire time too.
@@ -102,7 +97,6 @@ void CBrennixUsb::WaitForOutputToLeave(uint32_t baud) {
 int CBrennixUsb::Configure(int baud) {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort == SerialLine::kNoPort) return 0;
-    SetTimeouts(m_nTimeoutMs);
     const uint32_t previous = SerialLine::GetLineRate(m_hPort);
     WaitForOutputToLeave(previous);
     SerialLine::SetRawLine(m_hPort, static_cast<uint32_t>(baud));
@@ -121,7 +115,7 @@ int CBrennixUsb::Write(const uint8_t* data, int count) {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort == SerialLine::kNoPort || m_bPortLost || count <= 0) return 0;
     SerialLine::FlushInput(m_hPort);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(m_nAppliedTimeoutMs.load());
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_nTimeoutMs.load());
     const SerialLine::Transfer done = SerialLine::WriteUntil(m_hPort, data, count, deadline);
     if (done.lost) MarkLost();
     const int written = done.count;
@@ -130,13 +124,15 @@ int CBrennixUsb::Write(const uint8_t* data, int count) {
     return written;
 }
 
-int CBrennixUsb::Read(uint8_t* buffer, int count) {
+CUsb::Deadline CBrennixUsb::ReadDeadline() const {
+    const int64_t windowUs = m_nReadWindowUs.load();
+    return Clock::now() + (windowUs > 0 ? std::chrono::microseconds(windowUs)
+                                        : std::chrono::milliseconds(m_nTimeoutMs.load()));
+}
+
+int CBrennixUsb::ReadUntil(uint8_t* buffer, int count, Deadline deadline) {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_hPort == SerialLine::kNoPort || m_bPortLost || count <= 0) return 0;
-    const int64_t windowUs = m_nReadWindowUs.load();
-    const auto deadline =
-        Clock::now() + (windowUs > 0 ? std::chrono::microseconds(windowUs)
-                                     : std::chrono::milliseconds(m_nAppliedTimeoutMs.load()));
     const SerialLine::Transfer done = SerialLine::ReadUntil(m_hPort, buffer, count, deadline);
     if (done.lost) MarkLost();
     return done.count;

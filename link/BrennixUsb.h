@@ -20,7 +20,8 @@ public:
 
     int FindDevice() override;
     int Write(const uint8_t* data, int count) override;
-    int Read(uint8_t* buffer, int count) override;
+    int ReadUntil(uint8_t* buffer, int count, Deadline deadline) override;
+    Deadline ReadDeadline() const override;
     int Reserved1(int32_t, int32_t) override { return 0; }
     int Reserved2(int32_t) override { return 0; }
 
@@ -28,11 +29,10 @@ public:
     int Open() override;
     int Close() override;
     std::string PortName() const override { return m_szPortName; }
-    // Applies the rate (raw 8N1) and m_nTimeoutMs; returns the rate in effect before, 0 when closed.
+    // Applies the rate (raw 8N1); returns the rate in effect before, 0 when closed.
     int Configure(int baud) override;
     void SetTimeoutMs(int ms) override { m_nTimeoutMs = ms; }
     int TimeoutMs() const override { return m_nTimeoutMs; }
-    void SetTimeouts(int ms);
     // Reads wait this long instead of the timeout while it is above zero (the bus scan's short windows);
     // zero restores the timeout. Any thread.
     void SetReadWindow(std::chrono::microseconds window) override { m_nReadWindowUs = window.count(); }
@@ -46,7 +46,7 @@ public:
     bool IsOpen() const { return m_hPort != SerialLine::kNoPort; }
     // True once the open port went away (adapter unplugged); cleared by Close.
     bool IsPortLost() const override { return m_bPortLost.load(); }
-    uint32_t CurrentRate() const override { return m_nRate.load(); }
+    uint32_t ConfiguredRate() const override { return m_nRate.load(); }
     // Called once, on the thread that noticed, when the open port goes away.
     void SetPortLostHandler(std::function<void()> handler) override;
 
@@ -64,7 +64,6 @@ private:
     std::string m_szForcedPath;
     // What the port was set to before Open, put back by Close.
     SerialLine::CSavedLine m_savedLine;
-    std::atomic<int> m_nAppliedTimeoutMs{50};
     std::atomic<int64_t> m_nReadWindowUs{0};
     std::atomic<bool> m_bPortLost{false};
     std::atomic<uint32_t> m_nRate{0};

@@ -49,7 +49,7 @@ inline constexpr uint8_t ALARM_OVER_VOLTAGE = 0x01;
 inline constexpr uint8_t ALARM_OVER_HEAT = 0x04;
 inline constexpr uint8_t ALARM_OVER_LOAD = 0x20;
 
-// Sign bits of the sign-magnitude registers.
+// Sign bits of the sign-magnitude registers (the map below says which register has which).
 inline constexpr int POSITION_SIGN_BIT = 15;
 inline constexpr int SPEED_SIGN_BIT = 10;
 
@@ -61,17 +61,33 @@ inline constexpr uint8_t STATUS_SPAN_LENGTH = 13;
 inline constexpr uint8_t VERSION_LENGTH = 2;
 }  // namespace Reg
 
+// How a 16-bit register's two bytes make its value.
+enum class EByteOrder : uint8_t {
+    Flagged,  // high byte first when the bus's HIGH_BYTE_FIRST flag says so, else low byte first
+    Fixed,    // as the bytes travel, whatever the flag says: the lower address holds the low byte
+};
+// How the tool shows a register's value (dump, bus monitor).
+enum class EDisplay : uint8_t {
+    Decimal,
+    HexBytes,  // every byte as two hex digits, in address order, never converted
+};
+inline constexpr int8_t NO_SIGN_BIT = -1;
+
+// A register and its format. The parameter swap, the dump and the bus monitor all read values by it.
 struct CRegisterInfo {
     std::string_view name;
     uint8_t address;
     uint8_t width;
+    EByteOrder order = EByteOrder::Flagged;
+    EDisplay display = EDisplay::Decimal;
+    int8_t signBit = NO_SIGN_BIT;  // of a sign-magnitude value
 };
 
 // Every named register in address order (for dumps and diagnostics).
 inline constexpr std::array<CRegisterInfo, 33> REGISTERS{{
-    {"FIRMWARE_VERSION", Reg::FIRMWARE_VERSION, 2},
+    {"FIRMWARE_VERSION", Reg::FIRMWARE_VERSION, 2, EByteOrder::Fixed, EDisplay::HexBytes},
     {"HIGH_BYTE_FIRST", Reg::HIGH_BYTE_FIRST, 1},
-    {"HARDWARE_VERSION", Reg::HARDWARE_VERSION, 2},
+    {"HARDWARE_VERSION", Reg::HARDWARE_VERSION, 2, EByteOrder::Fixed, EDisplay::HexBytes},
     {"ID", Reg::ID, 1},
     {"BAUD_RATE", Reg::BAUD_RATE, 1},
     {"RETURN_DELAY", Reg::RETURN_DELAY, 1},
@@ -91,18 +107,31 @@ inline constexpr std::array<CRegisterInfo, 33> REGISTERS{{
     {"PUNCH", Reg::PUNCH, 2},
     {"CW_DEAD_BAND", Reg::CW_DEAD_BAND, 1},
     {"CCW_DEAD_BAND", Reg::CCW_DEAD_BAND, 1},
-    {"CURRENT_LIMIT", Reg::CURRENT_LIMIT, 2},
+    {"CURRENT_LIMIT", Reg::CURRENT_LIMIT, 2, EByteOrder::Fixed},
     {"TORQUE_ENABLE", Reg::TORQUE_ENABLE, 1},
     {"GOAL_POSITION", Reg::GOAL_POSITION, 2},
-    {"GOAL_SPEED", Reg::GOAL_SPEED, 2},
+    {"GOAL_SPEED", Reg::GOAL_SPEED, 2, EByteOrder::Flagged, EDisplay::Decimal, Reg::SPEED_SIGN_BIT},
     {"LOCK", Reg::LOCK, 1},
-    {"PRESENT_POSITION", Reg::PRESENT_POSITION, 2},
-    {"PRESENT_SPEED", Reg::PRESENT_SPEED, 2},
-    {"PRESENT_LOAD", Reg::PRESENT_LOAD, 2},
+    {"PRESENT_POSITION", Reg::PRESENT_POSITION, 2, EByteOrder::Flagged, EDisplay::Decimal,
+     Reg::POSITION_SIGN_BIT},
+    {"PRESENT_SPEED", Reg::PRESENT_SPEED, 2, EByteOrder::Flagged, EDisplay::Decimal, Reg::SPEED_SIGN_BIT},
+    {"PRESENT_LOAD", Reg::PRESENT_LOAD, 2, EByteOrder::Flagged, EDisplay::Decimal, Reg::SPEED_SIGN_BIT},
     {"PRESENT_VOLTAGE", Reg::PRESENT_VOLTAGE, 1},
     {"PRESENT_TEMPERATURE", Reg::PRESENT_TEMPERATURE, 1},
-    {"PRESENT_CURRENT", Reg::PRESENT_CURRENT, 2},
+    {"PRESENT_CURRENT", Reg::PRESENT_CURRENT, 2, EByteOrder::Fixed, EDisplay::HexBytes},
 }};
+
+// The register that starts at address, nullptr when none does.
+constexpr const CRegisterInfo* FindRegister(uint8_t address) {
+    for (const CRegisterInfo& reg : REGISTERS)
+        if (reg.address == address) return &reg;
+    return nullptr;
+}
+// The sign bit of the register at address, NO_SIGN_BIT when it has none.
+constexpr int SignBitOf(uint8_t address) {
+    const CRegisterInfo* reg = FindRegister(address);
+    return reg ? reg->signBit : NO_SIGN_BIT;
+}
 
 // The values the stored parameters can take (the register map's ranges).
 namespace Range {

@@ -2,6 +2,7 @@
 #include "link/Encodings.h"
 
 #include <climits>
+#include <cstdio>
 
 #include "link/ControlTable.h"
 
@@ -24,10 +25,28 @@ void SwapWord(uint8_t* field) {
 }
 
 void SwapParameterWords(uint8_t* image) {
-    SwapWord(image + Reg::PUNCH);
-    SwapWord(image + Reg::MAX_TORQUE);
-    SwapWord(image + Reg::MIN_POSITION_LIMIT);
-    SwapWord(image + Reg::MAX_POSITION_LIMIT);
+    for (const CRegisterInfo& reg : REGISTERS) {
+        const bool inSpan = reg.address >= Reg::PARAM_SPAN_START &&
+                            reg.address + reg.width <= Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH;
+        if (inSpan && reg.width == 2 && reg.order == EByteOrder::Flagged) SwapWord(image + reg.address);
+    }
+}
+
+int RegisterValue(const CRegisterInfo& reg, const uint8_t* bytes, bool highByteFirst) {
+    if (reg.width != 2) return bytes[0];
+    const bool highFirst = highByteFirst && reg.order == EByteOrder::Flagged;
+    return highFirst ? (bytes[0] << 8 | bytes[1]) : (bytes[0] | bytes[1] << 8);
+}
+
+std::string RegisterText(const CRegisterInfo& reg, const uint8_t* bytes, bool highByteFirst) {
+    if (reg.display == EDisplay::Decimal) return std::to_string(RegisterValue(reg, bytes, highByteFirst));
+    std::string text;
+    char digits[3];
+    for (int i = 0; i < reg.width; ++i) {
+        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+        text += digits;
+    }
+    return text;
 }
 
 int ParseLeadingInt(std::string_view text) {

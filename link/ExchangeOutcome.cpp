@@ -4,8 +4,8 @@
 #include "link/AlarmWords.h"
 #include "link/Packet.h"
 
-CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
-                                bool lost, uint8_t alsoId) {
+CExchangeOutcome OutcomeOfStatus(EStatusVerdict verdict, const uint8_t* reply, int got, uint8_t askedId,
+                                 uint8_t expectedLen, bool lost) {
     CExchangeOutcome outcome;
     outcome.askedId = askedId;
     outcome.expectedLen = expectedLen;
@@ -13,26 +13,42 @@ CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, 
     outcome.gotBytes = static_cast<uint16_t>(got > 0 ? got : 0);
     if (got > 2) outcome.answerId = reply[2];
     if (got > 3) outcome.answerLen = reply[3];
-    // Judge only the bytes that came: a frame cut short is named as such unless what did come is already
-    // wrong, and a lost port explains a short answer better than the answer itself.
-    auto set = [&](EOutcome kind) {
-        // Every servo answers a broadcast, all on one line: a damaged answer is their answers on top of
-        // each other far more often than noise.
-        const bool damaged = kind == EOutcome::BadHeader || kind == EOutcome::BadChecksum ||
-                             kind == EOutcome::WrongLength || kind == EOutcome::CutShort;
-        outcome.kind = damaged && askedId == BROADCAST_ID ? EOutcome::Collision : kind;
-        return outcome;
-    };
-    if (got <= 0) return set(lost ? EOutcome::PortLost : EOutcome::NoAnswer);
-    if (reply[0] != 0xFF || (got > 1 && reply[1] != 0xFF)) return set(EOutcome::BadHeader);
-    if (got > 2 && askedId != BROADCAST_ID && reply[2] != askedId &&
-        (alsoId == BROADCAST_ID || reply[2] != alsoId))
-        return set(EOutcome::OtherId);
-    if (got > 3 && reply[3] != expectedLen) return set(EOutcome::WrongLength);
-    if (got < outcome.expectedBytes) return set(lost ? EOutcome::PortLost : EOutcome::CutShort);
-    if (!HasGoodChecksum(reply)) return set(EOutcome::BadChecksum);  // LEN is expectedLen by now
-    outcome.error = reply[4];
-    return set(EOutcome::Good);
+    switch (verdict) {
+        case EStatusVerdict::Nothing:
+            outcome.kind = lost ? EOutcome::PortLost : EOutcome::NoAnswer;
+            break;
+        case EStatusVerdict::BadHeader:
+            outcome.kind = EOutcome::BadHeader;
+            break;
+        case EStatusVerdict::OtherId:
+            outcome.kind = EOutcome::OtherId;
+            break;
+        case EStatusVerdict::WrongLength:
+            outcome.kind = EOutcome::WrongLength;
+            break;
+        case EStatusVerdict::CutShort:
+            outcome.kind = lost ? EOutcome::PortLost : EOutcome::CutShort;
+            break;
+        case EStatusVerdict::BadChecksum:
+            outcome.kind = EOutcome::BadChecksum;
+            break;
+        case EStatusVerdict::Good:
+            outcome.kind = EOutcome::Good;
+            outcome.error = reply[4];
+            break;
+    }
+    // Every servo answers a broadcast, all on one line: a damaged answer is their answers on top of each
+    // other far more often than noise.
+    const bool damaged = outcome.kind == EOutcome::BadHeader || outcome.kind == EOutcome::BadChecksum ||
+                         outcome.kind == EOutcome::WrongLength || outcome.kind == EOutcome::CutShort;
+    if (damaged && askedId == BROADCAST_ID) outcome.kind = EOutcome::Collision;
+    return outcome;
+}
+
+CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
+                                bool lost, uint8_t alsoId) {
+    return OutcomeOfStatus(JudgeStatus(reply, got, askedId, expectedLen, alsoId), reply, got, askedId,
+                           expectedLen, lost);
 }
 
 std::string AlarmText(uint8_t error) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/Packet.h"
+
 enum class EOutcome : uint8_t {
     Good,           // a status that passed every check (its error byte may still carry alarms)
     NotAwaited,     // sent; no status comes (broadcast, return level, status-less instruction)
@@ -33,10 +35,14 @@ struct CExchangeOutcome {
     bool IsGood() const { return kind == EOutcome::Good || kind == EOutcome::NotAwaited; }
 };
 
-// Names the outcome of a status read of `expectedBytes` for `askedId` (LEN `expectedLen`) from the `got`
-// bytes that came; `lost` tells that the transport lost its port meanwhile. A status counts as Good exactly
-// when the codec's checks and the byte count pass. A status from `alsoId` counts as from askedId (a write
-// that gives the servo that ID may be answered from it); BROADCAST_ID for none.
+// Names the outcome of a status read for `askedId` (LEN `expectedLen`) from the `got` bytes that came and
+// the verdict JudgeStatus gave them; `lost` tells that the transport lost its port meanwhile, which explains
+// silence or a short answer better than the answer itself. A status counts as Good exactly when its verdict
+// is Good.
+CExchangeOutcome OutcomeOfStatus(EStatusVerdict verdict, const uint8_t* reply, int got, uint8_t askedId,
+                                 uint8_t expectedLen, bool lost);
+// JudgeStatus and OutcomeOfStatus in one, for a reader that needs no more than the outcome. A status from
+// `alsoId` counts as from askedId; BROADCAST_ID for none.
 CExchangeOutcome ClassifyStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
                                 bool lost, uint8_t alsoId = 0xFE);
 

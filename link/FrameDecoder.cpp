@@ -6,6 +6,7 @@
 
 #include "link/BootLoader.h"
 #include "link/ControlTable.h"
+#include "link/Encodings.h"
 #include "link/ServoUsb.h"
 
 namespace {
@@ -25,18 +26,8 @@ std::string RegisterValues(uint8_t address, const uint8_t* data, int count, bool
         if (reg.address == Reg::HIGH_BYTE_FIRST) continue;
         const int at = reg.address - address;
         if (at < 0 || at + reg.width > count) continue;
-        const uint8_t* p = data + at;
-        char value[32];
-        if (reg.address == Reg::FIRMWARE_VERSION || reg.address == Reg::HARDWARE_VERSION) {
-            std::snprintf(value, sizeof value, "%02x%02x", p[0], p[1]);
-        } else if (reg.width == 2) {
-            const bool highFirst = highByteFirst && reg.address != Reg::CURRENT_LIMIT;
-            std::snprintf(value, sizeof value, "%d", highFirst ? (p[0] << 8 | p[1]) : (p[0] | p[1] << 8));
-        } else {
-            std::snprintf(value, sizeof value, "%d", p[0]);
-        }
         if (!text.empty()) text += ", ";
-        text += std::string(reg.name) + " = " + value;
+        text += std::string(reg.name) + " = " + RegisterText(reg, data + at, highByteFirst);
     }
     return text;
 }

@@ -162,7 +162,7 @@ private:
     }
 
     std::string PortWords() const {
-        if (m_usb.m_pTransport->IsPortLost()) return " (the adapter went away)";
+        if (m_usb.Transport()->IsPortLost()) return " (the adapter went away)";
         return m_torqueOn ? " (torque may be on)" : "";
     }
 

@@ -52,7 +52,7 @@ CTeachTally RecordMotion(CServoUsb& usb, const std::vector<uint8_t>& ids, std::c
             if (!position) break;
             row.positions.push_back(*position);
         }
-        if (usb.m_pTransport->IsPortLost()) {
+        if (usb.Transport()->IsPortLost()) {
             tally.portLost = true;
             break;
         }

@@ -14,6 +14,28 @@ bool HasGoodChecksum(const uint8_t* frame) {
     return FrameChecksum(frame) == frame[frame[3] + 3];
 }
 
+EStatusVerdict JudgeStatus(const uint8_t* reply, int got, uint8_t askedId, uint8_t expectedLen,
+                           uint8_t alsoId) {
+    if (got <= 0) return EStatusVerdict::Nothing;
+    if (reply[0] != 0xFF || (got > 1 && reply[1] != 0xFF)) return EStatusVerdict::BadHeader;
+    if (got > 2 && askedId != BROADCAST_ID && reply[2] != askedId &&
+        (alsoId == BROADCAST_ID || reply[2] != alsoId))
+        return EStatusVerdict::OtherId;
+    if (got > 3 && reply[3] != expectedLen) return EStatusVerdict::WrongLength;
+    if (got < expectedLen + kStatusHeaderBytes) return EStatusVerdict::CutShort;
+    if (!HasGoodChecksum(reply)) return EStatusVerdict::BadChecksum;  // LEN is expectedLen by now
+    return EStatusVerdict::Good;
+}
+
+int StatusBodyLength(const uint8_t* header, uint8_t askedId, uint8_t expectedLen, uint8_t alsoId) {
+    constexpr int kLongestOverrun = 4;
+    const int len = header[3];
+    const bool framed = header[0] == 0xFF && header[1] == 0xFF;
+    const bool fromAsked = header[2] == askedId || (alsoId != BROADCAST_ID && header[2] == alsoId);
+    return framed && fromAsked && len > expectedLen && len - expectedLen <= kLongestOverrun ? len
+                                                                                            : expectedLen;
+}
+
 CPacket::CPacket() : m_header{0xFF, 0xFF}, m_id(0), m_length(0), m_error(0), m_checksum(0), m_params{} {}
 
 void CPacket::BuildHeader(uint8_t id, uint8_t len, uint8_t instruction, uint8_t* frame) {
@@ -31,29 +53,18 @@ int CPacket::AppendChecksum(uint8_t* frame) {
     return 1;
 }
 
-int CPacket::CheckReplyHeader(const uint8_t* frame, uint8_t expectedId, uint8_t expectedLen) {
+int CPacket::TakeStatus(const uint8_t* frame, int got, EStatusVerdict verdict) {
     m_header[0] = frame[0];
     m_header[1] = frame[1];
     m_id = frame[2];
     m_length = frame[3];
     m_error = frame[4];
-    const bool passed = m_header[0] == 0xFF && m_header[1] == 0xFF && m_length == expectedLen &&
-                        (expectedId == BROADCAST_ID || m_id == expectedId);
-    if (!passed) return 0;
+    const bool headerFits = got >= kStatusHeaderBytes &&
+                            (verdict == EStatusVerdict::CutShort || verdict == EStatusVerdict::BadChecksum ||
+                             verdict == EStatusVerdict::Good);
+    if (!headerFits) return 0;
     m_length = static_cast<uint8_t>(m_length - 2);
-    return 1;
-}
-
-int CPacket::ParseReplyBody(const uint8_t* frame) {
     if (m_length > 0) std::memcpy(m_params, frame + 5, m_length);
     m_checksum = frame[5 + m_length];
-    return VerifyChecksum();
-}
-
-int CPacket::VerifyChecksum() const {
-    // The record is put back into frame form, so the one checksum rule judges it.
-    uint8_t frame[MAX_FRAME_SIZE] = {0xFF, 0xFF, m_id, static_cast<uint8_t>(m_length + 2), m_error};
-    std::memcpy(frame + 5, m_params, m_length);
-    frame[5 + m_length] = m_checksum;
-    return HasGoodChecksum(frame) ? 1 : 0;
+    return verdict == EStatusVerdict::Good ? 1 : 0;
 }

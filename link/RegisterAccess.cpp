@@ -54,5 +54,5 @@ void CRegisterAccess::PutWord(uint8_t* bytes, uint16_t value) const {
 }
 
 std::string CRegisterAccess::Problem() const {
-    return DescribeOutcome(m_outcome, m_servo.m_pTransport ? m_servo.m_pTransport->TimeoutMs() : 0);
+    return DescribeOutcome(m_outcome, m_servo.Transport() ? m_servo.Transport()->TimeoutMs() : 0);
 }

@@ -267,7 +267,6 @@ int CRfc2217Usb::Open() {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (m_bOpen || m_addresses.empty()) return 0;
     SetProblem({});
-    m_nAppliedTimeoutMs = m_nTimeoutMs.load();
     NetSocket::EConnect why = NetSocket::EConnect::NoAnswer;
     const auto connectLimit = std::max<Clock::duration>(Timeout(), kConnectLimit);
     m_socket = NetSocket::Connect(m_addresses, Clock::now() + connectLimit, &why);
@@ -319,7 +318,6 @@ int CRfc2217Usb::Close() {
 int CRfc2217Usb::Configure(int baud) {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (!m_bOpen) return 0;
-    m_nAppliedTimeoutMs = m_nTimeoutMs.load();
     const uint32_t previous = m_nRate.load();
     if (m_bPortLost) return static_cast<int>(previous);
     const std::string silence =
@@ -405,13 +403,15 @@ int CRfc2217Usb::Write(const uint8_t* data, int count) {
     return count;
 }
 
-int CRfc2217Usb::Read(uint8_t* buffer, int count) {
+CUsb::Deadline CRfc2217Usb::ReadDeadline() const {
+    const int64_t windowUs = m_nReadWindowUs.load();
+    return Clock::now() + (windowUs > 0 ? std::chrono::microseconds(windowUs)
+                                        : std::chrono::duration_cast<std::chrono::microseconds>(Timeout()));
+}
+
+int CRfc2217Usb::ReadUntil(uint8_t* buffer, int count, Deadline deadline) {
     std::lock_guard<std::mutex> lock(m_mxPort);
     if (!m_bOpen || m_bPortLost || count <= 0) return 0;
-    const int64_t windowUs = m_nReadWindowUs.load();
-    const auto deadline =
-        Clock::now() + (windowUs > 0 ? std::chrono::microseconds(windowUs)
-                                     : std::chrono::duration_cast<std::chrono::microseconds>(Timeout()));
     int got = 0;
     for (;;) {
         got += TakeData(buffer + got, count - got);

@@ -31,7 +31,8 @@ public:
     int FindDevice() override;
     // Bytes written (all of count, or 0); a PURGE-DATA for the server's input travels just ahead of them.
     int Write(const uint8_t* data, int count) override;
-    int Read(uint8_t* buffer, int count) override;
+    int ReadUntil(uint8_t* buffer, int count, Deadline deadline) override;
+    Deadline ReadDeadline() const override;
     int Reserved1(int32_t, int32_t) override { return 0; }
     int Reserved2(int32_t) override { return 0; }
 
@@ -46,7 +47,7 @@ public:
     void SetTimeoutMs(int ms) override { m_nTimeoutMs = ms; }
     int TimeoutMs() const override { return m_nTimeoutMs; }
     bool IsPortLost() const override { return m_bPortLost.load(); }
-    uint32_t CurrentRate() const override { return m_nRate.load(); }
+    uint32_t ConfiguredRate() const override { return m_nRate.load(); }
     // The rate of the server's last answer; 0 when closed or lost.
     int LineRate() override;
     void SetReadWindow(std::chrono::microseconds window) override { m_nReadWindowUs = window.count(); }
@@ -63,9 +64,7 @@ private:
     void OnCommand(uint8_t verb, uint8_t option) override;
     void OnSubnegotiation(uint8_t option, const std::vector<uint8_t>& payload) override;
 
-    std::chrono::milliseconds Timeout() const {
-        return std::chrono::milliseconds(m_nAppliedTimeoutMs.load());
-    }
+    std::chrono::milliseconds Timeout() const { return std::chrono::milliseconds(m_nTimeoutMs.load()); }
     // Waits for bytes until the deadline and takes them apart; false once the connection has ended.
     bool ReceiveUntil(NetSocket::Deadline deadline);
     // Sends negotiation answers and requests; false once the connection has ended.
@@ -117,7 +116,6 @@ private:
     int m_nLastWriteBytes = 0;
 
     std::atomic<bool> m_bOpen{false};
-    std::atomic<int> m_nAppliedTimeoutMs{50};
     std::atomic<int64_t> m_nReadWindowUs{0};
     std::atomic<bool> m_bPortLost{false};
     std::atomic<uint32_t> m_nRate{0};

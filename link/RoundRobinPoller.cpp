@@ -133,7 +133,7 @@ void CRoundRobinPoller::Run(std::vector<CServoState> servos, CEvents events, Clo
         readThisRound = true;
         UpdateBusLimit(servos);
         if (events.reading) events.reading(reading);
-        const bool lost = reading.outcome == EOutcome::PortLost || m_usb.m_pTransport->IsPortLost();
+        const bool lost = reading.outcome == EOutcome::PortLost || m_usb.Transport()->IsPortLost();
         if (lost || reading.outcome == EOutcome::RefusedClosed) {
             if (events.ended) events.ended(lost ? EPollEnd::PortLost : EPollEnd::PortClosed);
             break;
@@ -163,7 +163,7 @@ CPollReading CRoundRobinPoller::ReadOne(CServoState& servo) {
     ++m_answered[servo.id];
     reading.error = outcome.error;
     reading.sample = DecodeStatusSpan(image, m_usb.IsHighByteFirst() != 0);
-    const int baud = static_cast<int>(m_usb.m_pTransport->CurrentRate());
+    const int baud = static_cast<int>(m_usb.Transport()->ConfiguredRate());
     if (servo.returnDelayUs >= 0 && baud > 0) {
         // What this read took beyond the wire and the servo's own delay: the adapter, both ways, plus any
         // wait for the bus. The least of these is the adapter alone.
@@ -193,7 +193,7 @@ CPollReading CRoundRobinPoller::ReadOne(CServoState& servo) {
 
 void CRoundRobinPoller::UpdateBusLimit(const std::vector<CServoState>& servos) {
     const int64_t overhead = m_nLeastOverheadUs.load();
-    const int baud = static_cast<int>(m_usb.m_pTransport->CurrentRate());
+    const int baud = static_cast<int>(m_usb.Transport()->ConfiguredRate());
     if (overhead < 0 || baud <= 0) return;
     std::vector<microseconds> reads;
     for (const CServoState& servo : servos)

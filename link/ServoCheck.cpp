@@ -33,7 +33,7 @@ CServoCheck CheckFoundServo(CServoUsb& servo, uint8_t id, int baud, uint8_t ping
                             std::chrono::microseconds adapterMargin) {
     CServoCheck check;
     check.error = pingError;
-    servo.m_pTransport->SetReadWindow(std::chrono::microseconds{0});
+    servo.Transport()->SetReadWindow(std::chrono::microseconds{0});
     CRawAnswer answer;
     servo.ReadRaw(id, Reg::STATUS_SPAN_START, Reg::STATUS_SPAN_LENGTH,
                   ScanTiming::TailWindow(kSpanStatusBytes, baud, adapterMargin), &answer);

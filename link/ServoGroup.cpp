@@ -160,7 +160,7 @@ std::vector<std::optional<bool>> AllTorqueOff(CServoUsb& usb, const std::vector<
         read[k] = true;
     };
     const CBusLock bus = usb.AcquireBus();
-    CUsb* line = usb.m_pTransport;
+    CUsb* line = usb.Transport();
     int current = portBaud;
     const auto moveTo = [&](int rate) {
         if (rate != current) line->Configure(rate);

@@ -7,12 +7,9 @@
 
 #include "link/ControlTable.h"
 
-CServoUsb::CServoUsb(CUsb* transport)
-    : m_pTransport(transport), m_pImage(new uint8_t[IMAGE_SIZE]()), m_nMaxSpeed(100), m_nMaxPosition(1023) {}
+CServoUsb::CServoUsb(CUsb* transport) : m_pTransport(transport), m_pImage(new uint8_t[IMAGE_SIZE]()) {}
 
-CServoUsb::~CServoUsb() {
-    delete[] m_pImage;
-}
+CServoUsb::~CServoUsb() = default;
 
 int CServoUsb::CExchange::Finish(int result, CExchangeOutcome* out) const {
     if (out) *out = outcome;
@@ -34,7 +31,7 @@ void CServoUsb::RecordFrame(const CExchange& ex, EDirection direction, const uin
     // Fills only the head and the bytes that came: the frame is large, most of it would be zeros.
     CBusFrame frame;
     frame.exchange = ex.number;
-    frame.rate = m_pTransport->CurrentRate();
+    frame.rate = m_pTransport->ConfiguredRate();
     frame.direction = direction;
     frame.instruction = ex.instruction;
     frame.raw = raw;
@@ -67,34 +64,26 @@ int CServoUsb::SendRequest(CExchange& ex, uint8_t id, const uint8_t* params, int
     return written;
 }
 
-int CServoUsb::TakeOverrun(uint8_t* reply, int got, uint8_t expectedLen, uint8_t answering) {
-    // A status a few bytes longer than asked for is taken whole: its last bytes would otherwise arrive after
-    // the next request's purge and spoil that servo's answer. A LEN far beyond that is two frames run
-    // together, not a status, and waiting for its bytes would cost a whole timeout.
-    constexpr int kLongestOverrun = 4;
-    if (got == expectedLen + 4 && reply[0] == 0xFF && reply[1] == 0xFF && reply[2] == answering &&
-        reply[3] > expectedLen && reply[3] - expectedLen <= kLongestOverrun) {
-        const int rest = m_pTransport->Read(reply + got, reply[3] - expectedLen);
-        if (rest > 0) got += rest;
-    }
-    return got;
+int CServoUsb::ReadStatus(uint8_t* reply, int capacity, uint8_t id, uint8_t expectedLen, uint8_t alsoId,
+                          CUsb::Deadline deadline) {
+    const int head = std::max(0, m_pTransport->ReadUntil(reply, kStatusHeaderBytes, deadline));
+    if (head < kStatusHeaderBytes) return head;
+    const int body =
+        std::min(StatusBodyLength(reply, id, expectedLen, alsoId), capacity - kStatusHeaderBytes);
+    return head + std::max(0, m_pTransport->ReadUntil(reply + head, body, deadline));
 }
 
 int CServoUsb::ReceiveStatus(CExchange& ex, uint8_t id, uint8_t expectedLen, uint8_t alsoId) {
     uint8_t reply[kFrameBufferSize] = {};
-    int got = m_pTransport->Read(reply, expectedLen + 4);
-    const bool fromAlso = alsoId != BROADCAST_ID && got > 2 && reply[2] == alsoId;
-    const uint8_t answering = fromAlso ? alsoId : id;
-    got = TakeOverrun(reply, got, expectedLen, answering);
-    ex.outcome = ClassifyStatus(reply, got, id, expectedLen, m_pTransport->IsPortLost(), alsoId);
+    const int got = ReadStatus(reply, MAX_FRAME_SIZE, id, expectedLen, alsoId, m_pTransport->ReadDeadline());
+    const EStatusVerdict verdict = JudgeStatus(reply, got, id, expectedLen, alsoId);
+    ex.outcome = OutcomeOfStatus(verdict, reply, got, id, expectedLen, m_pTransport->IsPortLost());
     RecordFrame(ex, EDirection::Received, reply, got, false);
     if (got <= 0) return 0;
-    // A short read is examined like a full one, so the record shows what came; its missing bytes read as
+    // A short read is judged like a full one, so the record shows what came; its missing bytes read as
     // zeros. Those zeros can still add up to the right checksum (a frame cut off just before a zero checksum,
-    // or before a data byte and a checksum that balance), so a frame cut short fails on its length too.
-    if (!CheckReplyHeader(reply, answering, expectedLen)) return 0;
-    const int checksumOk = ParseReplyBody(reply);
-    return checksumOk && got >= expectedLen + 4 ? 1 : 0;
+    // or before a data byte and a checksum that balance), so the judge fails a frame cut short on its length.
+    return TakeStatus(reply, got, verdict);
 }
 
 int CServoUsb::Ping(uint8_t id, uint8_t* answeringId, CExchangeOutcome* outcome) {
@@ -265,12 +254,10 @@ int CServoUsb::ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int
                            CExchangeOutcome* outcome) {
     *answer = CRawAnswer{};
     if (SendRequest(ex, id, params, paramCount) <= 0) return ex.Finish(0, outcome);
-    const int expectedBytes = expectedLen + 4;
-    int got = std::max(0, m_pTransport->Read(answer->bytes, expectedBytes));
-    // A status whose LEN says a few bytes more is one frame, judged whole; anything after it is another.
-    const int framed =
-        expectedBytes + 4 <= CRawAnswer::kCapacity ? TakeOverrun(answer->bytes, got, expectedLen, id) : got;
-    got = framed;
+    // A status is one frame, judged whole; anything after it is another.
+    const int framed = ReadStatus(answer->bytes, CRawAnswer::kCapacity, id, expectedLen, BROADCAST_ID,
+                                  m_pTransport->ReadDeadline());
+    int got = framed;
     if (got > 0 && tail > std::chrono::microseconds{0}) {
         m_pTransport->SetReadWindow(tail);
         got += std::max(0, m_pTransport->Read(answer->bytes + got, CRawAnswer::kCapacity - got));

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "link/BusRecorder.h"
@@ -48,11 +49,12 @@ inline constexpr int MAX_READ_COUNT = 253;
 // the holder's own exchanges and waits; the pages are disabled while a transfer holds it.
 using CBusLock = std::unique_lock<std::recursive_mutex>;
 
-// A status is taken only when its header, LEN, ID (unless broadcast) and checksum fit the request. A status
-// that comes after its timeout is thrown away with the input when the next request is written, or refused
-// when it arrives during the next wait with another ID or LEN. One of the very ID and LEN expected that
-// arrives before the next request's own status (the same servo late twice in a row) cannot be told from it:
-// nothing in a status names the request it answers.
+// A status is read as its header, then as many bytes as its LEN says (StatusBodyLength), all by one
+// deadline; it is taken only when JudgeStatus finds its header, LEN, ID (unless broadcast) and checksum fit
+// the request. A status that comes after its timeout is thrown away with the input when the next request is
+// written, or refused when it arrives during the next wait with another ID or LEN. One of the very ID and LEN
+// expected that arrives before the next request's own status (the same servo late twice in a row) cannot be
+// told from it: nothing in a status names the request it answers.
 //
 // Every operation also takes an optional outcome: how this very exchange ended, filled before it returns.
 // It is the caller's own, so another thread's exchange can never overwrite it; the results stay as they
@@ -121,7 +123,10 @@ public:
     void SetRecorder(CBusRecorder* recorder) { m_pRecorder.store(recorder); }
     CBusRecorder* Recorder() const { return m_pRecorder.load(); }
 
-    CUsb* m_pTransport;
+    // The transport underneath, fixed at construction. Any thread; its own header says which of its calls
+    // may come from where.
+    CUsb* Transport() const { return m_pTransport; }
+
     // The control-table image (IMAGE_SIZE bytes, byte n is address n), lent to the pages. Who writes which
     // bytes, so that no byte has writers on two threads at once:
     // - the status poll (timer thread), 41 to 53, with each reading; nothing else writes them while a poll
@@ -133,9 +138,14 @@ public:
     //   GUI thread.
     // The poll reads only its own bytes, HIGH_BYTE_FIRST (set before any poll) and its copy of the ID; the
     // workers read none.
-    uint8_t* m_pImage;
-    int32_t m_nMaxSpeed;
-    int32_t m_nMaxPosition;
+    uint8_t* Image() { return m_pImage.get(); }
+    const uint8_t* Image() const { return m_pImage.get(); }
+
+    // The ranges of the debug page's goal and speed sliders. GUI thread only (the start-up dialog sets the
+    // position limit before any page reads it).
+    int32_t MaxSpeed() const { return m_nMaxSpeed; }
+    int32_t MaxPosition() const { return m_nMaxPosition; }
+    void SetMaxPosition(int32_t maxPosition) { m_nMaxPosition = maxPosition; }
 
 private:
     // One exchange in progress: its number in the recording and how it ended so far. Lives on the stack.
@@ -157,9 +167,10 @@ private:
     int WriteInstruction(uint8_t instruction, uint8_t id, uint8_t address, uint8_t count, const uint8_t* data,
                          uint8_t returnLevel, CExchangeOutcome* outcome);
     void RecordFrame(const CExchange& ex, EDirection direction, const uint8_t* bytes, int count, bool raw);
-    // The rest of a status whose LEN says a few bytes more than `expectedLen`, read onto `got` bytes in
-    // `reply` (room for 4 more); returns the bytes now held.
-    int TakeOverrun(uint8_t* reply, int got, uint8_t expectedLen, uint8_t answering);
+    // One status answering `id` (or alsoId) into `reply` (room for `capacity` bytes): its header, then its
+    // body, both by `deadline`. Returns the bytes that came.
+    int ReadStatus(uint8_t* reply, int capacity, uint8_t id, uint8_t expectedLen, uint8_t alsoId,
+                   CUsb::Deadline deadline);
     int ExchangeRaw(CExchange& ex, uint8_t id, const uint8_t* params, int paramCount, uint8_t expectedLen,
                     std::chrono::microseconds tail, CRawAnswer* answer, CExchangeOutcome* outcome);
 
@@ -169,6 +180,10 @@ private:
                         const std::function<void(int k, uint8_t* block)>& fillBlock,
                         CExchangeOutcome* outcome);
 
+    CUsb* const m_pTransport;
+    const std::unique_ptr<uint8_t[]> m_pImage;
+    int32_t m_nMaxSpeed = 100;
+    int32_t m_nMaxPosition = 1023;
     std::recursive_mutex m_csBus;
     std::atomic<int> m_nWaitingForBus{0};
     std::atomic<CBusRecorder*> m_pRecorder{nullptr};

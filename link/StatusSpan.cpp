@@ -12,9 +12,9 @@ CStatusSample DecodeStatusSpan(uint8_t* image, bool highByteFirst) {
         if (highByteFirst) SwapWord(image + address);
         return DecodeSignMagnitude(ImageWord(image, address), signBit);
     };
-    sample.position = word(Reg::PRESENT_POSITION, Reg::POSITION_SIGN_BIT);
-    sample.speed = word(Reg::PRESENT_SPEED, Reg::SPEED_SIGN_BIT);
-    sample.load = word(Reg::PRESENT_LOAD, Reg::SPEED_SIGN_BIT);
+    sample.position = word(Reg::PRESENT_POSITION, SignBitOf(Reg::PRESENT_POSITION));
+    sample.speed = word(Reg::PRESENT_SPEED, SignBitOf(Reg::PRESENT_SPEED));
+    sample.load = word(Reg::PRESENT_LOAD, SignBitOf(Reg::PRESENT_LOAD));
     sample.voltage = image[Reg::PRESENT_VOLTAGE];
     sample.temperature = image[Reg::PRESENT_TEMPERATURE];
     return sample;

@@ -3,6 +3,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "link/ControlTable.h"
@@ -23,156 +26,198 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-}  // namespace
+// One run from its checks to putting the servo back; every failure is written into the outcome, and every
+// step after the servo was touched ends with PutBack.
+class CStepRun {
+public:
+    CStepRun(CServoUsb& usb, const CStepRequest& request, const std::function<bool()>& stopped,
+             CStepOutcome& out)
+        : m_servo(usb, request.id),
+          m_request(request),
+          m_stopped(stopped),
+          m_out(out),
+          m_who("servo " + std::to_string(request.id)),
+          m_change(m_servo) {}
 
-CStepOutcome CStepResponse::Run(const CStepRequest& request) {
-    CStepOutcome out;
-    CRegisterAccess servo(m_servo, request.id);
-    const std::string who = "servo " + std::to_string(request.id);
-    auto fail = [&](EStepFailure failure, const std::string& why) {
-        out.failure = servo.PortLost() ? EStepFailure::PortLost : failure;
-        out.problem = why;
-    };
+    // Reads the servo's setup and refuses a request that does not fit it; true when the run may go on.
+    bool Check();
+    // Writes the run's coefficients and turns the torque on.
+    bool Prepare();
+    // Sends the shaft to FROM and waits until it has rested there.
+    bool SettleAtFrom();
+    // The step and its readings; false when the step itself could not be sent (nothing to measure).
+    bool Sample();
+    // Whatever ends the run, the servo gets back its torque setting and its coefficients.
+    void PutBack();
 
-    uint8_t setup[kSetupLength] = {};
-    if (!servo.Read(kSetupStart, kSetupLength, setup)) {
-        fail(EStepFailure::Refused, who + " does not answer a read: " + servo.Problem());
-        return out;
+private:
+    void Fail(EStepFailure failure, const std::string& why) {
+        m_out.failure = m_servo.PortLost() ? EStepFailure::PortLost : failure;
+        m_out.problem = why;
     }
-    const auto at = [&](uint8_t address) { return setup + (address - kSetupStart); };
-    servo.SetReturnLevel(*at(Reg::RETURN_LEVEL));
-    const int lower = servo.WordAt(at(Reg::MIN_POSITION_LIMIT));
-    const int upper = servo.WordAt(at(Reg::MAX_POSITION_LIMIT));
+    const uint8_t* At(uint8_t address) const { return m_setup + (address - kSetupStart); }
+    bool CheckLimits();
+    bool Stopped() const { return m_stopped && m_stopped(); }
+
+    CRegisterAccess m_servo;
+    const CStepRequest& m_request;
+    const std::function<bool()>& m_stopped;
+    CStepOutcome& m_out;
+    const std::string m_who;
+    uint8_t m_setup[kSetupLength] = {};
+    CCoefficientChange m_change;
+    bool m_bTorqueWasOn = false;
+    bool m_bTorqueTurnedOn = false;
+};
+
+bool CStepRun::Check() {
+    if (!m_servo.Read(kSetupStart, kSetupLength, m_setup)) {
+        Fail(EStepFailure::Refused, m_who + " does not answer a read: " + m_servo.Problem());
+        return false;
+    }
+    m_servo.SetReturnLevel(*At(Reg::RETURN_LEVEL));
+    if (!CheckLimits()) return false;
+    if (m_request.from == m_request.to) {
+        Fail(EStepFailure::Refused, "FROM and TO are the same position");
+        return false;
+    }
+    m_out.coefficients = CoefficientsFromBlock(At(COEFFICIENT_BLOCK_START), m_servo);
+    m_bTorqueWasOn = *At(Reg::TORQUE_ENABLE) != 0;
+    return true;
+}
+
+bool CStepRun::CheckLimits() {
+    const int lower = m_servo.WordAt(At(Reg::MIN_POSITION_LIMIT));
+    const int upper = m_servo.WordAt(At(Reg::MAX_POSITION_LIMIT));
     const std::string limits = std::to_string(lower) + ".." + std::to_string(upper);
     if (lower == 0 && upper == 0) {
-        fail(EStepFailure::Refused,
-             who + " is in wheel mode (both position limits 0): a step needs joint mode");
-        return out;
+        Fail(EStepFailure::Refused,
+             m_who + " is in wheel mode (both position limits 0): a step needs joint mode");
+        return false;
     }
     if (lower > upper) {
-        fail(EStepFailure::Refused, who + "'s position limits are crossed (MIN " + std::to_string(lower) +
+        Fail(EStepFailure::Refused, m_who + "'s position limits are crossed (MIN " + std::to_string(lower) +
                                         " above MAX " + std::to_string(upper) + ")");
-        return out;
+        return false;
     }
-    for (const auto& [name, value] : {std::pair{"FROM", request.from}, std::pair{"TO", request.to}}) {
+    for (const auto& [name, value] : {std::pair{"FROM", m_request.from}, std::pair{"TO", m_request.to}}) {
         if (value < lower || value > upper) {
-            fail(EStepFailure::Refused, std::string(name) + " " + std::to_string(value) + " is outside " +
-                                            who + "'s position limits " + limits);
-            return out;
+            Fail(EStepFailure::Refused, std::string(name) + " " + std::to_string(value) + " is outside " +
+                                            m_who + "'s position limits " + limits);
+            return false;
         }
     }
-    if (request.from == request.to) {
-        fail(EStepFailure::Refused, "FROM and TO are the same position");
-        return out;
-    }
-    out.coefficients = CoefficientsFromBlock(at(COEFFICIENT_BLOCK_START), servo);
-    const bool torqueWasOn = *at(Reg::TORQUE_ENABLE) != 0;
+    return true;
+}
 
-    CCoefficientChange change(servo);
-    bool torqueTurnedOn = false;
-    // Whatever ends the run, the servo gets back its torque setting and its coefficients.
-    auto putBack = [&] {
-        if (torqueTurnedOn) servo.WriteByte(Reg::TORQUE_ENABLE, 0);
-        if (request.keep || !change.Touched()) return;
-        if (!change.Restore().Ok()) {
-            out.restoreFailed = true;
-            out.restoreAdvice = change.RestoreAdvice();
-        }
-    };
-
-    if (!request.set.empty()) {
-        const CStoredWriteResult written = change.Apply(request.set);
+bool CStepRun::Prepare() {
+    if (!m_request.set.empty()) {
+        const CStoredWriteResult written = m_change.Apply(m_request.set);
         if (!written.Ok()) {
-            fail(written.kind == EStoredWrite::NotVerified ? EStepFailure::NotVerified
+            Fail(written.kind == EStoredWrite::NotVerified ? EStepFailure::NotVerified
                                                            : EStepFailure::NoAnswer,
-                 "setting " + who + "'s coefficients: " + written.problem);
-            putBack();
-            return out;
+                 "setting " + m_who + "'s coefficients: " + written.problem);
+            return false;
         }
-        out.coefficients = change.After();
+        m_out.coefficients = m_change.After();
     }
-    out.band = out.coefficients.DeadBand() + 2;
-
-    if (!torqueWasOn) {
-        torqueTurnedOn = true;
-        if (!servo.WriteByte(Reg::TORQUE_ENABLE, 1)) {
-            fail(EStepFailure::NoAnswer, "turning " + who + "'s torque on: " + servo.Problem());
-            putBack();
-            return out;
-        }
+    m_out.band = m_out.coefficients.DeadBand() + 2;
+    if (m_bTorqueWasOn) return true;
+    m_bTorqueTurnedOn = true;
+    if (!m_servo.WriteByte(Reg::TORQUE_ENABLE, 1)) {
+        Fail(EStepFailure::NoAnswer, "turning " + m_who + "'s torque on: " + m_servo.Problem());
+        return false;
     }
+    return true;
+}
 
-    // To FROM, then at rest there for a moment.
-    if (!servo.WriteWord(Reg::GOAL_POSITION, static_cast<uint16_t>(request.from))) {
-        fail(EStepFailure::NoAnswer, "sending " + who + " to FROM: " + servo.Problem());
-        putBack();
-        return out;
+bool CStepRun::SettleAtFrom() {
+    if (!m_servo.WriteWord(Reg::GOAL_POSITION, static_cast<uint16_t>(m_request.from))) {
+        Fail(EStepFailure::NoAnswer, "sending " + m_who + " to FROM: " + m_servo.Problem());
+        return false;
     }
     const Clock::time_point settleStart = Clock::now();
     std::optional<Clock::time_point> restingSince;
-    int position = 0;
     for (;;) {
         if (Stopped()) {
-            fail(EStepFailure::Interrupted, "interrupted before the step");
-            putBack();
-            return out;
+            Fail(EStepFailure::Interrupted, "interrupted before the step");
+            return false;
         }
-        const auto read = servo.Position();
+        const auto read = m_servo.Position();
         if (!read) {
-            fail(EStepFailure::NoAnswer, "reading " + who + "'s position: " + servo.Problem());
-            putBack();
-            return out;
+            Fail(EStepFailure::NoAnswer, "reading " + m_who + "'s position: " + m_servo.Problem());
+            return false;
         }
-        position = *read;
+        const int position = *read;
         const Clock::time_point now = Clock::now();
-        if (std::abs(position - request.from) > out.band)
+        if (std::abs(position - m_request.from) > m_out.band)
             restingSince.reset();
         else if (!restingSince)
             restingSince = now;
-        if (restingSince && now - *restingSince >= std::chrono::milliseconds(kStepRestMs)) break;
+        if (restingSince && now - *restingSince >= std::chrono::milliseconds(kStepRestMs)) {
+            m_out.start = position;
+            return true;
+        }
         if (now - settleStart > std::chrono::milliseconds(kStepSettleTimeoutMs)) {
-            fail(EStepFailure::NotSettled, who + " did not come to rest at FROM " +
-                                               std::to_string(request.from) + " within " +
+            Fail(EStepFailure::NotSettled, m_who + " did not come to rest at FROM " +
+                                               std::to_string(m_request.from) + " within " +
                                                std::to_string(kStepSettleTimeoutMs / 1000) + " s (it is at " +
                                                std::to_string(position) + ")");
-            putBack();
-            return out;
+            return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    out.start = position;
+}
 
-    // The step, then the readings, timed from the moment the goal went out.
+bool CStepRun::Sample() {
+    // Timed from the moment the goal went out.
     const Clock::time_point stepAt = Clock::now();
-    if (!servo.WriteWord(Reg::GOAL_POSITION, static_cast<uint16_t>(request.to))) {
-        fail(EStepFailure::NoAnswer, "sending " + who + " to TO: " + servo.Problem());
-        putBack();
-        return out;
+    if (!m_servo.WriteWord(Reg::GOAL_POSITION, static_cast<uint16_t>(m_request.to))) {
+        Fail(EStepFailure::NoAnswer, "sending " + m_who + " to TO: " + m_servo.Problem());
+        return false;
     }
-    const double runMs = request.seconds * 1000.0;
+    const double runMs = m_request.seconds * 1000.0;
     int misses = 0;
     for (long k = 1;; ++k) {
         if (Stopped()) {
-            fail(EStepFailure::Interrupted,
-                 "interrupted after " + std::to_string(out.samples.size()) + " readings");
-            break;
+            Fail(EStepFailure::Interrupted,
+                 "interrupted after " + std::to_string(m_out.samples.size()) + " readings");
+            return true;
         }
-        if (request.periodMs > 0)
-            std::this_thread::sleep_until(stepAt + k * std::chrono::milliseconds(request.periodMs));
+        if (m_request.periodMs > 0)
+            std::this_thread::sleep_until(stepAt + k * std::chrono::milliseconds(m_request.periodMs));
         const double asked = MsSince(stepAt);
-        if (asked > runMs) break;
-        const auto read = servo.Position();
+        if (asked > runMs) return true;
+        const auto read = m_servo.Position();
         if (read) {
             misses = 0;
             // The servo read its sensor somewhere in the exchange: its middle is the best guess, whatever
             // held up the host before the request or after the answer.
-            out.samples.push_back({(asked + MsSince(stepAt)) / 2.0, *read});
-        } else if (servo.PortLost() || ++misses >= kMissesInARow) {
-            fail(EStepFailure::NoAnswer, "reading " + who + "'s position: " + servo.Problem());
-            break;
+            m_out.samples.push_back({(asked + MsSince(stepAt)) / 2.0, *read});
+        } else if (m_servo.PortLost() || ++misses >= kMissesInARow) {
+            Fail(EStepFailure::NoAnswer, "reading " + m_who + "'s position: " + m_servo.Problem());
+            return true;
         }
     }
-    putBack();
-    out.metrics = MeasureStep(out.samples, out.start, request.to, out.band);
+}
+
+void CStepRun::PutBack() {
+    if (m_bTorqueTurnedOn) m_servo.WriteByte(Reg::TORQUE_ENABLE, 0);
+    if (m_request.keep || !m_change.Touched()) return;
+    if (!m_change.Restore().Ok()) {
+        m_out.restoreFailed = true;
+        m_out.restoreAdvice = m_change.RestoreAdvice();
+    }
+}
+
+}  // namespace
+
+CStepOutcome CStepResponse::Run(const CStepRequest& request) {
+    CStepOutcome out;
+    CStepRun run(m_servo, request, m_stopRequested, out);
+    if (!run.Check()) return out;  // nothing was changed yet
+    const bool measured = run.Prepare() && run.SettleAtFrom() && run.Sample();
+    run.PutBack();
+    if (measured) out.metrics = MeasureStep(out.samples, out.start, request.to, out.band);
     return out;
 }

@@ -30,76 +30,93 @@ using namespace Telnet;
 
 void CTelnetDecoder::Feed(const uint8_t* bytes, int count, CTelnetSink& sink) {
     int runStart = 0;  // the data run so far, handed on in one piece
-    auto flush = [&](int end) {
-        if (end > runStart) sink.OnData(bytes + runStart, end - runStart);
-    };
     for (int i = 0; i < count; ++i) {
-        const uint8_t byte = bytes[i];
-        bool data = false;
-        switch (m_state) {
-            case EState::AfterCr:
-                m_state = EState::Data;
-                if (byte == NUL && !m_bPeerBinary) {
-                    flush(i);
-                    break;
-                }
-                [[fallthrough]];
-            case EState::Data:
-                if (byte == IAC) {
-                    flush(i);
-                    m_state = EState::Iac;
-                } else {
-                    data = true;
-                    if (byte == CR) m_state = EState::AfterCr;
-                }
-                break;
-            case EState::Iac:
-                if (byte == IAC) {
-                    data = true;  // the second of a doubled IAC opens the next data run
-                    m_state = EState::Data;
-                } else if (byte >= WILL) {
-                    m_verb = byte;
-                    m_state = EState::Verb;
-                } else if (byte == SB) {
-                    m_state = EState::SbOption;
-                } else {
-                    m_state = EState::Data;  // NOP, GA, BREAK and the like carry nothing for a serial line
-                }
-                break;
-            case EState::Verb:
-                sink.OnCommand(m_verb, byte);
-                m_state = EState::Data;
-                break;
-            case EState::SbOption:
-                m_sbOption = byte;
-                m_sbPayload.clear();
-                m_state = EState::SbData;
-                break;
-            case EState::SbData:
-                if (byte == IAC)
-                    m_state = EState::SbIac;
-                else
-                    m_sbPayload.push_back(byte);
-                break;
-            case EState::SbIac:
-                if (byte == IAC) {
-                    m_sbPayload.push_back(IAC);
-                    m_state = EState::SbData;
-                } else if (byte == SE) {
-                    sink.OnSubnegotiation(m_sbOption, m_sbPayload);
-                    m_state = EState::Data;
-                } else {
-                    // A command inside a sub-negotiation: the sender never closed it. Keep what came and
-                    // read this byte again as the command it is.
-                    sink.OnSubnegotiation(m_sbOption, m_sbPayload);
-                    m_state = EState::Iac;
-                    --i;
-                }
-                break;
-        }
-        if (!data) runStart = i + 1;
+        const EByteRole role = Take(bytes[i], sink);
+        if (role == EByteRole::Data) continue;
+        if (role == EByteRole::EndsRun && i > runStart) sink.OnData(bytes + runStart, i - runStart);
+        if (role == EByteRole::Again) --i;
+        runStart = i + 1;
     }
-    flush(count);
+    if (count > runStart) sink.OnData(bytes + runStart, count - runStart);
+}
+
+CTelnetDecoder::EByteRole CTelnetDecoder::Take(uint8_t byte, CTelnetSink& sink) {
+    switch (m_state) {
+        case EState::Data:
+        case EState::AfterCr:
+            return TakeData(byte);
+        case EState::Iac:
+        case EState::Verb:
+        case EState::SbOption:
+            return TakeCommand(byte, sink);
+        case EState::SbData:
+        case EState::SbIac:
+            return TakeSubnegotiation(byte, sink);
+    }
+    return EByteRole::Other;
+}
+
+CTelnetDecoder::EByteRole CTelnetDecoder::TakeData(uint8_t byte) {
+    const bool afterCr = m_state == EState::AfterCr;
+    m_state = EState::Data;
+    if (afterCr && byte == NUL && !m_bPeerBinary) return EByteRole::EndsRun;
+    if (byte == IAC) {
+        m_state = EState::Iac;
+        return EByteRole::EndsRun;
+    }
+    if (byte == CR) m_state = EState::AfterCr;
+    return EByteRole::Data;
+}
+
+CTelnetDecoder::EByteRole CTelnetDecoder::TakeCommand(uint8_t byte, CTelnetSink& sink) {
+    if (m_state == EState::Verb) {
+        sink.OnCommand(m_verb, byte);
+        m_state = EState::Data;
+        return EByteRole::Other;
+    }
+    if (m_state == EState::SbOption) {
+        m_sbOption = byte;
+        m_sbPayload.clear();
+        m_state = EState::SbData;
+        return EByteRole::Other;
+    }
+    if (byte == IAC) {
+        m_state = EState::Data;
+        return EByteRole::Data;  // the second of a doubled IAC opens the next data run
+    }
+    if (byte >= WILL) {
+        m_verb = byte;
+        m_state = EState::Verb;
+    } else if (byte == SB) {
+        m_state = EState::SbOption;
+    } else {
+        m_state = EState::Data;  // NOP, GA, BREAK and the like carry nothing for a serial line
+    }
+    return EByteRole::Other;
+}
+
+CTelnetDecoder::EByteRole CTelnetDecoder::TakeSubnegotiation(uint8_t byte, CTelnetSink& sink) {
+    if (m_state == EState::SbData) {
+        if (byte == IAC)
+            m_state = EState::SbIac;
+        else
+            m_sbPayload.push_back(byte);
+        return EByteRole::Other;
+    }
+    if (byte == IAC) {
+        m_sbPayload.push_back(IAC);
+        m_state = EState::SbData;
+        return EByteRole::Other;
+    }
+    sink.OnSubnegotiation(m_sbOption, m_sbPayload);
+    if (byte == SE) {
+        m_state = EState::Data;
+        return EByteRole::Other;
+    }
+    // A command inside a sub-negotiation: the sender never closed it. Keep what came and read this byte
+    // again as the command it is.
+    m_state = EState::Iac;
+    return EByteRole::Again;
 }
 
 CTelnetOptions::CTelnetOptions(std::vector<uint8_t> ownOptions, std::vector<uint8_t> peerOptions) {

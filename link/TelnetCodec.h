@@ -54,6 +54,14 @@ public:
 
 private:
     enum class EState { Data, AfterCr, Iac, Verb, SbOption, SbData, SbIac };
+    // What a byte is to the data run Feed collects: part of it; the end of it (the run before the byte is
+    // handed on); something else; or a byte to be read once more in the state it brought about.
+    enum class EByteRole { Data, EndsRun, Other, Again };
+
+    EByteRole Take(uint8_t byte, CTelnetSink& sink);
+    EByteRole TakeData(uint8_t byte);
+    EByteRole TakeCommand(uint8_t byte, CTelnetSink& sink);
+    EByteRole TakeSubnegotiation(uint8_t byte, CTelnetSink& sink);
 
     EState m_state = EState::Data;
     uint8_t m_verb = 0;

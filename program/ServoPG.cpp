@@ -40,7 +40,7 @@ const std::array<const char*, 3> kReturnLevels{"No retrun", "Read return", "All 
 }  // namespace
 
 ServoPG::ServoPG(QWidget* pParent, CServoUsb* pUsb)
-    : CDialogPage(pParent), m_pUsb(pUsb), m_pImage(pUsb->m_pImage), m_sequence(*pUsb) {
+    : CDialogPage(pParent), m_pUsb(pUsb), m_pImage(pUsb->Image()), m_sequence(*pUsb) {
     SetDefaults();
 }
 
@@ -162,7 +162,7 @@ void ServoPG::SetDefaults() {
     image[Reg::RETURN_DELAY] = 0;
     image[Reg::RETURN_LEVEL] = 2;
     SetImageWord(image, Reg::MIN_POSITION_LIMIT, 0);
-    SetImageWord(image, Reg::MAX_POSITION_LIMIT, static_cast<uint16_t>(m_pUsb->m_nMaxPosition));
+    SetImageWord(image, Reg::MAX_POSITION_LIMIT, static_cast<uint16_t>(m_pUsb->MaxPosition()));
     image[Reg::MAX_TEMPERATURE] = 80;
     image[Reg::MAX_VOLTAGE] = kMaxVoltage;
     image[Reg::MIN_VOLTAGE] = kMinVoltage;
@@ -179,7 +179,7 @@ void ServoPG::SetDefaults() {
     SetImageWord(image, Reg::CURRENT_LIMIT, 0);
     image[Reg::TORQUE_ENABLE] = 0;
     image[kSpareControlByte] = 0;
-    SetImageWord(image, Reg::GOAL_SPEED, static_cast<uint16_t>(m_pUsb->m_nMaxSpeed));
+    SetImageWord(image, Reg::GOAL_SPEED, static_cast<uint16_t>(m_pUsb->MaxSpeed()));
     image[Reg::LOCK] = 1;
     for (uint8_t address : kSpareStatusBytes) image[address] = 0;
     m_byDisplayedId = kDefaultId;
@@ -242,7 +242,7 @@ int ServoPG::ClampField(int upper, QLineEdit* field, int lower) {
 }
 
 void ServoPG::GatherControls(uint8_t* copy) {
-    const int maxPosition = m_pUsb->m_nMaxPosition;
+    const int maxPosition = m_pUsb->MaxPosition();
     const auto byte = [&](uint8_t address, QLineEdit* field, int upper, int lower = 0) {
         copy[address] = static_cast<uint8_t>(ClampField(upper, field, lower));
     };

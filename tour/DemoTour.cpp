@@ -248,7 +248,7 @@ void CDemoTour::AddStartSteps() {
 void CDemoTour::AddRobotSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
     CRobotDlg* robot = main->RobotPage();
-    const uint8_t* image = m_app.m_pUsb->m_pImage;
+    const uint8_t* image = m_app.m_pUsb->Image();
 
     m_steps.push_back({QStringLiteral("Torque Out"), [robot] { Find<QCheckBox>(robot, "torque")->click(); },
                        [robot, image] {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "link/BootLoader.h"
+#include "link/LineSettingsScope.h"
 #include "link/ServoUsb.h"
 
 namespace {
@@ -38,15 +39,7 @@ EUpgradeResult TransferFirmware(CServoUsb& servo, CUsb& port, const FirmwareImag
     // servo; changing it half-way leaves the hand-off ample time to be taken in at the old rate, even by a
     // receiver that judges the rate only when it gets round to reading.
     std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS / 2));
-    const int savedTimeout = port.TimeoutMs();
-    port.SetTimeoutMs(BOOT_TIMEOUT_MS);
-    const int savedBaud = port.Configure(BOOT_BAUD);
+    const CLineSettingsScope bootLine(port, BOOT_BAUD, BOOT_TIMEOUT_MS);
     std::this_thread::sleep_for(std::chrono::milliseconds(BOOT_PAUSE_MS - BOOT_PAUSE_MS / 2));
-
-    const EUpgradeResult result = SendImage(servo, image, callbacks);
-
-    port.SetTimeoutMs(savedTimeout);
-    // A closed port had no rate to go back to (Configure answered 0 and changed nothing).
-    if (savedBaud > 0) port.Configure(savedBaud);
-    return result;
+    return SendImage(servo, image, callbacks);
 }

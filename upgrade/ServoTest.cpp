@@ -35,7 +35,7 @@ ServoTest::ServoTest(QWidget* pParent, CServoUsb* pUsb)
     : CDialogPage(pParent),
       m_pUsb(pUsb),
       m_pFirmware(std::make_unique<FirmwareImage>()),
-      m_pImage(pUsb->m_pImage) {}
+      m_pImage(pUsb->Image()) {}
 
 ServoTest::~ServoTest() {
     AbortTransfer();
@@ -162,7 +162,7 @@ void ServoTest::StartTransfer() {
 
 int ServoTest::UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation) {
     EUpgradeResult result = EUpgradeResult::Error;
-    if (CUsb* port = pPage->m_pUsb->m_pTransport) {
+    if (CUsb* port = pPage->m_pUsb->Transport()) {
         CUpgradeCallbacks callbacks;
         callbacks.running = &pPage->m_bUpgrading;
         // Called by name, so Qt makes and frees the queued calls itself: a lambda's call would be made here

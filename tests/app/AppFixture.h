@@ -61,7 +61,7 @@ protected:
 
     CServoMain* Main() const { return m_app->m_pMainWnd.get(); }
     CVelmoraDlg* Splash() const { return m_app->m_pStartDlg.get(); }
-    uint8_t* Image() const { return m_app->m_pUsb->m_pImage; }
+    uint8_t* Image() const { return m_app->m_pUsb->Image(); }
 
     void Click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 

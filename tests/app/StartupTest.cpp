@@ -73,7 +73,7 @@ TEST_F(StartupTest, FreshStartShowsOnlyTheSplashOverAReadyMainWindow) {
 
 TEST_F(StartupTest, EnterWithTheAdapterShowsTheRobotPageWithThePortStillClosed) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1, 3}));
-    m_app->m_pUsb->m_nMaxPosition = 500;  // Enter restores the limit before the sliders are set up
+    m_app->m_pUsb->SetMaxPosition(500);  // Enter restores the limit before the sliders are set up
     ASSERT_NO_FATAL_FAILURE(Enter());
     CServoMain* main = Main();
     EXPECT_TRUE(Splash()->isHidden());
@@ -86,7 +86,7 @@ TEST_F(StartupTest, EnterWithTheAdapterShowsTheRobotPageWithThePortStillClosed) 
     EXPECT_TRUE(main->ProgramPage()->isHidden());
     EXPECT_TRUE(main->UpgradePage()->isHidden());
     EXPECT_EQ(Image()[Reg::HIGH_BYTE_FIRST], 1);
-    EXPECT_EQ(m_app->m_pUsb->m_nMaxPosition, 1023);
+    EXPECT_EQ(m_app->m_pUsb->MaxPosition(), 1023);
     EXPECT_EQ(Child<QSlider>(main->RobotPage(), "goal")->maximum(), 1023);
     EXPECT_EQ(Child<QComboBox>(main, "portBaud")->currentText(), QStringLiteral("1000000"));
     EXPECT_EQ(Child<QPushButton>(main, "portOpen")->text(), QStringLiteral("Open"));

@@ -168,7 +168,7 @@ TEST(CliCommands, TracePrintsEveryFrameAsItGoes) {
     const std::string span = "13 bytes from 41 (PRESENT_POSITION)";
     const std::string values =
         "PRESENT_POSITION = 512, PRESENT_SPEED = 0, PRESENT_LOAD = 0, PRESENT_VOLTAGE = 74, "
-        "PRESENT_TEMPERATURE = 31, PRESENT_CURRENT = 0";
+        "PRESENT_TEMPERATURE = 31, PRESENT_CURRENT = 0000";
     EXPECT_EQ(meanings,
               (std::vector<std::string>{"> ping 1", "< status of 1: ok", "> read 1: " + span,
                                         "< status of 1: ok; " + values, "> ping 2", "< status of 2: ok",

@@ -62,9 +62,9 @@ protected:
 
 TEST_F(RobotDlgTest, OpensWithHalfRangesWriteModeAndPlaceholdersReplaced) {
     CRobotDlg& page = *m_page;
-    EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_POSITION), 511);
-    EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_SPEED), 50);
-    EXPECT_EQ(m_usb.m_pImage[Reg::TORQUE_ENABLE], 0);
+    EXPECT_EQ(ImageWord(m_usb.Image(), Reg::GOAL_POSITION), 511);
+    EXPECT_EQ(ImageWord(m_usb.Image(), Reg::GOAL_SPEED), 50);
+    EXPECT_EQ(m_usb.Image()[Reg::TORQUE_ENABLE], 0);
     EXPECT_EQ(Child<QLabel>(page, "goalText")->text(), QStringLiteral("Goal:511"));
     EXPECT_EQ(Child<QLabel>(page, "speedText")->text(), QStringLiteral("Speed:50"));
     EXPECT_EQ(Child<QSlider>(page, "goal")->value(), 511);
@@ -138,7 +138,7 @@ TEST_F(RobotDlgTest, GoalSliderSendsPositionAndSpeedInEveryModeAndByteOrder) {
     for (const CCase& c : cases) {
         SCOPED_TRACE(c.name);
         MakePage();
-        m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = c.highByteFirst;
+        m_usb.Image()[Reg::HIGH_BYTE_FIRST] = c.highByteFirst;
         QRadioButton* radios[] = {Child<QRadioButton>(m_page, "write"),
                                   Child<QRadioButton>(m_page, "syncWrite"),
                                   Child<QRadioButton>(m_page, "regWrite")};
@@ -147,7 +147,7 @@ TEST_F(RobotDlgTest, GoalSliderSendsPositionAndSpeedInEveryModeAndByteOrder) {
         Sent(0);
         Child<QSlider>(m_page, "goal")->setValue(700);
         EXPECT_EQ(Sent(c.frames.size()), c.frames);
-        EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_POSITION), 700);
+        EXPECT_EQ(ImageWord(m_usb.Image(), Reg::GOAL_POSITION), 700);
         EXPECT_EQ(Child<QLabel>(m_page, "goalText")->text(), QStringLiteral("Goal:700"));
     }
 }
@@ -169,7 +169,7 @@ TEST_F(RobotDlgTest, WheelModeSendsSignedSpeedsAndOtherwiseSpeedWaitsForTheGoal)
     EXPECT_TRUE(Sent(0).empty());
 
     Child<QSlider>(page, "speed")->setValue(-300);
-    EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_SPEED), 0x052C);
+    EXPECT_EQ(ImageWord(m_usb.Image(), Reg::GOAL_SPEED), 0x052C);
     EXPECT_EQ(Child<QLabel>(page, "speedText")->text(), QStringLiteral("Speed:-300"));
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(1, 0x03, {0x23, 0x05, 0x2C})}));
 
@@ -179,7 +179,7 @@ TEST_F(RobotDlgTest, WheelModeSendsSignedSpeedsAndOtherwiseSpeedWaitsForTheGoal)
     EXPECT_EQ(Child<QSlider>(page, "speed")->value(), 50);
     EXPECT_EQ(Child<QSlider>(page, "speed")->minimum(), 0);
     EXPECT_EQ(Child<QSlider>(page, "speed")->maximum(), 100);
-    EXPECT_EQ(ImageWord(m_usb.m_pImage, Reg::GOAL_SPEED), 50);
+    EXPECT_EQ(ImageWord(m_usb.Image(), Reg::GOAL_SPEED), 50);
 
     Child<QSlider>(page, "speed")->setValue(80);
     EXPECT_EQ(Child<QLabel>(page, "speedText")->text(), QStringLiteral("Speed:80"));
@@ -219,14 +219,14 @@ TEST_F(RobotDlgTest, RangesOfRegAndSyncWriteAndTheBroadcastAction) {
     Type(Child<QLineEdit>(page, "id"), QStringLiteral("3"));
     Type(Child<QLineEdit>(page, "lastId"), QStringLiteral("5"));
     Click(Child<QCheckBox>(page, "torque"));
-    EXPECT_EQ(m_usb.m_pImage[Reg::TORQUE_ENABLE], 1);
+    EXPECT_EQ(m_usb.Image()[Reg::TORQUE_ENABLE], 1);
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(0xFE, 0x83, {0x1F, 0x01, 3, 0x01, 4, 0x01, 5, 0x01})}));
 
     Click(Child<QRadioButton>(page, "write"));
     EXPECT_FALSE(Child<QPushButton>(page, "action")->isEnabled());
     EXPECT_FALSE(Child<QLineEdit>(page, "lastId")->isEnabled());
     Click(Child<QCheckBox>(page, "torque"));
-    EXPECT_EQ(m_usb.m_pImage[Reg::TORQUE_ENABLE], 0);
+    EXPECT_EQ(m_usb.Image()[Reg::TORQUE_ENABLE], 0);
     EXPECT_EQ(Sent(1), std::vector<Bytes>({Frame(3, 0x03, {0x1F, 0x00})}));
 }
 
@@ -234,9 +234,9 @@ TEST_F(RobotDlgTest, IdAndLastIdAreClampedAndSelectTheServo) {
     CRobotDlg& page = *m_page;
     Type(Child<QLineEdit>(page, "id"), QStringLiteral("300"));
     EXPECT_EQ(Child<QLineEdit>(page, "id")->text(), QStringLiteral("254"));
-    EXPECT_EQ(m_usb.m_pImage[Reg::ID], 254);
+    EXPECT_EQ(m_usb.Image()[Reg::ID], 254);
     Type(Child<QLineEdit>(page, "id"), QString());
-    EXPECT_EQ(m_usb.m_pImage[Reg::ID], 0);
+    EXPECT_EQ(m_usb.Image()[Reg::ID], 0);
 
     Click(Child<QRadioButton>(page, "syncWrite"));
     Type(Child<QLineEdit>(page, "lastId"), QStringLiteral("15"));
@@ -245,7 +245,7 @@ TEST_F(RobotDlgTest, IdAndLastIdAreClampedAndSelectTheServo) {
 
     page.SetServoId(7);
     EXPECT_EQ(Child<QLineEdit>(page, "id")->text(), QStringLiteral("7"));
-    EXPECT_EQ(m_usb.m_pImage[Reg::ID], 7);
+    EXPECT_EQ(m_usb.Image()[Reg::ID], 7);
 }
 
 TEST_F(RobotDlgTest, EnterAndEscapeLeaveThePageAsItIs) {

@@ -20,8 +20,8 @@ protected:
     void SetUp() override {
         EnsureApplication();
         ASSERT_TRUE(m_link.Open());
-        m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
-        m_usb.m_pImage[Reg::ID] = 1;
+        m_usb.Image()[Reg::HIGH_BYTE_FIRST] = 1;
+        m_usb.Image()[Reg::ID] = 1;
         MakePage();
     }
 

@@ -123,13 +123,13 @@ TEST_F(StatusMonitorTest, ReadingsFollowTheWireBytesTheByteOrderAndTheSelectedSe
     Click(Child<QPushButton>(page, "draw"));
     EXPECT_GT(StatusReads(3), 0u);
     // Once the poll has stopped the image holds the last reading in host order (low byte first).
-    EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_LOAD], 0x03);
-    EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_LOAD + 1], 0x04);
-    EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_POSITION], 0x00);
-    EXPECT_EQ(m_usb.m_pImage[Reg::PRESENT_POSITION + 1], 0x02);
+    EXPECT_EQ(m_usb.Image()[Reg::PRESENT_LOAD], 0x03);
+    EXPECT_EQ(m_usb.Image()[Reg::PRESENT_LOAD + 1], 0x04);
+    EXPECT_EQ(m_usb.Image()[Reg::PRESENT_POSITION], 0x00);
+    EXPECT_EQ(m_usb.Image()[Reg::PRESENT_POSITION + 1], 0x02);
 
     // With the flag clear the words are taken low byte first, so the same bytes mean something else.
-    m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 0;
+    m_usb.Image()[Reg::HIGH_BYTE_FIRST] = 0;
     Click(Child<QPushButton>(page, "draw"));
     ASSERT_TRUE(WaitForLabel(Child<QLabel>(page, "positionValue"), QStringLiteral("2")));
     EXPECT_EQ(Child<QLabel>(page, "loadValue")->text(), QStringLiteral("772"));  // 0x0304

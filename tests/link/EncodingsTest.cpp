@@ -56,6 +56,26 @@ TEST(ByteOrder, ParameterWordsSwapButCurrentLimitStays) {
     EXPECT_TRUE(std::equal(image, image + IMAGE_SIZE, copy));
 }
 
+// What the dump and the bus monitor show comes from the map: the versions and PRESENT_CURRENT as hex bytes
+// in the order they travel, CURRENT_LIMIT low byte first whatever the flag, other words in the bus's order.
+TEST(ByteOrder, RegisterTextFollowsTheMap) {
+    const uint8_t bytes[2] = {0x03, 0x08};
+    const auto text = [&](uint8_t address, bool highByteFirst) {
+        return RegisterText(*FindRegister(address), bytes, highByteFirst);
+    };
+    EXPECT_EQ(text(Reg::FIRMWARE_VERSION, true), "0308");
+    EXPECT_EQ(text(Reg::PRESENT_CURRENT, true), "0308");
+    EXPECT_EQ(text(Reg::PRESENT_CURRENT, false), "0308");
+    EXPECT_EQ(text(Reg::CURRENT_LIMIT, true), "2051");
+    EXPECT_EQ(text(Reg::GOAL_POSITION, true), "776");
+    EXPECT_EQ(text(Reg::GOAL_POSITION, false), "2051");
+    EXPECT_EQ(text(Reg::ID, true), "3");
+    EXPECT_EQ(FindRegister(Reg::HARDWARE_VERSION + 1), nullptr);  // inside a word
+    EXPECT_EQ(SignBitOf(Reg::PRESENT_POSITION), Reg::POSITION_SIGN_BIT);
+    EXPECT_EQ(SignBitOf(Reg::PRESENT_LOAD), Reg::SPEED_SIGN_BIT);
+    EXPECT_EQ(SignBitOf(Reg::MAX_TORQUE), NO_SIGN_BIT);
+}
+
 TEST(LeadingInt, Texts) {
     EXPECT_EQ(ParseLeadingInt("12ab"), 12);
     EXPECT_EQ(ParseLeadingInt("-7"), -7);

@@ -72,9 +72,11 @@ public:
         if (count == 8 && data[4] == 0x02) Answer(data[2], count, data[5], data[6]);
         return count;
     }
-    int Read(uint8_t* buffer, int count) override {
+    // On the bus's own clock, as every read's deadline.
+    Deadline ReadDeadline() const override { return m_now + (m_window > Micros{0} ? m_window : kTimeout); }
+    int ReadUntil(uint8_t* buffer, int count, Deadline readDeadline) override {
         if (IsLost()) return 0;
-        const auto deadline = m_now + (m_window > Micros{0} ? m_window : NormalTimeout()) + m_extraWait;
+        const auto deadline = readDeadline + m_extraWait;
         std::stable_sort(m_arriving.begin(), m_arriving.end(),
                          [](const CArrival& a, const CArrival& b) { return a.at < b.at; });
         int got = 0;
@@ -101,7 +103,8 @@ public:
         return true;
     }
     void SetReadWindow(Micros window) override { m_window = window; }
-    Micros NormalTimeout() override { return Micros{50000}; }
+    static constexpr Micros kTimeout{50000};
+    Micros NormalTimeout() override { return kTimeout; }
     bool IsLost() const override { return m_bLost; }
     Clock::time_point Now() override { return m_now; }
 

@@ -16,7 +16,7 @@ class FrameWords : public ::testing::Test {
 protected:
     void SetUp() override {
         servo.SetRecorder(&recorder);
-        servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        servo.Image()[Reg::HIGH_BYTE_FIRST] = 1;
     }
 
     // "> FF FF ...  meaning" for every frame recorded since the last call.

@@ -103,7 +103,7 @@ TEST_P(LinkFault, FailsWithinOneTimeoutAndRecovers) {
     // Whatever is still on its way arrives while nobody asks: the next exchange must not see it.
     ASSERT_TRUE(m_bus.WaitForQuietLine(2s));
     // Room for a loaded machine: this exchange checks what is taken, not how fast.
-    m_usb.SetTimeouts(500);
+    m_usb.SetTimeoutMs(500);
     EXPECT_TRUE(op.run(m_servo)) << "the line works again once the fault is spent";
     if (op.instruction == 0x02) {
         const uint8_t expected[5] = {0x03, 0x08, 0x00, 0x00, 0x01};

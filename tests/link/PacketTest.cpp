@@ -41,11 +41,11 @@ TEST(PacketBuild, HeaderLeavesRecordAlone) {
 
 class PacketCheck : public ::testing::Test {
 protected:
-    // Checks a reply the way the command layer does.
+    // Checks a reply the way the command layer does: judged once, then kept as the record.
     int Check(Bytes frame, uint8_t expectedId, uint8_t expectedLen) {
+        const int got = static_cast<int>(frame.size());
         frame.resize(kFrameBufferSize, 0);
-        if (!packet.CheckReplyHeader(frame.data(), expectedId, expectedLen)) return 0;
-        return packet.ParseReplyBody(frame.data());
+        return packet.TakeStatus(frame.data(), got, JudgeStatus(frame.data(), got, expectedId, expectedLen));
     }
     CPacket packet;
 };
@@ -92,4 +92,37 @@ TEST_F(PacketCheck, TrailingBytesIgnoredAndEmptyBodyKeepsParams) {
     packet.m_params[0] = 0xAB;
     EXPECT_EQ(Check({0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC, 0x99, 0x98}, 1, 2), 1);
     EXPECT_EQ(packet.m_params[0], 0xAB);
+}
+
+// The reader takes a status's header first and then the bytes its LEN calls for: the one it asked for, or
+// a few more from the very servo asked (taken whole, so they never spoil the next answer).
+TEST(PacketRead, BodyLengthFollowsLenOnlyForAStatusOfTheServoAsked) {
+    const uint8_t asked[4] = {0xFF, 0xFF, 0x03, 0x04};
+    EXPECT_EQ(StatusBodyLength(asked, 3, 4), 4);
+    const uint8_t longer[4] = {0xFF, 0xFF, 0x03, 0x08};
+    EXPECT_EQ(StatusBodyLength(longer, 3, 4), 8);
+    EXPECT_EQ(StatusBodyLength(longer, 5, 4), 4) << "another servo's status is not waited for";
+    EXPECT_EQ(StatusBodyLength(longer, 5, 4, 3), 8) << "unless the write gave it that ID";
+    EXPECT_EQ(StatusBodyLength(longer, BROADCAST_ID, 4), 4);
+    const uint8_t runTogether[4] = {0xFF, 0xFF, 0x03, 0x09};
+    EXPECT_EQ(StatusBodyLength(runTogether, 3, 4), 4);
+    const uint8_t shorter[4] = {0xFF, 0xFF, 0x03, 0x02};
+    EXPECT_EQ(StatusBodyLength(shorter, 3, 4), 4);
+    const uint8_t noise[4] = {0xFF, 0x00, 0x03, 0x06};
+    EXPECT_EQ(StatusBodyLength(noise, 3, 4), 4);
+}
+
+TEST(PacketRead, JudgeNamesTheFirstFaultOfWhatCame) {
+    const Bytes good{0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFC};
+    EXPECT_EQ(JudgeStatus(good.data(), 6, 1, 2), EStatusVerdict::Good);
+    EXPECT_EQ(JudgeStatus(good.data(), 0, 1, 2), EStatusVerdict::Nothing);
+    EXPECT_EQ(JudgeStatus(good.data(), 5, 1, 2), EStatusVerdict::CutShort);
+    EXPECT_EQ(JudgeStatus(good.data(), 6, 2, 2), EStatusVerdict::OtherId);
+    EXPECT_EQ(JudgeStatus(good.data(), 6, 2, 2, 1), EStatusVerdict::Good);
+    EXPECT_EQ(JudgeStatus(good.data(), 6, 1, 4), EStatusVerdict::WrongLength);
+    EXPECT_EQ(JudgeStatus(good.data(), 2, 1, 4), EStatusVerdict::CutShort) << "LEN has not come yet";
+    const Bytes bad{0xFF, 0xFF, 0x01, 0x02, 0x00, 0xFD};
+    EXPECT_EQ(JudgeStatus(bad.data(), 6, 1, 2), EStatusVerdict::BadChecksum);
+    const Bytes noise{0xFF, 0x7F, 0x01, 0x02, 0x00, 0xFC};
+    EXPECT_EQ(JudgeStatus(noise.data(), 6, 1, 2), EStatusVerdict::BadHeader);
 }

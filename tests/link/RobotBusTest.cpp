@@ -24,7 +24,7 @@ protected:
     void SetUp() override {
         SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_TRUE(link.Open());
-        servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        servo.Image()[Reg::HIGH_BYTE_FIRST] = 1;
     }
     void TearDown() override { poller.Stop(); }
 
@@ -175,7 +175,7 @@ TEST_F(RobotBus, AllTorqueOffBroadcastsAtEachRateThenReadsEachServoBack) {
     EXPECT_EQ(frames[3].bytes, (Bytes{0xFF, 0xFF, 0x07, 0x04, 0x02, 0x1F, 0x01, 0xD2}));
     EXPECT_EQ(frames[4].bytes[2], 2);
     EXPECT_EQ(frames[5].bytes[2], 9);
-    EXPECT_EQ(link.Transport().CurrentRate(), 1000000u);
+    EXPECT_EQ(link.Transport().ConfiguredRate(), 1000000u);
     for (uint8_t id : {1, 2, 7}) EXPECT_EQ(bus.Table(id)[Reg::TORQUE_ENABLE], 0);
 }
 

@@ -13,19 +13,27 @@ public:
     using Bytes = std::vector<uint8_t>;
 
     int FindDevice() override { return m_bDevicePresent ? 1 : 0; }
+    // Like a port, discards what is left of the reply being read.
     int Write(const uint8_t* data, int count) override {
         if (!m_bOpen) return 0;
         m_written.emplace_back(data, data + count);
+        m_arrived.clear();
+        m_bReplyTaken = false;
         return count;
     }
-    // Hands out the next scripted reply, cut to count bytes; nothing when the script is empty.
-    int Read(uint8_t* buffer, int count) override {
+    // The next scripted reply is what arrives for the first read after a write (or for a read without a
+    // write); the reads that follow take the rest of it. Nothing when the script is empty.
+    int ReadUntil(uint8_t* buffer, int count, Deadline) override {
         ++m_nReads;
-        if (!m_bOpen || m_replies.empty()) return 0;
-        Bytes reply = m_replies.front();
-        m_replies.pop_front();
-        const int n = std::min<int>(count, static_cast<int>(reply.size()));
-        std::memcpy(buffer, reply.data(), static_cast<size_t>(n));
+        if (!m_bOpen) return 0;
+        if (!m_bReplyTaken && !m_replies.empty()) {
+            m_arrived = m_replies.front();
+            m_replies.pop_front();
+        }
+        m_bReplyTaken = true;
+        const int n = std::min<int>(count, static_cast<int>(m_arrived.size()));
+        std::memcpy(buffer, m_arrived.data(), static_cast<size_t>(n));
+        m_arrived.erase(m_arrived.begin(), m_arrived.begin() + n);
         return n;
     }
     int Reserved1(int32_t, int32_t) override { return 0; }
@@ -35,6 +43,8 @@ public:
 
     std::vector<Bytes> m_written;
     std::deque<Bytes> m_replies;
+    Bytes m_arrived;
+    bool m_bReplyTaken = false;
     int m_nReads = 0;
     bool m_bOpen = true;
     bool m_bDevicePresent = true;

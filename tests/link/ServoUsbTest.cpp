@@ -17,11 +17,11 @@ protected:
 };
 
 TEST_F(ServoCommands, ConstructionState) {
-    EXPECT_EQ(servo.m_nMaxPosition, 1023);
-    EXPECT_EQ(servo.m_nMaxSpeed, 100);
-    for (size_t i = 0; i < IMAGE_SIZE; ++i) EXPECT_EQ(servo.m_pImage[i], 0);
+    EXPECT_EQ(servo.MaxPosition(), 1023);
+    EXPECT_EQ(servo.MaxSpeed(), 100);
+    for (size_t i = 0; i < IMAGE_SIZE; ++i) EXPECT_EQ(servo.Image()[i], 0);
     EXPECT_EQ(servo.IsHighByteFirst(), 0);
-    servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 7;
+    servo.Image()[Reg::HIGH_BYTE_FIRST] = 7;
     EXPECT_EQ(servo.IsHighByteFirst(), 1);
 }
 
@@ -84,6 +84,17 @@ TEST_F(ServoCommands, CutShortStatusFailsEvenWhenZerosWouldCheck) {
     const uint8_t zero = 0;
     EXPECT_EQ(servo.WriteData(0xFD, Reg::LOCK, 1, &zero, 2), 0);
     EXPECT_EQ(servo.m_id, 0xFD);
+}
+
+// The status's LEN is read before the rest: one a few bytes longer than asked is taken whole, so none of it
+// is left to spoil the next answer, and it still fails.
+TEST_F(ServoCommands, ALongerStatusIsTakenWholeAndFails) {
+    CExchangeOutcome outcome;
+    transport.Reply({0xFF, 0xFF, 0x01, 0x04, 0x00, 0x12, 0x34, 0x94, 0x77});
+    EXPECT_EQ(servo.Ping(1, nullptr, &outcome), 0);
+    EXPECT_EQ(outcome.kind, EOutcome::WrongLength);
+    EXPECT_EQ(outcome.gotBytes, 8);
+    EXPECT_EQ(transport.m_arrived, (Bytes{0x77})) << "what follows the status is not taken";
 }
 
 TEST_F(ServoCommands, ReadOfNothingExpectsBareStatus) {

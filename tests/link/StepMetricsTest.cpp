@@ -104,11 +104,11 @@ TEST(Coefficients, TravelAsOneBlockWithPunchInTheLinksByteOrder) {
     EXPECT_EQ(values.DeadBand(), 20);
     EXPECT_EQ(values.Text({FindCoefficient("P"), FindCoefficient("PUNCH")}), "P=60,PUNCH=291");
 
-    usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+    usb.Image()[Reg::HIGH_BYTE_FIRST] = 1;
     const auto highFirst = BlockFromCoefficients(values, access);
     EXPECT_EQ(highFirst, (std::array<uint8_t, 8>{20, 60, 100, 0, 0x01, 0x23, 1, 20}));
     EXPECT_EQ(CoefficientsFromBlock(highFirst.data(), access), values);
-    usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 0;
+    usb.Image()[Reg::HIGH_BYTE_FIRST] = 0;
     const auto lowFirst = BlockFromCoefficients(values, access);
     EXPECT_EQ(lowFirst[4], 0x23);
     EXPECT_EQ(lowFirst[5], 0x01);

@@ -120,7 +120,7 @@ protected:
     void SetUp() override {
         SKIP_UNLESS_LINE_RATE(1000000);
         ASSERT_TRUE(m_link.Open(1000000, 200));
-        m_usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        m_usb.Image()[Reg::HIGH_BYTE_FIRST] = 1;
     }
 
     CStepOutcome Run(const CStepRequest& request, std::function<bool()> stop = {}) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "link/BrennixUsb.h"
+#include "link/LineSettingsScope.h"
 #include "tests/link/PtyPair.h"
 #include "tests/support/LineRateProbe.h"
 
@@ -94,17 +95,44 @@ TEST_F(Transport, ConfigureReturnsThePreviousRateIncludingOddOnes) {
     EXPECT_EQ(usb.Configure(1000000), 128000);
 }
 
-TEST_F(Transport, TimeoutAppliesFromConfigure) {
-    usb.m_nTimeoutMs = 120;
+// A timeout set is the next read's, whether or not the line is configured again.
+TEST_F(Transport, TimeoutAppliesAtOnce) {
+    usb.SetTimeoutMs(120);
     uint8_t byte;
     auto start = Clock::now();
     usb.Read(&byte, 1);
-    EXPECT_LT(ElapsedMs(start), 110);  // still the old timeout
+    EXPECT_GE(ElapsedMs(start), 120);  // without a Configure
     usb.Configure(1000000);
     start = Clock::now();
     usb.Read(&byte, 1);
     EXPECT_GE(ElapsedMs(start), 120);
-    usb.m_nTimeoutMs = 50;
+    usb.SetTimeoutMs(50);
+}
+
+// A status is read in two parts by one deadline: the second part gets no timeout of its own.
+TEST_F(Transport, ReadsSharingADeadlineEndByIt) {
+    usb.SetTimeoutMs(300);
+    pty.Send({1, 2, 3, 4});
+    uint8_t buffer[8] = {};
+    const auto start = Clock::now();
+    const CUsb::Deadline deadline = start + std::chrono::milliseconds(60);
+    EXPECT_EQ(usb.ReadUntil(buffer, 4, deadline), 4);
+    EXPECT_EQ(usb.ReadUntil(buffer + 4, 4, deadline), 0);
+    EXPECT_GE(ElapsedMs(start), 60);
+    EXPECT_LT(ElapsedMs(start), 250);
+    usb.SetTimeoutMs(50);
+}
+
+TEST_F(Transport, LineSettingsScopeRestoresRateAndTimeout) {
+    usb.SetTimeoutMs(70);
+    {
+        const CLineSettingsScope boot(usb, 115200, 300);
+        EXPECT_EQ(usb.LineRate(), 115200);
+        EXPECT_EQ(usb.TimeoutMs(), 300);
+    }
+    EXPECT_EQ(usb.LineRate(), 1000000);
+    EXPECT_EQ(usb.TimeoutMs(), 70);
+    usb.SetTimeoutMs(50);
 }
 
 TEST_F(Transport, RateChangeLetsWrittenOutputLeaveFirst) {

@@ -52,10 +52,10 @@ TEST(CliFileExchange, ClientAndPageSaveTheSameBytesAndLoadEachOthersFiles) {
     const fs::path cliFile = dir.Path() / "cli.dat";
     {
         CServoUsb& usb = link.Usb();
-        usb.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
+        usb.Image()[Reg::HIGH_BYTE_FIRST] = 1;
         ServoPG page(nullptr, &usb);
         page.Create(nullptr);
-        usb.m_pImage[Reg::ID] = 3;  // picked in the node list
+        usb.Image()[Reg::ID] = 3;  // picked in the node list
         page.SetFileChooser([&](bool) { return QString::fromStdString(pageFile.string()); });
         page.show();
         QTest::mouseClick(Button(page, QStringLiteral("READ")), Qt::LeftButton);

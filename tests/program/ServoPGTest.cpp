@@ -85,7 +85,7 @@ protected:
 
     void TearDown() override { m_page.reset(); }
 
-    uint8_t* Image() { return m_usb.m_pImage; }
+    uint8_t* Image() { return m_usb.Image(); }
     ServoPG& Page() { return *m_page; }
 
     // Clicks and waits until the page's sequence, if any, has ended.

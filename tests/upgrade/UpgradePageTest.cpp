@@ -33,8 +33,8 @@ protected:
         EnsureApplication();
         ASSERT_TRUE(m_dir.isValid());
         ASSERT_TRUE(m_link.Attach(kLinkTimeoutMs));
-        m_servo.m_pImage[Reg::HIGH_BYTE_FIRST] = 1;
-        m_servo.m_pImage[Reg::ID] = 1;
+        m_servo.Image()[Reg::HIGH_BYTE_FIRST] = 1;
+        m_servo.Image()[Reg::ID] = 1;
         m_window = std::make_unique<QWidget>();
         m_page = std::make_unique<ServoTest>(nullptr, &m_servo);
         m_page->Create(m_window.get());
@@ -90,7 +90,7 @@ TEST_F(UpgradePage, OpensWithIdOneEmptyVersionsAndNoWrite) {
     EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->text(), QStringLiteral("0%"));
     m_page->ShowServoId(7);
     EXPECT_EQ(Child<QLineEdit>(m_page, "id")->text(), QStringLiteral("7"));
-    EXPECT_EQ(m_servo.m_pImage[Reg::ID], 1) << "the image's ID is left alone";
+    EXPECT_EQ(m_servo.Image()[Reg::ID], 1) << "the image's ID is left alone";
     SaveGrab(m_page.get(), QStringLiteral("upgrade_page_opened"));
 }
 
@@ -105,7 +105,7 @@ TEST_F(UpgradePage, ReadShowsTheVersionsOfTheServoInTheIdField) {
     m_page->ShowServoId(2);  // the image still names servo 1
     Click(Child<QPushButton>(m_page, "read"));
     EXPECT_EQ(Child<QLabel>(m_page, "firmware")->text(), QStringLiteral("010a"));
-    EXPECT_EQ(m_servo.m_pImage[Reg::FIRMWARE_VERSION + 1], 0x0a) << "the bytes stay in the shared image";
+    EXPECT_EQ(m_servo.Image()[Reg::FIRMWARE_VERSION + 1], 0x0a) << "the bytes stay in the shared image";
 
     m_page->ShowServoId(9);
     Click(Child<QPushButton>(m_page, "read"));
