@@ -67,8 +67,6 @@ public:
     CCalibrateDialog* CalibrateWindow() const;
     // Ends a sweep and waits for its worker (within one reading); the window closes. GUI thread.
     void StopCalibration();
-    // Asks for the parameter file to save (true) or open (false); empty when cancelled. Tests replace it.
-    void SetFileChooser(std::function<QString(bool bSave)> choose) { m_chooseFile = std::move(choose); }
 
 signals:
     // A READ, WRITE or RESET is about to take the bus (emitted before its worker starts).
@@ -91,7 +89,6 @@ private:
     void OnReset();
     void OnSave();
     void OnOpen();
-    QString ChooseFile(bool bSave);
 
     // Logs the ID line and hands the steps to the worker; the buttons stay disabled until it is done.
     void RunSequence(std::vector<CBusStep> steps);
@@ -106,9 +103,6 @@ private:
     // What the ID field shows when the controls are filled: the image's ID, except after OPEN, when it is
     // the file's ID while the image's ID still names the servo addressed.
     uint8_t m_byDisplayedId = 1;
-
-    // Asks for the parameter file; a file dialog unless replaced.
-    std::function<QString(bool bSave)> m_chooseFile;
 
     QPushButton* m_btnRead = nullptr;
     QPushButton* m_btnWrite = nullptr;

@@ -1,7 +1,6 @@
 // The page's buttons: READ, WRITE and RESET as sequences on the bus worker, SAVE and OPEN of .dat files.
 #include <QCheckBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <cstring>
@@ -133,19 +132,9 @@ void ServoPG::OnReset() {
     FillControls();
 }
 
-QString ServoPG::ChooseFile(bool bSave) {
-    if (m_chooseFile) return m_chooseFile(bSave);
-    QFileDialog dialog(this, QString(), QString(), QStringLiteral("Tavrio Files (*.dat)"));
-    dialog.setDefaultSuffix(QStringLiteral("dat"));
-    dialog.setAcceptMode(bSave ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(bSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted) return {};
-    return dialog.selectedFiles().value(0);
-}
-
 void ServoPG::OnSave() {
     if (m_bBusy) return;
-    const QString path = ChooseFile(true);
+    const QString path = ChooseFile(this, EFileKind::ParameterSave);
     if (path.isEmpty()) return;
     ParameterBytes bytes{};
     std::memcpy(bytes.data(), m_pImage, bytes.size());
@@ -156,7 +145,7 @@ void ServoPG::OnSave() {
 
 void ServoPG::OnOpen() {
     if (m_bBusy) return;
-    const QString path = ChooseFile(false);
+    const QString path = ChooseFile(this, EFileKind::ParameterOpen);
     if (path.isEmpty()) return;
     ParameterBytes bytes{};
     switch (LoadParameterFile(QFile::encodeName(path).toStdString(), bytes)) {

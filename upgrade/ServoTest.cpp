@@ -3,7 +3,6 @@
 #include "upgrade/ServoTest.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -95,20 +94,10 @@ void ServoTest::OnReadVersion() {
     m_labelHardware->setText(VersionText(m_pImage + Reg::HARDWARE_VERSION));
 }
 
-QString ServoTest::ChooseFile() {
-    if (m_fnChooseFile) return m_fnChooseFile();
-    QFileDialog dialog(this, QString(), QString(), tr("Hex Files (*.hex);;Bin Files (*.bin)"));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(QStringLiteral("hex"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().constFirst();
-}
-
 void ServoTest::OnOpenFile() {
     // The worker is reading the image: a load now would change what it sends.
     if (IsTransferring()) return;
-    const QString path = ChooseFile();
+    const QString path = ChooseFile(this, EFileKind::Firmware);
     if (!path.isEmpty()) LoadFile(path);
 }
 

@@ -76,14 +76,15 @@ protected:
         Image()[Reg::HIGH_BYTE_FIRST] = 1;
         m_page = std::make_unique<ServoPG>(nullptr, &m_usb);
         m_page->Create(nullptr);
-        m_page->SetFileChooser([this](bool bSave) {
-            m_choices.push_back(bSave);
-            return m_szNextFile;
-        });
         m_page->show();
     }
 
     void TearDown() override { m_page.reset(); }
+
+    const CChooseFileAnswer m_answer{[this](EFileKind kind) {
+        m_choices.push_back(kind == EFileKind::ParameterSave);
+        return m_szNextFile;
+    }};
 
     uint8_t* Image() { return m_usb.m_pImage; }
     ServoPG& Page() { return *m_page; }
