@@ -83,7 +83,7 @@ void ServoPG::ApplyRead(const CStepReport& report) {
     // A servo picked while the read was on its way stays the target, and its ID stays in the field.
     if (targetNow != m_byTargetAtStart) m_pImage[Reg::ID] = targetNow;
     FillControls();
-    if (m_bIdTextPicked) SetFieldText(m_editId, m_szPickedIdText);
+    if (m_bIdTextPicked) SetFieldText(m_edits[FieldId], m_szPickedIdText);
     AppendLog(QStringLiteral("Read All Servo Data"));
 }
 
@@ -183,8 +183,8 @@ void ServoPG::ClickCalibrate() {
     // The log pane is narrow: short lines. The sweep window itself says why a sweep failed.
     connect(m_pCalibrate, &CCalibrateDialog::limitsFound, this,
             [this](int min, int max, int lowest, int highest) {
-                SetField(m_editMinPosition, min);
-                SetField(m_editMaxPosition, max);
+                SetField(m_edits[FieldMinPosition], min);
+                SetField(m_edits[FieldMaxPosition], max);
                 AppendLog(QStringLiteral("Seen %1..%2").arg(lowest).arg(highest));
                 AppendLog(QStringLiteral("Limits %1..%2").arg(min).arg(max));
                 AppendLog(QStringLiteral("WRITE stores them"));
