@@ -45,17 +45,17 @@ struct CParameterField {
     // A number typed into an edit field, or a choice from a drop-down list whose index is the value.
     enum class EKind { Number, List };
     EKind kind;
-    int group;          // index into kParameterGroups
-    uint8_t address;    // the image byte, or the first of a word's two
-    int bytes;          // 1, or 2 for a word as the image holds it
-    int lower;          // WRITE holds a number within [lower, upper]
-    int upper;          // or kUpToMaxPosition
-    int maxTyped;       // characters the field takes; 0 for a list
+    int group;               // index into kParameterGroups
+    uint8_t address;         // the image byte, or the first of a word's two
+    int bytes;               // 1, or 2 for a word as the image holds it
+    int lower;               // WRITE holds a number within [lower, upper]
+    int upper;               // or kUpToMaxPosition
+    int maxTyped;            // characters the field takes; 0 for a list
     const char* objectName;  // by which tests and the demo tour find the input
     const char* label;
     CDluRect labelPlace;
-    CDluRect place;     // for a list, its opened height
-    const char* unit;   // a label after the input, or none
+    CDluRect place;    // for a list, its opened height
+    const char* unit;  // a label after the input, or none
     CDluRect unitPlace;
 };
 

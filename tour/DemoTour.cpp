@@ -324,8 +324,7 @@ void CDemoTour::AddProgramSteps() {
          }});
 
     m_steps.push_back({QStringLiteral("READ"), [program] { program->ClickRead(); }, ReadDone(program),
-                       ReadOk(program),
-                       QStringLiteral("07-program-read.png")});
+                       ReadOk(program), QStringLiteral("07-program-read.png")});
 
     // The servo keeps its stored parameters locked: WRITE unlocks them first.
     m_steps.push_back({QStringLiteral("edit P, UnLock"),
@@ -346,7 +345,8 @@ void CDemoTour::AddProgramSteps() {
          [program] { return !program->IsBusy() && program->LastLogLine() == QLatin1String("lock Eprom"); }});
     // Reading back shows what the servo now holds.
     m_steps.push_back({QStringLiteral("READ after WRITE"), [program] { program->ClickRead(); },
-                       ReadDone(program), [this, program, readOk = ReadOk(program)] {
+                       ReadDone(program),
+                       [this, program, readOk = ReadOk(program)] {
                            const QString problem = readOk();
                            if (!problem.isEmpty()) return problem;
                            return Find<QLineEdit>(program, "p")->text() == m_szNewP

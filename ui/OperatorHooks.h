@@ -9,16 +9,16 @@ class QWidget;
 
 // What a file dialog asks for; each kind has its own filter and mode.
 enum class EFileKind {
-    PlotData,        // the ROBOT page's plot recording, CSV, saved
-    PlotPicture,     // the ROBOT page's plot, PNG, saved
-    ParameterSave,   // the PROGRAM page's parameter file (.dat), saved
-    ParameterOpen,   // the PROGRAM page's parameter file (.dat), opened
-    Firmware,        // the UPGRADE page's firmware (.hex or .bin), opened
-    ServosData,      // the Servos window's rows, CSV, saved
-    ServosPicture,   // the Servos window's plot, PNG, saved
-    RecordingSave,   // a taught motion, CSV, saved
-    RecordingOpen,   // a taught motion, CSV, opened
-    BusFrames,       // the Bus window's frames, text, saved
+    PlotData,       // the ROBOT page's plot recording, CSV, saved
+    PlotPicture,    // the ROBOT page's plot, PNG, saved
+    ParameterSave,  // the PROGRAM page's parameter file (.dat), saved
+    ParameterOpen,  // the PROGRAM page's parameter file (.dat), opened
+    Firmware,       // the UPGRADE page's firmware (.hex or .bin), opened
+    ServosData,     // the Servos window's rows, CSV, saved
+    ServosPicture,  // the Servos window's plot, PNG, saved
+    RecordingSave,  // a taught motion, CSV, saved
+    RecordingOpen,  // a taught motion, CSV, opened
+    BusFrames,      // the Bus window's frames, text, saved
 };
 
 using MessageHook = std::function<void(QWidget* pParent, const QString& text)>;

@@ -106,5 +106,6 @@ TEST(AppOptionsTest, HelpAndValuesThatLookLikeOptions) {
     EXPECT_EQ(parsed.options.szPortPath, "-x") << "a separate value is taken as it is";
     parsed = ParseAppOptions({"--simulate", "--simulate=7", "-simulate", "5"});
     EXPECT_TRUE(parsed.szError.empty()) << parsed.szError;
-    EXPECT_EQ(parsed.options.nSimulatedServos, 7) << "the last count wins; single-dash words are the toolkit's";
+    EXPECT_EQ(parsed.options.nSimulatedServos, 7)
+        << "the last count wins; single-dash words are the toolkit's";
 }
