@@ -107,9 +107,9 @@ bool TakeValue(const std::string& option, const std::string& value, CReading& re
     }
     std::string error;
     if (option == "--servo") {
-        const auto spec = ParseServoSpec(value, &error);
-        if (spec) reading.servos.push_back(*spec);
-        if (!spec) command = Refusal(error, false);
+        const auto parsed = ParseServoSpec(value, &error);
+        if (parsed) reading.servos.push_back(*parsed);
+        if (!parsed) command = Refusal(error, false);
         return true;
     }
     const auto rule = ParseFaultRule(value, &error);

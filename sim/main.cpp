@@ -33,8 +33,8 @@ bool ServeDevice(sim::CBusSimulator& simulator, const sim::CSimOptions& options)
 
 void SayServing(const sim::CSimOptions& options) {
     std::cerr << "brennix-sim: serving";
-    for (const auto& spec : options.servos)
-        std::cerr << " " << int(spec.id) << "@" << sim::BaudRateForCode(spec.baudCode);
+    for (const auto& servo : options.servos)
+        std::cerr << " " << int(servo.id) << "@" << sim::BaudRateForCode(servo.baudCode);
     std::cerr << (options.line.anyRate ? " (heard at any rate)" : "") << ", latency "
               << options.line.latency.count() << " us; stop with Ctrl+C\n";
 }

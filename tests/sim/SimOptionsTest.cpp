@@ -15,7 +15,7 @@ using EAction = CSimCommand::EAction;
 
 std::vector<std::pair<int, int>> IdsAndCodes(const sim::CSimOptions& options) {
     std::vector<std::pair<int, int>> found;
-    for (const auto& spec : options.servos) found.emplace_back(spec.id, spec.baudCode);
+    for (const auto& servo : options.servos) found.emplace_back(servo.id, servo.baudCode);
     return found;
 }
 
