@@ -42,7 +42,6 @@ public:
     // Asked when WRITE is pressed: a non-empty answer says why the link cannot be handed over now (another
     // user of it is running), and the transfer does not start.
     void SetLinkBusyCheck(std::function<QString()> check) { m_fnLinkBusy = std::move(check); }
-    // Asks for the firmware file to open; empty when cancelled. Tests replace it.
     // The loaded firmware, or null before OPEN loaded one.
     const FirmwareImage* Firmware() const { return m_pFirmware.get(); }
     // False once CANCEL was pressed, while the worker may still finish its block.
@@ -71,7 +70,6 @@ private:
 
     // See SetLinkBusyCheck; nothing is busy unless set.
     std::function<QString()> m_fnLinkBusy;
-    // Asks for the firmware file to open; a file dialog unless replaced.
 
     CServoUsb* m_pUsb;
     std::unique_ptr<FirmwareImage> m_pFirmware;
