@@ -26,6 +26,7 @@ struct CAppOptionsResult {
 inline constexpr int kDefaultSimulatedServos = 3;
 inline constexpr int kMaxSimulatedServos = 253;
 
-// The arguments after the program name. Only "--" options are ours; anything else is the toolkit's.
+// The arguments after the program name. Only "--" options and -h are ours; anything else is the toolkit's.
+// --help wins over any mistake beside it.
 CAppOptionsResult ParseAppOptions(const std::vector<std::string>& args);
 const char* AppUsage();

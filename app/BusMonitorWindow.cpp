@@ -6,7 +6,6 @@
 #include <QCache>
 #include <QCheckBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -226,8 +225,7 @@ QString CBusMonitorWindow::SaveTo(const QString& path) const {
 }
 
 void CBusMonitorWindow::OnSave() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save the bus frames"), QString(),
-                                                      tr("Text files (*.txt);;All files (*)"));
+    const QString path = ChooseFile(this, EFileKind::BusFrames);
     if (path.isEmpty()) return;
     const QString problem = SaveTo(path);
     if (!problem.isEmpty()) ShowMessage(this, problem);

@@ -94,37 +94,37 @@ void CServoMain::CreateControls() {
     setFixedSize(dlg.Units().Size(523, 292));
 
     m_tab = new CTabControl(this);
-    dlg.Place(m_tab, 114, 7, 402, 280);
+    dlg.Place(m_tab, {114, 7, 402, 280});
     connect(m_tab, &CTabControl::currentChanged, this, &CServoMain::OnPageChange);
 
-    dlg.Group(tr("Serial Communication"), 7, 7, 101, 64);
-    dlg.Label(tr("Com:"), 16, 22, 19, 8);
-    m_editPort = dlg.ReadOnlyField(48, 20, 48, 12);
-    dlg.Label(tr("Baud:"), 15, 38, 20, 8);
-    m_comboBaud = dlg.DropList(48, 36, 48, 30);
-    m_btnOpen = dlg.Button(tr("Open"), 57, 53, 38, 14);
+    dlg.Group(tr("Serial Communication"), {7, 7, 101, 64});
+    dlg.Label(tr("Com:"), {16, 22, 19, 8});
+    m_editPort = dlg.ReadOnlyField({48, 20, 48, 12});
+    dlg.Label(tr("Baud:"), {15, 38, 20, 8});
+    m_comboBaud = dlg.DropList({48, 36, 48, 30});
+    m_btnOpen = dlg.Button(tr("Open"), {57, 53, 38, 14});
     connect(m_btnOpen, &QPushButton::clicked, this, &CServoMain::OnOpenClose);
     // Added to the window, left of Open: the doctor's report on the host, the bus and every servo.
-    m_btnDiagnose = dlg.Button(tr("Diagnose…"), 12, 53, 43, 14);
+    m_btnDiagnose = dlg.Button(tr("Diagnose…"), {12, 53, 43, 14});
     connect(m_btnDiagnose, &QPushButton::clicked, this, &CServoMain::ShowDiagnose);
 
-    dlg.Group(tr("Robot Servo Node"), 7, 74, 101, 213);
-    m_btnSearch = dlg.Button(tr("Search"), 13, 89, 29, 14);
-    m_btnClear = dlg.Button(tr("Clear"), 44, 89, 29, 14);
-    m_btnBus = dlg.Button(tr("Bus"), 75, 89, 29, 14);
+    dlg.Group(tr("Robot Servo Node"), {7, 74, 101, 213});
+    m_btnSearch = dlg.Button(tr("Search"), {13, 89, 29, 14});
+    m_btnClear = dlg.Button(tr("Clear"), {44, 89, 29, 14});
+    m_btnBus = dlg.Button(tr("Bus"), {75, 89, 29, 14});
     connect(m_btnBus, &QPushButton::clicked, this, &CServoMain::ShowBusMonitor);
     // Below "Bus", beside the two check boxes: the row of three buttons has no room for a fourth.
-    m_btnServos = dlg.Button(tr("Servos"), 75, 106, 29, 14);
+    m_btnServos = dlg.Button(tr("Servos"), {75, 106, 29, 14});
     connect(m_btnServos, &QPushButton::clicked, this, &CServoMain::ShowServosWindow);
-    m_checkSingleNode = dlg.Check(tr("Single Node"), 21, 108, 55, 10);
+    m_checkSingleNode = dlg.Check(tr("Single Node"), {21, 108, 55, 10});
     // No room beside "Single Node" in this font: "All Bauds" takes a row of its own from the log pane.
-    m_checkAllBauds = dlg.Check(tr("All Bauds"), 21, 119, 55, 10);
-    m_editLog = dlg.LogPane(14, 132, 87, 37);
+    m_checkAllBauds = dlg.Check(tr("All Bauds"), {21, 119, 55, 10});
+    m_editLog = dlg.LogPane({14, 132, 87, 37});
     connect(m_btnSearch, &QPushButton::clicked, this, &CServoMain::OnSearch);
     connect(m_btnClear, &QPushButton::clicked, this, &CServoMain::OnClear);
 
     m_listNodes = new QTableWidget(this);
-    dlg.Place(m_listNodes, 14, 173, 87, 106);
+    dlg.Place(m_listNodes, {14, 173, 87, 106});
     m_listNodes->setShowGrid(true);
     m_listNodes->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_listNodes->setSelectionMode(QAbstractItemView::SingleSelection);

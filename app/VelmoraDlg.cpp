@@ -25,8 +25,8 @@ bool CVelmoraDlg::Create() {
     const CDialogBuilder dlg(this);
     move(0, 0);
     setFixedSize(dlg.Units().Size(343, 200));
-    m_btnEnter = dlg.Button(tr("Enter"), 242, 169, 42, 16);
-    m_btnExit = dlg.Button(tr("Exit"), 286, 169, 42, 16);
+    m_btnEnter = dlg.Button(tr("Enter"), {242, 169, 42, 16});
+    m_btnExit = dlg.Button(tr("Exit"), {286, 169, 42, 16});
     NameControls();
     connect(m_btnEnter, &QPushButton::clicked, this, &CVelmoraDlg::OnEnter);
     connect(m_btnExit, &QPushButton::clicked, this, &CVelmoraDlg::OnExit);

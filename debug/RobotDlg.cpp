@@ -78,56 +78,56 @@ bool CRobotDlg::Create(QWidget* pParent) {
 void CRobotDlg::CreateMonitorControls() {
     const CDialogBuilder dlg(this);
     m_plot.setParent(this);
-    dlg.Place(&m_plot, 0, 0, 340, 149);
-    m_checkPosition = dlg.Check(tr("Position"), 349, 9, 41, 10);
-    m_checkLoad = dlg.Check(tr("Load"), 349, 29, 31, 10);
-    m_checkSpeed = dlg.Check(tr("Speed"), 349, 49, 37, 10);
+    dlg.Place(&m_plot, {0, 0, 340, 149});
+    m_checkPosition = dlg.Check(tr("Position"), {349, 9, 41, 10});
+    m_checkLoad = dlg.Check(tr("Load"), {349, 29, 31, 10});
+    m_checkSpeed = dlg.Check(tr("Speed"), {349, 49, 37, 10});
     // Added to the page: the step response window opens from the free space under the trace boxes.
-    m_btnStep = dlg.Button(tr("Step…"), 349, 104, 46, 14);
-    dlg.Label(tr("Zoom:"), 343, 136, 22, 8);
-    m_editZoom = dlg.Edit(2, true, 368, 134, 31, 14);
+    m_btnStep = dlg.Button(tr("Step…"), {349, 104, 46, 14});
+    dlg.Label(tr("Zoom:"), {343, 136, 22, 8});
+    m_editZoom = dlg.Edit(2, true, {368, 134, 31, 14});
 
-    dlg.Group(tr("Drawing Set"), 227, 153, 173, 34);
-    dlg.Label(tr("Cycle:"), 254, 169, 21, 8);
-    m_editCycle = dlg.Edit(3, true, 279, 166, 31, 14);
-    m_btnDraw = dlg.Button(tr("Draw"), 340, 165, 27, 14);
+    dlg.Group(tr("Drawing Set"), {227, 153, 173, 34});
+    dlg.Label(tr("Cycle:"), {254, 169, 21, 8});
+    m_editCycle = dlg.Edit(3, true, {279, 166, 31, 14});
+    m_btnDraw = dlg.Button(tr("Draw"), {340, 165, 27, 14});
 
-    dlg.Group(tr("Status Monitor"), 227, 191, 173, 73);
-    dlg.Label(tr("Current:"), 244, 208, 28, 8);
-    m_labelCurrentValue = dlg.Label(QStringLiteral("-2047"), 276, 208, 28, 8);
-    dlg.Label(tr("Tmp:"), 333, 208, 19, 8);
-    m_labelTemperatureValue = dlg.Label(QStringLiteral("25Deg"), 358, 208, 28, 8);
-    dlg.Label(tr("Voltage:"), 244, 226, 28, 8);
-    m_labelVoltageValue = dlg.Label(QStringLiteral("7.4V"), 276, 226, 28, 8);
-    dlg.Label(tr("Load:"), 333, 226, 19, 8);
-    m_labelLoadValue = dlg.Label(QStringLiteral("-1023"), 358, 226, 28, 8);
-    dlg.Label(tr("Position:"), 244, 244, 29, 8);
-    m_labelPositionValue = dlg.Label(QStringLiteral("1023"), 276, 244, 28, 8);
-    dlg.Label(tr("Speed:"), 333, 244, 22, 8);
-    m_labelSpeedValue = dlg.Label(QStringLiteral("-1023"), 358, 244, 28, 8);
+    dlg.Group(tr("Status Monitor"), {227, 191, 173, 73});
+    dlg.Label(tr("Current:"), {244, 208, 28, 8});
+    m_labelCurrentValue = dlg.Label(QStringLiteral("-2047"), {276, 208, 28, 8});
+    dlg.Label(tr("Tmp:"), {333, 208, 19, 8});
+    m_labelTemperatureValue = dlg.Label(QStringLiteral("25Deg"), {358, 208, 28, 8});
+    dlg.Label(tr("Voltage:"), {244, 226, 28, 8});
+    m_labelVoltageValue = dlg.Label(QStringLiteral("7.4V"), {276, 226, 28, 8});
+    dlg.Label(tr("Load:"), {333, 226, 19, 8});
+    m_labelLoadValue = dlg.Label(QStringLiteral("-1023"), {358, 226, 28, 8});
+    dlg.Label(tr("Position:"), {244, 244, 29, 8});
+    m_labelPositionValue = dlg.Label(QStringLiteral("1023"), {276, 244, 28, 8});
+    dlg.Label(tr("Speed:"), {333, 244, 22, 8});
+    m_labelSpeedValue = dlg.Label(QStringLiteral("-1023"), {358, 244, 28, 8});
 }
 
 void CRobotDlg::CreateOperationControls() {
     const CDialogBuilder dlg(this);
-    dlg.Group(tr("Servo Operation"), 0, 153, 221, 111);
-    dlg.Label(tr("ID:"), 28, 170, 11, 8);
-    m_editId = dlg.Edit(3, true, 42, 167, 33, 14);
-    dlg.Label(tr("---"), 78, 170, 10, 8);
-    m_editLastId = dlg.Edit(3, false, 91, 167, 33, 14);
-    m_checkTorque = dlg.Check(tr("Torque Out"), 157, 163, 53, 10);
-    m_checkWheel = dlg.Check(tr("Wheel Mode"), 157, 179, 57, 10);
-    m_radioWrite = dlg.Radio(tr("Write"), 9, 189, 34, 10);
-    m_radioSyncWrite = dlg.Radio(tr("Sync Write"), 49, 189, 51, 10);
-    m_radioRegWrite = dlg.Radio(tr("Reg Write"), 106, 189, 49, 10);
+    dlg.Group(tr("Servo Operation"), {0, 153, 221, 111});
+    dlg.Label(tr("ID:"), {28, 170, 11, 8});
+    m_editId = dlg.Edit(3, true, {42, 167, 33, 14});
+    dlg.Label(tr("---"), {78, 170, 10, 8});
+    m_editLastId = dlg.Edit(3, false, {91, 167, 33, 14});
+    m_checkTorque = dlg.Check(tr("Torque Out"), {157, 163, 53, 10});
+    m_checkWheel = dlg.Check(tr("Wheel Mode"), {157, 179, 57, 10});
+    m_radioWrite = dlg.Radio(tr("Write"), {9, 189, 34, 10});
+    m_radioSyncWrite = dlg.Radio(tr("Sync Write"), {49, 189, 51, 10});
+    m_radioRegWrite = dlg.Radio(tr("Reg Write"), {106, 189, 49, 10});
     auto* modes = new QButtonGroup(this);
     modes->addButton(m_radioWrite);
     modes->addButton(m_radioSyncWrite);
     modes->addButton(m_radioRegWrite);
-    m_btnAction = dlg.Button(tr("Action"), 166, 197, 29, 14);
-    m_labelGoal = dlg.Label(QStringLiteral("Goal:1000"), 23, 207, 34, 8);
-    m_sliderGoal = dlg.Slider(18, 217, 188, 14);
-    m_labelSpeed = dlg.Label(QStringLiteral("Speed:-1000"), 23, 233, 43, 8);
-    m_sliderSpeed = dlg.Slider(18, 244, 188, 14);
+    m_btnAction = dlg.Button(tr("Action"), {166, 197, 29, 14});
+    m_labelGoal = dlg.Label(QStringLiteral("Goal:1000"), {23, 207, 34, 8});
+    m_sliderGoal = dlg.Slider({18, 217, 188, 14});
+    m_labelSpeed = dlg.Label(QStringLiteral("Speed:-1000"), {23, 233, 43, 8});
+    m_sliderSpeed = dlg.Slider({18, 244, 188, 14});
 }
 
 void CRobotDlg::ConnectHandlers() {

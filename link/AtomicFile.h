@@ -1,4 +1,6 @@
-// Replacing a whole file so that readers see the old contents or the new, never a half-written file.
+// Replacing a whole file so that readers see the old contents or the new, never a half-written file. Every
+// file the desktop tool and the client write goes through here, but for a taught motion's recording, which
+// is written row by row as it comes so that a crash loses at most its last second (link/MotionFile.h).
 #pragma once
 
 #include <string>

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -11,10 +12,12 @@
 #include <vector>
 
 #include "program/BusSequence.h"
+#include "program/ParameterFields.h"
 #include "ui/GuiHandOff.h"
 #include "ui/InertDialog.h"
 
 class CCalibrateDialog;
+class CDialogBuilder;
 class CServoUsb;
 class QCheckBox;
 class QComboBox;
@@ -67,8 +70,6 @@ public:
     CCalibrateDialog* CalibrateWindow() const;
     // Ends a sweep and waits for its worker (within one reading); the window closes. GUI thread.
     void StopCalibration();
-    // Asks for the parameter file to save (true) or open (false); empty when cancelled. Tests replace it.
-    void SetFileChooser(std::function<QString(bool bSave)> choose) { m_chooseFile = std::move(choose); }
 
 signals:
     // A READ, WRITE or RESET is about to take the bus (emitted before its worker starts).
@@ -82,7 +83,9 @@ private:
     void NameControls();
     // The default parameters into the image, as at construction and after "Reset Default".
     void SetDefaults();
-    QLineEdit* NumberEdit(int maxTyped, int x, int y, int width, int height);
+    // One row of kParameterFields: its label, its input and the unit after it.
+    void CreateField(const CDialogBuilder& dlg, std::size_t index);
+    QLineEdit* NumberEdit(int maxTyped, const CDluRect& place);
     void SetField(QLineEdit* field, int value);
     void UpdateButtons();
 
@@ -91,7 +94,6 @@ private:
     void OnReset();
     void OnSave();
     void OnOpen();
-    QString ChooseFile(bool bSave);
 
     // Logs the ID line and hands the steps to the worker; the buttons stay disabled until it is done.
     void RunSequence(std::vector<CBusStep> steps);
@@ -107,9 +109,6 @@ private:
     // the file's ID while the image's ID still names the servo addressed.
     uint8_t m_byDisplayedId = 1;
 
-    // Asks for the parameter file; a file dialog unless replaced.
-    std::function<QString(bool bSave)> m_chooseFile;
-
     QPushButton* m_btnRead = nullptr;
     QPushButton* m_btnWrite = nullptr;
     QCheckBox* m_checkUnlock = nullptr;
@@ -120,28 +119,9 @@ private:
     QPushButton* m_btnReset = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
 
-    // Primary Set.
-    QLineEdit* m_editId = nullptr;
-    QComboBox* m_comboBaud = nullptr;
-    QLineEdit* m_editDelay = nullptr;
-    QComboBox* m_comboReturn = nullptr;
-    // Servo Set.
-    QLineEdit* m_editP = nullptr;
-    QLineEdit* m_editD = nullptr;
-    QLineEdit* m_editI = nullptr;
-    QLineEdit* m_editV = nullptr;
-    // Temperature and torque limits.
-    QLineEdit* m_editMaxTemperature = nullptr;
-    QLineEdit* m_editCurrent = nullptr;
-    QLineEdit* m_editTorque = nullptr;
-    QLineEdit* m_editPunch = nullptr;
-    // Voltage and position limits, dead band.
-    QLineEdit* m_editMinVoltage = nullptr;
-    QLineEdit* m_editMaxVoltage = nullptr;
-    QLineEdit* m_editMinPosition = nullptr;
-    QLineEdit* m_editMaxPosition = nullptr;
-    QLineEdit* m_editCwDeadBand = nullptr;
-    QLineEdit* m_editCcwDeadBand = nullptr;
+    // The inputs of kParameterFields, at their row's index: an edit field or a list, the other null.
+    std::array<QLineEdit*, kParameterFieldCount> m_edits{};
+    std::array<QComboBox*, kParameterFieldCount> m_lists{};
     // Alarm flags, left to right as on the page.
     QCheckBox* m_checkLedOverVoltage = nullptr;
     QCheckBox* m_checkLedOverLoad = nullptr;

@@ -1,7 +1,6 @@
 // The page's buttons: READ, WRITE and RESET as sequences on the bus worker, SAVE and OPEN of .dat files.
 #include <QCheckBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <cstring>
@@ -84,7 +83,7 @@ void ServoPG::ApplyRead(const CStepReport& report) {
     // A servo picked while the read was on its way stays the target, and its ID stays in the field.
     if (targetNow != m_byTargetAtStart) m_pImage[Reg::ID] = targetNow;
     FillControls();
-    if (m_bIdTextPicked) SetFieldText(m_editId, m_szPickedIdText);
+    if (m_bIdTextPicked) SetFieldText(m_edits[FieldId], m_szPickedIdText);
     AppendLog(QStringLiteral("Read All Servo Data"));
 }
 
@@ -133,19 +132,9 @@ void ServoPG::OnReset() {
     FillControls();
 }
 
-QString ServoPG::ChooseFile(bool bSave) {
-    if (m_chooseFile) return m_chooseFile(bSave);
-    QFileDialog dialog(this, QString(), QString(), QStringLiteral("Tavrio Files (*.dat)"));
-    dialog.setDefaultSuffix(QStringLiteral("dat"));
-    dialog.setAcceptMode(bSave ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(bSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    if (dialog.exec() != QDialog::Accepted) return {};
-    return dialog.selectedFiles().value(0);
-}
-
 void ServoPG::OnSave() {
     if (m_bBusy) return;
-    const QString path = ChooseFile(true);
+    const QString path = ChooseFile(this, EFileKind::ParameterSave);
     if (path.isEmpty()) return;
     ParameterBytes bytes{};
     std::memcpy(bytes.data(), m_pImage, bytes.size());
@@ -156,7 +145,7 @@ void ServoPG::OnSave() {
 
 void ServoPG::OnOpen() {
     if (m_bBusy) return;
-    const QString path = ChooseFile(false);
+    const QString path = ChooseFile(this, EFileKind::ParameterOpen);
     if (path.isEmpty()) return;
     ParameterBytes bytes{};
     switch (LoadParameterFile(QFile::encodeName(path).toStdString(), bytes)) {
@@ -194,8 +183,8 @@ void ServoPG::ClickCalibrate() {
     // The log pane is narrow: short lines. The sweep window itself says why a sweep failed.
     connect(m_pCalibrate, &CCalibrateDialog::limitsFound, this,
             [this](int min, int max, int lowest, int highest) {
-                SetField(m_editMinPosition, min);
-                SetField(m_editMaxPosition, max);
+                SetField(m_edits[FieldMinPosition], min);
+                SetField(m_edits[FieldMaxPosition], max);
                 AppendLog(QStringLiteral("Seen %1..%2").arg(lowest).arg(highest));
                 AppendLog(QStringLiteral("Limits %1..%2").arg(min).arg(max));
                 AppendLog(QStringLiteral("WRITE stores them"));

@@ -2,7 +2,6 @@
 #include <QBuffer>
 #include <QComboBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -165,33 +164,22 @@ QString CServosWindow::TeachText() const {
 }
 
 void CServosWindow::Choose(EFileKind kind) {
-    QString path;
-    if (m_chooseFile) {
-        path = m_chooseFile(kind);
-    } else {
-        const bool csv = kind != EFileKind::SavePicture;
-        const QString filter = csv ? tr("CSV files (*.csv)") : tr("PNG images (*.png)");
-        path = kind == EFileKind::OpenRecording
-                   ? QFileDialog::getOpenFileName(this, QString(), QString(), filter)
-                   : QFileDialog::getSaveFileName(this, QString(), QString(), filter);
-        const QString suffix = csv ? QStringLiteral(".csv") : QStringLiteral(".png");
-        if (!path.isEmpty() && kind != EFileKind::OpenRecording &&
-            !path.endsWith(suffix, Qt::CaseInsensitive))
-            path += suffix;
-    }
+    const QString path = ChooseFile(this, kind);
     if (path.isEmpty()) return;
     switch (kind) {
-        case EFileKind::SaveData:
+        case EFileKind::ServosData:
             SaveData(path);
             break;
-        case EFileKind::SavePicture:
+        case EFileKind::ServosPicture:
             SavePicture(path);
             break;
-        case EFileKind::SaveRecording:
+        case EFileKind::RecordingSave:
             SaveRecording(path);
             break;
-        case EFileKind::OpenRecording:
+        case EFileKind::RecordingOpen:
             OpenRecording(path);
+            break;
+        default:  // the other kinds belong to other windows
             break;
     }
 }

@@ -174,8 +174,8 @@ void CServosWindow::ConnectControls() {
             [this] { IsRecording() ? StopRecording() : (void)StartRecording(); });
     connect(m_btnPlay, &QPushButton::clicked, this,
             [this] { IsPlaying() ? StopPlaying() : (void)StartPlaying(); });
-    connect(m_btnOpen, &QPushButton::clicked, this, [this] { Choose(EFileKind::OpenRecording); });
-    connect(m_btnSave, &QPushButton::clicked, this, [this] { Choose(EFileKind::SaveRecording); });
+    connect(m_btnOpen, &QPushButton::clicked, this, [this] { Choose(EFileKind::RecordingOpen); });
+    connect(m_btnSave, &QPushButton::clicked, this, [this] { Choose(EFileKind::RecordingSave); });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &CServosWindow::OnEscape);
 }
@@ -509,9 +509,9 @@ void CServosWindow::UpdateButtons() {
 void CServosWindow::OnPlotMenu(const QPoint& at) {
     auto* menu = new QMenu(m_pPlot);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(tr("Save Data\u2026"), this, [this] { Choose(EFileKind::SaveData); })
+    menu->addAction(tr("Save Data\u2026"), this, [this] { Choose(EFileKind::ServosData); })
         ->setObjectName(QStringLiteral("saveData"));
-    menu->addAction(tr("Save Picture\u2026"), this, [this] { Choose(EFileKind::SavePicture); })
+    menu->addAction(tr("Save Picture\u2026"), this, [this] { Choose(EFileKind::ServosPicture); })
         ->setObjectName(QStringLiteral("savePicture"));
     menu->popup(m_pPlot->mapToGlobal(at));
 }

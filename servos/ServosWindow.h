@@ -23,6 +23,7 @@
 #include "link/ServoGroup.h"
 #include "servos/ServoRoster.h"
 #include "ui/GuiHandOff.h"
+#include "ui/OperatorHooks.h"
 
 class CFileSaver;
 class CServoPlot;
@@ -41,9 +42,6 @@ class CServosWindow : public QWidget {
 public:
     // What may hold the bus for long; the poll pauses while any does.
     enum class EBusHolder { FirmwareTransfer = 1, AllRateSearch = 2, ProgramSequence = 4 };
-    // What the window asks a file dialog for. Tests answer with their own paths.
-    enum class EFileKind { SaveData, SavePicture, SaveRecording, OpenRecording };
-    using ChooseFileFn = std::function<QString(EFileKind)>;
     enum EColumn {
         IdColumn,
         PositionColumn,
@@ -97,7 +95,6 @@ public:
     bool SaveRecording(const QString& path);
     // Empty when opened, else why not (also shown).
     QString OpenRecording(const QString& path);
-    void SetFileChooser(ChooseFileFn choose) { m_chooseFile = std::move(choose); }
     CFileSaver& Saver() { return *m_pSaver; }
 
     // What the operator sees.
@@ -197,7 +194,6 @@ private:
     QLabel* m_labelTeach = nullptr;
     QTimer* m_pRefresh = nullptr;
     CFileSaver* m_pSaver = nullptr;
-    ChooseFileFn m_chooseFile;
     // Beyond this many, the oldest are dropped: a GUI thread held up cannot make the queue grow without end.
     CGuiHandOff<CReport> m_reports{this, "TakeReports", 50000};
     std::deque<CReport> m_pendingReports;  // taken from the hand-off, not yet handled

@@ -2,6 +2,7 @@
 #include "tour/DemoTour.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
@@ -21,6 +22,7 @@
 #include "app/VelmoraApp.h"
 #include "app/VelmoraDlg.h"
 #include "debug/RobotDlg.h"
+#include "link/AtomicFile.h"
 #include "link/ControlTable.h"
 #include "link/ServoUsb.h"
 #include "program/ServoPG.h"
@@ -99,6 +101,24 @@ W* Find(const QObject* window, const char* name) {
     return window->findChild<W*>(QLatin1String(name));
 }
 
+// The PROGRAM page's READ has ended, well or not.
+std::function<bool()> ReadDone(ServoPG* program) {
+    return [program] {
+        const QString last = program->LastLogLine();
+        return !program->IsBusy() &&
+               (last == QLatin1String("Read All Servo Data") || last == QLatin1String("Read Servo Fail!"));
+    };
+}
+
+// Why the PROGRAM page's READ failed; empty when the servo answered.
+std::function<QString()> ReadOk(ServoPG* program) {
+    return [program] {
+        return program->LastLogLine() == QLatin1String("Read All Servo Data")
+                   ? QString()
+                   : QStringLiteral("the servo did not answer READ");
+    };
+}
+
 }  // namespace
 
 CDemoTour::CDemoTour(CVelmoraApp& app, const QString& dir, std::FILE* out)
@@ -137,14 +157,11 @@ bool CDemoTour::Start() {
     }
     m_firmware.resize(kFirmwareBytes);
     for (std::size_t i = 0; i < m_firmware.size(); ++i) m_firmware[i] = static_cast<uint8_t>(i * 7 + i / 256);
-    QFile hex(FirmwarePath());
     const QByteArray text = HexText(m_firmware);
-    if (!hex.open(QIODevice::WriteOnly | QIODevice::Truncate) || hex.write(text) != text.size() ||
-        !hex.flush()) {
+    if (!WriteFileAtomically(QFile::encodeName(FirmwarePath()).toStdString(), text.toStdString()).ok) {
         m_szError = QStringLiteral("cannot write %1").arg(FirmwarePath());
         return false;
     }
-    hex.close();
 
     // File dialogs the tour can fill in: a platform's own dialog has no widgets to type into.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
@@ -180,7 +197,6 @@ void CDemoTour::BuildSteps() {
 void CDemoTour::AddStartSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
     CVelmoraDlg* splash = m_app.m_pStartDlg.get();
-    const int servos = m_app.m_options.nSimulatedServos;
 
     CStep startup{QStringLiteral("start-up dialog"), [] {}, [splash] { return splash->isVisible(); }};
     startup.picture = QStringLiteral("01-startup.png");
@@ -201,6 +217,13 @@ void CDemoTour::AddStartSteps() {
          [main] { return Find<QPushButton>(main, "portOpen")->text() == QLatin1String("Close"); },
          {},
          QStringLiteral("03-open.png")});
+
+    AddSearchSteps();
+}
+
+void CDemoTour::AddSearchSteps() {
+    CServoMain* main = m_app.m_pMainWnd.get();
+    const int servos = m_app.m_options.nSimulatedServos;
 
     // Once the sweep has logged the ID after the last simulated servo, every servo has had its ping; the
     // rest of the sweep would only wait out the silent IDs, so the operator stops it there.
@@ -300,18 +323,8 @@ void CDemoTour::AddProgramSteps() {
              return program->isVisible() && Find<QPushButton>(robot, "draw")->text() == QLatin1String("Draw");
          }});
 
-    const auto readDone = [program] {
-        const QString last = program->LastLogLine();
-        return !program->IsBusy() &&
-               (last == QLatin1String("Read All Servo Data") || last == QLatin1String("Read Servo Fail!"));
-    };
-    const auto readOk = [program] {
-        return program->LastLogLine() == QLatin1String("Read All Servo Data")
-                   ? QString()
-                   : QStringLiteral("the servo did not answer READ");
-    };
-    m_steps.push_back({QStringLiteral("READ"), [program] { program->ClickRead(); }, readDone, readOk,
-                       QStringLiteral("07-program-read.png")});
+    m_steps.push_back({QStringLiteral("READ"), [program] { program->ClickRead(); }, ReadDone(program),
+                       ReadOk(program), QStringLiteral("07-program-read.png")});
 
     // The servo keeps its stored parameters locked: WRITE unlocks them first.
     m_steps.push_back({QStringLiteral("edit P, UnLock"),
@@ -331,8 +344,9 @@ void CDemoTour::AddProgramSteps() {
         {QStringLiteral("WRITE"), [program] { program->ClickWrite(); },
          [program] { return !program->IsBusy() && program->LastLogLine() == QLatin1String("lock Eprom"); }});
     // Reading back shows what the servo now holds.
-    m_steps.push_back({QStringLiteral("READ after WRITE"), [program] { program->ClickRead(); }, readDone,
-                       [this, program, readOk] {
+    m_steps.push_back({QStringLiteral("READ after WRITE"), [program] { program->ClickRead(); },
+                       ReadDone(program),
+                       [this, program, readOk = ReadOk(program)] {
                            const QString problem = readOk();
                            if (!problem.isEmpty()) return problem;
                            return Find<QLineEdit>(program, "p")->text() == m_szNewP
@@ -465,7 +479,11 @@ bool CDemoTour::SavePicture(const QString& name, QWidget* window) {
     const QPixmap picture = m_dialogPicture.isNull() ? window->grab() : m_dialogPicture;
     m_dialogPicture = QPixmap();
     const QString path = m_dir.filePath(name);
-    if (picture.isNull() || !picture.save(path, "PNG")) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (picture.isNull() || !picture.save(&buffer, "PNG") ||
+        !WriteFileAtomically(QFile::encodeName(path).toStdString(), png.toStdString()).ok) {
         Fail(QStringLiteral("cannot write %1").arg(path));
         return false;
     }

@@ -71,7 +71,9 @@ private:
     };
 
     void BuildSteps();
+    // The start-up dialog, Enter and Open; then the search, stopped once every servo answered, and a pick.
     void AddStartSteps();
+    void AddSearchSteps();
     void AddRobotSteps();
     void AddProgramSteps();
     void AddUpgradeSteps();

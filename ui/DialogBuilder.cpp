@@ -26,93 +26,93 @@ CDialogBuilder::CDialogBuilder(QWidget* pParent) : m_pParent(pParent), m_units(p
 CDialogBuilder::CDialogBuilder(QWidget* pParent, const CDialogUnits& units)
     : m_pParent(pParent), m_units(units) {}
 
-void CDialogBuilder::Place(QWidget* control, int x, int y, int width, int height) const {
-    control->setGeometry(m_units.Rect(x, y, width, height));
+void CDialogBuilder::Place(QWidget* control, const CDluRect& place) const {
+    control->setGeometry(m_units.Rect(place));
 }
 
-QGroupBox* CDialogBuilder::Group(const QString& title, int x, int y, int width, int height) const {
+QGroupBox* CDialogBuilder::Group(const QString& title, const CDluRect& place) const {
     auto* group = new QGroupBox(title, m_pParent);
-    Place(group, x, y, width, height);
+    Place(group, place);
     return group;
 }
 
-QLabel* CDialogBuilder::Label(const QString& text, int x, int y, int width, int height) const {
+QLabel* CDialogBuilder::Label(const QString& text, const CDluRect& place) const {
     auto* label = new QLabel(text, m_pParent);
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Place(label, x, y, width, height);
+    Place(label, place);
     return label;
 }
 
-QPushButton* CDialogBuilder::Button(const QString& text, int x, int y, int width, int height) const {
+QPushButton* CDialogBuilder::Button(const QString& text, const CDluRect& place) const {
     auto* button = new QPushButton(text, m_pParent);
     button->setAutoDefault(false);
     button->setDefault(false);
-    Place(button, x, y, width, height);
+    Place(button, place);
     return button;
 }
 
-QCheckBox* CDialogBuilder::Check(const QString& text, int x, int y, int width, int height) const {
+QCheckBox* CDialogBuilder::Check(const QString& text, const CDluRect& place) const {
     auto* box = new QCheckBox(text, m_pParent);
-    Place(box, x, y, width, height);
+    Place(box, place);
     return box;
 }
 
-QRadioButton* CDialogBuilder::Radio(const QString& text, int x, int y, int width, int height) const {
+QRadioButton* CDialogBuilder::Radio(const QString& text, const CDluRect& place) const {
     auto* radio = new QRadioButton(text, m_pParent);
-    Place(radio, x, y, width, height);
+    Place(radio, place);
     return radio;
 }
 
-QLineEdit* CDialogBuilder::Edit(int maxChars, bool digitsOnly, int x, int y, int width, int height) const {
+QLineEdit* CDialogBuilder::Edit(int maxChars, bool digitsOnly, const CDluRect& place) const {
     auto* edit = new QLineEdit(m_pParent);
     edit->setMaxLength(maxChars);
     if (digitsOnly) {
         static const QRegularExpression digits(QStringLiteral("[0-9]*"));
         edit->setValidator(new QRegularExpressionValidator(digits, edit));
     }
-    Place(edit, x, y, width, height);
+    Place(edit, place);
     return edit;
 }
 
-QLineEdit* CDialogBuilder::ReadOnlyField(int x, int y, int width, int height) const {
+QLineEdit* CDialogBuilder::ReadOnlyField(const CDluRect& place) const {
     auto* field = new QLineEdit(m_pParent);
     field->setReadOnly(true);
-    Place(field, x, y, width, height);
+    Place(field, place);
     return field;
 }
 
-QPlainTextEdit* CDialogBuilder::LogPane(int x, int y, int width, int height) const {
+QPlainTextEdit* CDialogBuilder::LogPane(const CDluRect& place) const {
     auto* pane = new QPlainTextEdit(m_pParent);
     pane->setReadOnly(true);
     pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pane->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Place(pane, x, y, width, height);
+    Place(pane, place);
     return pane;
 }
 
-QComboBox* CDialogBuilder::DropList(int x, int y, int width, int height) const {
+QComboBox* CDialogBuilder::DropList(const CDluRect& place) const {
     auto* combo = new QComboBox(m_pParent);
     combo->setEditable(false);
-    combo->setMaxVisibleItems(std::max(1, height / kDropListHeight));
-    Place(combo, x, y, width, kDropListHeight);
+    combo->setMaxVisibleItems(std::max(1, place.height / kDropListHeight));
+    Place(combo, {place.x, place.y, place.width, kDropListHeight});
     return combo;
 }
 
-QSlider* CDialogBuilder::Slider(int x, int y, int width, int height) const {
+QSlider* CDialogBuilder::Slider(const CDluRect& place) const {
     auto* slider = new QSlider(Qt::Horizontal, m_pParent);
     slider->setTickPosition(QSlider::NoTicks);
-    Place(slider, x, y, width, height);
+    Place(slider, place);
     return slider;
 }
 
-QFrame* CDialogBuilder::WhiteFrame(int x, int y, int width, int height) const {
+QFrame* CDialogBuilder::WhiteFrame(const CDluRect& place) const {
     auto* frame = new QFrame(m_pParent);
     frame->setFrameStyle(QFrame::Box | QFrame::Plain);
     frame->setAutoFillBackground(true);
     QPalette palette = frame->palette();
     palette.setColor(QPalette::Window, Qt::white);
     frame->setPalette(palette);
-    Place(frame, x, y, width, height);
+    Place(frame, place);
     return frame;
 }

@@ -25,25 +25,25 @@ public:
     CDialogBuilder(QWidget* pParent, const CDialogUnits& units);
 
     const CDialogUnits& Units() const { return m_units; }
-    void Place(QWidget* control, int x, int y, int width, int height) const;
+    void Place(QWidget* control, const CDluRect& place) const;
 
-    QGroupBox* Group(const QString& title, int x, int y, int width, int height) const;
-    QLabel* Label(const QString& text, int x, int y, int width, int height) const;
+    QGroupBox* Group(const QString& title, const CDluRect& place) const;
+    QLabel* Label(const QString& text, const CDluRect& place) const;
     // Never a default button: Enter must not press it.
-    QPushButton* Button(const QString& text, int x, int y, int width, int height) const;
-    QCheckBox* Check(const QString& text, int x, int y, int width, int height) const;
-    QRadioButton* Radio(const QString& text, int x, int y, int width, int height) const;
+    QPushButton* Button(const QString& text, const CDluRect& place) const;
+    QCheckBox* Check(const QString& text, const CDluRect& place) const;
+    QRadioButton* Radio(const QString& text, const CDluRect& place) const;
     // Single-line edit taking at most maxChars typed characters, digits only when asked.
-    QLineEdit* Edit(int maxChars, bool digitsOnly, int x, int y, int width, int height) const;
+    QLineEdit* Edit(int maxChars, bool digitsOnly, const CDluRect& place) const;
     // Read-only single-line field.
-    QLineEdit* ReadOnlyField(int x, int y, int width, int height) const;
+    QLineEdit* ReadOnlyField(const CDluRect& place) const;
     // Read-only multi-line pane without scroll bars; it still scrolls to its caret.
-    QPlainTextEdit* LogPane(int x, int y, int width, int height) const;
+    QPlainTextEdit* LogPane(const CDluRect& place) const;
     // Drop-down list without typing; the height given is the opened list's, the closed box is one line.
-    QComboBox* DropList(int x, int y, int width, int height) const;
-    QSlider* Slider(int x, int y, int width, int height) const;
+    QComboBox* DropList(const CDluRect& place) const;
+    QSlider* Slider(const CDluRect& place) const;
     // Plain frame with a white face, for pictures and plots drawn later.
-    QFrame* WhiteFrame(int x, int y, int width, int height) const;
+    QFrame* WhiteFrame(const CDluRect& place) const;
 
 private:
     QWidget* m_pParent;

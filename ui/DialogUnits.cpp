@@ -35,8 +35,8 @@ CDialogUnits::CDialogUnits(const QFont& font)
 
 CDialogUnits::CDialogUnits(int baseX, int baseY) : m_nBaseX(baseX), m_nBaseY(baseY) {}
 
-QRect CDialogUnits::Rect(int x, int y, int width, int height) const {
-    const int left = X(x);
-    const int top = Y(y);
-    return {left, top, X(x + width) - left, Y(y + height) - top};
+QRect CDialogUnits::Rect(const CDluRect& place) const {
+    const int left = X(place.x);
+    const int top = Y(place.y);
+    return {left, top, X(place.x + place.width) - left, Y(place.y + place.height) - top};
 }

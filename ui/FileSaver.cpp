@@ -17,7 +17,7 @@ CFileSaver::~CFileSaver() {
 
 bool CFileSaver::Save(const QString& path, std::function<std::string()> produce) {
     if (m_bSaving) {
-        ShowMessage(m_pOwner, QStringLiteral("Still saving the previous file"));
+        ShowMessage(m_pOwner->window(), QStringLiteral("Still saving the previous file"));
         return false;
     }
     // The previous writer has handed back its result and is returning, if not gone.
@@ -37,7 +37,7 @@ void CFileSaver::FinishWrite(bool ok, const QString& path, const QString& error)
     if (m_writer.joinable()) m_writer.join();
     m_bSaving = false;
     const QString message = ok ? QString() : QStringLiteral("Cannot save %1: %2").arg(path, error);
-    if (!ok) ShowMessage(m_pOwner, message);
+    if (!ok) ShowMessage(m_pOwner->window(), message);
     emit saveFinished(ok, path, message);
 }
 

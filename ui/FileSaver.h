@@ -16,7 +16,7 @@ class QWidget;
 class CFileSaver : public QObject {
     Q_OBJECT
 public:
-    // owner: its parent, and where a failure is shown ("Cannot save PATH: cause").
+    // owner: its parent; a failure ("Cannot save PATH: cause") is shown over the owner's window.
     explicit CFileSaver(QWidget* owner);
     // Waits for a write in progress: a file is never left behind half-written.
     ~CFileSaver() override;

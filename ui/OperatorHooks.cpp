@@ -1,5 +1,7 @@
-// Default hooks: real modal message and question boxes, and QCoreApplication::exit.
+// Default hooks: real modal message and question boxes, the file dialogs, and QCoreApplication::exit.
 #include "ui/OperatorHooks.h"
+
+#include "ui/FileDialogs.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -10,6 +12,7 @@ namespace {
 MessageHook g_messageHook;
 QuitHook g_quitHook;
 QuestionHook g_questionHook;
+ChooseFileHook g_chooseFileHook;
 
 }  // namespace
 
@@ -30,6 +33,11 @@ bool AskYesNo(QWidget* pParent, const QString& text) {
     return box.exec() == QMessageBox::Yes;
 }
 
+QString ChooseFile(QWidget* pParent, EFileKind kind) {
+    if (g_chooseFileHook) return g_chooseFileHook(kind);
+    return ShowFileDialog(pParent, kind);
+}
+
 void RequestQuit(int exitCode) {
     if (g_quitHook) {
         g_quitHook(exitCode);
@@ -48,4 +56,8 @@ QuitHook SetQuitHook(QuitHook hook) {
 
 QuestionHook SetQuestionHook(QuestionHook hook) {
     return std::exchange(g_questionHook, std::move(hook));
+}
+
+ChooseFileHook SetChooseFileHook(ChooseFileHook hook) {
+    return std::exchange(g_chooseFileHook, std::move(hook));
 }

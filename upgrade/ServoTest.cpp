@@ -3,7 +3,6 @@
 #include "upgrade/ServoTest.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -46,26 +45,26 @@ bool ServoTest::Create(QWidget* pParent) {
     const CDialogBuilder dlg(this);
     setFixedSize(dlg.Units().Size(400, 264));
 
-    dlg.Group(tr("Version"), 0, 1, 230, 110);
-    dlg.Label(tr("ID:"), 24, 22, 11, 8);
-    m_editId = dlg.Edit(3, true, 98, 20, 52, 12);
-    dlg.Label(tr("Firmware:"), 24, 52, 35, 8);
-    m_labelFirmware = dlg.Label(QString(), 98, 52, 53, 8);
-    dlg.Label(tr("Hardware:"), 24, 82, 36, 8);
-    m_labelHardware = dlg.Label(QString(), 98, 82, 53, 8);
-    m_btnRead = dlg.Button(tr("Read"), 169, 79, 44, 16);
+    dlg.Group(tr("Version"), {0, 1, 230, 110});
+    dlg.Label(tr("ID:"), {24, 22, 11, 8});
+    m_editId = dlg.Edit(3, true, {98, 20, 52, 12});
+    dlg.Label(tr("Firmware:"), {24, 52, 35, 8});
+    m_labelFirmware = dlg.Label(QString(), {98, 52, 53, 8});
+    dlg.Label(tr("Hardware:"), {24, 82, 36, 8});
+    m_labelHardware = dlg.Label(QString(), {98, 82, 53, 8});
+    m_btnRead = dlg.Button(tr("Read"), {169, 79, 44, 16});
     // A picture control takes its picture's own size at its top-left corner, whatever the font made the
     // rectangle.
     const QPixmap picture(QStringLiteral(":/upgrade/images/servo.png"));
-    m_picture = dlg.Label(QString(), 250, 3, 147, 108);
+    m_picture = dlg.Label(QString(), {250, 3, 147, 108});
     m_picture->setPixmap(picture);
     m_picture->resize(picture.size());
 
-    dlg.Group(tr("Upgrade"), 0, 132, 400, 132);
+    dlg.Group(tr("Upgrade"), {0, 132, 400, 132});
     m_progress = new CTextProgressCtrl(this);
-    dlg.Place(m_progress, 18, 175, 357, 12);
-    m_btnOpen = dlg.Button(tr("OPEN"), 294, 229, 34, 14);
-    m_btnWrite = dlg.Button(kWrite, 340, 229, 34, 14);
+    dlg.Place(m_progress, {18, 175, 357, 12});
+    m_btnOpen = dlg.Button(tr("OPEN"), {294, 229, 34, 14});
+    m_btnWrite = dlg.Button(kWrite, {340, 229, 34, 14});
 
     NameControls();
     connect(m_btnRead, &QPushButton::clicked, this, &ServoTest::OnReadVersion);
@@ -95,20 +94,10 @@ void ServoTest::OnReadVersion() {
     m_labelHardware->setText(VersionText(m_pImage + Reg::HARDWARE_VERSION));
 }
 
-QString ServoTest::ChooseFile() {
-    if (m_fnChooseFile) return m_fnChooseFile();
-    QFileDialog dialog(this, QString(), QString(), tr("Hex Files (*.hex);;Bin Files (*.bin)"));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(QStringLiteral("hex"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return dialog.selectedFiles().constFirst();
-}
-
 void ServoTest::OnOpenFile() {
     // The worker is reading the image: a load now would change what it sends.
     if (IsTransferring()) return;
-    const QString path = ChooseFile();
+    const QString path = ChooseFile(this, EFileKind::Firmware);
     if (!path.isEmpty()) LoadFile(path);
 }
 

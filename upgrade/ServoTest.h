@@ -42,8 +42,6 @@ public:
     // Asked when WRITE is pressed: a non-empty answer says why the link cannot be handed over now (another
     // user of it is running), and the transfer does not start.
     void SetLinkBusyCheck(std::function<QString()> check) { m_fnLinkBusy = std::move(check); }
-    // Asks for the firmware file to open; empty when cancelled. Tests replace it.
-    void SetFileChooser(std::function<QString()> choose) { m_fnChooseFile = std::move(choose); }
     // The loaded firmware, or null before OPEN loaded one.
     const FirmwareImage* Firmware() const { return m_pFirmware.get(); }
     // False once CANCEL was pressed, while the worker may still finish its block.
@@ -59,7 +57,6 @@ private:
     void OnReadVersion();
     void OnOpenFile();
     void OnWrite();
-    QString ChooseFile();
 
     void StartTransfer();
     // The worker: hands the servo to its boot loader, sends the image and restores the port.
@@ -73,8 +70,6 @@ private:
 
     // See SetLinkBusyCheck; nothing is busy unless set.
     std::function<QString()> m_fnLinkBusy;
-    // Asks for the firmware file to open; a file dialog unless replaced.
-    std::function<QString()> m_fnChooseFile;
 
     CServoUsb* m_pUsb;
     std::unique_ptr<FirmwareImage> m_pFirmware;

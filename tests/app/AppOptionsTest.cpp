@@ -74,3 +74,38 @@ TEST(AppOptionsTest, ToolkitOptionsAreLeftAlone) {
     EXPECT_TRUE(parsed.szError.empty()) << parsed.szError;
     EXPECT_EQ(parsed.options.nSimulatedServos, 2);
 }
+
+TEST(AppOptionsTest, RefusalsSayWhyInTheToolsOwnWords) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--simulate=0"}, "--simulate needs a servo count from 1 to 253"},
+        {{"--simulate="}, "--simulate needs a servo count from 1 to 253"},
+        {{"--port"}, "--port needs a device path"},
+        {{"--port", ""}, "--port needs a device path"},
+        {{"--port="}, "unknown option: --port="},
+        {{"--tour="}, "unknown option: --tour="},
+        {{"--simulate", "--tour"}, "--tour needs a directory"},
+        {{"--usb-id"}, "--usb-id needs VID:PID"},
+        {{"--usb-id=0403"}, "--usb-id needs VID:PID in hex, such as 16C0:05E1, not \"0403\""},
+        {{"--frobnicate=3"}, "unknown option: --frobnicate=3"},
+        {{"--"}, "unknown option: --"},
+        {{"--h"}, "unknown option: --h"},
+        {{"--help=1"}, "unknown option: --help=1"},
+        {{"--simulate", "--port", "/dev/ttyUSB0"}, "--simulate and --port exclude each other"},
+        {{"--tour", "out"}, "--tour runs only on the simulated bus: add --simulate"},
+    };
+    for (const auto& [args, why] : cases) EXPECT_EQ(ParseAppOptions(args).szError, why) << args[0];
+}
+
+TEST(AppOptionsTest, HelpAndValuesThatLookLikeOptions) {
+    for (const char* help : {"--help", "-h"}) {
+        const CAppOptionsResult parsed = ParseAppOptions({"--simulate", help, "--frobnicate"});
+        EXPECT_TRUE(parsed.options.bHelp) << help << ": help wins over a mistake beside it";
+    }
+    CAppOptionsResult parsed = ParseAppOptions({"--port", "-x"});
+    EXPECT_TRUE(parsed.szError.empty()) << parsed.szError;
+    EXPECT_EQ(parsed.options.szPortPath, "-x") << "a separate value is taken as it is";
+    parsed = ParseAppOptions({"--simulate", "--simulate=7", "-simulate", "5"});
+    EXPECT_TRUE(parsed.szError.empty()) << parsed.szError;
+    EXPECT_EQ(parsed.options.nSimulatedServos, 7)
+        << "the last count wins; single-dash words are the toolkit's";
+}

@@ -78,6 +78,22 @@ TEST_F(BusMonitorTest, FollowsThePollAndPausesClearsFiltersAndSaves) {
     const QStringList lines = QString::fromUtf8(saved.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), paused);
     EXPECT_EQ(lines.last(), Monitor()->RowText(paused - 1));
+    // "Save…" asks for the file through the one file hook and writes the same lines.
+    std::vector<EFileKind> asked;
+    const QString chosen = dir.filePath(QStringLiteral("chosen.txt"));
+    {
+        const CChooseFileAnswer answer([&](EFileKind kind) {
+            asked.push_back(kind);
+            return chosen;
+        });
+        for (QPushButton* button : Monitor()->findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("Save\u2026")) button->click();
+    }
+    EXPECT_EQ(asked, std::vector<EFileKind>{EFileKind::BusFrames});
+    QFile again(chosen);
+    ASSERT_TRUE(again.open(QIODevice::ReadOnly | QIODevice::Text));
+    saved.seek(0);
+    EXPECT_EQ(again.readAll(), saved.readAll());
     // Every failure names its cause as the system gives it, as the plot's Save Data does.
     EXPECT_EQ(Monitor()->SaveTo(dir.path()),
               QStringLiteral("Cannot save %1: is a directory").arg(dir.path()));

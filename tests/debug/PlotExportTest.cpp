@@ -152,11 +152,11 @@ TEST_F(PlotExportTest, SavePictureWritesThePlotAtItsSizeAndTheMenuOffersBoth) {
     EXPECT_GT(dark, picture.width()) << "the frame, the grid, its labels and the position trace";
 
     // The right-click menu: both entries, each asking for its kind of file.
-    std::vector<CPlotExport::EKind> asked;
+    std::vector<EFileKind> asked;
     const fs::path chosen = m_dir.Path() / "menu.csv";
-    m_page->PlotExport().SetFileChooser([&](CPlotExport::EKind kind) {
+    const CChooseFileAnswer answer([&](EFileKind kind) {
         asked.push_back(kind);
-        return kind == CPlotExport::EKind::Data ? QString::fromStdString(chosen.string()) : QString();
+        return kind == EFileKind::PlotData ? QString::fromStdString(chosen.string()) : QString();
     });
     std::unique_ptr<QMenu> menu(m_page->PlotExport().CreateMenu(nullptr));
     QStringList texts;
@@ -166,8 +166,7 @@ TEST_F(PlotExportTest, SavePictureWritesThePlotAtItsSizeAndTheMenuOffersBoth) {
     menu->findChild<QAction*>(QStringLiteral("savePicture"))->trigger();
     menu->findChild<QAction*>(QStringLiteral("saveData"))->trigger();
     m_page->PlotExport().WaitForSave();
-    EXPECT_EQ(asked,
-              (std::vector<CPlotExport::EKind>{CPlotExport::EKind::Picture, CPlotExport::EKind::Data}));
+    EXPECT_EQ(asked, (std::vector<EFileKind>{EFileKind::PlotPicture, EFileKind::PlotData}));
     EXPECT_GE(CsvLines(chosen).size(), 31u);
     SaveGrab(m_page.get(), QStringLiteral("plot-export"));
 }

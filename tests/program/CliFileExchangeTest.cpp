@@ -53,10 +53,10 @@ TEST(CliFileExchange, ClientAndPageSaveTheSameBytesAndLoadEachOthersFiles) {
     {
         CServoUsb& usb = link.Usb();
         usb.Image()[Reg::HIGH_BYTE_FIRST] = 1;
+        const CChooseFileAnswer answer([&](EFileKind) { return QString::fromStdString(pageFile.string()); });
         ServoPG page(nullptr, &usb);
         page.Create(nullptr);
         usb.Image()[Reg::ID] = 3;  // picked in the node list
-        page.SetFileChooser([&](bool) { return QString::fromStdString(pageFile.string()); });
         page.show();
         QTest::mouseClick(Button(page, QStringLiteral("READ")), Qt::LeftButton);
         ASSERT_TRUE(WaitUntil([&] { return !page.IsBusy(); }, 5000));

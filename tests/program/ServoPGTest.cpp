@@ -14,12 +14,16 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/BrennixUsb.h"
 #include "link/ControlTable.h"
 #include "link/Encodings.h"
 #include "link/ServoUsb.h"
+#include "program/ParameterFields.h"
 #include "program/ServoPG.h"
 #include "program/TypingLimit.h"
 #include "tests/program/TempDir.h"
@@ -76,14 +80,15 @@ protected:
         Image()[Reg::HIGH_BYTE_FIRST] = 1;
         m_page = std::make_unique<ServoPG>(nullptr, &m_usb);
         m_page->Create(nullptr);
-        m_page->SetFileChooser([this](bool bSave) {
-            m_choices.push_back(bSave);
-            return m_szNextFile;
-        });
         m_page->show();
     }
 
     void TearDown() override { m_page.reset(); }
+
+    const CChooseFileAnswer m_answer{[this](EFileKind kind) {
+        m_choices.push_back(kind == EFileKind::ParameterSave);
+        return m_szNextFile;
+    }};
 
     uint8_t* Image() { return m_usb.Image(); }
     ServoPG& Page() { return *m_page; }
@@ -639,4 +644,27 @@ TEST_F(ServoPGTest, FilesThatCannotBeUsedAreReportedAndChangeNothing) {
                                .arg(QString::fromStdString(readOnly.string()))}));
     EXPECT_EQ(ReadFile(readOnly), bytes);
     EXPECT_EQ(ReadFile(plain), (Bytes{1, 2}));
+}
+
+// The page's inputs come from one table: a row that repeats another's register, name or place would make two
+// inputs fight over one value, or hide one under the other.
+TEST(ParameterFieldsTable, EveryInputHasARegisterANameAndAPlaceOfItsOwn) {
+    std::set<int> bytes;
+    std::set<std::string> names;
+    std::set<std::tuple<int, int>> corners;
+    for (const CParameterField& field : kParameterFields) {
+        for (int offset = 0; offset < field.bytes; ++offset)
+            EXPECT_TRUE(bytes.insert(field.address + offset).second) << field.objectName;
+        EXPECT_TRUE(names.insert(field.objectName).second) << field.objectName;
+        EXPECT_TRUE(corners.insert({field.place.x, field.place.y}).second) << field.objectName;
+        EXPECT_LT(field.group, static_cast<int>(kParameterGroups.size())) << field.objectName;
+        const CDluRect& box = kParameterGroups[field.group].place;
+        EXPECT_TRUE(field.place.x >= box.x && field.place.x + field.place.width <= box.x + box.width &&
+                    field.place.y >= box.y)
+            << field.objectName << " stands inside its box";
+        if (field.kind == CParameterField::EKind::Number) {
+            EXPECT_TRUE(field.lower < field.upper || field.upper == kUpToMaxPosition) << field.objectName;
+        }
+    }
+    EXPECT_EQ(names.size(), 18u);
 }

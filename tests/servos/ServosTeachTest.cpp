@@ -2,8 +2,10 @@
 // until Stop; Play sends each row as one sync write with each servo's own position, as recorded; Stop holds;
 // recordings are saved and opened as the client's CSV, and faulty ones are refused naming the place.
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <optional>
+#include <vector>
 
 #include "link/MotionFile.h"
 #include "tests/servos/ServosFixture.h"
@@ -80,6 +82,24 @@ TEST_F(ServosTeach, RecordedByHandAndPlayedBackRowByRow) {
     ASSERT_TRUE(saved) << error;
     EXPECT_EQ(*saved, recording);
     EXPECT_EQ(Window()->OpenRecording(path), QString());
+    EXPECT_EQ(Window()->Recording(), recording);
+
+    // The window's own buttons ask for their files through the one file hook.
+    std::vector<EFileKind> asked;
+    const QString chosen = dir.filePath(QStringLiteral("chosen.csv"));
+    {
+        const CChooseFileAnswer answer([&](EFileKind kind) {
+            asked.push_back(kind);
+            return chosen;
+        });
+        Child<QPushButton>(Window(), "saveRecording")->click();
+        Window()->Saver().WaitForSave();
+        Child<QPushButton>(Window(), "openRecording")->click();
+    }
+    EXPECT_EQ(asked, (std::vector<EFileKind>{EFileKind::RecordingSave, EFileKind::RecordingOpen}));
+    const auto chosenSaved = ReadMotionFile(QFile::encodeName(chosen).toStdString(), &error);
+    ASSERT_TRUE(chosenSaved) << error;
+    EXPECT_EQ(*chosenSaved, recording);
     EXPECT_EQ(Window()->Recording(), recording);
 }
 

@@ -27,10 +27,10 @@ TEST(DialogUnitsTest, DesignFontGivesTheDesignedPixelSizes) {
 TEST(DialogUnitsTest, EdgesAreMappedSoNeighboursStayAdjacent) {
     const CDialogUnits units(7, 16);
     // Two 1-unit-wide neighbours: widths follow the rounded edges, not the rounded width.
-    const QRect first = units.Rect(1, 0, 1, 8);
-    const QRect second = units.Rect(2, 0, 1, 8);
+    const QRect first = units.Rect({1, 0, 1, 8});
+    const QRect second = units.Rect({2, 0, 1, 8});
     EXPECT_EQ(first.left() + first.width(), second.left());
-    EXPECT_EQ(units.Rect(114, 7, 402, 280), QRect(200, 14, 703, 560));
+    EXPECT_EQ(units.Rect({114, 7, 402, 280}), QRect(200, 14, 703, 560));
 }
 
 TEST(DialogUnitsTest, LayoutGrowsWithTheFont) {

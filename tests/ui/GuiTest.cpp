@@ -46,6 +46,13 @@ COperatorRecorder::~COperatorRecorder() {
     SetQuestionHook({});
 }
 
+CChooseFileAnswer::CChooseFileAnswer(std::function<QString(EFileKind)> answer)
+    : m_previous(SetChooseFileHook(std::move(answer))) {}
+
+CChooseFileAnswer::~CChooseFileAnswer() {
+    SetChooseFileHook(std::move(m_previous));
+}
+
 QString SaveGrab(QWidget* widget, const QString& name) {
     QDir().mkpath(QStringLiteral(BRENNIX_GRAB_DIR));
     const QString path = QStringLiteral(BRENNIX_GRAB_DIR "/%1.png").arg(name);

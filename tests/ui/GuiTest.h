@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "ui/OperatorHooks.h"
+
 class QApplication;
 class QWidget;
 
@@ -35,6 +37,19 @@ public:
     QStringList m_questions;
     bool m_bAnswerYes = true;
     QList<int> m_quitCodes;
+};
+
+// Answers every file dialog with what the function gives for its kind while it lives, then puts back the
+// hook it found.
+class CChooseFileAnswer {
+public:
+    explicit CChooseFileAnswer(std::function<QString(EFileKind)> answer);
+    ~CChooseFileAnswer();
+    CChooseFileAnswer(const CChooseFileAnswer&) = delete;
+    CChooseFileAnswer& operator=(const CChooseFileAnswer&) = delete;
+
+private:
+    std::function<QString(EFileKind)> m_previous;
 };
 
 // Saves a picture of the widget as <build>/grabs/<name>.png; returns the path.

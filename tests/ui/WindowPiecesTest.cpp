@@ -20,7 +20,7 @@ protected:
 TEST_F(WindowPiecesTest, EnterAndEscapeNeitherCloseNorPressAButton) {
     CInertDialog dialog;
     const CDialogBuilder dlg(&dialog);
-    QPushButton* button = dlg.Button(QStringLiteral("Go"), 10, 10, 40, 14);
+    QPushButton* button = dlg.Button(QStringLiteral("Go"), {10, 10, 40, 14});
     QSignalSpy clicks(button, &QPushButton::clicked);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
@@ -50,8 +50,8 @@ TEST_F(WindowPiecesTest, PageLivesInsideItsParent) {
 TEST_F(WindowPiecesTest, DigitEditTakesDigitsUpToItsLimit) {
     QWidget host;
     const CDialogBuilder dlg(&host);
-    QLineEdit* digits = dlg.Edit(3, true, 0, 0, 30, 12);
-    QLineEdit* any = dlg.Edit(3, false, 0, 20, 30, 12);
+    QLineEdit* digits = dlg.Edit(3, true, {0, 0, 30, 12});
+    QLineEdit* any = dlg.Edit(3, false, {0, 20, 30, 12});
     QTest::keyClicks(digits, QStringLiteral("1a-2345"));
     QTest::keyClicks(any, QStringLiteral("-12345"));
     EXPECT_EQ(digits->text(), QStringLiteral("123"));

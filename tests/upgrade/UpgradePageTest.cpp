@@ -146,10 +146,12 @@ TEST_F(UpgradePage, LoadErrorsDisableWriteWithTheirMessage) {
         << "a failed load keeps the progress range";
 
     // OPEN asks for the file, and a cancelled dialog changes nothing.
-    m_page->SetFileChooser([] { return QString(); });
+    std::optional<CChooseFileAnswer> answer;
+    answer.emplace([](EFileKind) { return QString(); });
     Click(Child<QPushButton>(m_page, "open"));
     EXPECT_FALSE(Child<QPushButton>(m_page, "write")->isEnabled());
-    m_page->SetFileChooser([this] { return WriteFile(QStringLiteral("two.BIN"), std::string(65, 'c')); });
+    answer.reset();
+    answer.emplace([this](EFileKind) { return WriteFile(QStringLiteral("two.BIN"), std::string(65, 'c')); });
     Click(Child<QPushButton>(m_page, "open"));
     EXPECT_TRUE(Child<QPushButton>(m_page, "write")->isEnabled());
     EXPECT_EQ(Child<CTextProgressCtrl>(m_page, "progress")->GetUpper(), 2);
