@@ -112,6 +112,8 @@ public:
     bool HungUp() const { return m_bHungUp.load(); }
 
 private:
+    friend class CServeLoop;  // the serving thread's loop, in BusSimulator.cpp
+
     void Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency);
     // Lets the servos carry out one request and records it; returns the statuses sent in answer.
     std::vector<CSimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
@@ -134,7 +136,7 @@ private:
     // answer's first byte can reach the host, set (under m_mutex, with m_cvFrames) once its last one has.
     std::atomic<bool> m_bLineQuiet{true};
 
-    mutable std::mutex m_mutex;  // guards m_bus, m_frames and m_faults
+    mutable std::mutex m_mutex;                  // guards m_bus, m_frames and m_faults
     mutable std::condition_variable m_cvFrames;  // frames recorded, or the line fell quiet
     CServoBus m_bus;
     std::vector<CSimFrame> m_frames;
