@@ -13,7 +13,9 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
+#include "tests/support/SimFaultNames.h"
 
 namespace {
 
@@ -25,20 +27,6 @@ using sim::ESimFaultKind;
 // The client's default timeout; a run also opens and configures the port, which takes a few milliseconds.
 constexpr auto kTimeout = 50ms;
 constexpr auto kSlack = 150ms;
-
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-    Clock::duration took;
-};
-
-CCliRun RunClient(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const auto start = Clock::now();
-    const int code = RunCli(args, out, err);
-    return {code, out.str(), err.str(), Clock::now() - start};
-}
 
 struct CCommand {
     const char* name;
@@ -82,12 +70,7 @@ const CFault kFaultWords[] = {
      }},
 };
 
-const std::pair<const char*, ESimFaultKind> kFaults[] = {
-    {"drop", ESimFaultKind::DropReply},      {"checksum", ESimFaultKind::CorruptChecksum},
-    {"id", ESimFaultKind::WrongId},          {"length", ESimFaultKind::WrongLength},
-    {"late", ESimFaultKind::LateReply},      {"garbage", ESimFaultKind::Garbage},
-    {"stall", ESimFaultKind::StallMidFrame},
-};
+const std::vector<sim::CSimFaultName> kFaults = AnsweringFaults();
 
 class CliFault : public ::testing::TestWithParam<std::tuple<CFault, CCommand>> {
 protected:

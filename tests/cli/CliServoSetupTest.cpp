@@ -13,6 +13,7 @@
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
 #include "tests/program/TempDir.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
@@ -20,13 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-    Clock::duration took;
-};
 
 std::vector<uint8_t> FileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -43,11 +37,7 @@ protected:
     // A generous timeout: what is tested here is the order of steps and the state left behind, and a
     // loaded machine must not turn a slow status into a missing one.
     CCliRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", "200"});
-        std::ostringstream out, err;
-        const auto start = Clock::now();
-        const int code = RunCli(args, out, err);
-        return {code, out.str(), err.str(), Clock::now() - start};
+        return RunClientOn(m_bus.SlavePath(), std::move(args), {"--timeout", "200"});
     }
 
     // Each request heard as (target ID, instruction, first parameter).

@@ -8,25 +8,20 @@
 #include "cli/CliOptions.h"
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
 
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
 class CliTuning : public ::testing::Test {
 protected:
-    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); ASSERT_TRUE(m_bus.Start()); }
+    void SetUp() override {
+        SKIP_UNLESS_LINE_RATE(1000000);
+        ASSERT_TRUE(m_bus.Start());
+    }
 
     CCliRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", "200"});
-        std::ostringstream out, err;
-        const int code = RunCli(args, out, err);
-        return {code, out.str(), err.str()};
+        return RunClientOn(m_bus.SlavePath(), std::move(args), {"--timeout", "200"});
     }
     int Word(uint8_t id, uint8_t address) {
         const auto table = m_bus.Table(id);
