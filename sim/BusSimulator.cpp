@@ -395,6 +395,7 @@ void CServeLoop::Run() {
             return;
         }
         const uint32_t hostRate = ReadLineRate(m_masterFd);
+        ++m_sim.m_nServeTurns;
         PassAnswersToHost(now, hostRate);
         if (!Wait(now, hostRate)) return;
     }
