@@ -13,6 +13,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliBusTest.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 #include "tests/support/SimFaultNames.h"
@@ -72,17 +73,11 @@ const CFault kFaultWords[] = {
 
 const std::vector<sim::CSimFaultName> kFaults = AnsweringFaults();
 
-class CliFault : public ::testing::TestWithParam<std::tuple<CFault, CCommand>> {
+class CliFault : public CCliBusTest<::testing::TestWithParam<std::tuple<CFault, CCommand>>> {
 protected:
-    void SetUp() override {
-        SKIP_UNLESS_LINE_RATE(1000000);
-        ASSERT_TRUE(m_bus.Start());
-    }
+    CliFault() : CCliBusTest(std::vector<uint8_t>{1, 2, 3}) {}
 
-    CCliRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath()});
-        return RunClient(args);
-    }
+    CCliRun Run(std::vector<std::string> args) { return RunOnBus(std::move(args)); }
 
     // The stored parameters and the operation registers up to the goal; what the motion model measures is
     // left out.
@@ -97,8 +92,6 @@ protected:
         for (const auto& frame : m_bus.Frames()) instructions.push_back(frame.bytes.at(4));
         return instructions;
     }
-
-    sim::CBusSimulator m_bus{{1, 2, 3}};
 };
 
 // The table of fault rule, outcome and message, end to end: every kind of failure has its own words.

@@ -11,6 +11,7 @@
 #include "cli/CliOptions.h"
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliBusTest.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
@@ -32,16 +33,13 @@ std::vector<long> Fields(const std::string& row) {
     return fields;
 }
 
-class CliMonitor : public ::testing::Test {
+class CliMonitor : public CCliBusTest<> {
 protected:
-    void SetUp() override {
-        SKIP_UNLESS_LINE_RATE(1000000);
-        ASSERT_TRUE(m_bus.Start());
-    }
+    CliMonitor() : CCliBusTest<>(std::vector<uint8_t>{1, 2}) {}
 
     CCliRun Monitor(std::vector<std::string> args) {
         args.insert(args.begin(), "monitor");
-        return RunClientOn(m_bus.SlavePath(), std::move(args), {"--timeout", m_szTimeoutMs});
+        return RunOnBus(std::move(args), {"--timeout", m_szTimeoutMs});
     }
 
     // Torque on and a far goal: the shaft sweeps up at 200 units a second, for more than two seconds.
@@ -53,7 +51,6 @@ protected:
         m_bus.SetRegister(id, Reg::TORQUE_ENABLE, 1);
     }
 
-    sim::CBusSimulator m_bus{{1, 2}};
     std::string m_szTimeoutMs = "50";
 };
 

@@ -12,6 +12,7 @@
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliBusTest.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
@@ -20,12 +21,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-class CliOutput : public ::testing::Test {
+class CliOutput : public CCliBusTest<> {
 protected:
-    void SetUp() override {
-        SKIP_UNLESS_LINE_RATE(1000000);
-        ASSERT_TRUE(m_bus.Start());
-    }
+    CliOutput() : CCliBusTest<>(std::vector<uint8_t>{1, 2}) {}
 
     // The command with its output going to `fd`, as the client's own standard output would.
     CCliRun RunInto(int fd, std::vector<std::string> args) {
@@ -34,8 +32,6 @@ protected:
         std::ostream out(&buffer);
         return RunClientInto(out, args);
     }
-
-    sim::CBusSimulator m_bus{{1, 2}};
 };
 
 TEST_F(CliOutput, OutputThatCannotBeWrittenIsAFailureThatNamesItsCause) {

@@ -17,6 +17,7 @@
 #include "link/MotionFile.h"
 #include "sim/BusSimulator.h"
 #include "tests/program/TempDir.h"
+#include "tests/support/CliBusTest.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
@@ -33,14 +34,13 @@ sim::CSimServoSpec HandServo(uint8_t id, int low, int high, double seconds) {
     return spec;
 }
 
-class CliRobot : public ::testing::Test {
+class CliRobot : public CCliBusTest<> {
 protected:
-    void SetUp() override {
-        SKIP_UNLESS_LINE_RATE(1000000);
-        ASSERT_TRUE(m_bus.Start());
-    }
+    CliRobot()
+        : CCliBusTest<>(std::vector<sim::CSimServoSpec>{HandServo(1, 300, 700, 2.0),
+                                                        HandServo(2, 200, 800, 1.5), sim::DefaultServo(3)}) {}
 
-    CCliRun Run(std::vector<std::string> args) { return RunClientOn(m_bus.SlavePath(), std::move(args)); }
+    CCliRun Run(std::vector<std::string> args) { return RunOnBus(std::move(args)); }
     std::string File(const char* name) const { return (m_dir.Path() / name).string(); }
     std::string Write(const char* name, const std::string& text) const {
         std::ofstream(File(name), std::ios::binary) << text;
@@ -63,8 +63,6 @@ protected:
     static int Word(const Bytes& frame, std::size_t at) { return frame[at] << 8 | frame[at + 1]; }
 
     // Two servos moved by hand while their torque is off, a third left alone.
-    sim::CBusSimulator m_bus{{HandServo(1, 300, 700, 2.0), HandServo(2, 200, 800, 1.5), sim::DefaultServo(3)},
-                             sim::CSimLineOptions{}};
     CTempDir m_dir;
 };
 

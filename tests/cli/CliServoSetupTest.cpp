@@ -13,6 +13,7 @@
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
 #include "tests/program/TempDir.h"
+#include "tests/support/CliBusTest.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
@@ -27,18 +28,13 @@ std::vector<uint8_t> FileBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class CliServoSetup : public ::testing::Test {
+class CliServoSetup : public CCliBusTest<> {
 protected:
-    void SetUp() override {
-        SKIP_UNLESS_LINE_RATE(1000000);
-        ASSERT_TRUE(m_bus.Start());
-    }
+    CliServoSetup() : CCliBusTest<>(std::vector<uint8_t>{1, 7}) {}
 
     // A generous timeout: what is tested here is the order of steps and the state left behind, and a
     // loaded machine must not turn a slow status into a missing one.
-    CCliRun Run(std::vector<std::string> args) {
-        return RunClientOn(m_bus.SlavePath(), std::move(args), {"--timeout", "200"});
-    }
+    CCliRun Run(std::vector<std::string> args) { return RunOnBus(std::move(args), {"--timeout", "200"}); }
 
     // Each request heard as (target ID, instruction, first parameter).
     std::vector<std::tuple<int, int, int>> Heard() const {
@@ -58,7 +54,6 @@ protected:
         return table.empty() ? table : std::vector<uint8_t>(table.begin() + 5, table.begin() + 31);
     }
 
-    sim::CBusSimulator m_bus{{1, 7}};
     CTempDir m_dir;
 };
 
