@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
