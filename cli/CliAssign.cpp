@@ -88,9 +88,14 @@ std::optional<CAssignRequest> ParseAssign(const std::vector<std::string>& args, 
 // One assign run: the IDs known to be taken, and the port's rate as it moves between rates.
 class CAssigner {
 public:
-    CAssigner(CServoUsb& servo, const CCliPort& port, int lineBaud, const CAssignRequest& request,
-              std::ostream& out, std::ostream& err)
-        : m_servo(servo), m_port(port), m_nRate(lineBaud), m_request(request), m_out(out), m_err(err) {}
+    CAssigner(const CCliContext& c, const CAssignRequest& request)
+        : m_context(c),
+          m_servo(c.servo),
+          m_port(c.port),
+          m_nRate(c.baud),
+          m_request(request),
+          m_out(c.out),
+          m_err(c.err) {}
 
     // Lists every servo on the bus once; those at other IDs than --from are taken.
     bool Survey();
@@ -113,6 +118,7 @@ private:
     bool AnythingAt(int id);
     std::optional<int> NextFreeId(int targetRate);
 
+    const CCliContext& m_context;
     CServoUsb& m_servo;
     const CCliPort& m_port;
     int m_nRate;
@@ -204,7 +210,7 @@ std::optional<int> CAssigner::AssignAt(int rate) {
         m_err << "brennix: the port cannot switch to " << rate << " baud\n";
         return EXIT_PORT_UNAVAILABLE;
     }
-    const int failed = RunMove(m_servo, m_port, rate, from, static_cast<uint8_t>(*id), targetRate, m_err);
+    const int failed = RunMove(m_context.AtRate(rate), from, static_cast<uint8_t>(*id), targetRate);
     // The move leaves the port at the servo's new rate when it gets that far.
     m_nRate = static_cast<int>(m_servo.Transport()->ConfiguredRate());
     if (failed) return failed;
@@ -219,10 +225,12 @@ std::optional<int> CAssigner::AssignAt(int rate) {
 
 }  // namespace
 
-int RunAssign(CServoUsb& servo, const CCliPort& port, int lineBaud, const std::vector<std::string>& args,
-              std::ostream& out, std::ostream& err) {
+int RunAssign(const CCliContext& c) {
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
+    const CCliPort& port = c.port;
     std::string error;
-    const auto request = ParseAssign(args, &error);
+    const auto request = ParseAssign(c.options.arguments, &error);
     if (!request) {
         err << "brennix: " << error << "\n";
         return EXIT_BAD_ARGUMENTS;
@@ -232,7 +240,7 @@ int RunAssign(CServoUsb& servo, const CCliPort& port, int lineBaud, const std::v
         return EXIT_PORT_UNAVAILABLE;
     }
     const CInterruptRequest interrupt;
-    CAssigner assigner(servo, port, lineBaud, *request, out, err);
+    CAssigner assigner(c, *request);
     long assigned = 0;
     bool asked = false;
     bool surveyed = false;
@@ -267,7 +275,7 @@ int RunAssign(CServoUsb& servo, const CCliPort& port, int lineBaud, const std::v
             asked = true;
         }
     }
-    if (assigner.Rate() != lineBaud) assigner.SwitchTo(lineBaud);
+    if (assigner.Rate() != c.baud) assigner.SwitchTo(c.baud);
     if (port.IsLost()) return EXIT_PORT_UNAVAILABLE;
     return result;
 }

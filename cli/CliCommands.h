@@ -5,15 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliOptions.h"
-#include "cli/CliPort.h"
+#include "cli/CliContext.h"
 
-class CServoUsb;
-
-// Runs options.command on an open link; returns an EExitCode. Commands that change the servo's rate switch
-// the port through `port`.
-int RunCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& out, std::ostream& err,
-               const CCliPort& port = {});
+// Runs c.options.command on an open link; returns an EExitCode. Commands that change the servo's rate switch
+// the port through c.port.
+int RunCommand(const CCliContext& c);
 
 // The whole client: parses args (without the program name), finds and opens the port, runs the command.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

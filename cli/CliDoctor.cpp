@@ -37,17 +37,20 @@ int Print(const CDoctorReport& report, const CDoctorOptions& options, std::ostre
 
 }  // namespace
 
-int RunDoctor(CServoUsb& servo, const CCliOptions& options, const std::string& portPath, std::ostream& out,
-              std::ostream& err) {
+int RunDoctor(const CCliContext& c) {
+    CServoUsb& servo = c.servo;
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
+    const CCliOptions& options = c.options;
     CDoctorOptions parsed;
     if (!ParseDoctorOptions(options, parsed, err)) return EXIT_BAD_ARGUMENTS;
     CDoctorReport report;
-    report.Append(HostChecks(portPath, true));
+    report.Append(HostChecks(c.port.path, true));
     CSerialScanLine line(*servo.Transport());
     CDoctorSettings settings;
     settings.move = parsed.move;
     // A --timeout given by the user is the adapter margin too, as for scan --all-rates.
-    if (options.timeoutGiven) settings.adapterMargin = std::chrono::milliseconds(options.timeoutMs);
+    if (options.timeoutGiven) settings.adapterMargin = std::chrono::milliseconds(c.timeoutMs);
     CDoctor(servo, line).CheckBus(settings, report);
     return Print(report, parsed, out);
 }

@@ -91,7 +91,10 @@ int RunFirmwareInfo(const std::vector<std::string>& args, std::ostream& out, std
     return EXIT_OK;
 }
 
-int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out, std::ostream& err) {
+int RunFlash(const CCliContext& c, uint8_t id, const std::string& path) {
+    CServoUsb& servo = c.servo;
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
     const auto image = Load(path, err);
     if (!image) return EXIT_BAD_ARGUMENTS;
     CUsb& port = *servo.Transport();

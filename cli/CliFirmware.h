@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-class CServoUsb;
+#include "cli/CliContext.h"
 
 // brennix firmware FILE [--frames]: length, block count and source kind, then with --frames every block
 // frame as hex, one per line. Needs no port. Returns an EExitCode.
@@ -14,4 +14,4 @@ int RunFirmwareInfo(const std::vector<std::string>& args, std::ostream& out, std
 
 // brennix flash ID FILE: the upgrade page's transfer with a progress line on err. SIGINT cancels before
 // the next block. Returns an EExitCode: EXIT_UPGRADE_ERROR or EXIT_UPGRADE_CANCELLED when it did not finish.
-int RunFlash(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out, std::ostream& err);
+int RunFlash(const CCliContext& c, uint8_t id, const std::string& path);

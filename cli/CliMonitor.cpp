@@ -75,8 +75,11 @@ bool SleepUntil(Clock::time_point when) {
 
 }  // namespace
 
-int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::vector<std::string>& args,
-               std::ostream& out, std::ostream& err) {
+int RunMonitor(const CCliContext& c, uint8_t id, const std::vector<std::string>& args) {
+    CServoUsb& servo = c.servo;
+    const CCliPort& port = c.port;
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
     const auto options = ParseMonitorOptions(args, err);
     if (!options) return EXIT_BAD_ARGUMENTS;
 
@@ -124,8 +127,12 @@ int RunMonitor(CServoUsb& servo, const CCliPort& port, uint8_t id, const std::ve
     return answered > 0 || ticks == 0 ? EXIT_OK : EXIT_NO_REPLY;
 }
 
-int RunMultiMonitor(CServoUsb& servo, const CCliPort& port, const std::vector<uint8_t>& ids,
-                    const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunMultiMonitor(const CCliContext& c, const std::vector<uint8_t>& ids,
+                    const std::vector<std::string>& args) {
+    CServoUsb& servo = c.servo;
+    const CCliPort& port = c.port;
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
     const auto options = ParseMonitorOptions(args, err);
     if (!options) return EXIT_BAD_ARGUMENTS;
 

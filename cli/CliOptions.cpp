@@ -97,72 +97,112 @@ std::optional<int> ParseHexByte(const std::string& text) {
     return value;
 }
 
+namespace {
+
+// The leading options one at a time; an option's value is the argument after it.
+class COptionCursor {
+public:
+    COptionCursor(const std::vector<std::string>& args, std::string* error) : m_args(args), m_error(error) {}
+
+    bool AtOption() const { return m_next < m_args.size() && m_args[m_next].rfind("--", 0) == 0; }
+    const std::string& Take() { return m_args[m_next++]; }
+    // The value after option `name`, or nullopt with the reason kept when the line ends first.
+    std::optional<std::string> ValueOf(const std::string& name) {
+        if (m_next >= m_args.size()) {
+            *m_error = name + " needs a value";
+            return std::nullopt;
+        }
+        return m_args[m_next++];
+    }
+    size_t Next() const { return m_next; }
+
+private:
+    const std::vector<std::string>& m_args;
+    std::string* m_error;
+    size_t m_next = 0;
+};
+
+bool TakeUsbId(const std::string& value, CCliOptions& options, std::string* error) {
+    const auto id = ParseUsbId(value);
+    if (!id) {
+        *error = "bad USB ID (VID:PID in hex, such as 16C0:05E1): " + value;
+        return false;
+    }
+    options.usbVendorId = id->vendorId;
+    options.usbProductId = id->productId;
+    return true;
+}
+
+bool TakeRateOrTimeout(const std::string& arg, const std::string& value, CCliOptions& options,
+                       std::string* error) {
+    const bool baud = arg == "--baud";
+    auto number = ParseNumber(value, baud ? 50 : 1, baud ? 4000000 : 60000);
+    if (!number) {
+        *error = "bad value for " + arg + ": " + value;
+        return false;
+    }
+    (baud ? options.baud : options.timeoutMs) = static_cast<int>(*number);
+    options.timeoutGiven = options.timeoutGiven || !baud;
+    return true;
+}
+
+bool TakeServoCount(const std::string& arg, CCliOptions& options, std::string* error) {
+    auto number = ParseNumber(arg.substr(11), 1, 253);
+    if (!number) {
+        *error = "bad servo count: " + arg.substr(11);
+        return false;
+    }
+    options.simulatedServos = static_cast<int>(*number);
+    return true;
+}
+
+// One option into `options`; false ends the parse with the reason in *error (empty for --help).
+bool TakeOption(COptionCursor& cursor, CCliOptions& options, std::string* error) {
+    const std::string& arg = cursor.Take();
+    if (arg == "--port" || arg == "--usb-id" || arg == "--baud" || arg == "--timeout") {
+        auto value = cursor.ValueOf(arg);
+        if (!value) return false;
+        if (arg == "--port") {
+            options.portPath = *value;
+            return true;
+        }
+        if (arg == "--usb-id") return TakeUsbId(*value, options, error);
+        return TakeRateOrTimeout(arg, *value, options, error);
+    }
+    if (arg == "--simulate") {
+        options.simulatedServos = 3;
+        return true;
+    }
+    if (arg.rfind("--simulate=", 0) == 0) return TakeServoCount(arg, options, error);
+    if (arg == "--trace") {
+        options.trace = true;
+        return true;
+    }
+    *error = arg == "--help" ? "" : "unknown option " + arg;
+    return false;
+}
+
+// Why the options cannot go together, or empty.
+std::string ConflictOf(const CCliOptions& options) {
+    if (options.simulatedServos > 0 && !options.portPath.empty())
+        return "--simulate and --port exclude each other";
+    // Simulated servos run at a rate their BAUD_RATE register can hold, as real ones do.
+    if (options.simulatedServos > 0 && BaudCodeOf(static_cast<uint32_t>(options.baud)) < 0)
+        return "a simulated bus runs at one of the servos' rates (1000000 down to 38400), not " +
+               std::to_string(options.baud);
+    return {};
+}
+
+}  // namespace
+
 std::optional<CCliOptions> ParseCliOptions(const std::vector<std::string>& args, std::string* error) {
     CCliOptions options;
-    size_t i = 0;
-    auto valueOf = [&](const std::string& name) -> std::optional<std::string> {
-        if (i + 1 >= args.size()) {
-            *error = name + " needs a value";
-            return std::nullopt;
-        }
-        return args[++i];
-    };
-    for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--port") {
-            auto value = valueOf(arg);
-            if (!value) return std::nullopt;
-            options.portPath = *value;
-        } else if (arg == "--usb-id") {
-            auto value = valueOf(arg);
-            if (!value) return std::nullopt;
-            const auto id = ParseUsbId(*value);
-            if (!id) {
-                *error = "bad USB ID (VID:PID in hex, such as 16C0:05E1): " + *value;
-                return std::nullopt;
-            }
-            options.usbVendorId = id->vendorId;
-            options.usbProductId = id->productId;
-        } else if (arg == "--baud" || arg == "--timeout") {
-            auto value = valueOf(arg);
-            if (!value) return std::nullopt;
-            const bool baud = arg == "--baud";
-            auto number = ParseNumber(*value, baud ? 50 : 1, baud ? 4000000 : 60000);
-            if (!number) {
-                *error = "bad value for " + arg + ": " + *value;
-                return std::nullopt;
-            }
-            (baud ? options.baud : options.timeoutMs) = static_cast<int>(*number);
-            options.timeoutGiven = options.timeoutGiven || !baud;
-        } else if (arg == "--simulate") {
-            options.simulatedServos = 3;
-        } else if (arg.rfind("--simulate=", 0) == 0) {
-            auto number = ParseNumber(arg.substr(11), 1, 253);
-            if (!number) {
-                *error = "bad servo count: " + arg.substr(11);
-                return std::nullopt;
-            }
-            options.simulatedServos = static_cast<int>(*number);
-        } else if (arg == "--trace") {
-            options.trace = true;
-        } else if (arg == "--help") {
-            *error = "";
-            return std::nullopt;
-        } else {
-            *error = "unknown option " + arg;
-            return std::nullopt;
-        }
-    }
-    if (options.simulatedServos > 0 && !options.portPath.empty()) {
-        *error = "--simulate and --port exclude each other";
-        return std::nullopt;
-    }
-    // Simulated servos run at a rate their BAUD_RATE register can hold, as real ones do.
-    if (options.simulatedServos > 0 && BaudCodeOf(static_cast<uint32_t>(options.baud)) < 0) {
-        *error = "a simulated bus runs at one of the servos' rates (1000000 down to 38400), not " +
-                 std::to_string(options.baud);
-        return std::nullopt;
-    }
+    COptionCursor cursor(args, error);
+    while (cursor.AtOption())
+        if (!TakeOption(cursor, options, error)) return std::nullopt;
+    *error = ConflictOf(options);
+    if (!error->empty()) return std::nullopt;
+    const size_t i = cursor.Next();
     if (i == args.size()) {
         *error = "no command given";
         return std::nullopt;

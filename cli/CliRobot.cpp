@@ -120,8 +120,11 @@ bool ParseCliIds(const std::string& text, std::vector<uint8_t>* ids, std::ostrea
     return true;
 }
 
-int RunRecord(CServoUsb& servo, const CCliPort& port, const std::vector<std::string>& args,
-              std::ostream& err) {
+int RunRecord(const CCliContext& c) {
+    CServoUsb& servo = c.servo;
+    const CCliPort& port = c.port;
+    std::ostream& err = c.err;
+    const std::vector<std::string>& args = c.options.arguments;
     const auto options = ParseRecordOptions(args, err);
     if (!options) return EXIT_BAD_ARGUMENTS;
     // Nothing is written to a servo before every one answers and the file exists.
@@ -163,7 +166,11 @@ int RunRecord(CServoUsb& servo, const CCliPort& port, const std::vector<std::str
     return tally.rows > 0 ? EXIT_OK : EXIT_NO_REPLY;
 }
 
-int RunPlay(CServoUsb& servo, const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunPlay(const CCliContext& c) {
+    CServoUsb& servo = c.servo;
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
+    const std::vector<std::string>& args = c.options.arguments;
     const auto options = ParsePlayOptions(args, err);
     if (!options) return EXIT_BAD_ARGUMENTS;
     std::string problem;
@@ -195,8 +202,11 @@ int RunPlay(CServoUsb& servo, const std::vector<std::string>& args, std::ostream
     return EXIT_NO_REPLY;
 }
 
-int RunTorque(CServoUsb& servo, const std::vector<std::string>& args, int baud, std::ostream& out,
-              std::ostream& err) {
+int RunTorque(const CCliContext& c) {
+    CServoUsb& servo = c.servo;
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
+    const std::vector<std::string>& args = c.options.arguments;
     const std::string& which = args[0];
     const std::string& state = args[1];
     if (state != "on" && state != "off") {
@@ -213,7 +223,7 @@ int RunTorque(CServoUsb& servo, const std::vector<std::string>& args, int baud, 
             err << "brennix: the broadcast could not be sent\n";
             return EXIT_NO_REPLY;
         }
-        out << "torque off sent to every servo at " << baud << " baud\n";
+        out << "torque off sent to every servo at " << c.baud << " baud\n";
         return EXIT_OK;
     }
     std::vector<uint8_t> ids;

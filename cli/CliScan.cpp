@@ -176,7 +176,11 @@ int ReportEnd(const CScanOutcome& outcome, std::ostream& err) {
 
 }  // namespace
 
-int RunScanCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& out, std::ostream& err) {
+int RunScanCommand(const CCliContext& c) {
+    CServoUsb& servo = c.servo;
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
+    const CCliOptions& options = c.options;
     std::string error;
     const auto request = ParseScanArguments(options, &error);
     if (!request) {
@@ -184,7 +188,7 @@ int RunScanCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& o
         return EXIT_BAD_ARGUMENTS;
     }
     if (options.command == "scan" && !request->allRates)
-        return ScanOneRate(servo, *request, options.baud, out, err);
+        return ScanOneRate(servo, *request, c.baud, out, err);
 
     CSerialScanLine line(*servo.Transport());
     CBusScanner scanner(servo, line);
@@ -202,7 +206,7 @@ int RunScanCommand(CServoUsb& servo, const CCliOptions& options, std::ostream& o
     settings.firstId = request->firstId;
     settings.lastId = request->lastId;
     // A --timeout given by the user is the adapter margin too; otherwise the scan measures its own.
-    if (options.timeoutGiven) settings.adapterMargin = std::chrono::milliseconds(options.timeoutMs);
+    if (options.timeoutGiven) settings.adapterMargin = std::chrono::milliseconds(c.timeoutMs);
     const CScanOutcome outcome = scanner.Scan(settings, events);
     progress.Clear();
     return ReportEnd(outcome, err);

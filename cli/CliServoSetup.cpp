@@ -76,8 +76,8 @@ CChange ChangeOf(CPlace from, const Span& current, const Span& wire) {
 // rate, the sequence worker for the page's steps, and the words for what went wrong.
 class CSetup {
 public:
-    CSetup(CServoUsb& servo, const CCliPort& port, int lineBaud, std::ostream& err)
-        : m_servo(servo), m_port(port), m_nRate(lineBaud), m_err(err), m_sequence(servo) {}
+    explicit CSetup(const CCliContext& c)
+        : m_servo(c.servo), m_port(c.port), m_nRate(c.baud), m_err(c.err), m_sequence(c.servo) {}
 
     CBusSequence& Sequence() { return m_sequence; }
     int Rate() const { return m_nRate; }
@@ -274,45 +274,44 @@ int RunChange(CSetup& setup, const CPlace& from, const Span& current, const Span
 
 }  // namespace
 
-int RunSetId(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId,
-             std::ostream& out, std::ostream& err) {
+int RunSetId(const CCliContext& c, uint8_t id, uint8_t newId) {
     if (newId == id || newId > Range::MAX_ID) {
-        err << "brennix: the new ID must be 0 to " << Range::MAX_ID << " and differ from " << int(id) << "\n";
+        c.err << "brennix: the new ID must be 0 to " << Range::MAX_ID << " and differ from " << int(id)
+              << "\n";
         return EXIT_BAD_ARGUMENTS;
     }
-    const int failed = RunMove(servo, port, lineBaud, id, newId, lineBaud, err);
+    const int failed = RunMove(c, id, newId, c.baud);
     if (failed) return failed;
-    out << "ID " << int(id) << " is now ID " << int(newId) << "\n";
+    c.out << "ID " << int(id) << " is now ID " << int(newId) << "\n";
     return EXIT_OK;
 }
 
-int RunSetRate(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, long rate, std::ostream& out,
-               std::ostream& err) {
+int RunSetRate(const CCliContext& c, uint8_t id, long rate) {
     const int code = rate > 0 && rate <= 4000000 ? BaudCodeOf(static_cast<uint32_t>(rate)) : -1;
     if (code < 0) {
-        err << "brennix: " << rate << " is not a servo rate (1000000, 500000, 250000, 128000, 115200, 76800, "
-            << "57600 or 38400)\n";
+        c.err << "brennix: " << rate
+              << " is not a servo rate (1000000, 500000, 250000, 128000, 115200, 76800, "
+              << "57600 or 38400)\n";
         return EXIT_BAD_ARGUMENTS;
     }
-    if (rate == lineBaud) {
-        err << "brennix: ID " << int(id) << " answers at " << rate << " baud already\n";
+    if (rate == c.baud) {
+        c.err << "brennix: ID " << int(id) << " answers at " << rate << " baud already\n";
         return EXIT_BAD_ARGUMENTS;
     }
-    if (!port.setLineRate) {
-        err << "brennix: this port cannot change its rate\n";
+    if (!c.port.setLineRate) {
+        c.err << "brennix: this port cannot change its rate\n";
         return EXIT_PORT_UNAVAILABLE;
     }
-    const int failed = RunMove(servo, port, lineBaud, id, id, static_cast<int>(rate), err);
+    const int failed = RunMove(c, id, id, static_cast<int>(rate));
     if (failed) return failed;
-    out << "ID " << int(id) << " now answers at " << rate << " baud\n";
+    c.out << "ID " << int(id) << " now answers at " << rate << " baud\n";
     return EXIT_OK;
 }
 
-int RunMove(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId, int newBaud,
-            std::ostream& err) {
-    CSetup setup(servo, port, lineBaud, err);
+int RunMove(const CCliContext& c, uint8_t id, uint8_t newId, int newBaud) {
+    CSetup setup(c);
     int refused = EXIT_OK;
-    const CPlace from{id, lineBaud};
+    const CPlace from{id, c.baud};
     const auto current = setup.CurrentSpan(from, "the change", &refused);
     if (!current) return refused;
     auto wire = *current;
@@ -321,12 +320,12 @@ int RunMove(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, ui
     return RunChange(setup, from, *current, wire);
 }
 
-int RunSaveParameters(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out,
-                      std::ostream& err) {
+int RunSaveParameters(const CCliContext& c, uint8_t id, const std::string& path) {
+    CServoUsb& servo = c.servo;
     CBusSequence sequence(servo);
     const auto wire = servo.Ping(id) == 1 ? ReadSpan(sequence, id) : std::nullopt;
     if (!wire) {
-        err << "brennix: no reply from ID " << int(id) << "; no file written\n";
+        c.err << "brennix: no reply from ID " << int(id) << "; no file written\n";
         return EXIT_NO_REPLY;
     }
     // The page's image after a READ: the span in host order beside whatever the image held before.
@@ -337,35 +336,48 @@ int RunSaveParameters(CServoUsb& servo, uint8_t id, const std::string& path, std
     std::memcpy(bytes.data(), image, bytes.size());
     std::string why;
     if (SaveParameterFile(path, bytes, &why) != EParamFileStatus::Ok) {
-        err << "brennix: cannot write " << path << ": " << why << "\n";
+        c.err << "brennix: cannot write " << path << ": " << why << "\n";
         return EXIT_OUTPUT_FAILED;
     }
-    out << "saved ID " << int(id) << " to " << path << "\n";
+    c.out << "saved ID " << int(id) << " to " << path << "\n";
     return EXIT_OK;
 }
 
-int RunLoadParameters(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id,
-                      const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+namespace {
+
+struct CLoadRequest {
     std::string path;
-    bool withId = false, withRate = false, dryRun = false;
+    bool withId = false;
+    bool withRate = false;
+    bool dryRun = false;
+};
+
+// The load's file and switches; EXIT_OK, or EXIT_BAD_ARGUMENTS after saying why.
+int ParseLoadArguments(const std::vector<std::string>& args, CLoadRequest& request, std::ostream& err) {
     for (const std::string& arg : args) {
         if (arg == "--with-id") {
-            withId = true;
+            request.withId = true;
         } else if (arg == "--with-rate") {
-            withRate = true;
+            request.withRate = true;
         } else if (arg == "--dry-run") {
-            dryRun = true;
-        } else if (path.empty() && arg.rfind("--", 0) != 0) {
-            path = arg;
+            request.dryRun = true;
+        } else if (request.path.empty() && arg.rfind("--", 0) != 0) {
+            request.path = arg;
         } else {
             err << "brennix: unknown load option " << arg << "\n";
             return EXIT_BAD_ARGUMENTS;
         }
     }
-    if (path.empty()) {
+    if (request.path.empty()) {
         err << "brennix: load needs a FILE\n";
         return EXIT_BAD_ARGUMENTS;
     }
+    return EXIT_OK;
+}
+
+// The file into `image` (host order, as the page's image), refused when no servo takes its values.
+int ReadLoadImage(const CLoadRequest& request, uint8_t* image, std::ostream& err) {
+    const std::string& path = request.path;
     ParameterBytes bytes{};
     switch (LoadParameterFile(path, bytes)) {
         case EParamFileStatus::Ok:
@@ -377,44 +389,59 @@ int RunLoadParameters(CServoUsb& servo, const CCliPort& port, int lineBaud, uint
             err << "brennix: cannot open " << path << " (missing, unreadable or not a regular file)\n";
             return EXIT_BAD_ARGUMENTS;
     }
-    // The file is in host order, as the page's image; the wire wants the page's byte order.
-    uint8_t image[IMAGE_SIZE] = {};
     std::memcpy(image, bytes.data(), bytes.size());
-    const std::vector<CRangeProblem> problems = CheckParameterRanges(image, withId);
-    if (!problems.empty()) {
-        for (const CRangeProblem& problem : problems)
-            err << "brennix: " << path << ": " << problem.text << "\n";
-        err << "brennix: no servo takes these values; nothing written\n";
+    const std::vector<CRangeProblem> problems = CheckParameterRanges(image, request.withId);
+    if (problems.empty()) return EXIT_OK;
+    for (const CRangeProblem& problem : problems) err << "brennix: " << path << ": " << problem.text << "\n";
+    err << "brennix: no servo takes these values; nothing written\n";
+    return EXIT_BAD_ARGUMENTS;
+}
+
+// A file with another rate than the port's is loaded only when asked, and only through a port that can
+// follow.
+int CheckLoadRate(const CCliContext& c, const CLoadRequest& request, uint8_t id, int newBaud) {
+    if (newBaud == c.baud) return EXIT_OK;
+    if (!request.withRate) {
+        c.err << "brennix: " << request.path << " sets the rate to " << newBaud << " baud, and ID " << int(id)
+              << " answers at " << c.baud << ": add --with-rate to move it there. Nothing written\n";
         return EXIT_BAD_ARGUMENTS;
     }
-    const int newBaud = static_cast<int>(BAUD_RATES[image[Reg::BAUD_RATE]]);
-    if (newBaud != lineBaud && !withRate) {
-        err << "brennix: " << path << " sets the rate to " << newBaud << " baud, and ID " << int(id)
-            << " answers at " << lineBaud << ": add --with-rate to move it there. Nothing written\n";
-        return EXIT_BAD_ARGUMENTS;
-    }
-    if (newBaud != lineBaud && !port.setLineRate) {
-        err << "brennix: the file's rate is " << newBaud << " baud and this port cannot change its rate\n";
+    if (!c.port.setLineRate) {
+        c.err << "brennix: the file's rate is " << newBaud << " baud and this port cannot change its rate\n";
         return EXIT_PORT_UNAVAILABLE;
     }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+int RunLoadParameters(const CCliContext& c, uint8_t id, const std::vector<std::string>& args) {
+    CLoadRequest request;
+    if (const int refused = ParseLoadArguments(args, request, c.err)) return refused;
+    uint8_t image[IMAGE_SIZE] = {};
+    if (const int refused = ReadLoadImage(request, image, c.err)) return refused;
+    const int newBaud = static_cast<int>(BAUD_RATES[image[Reg::BAUD_RATE]]);
+    if (const int refused = CheckLoadRate(c, request, id, newBaud)) return refused;
+    const std::string& path = request.path;
     if (image[Reg::RETURN_LEVEL] == 0)
-        err << "brennix: warning: " << path << " sets RETURN_LEVEL 0: the servo will answer pings only, so "
-            << "what is written cannot be read back\n";
-    if (!withId) image[Reg::ID] = id;
-    if (servo.IsHighByteFirst()) SwapParameterWords(image);
+        c.err << "brennix: warning: " << path << " sets RETURN_LEVEL 0: the servo will answer pings only, so "
+              << "what is written cannot be read back\n";
+    if (!request.withId) image[Reg::ID] = id;
+    // The wire wants the page's byte order.
+    if (c.servo.IsHighByteFirst()) SwapParameterWords(image);
     const Span wire(image + Reg::PARAM_SPAN_START, image + Reg::PARAM_SPAN_START + Reg::PARAM_SPAN_LENGTH);
 
-    CSetup setup(servo, port, lineBaud, err);
+    CSetup setup(c);
     int refused = EXIT_OK;
-    const CPlace from{id, lineBaud};
+    const CPlace from{id, c.baud};
     const auto current = setup.CurrentSpan(from, "loading", &refused);
     if (!current) return refused;
-    const std::vector<std::string> changes = Differences(*current, wire, servo.IsHighByteFirst() != 0);
-    if (changes.empty()) out << Where(from) << " holds every value of " << path << " already\n";
-    for (const std::string& line : changes) out << line << "\n";
-    out.flush();
-    if (dryRun) return EXIT_OK;
+    const std::vector<std::string> changes = Differences(*current, wire, c.servo.IsHighByteFirst() != 0);
+    if (changes.empty()) c.out << Where(from) << " holds every value of " << path << " already\n";
+    for (const std::string& line : changes) c.out << line << "\n";
+    c.out.flush();
+    if (request.dryRun) return EXIT_OK;
     if (const int failed = RunChange(setup, from, *current, wire)) return failed;
-    out << "loaded " << path << " into " << Where(ChangeOf(from, *current, wire).to) << "\n";
+    c.out << "loaded " << path << " into " << Where(ChangeOf(from, *current, wire).to) << "\n";
     return EXIT_OK;
 }

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliPort.h"
+#include "cli/CliContext.h"
 
-class CServoUsb;
-
-// Every command addresses servo `id` at the port's present rate, lineBaud. None reports success unless the
+// Every command addresses servo `id` at the port's present rate, c.baud. None reports success unless the
 // servo answered at its new ID and rate with the values written and locked again. A write that changes the
 // ID may be answered from the old or the new ID; one that changes the rate at the old rate, the new one or
 // not at all, so the servo is looked for at its new rate before anything is called a failure. A command that
@@ -21,23 +19,18 @@ class CServoUsb;
 // Main thread only: the exchanges run one at a time on the parameter sequence worker, which is joined
 // before each returns.
 
-int RunSetId(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId,
-             std::ostream& out, std::ostream& err);
+int RunSetId(const CCliContext& c, uint8_t id, uint8_t newId);
 // Refuses a rate that is not one of the servos' eight, and a servo with the same ID already at that rate.
-int RunSetRate(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, long rate, std::ostream& out,
-               std::ostream& err);
-// Gives the servo at `id` a new ID and rate, as set-id and set-rate do (newBaud may equal lineBaud); prints
+int RunSetRate(const CCliContext& c, uint8_t id, long rate);
+// Gives the servo at `id` a new ID and rate, as set-id and set-rate do (newBaud may equal c.baud); prints
 // nothing on success. For brennix assign.
-int RunMove(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id, uint8_t newId, int newBaud,
-            std::ostream& err);
+int RunMove(const CCliContext& c, uint8_t id, uint8_t newId, int newBaud);
 // The same 31 bytes the programming page's SAVE writes after a READ. A file that cannot be written is
 // EXIT_OUTPUT_FAILED with the system's reason.
-int RunSaveParameters(CServoUsb& servo, uint8_t id, const std::string& path, std::ostream& out,
-                      std::ostream& err);
+int RunSaveParameters(const CCliContext& c, uint8_t id, const std::string& path);
 // load ID FILE [--with-id] [--with-rate] [--dry-run]: writes bytes 5 to 30 of the file; the servo keeps its
 // ID unless --with-id, and a file with another rate is refused unless --with-rate. Files that are short, not
 // regular files, or hold a value outside a register's range are refused (naming the register) without
 // touching the bus. What changes is printed register by register before anything is written; --dry-run
 // prints only that.
-int RunLoadParameters(CServoUsb& servo, const CCliPort& port, int lineBaud, uint8_t id,
-                      const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunLoadParameters(const CCliContext& c, uint8_t id, const std::vector<std::string>& args);

@@ -66,13 +66,11 @@ int ExitCodeOf(EStepFailure failure) {
 
 }  // namespace
 
-int RunStep(CServoUsb& servo, uint8_t id, int from, int to, const std::vector<std::string>& args,
-            std::ostream& out, std::ostream& err) {
-    CStepRequest request;
-    request.id = id;
-    request.from = from;
-    request.to = to;
-    bool csv = false;
+namespace {
+
+// The step's options after TO into `request` and `csv`; false after saying what is wrong.
+bool ParseStepOptions(const std::vector<std::string>& args, CStepRequest& request, bool& csv,
+                      std::ostream& err) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--csv") {
@@ -82,33 +80,47 @@ int RunStep(CServoUsb& servo, uint8_t id, int from, int to, const std::vector<st
         } else if (arg == "--period") {
             const auto ms = OptionValue(args, i, err, "1 to 1000 ms",
                                         [](const std::string& t) { return ParseNumber(t, 1, 1000); });
-            if (!ms) return EXIT_BAD_ARGUMENTS;
+            if (!ms) return false;
             request.periodMs = static_cast<int>(*ms);
         } else if (arg == "--seconds") {
             const auto seconds = OptionValue(args, i, err, "0.1 to 60 seconds",
                                              [](const std::string& t) { return ParseSeconds(t, 0.1, 60); });
-            if (!seconds) return EXIT_BAD_ARGUMENTS;
+            if (!seconds) return false;
             request.seconds = *seconds;
         } else if (arg == "--set") {
             const auto value = ValueOf(args, i, err,
                                        "NAME=VALUE,... (V, P, D, I, PUNCH, CW_DEAD_BAND, "
                                        "CCW_DEAD_BAND)");
-            if (!value) return EXIT_BAD_ARGUMENTS;
+            if (!value) return false;
             std::string problem;
             const auto settings = ParseCoefficientSettings(*value, &problem);
             if (!settings) {
                 err << "brennix: --set: " << problem << "\n";
-                return EXIT_BAD_ARGUMENTS;
+                return false;
             }
             request.set = *settings;
         } else {
             err << "brennix: unknown step option " << arg << "\n";
-            return EXIT_BAD_ARGUMENTS;
+            return false;
         }
     }
+    return true;
+}
+
+}  // namespace
+
+int RunStep(const CCliContext& c, uint8_t id, int from, int to, const std::vector<std::string>& args) {
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
+    CStepRequest request;
+    request.id = id;
+    request.from = from;
+    request.to = to;
+    bool csv = false;
+    if (!ParseStepOptions(args, request, csv, err)) return EXIT_BAD_ARGUMENTS;
 
     const CInterruptRequest interrupt;
-    CStepResponse step(servo, [] { return CInterruptRequest::Interrupted(); });
+    CStepResponse step(c.servo, [] { return CInterruptRequest::Interrupted(); });
     const CStepOutcome outcome = step.Run(request);
     const bool measured = outcome.Ok() || !outcome.samples.empty();
     if (measured) {
@@ -131,8 +143,10 @@ int RunStep(CServoUsb& servo, uint8_t id, int from, int to, const std::vector<st
     return ExitCodeOf(outcome.failure);
 }
 
-int RunCalibrate(CServoUsb& servo, uint8_t id, const std::vector<std::string>& args, std::ostream& out,
-                 std::ostream& err) {
+int RunCalibrate(const CCliContext& c, uint8_t id, const std::vector<std::string>& args) {
+    CServoUsb& servo = c.servo;
+    std::ostream& out = c.out;
+    std::ostream& err = c.err;
     double seconds = 10.0;
     int margin = 5;
     for (std::size_t i = 0; i < args.size(); ++i) {

@@ -9,16 +9,14 @@
 #include <string>
 #include <vector>
 
-class CServoUsb;
+#include "cli/CliContext.h"
 
 // brennix step ID FROM TO [--period MS] [--seconds S] [--set NAME=VALUE,...] [--keep] [--csv]: prints the
 // step's metrics on `out` one per line (with --csv the readings instead, the metrics going to `err`).
 // `options` are the arguments after TO. Ctrl+C ends the run with the servo put back. Returns an EExitCode.
-int RunStep(CServoUsb& servo, uint8_t id, int from, int to, const std::vector<std::string>& options,
-            std::ostream& out, std::ostream& err);
+int RunStep(const CCliContext& c, uint8_t id, int from, int to, const std::vector<std::string>& options);
 
 // brennix calibrate ID [--seconds S] [--margin N]: torque off, the operator sweeps the joint for S seconds
 // (or until Enter on a terminal), then the range seen widened by N becomes the position limits (unlock,
 // write, lock, read-back). Prints the limits before and after; torque stays off. Returns an EExitCode.
-int RunCalibrate(CServoUsb& servo, uint8_t id, const std::vector<std::string>& options, std::ostream& out,
-                 std::ostream& err);
+int RunCalibrate(const CCliContext& c, uint8_t id, const std::vector<std::string>& options);

@@ -239,122 +239,173 @@ std::vector<CSimReply> CBusSimulator::Carry(std::vector<uint8_t> frame, uint32_t
     return replies;
 }
 
+// One run of the serving thread: the host's bytes on their way to the servos, the answers on their way back,
+// and the host's port between them. Serving thread only.
+class CServeLoop {
+public:
+    CServeLoop(CBusSimulator& simulator, int masterFd, int wakeFd, std::chrono::nanoseconds latency)
+        : m_sim(simulator), m_masterFd(masterFd), m_wakeFd(wakeFd), m_latency(latency), m_line(latency) {}
+
+    // Until Stop, the line is hung up, or the port fails.
+    void Run();
+
+private:
+    bool Answer(int target, int instruction, CSimReply reply, Clock::time_point heardAt, uint32_t rate);
+    bool Hear(const CHeardByte& heard);
+    bool HearDueBytes(Clock::time_point now);
+    void PassAnswersToHost(Clock::time_point now, uint32_t hostRate);
+    void Flush(Clock::time_point now);
+    bool Wait(Clock::time_point now, uint32_t hostRate);
+    bool TakeHostBytes();
+
+    CBusSimulator& m_sim;
+    const int m_masterFd;
+    const int m_wakeFd;
+    const std::chrono::nanoseconds m_latency;
+    CFrameParser m_parser;
+    CReturnLine m_line;
+    std::deque<CHeardByte> m_onTheWire;    // from the host, not yet heard by the servos
+    Clock::time_point m_hostSendsUntil{};  // the host's last byte leaves the wire then
+    std::vector<uint8_t> m_outbox;         // received by the host's adapter, not yet taken by the pty
+    Clock::time_point m_outboxSince{};
+    std::array<uint8_t, 4096> m_buffer{};
+    bool m_bLineDead = false;  // the master reported an error: only a wake-up can still matter
+};
+
+// Puts an answer on the return line as the fault rules let it out; false when the line is to be hung up.
+// Answers start once the request has left the wire, so never before `heardAt`.
+bool CServeLoop::Answer(int target, int instruction, CSimReply reply, Clock::time_point heardAt,
+                        uint32_t rate) {
+    const int sender = reply.sender;
+    const uint32_t sentAt = reply.rate != 0 ? reply.rate : rate;
+    const CSimTransmission out = m_sim.Transmit(target, instruction, std::move(reply));
+    if (!out.pieces.empty()) m_sim.m_bLineQuiet = false;
+    for (const auto& piece : out.pieces) m_line.Send(sender, heardAt + piece.delay, sentAt, piece.bytes);
+    return !out.hangUp;
+}
+
+// The servos hear one byte once its stop bit has left the wire.
+bool CServeLoop::Hear(const CHeardByte& heard) {
+    const std::span<const uint8_t> byte(&heard.byte, 1);
+    // While a servo runs its boot loader, bytes at the boot rate are raw, not frames.
+    CSimReply raw;
+    if (m_sim.CarryRaw(byte, heard.rate, heard.due, raw))
+        return raw.bytes.empty() || Answer(kAnyServo, kBootAnswer, std::move(raw), heard.due, heard.rate);
+    for (auto& frame : m_parser.Feed(byte, heard.due)) {
+        const int target = FrameId(frame);
+        const int instruction = FrameInstruction(frame);
+        for (CSimReply& reply : m_sim.Carry(std::move(frame), heard.rate, heard.due))
+            if (!Answer(target, instruction, std::move(reply), heard.due, heard.rate)) return false;
+    }
+    return true;
+}
+
+// False once an answer hung the line up.
+bool CServeLoop::HearDueBytes(Clock::time_point now) {
+    while (!m_onTheWire.empty() && m_onTheWire.front().due <= now) {
+        if (!Hear(m_onTheWire.front())) return false;
+        m_onTheWire.pop_front();
+    }
+    return true;
+}
+
+void CServeLoop::Flush(Clock::time_point now) {
+    while (!m_outbox.empty()) {
+        const ssize_t n = write(m_masterFd, m_outbox.data(), m_outbox.size());
+        if (n > 0) {
+            m_outbox.erase(m_outbox.begin(), m_outbox.begin() + n);
+            m_outboxSince = now;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if ((n < 0 && errno != EAGAIN) || now - m_outboxSince > kWriteTimeout) m_outbox.clear();
+        return;
+    }
+}
+
+// The host's receiver runs at the rate its port has now, whatever rate the bytes were sent at.
+void CServeLoop::PassAnswersToHost(Clock::time_point now, uint32_t hostRate) {
+    const std::vector<uint8_t> received = m_line.Receive(now, hostRate);
+    if (!received.empty()) {
+        if (m_outbox.empty()) m_outboxSince = now;
+        m_outbox.insert(m_outbox.end(), received.begin(), received.end());
+    }
+    Flush(now);
+    if (!m_sim.m_bLineQuiet && m_outbox.empty() && !m_line.NextArrival(hostRate)) {
+        {
+            std::lock_guard lock(m_sim.m_mutex);
+            m_sim.m_bLineQuiet = true;
+        }
+        m_sim.m_cvFrames.notify_all();
+    }
+}
+
+// Waits for the host, a wake-up or the next byte due, and takes what came; false when the thread is to end.
+bool CServeLoop::Wait(Clock::time_point now, uint32_t hostRate) {
+    auto wakeAt = now + kIdleWait;
+    if (!m_onTheWire.empty()) wakeAt = std::min(wakeAt, m_onTheWire.front().due);
+    if (const auto arrival = m_line.NextArrival(hostRate)) wakeAt = std::min(wakeAt, *arrival);
+    if (!m_outbox.empty()) wakeAt = std::min(wakeAt, m_outboxSince + kWriteTimeout);
+    const short masterEvents = static_cast<short>(POLLIN | (m_outbox.empty() ? 0 : POLLOUT));
+    std::array<pollfd, 3> fds = {
+        {{m_wakeFd, POLLIN, 0}, {m_sim.m_port.WatchFd(), POLLIN, 0}, {m_masterFd, masterEvents, 0}}};
+    const timespec timeout = Timeout(wakeAt - now);
+    const int ready = ppoll(fds.data(), m_bLineDead ? 2 : 3, &timeout, nullptr);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0 || fds[0].revents != 0) return true;  // a wake-up means stop: the loop condition decides
+    if (fds[1].revents != 0) m_sim.m_port.TakeCloses();
+    if (fds[2].revents == 0) return true;
+    if (fds[2].revents & POLLIN) {
+        if (TakeHostBytes()) return true;
+    } else if (fds[2].revents & POLLOUT) {
+        return true;
+    }
+    // Hang-up or error without data; our own slave descriptor should prevent it, but never spin on it.
+    m_bLineDead = true;
+    return true;
+}
+
+// The host's bytes onto the wire; false on a hang-up or error without data.
+bool CServeLoop::TakeHostBytes() {
+    // The rate first, as close to the bytes' arrival as possible: a host may switch rates right after
+    // writing.
+    const uint32_t lineRate = ReadLineRate(m_masterFd);
+    const auto now = Clock::now();
+    const ssize_t got = read(m_masterFd, m_buffer.data(), m_buffer.size());
+    if (got > 0) {
+        // Bytes leave the host's adapter one after another, the first after the adapter's latency.
+        m_hostSendsUntil = std::max(m_hostSendsUntil, now + m_latency);
+        for (ssize_t i = 0; i < got; ++i) {
+            m_hostSendsUntil += WireTime(1, lineRate);
+            m_onTheWire.push_back({m_hostSendsUntil, lineRate, m_buffer[static_cast<std::size_t>(i)]});
+        }
+        return true;
+    }
+    return got < 0 && (errno == EAGAIN || errno == EINTR);
+}
+
+void CServeLoop::Run() {
+    while (!m_sim.m_bStopping) {
+        const auto now = Clock::now();
+        if (!HearDueBytes(now)) {
+            // The adapter is pulled out: the host's port hangs up and its path disappears. The thread is
+            // joined by Start or Stop; neither touches the port until then.
+            m_sim.m_bHungUp = true;  // first, so it is set by the time the host sees the hang-up
+            m_sim.m_port.Close();
+            return;
+        }
+        const uint32_t hostRate = ReadLineRate(m_masterFd);
+        ++m_sim.m_nServeTurns;
+        PassAnswersToHost(now, hostRate);
+        if (!Wait(now, hostRate)) return;
+    }
+}
+
 void CBusSimulator::Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency) {
     // The line's times are kept to the microsecond: the kernel's default slack of 50 us on every timed wait
     // would add to each byte's and each answer's time several times per exchange.
     prctl(PR_SET_TIMERSLACK, 1000UL);
-    CFrameParser parser;
-    CReturnLine line(latency);
-    std::deque<CHeardByte> onTheWire;    // from the host, not yet heard by the servos
-    Clock::time_point hostSendsUntil{};  // the host's last byte leaves the wire then
-    std::vector<uint8_t> outbox;         // received by the host's adapter, not yet taken by the pty
-    Clock::time_point outboxSince{};
-    std::array<uint8_t, 4096> buffer{};
-    bool lineDead = false;  // the master reported an error: only a wake-up can still matter
-
-    // Puts an answer on the return line as the fault rules let it out; false when the line is to be hung
-    // up. Answers start once the request has left the wire, so never before `heardAt`.
-    auto answer = [&](int target, int instruction, CSimReply reply, Clock::time_point heardAt,
-                      uint32_t rate) {
-        const int sender = reply.sender;
-        const uint32_t sentAt = reply.rate != 0 ? reply.rate : rate;
-        const CSimTransmission out = Transmit(target, instruction, std::move(reply));
-        if (!out.pieces.empty()) m_bLineQuiet = false;
-        for (const auto& piece : out.pieces) line.Send(sender, heardAt + piece.delay, sentAt, piece.bytes);
-        return !out.hangUp;
-    };
-    // The servos hear one byte once its stop bit has left the wire.
-    auto hear = [&](const CHeardByte& heard) {
-        const std::span<const uint8_t> byte(&heard.byte, 1);
-        // While a servo runs its boot loader, bytes at the boot rate are raw, not frames.
-        CSimReply raw;
-        if (CarryRaw(byte, heard.rate, heard.due, raw))
-            return raw.bytes.empty() || answer(kAnyServo, kBootAnswer, std::move(raw), heard.due, heard.rate);
-        for (auto& frame : parser.Feed(byte, heard.due)) {
-            const int target = FrameId(frame);
-            const int instruction = FrameInstruction(frame);
-            for (CSimReply& reply : Carry(std::move(frame), heard.rate, heard.due))
-                if (!answer(target, instruction, std::move(reply), heard.due, heard.rate)) return false;
-        }
-        return true;
-    };
-    auto flush = [&](Clock::time_point now) {
-        while (!outbox.empty()) {
-            const ssize_t n = write(masterFd, outbox.data(), outbox.size());
-            if (n > 0) {
-                outbox.erase(outbox.begin(), outbox.begin() + n);
-                outboxSince = now;
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if ((n < 0 && errno != EAGAIN) || now - outboxSince > kWriteTimeout) outbox.clear();
-            return;
-        }
-    };
-
-    while (!m_bStopping) {
-        auto now = Clock::now();
-        while (!onTheWire.empty() && onTheWire.front().due <= now) {
-            if (!hear(onTheWire.front())) {
-                // The adapter is pulled out: the host's port hangs up and its path disappears. The thread
-                // is joined by Start or Stop; neither touches the port until then.
-                m_bHungUp = true;  // first, so it is set by the time the host sees the hang-up
-                m_port.Close();
-                return;
-            }
-            onTheWire.pop_front();
-        }
-        // The host's receiver runs at the rate its port has now, whatever rate the bytes were sent at.
-        const uint32_t hostRate = ReadLineRate(masterFd);
-        const std::vector<uint8_t> received = line.Receive(now, hostRate);
-        if (!received.empty()) {
-            if (outbox.empty()) outboxSince = now;
-            outbox.insert(outbox.end(), received.begin(), received.end());
-        }
-        flush(now);
-        if (!m_bLineQuiet && outbox.empty() && !line.NextArrival(hostRate)) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_bLineQuiet = true;
-            }
-            m_cvFrames.notify_all();
-        }
-
-        auto wakeAt = now + kIdleWait;
-        if (!onTheWire.empty()) wakeAt = std::min(wakeAt, onTheWire.front().due);
-        if (const auto arrival = line.NextArrival(hostRate)) wakeAt = std::min(wakeAt, *arrival);
-        if (!outbox.empty()) wakeAt = std::min(wakeAt, outboxSince + kWriteTimeout);
-        const short masterEvents = static_cast<short>(POLLIN | (outbox.empty() ? 0 : POLLOUT));
-        std::array<pollfd, 3> fds = {
-            {{wakeFd, POLLIN, 0}, {m_port.WatchFd(), POLLIN, 0}, {masterFd, masterEvents, 0}}};
-        const timespec timeout = Timeout(wakeAt - now);
-        const int ready = ppoll(fds.data(), lineDead ? 2 : 3, &timeout, nullptr);
-        if (ready < 0 && errno != EINTR) return;
-        if (ready <= 0 || fds[0].revents != 0) continue;  // a wake-up means stop: the loop condition decides
-        if (fds[1].revents != 0) m_port.TakeCloses();
-        if (fds[2].revents == 0) continue;
-        if (fds[2].revents & POLLIN) {
-            // The rate first, as close to the bytes' arrival as possible: a host may switch rates right after
-            // writing.
-            const uint32_t lineRate = ReadLineRate(masterFd);
-            now = Clock::now();
-            const ssize_t got = read(masterFd, buffer.data(), buffer.size());
-            if (got > 0) {
-                // Bytes leave the host's adapter one after another, the first after the adapter's latency.
-                hostSendsUntil = std::max(hostSendsUntil, now + latency);
-                for (ssize_t i = 0; i < got; ++i) {
-                    hostSendsUntil += WireTime(1, lineRate);
-                    onTheWire.push_back({hostSendsUntil, lineRate, buffer[static_cast<std::size_t>(i)]});
-                }
-                continue;
-            }
-            if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-        } else if (fds[2].revents & POLLOUT) {
-            continue;
-        }
-        // Hang-up or error without data; our own slave descriptor should prevent it, but never spin on it.
-        lineDead = true;
-    }
+    CServeLoop(*this, masterFd, wakeFd, latency).Run();
 }
 
 }  // namespace sim

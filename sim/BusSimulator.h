@@ -110,8 +110,13 @@ public:
     int FaultHits() const;
     // True once a HangUp rule has pulled the adapter; cleared by Start.
     bool HungUp() const { return m_bHungUp.load(); }
+    // Turns the serving thread has made since it was made: each hears what is due, passes answers on and
+    // waits once. A line at rest costs a turn a second; a test reads it instead of the time passing.
+    uint64_t ServeTurns() const { return m_nServeTurns.load(); }
 
 private:
+    friend class CServeLoop;  // the serving thread's loop, in BusSimulator.cpp
+
     void Serve(int masterFd, int wakeFd, std::chrono::nanoseconds latency);
     // Lets the servos carry out one request and records it; returns the statuses sent in answer.
     std::vector<CSimReply> Carry(std::vector<uint8_t> frame, uint32_t lineRate,
@@ -129,12 +134,13 @@ private:
     int m_nWakeFd = -1;
     std::thread m_thread;
     std::atomic<bool> m_bStopping{false};
-    std::atomic<bool> m_bHungUp{false};  // the serving thread ended the line; it still has to be joined
+    std::atomic<bool> m_bHungUp{false};      // the serving thread ended the line; it still has to be joined
+    std::atomic<uint64_t> m_nServeTurns{0};  // written by the serving thread only
     // Nothing the servos sent is still on its way to the host. Cleared by the serving thread before an
     // answer's first byte can reach the host, set (under m_mutex, with m_cvFrames) once its last one has.
     std::atomic<bool> m_bLineQuiet{true};
 
-    mutable std::mutex m_mutex;  // guards m_bus, m_frames and m_faults
+    mutable std::mutex m_mutex;                  // guards m_bus, m_frames and m_faults
     mutable std::condition_variable m_cvFrames;  // frames recorded, or the line fell quiet
     CServoBus m_bus;
     std::vector<CSimFrame> m_frames;

@@ -125,28 +125,58 @@ CSimTransmission CFaultPlan::Apply(int target, int instruction, std::chrono::mic
     return out;
 }
 
+namespace {
+
+std::optional<ESimFaultKind> KindNamed(const std::string& name) {
+    for (const auto& [known, kind] : kFaultNames)
+        if (name == known) return kind;
+    return std::nullopt;
+}
+
+// One key=value of a rule into `rule`; false when the key is unknown or the value outside its range.
+bool TakeFaultOption(const std::string& key, const std::string& value, CSimFaultRule& rule) {
+    const std::optional<int> n = Number(value);
+    if (key == "id" && n && *n >= 0 && *n <= 254) {
+        rule.servoId = *n;
+    } else if (key == "instr" && value == "boot") {
+        rule.instruction = kBootAnswer;
+    } else if (key == "instr" && n && *n >= 0 && *n <= 255) {
+        rule.instruction = *n;
+    } else if (key == "skip" && n && *n >= 0) {
+        rule.skip = *n;
+    } else if (key == "count" && value == "all") {
+        rule.count = kEveryReply;
+    } else if (key == "count" && n && *n >= 1) {
+        rule.count = *n;
+    } else if (key == "delay" && value == "never" && rule.kind == ESimFaultKind::StallMidFrame) {
+        rule.delay = kNever;
+    } else if (key == "delay" && n && *n >= 0 && *n <= 60000) {
+        rule.delay = std::chrono::milliseconds(*n);
+    } else if (key == "to" && n && *n >= 0 && *n <= 255) {
+        rule.otherId = *n;
+    } else if (key == "by" && n && (*n == 1 || *n == -1)) {
+        rule.lengthChange = *n;
+    } else if (key == "bytes" && HexBytes(value)) {
+        rule.garbage = *HexBytes(value);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::optional<CSimFaultRule> ParseFaultRule(const std::string& text, std::string* error) {
     auto fail = [&](const std::string& why) -> std::optional<CSimFaultRule> {
         if (error) *error = "bad fault '" + text + "': " + why;
         return std::nullopt;
     };
-    static const std::pair<const char*, ESimFaultKind> kinds[] = {
-        {"drop", ESimFaultKind::DropReply},      {"checksum", ESimFaultKind::CorruptChecksum},
-        {"id", ESimFaultKind::WrongId},          {"length", ESimFaultKind::WrongLength},
-        {"late", ESimFaultKind::LateReply},      {"garbage", ESimFaultKind::Garbage},
-        {"stall", ESimFaultKind::StallMidFrame}, {"hangup", ESimFaultKind::HangUp},
-    };
     const std::size_t colon = text.find(':');
     const std::string kind = text.substr(0, colon);
-    CSimFaultRule rule;
-    bool known = false;
-    for (const auto& [name, value] : kinds) {
-        if (kind == name) {
-            rule.kind = value;
-            known = true;
-        }
-    }
+    const std::optional<ESimFaultKind> known = KindNamed(kind);
     if (!known) return fail("unknown kind '" + kind + "'");
+    CSimFaultRule rule;
+    rule.kind = *known;
     if (colon == std::string::npos) return rule;
     if (colon + 1 == text.size() || text.back() == ',') return fail("empty option");
 
@@ -155,34 +185,8 @@ std::optional<CSimFaultRule> ParseFaultRule(const std::string& text, std::string
     while (std::getline(in, item, ',')) {
         const std::size_t eq = item.find('=');
         if (eq == std::string::npos) return fail("'" + item + "' is not key=value");
-        const std::string key = item.substr(0, eq);
-        const std::string value = item.substr(eq + 1);
-        const std::optional<int> n = Number(value);
-        if (key == "id" && n && *n >= 0 && *n <= 254) {
-            rule.servoId = *n;
-        } else if (key == "instr" && value == "boot") {
-            rule.instruction = kBootAnswer;
-        } else if (key == "instr" && n && *n >= 0 && *n <= 255) {
-            rule.instruction = *n;
-        } else if (key == "skip" && n && *n >= 0) {
-            rule.skip = *n;
-        } else if (key == "count" && value == "all") {
-            rule.count = kEveryReply;
-        } else if (key == "count" && n && *n >= 1) {
-            rule.count = *n;
-        } else if (key == "delay" && value == "never" && rule.kind == ESimFaultKind::StallMidFrame) {
-            rule.delay = kNever;
-        } else if (key == "delay" && n && *n >= 0 && *n <= 60000) {
-            rule.delay = std::chrono::milliseconds(*n);
-        } else if (key == "to" && n && *n >= 0 && *n <= 255) {
-            rule.otherId = *n;
-        } else if (key == "by" && n && (*n == 1 || *n == -1)) {
-            rule.lengthChange = *n;
-        } else if (key == "bytes" && HexBytes(value)) {
-            rule.garbage = *HexBytes(value);
-        } else {
+        if (!TakeFaultOption(item.substr(0, eq), item.substr(eq + 1), rule))
             return fail("bad option '" + item + "'");
-        }
     }
     return rule;
 }

@@ -20,6 +20,18 @@ enum class ESimFaultKind {
     HangUp,           // the adapter is pulled out instead of answering: the host's port hangs up
 };
 
+// Each kind by the name a rule gives it on the command line (ParseFaultRule), in the order of the enum.
+struct CSimFaultName {
+    const char* name;
+    ESimFaultKind kind;
+};
+inline constexpr CSimFaultName kFaultNames[] = {
+    {"drop", ESimFaultKind::DropReply},      {"checksum", ESimFaultKind::CorruptChecksum},
+    {"id", ESimFaultKind::WrongId},          {"length", ESimFaultKind::WrongLength},
+    {"late", ESimFaultKind::LateReply},      {"garbage", ESimFaultKind::Garbage},
+    {"stall", ESimFaultKind::StallMidFrame}, {"hangup", ESimFaultKind::HangUp},
+};
+
 // Matches every servo or every instruction.
 inline constexpr int kAnyServo = -1;
 inline constexpr int kAnyInstruction = -1;

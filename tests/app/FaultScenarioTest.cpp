@@ -12,6 +12,7 @@
 #include "link/SerialLine.h"
 #include "program/ServoPG.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/SimFaultNames.h"
 #include "ui/TabControl.h"
 #include "upgrade/ServoTest.h"
 
@@ -20,12 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using sim::ESimFaultKind;
 
-const std::pair<const char*, ESimFaultKind> kFaults[] = {
-    {"drop", ESimFaultKind::DropReply},      {"checksum", ESimFaultKind::CorruptChecksum},
-    {"id", ESimFaultKind::WrongId},          {"length", ESimFaultKind::WrongLength},
-    {"late", ESimFaultKind::LateReply},      {"garbage", ESimFaultKind::Garbage},
-    {"stall", ESimFaultKind::StallMidFrame},
-};
+const std::vector<sim::CSimFaultName> kFaults = AnsweringFaults();
 
 // A failed exchange ends at the link's timeout; the rest is a loaded machine's scheduling.
 constexpr int kOneExchangeMs = kTestTimeoutMs + 250;
@@ -82,7 +78,7 @@ TEST_F(FaultScenario, SweepListsOnlyTheServosThatAnswerProperly) {
     ids.push_back(static_cast<uint8_t>(2 + std::size(kFaults)));
     ASSERT_NO_FATAL_FAILURE(StartApp(ids));
     for (std::size_t i = 0; i < std::size(kFaults); ++i)
-        m_sim->AddFault(Rule(kFaults[i].second, static_cast<int>(2 + i)));
+        m_sim->AddFault(Rule(kFaults[i].kind, static_cast<int>(2 + i)));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
     const int last = ids.back();
 

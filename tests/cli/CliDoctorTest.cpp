@@ -18,6 +18,7 @@
 #include "cli/CliOptions.h"
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 extern char** environ;
@@ -25,12 +26,6 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
-
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
 
 // The report line of one check, or empty.
 std::string LineOf(const std::string& report, const std::string& where, const std::string& check) {
@@ -44,9 +39,7 @@ std::string LineOf(const std::string& report, const std::string& where, const st
 CCliRun Doctor(sim::CBusSimulator& bus, std::vector<std::string> extra = {}) {
     std::vector<std::string> args{"--port", bus.SlavePath(), "doctor"};
     args.insert(args.end(), extra.begin(), extra.end());
-    std::ostringstream out, err;
-    const int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
+    return RunClient(args);
 }
 
 sim::CSimServoSpec Servo(const char* text) {

@@ -13,7 +13,10 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliBusTest.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
+#include "tests/support/SimFaultNames.h"
 
 namespace {
 
@@ -25,20 +28,6 @@ using sim::ESimFaultKind;
 // The client's default timeout; a run also opens and configures the port, which takes a few milliseconds.
 constexpr auto kTimeout = 50ms;
 constexpr auto kSlack = 150ms;
-
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-    Clock::duration took;
-};
-
-CCliRun RunClient(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const auto start = Clock::now();
-    const int code = RunCli(args, out, err);
-    return {code, out.str(), err.str(), Clock::now() - start};
-}
 
 struct CCommand {
     const char* name;
@@ -82,24 +71,13 @@ const CFault kFaultWords[] = {
      }},
 };
 
-const std::pair<const char*, ESimFaultKind> kFaults[] = {
-    {"drop", ESimFaultKind::DropReply},      {"checksum", ESimFaultKind::CorruptChecksum},
-    {"id", ESimFaultKind::WrongId},          {"length", ESimFaultKind::WrongLength},
-    {"late", ESimFaultKind::LateReply},      {"garbage", ESimFaultKind::Garbage},
-    {"stall", ESimFaultKind::StallMidFrame},
-};
+const std::vector<sim::CSimFaultName> kFaults = AnsweringFaults();
 
-class CliFault : public ::testing::TestWithParam<std::tuple<CFault, CCommand>> {
+class CliFault : public CCliBusTest<::testing::TestWithParam<std::tuple<CFault, CCommand>>> {
 protected:
-    void SetUp() override {
-        SKIP_UNLESS_LINE_RATE(1000000);
-        ASSERT_TRUE(m_bus.Start());
-    }
+    CliFault() : CCliBusTest(std::vector<uint8_t>{1, 2, 3}) {}
 
-    CCliRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath()});
-        return RunClient(args);
-    }
+    CCliRun Run(std::vector<std::string> args) { return RunOnBus(std::move(args)); }
 
     // The stored parameters and the operation registers up to the goal; what the motion model measures is
     // left out.
@@ -114,8 +92,6 @@ protected:
         for (const auto& frame : m_bus.Frames()) instructions.push_back(frame.bytes.at(4));
         return instructions;
     }
-
-    sim::CBusSimulator m_bus{{1, 2, 3}};
 };
 
 // The table of fault rule, outcome and message, end to end: every kind of failure has its own words.

@@ -11,24 +11,13 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CCliRun RunClient(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 class CliFirmware : public ::testing::Test {
 protected:

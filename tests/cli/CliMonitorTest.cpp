@@ -11,26 +11,14 @@
 #include "cli/CliOptions.h"
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliBusTest.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-struct CMonitorRun {
-    int code;
-    std::vector<std::string> lines;
-    std::string err;
-    Clock::duration took;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // The CSV fields of a row as numbers (voltage in tenths).
 std::vector<long> Fields(const std::string& row) {
@@ -45,19 +33,13 @@ std::vector<long> Fields(const std::string& row) {
     return fields;
 }
 
-class CliMonitor : public ::testing::Test {
+class CliMonitor : public CCliBusTest<> {
 protected:
-    void SetUp() override {
-        SKIP_UNLESS_LINE_RATE(1000000);
-        ASSERT_TRUE(m_bus.Start());
-    }
+    CliMonitor() : CCliBusTest<>(std::vector<uint8_t>{1, 2}) {}
 
-    CMonitorRun Monitor(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", m_szTimeoutMs, "monitor"});
-        std::ostringstream out, err;
-        const auto start = Clock::now();
-        const int code = RunCli(args, out, err);
-        return {code, Lines(out.str()), err.str(), Clock::now() - start};
+    CCliRun Monitor(std::vector<std::string> args) {
+        args.insert(args.begin(), "monitor");
+        return RunOnBus(std::move(args), {"--timeout", m_szTimeoutMs});
     }
 
     // Torque on and a far goal: the shaft sweeps up at 200 units a second, for more than two seconds.
@@ -69,7 +51,6 @@ protected:
         m_bus.SetRegister(id, Reg::TORQUE_ENABLE, 1);
     }
 
-    sim::CBusSimulator m_bus{{1, 2}};
     std::string m_szTimeoutMs = "50";
 };
 
@@ -78,7 +59,7 @@ protected:
 TEST_F(CliMonitor, FiftyTicksAtTenMillisecondsTakeHalfASecondAndFollowTheShaft) {
     StartMoving(1);
     m_szTimeoutMs = "200";  // a slow reply on a loaded machine is a skipped tick, not a lost reading
-    const CMonitorRun run = Monitor({"1", "--count", "50", "--period", "10", "--csv"});
+    const CCliRun run = Monitor({"1", "--count", "50", "--period", "10", "--csv"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     // Grid points a loaded machine let pass were skipped, not caught up with, so they add to the time.
     int ticks = 0, skipped = -1;
@@ -122,7 +103,7 @@ TEST_F(CliMonitor, TicksThatFallBehindAreSkippedAndCountedNotBunched) {
     rule.skip = 2;
     rule.count = 1;
     m_bus.AddFault(rule);
-    const CMonitorRun run = Monitor({"2", "--count", "6", "--period", "10"});
+    const CCliRun run = Monitor({"2", "--count", "6", "--period", "10"});
     ASSERT_EQ(run.code, EXIT_OK) << run.err;
     ASSERT_EQ(run.lines.size(), 6u) << "header and five readings";
     EXPECT_EQ(run.lines[0].find("   time_ms position"), 0u) << run.lines[0];
@@ -138,7 +119,7 @@ TEST_F(CliMonitor, TicksThatFallBehindAreSkippedAndCountedNotBunched) {
 }
 
 TEST_F(CliMonitor, CtrlCEndsItAfterTheLineInProgressAndASilentServoIsAFailure) {
-    CMonitorRun run{};
+    CCliRun run{};
     std::thread monitor([&] { run = Monitor({"1", "--period", "10", "--count", "100000"}); });
     // The handler is in place once the first tick has gone out.
     ASSERT_TRUE(m_bus.WaitForFrames(3, 2s));
@@ -148,7 +129,7 @@ TEST_F(CliMonitor, CtrlCEndsItAfterTheLineInProgressAndASilentServoIsAFailure) {
     EXPECT_GE(run.lines.size(), 4u);
     EXPECT_LT(run.took, 2s);
 
-    const CMonitorRun silent = Monitor({"9", "--count", "3", "--period", "10"});
+    const CCliRun silent = Monitor({"9", "--count", "3", "--period", "10"});
     EXPECT_EQ(silent.code, EXIT_NO_REPLY);
     EXPECT_EQ(silent.lines.size(), 1u) << "the header only";
     EXPECT_NE(silent.err.find("3 without reply"), std::string::npos) << silent.err;
@@ -172,7 +153,7 @@ TEST(CliMonitorAlarms, TheLastColumnNamesTheAlarmsOfEachReading) {
         std::ostringstream out, err;
         const int code = RunCli(args, out, err);
         EXPECT_EQ(code, EXIT_OK) << err.str();
-        return std::pair{Lines(out.str()), err.str()};
+        return std::pair{SplitLines(out.str()), err.str()};
     };
     auto [lines, err] = monitor({"1", "--count", "3", "--csv"});
     ASSERT_EQ(lines.size(), 4u);

@@ -7,23 +7,10 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/FakeComPortServer.h"
 
-namespace {
-
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CCliRun RunClient(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // At rates QEMU's user mode carries too, so the arm64 suite runs it.
 TEST(CliNetwork, CommandsAndTheAllRateScanRunThroughTheServer) {

@@ -12,6 +12,8 @@
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliBusTest.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
@@ -19,28 +21,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-struct CRun {
-    int code;
-    std::string err;
-    Clock::duration took;
-};
-
-class CliOutput : public ::testing::Test {
+class CliOutput : public CCliBusTest<> {
 protected:
-    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); ASSERT_TRUE(m_bus.Start()); }
+    CliOutput() : CCliBusTest<>(std::vector<uint8_t>{1, 2}) {}
 
     // The command with its output going to `fd`, as the client's own standard output would.
-    CRun RunInto(int fd, std::vector<std::string> args) {
+    CCliRun RunInto(int fd, std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", m_bus.SlavePath()});
         COutputBuf buffer(fd);
         std::ostream out(&buffer);
-        std::ostringstream err;
-        const auto start = Clock::now();
-        const int code = RunCli(args, out, err);
-        return {code, err.str(), Clock::now() - start};
+        return RunClientInto(out, args);
     }
-
-    sim::CBusSimulator m_bus{{1, 2}};
 };
 
 TEST_F(CliOutput, OutputThatCannotBeWrittenIsAFailureThatNamesItsCause) {
@@ -50,12 +41,12 @@ TEST_F(CliOutput, OutputThatCannotBeWrittenIsAFailureThatNamesItsCause) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"scan", "0", "3"}, std::vector<std::string>{"dump", "1"},
           std::vector<std::string>{"scan", "--all-rates", "0", "3"}, std::vector<std::string>{"ping", "2"}}) {
-        const CRun run = RunInto(full, args);
+        const CCliRun run = RunInto(full, args);
         EXPECT_EQ(run.code, EXIT_OUTPUT_FAILED) << args[0];
         EXPECT_NE(run.err.find(cause), std::string::npos) << run.err;
     }
     // The monitor stops at the first line that did not go out, not after its 200 ticks.
-    const CRun monitor = RunInto(full, {"monitor", "1", "--csv", "--count", "200", "--period", "10"});
+    const CCliRun monitor = RunInto(full, {"monitor", "1", "--csv", "--count", "200", "--period", "10"});
     EXPECT_EQ(monitor.code, EXIT_OUTPUT_FAILED);
     EXPECT_NE(monitor.err.find(cause), std::string::npos) << monitor.err;
     EXPECT_LT(monitor.took, 1s);
@@ -71,7 +62,7 @@ TEST_F(CliOutput, AReaderThatWentAwayEndsTheRunQuietly) {
     }, previous{};
     ignore.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &previous), 0);
-    const CRun run = RunInto(pipeFds[1], {"monitor", "1", "--count", "200", "--period", "10"});
+    const CCliRun run = RunInto(pipeFds[1], {"monitor", "1", "--count", "200", "--period", "10"});
     ::sigaction(SIGPIPE, &previous, nullptr);
     ::close(pipeFds[1]);
     EXPECT_EQ(run.code, EXIT_OUTPUT_FAILED);

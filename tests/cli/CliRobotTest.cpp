@@ -17,6 +17,8 @@
 #include "link/MotionFile.h"
 #include "sim/BusSimulator.h"
 #include "tests/program/TempDir.h"
+#include "tests/support/CliBusTest.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
@@ -26,35 +28,19 @@ using namespace std::chrono_literals;
 
 constexpr uint8_t SYNC_WRITE = 0x83;
 
-struct CRun {
-    int code;
-    std::vector<std::string> lines;
-    std::string err;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 sim::CSimServoSpec HandServo(uint8_t id, int low, int high, double seconds) {
     sim::CSimServoSpec spec = sim::DefaultServo(id);
     spec.hand = sim::CHandRange{low, high, seconds};
     return spec;
 }
 
-class CliRobot : public ::testing::Test {
+class CliRobot : public CCliBusTest<> {
 protected:
-    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); ASSERT_TRUE(m_bus.Start()); }
+    CliRobot()
+        : CCliBusTest<>(std::vector<sim::CSimServoSpec>{HandServo(1, 300, 700, 2.0),
+                                                        HandServo(2, 200, 800, 1.5), sim::DefaultServo(3)}) {}
 
-    CRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath()});
-        std::ostringstream out, err;
-        const int code = RunCli(args, out, err);
-        return {code, Lines(out.str()), err.str()};
-    }
+    CCliRun Run(std::vector<std::string> args) { return RunOnBus(std::move(args)); }
     std::string File(const char* name) const { return (m_dir.Path() / name).string(); }
     std::string Write(const char* name, const std::string& text) const {
         std::ofstream(File(name), std::ios::binary) << text;
@@ -77,8 +63,6 @@ protected:
     static int Word(const Bytes& frame, std::size_t at) { return frame[at] << 8 | frame[at + 1]; }
 
     // Two servos moved by hand while their torque is off, a third left alone.
-    sim::CBusSimulator m_bus{{HandServo(1, 300, 700, 2.0), HandServo(2, 200, 800, 1.5), sim::DefaultServo(3)},
-                             sim::CSimLineOptions{}};
     CTempDir m_dir;
 };
 
@@ -86,7 +70,7 @@ protected:
 // both servos' own positions, exactly as recorded, and nothing follows the last one.
 TEST_F(CliRobot, ARecordingPlayedBackWritesEveryRowAsRecorded) {
     const std::string path = File("wave.csv");
-    const CRun record = Run({"record", "1,2", "--period", "20", "--seconds", "2", "--out", path});
+    const CCliRun record = Run({"record", "1,2", "--period", "20", "--seconds", "2", "--out", path});
     ASSERT_EQ(record.code, EXIT_OK) << record.err;
     EXPECT_NE(record.err.find("torque is off on 1, 2: support the joints"), std::string::npos) << record.err;
     EXPECT_NE(record.err.find("torque stays off on 1, 2"), std::string::npos) << record.err;
@@ -104,7 +88,7 @@ TEST_F(CliRobot, ARecordingPlayedBackWritesEveryRowAsRecorded) {
     EXPECT_GT(highest - lowest, 300) << "the hand moved servo 2";
 
     m_bus.ClearFrames();
-    const CRun play = Run({"play", path});
+    const CCliRun play = Run({"play", path});
     ASSERT_EQ(play.code, EXIT_OK) << play.err;
     // Nothing answers a sync write: wait until the simulator has read the last row too.
     ASSERT_TRUE(m_bus.WaitForFrames(12 + recording->rows.size(), 1s));
@@ -142,7 +126,7 @@ TEST_F(CliRobot, PlayStartsGentlyAndCtrlCHoldsTheServosWhereTheyAre) {
     for (int t = 0; t <= 3000; t += 20)
         rows += std::to_string(t) + "," + std::to_string(400 + t / 10) + ",512\n";
     const std::string path = Write("slow.csv", rows);
-    CRun play{};
+    CCliRun play{};
     std::thread player([&] { play = Run({"play", path}); });
     // Some rows have gone out: the handler is in place.
     const auto syncs = [&] {
@@ -180,7 +164,8 @@ TEST_F(CliRobot, PlayStartsGentlyAndCtrlCHoldsTheServosWhereTheyAre) {
     ASSERT_EQ(hold[4], SYNC_WRITE);
     EXPECT_EQ(frames[frames.size() - 2][5], Reg::PRESENT_POSITION);
     EXPECT_EQ(frames[frames.size() - 3][5], Reg::PRESENT_POSITION);
-    std::this_thread::sleep_for(50ms);
+    // The table as of the last request: the motion model moves only when one arrives, so no wait can
+    // change what it shows.
     const auto table = m_bus.Table(1);
     EXPECT_EQ(Word(hold, 8), table[Reg::PRESENT_POSITION] << 8 | table[Reg::PRESENT_POSITION + 1]);
     EXPECT_EQ(Word(hold, 11), 512);
@@ -190,7 +175,7 @@ TEST_F(CliRobot, PlayStartsGentlyAndCtrlCHoldsTheServosWhereTheyAre) {
 // Each tick reads each servo once in the order given, one line each, with its ID and its alarms.
 TEST_F(CliRobot, MonitorOfSeveralServosPrintsALinePerServoAndTick) {
     m_bus.SetRegister(3, Reg::MAX_TEMPERATURE, 20);
-    const CRun csv = Run({"monitor", "3,1", "--count", "4", "--period", "10", "--csv"});
+    const CCliRun csv = Run({"monitor", "3,1", "--count", "4", "--period", "10", "--csv"});
     ASSERT_EQ(csv.code, EXIT_OK) << csv.err;
     ASSERT_EQ(csv.lines.size(), 1u + 4 * 2);
     EXPECT_EQ(csv.lines[0], "time_ms,id,position,speed,load,voltage,temperature,alarms");
@@ -200,7 +185,7 @@ TEST_F(CliRobot, MonitorOfSeveralServosPrintsALinePerServoAndTick) {
         EXPECT_NE(csv.lines[i + 1].find(",1,"), std::string::npos) << csv.lines[i + 1];
         EXPECT_EQ(csv.lines[i + 1].back(), ',') << "no alarm: " << csv.lines[i + 1];
     }
-    const CRun plain = Run({"monitor", "2,9", "--count", "3", "--period", "10"});
+    const CCliRun plain = Run({"monitor", "2,9", "--count", "3", "--period", "10"});
     ASSERT_EQ(plain.code, EXIT_OK) << plain.err;
     EXPECT_EQ(plain.lines.size(), 1u + 3) << "the silent servo prints nothing";
     EXPECT_EQ(plain.lines[0].find("   time_ms  id position"), 0u) << plain.lines[0];
@@ -210,7 +195,7 @@ TEST_F(CliRobot, MonitorOfSeveralServosPrintsALinePerServoAndTick) {
 
 TEST_F(CliRobot, TorqueSwitchesNamedServosAndAllOffIsOneBroadcast) {
     m_bus.ClearFrames();
-    const CRun allOff = Run({"torque", "all", "off"});
+    const CCliRun allOff = Run({"torque", "all", "off"});
     ASSERT_EQ(allOff.code, EXIT_OK) << allOff.err;
     EXPECT_EQ(allOff.lines, std::vector<std::string>{"torque off sent to every servo at 1000000 baud"});
     ASSERT_TRUE(m_bus.WaitForFrames(1, 1s));
@@ -220,13 +205,12 @@ TEST_F(CliRobot, TorqueSwitchesNamedServosAndAllOffIsOneBroadcast) {
 
     m_bus.SetRegister(3, Reg::GOAL_POSITION, 0);  // an old goal far from where it is
     m_bus.SetRegister(3, Reg::GOAL_POSITION + 1, 0);
-    const CRun on = Run({"torque", "3,2", "on"});
+    const CCliRun on = Run({"torque", "3,2", "on"});
     ASSERT_EQ(on.code, EXIT_OK) << on.err;
     EXPECT_EQ(on.lines, (std::vector<std::string>{"3 on", "2 on"}));
-    std::this_thread::sleep_for(50ms);
     EXPECT_EQ(m_bus.Table(3)[Reg::PRESENT_POSITION + 1], 0x00) << "still at 512";
     EXPECT_EQ(m_bus.Table(3)[Reg::PRESENT_POSITION], 0x02);
-    const CRun off = Run({"torque", "2,9", "off"});
+    const CCliRun off = Run({"torque", "2,9", "off"});
     EXPECT_EQ(off.code, EXIT_NO_REPLY);
     EXPECT_EQ(off.lines, (std::vector<std::string>{"2 off", "9 no answer"}));
 }
@@ -262,7 +246,7 @@ TEST_F(CliRobot, BadInputIsRefusedBeforeAnythingIsWritten) {
     };
     for (const auto& c : cases) {
         m_bus.ClearFrames();
-        const CRun run = Run(c.args);
+        const CCliRun run = Run(c.args);
         EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS) << c.args[0] << " " << c.args[1] << ": " << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         for (const Bytes& frame : Heard()) EXPECT_EQ(frame[4], 0x02) << c.args[0] << " " << c.args[1];
@@ -272,7 +256,7 @@ TEST_F(CliRobot, BadInputIsRefusedBeforeAnythingIsWritten) {
 // The adapter pulled out while recording: exit 4, and the rows taken so far are in the file.
 TEST_F(CliRobot, ALostPortEndsARecordingWithItsRowsKept) {
     const std::string path = File("cut.csv");
-    CRun record{};
+    CCliRun record{};
     std::thread recorder([&] { record = Run({"record", "1", "--period", "10", "--out", path}); });
     ASSERT_TRUE(m_bus.WaitForFrames(30, 5s));
     m_bus.Unplug();

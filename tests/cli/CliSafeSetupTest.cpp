@@ -15,18 +15,13 @@
 #include "sim/BusSimulator.h"
 #include "sim/ServoTable.h"
 #include "tests/program/TempDir.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
 
 sim::CSimServoSpec Servo(uint8_t id, uint32_t baud = 1000000) {
     return sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
@@ -41,10 +36,7 @@ protected:
     }
     // A generous timeout, unless the test times the bus itself.
     CCliRun Run(std::vector<std::string> args, const char* timeoutMs = "200") {
-        args.insert(args.begin(), {"--port", m_bus->SlavePath(), "--timeout", timeoutMs});
-        std::ostringstream out, err;
-        const int code = RunCli(args, out, err);
-        return {code, out.str(), err.str()};
+        return RunClientOn(m_bus->SlavePath(), std::move(args), {"--timeout", timeoutMs});
     }
     // Requests that would change a servo: writes, resets and the hand-over to the boot loader.
     int Changes() const {

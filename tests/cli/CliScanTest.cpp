@@ -11,15 +11,10 @@
 #include "cli/CliOptions.h"
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
-
-struct CScanRun {
-    int code;
-    std::string out;
-    std::string err;
-};
 
 sim::CSimServoSpec Servo(uint8_t id, uint32_t baud, uint8_t delay = 0) {
     sim::CSimServoSpec spec = sim::DefaultServo(id, static_cast<uint8_t>(BaudCodeOf(baud)));
@@ -34,12 +29,7 @@ protected:
         m_bus = std::make_unique<sim::CBusSimulator>(servos, sim::CSimLineOptions{});
         ASSERT_TRUE(m_bus->Start());
     }
-    CScanRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus->SlavePath()});
-        std::ostringstream out, err;
-        const int code = RunCli(args, out, err);
-        return {code, out.str(), err.str()};
-    }
+    CCliRun Run(std::vector<std::string> args) { return RunClientOn(m_bus->SlavePath(), std::move(args)); }
     // The rates at which anything was sent.
     std::set<uint32_t> RatesHeard() const {
         std::set<uint32_t> rates;
@@ -52,7 +42,7 @@ protected:
 
 TEST_F(CliScanTest, AllRatesPrintsIdAndRateOfEveryServoInScanOrder) {
     Start({Servo(9, 38400), Servo(4, 115200, 254), Servo(1, 1000000), Servo(2, 1000000)});
-    CScanRun run = Run({"scan", "--all-rates"});
+    CCliRun run = Run({"scan", "--all-rates"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "1 1000000\n2 1000000\n4 115200\n9 38400\n");
     EXPECT_EQ(run.err, "");  // no progress where stderr is not a terminal
@@ -70,7 +60,7 @@ TEST_F(CliScanTest, NothingFoundExitsOneForEveryKindOfScan) {
     for (const auto& args :
          {std::vector<std::string>{"scan", "0", "9"}, std::vector<std::string>{"scan", "--all-rates", "6"},
           std::vector<std::string>{"find", "--rates", "1000000"}}) {
-        const CScanRun run = Run(args);
+        const CCliRun run = Run(args);
         EXPECT_EQ(run.code, EXIT_NO_REPLY) << args.back();
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("no servo answered"), std::string::npos) << run.err;
@@ -79,7 +69,7 @@ TEST_F(CliScanTest, NothingFoundExitsOneForEveryKindOfScan) {
 
 TEST_F(CliScanTest, FindNamesTheOnlyServoAndWarnsWhenThereAreMore) {
     Start({Servo(42, 76800, 254)});
-    CScanRun run = Run({"find"});
+    CCliRun run = Run({"find"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "42 76800\n");
     EXPECT_EQ(m_bus->Frames().size(), 9u) << "a broadcast per rate and the read that confirms ID 42";
@@ -98,7 +88,7 @@ TEST_F(CliScanTest, AnAdapterPulledOutMidScanEndsItWithTheLostPortCode) {
         m_bus->Unplug();
     });
     const auto start = std::chrono::steady_clock::now();
-    const CScanRun run = Run({"scan", "--all-rates"});
+    const CCliRun run = Run({"scan", "--all-rates"});
     unplug.join();
     EXPECT_EQ(run.code, EXIT_PORT_UNAVAILABLE);
     EXPECT_NE(run.err.find("went away"), std::string::npos) << run.err;
@@ -118,7 +108,7 @@ TEST_F(CliScanTest, EveryScanTellsServosSharingAnIdAtEveryRate) {
         Start({Servo(4, baud), warmer, Servo(6, baud)});
         const std::string rate = std::to_string(baud);
         const std::string note = "brennix: warning: ID 4 at " + rate + ": two or more servos answer\n";
-        CScanRun run = Run({"--baud", rate, "scan", "0", "7"});
+        CCliRun run = Run({"--baud", rate, "scan", "0", "7"});
         EXPECT_EQ(run.code, EXIT_OK) << run.err;
         EXPECT_EQ(run.out, "4\n6\n");
         EXPECT_EQ(run.err, note);
@@ -150,7 +140,7 @@ TEST_F(CliScanTest, AllRateScanAndFindWarnOfAlarmsWithTheirValues) {
     Start({low, Servo(5, 115200)});
     const std::string warning =
         "brennix: warning: ID 3 at 57600 reports under-voltage (voltage 3.0 V outside 5.0\u201325.0 V)\n";
-    CScanRun run = Run({"scan", "--all-rates", "0", "9"});
+    CCliRun run = Run({"scan", "--all-rates", "0", "9"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "5 115200\n3 57600\n");
     EXPECT_EQ(run.err, warning);
@@ -162,7 +152,7 @@ TEST_F(CliScanTest, AllRateScanAndFindWarnOfAlarmsWithTheirValues) {
 // --trace shows every frame of the all-rate scan, and a line where the line rate changes.
 TEST_F(CliScanTest, AnAllRateScanShowsEveryFrameAndEachRateInTheTrace) {
     Start({Servo(2, 500000), Servo(9, 38400)});
-    const CScanRun run = Run({"--trace", "scan", "--rates", "1000000,500000,38400", "0", "3"});
+    const CCliRun run = Run({"--trace", "scan", "--rates", "1000000,500000,38400", "0", "3"});
     EXPECT_EQ(run.code, EXIT_OK) << run.err;
     EXPECT_EQ(run.out, "2 500000\n");
     std::istringstream lines(run.err);
@@ -190,7 +180,7 @@ TEST_F(CliScanTest, ASlowAdapterStillHasEveryServoFound) {
         m_bus = std::make_unique<sim::CBusSimulator>(
             std::vector<sim::CSimServoSpec>{Servo(1, 57600), Servo(2, 38400)}, line);
         ASSERT_TRUE(m_bus->Start());
-        const CScanRun run = Run({"scan", "--all-rates", "0", "3"});
+        const CCliRun run = Run({"scan", "--all-rates", "0", "3"});
         EXPECT_EQ(run.code, EXIT_OK) << run.err;
         EXPECT_EQ(run.out, "1 57600\n2 38400\n");
     }
@@ -203,7 +193,7 @@ TEST_F(CliScanTest, MalformedScanArgumentsAreRefused) {
           std::vector<std::string>{"scan", "--rates", "115200,"}, std::vector<std::string>{"scan", "--rates"},
           std::vector<std::string>{"scan", "--all-rates", "9", "3"},
           std::vector<std::string>{"scan", "1", "2", "3"}, std::vector<std::string>{"find", "7"}}) {
-        const CScanRun run = Run(args);
+        const CCliRun run = Run(args);
         EXPECT_EQ(run.code, EXIT_BAD_ARGUMENTS) << args.back();
         EXPECT_EQ(run.out, "");
     }

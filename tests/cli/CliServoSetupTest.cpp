@@ -13,6 +13,8 @@
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
 #include "tests/program/TempDir.h"
+#include "tests/support/CliBusTest.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
@@ -21,34 +23,18 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-    Clock::duration took;
-};
-
 std::vector<uint8_t> FileBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class CliServoSetup : public ::testing::Test {
+class CliServoSetup : public CCliBusTest<> {
 protected:
-    void SetUp() override {
-        SKIP_UNLESS_LINE_RATE(1000000);
-        ASSERT_TRUE(m_bus.Start());
-    }
+    CliServoSetup() : CCliBusTest<>(std::vector<uint8_t>{1, 7}) {}
 
     // A generous timeout: what is tested here is the order of steps and the state left behind, and a
     // loaded machine must not turn a slow status into a missing one.
-    CCliRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", "200"});
-        std::ostringstream out, err;
-        const auto start = Clock::now();
-        const int code = RunCli(args, out, err);
-        return {code, out.str(), err.str(), Clock::now() - start};
-    }
+    CCliRun Run(std::vector<std::string> args) { return RunOnBus(std::move(args), {"--timeout", "200"}); }
 
     // Each request heard as (target ID, instruction, first parameter).
     std::vector<std::tuple<int, int, int>> Heard() const {
@@ -68,7 +54,6 @@ protected:
         return table.empty() ? table : std::vector<uint8_t>(table.begin() + 5, table.begin() + 31);
     }
 
-    sim::CBusSimulator m_bus{{1, 7}};
     CTempDir m_dir;
 };
 

@@ -11,19 +11,8 @@
 
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
-
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-static CCliRun RunClient(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int code = RunCli(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 TEST(CliOptionsParse, GlobalOptionsThenCommand) {
     std::string error;

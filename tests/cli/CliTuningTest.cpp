@@ -8,26 +8,19 @@
 #include "cli/CliOptions.h"
 #include "link/ControlTable.h"
 #include "sim/BusSimulator.h"
+#include "tests/support/CliBusTest.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/LineRateProbe.h"
 
 namespace {
 
-struct CCliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-class CliTuning : public ::testing::Test {
+class CliTuning : public CCliBusTest<> {
 protected:
-    void SetUp() override { SKIP_UNLESS_LINE_RATE(1000000); ASSERT_TRUE(m_bus.Start()); }
+    CliTuning()
+        : CCliBusTest<>(std::vector<sim::CSimServoSpec>{sim::DefaultServo(1),
+                                                        *sim::ParseServoSpec("2:hand=200-800/1", nullptr)}) {}
 
-    CCliRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", m_bus.SlavePath(), "--timeout", "200"});
-        std::ostringstream out, err;
-        const int code = RunCli(args, out, err);
-        return {code, out.str(), err.str()};
-    }
+    CCliRun Run(std::vector<std::string> args) { return RunOnBus(std::move(args), {"--timeout", "200"}); }
     int Word(uint8_t id, uint8_t address) {
         const auto table = m_bus.Table(id);
         return table.at(address) << 8 | table.at(address + 1);
@@ -37,8 +30,6 @@ protected:
         for (const auto& frame : m_bus.Frames()) writes += frame.bytes.at(4) == 0x03;
         return writes;
     }
-
-    sim::CBusSimulator m_bus{{sim::DefaultServo(1), *sim::ParseServoSpec("2:hand=200-800/1", nullptr)}, {}};
 };
 
 TEST_F(CliTuning, StepPrintsItsFiveMetricsOrItsReadings) {

@@ -18,21 +18,12 @@
 #include "link/ServoUsb.h"
 #include "tests/debug/RobotPageFixture.h"
 #include "tests/support/SimulatedLink.h"
+#include "tests/support/TestFrame.h"
 #include "tests/ui/GuiTest.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// A request frame typed from its fields, with the protocol's checksum.
-Bytes Frame(uint8_t id, uint8_t instruction, const Bytes& params) {
-    Bytes frame{0xFF, 0xFF, id, static_cast<uint8_t>(params.size() + 2), instruction};
-    frame.insert(frame.end(), params.begin(), params.end());
-    unsigned sum = 0;
-    for (std::size_t i = 2; i < frame.size(); ++i) sum += frame[i];
-    frame.push_back(static_cast<uint8_t>(~sum & 0xFF));
-    return frame;
-}
 
 }  // namespace
 

@@ -121,7 +121,8 @@ TEST_F(RobotBus, ASilentServoIsAskedRarelyAndTheOthersKeepTheirRate) {
     bus.RemoveServo(2);
     ASSERT_TRUE(WaitFor([&] { return failuresOfTwo() > 0; }));
     const uint64_t readsOfTwo = poller.Answered(2);
-    std::this_thread::sleep_for(2000ms);  // the retries spread out to their longest
+    // The retries spread out to their longest: the fourth failure comes after 250 ms, 500 ms and 1 s.
+    ASSERT_TRUE(WaitFor([&] { return failuresOfTwo() >= 4; }, 3000ms));
     const auto settled = failuresOfTwo();
     const std::vector<double> after = RatesOver({1, 3}, 2000ms);
     EXPECT_EQ(poller.Answered(2), readsOfTwo);

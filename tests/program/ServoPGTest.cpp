@@ -28,22 +28,13 @@
 #include "program/TypingLimit.h"
 #include "tests/program/TempDir.h"
 #include "tests/support/SimulatedLink.h"
+#include "tests/support/TestFrame.h"
 #include "tests/ui/GuiTest.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
-
-// A request frame typed from its fields, with the protocol's checksum.
-Bytes Frame(uint8_t id, uint8_t instruction, const Bytes& params) {
-    Bytes frame{0xFF, 0xFF, id, static_cast<uint8_t>(params.size() + 2), instruction};
-    frame.insert(frame.end(), params.begin(), params.end());
-    unsigned sum = 0;
-    for (std::size_t i = 2; i < frame.size(); ++i) sum += frame[i];
-    frame.push_back(static_cast<uint8_t>(~sum & 0xFF));
-    return frame;
-}
 
 const Bytes kReadServo1{0xFF, 0xFF, 0x01, 0x04, 0x02, 0x05, 0x1A, 0xD9};
 const Bytes kUnlockServo1{0xFF, 0xFF, 0x01, 0x04, 0x03, 0x25, 0x00, 0xD2};

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "link/KernelTermios.h"
+#include "tests/support/TestFrame.h"
 
 namespace simtest {
 
@@ -70,24 +71,12 @@ short CPtyClient::WaitEvents(short events, std::chrono::milliseconds timeout) {
     return fd.revents;
 }
 
-namespace {
-
-std::vector<uint8_t> Frame(uint8_t id, uint8_t code, std::vector<uint8_t> params) {
-    unsigned sum = id + params.size() + 2 + code;
-    for (uint8_t b : params) sum += b;
-    params.insert(params.begin(), {0xFF, 0xFF, id, static_cast<uint8_t>(params.size() + 2), code});
-    params.push_back(static_cast<uint8_t>(~sum));
-    return params;
-}
-
-}  // namespace
-
 std::vector<uint8_t> Request(uint8_t id, uint8_t instruction, std::vector<uint8_t> params) {
-    return Frame(id, instruction, std::move(params));
+    return Frame(id, instruction, params);
 }
 
 std::vector<uint8_t> Status(uint8_t id, uint8_t error, std::vector<uint8_t> params) {
-    return Frame(id, error, std::move(params));
+    return Frame(id, error, params);
 }
 
 }  // namespace simtest

@@ -39,7 +39,10 @@ TEST(SimLifecycle, StopReturnsPromptlyAndStartAndStopRepeatSafely) {
     const std::string path = bus.SlavePath();
     ASSERT_TRUE(bus.Start());
     EXPECT_EQ(bus.SlavePath(), path) << "a second Start keeps serving the same pty";
-    std::this_thread::sleep_for(20ms);  // let the thread settle into its idle wait
+    // The thread settles into its idle wait after its first turn.
+    const auto settling = Clock::now() + 1s;
+    while (bus.ServeTurns() == 0 && Clock::now() < settling) std::this_thread::yield();
+    ASSERT_GT(bus.ServeTurns(), 0u);
 
     const auto t0 = Clock::now();
     bus.Stop();
@@ -87,7 +90,10 @@ TEST(SimLifecycle, IdlesWhileNobodyHasThePortOpen) {
         ASSERT_EQ(client.Receive(6), Status(1, 0));
     }
     const auto cpu0 = ProcessCpuTime();
-    std::this_thread::sleep_for(200ms);
+    const uint64_t turns0 = bus.ServeTurns();
+    // A spinning thread makes thousands of turns in this time, one at rest a turn or two.
+    std::this_thread::sleep_for(50ms);
+    EXPECT_LE(bus.ServeTurns() - turns0, 10u) << "a hang-up on the master must not make the thread spin";
     EXPECT_LT(ProcessCpuTime() - cpu0, 20ms) << "a hang-up on the master must not make the thread spin";
 
     CPtyClient again(bus.SlavePath(), 1000000);
