@@ -63,5 +63,5 @@ private:
     bool m_bHolding = false;  // the link is held for the run in progress
     std::thread m_worker;
     std::atomic<bool> m_bStop{false};
-    CGuiHandOff<CDoctorReport> m_reports{this, "TakeReports"};
+    CGuiHandOff<CDoctorReport> m_reports{this, HAND_OFF_METHOD(CDiagnoseWindow, TakeReports)};
 };

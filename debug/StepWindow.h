@@ -101,5 +101,5 @@ private:
     CStepRequest m_request;  // of the run in progress
     std::thread m_worker;
     std::atomic<bool> m_bStop{false};
-    CGuiHandOff<CStepOutcome> m_outcomes{this, "TakeOutcomes"};
+    CGuiHandOff<CStepOutcome> m_outcomes{this, HAND_OFF_METHOD(CStepWindow, TakeOutcomes)};
 };

@@ -63,6 +63,6 @@ private:
     std::thread m_worker;
     std::atomic<bool> m_bFinish{false};
     std::atomic<bool> m_bCancel{false};
-    CGuiHandOff<CReading> m_readings{this, "TakeReadings", 16};
-    CGuiHandOff<CSweepOutcome> m_outcome{this, "TakeOutcome"};
+    CGuiHandOff<CReading> m_readings{this, HAND_OFF_METHOD(CCalibrateDialog, TakeReadings), 16};
+    CGuiHandOff<CSweepOutcome> m_outcome{this, HAND_OFF_METHOD(CCalibrateDialog, TakeOutcome)};
 };

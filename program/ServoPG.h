@@ -152,7 +152,7 @@ private:
 
     CBusSequence m_sequence;
     std::vector<CBusStep> m_steps;  // the running sequence's steps, read by the GUI side only
-    CGuiHandOff<CStepReport> m_reports{this, "TakeReports"};
+    CGuiHandOff<CStepReport> m_reports{this, HAND_OFF_METHOD(ServoPG, TakeReports)};
     bool m_bBusy = false;
     // While a READ is on its way the operator may pick another servo; that later pick must win as it would
     // had the READ finished first.

@@ -199,6 +199,6 @@ private:
     CFileSaver* m_pSaver = nullptr;
     ChooseFileFn m_chooseFile;
     // Beyond this many, the oldest are dropped: a GUI thread held up cannot make the queue grow without end.
-    CGuiHandOff<CReport> m_reports{this, "TakeReports", 50000};
+    CGuiHandOff<CReport> m_reports{this, HAND_OFF_METHOD(CServosWindow, TakeReports), 50000};
     std::deque<CReport> m_pendingReports;  // taken from the hand-off, not yet handled
 };
