@@ -170,6 +170,14 @@ void CServoMain::CreatePages() {
         if (m_pServosWindow) m_pServosWindow->SetBusHeld(CServosWindow::EBusHolder::ProgramSequence, true);
     });
     m_pUpgradePage->SetLinkBusyCheck([this] { return TransferBlocker(); });
+    connect(m_pRobotPage, &CRobotDlg::targetChanged, this, &CServoMain::SetTarget);
+    connect(m_pProgramPage, &ServoPG::targetChanged, this, &CServoMain::SetTarget);
+    SetTarget(m_pRobotPage->ServoId());
+}
+
+void CServoMain::SetTarget(int id) {
+    m_nTargetId = id;
+    m_pUpgradePage->SetTargetId(id);
 }
 
 QString CServoMain::TransferBlocker() const {
@@ -350,6 +358,7 @@ void CServoMain::OnNodeClick(int row) {
     if (!item) return;
     const QString text = item->text();
     const int id = ParseLeadingInt(text.toStdString());
+    SetTarget(id);
     m_pRobotPage->SetServoId(id);
     m_pProgramPage->ShowPickedId(text);
     m_pUpgradePage->ShowServoId(id);

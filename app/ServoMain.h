@@ -69,6 +69,10 @@ public:
     CRobotDlg* RobotPage() const { return m_pRobotPage; }
     ServoPG* ProgramPage() const { return m_pProgramPage; }
     ServoTest* UpgradePage() const { return m_pUpgradePage; }
+    // The servo the pages act on: set by a node click, the ROBOT page's ID field and PROGRAM's READ, WRITE
+    // and RESET, and handed to the pages.
+    int TargetId() const { return m_nTargetId; }
+    void SetTarget(int id);
     // The page behind tab index: 0 ROBOT, 1 PROGRAM, 2 UPGRADE.
     QWidget* Page(int index) const { return m_pages.at(static_cast<std::size_t>(index)); }
     int CurrentPage() const { return m_nCurPage; }
@@ -122,6 +126,7 @@ private:
     CRobotDlg* m_pRobotPage = nullptr;
     CServoUsb* m_pUsb = nullptr;
     CTabControl* m_tab = nullptr;
+    int m_nTargetId = 0;
     // Written by the GUI thread only.
     std::atomic<int> m_bPortOpen{0};
     std::atomic<int> m_nBaud{0};

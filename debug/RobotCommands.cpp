@@ -111,6 +111,7 @@ void CRobotDlg::OnIdChange() {
     }
     m_pImage[Reg::ID] = static_cast<uint8_t>(id);
     m_poll.SetServoId(m_pImage[Reg::ID]);
+    emit targetChanged(m_pImage[Reg::ID]);
 }
 
 void CRobotDlg::OnLastIdChange() {

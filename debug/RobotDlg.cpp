@@ -157,6 +157,10 @@ void CRobotDlg::SetServoId(int id) {
     m_poll.SetServoId(m_pImage[Reg::ID]);
 }
 
+int CRobotDlg::ServoId() const {
+    return m_pImage[Reg::ID];
+}
+
 void CRobotDlg::InitSliders() {
     // Setting a slider from the program is not an operator's move: nothing may be sent.
     const QSignalBlocker goalBlocker(m_sliderGoal);

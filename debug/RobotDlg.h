@@ -34,6 +34,8 @@ public:
 
     // Shows the ID in the ID edit and selects it in the image.
     void SetServoId(int id);
+    // The servo the page acts on (the image's ID).
+    int ServoId() const;
     // Ranges and positions of both sliders from the command object's limits; the image is left alone.
     void InitSliders();
     // Starts polling the selected servo every period ms on the timer thread, unless a poll runs already.
@@ -62,6 +64,10 @@ public:
     CStepWindow* StepResponse() const;
     // Stops a step run and waits for it (the servo put back); the window stays. GUI thread.
     void StopStepResponse();
+
+signals:
+    // The ID field named another servo to act on.
+    void targetChanged(int id);
 
 private:
     // Shows the poll's readings, the labels the newest, the plot all of them, and puts the newest into the

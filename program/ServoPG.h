@@ -75,6 +75,8 @@ signals:
     void sequenceStarted();
     // The running sequence's last report was taken: the page is no longer busy.
     void sequenceDone();
+    // READ, WRITE or RESET made id the servo the pages act on (the ID it now answers to).
+    void targetChanged(int id);
 
 private:
     void CreateControls();

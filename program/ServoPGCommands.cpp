@@ -86,6 +86,7 @@ void ServoPG::ApplyRead(const CStepReport& report) {
     FillControls();
     if (m_bIdTextPicked) SetFieldText(m_editId, m_szPickedIdText);
     AppendLog(QStringLiteral("Read All Servo Data"));
+    emit targetChanged(m_pImage[Reg::ID]);
 }
 
 void ServoPG::OnWrite() {
@@ -112,6 +113,7 @@ void ServoPG::OnWrite() {
     // The results are not examined, so the image can take the written values at once; a command from
     // another page that waits for the bus then already addresses the written ID.
     std::memcpy(m_pImage + Reg::PARAM_SPAN_START, copy + Reg::PARAM_SPAN_START, Reg::PARAM_SPAN_LENGTH);
+    emit targetChanged(m_pImage[Reg::ID]);
 }
 
 void ServoPG::OnReset() {
@@ -131,6 +133,7 @@ void ServoPG::OnReset() {
     // As with WRITE, nothing waits on the result: the defaults are what the servo now holds.
     SetDefaults();
     FillControls();
+    emit targetChanged(m_pImage[Reg::ID]);
 }
 
 QString ServoPG::ChooseFile(bool bSave) {
