@@ -198,7 +198,7 @@ void CDemoTour::AddStartSteps() {
     m_steps.push_back(
         {QStringLiteral("Open"),
          [main] { Find<QPushButton>(main, "portOpen")->click(); },
-         [main] { return Find<QPushButton>(main, "portOpen")->text() == QLatin1String("Close"); },
+         [main] { return main->IsPortOpen(); },
          {},
          QStringLiteral("03-open.png")});
 
@@ -209,7 +209,7 @@ void CDemoTour::AddStartSteps() {
                        [main] { Find<QPushButton>(main, "search")->click(); },
                        [main, pastLast] {
                            return Find<QPlainTextEdit>(main, "nodeLog")->toPlainText().contains(pastLast) ||
-                                  Find<QPushButton>(main, "search")->text() == QLatin1String("Search");
+                                  main->NodeSearch()->State() == CNodeSearch::EState::Idle;
                        },
                        {},
                        {},
@@ -217,10 +217,10 @@ void CDemoTour::AddStartSteps() {
     m_steps.push_back(
         {QStringLiteral("Stop"),
          [main] {
-             if (Find<QPushButton>(main, "search")->text() == QLatin1String("Stop"))
+             if (main->NodeSearch()->State() != CNodeSearch::EState::Idle)
                  Find<QPushButton>(main, "search")->click();
          },
-         [main] { return Find<QPushButton>(main, "search")->text() == QLatin1String("Search"); },
+         [main] { return main->NodeSearch()->State() == CNodeSearch::EState::Idle; },
          [main, servos] {
              const int rows = Find<QTableWidget>(main, "nodes")->rowCount();
              return rows == servos
@@ -236,10 +236,8 @@ void CDemoTour::AddStartSteps() {
                            ClickRow(Find<QTableWidget>(main, "nodes"), 0);
                        },
                        [this, main] {
-                           return !m_szServoId.isEmpty() &&
-                                  Find<QLineEdit>(main->RobotPage(), "id")->text() == m_szServoId &&
-                                  Find<QLineEdit>(main->ProgramPage(), "id")->text() == m_szServoId &&
-                                  Find<QLineEdit>(main->UpgradePage(), "id")->text() == m_szServoId;
+                           return !m_szServoId.isEmpty() && main->TargetId() == m_szServoId.toInt() &&
+                                  main->RobotPage()->ServoId() == m_szServoId.toInt();
                        },
                        {},
                        QStringLiteral("05-pick.png")});
@@ -268,7 +266,7 @@ void CDemoTour::AddRobotSteps() {
                        [robot] { return Find<QLineEdit>(robot, "cycle")->text() == kDrawCycle; }});
     m_steps.push_back(
         {QStringLiteral("Draw"), [robot] { Find<QPushButton>(robot, "draw")->click(); },
-         [robot] { return Find<QPushButton>(robot, "draw")->text() == QLatin1String("Stop"); }});
+         [robot] { return robot->IsDrawing(); }});
 
     for (const int goal : kGoals) {
         CStep step{QStringLiteral("goal %1").arg(goal),
@@ -292,12 +290,13 @@ void CDemoTour::AddProgramSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
     CRobotDlg* robot = main->RobotPage();
     ServoPG* program = main->ProgramPage();
+    const uint8_t* image = m_app.m_pUsb->m_pImage;
 
     // Leaving the "ROBOT" page stops its drawing.
     m_steps.push_back(
         {QStringLiteral("PROGRAM tab"), [main] { Find<CTabControl>(main, "tabs")->TabButton(1)->click(); },
          [program, robot] {
-             return program->isVisible() && Find<QPushButton>(robot, "draw")->text() == QLatin1String("Draw");
+             return program->isVisible() && !robot->IsDrawing();
          }});
 
     const auto readDone = [program] {
@@ -315,10 +314,9 @@ void CDemoTour::AddProgramSteps() {
 
     // The servo keeps its stored parameters locked: WRITE unlocks them first.
     m_steps.push_back({QStringLiteral("edit P, UnLock"),
-                       [this, program] {
-                           m_szNewP = Find<QLineEdit>(program, "p")->text() == QLatin1String("20")
-                                          ? QStringLiteral("25")
-                                          : QStringLiteral("20");
+                       [this, program, image] {
+                           // The gain READ just put into the image decides the new one.
+                           m_szNewP = image[Reg::P_COEFF] == 20 ? QStringLiteral("25") : QStringLiteral("20");
                            TypeText(Find<QLineEdit>(program, "p"), m_szNewP);
                            if (!Find<QCheckBox>(program, "unlock")->isChecked())
                                Find<QCheckBox>(program, "unlock")->click();
@@ -388,8 +386,7 @@ void CDemoTour::AddUpgradeSteps() {
         QStringLiteral("WRITE firmware"),
         [upgrade] { Find<QPushButton>(upgrade, "write")->click(); },
         [upgrade] {
-            return !upgrade->IsTransferring() &&
-                   Find<QPushButton>(upgrade, "write")->text() == QLatin1String("WRITE");
+            return !upgrade->IsTransferring() && !upgrade->TransferMayGoOn();
         },
         [this, upgrade] {
             if (Find<CTextProgressCtrl>(upgrade, "progress")->GetPos() != upgrade->Firmware()->blockCount)
