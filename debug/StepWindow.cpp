@@ -245,23 +245,21 @@ bool CStepWindow::Run() {
     request.seconds = seconds;
     request.keep = m_checkKeep->isChecked();
     m_request = request;
-    m_bStop = false;
     SetRunning(true);
     m_labelStatus->setText(tr("Running: servo %1 from %2 to %3…").arg(*id).arg(*from).arg(*to));
-    m_worker = std::thread([this, request] {
-        CStepResponse step(m_usb, [this] { return m_bStop.load(); });
+    m_worker.Start([this, request](std::stop_token token, unsigned) {
+        CStepResponse step(m_usb, [&token] { return token.stop_requested(); });
         m_outcomes.Post(step.Run(request));
     });
     return true;
 }
 
 void CStepWindow::Stop() {
-    m_bStop = true;
+    m_worker.RequestStop();
 }
 
 void CStepWindow::StopAndJoin() {
-    m_bStop = true;
-    if (m_worker.joinable()) m_worker.join();
+    m_worker.Stop();
     m_outcomes.Clear();
     if (m_btnRun) SetRunning(false);
 }
@@ -273,7 +271,7 @@ void CStepWindow::closeEvent(QCloseEvent* event) {
 
 void CStepWindow::TakeOutcomes() {
     for (const CStepOutcome& outcome : m_outcomes.Take()) {
-        if (m_worker.joinable()) m_worker.join();
+        m_worker.Join();
         SetRunning(false);
         Show(outcome, m_request);
     }

@@ -5,12 +5,11 @@
 #include <QColor>
 #include <QString>
 #include <QWidget>
-#include <atomic>
 #include <deque>
-#include <thread>
 #include <vector>
 
 #include "link/StepResponse.h"
+#include "link/Worker.h"
 #include "ui/GuiHandOff.h"
 
 class CServoUsb;
@@ -63,7 +62,7 @@ public:
     void Stop();
     // Stops a run and waits for its worker: bounded by the exchanges of putting the servo back.
     void StopAndJoin();
-    bool IsRunning() const { return m_worker.joinable(); }
+    bool IsRunning() const { return m_worker.IsRunning(); }
     // Forgets the runs shown ("Clear").
     void ClearRuns();
 
@@ -99,7 +98,6 @@ private:
     std::deque<CStepPlot::CTrace> m_runs;
     int m_nRunsMade = 0;     // for the trace colours
     CStepRequest m_request;  // of the run in progress
-    std::thread m_worker;
-    std::atomic<bool> m_bStop{false};
+    CWorker m_worker;
     CGuiHandOff<CStepOutcome> m_outcomes{this, HAND_OFF_METHOD(CStepWindow, TakeOutcomes)};
 };
