@@ -350,14 +350,14 @@ void CServosWindow::TakeReports() {
                     FinishRecording(report.tally);
                 else
                     ShowTeach(QString::fromStdString(report.text));
-                if (m_recorder.joinable()) m_recorder.join();
+                m_recorder.Join();
                 UpdateButtons();
                 break;
             case CReport::EKind::PlayNote:
                 ShowTeach(QString::fromStdString(report.text));
                 break;
             case CReport::EKind::PlayEnded:
-                if (m_player.joinable()) m_player.join();
+                m_player.Join();
                 FinishPlaying(report.play);
                 UpdateButtons();
                 break;

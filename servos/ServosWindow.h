@@ -10,10 +10,8 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
-#include <atomic>
 #include <deque>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "link/MotionPlayback.h"
@@ -22,6 +20,7 @@
 #include "link/RoundRobinPoller.h"
 #include "link/ServoGroup.h"
 #include "servos/ServoRoster.h"
+#include "link/Worker.h"
 #include "ui/GuiHandOff.h"
 
 class CFileSaver;
@@ -106,8 +105,8 @@ public:
     QString StateText() const;
     QString TeachText() const;
     bool IsPolling() const { return m_poller.IsRunning() && !m_poller.IsPaused(); }
-    bool IsRecording() const { return m_recorder.joinable(); }
-    bool IsPlaying() const { return m_player.joinable(); }
+    bool IsRecording() const { return m_recorder.IsRunning(); }
+    bool IsPlaying() const { return m_player.IsRunning(); }
     const CMotionRecording& Recording() const { return m_recording; }
     CServoPlot* Plot() const { return m_pPlot; }
     QTableWidget* Table() const { return m_pTable; }
@@ -170,11 +169,9 @@ private:
     bool m_bFilling = false;  // the table is being filled: its item changes are not the operator's
 
     CMotionRecording m_recording;
-    std::thread m_recorder;
-    std::atomic<bool> m_bRecordStop{false};
+    CWorker m_recorder;
     std::vector<uint8_t> m_recordIds;
-    std::thread m_player;
-    std::atomic<bool> m_bPlayStop{false};
+    CWorker m_player;
     QString m_szTeach;
 
     QLineEdit* m_editIds = nullptr;
