@@ -25,7 +25,7 @@ CPlotExport::CPlotExport(CPIC& plot, const CCurveRecording& recording)
 }
 
 CPlotExport::~CPlotExport() {
-    if (m_writer.joinable()) m_writer.join();
+    m_writer.Join();
 }
 
 QMenu* CPlotExport::CreateMenu(QWidget* pParent) {
@@ -85,10 +85,10 @@ bool CPlotExport::StartWrite(const QString& path, std::function<std::string()> p
         return false;
     }
     // The previous writer has handed back its result and is returning, if not gone.
-    if (m_writer.joinable()) m_writer.join();
+    m_writer.Join();
     m_bSaving = true;
     const std::string file = QFile::encodeName(path).toStdString();
-    m_writer = std::thread([this, path, file, produce = std::move(produce)] {
+    m_writer.Start([this, path, file, produce = std::move(produce)](std::stop_token, unsigned) {
         const CFileWriteResult result = WriteFileAtomically(file, produce());
         // Never a blocking call: the GUI thread may be waiting for this thread to end.
         QMetaObject::invokeMethod(this, "FinishWrite", Qt::QueuedConnection, Q_ARG(bool, result.ok),
@@ -98,7 +98,7 @@ bool CPlotExport::StartWrite(const QString& path, std::function<std::string()> p
 }
 
 void CPlotExport::FinishWrite(bool ok, const QString& path, const QString& error) {
-    if (m_writer.joinable()) m_writer.join();
+    m_writer.Join();
     m_bSaving = false;
     const QString message = ok ? QString() : QStringLiteral("Cannot save %1: %2").arg(path, error);
     if (!ok) ShowMessage(m_plot.window(), message);
@@ -107,7 +107,7 @@ void CPlotExport::FinishWrite(bool ok, const QString& path, const QString& error
 
 void CPlotExport::WaitForSave() {
     while (m_bSaving) {
-        if (m_writer.joinable()) m_writer.join();
+        m_writer.Join();
         // The result is queued on this thread; take it so the outcome is shown before returning.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }

@@ -7,7 +7,8 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
+
+#include "link/Worker.h"
 
 class CCurveRecording;
 class CPIC;
@@ -58,6 +59,6 @@ private:
     CPIC& m_plot;
     const CCurveRecording& m_recording;
     ChooseFileFn m_chooseFile;
-    std::thread m_writer;
+    CWorker m_writer;
     std::atomic<bool> m_bSaving{false};
 };
