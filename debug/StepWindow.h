@@ -15,7 +15,9 @@
 class CServoUsb;
 class QCheckBox;
 class QLabel;
+class QFontMetrics;
 class QLineEdit;
+class QPainter;
 class QPushButton;
 
 // Draws straight onto the widget at its own size and resolution. GUI thread only.
@@ -40,6 +42,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct CFrame;
+    // The paint's parts, in the order they are drawn; the last three only when there is a trace.
+    void DrawGrid(QPainter& p, const CFrame& frame, const QFontMetrics& metrics) const;
+    void DrawTarget(QPainter& p, const CFrame& frame) const;
+    void DrawTraces(QPainter& p, const CFrame& frame) const;
+    void DrawLegend(QPainter& p, const CFrame& frame, const QFontMetrics& metrics) const;
+
     std::vector<CTrace> m_traces;
 };
 

@@ -27,6 +27,7 @@ class CFileSaver;
 class CServoPlot;
 class CServoUsb;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -133,6 +134,12 @@ private:
     };
 
     void CreateControls();
+    // The rows above the table and the table itself, in the order the window lays them out.
+    QHBoxLayout* CreateIdBar();
+    void CreateTable();
+    QHBoxLayout* CreateCommandBar();
+    // Object names by which tests find the controls.
+    void NameControls();
     QWidget* CreateTeachBar();
     void ConnectControls();
     void Post(CReport report) { m_reports.Post(std::move(report)); }
