@@ -165,8 +165,10 @@ bool CDemoTour::Start() {
 
 void CDemoTour::BuildSteps() {
     AddStartSteps();
+    AddSearchSteps();
     AddRobotSteps();
     AddProgramSteps();
+    AddSaveStep();
     AddUpgradeSteps();
     // The operator's close box: the window stops its workers, closes the port and asks to quit.
     m_steps.push_back({QStringLiteral("close the main window"),
@@ -180,7 +182,6 @@ void CDemoTour::BuildSteps() {
 void CDemoTour::AddStartSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
     CVelmoraDlg* splash = m_app.m_pStartDlg.get();
-    const int servos = m_app.m_options.nSimulatedServos;
 
     CStep startup{QStringLiteral("start-up dialog"), [] {}, [splash] { return splash->isVisible(); }};
     startup.picture = QStringLiteral("01-startup.png");
@@ -201,6 +202,12 @@ void CDemoTour::AddStartSteps() {
          [main] { return main->IsPortOpen(); },
          {},
          QStringLiteral("03-open.png")});
+
+}
+
+void CDemoTour::AddSearchSteps() {
+    CServoMain* main = m_app.m_pMainWnd.get();
+    const int servos = m_app.m_options.nSimulatedServos;
 
     // Once the sweep has logged the ID after the last simulated servo, every servo has had its ping; the
     // rest of the sweep would only wait out the silent IDs, so the operator stops it there.
@@ -340,6 +347,10 @@ void CDemoTour::AddProgramSteps() {
                        },
                        QStringLiteral("08-program-write.png")});
 
+}
+
+void CDemoTour::AddSaveStep() {
+    ServoPG* program = m_app.m_pMainWnd->ProgramPage();
     m_steps.push_back({QStringLiteral("SAVE"),
                        [this, program] {
                            m_szDialogAnswer = ParameterPath();

@@ -72,8 +72,12 @@ private:
 
     void BuildSteps();
     void AddStartSteps();
+    // Search, Stop and the pick of the first servo found.
+    void AddSearchSteps();
     void AddRobotSteps();
     void AddProgramSteps();
+    // SAVE of the parameters read back after WRITE.
+    void AddSaveStep();
     void AddUpgradeSteps();
 
     void StartStep(std::size_t index);
