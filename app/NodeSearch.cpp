@@ -62,9 +62,7 @@ void CNodeSearch::RunSweep(const std::stop_token& token, unsigned generation, CU
     CIdSweepEvents events;
     // A lost port fails every ping at once: end now rather than race through the rest of the IDs.
     events.stopRequested = [&] { return token.stop_requested() || (transport && transport->IsPortLost()); };
-    events.pinging = [&](int id) {
-        PostLog(generation, QStringLiteral("Pinging ID:%1 SERVO...").arg(id));
-    };
+    events.pinging = [&](int id) { PostLog(generation, QStringLiteral("Pinging ID:%1 SERVO...").arg(id)); };
     events.answered = [&](int id) { PostNode(generation, EKind::Node, id, baud); };
     events.shared = [&](int id) { PostLog(generation, SharedIdLog(id, baud)); };
     SweepIds(m_usb, m_nFirst, m_nLast, baud, events);

@@ -83,8 +83,7 @@ bool CServoMain::Create() {
 
     if (CUsb* transport = Transport()) {
         // Runs on whichever thread noticed, inside the transport's lock: only post, never call back.
-        transport->SetPortLostHandler(
-            [this] { QueueCall(this, HAND_OFF_METHOD(CServoMain, OnPortLost)); });
+        transport->SetPortLostHandler([this] { QueueCall(this, HAND_OFF_METHOD(CServoMain, OnPortLost)); });
     }
     return true;
 }

@@ -19,8 +19,8 @@ int CPeriodicTimer::Start(Clock::duration period, std::function<void()> tick) {
     m_nTicks = 0;
     m_nSkipped = 0;
     const Clock::time_point start = Clock::now();
-    const unsigned started = m_worker.Start(
-        [this, start, period](std::stop_token token, unsigned) { Run(token, start, period); });
+    const unsigned started =
+        m_worker.Start([this, start, period](std::stop_token token, unsigned) { Run(token, start, period); });
     if (started == 0) return 0;
     int id = ++g_nLastTimerId;
     // After two billion timers the ids start over, still positive.

@@ -14,9 +14,8 @@ unsigned CWorker::Start(Job job) {
     Stop();
     const unsigned generation = ++m_nGeneration;
     try {
-        m_thread = std::jthread([job = std::move(job), generation](std::stop_token token) {
-            job(std::move(token), generation);
-        });
+        m_thread = std::jthread(
+            [job = std::move(job), generation](std::stop_token token) { job(std::move(token), generation); });
     } catch (const std::system_error&) {
         return 0;
     }

@@ -22,10 +22,9 @@ bool CBusSequence::Start(std::vector<CBusStep> steps, ReportFn report) {
     if (m_bRunning) return false;
     m_bRunning = true;
     // The previous worker has sent its final report and is returning, if not gone; Start joins it.
-    const unsigned started = m_worker.Start(
-        [this, steps = std::move(steps), report = std::move(report)](std::stop_token token, unsigned) {
-            Run(token, steps, report);
-        });
+    const unsigned started =
+        m_worker.Start([this, steps = std::move(steps), report = std::move(report)](
+                           std::stop_token token, unsigned) { Run(token, steps, report); });
     if (started == 0) m_bRunning = false;
     return started != 0;
 }

@@ -19,8 +19,8 @@
 #include "link/MotionTeach.h"
 #include "link/RoundRobinPoller.h"
 #include "link/ServoGroup.h"
-#include "servos/ServoRoster.h"
 #include "link/Worker.h"
+#include "servos/ServoRoster.h"
 #include "ui/GuiHandOff.h"
 
 class CFileSaver;

@@ -196,13 +196,11 @@ void CDemoTour::AddStartSteps() {
                        },
                        QStringLiteral("02-enter.png")});
 
-    m_steps.push_back(
-        {QStringLiteral("Open"),
-         [main] { Find<QPushButton>(main, "portOpen")->click(); },
-         [main] { return main->IsPortOpen(); },
-         {},
-         QStringLiteral("03-open.png")});
-
+    m_steps.push_back({QStringLiteral("Open"),
+                       [main] { Find<QPushButton>(main, "portOpen")->click(); },
+                       [main] { return main->IsPortOpen(); },
+                       {},
+                       QStringLiteral("03-open.png")});
 }
 
 void CDemoTour::AddSearchSteps() {
@@ -271,9 +269,8 @@ void CDemoTour::AddRobotSteps() {
     m_steps.push_back({QStringLiteral("Cycle"),
                        [robot] { TypeText(Find<QLineEdit>(robot, "cycle"), kDrawCycle); },
                        [robot] { return Find<QLineEdit>(robot, "cycle")->text() == kDrawCycle; }});
-    m_steps.push_back(
-        {QStringLiteral("Draw"), [robot] { Find<QPushButton>(robot, "draw")->click(); },
-         [robot] { return robot->IsDrawing(); }});
+    m_steps.push_back({QStringLiteral("Draw"), [robot] { Find<QPushButton>(robot, "draw")->click(); },
+                       [robot] { return robot->IsDrawing(); }});
 
     for (const int goal : kGoals) {
         CStep step{QStringLiteral("goal %1").arg(goal),
@@ -300,11 +297,9 @@ void CDemoTour::AddProgramSteps() {
     const uint8_t* image = m_app.m_pUsb->m_pImage;
 
     // Leaving the "ROBOT" page stops its drawing.
-    m_steps.push_back(
-        {QStringLiteral("PROGRAM tab"), [main] { Find<CTabControl>(main, "tabs")->TabButton(1)->click(); },
-         [program, robot] {
-             return program->isVisible() && !robot->IsDrawing();
-         }});
+    m_steps.push_back({QStringLiteral("PROGRAM tab"),
+                       [main] { Find<CTabControl>(main, "tabs")->TabButton(1)->click(); },
+                       [program, robot] { return program->isVisible() && !robot->IsDrawing(); }});
 
     const auto readDone = [program] {
         const QString last = program->LastLogLine();
@@ -346,7 +341,6 @@ void CDemoTour::AddProgramSteps() {
                                             .arg(Find<QLineEdit>(program, "p")->text(), m_szNewP);
                        },
                        QStringLiteral("08-program-write.png")});
-
 }
 
 void CDemoTour::AddSaveStep() {
@@ -396,9 +390,7 @@ void CDemoTour::AddUpgradeSteps() {
     CStep write{
         QStringLiteral("WRITE firmware"),
         [upgrade] { Find<QPushButton>(upgrade, "write")->click(); },
-        [upgrade] {
-            return !upgrade->IsTransferring() && !upgrade->TransferMayGoOn();
-        },
+        [upgrade] { return !upgrade->IsTransferring() && !upgrade->TransferMayGoOn(); },
         [this, upgrade] {
             if (Find<CTextProgressCtrl>(upgrade, "progress")->GetPos() != upgrade->Firmware()->blockCount)
                 return QStringLiteral("the transfer stopped at block %1")

@@ -155,10 +155,9 @@ void ServoTest::StartTransfer() {
     // The servo the pages act on, as the main window last handed it over; copied for the worker.
     const uint8_t servoId = m_nTargetId;
     emit transferRunning(true);
-    const unsigned started =
-        m_worker.Start([this, servoId](std::stop_token token, unsigned generation) {
-            RunTransfer(token, generation, servoId);
-        });
+    const unsigned started = m_worker.Start([this, servoId](std::stop_token token, unsigned generation) {
+        RunTransfer(token, generation, servoId);
+    });
     if (started == 0) EndTransfer(EUpgradeResult::Error, true);
 }
 
@@ -167,7 +166,9 @@ void ServoTest::RunTransfer(const std::stop_token& token, unsigned generation, u
     if (CUsb* port = m_pUsb->m_pTransport) {
         CUpgradeCallbacks callbacks;
         callbacks.stop = token;
-        callbacks.blockDone = [this, generation](int block) { m_reports.Post({generation, block, false, 0}); };
+        callbacks.blockDone = [this, generation](int block) {
+            m_reports.Post({generation, block, false, 0});
+        };
         result = TransferFirmware(*m_pUsb, *port, *m_pFirmware, servoId, callbacks);
     }
     m_reports.Post({generation, 0, true, static_cast<int>(result)});
