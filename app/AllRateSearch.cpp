@@ -6,8 +6,6 @@
 
 #include "app/ServoMain.h"
 #include "debug/RobotDlg.h"
-#include "link/BusScanner.h"
-#include "link/SerialScanLine.h"
 #include "link/ServoUsb.h"
 #include "program/ServoPG.h"
 #include "servos/ServosWindow.h"
@@ -15,10 +13,8 @@
 #include "upgrade/ServoTest.h"
 
 void CServoMain::StartAllRateSearch() {
-    m_bSearching = 1;
     HoldLinkForScan(true);
-    JoinSearchWorker();
-    m_searchThread = std::thread(&CServoMain::AllRateWorker, this, m_checkSingleNode->isChecked());
+    m_pSearch->StartRateScan(Transport(), m_checkSingleNode->isChecked());
 }
 
 void CServoMain::HoldLinkForScan(bool held) {
@@ -30,38 +26,6 @@ void CServoMain::HoldLinkForScan(bool held) {
     m_pRobotPage->setEnabled(!held);
     m_pProgramPage->setEnabled(!held);
     m_pUpgradePage->setEnabled(!held);
-}
-
-int CServoMain::AllRateWorker(CServoMain* pMain, bool singleNode) {
-    using EKind = CSearchReport::EKind;
-    if (CUsb* usb = pMain->Transport()) {
-        CSerialScanLine line(*usb);
-        CBusScanner scanner(*pMain->m_pUsb, line);
-        CScanEvents events;
-        events.rateBegins = [pMain](int baud, std::chrono::microseconds) {
-            pMain->PostSearchReport({EKind::Log, QStringLiteral("Pinging BAUD:%1...").arg(baud)});
-        };
-        events.rateSkipped = [pMain](int baud) {
-            pMain->PostSearchReport(
-                {EKind::Log, QStringLiteral("BAUD:%1 not possible on this adapter").arg(baud)});
-        };
-        events.found = [pMain](int id, int baud) {
-            pMain->PostSearchReport({EKind::Log, QStringLiteral("Found ID:%1 BAUD:%2").arg(id).arg(baud)});
-            pMain->PostSearchReport({EKind::RateNode, {}, id, baud});
-        };
-        events.collision = [pMain](int id, int baud) {
-            const QString text =
-                id >= 0 ? SharedIdLog(id, baud) : QStringLiteral("BAUD:%1 answers collided").arg(baud);
-            pMain->PostSearchReport({EKind::Log, text});
-        };
-        events.stopRequested = [pMain] { return !pMain->m_bSearching || !pMain->m_bPortOpen; };
-        if (singleNode)
-            scanner.FindSingle(AllServoRates(), events);
-        else
-            scanner.Scan({}, events);
-    }
-    pMain->PostSearchReport({EKind::AllRatesDone, {}});
-    return 0;
 }
 
 void CServoMain::AddRateNode(int id, int baud) {
@@ -82,7 +46,7 @@ void CServoMain::AddRateNode(int id, int baud) {
 void CServoMain::OfferRateSwitch(int row) {
     const QTableWidgetItem* baudItem = m_listNodes->item(row, 1);
     CUsb* transport = Transport();
-    if (!baudItem || !transport || !m_bPortOpen || m_btnSearch->text() != QLatin1String("Search")) return;
+    if (!baudItem || !transport || !m_bPortOpen || m_pSearch->State() != CNodeSearch::EState::Idle) return;
     const int baud = baudItem->text().toInt();
     const int comboIndex = m_comboBaud->findText(baudItem->text());
     if (baud == m_nBaud || comboIndex < 0) return;

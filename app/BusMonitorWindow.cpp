@@ -100,6 +100,27 @@ CBusMonitorWindow::CBusMonitorWindow(CBusRecorder& recorder, std::function<bool(
     resize(900, 460);
     m_pModel = new CBusFrameModel(recorder.Capacity(), this);
 
+    QHBoxLayout* bar = CreateBar();
+    CreateView();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(m_pView);
+
+    connect(m_btnPause, &QPushButton::toggled, this, &CBusMonitorWindow::SetPaused);
+    connect(m_btnClear, &QPushButton::clicked, this, &CBusMonitorWindow::ClearRows);
+    connect(m_editId, &QLineEdit::textEdited, this, &CBusMonitorWindow::OnFilterEdited);
+    connect(m_checkFollow, &QCheckBox::toggled, this, &CBusMonitorWindow::SetFollow);
+    connect(m_btnSave, &QPushButton::clicked, this, &CBusMonitorWindow::OnSave);
+
+    // What the ring holds already is shown at once.
+    m_nNextSeq = 0;
+    m_pTimer = new QTimer(this);
+    connect(m_pTimer, &QTimer::timeout, this, &CBusMonitorWindow::Refresh);
+    m_pTimer->start(kRefreshMs);
+}
+
+QHBoxLayout* CBusMonitorWindow::CreateBar() {
     m_btnPause = new QPushButton(tr("Pause"), this);
     m_btnPause->setCheckable(true);
     m_btnClear = new QPushButton(tr("Clear"), this);
@@ -118,7 +139,10 @@ CBusMonitorWindow::CBusMonitorWindow(CBusRecorder& recorder, std::function<bool(
     bar->addWidget(m_checkFollow);
     bar->addStretch(1);
     bar->addWidget(m_btnSave);
+    return bar;
+}
 
+void CBusMonitorWindow::CreateView() {
     m_pView = new QTableView(this);
     m_pView->setModel(m_pModel);
     m_pView->setItemDelegate(new CFrameCellDelegate(m_pView));
@@ -138,22 +162,6 @@ CBusMonitorWindow::CBusMonitorWindow(CBusRecorder& recorder, std::function<bool(
     QFont mono(QStringLiteral("Monospace"));
     mono.setStyleHint(QFont::TypeWriter);
     m_pView->setFont(mono);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(bar);
-    layout->addWidget(m_pView);
-
-    connect(m_btnPause, &QPushButton::toggled, this, &CBusMonitorWindow::SetPaused);
-    connect(m_btnClear, &QPushButton::clicked, this, &CBusMonitorWindow::ClearRows);
-    connect(m_editId, &QLineEdit::textEdited, this, &CBusMonitorWindow::OnFilterEdited);
-    connect(m_checkFollow, &QCheckBox::toggled, this, &CBusMonitorWindow::SetFollow);
-    connect(m_btnSave, &QPushButton::clicked, this, &CBusMonitorWindow::OnSave);
-
-    // What the ring holds already is shown at once.
-    m_nNextSeq = 0;
-    m_pTimer = new QTimer(this);
-    connect(m_pTimer, &QTimer::timeout, this, &CBusMonitorWindow::Refresh);
-    m_pTimer->start(kRefreshMs);
 }
 
 void CBusMonitorWindow::Refresh() {

@@ -11,6 +11,7 @@
 class CBusFrameModel;
 class CBusRecorder;
 class QCheckBox;
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class QTableView;
@@ -40,6 +41,9 @@ public:
     QTableView* View() const { return m_pView; }
 
 private:
+    // The button row above the frames, and the frames' view, in the order the window lays them out.
+    QHBoxLayout* CreateBar();
+    void CreateView();
     // Copies what the recorder holds from m_nNextSeq on into the rows, paused or not.
     void TakeFrames();
     void OnSave();

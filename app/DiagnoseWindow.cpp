@@ -63,19 +63,18 @@ bool CDiagnoseWindow::Run() {
     const bool open = m_link.portOpen && m_link.portOpen();
     CDoctorSettings settings;
     settings.move = m_checkMove->isChecked();
-    m_bStop = false;
     if (open && m_link.holdLink) {
         m_link.holdLink(true);
         m_bHolding = true;
     }
     SetRunning(true);
     m_labelStatus->setText(tr("Checking the host, the bus and every servo…"));
-    m_worker = std::thread([this, port, open, settings] {
+    m_worker.Start([this, port, open, settings](std::stop_token token, unsigned) {
         CDoctorReport report;
         report.Append(HostChecks(port, open));
         if (open) {
             CSerialScanLine line(*m_usb.Transport());
-            CDoctor(m_usb, line, [this] { return m_bStop.load(); }).CheckBus(settings, report);
+            CDoctor(m_usb, line, [&token] { return token.stop_requested(); }).CheckBus(settings, report);
         } else {
             report.Add("bus", "servos", ECheckLevel::Skip, "the port is not open",
                        "press Open, then Run again");
@@ -86,8 +85,7 @@ bool CDiagnoseWindow::Run() {
 }
 
 void CDiagnoseWindow::StopAndJoin() {
-    m_bStop = true;
-    if (m_worker.joinable()) m_worker.join();
+    m_worker.Stop();
     m_reports.Clear();
     if (m_bHolding && m_link.holdLink) m_link.holdLink(false);
     m_bHolding = false;
@@ -101,7 +99,7 @@ void CDiagnoseWindow::closeEvent(QCloseEvent* event) {
 
 void CDiagnoseWindow::TakeReports() {
     for (CDoctorReport& report : m_reports.Take()) {
-        if (m_worker.joinable()) m_worker.join();
+        m_worker.Join();
         if (m_bHolding && m_link.holdLink) m_link.holdLink(false);
         m_bHolding = false;
         SetRunning(false);

@@ -3,11 +3,10 @@
 #pragma once
 
 #include <QWidget>
-#include <atomic>
 #include <functional>
-#include <thread>
 
 #include "link/DoctorReport.h"
+#include "link/Worker.h"
 #include "ui/GuiHandOff.h"
 
 class CServoUsb;
@@ -37,7 +36,7 @@ public:
     bool Run();
     // Ends a run after its exchange in progress and waits for the worker.
     void StopAndJoin();
-    bool IsRunning() const { return m_worker.joinable(); }
+    bool IsRunning() const { return m_worker.IsRunning(); }
     const CDoctorReport& Report() const { return m_report; }
     QString ReportText() const;
     QString StatusText() const;
@@ -61,7 +60,6 @@ private:
 
     CDoctorReport m_report;
     bool m_bHolding = false;  // the link is held for the run in progress
-    std::thread m_worker;
-    std::atomic<bool> m_bStop{false};
-    CGuiHandOff<CDoctorReport> m_reports{this, "TakeReports"};
+    CWorker m_worker;
+    CGuiHandOff<CDoctorReport> m_reports{this, HAND_OFF_METHOD(CDiagnoseWindow, TakeReports)};
 };

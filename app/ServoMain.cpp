@@ -57,6 +57,7 @@ CUsb* CServoMain::Transport() const {
 
 bool CServoMain::Create() {
     setWindowTitle(QStringLiteral("Brennix Debug V1.0"));
+    m_pSearch = new CNodeSearch(*m_pUsb, this);
     CreateControls();
     NameControls();
     CreatePages();
@@ -82,8 +83,7 @@ bool CServoMain::Create() {
 
     if (CUsb* transport = Transport()) {
         // Runs on whichever thread noticed, inside the transport's lock: only post, never call back.
-        transport->SetPortLostHandler(
-            [this] { QMetaObject::invokeMethod(this, "OnPortLost", Qt::QueuedConnection); });
+        transport->SetPortLostHandler([this] { QueueCall(this, HAND_OFF_METHOD(CServoMain, OnPortLost)); });
     }
     return true;
 }
@@ -121,6 +121,10 @@ void CServoMain::CreateControls() {
     m_checkAllBauds = dlg.Check(tr("All Bauds"), {21, 119, 55, 10});
     m_editLog = dlg.LogPane({14, 132, 87, 37});
     connect(m_btnSearch, &QPushButton::clicked, this, &CServoMain::OnSearch);
+    connect(m_pSearch, &CNodeSearch::logLine, this, &CServoMain::AppendLog);
+    connect(m_pSearch, &CNodeSearch::nodeFound, this, &CServoMain::AddNode);
+    connect(m_pSearch, &CNodeSearch::rateNodeFound, this, &CServoMain::AddRateNode);
+    connect(m_pSearch, &CNodeSearch::finished, this, &CServoMain::OnSearchFinished);
     connect(m_btnClear, &QPushButton::clicked, this, &CServoMain::OnClear);
 
     m_listNodes = new QTableWidget(this);
@@ -165,10 +169,18 @@ void CServoMain::CreatePages() {
         if (m_pServosWindow) m_pServosWindow->SetBusHeld(CServosWindow::EBusHolder::ProgramSequence, true);
     });
     m_pUpgradePage->SetLinkBusyCheck([this] { return TransferBlocker(); });
+    connect(m_pRobotPage, &CRobotDlg::targetChanged, this, &CServoMain::SetTarget);
+    connect(m_pProgramPage, &ServoPG::targetChanged, this, &CServoMain::SetTarget);
+    SetTarget(m_pRobotPage->ServoId());
+}
+
+void CServoMain::SetTarget(int id) {
+    m_nTargetId = id;
+    m_pUpgradePage->SetTargetId(id);
 }
 
 QString CServoMain::TransferBlocker() const {
-    if (m_btnSearch->text() != QLatin1String("Search")) return tr("Stop the search first");
+    if (m_pSearch->State() != CNodeSearch::EState::Idle) return tr("Stop the search first");
     if (m_pServosWindow) return m_pServosWindow->BusBlocker();
     return {};
 }
@@ -215,6 +227,7 @@ void CServoMain::OnOpenClose() {
         // The Servos window's workers end before the port closes under them.
         if (m_pServosWindow) m_pServosWindow->SetPort(false, m_nBaud);
         m_bPortOpen = 0;
+        m_pSearch->RequestStop();
         if (transport) transport->Close();
         m_btnOpen->setText(tr("Open"));
         m_comboBaud->setEnabled(true);
@@ -226,6 +239,7 @@ void CServoMain::OnPortLost() {
     // A late notice for a port the operator has closed (or reopened) since is stale.
     if (!m_bPortOpen || !transport || !transport->IsPortLost()) return;
     m_bPortOpen = 0;
+    m_pSearch->RequestStop();
     // Nothing may tick on against the closed port: the poll ends as leaving the page ends it.
     m_pRobotPage->StopDrawing();
     if (m_pServosWindow) m_pServosWindow->OnPortLost();
@@ -296,7 +310,7 @@ void CServoMain::ShowDiagnose() {
         };
         link.portOpen = [this] { return m_bPortOpen != 0; };
         link.blocker = [this]() -> QString {
-            if (m_bSearching) return tr("Stop the search first");
+            if (m_pSearch->IsSearching()) return tr("Stop the search first");
             if (!m_btnOpen->isEnabled()) return tr("Wait for the firmware transfer to end");
             return {};
         };
@@ -343,6 +357,7 @@ void CServoMain::OnNodeClick(int row) {
     if (!item) return;
     const QString text = item->text();
     const int id = ParseLeadingInt(text.toStdString());
+    SetTarget(id);
     m_pRobotPage->SetServoId(id);
     m_pProgramPage->ShowPickedId(text);
     m_pUpgradePage->ShowServoId(id);
@@ -352,8 +367,7 @@ void CServoMain::OnNodeClick(int row) {
 void CServoMain::ShutDown() {
     // The transfer stops at its next block and puts the port back before it is closed.
     if (m_pUpgradePage) m_pUpgradePage->AbortTransfer();
-    m_bSearching = 0;
-    JoinSearchWorker();
+    if (m_pSearch) m_pSearch->Stop();
     // A playback holds its servos where they are before the port goes.
     if (m_pServosWindow) m_pServosWindow->StopBusWork();
     if (m_pDiagnoseWindow) m_pDiagnoseWindow->StopAndJoin();

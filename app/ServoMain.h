@@ -7,10 +7,9 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
-#include "ui/GuiHandOff.h"
+#include "app/NodeSearch.h"
 #include "ui/InertDialog.h"
 
 class CBusMonitorWindow;
@@ -49,9 +48,8 @@ public:
     // it unlocked is locked again), waits for their workers and closes the port.
     void ShutDown();
     // The IDs a sweep pings, 0 to 253 unless narrowed (for tests, which cannot wait for 254 timeouts).
-    // Ignored while a sweep runs; the worker reads the range only after it was started.
+    // Ignored while a sweep runs.
     void SetSweepRange(int firstId, int lastId);
-    static constexpr int kLastSweptId = 253;
     // Why the firmware transfer may not take the link now (a sweep runs), or empty. A transfer that starts
     // stops the status poll (OnTransferRunning).
     QString TransferBlocker() const;
@@ -71,11 +69,17 @@ public:
     CRobotDlg* RobotPage() const { return m_pRobotPage; }
     ServoPG* ProgramPage() const { return m_pProgramPage; }
     ServoTest* UpgradePage() const { return m_pUpgradePage; }
+    // The servo the pages act on: set by a node click (which shows it on every page), the ROBOT page's ID
+    // field and PROGRAM's READ, WRITE and RESET; the UPGRADE page is handed it and flashes it. GUI thread.
+    int TargetId() const { return m_nTargetId; }
+    void SetTarget(int id);
     // The page behind tab index: 0 ROBOT, 1 PROGRAM, 2 UPGRADE.
     QWidget* Page(int index) const { return m_pages.at(static_cast<std::size_t>(index)); }
     int CurrentPage() const { return m_nCurPage; }
     bool IsPortOpen() const { return m_bPortOpen != 0; }
-    bool IsSearching() const { return m_bSearching != 0; }
+    bool IsSearching() const;
+    // The search behind "Search"/"Stop"; made by Create.
+    CNodeSearch* NodeSearch() const { return m_pSearch; }
     // The rate the port was opened at.
     int Baud() const { return m_nBaud; }
 
@@ -98,36 +102,22 @@ private:
     void OnTransferRunning(bool running);
     // Queued from whichever thread noticed the lost port.
     Q_INVOKABLE void OnPortLost();
-    void JoinSearchWorker();
-    static int SearchWorker(CServoMain* pMain);
+    // The search's button reads "Search" at rest and "Stop" while a search runs.
+    void ShowSearchState();
+    void OnSearchFinished(CNodeSearch::EState ended);
+    void PingBroadcast();
     // Logs a change of the alarm bits seen on the bus: once when they appear, once when they clear.
     void OnAlarmWatch();
     // "All Bauds" (AllRateSearch.cpp): the scan of every rate, or with "Single Node" a broadcast ping at
-    // each, on the sweep's worker thread; the pages keep off the link meanwhile.
+    // each, on the search's worker thread; the pages keep off the link meanwhile.
     void StartAllRateSearch();
-    static int AllRateWorker(CServoMain* pMain, bool singleNode);
     void HoldLinkForScan(bool held);
     // A row per servo and rate: two servos with one ID at different rates are two servos.
     void AddRateNode(int id, int baud);
     // Gives the Servos window, when open, the servos the node list shows.
     void FeedServosWindow();
-    // The log's line for an ID that several servos answer to, from either search.
-    static QString SharedIdLog(int id, int baud);
     // Offers to move the port to the rate the picked servo answered at.
     void OfferRateSwitch(int row);
-
-    // What the sweep worker reports, in the order it happened.
-    struct CSearchReport {
-        enum class EKind { Log, Node, Done, RateNode, AllRatesDone };
-        EKind kind;
-        QString text;
-        int id = 0;
-        int baud = 0;
-    };
-    // Worker side: queues the report and, when the queue was empty, asks the GUI thread to take it.
-    void PostSearchReport(CSearchReport report);
-    // GUI side: carries out the queued reports in order.
-    Q_INVOKABLE void TakeSearchReports();
 
     std::array<QWidget*, 3> m_pages{};
     int m_nCurPage = 0;
@@ -136,9 +126,9 @@ private:
     CRobotDlg* m_pRobotPage = nullptr;
     CServoUsb* m_pUsb = nullptr;
     CTabControl* m_tab = nullptr;
-    // Written by the GUI thread, read by the sweep worker once per ID.
+    int m_nTargetId = 0;
+    // Written by the GUI thread only.
     std::atomic<int> m_bPortOpen{0};
-    std::atomic<int> m_bSearching{0};
     std::atomic<int> m_nBaud{0};
 
     QLineEdit* m_editPort = nullptr;
@@ -164,8 +154,5 @@ private:
     QPointer<CDiagnoseWindow> m_pDiagnoseWindow;
     // Set by a close request that waits for the programming page's sequence to end.
     bool m_bCloseWaiting = false;
-    int m_nSweepFirst = 0;
-    int m_nSweepLast = kLastSweptId;
-    std::thread m_searchThread;
-    CGuiHandOff<CSearchReport> m_searchReports{this, "TakeSearchReports"};
+    CNodeSearch* m_pSearch = nullptr;
 };

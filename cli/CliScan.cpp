@@ -12,6 +12,7 @@
 #include "cli/CliTrace.h"
 #include "link/BusScanner.h"
 #include "link/ControlTable.h"
+#include "link/IdSweep.h"
 #include "link/SerialScanLine.h"
 #include "link/ServoCheck.h"
 #include "link/ServoUsb.h"
@@ -95,24 +96,14 @@ void WarnShared(std::ostream& err, int id, int baud) {
 // several servos with that ID from one.
 int ScanOneRate(CServoUsb& servo, const CScanRequest& request, int baud, std::ostream& out,
                 std::ostream& err) {
-    int found = 0;
-    for (int id = request.firstId; id <= request.lastId && out; ++id) {
-        // The answer byte for byte: at 1000000 baud two servos with one ID already collide on the ping.
-        CRawAnswer answer;
-        servo.PingRaw(static_cast<uint8_t>(id), std::chrono::microseconds{0}, &answer);
-        const EAnswerKind kind = JudgeAnswer(answer.bytes, answer.got, static_cast<uint8_t>(id));
-        if (kind != EAnswerKind::Clean && kind != EAnswerKind::Collided) continue;
-        out << id << std::endl;
-        const uint8_t who = static_cast<uint8_t>(id);
-        if (kind == EAnswerKind::Collided) {
-            WarnShared(err, id, baud);
-        } else {
-            const CServoCheck check = CheckFoundServo(servo, who, baud, answer.bytes[4]);
-            if (check.sharing == EIdSharing::Shared) WarnShared(err, id, baud);
-            WarnAlarms(err, id, "", check.error, check.values);
-        }
-        ++found;
-    }
+    CIdSweepEvents events;
+    events.stopRequested = [&out] { return !out; };
+    events.answered = [&out](int id) { out << id << std::endl; };
+    events.shared = [&err, baud](int id) { WarnShared(err, id, baud); };
+    events.checked = [&err](int id, const CServoCheck& check) {
+        WarnAlarms(err, id, "", check.error, check.values);
+    };
+    const int found = SweepIds(servo, request.firstId, request.lastId, baud, events);
     if (found > 0) return EXIT_OK;
     err << "brennix: no servo answered at " << baud << " baud (try scan --all-rates)\n";
     return EXIT_NO_REPLY;

@@ -1,7 +1,7 @@
 // The timer thread's wait, tick and schedule; waits use the steady clock so wall-clock changes do not matter.
 #include "debug/PeriodicTimer.h"
 
-#include <system_error>
+#include <utility>
 
 namespace {
 
@@ -16,14 +16,12 @@ CPeriodicTimer::~CPeriodicTimer() {
 int CPeriodicTimer::Start(Clock::duration period, std::function<void()> tick) {
     if (IsRunning() || period <= Clock::duration::zero() || !tick) return 0;
     m_tick = std::move(tick);
-    m_bStop = false;
     m_nTicks = 0;
     m_nSkipped = 0;
-    try {
-        m_thread = std::thread(&CPeriodicTimer::Run, this, Clock::now(), period);
-    } catch (const std::system_error&) {
-        return 0;
-    }
+    const Clock::time_point start = Clock::now();
+    const unsigned started =
+        m_worker.Start([this, start, period](std::stop_token token, unsigned) { Run(token, start, period); });
+    if (started == 0) return 0;
     int id = ++g_nLastTimerId;
     // After two billion timers the ids start over, still positive.
     if (id <= 0) id = g_nLastTimerId = 1;
@@ -31,26 +29,17 @@ int CPeriodicTimer::Start(Clock::duration period, std::function<void()> tick) {
 }
 
 void CPeriodicTimer::Stop() {
-    if (!m_thread.joinable()) return;
-    {
-        const std::lock_guard<std::mutex> lock(m_mxStop);
-        m_bStop = true;
-    }
-    m_cvStop.notify_all();
-    m_thread.join();
+    m_worker.Stop();
 }
 
-void CPeriodicTimer::Run(Clock::time_point start, Clock::duration period) {
+void CPeriodicTimer::Run(const std::stop_token& token, Clock::time_point start, Clock::duration period) {
     Clock::time_point deadline = start + period;
-    std::unique_lock<std::mutex> lock(m_mxStop);
-    while (!m_cvStop.wait_until(lock, deadline, [this] { return m_bStop; })) {
-        lock.unlock();
+    while (SleepUntilStopped(token, deadline)) {
         m_tick();
         ++m_nTicks;
         uint64_t skipped = 0;
         deadline = NextDeadline(deadline, period, Clock::now(), &skipped);
         m_nSkipped += skipped;
-        lock.lock();
     }
 }
 

@@ -3,11 +3,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <stop_token>
+
+#include "link/Worker.h"
 
 // Deadlines are start + k x period, never "last tick + period", so a late wake-up does not push the
 // following ticks back. A tick that overruns lets the deadlines it covered pass unserved: ticks never pile
@@ -32,19 +32,17 @@ public:
     // Returns once the thread has ended: promptly between ticks, after the tick's end during one. Safe to
     // call when not running.
     void Stop();
-    bool IsRunning() const { return m_thread.joinable(); }
+    bool IsRunning() const { return m_worker.IsRunning(); }
 
     // Ticks run, and deadlines let pass because a tick overran, since the last Start.
     uint64_t Ticks() const { return m_nTicks.load(); }
     uint64_t Skipped() const { return m_nSkipped.load(); }
 
 private:
-    void Run(Clock::time_point start, Clock::duration period);
+    void Run(const std::stop_token& token, Clock::time_point start, Clock::duration period);
 
-    std::thread m_thread;
-    std::mutex m_mxStop;
-    std::condition_variable m_cvStop;
-    bool m_bStop = false;  // guarded by m_mxStop
+    CWorker m_worker;
+    // Set by Start while no tick runs; called only by the timer's thread.
     std::function<void()> m_tick;
     std::atomic<uint64_t> m_nTicks{0};
     std::atomic<uint64_t> m_nSkipped{0};

@@ -110,7 +110,8 @@ void CRobotDlg::OnIdChange() {
         m_editId->setText(QString::number(kMaxServoId));
     }
     m_pImage[Reg::ID] = static_cast<uint8_t>(id);
-    m_nPollId = m_pImage[Reg::ID];
+    m_poll.SetServoId(m_pImage[Reg::ID]);
+    emit targetChanged(m_pImage[Reg::ID]);
 }
 
 void CRobotDlg::OnLastIdChange() {

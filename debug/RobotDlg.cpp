@@ -22,11 +22,11 @@ CRobotDlg::CRobotDlg(QWidget* pParent, CServoUsb& usb)
     SetImageWord(m_pImage, Reg::GOAL_POSITION, static_cast<uint16_t>(m_pUsb.MaxPosition() / 2));
     SetImageWord(m_pImage, Reg::GOAL_SPEED, static_cast<uint16_t>(m_pUsb.MaxSpeed() / 2));
     m_pImage[Reg::TORQUE_ENABLE] = 0;
-    m_nPollId = m_pImage[Reg::ID];
+    connect(&m_poll, &CStatusPoll::readings, this, &CRobotDlg::OnReadings);
 }
 
 CRobotDlg::~CRobotDlg() {
-    m_timer.Stop();
+    m_poll.Stop();
     StopStepResponse();
 }
 
@@ -154,7 +154,11 @@ void CRobotDlg::ConnectHandlers() {
 void CRobotDlg::SetServoId(int id) {
     m_editId->setText(QString::number(id));
     m_pImage[Reg::ID] = static_cast<uint8_t>(id);
-    m_nPollId = m_pImage[Reg::ID];
+    m_poll.SetServoId(m_pImage[Reg::ID]);
+}
+
+int CRobotDlg::ServoId() const {
+    return m_pImage[Reg::ID];
 }
 
 void CRobotDlg::InitSliders() {

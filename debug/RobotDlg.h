@@ -2,17 +2,14 @@
 #pragma once
 
 #include <QPointer>
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include "debug/CurveRecording.h"
 #include "debug/PIC.h"
 #include "debug/PeriodicTimer.h"
 #include "debug/PlotExport.h"
-#include "link/StatusSpan.h"
-#include "ui/GuiHandOff.h"
+#include "debug/StatusPoll.h"
 #include "ui/InertDialog.h"
 
 class CServoUsb;
@@ -37,6 +34,8 @@ public:
 
     // Shows the ID in the ID edit and selects it in the image.
     void SetServoId(int id);
+    // The servo the page acts on (the image's ID).
+    int ServoId() const;
     // Ranges and positions of both sliders from the command object's limits; the image is left alone.
     void InitSliders();
     // Starts polling the selected servo every period ms on the timer thread, unless a poll runs already.
@@ -44,11 +43,9 @@ public:
     // Ends a running status poll: returns once no tick runs any more (within one link timeout) and drops
     // the readings not yet shown, so nothing on the page changes after it. The button reads "Draw".
     void StopDrawing();
-    // One poll on the timer thread: reads the status span (one exchange under the link's bus lock) and hands
-    // the reading to the GUI thread without waiting for it.
-    static void PollTick(CRobotDlg* pPage);
-    // The poll's timer, for its tick counts.
-    const CPeriodicTimer& PollTimer() const { return m_timer; }
+    // The poll the page connects to; its timer, for its tick counts.
+    const CStatusPoll& StatusPoll() const { return m_poll; }
+    const CPeriodicTimer& PollTimer() const { return m_poll.Timer(); }
     // The plot's "Save Data…" and "Save Picture…", with everything read since "Draw". GUI thread.
     CPlotExport& PlotExport() { return m_export; }
 
@@ -68,12 +65,18 @@ public:
     // Stops a step run and waits for it (the servo put back); the window stays. GUI thread.
     void StopStepResponse();
 
+signals:
+    // The ID field named another servo to act on.
+    void targetChanged(int id);
+
 private:
-    // Timer thread: queues a reading and, when the queue was empty, asks the GUI thread to take it.
-    void PostStatusSample(const CStatusSample& sample);
-    // GUI thread: shows the queued readings, the labels the newest, the plot all of them. A value whose
-    // alarm bit the newest status carries (voltage 0x01, temperature 0x04, load 0x20) is shown in red.
-    Q_INVOKABLE void TakeStatusSamples();
+    // Shows the poll's readings, the labels the newest, the plot all of them, and puts the newest into the
+    // image. A value whose alarm bit the newest status carries (voltage 0x01, temperature 0x04, load 0x20)
+    // is shown in red.
+    void OnReadings(const std::vector<CStatusReading>& batch);
+    void ShowAlarms(uint8_t alarms);
+    // The caption of "Draw" follows whether a poll was asked for.
+    void ShowDrawState();
     void OnDraw();
     void OnTraceCheck();
 
@@ -132,15 +135,7 @@ private:
     QLabel* m_labelSpeed = nullptr;
     QSlider* m_sliderSpeed = nullptr;
 
-    CPeriodicTimer m_timer;
-    // The ID the poll reads: image ID as this page last set it. The timer thread reads only this copy,
-    // never the image byte that GUI handlers write.
-    std::atomic<int> m_nPollId{0};
-    // Appended by the poll's ticks, emptied when a poll starts; locks of its own.
-    CCurveRecording m_recording;
-    CPlotExport m_export{m_plot, m_recording};
-    // Readings the GUI thread has not taken yet; beyond 1000 the oldest are dropped.
-    CGuiHandOff<CStatusSample> m_samples{this, "TakeStatusSamples", 1000};
-    // The alarm bits of the newest reading: written by the poll, shown by the GUI thread with the readings.
-    std::atomic<uint8_t> m_nAlarms{0};
+    // Reads the ID this page last set in the image; the timer thread never reads the image itself.
+    CStatusPoll m_poll{m_pUsb};
+    CPlotExport m_export{m_plot, m_poll.Recording()};
 };

@@ -53,6 +53,14 @@ void CStepPlot::SetTraces(std::vector<CTrace> traces) {
     update();
 }
 
+// Where the plot draws and how it maps run time and position onto it.
+struct CStepPlot::CFrame {
+    QRectF area;
+    CStepScale scale;
+    double X(double ms) const { return scale.time.Map(ms, area.left(), area.right()); }
+    double Y(double position) const { return scale.position.Map(position, area.bottom(), area.top()); }
+};
+
 void CStepPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
@@ -62,72 +70,83 @@ void CStepPlot::paintEvent(QPaintEvent*) {
     const int bottom = metrics.height() * 2 + 6;
     // Room on the right for half the last time label, which is centred on the frame's edge.
     const int right = metrics.horizontalAdvance(QStringLiteral("00000")) / 2 + 6;
-    const QRectF area(left, 8, width() - left - right, height() - bottom - 8);
-
     std::vector<CStepTraceSpan> spans;
     for (const CTrace& t : m_traces) spans.push_back({&t.samples, t.start, t.target});
-    const CStepScale scale = ScaleFor(spans);
-    const auto x = [&](double ms) { return scale.time.Map(ms, area.left(), area.right()); };
-    const auto y = [&](double position) { return scale.position.Map(position, area.bottom(), area.top()); };
+    const CFrame frame{QRectF(left, 8, width() - left - right, height() - bottom - 8), ScaleFor(spans)};
 
-    // Grid and scales.
+    DrawGrid(p, frame, metrics);
+    if (m_traces.empty()) return;
+    DrawTarget(p, frame);
+    DrawTraces(p, frame);
+    DrawLegend(p, frame, metrics);
+}
+
+void CStepPlot::DrawGrid(QPainter& p, const CFrame& frame, const QFontMetrics& metrics) const {
+    const QRectF& area = frame.area;
+    const CStepScale& scale = frame.scale;
     p.setPen(QPen(QColor(215, 215, 215), 1, Qt::DashLine));
     p.setFont(font());
     for (double t = scale.time.low; t <= scale.time.high + 1e-9; t += scale.time.tick) {
         p.setPen(QPen(QColor(215, 215, 215), 1, Qt::DashLine));
-        p.drawLine(QPointF(x(t), area.top()), QPointF(x(t), area.bottom()));
+        p.drawLine(QPointF(frame.X(t), area.top()), QPointF(frame.X(t), area.bottom()));
         p.setPen(Qt::black);
         const QString label = Number(t);
-        p.drawText(
-            QPointF(x(t) - metrics.horizontalAdvance(label) / 2.0, area.bottom() + metrics.ascent() + 3),
-            label);
+        p.drawText(QPointF(frame.X(t) - metrics.horizontalAdvance(label) / 2.0,
+                           area.bottom() + metrics.ascent() + 3),
+                   label);
     }
     for (double v = scale.position.low; v <= scale.position.high + 1e-9; v += scale.position.tick) {
         p.setPen(QPen(QColor(215, 215, 215), 1, Qt::DashLine));
-        p.drawLine(QPointF(area.left(), y(v)), QPointF(area.right(), y(v)));
+        p.drawLine(QPointF(area.left(), frame.Y(v)), QPointF(area.right(), frame.Y(v)));
         p.setPen(Qt::black);
         const QString label = Number(v);
-        p.drawText(
-            QPointF(area.left() - metrics.horizontalAdvance(label) - 4, y(v) + metrics.ascent() / 2.0 - 1),
-            label);
+        p.drawText(QPointF(area.left() - metrics.horizontalAdvance(label) - 4,
+                           frame.Y(v) + metrics.ascent() / 2.0 - 1),
+                   label);
     }
     p.drawText(
         QPointF(area.center().x() - metrics.horizontalAdvance(tr("ms after the step")) / 2.0, height() - 4),
         tr("ms after the step"));
     p.setPen(QPen(Qt::black, 1));
     p.drawRect(area);
-    if (m_traces.empty()) return;
+}
 
+void CStepPlot::DrawTarget(QPainter& p, const CFrame& frame) const {
     // The newest run's target and its settling band.
     const CTrace& newest = m_traces.back();
     p.setPen(QPen(QColor(90, 90, 90), 1, Qt::DashLine));
-    p.drawLine(QPointF(area.left(), y(newest.target)), QPointF(area.right(), y(newest.target)));
+    p.drawLine(QPointF(frame.area.left(), frame.Y(newest.target)),
+               QPointF(frame.area.right(), frame.Y(newest.target)));
     p.setPen(QPen(QColor(160, 160, 160), 1, Qt::DotLine));
     for (const int side : {-1, 1}) {
-        const double band = y(newest.target + side * newest.band);
-        p.drawLine(QPointF(area.left(), band), QPointF(area.right(), band));
+        const double band = frame.Y(newest.target + side * newest.band);
+        p.drawLine(QPointF(frame.area.left(), band), QPointF(frame.area.right(), band));
     }
+}
 
-    p.setClipRect(area);
+void CStepPlot::DrawTraces(QPainter& p, const CFrame& frame) const {
+    p.setClipRect(frame.area);
     for (std::size_t i = 0; i < m_traces.size(); ++i) {
         const CTrace& t = m_traces[i];
         if (t.samples.empty()) continue;
-        QPainterPath path(QPointF(x(0), y(t.start)));
-        for (const CStepSample& s : t.samples) path.lineTo(QPointF(x(s.ms), y(s.position)));
+        QPainterPath path(QPointF(frame.X(0), frame.Y(t.start)));
+        for (const CStepSample& s : t.samples) path.lineTo(QPointF(frame.X(s.ms), frame.Y(s.position)));
         p.setPen(QPen(t.color, i + 1 == m_traces.size() ? 2.2 : 1.2));
         p.drawPath(path);
     }
     p.setClipping(false);
+}
 
-    // The legend, in the corner the newest step leaves empty: below its end for a step up, above for one
-    // down.
+void CStepPlot::DrawLegend(QPainter& p, const CFrame& frame, const QFontMetrics& metrics) const {
+    // In the corner the newest step leaves empty: below its end for a step up, above for one down.
+    const CTrace& newest = m_traces.back();
     int legendWidth = 0;
     for (const CTrace& t : m_traces) legendWidth = std::max(legendWidth, metrics.horizontalAdvance(t.legend));
     const int row = metrics.height() + 2;
     const QSizeF size(legendWidth + 36, row * static_cast<int>(m_traces.size()) + 8);
     const bool up = newest.target >= newest.start;
-    const QPointF corner(area.right() - size.width() - 6,
-                         up ? area.bottom() - size.height() - 6 : area.top() + 6);
+    const QPointF corner(frame.area.right() - size.width() - 6,
+                         up ? frame.area.bottom() - size.height() - 6 : frame.area.top() + 6);
     p.setPen(QColor(160, 160, 160));
     p.setBrush(QColor(255, 255, 255, 230));
     p.drawRect(QRectF(corner, size));
@@ -245,23 +264,21 @@ bool CStepWindow::Run() {
     request.seconds = seconds;
     request.keep = m_checkKeep->isChecked();
     m_request = request;
-    m_bStop = false;
     SetRunning(true);
     m_labelStatus->setText(tr("Running: servo %1 from %2 to %3…").arg(*id).arg(*from).arg(*to));
-    m_worker = std::thread([this, request] {
-        CStepResponse step(m_usb, [this] { return m_bStop.load(); });
+    m_worker.Start([this, request](std::stop_token token, unsigned) {
+        CStepResponse step(m_usb, [&token] { return token.stop_requested(); });
         m_outcomes.Post(step.Run(request));
     });
     return true;
 }
 
 void CStepWindow::Stop() {
-    m_bStop = true;
+    m_worker.RequestStop();
 }
 
 void CStepWindow::StopAndJoin() {
-    m_bStop = true;
-    if (m_worker.joinable()) m_worker.join();
+    m_worker.Stop();
     m_outcomes.Clear();
     if (m_btnRun) SetRunning(false);
 }
@@ -273,7 +290,7 @@ void CStepWindow::closeEvent(QCloseEvent* event) {
 
 void CStepWindow::TakeOutcomes() {
     for (const CStepOutcome& outcome : m_outcomes.Take()) {
-        if (m_worker.joinable()) m_worker.join();
+        m_worker.Join();
         SetRunning(false);
         Show(outcome, m_request);
     }

@@ -5,18 +5,19 @@
 #include <QColor>
 #include <QString>
 #include <QWidget>
-#include <atomic>
 #include <deque>
-#include <thread>
 #include <vector>
 
 #include "link/StepResponse.h"
+#include "link/Worker.h"
 #include "ui/GuiHandOff.h"
 
 class CServoUsb;
 class QCheckBox;
 class QLabel;
+class QFontMetrics;
 class QLineEdit;
+class QPainter;
 class QPushButton;
 
 // Draws straight onto the widget at its own size and resolution. GUI thread only.
@@ -41,6 +42,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct CFrame;
+    // The paint's parts, in the order they are drawn; the last three only when there is a trace.
+    void DrawGrid(QPainter& p, const CFrame& frame, const QFontMetrics& metrics) const;
+    void DrawTarget(QPainter& p, const CFrame& frame) const;
+    void DrawTraces(QPainter& p, const CFrame& frame) const;
+    void DrawLegend(QPainter& p, const CFrame& frame, const QFontMetrics& metrics) const;
+
     std::vector<CTrace> m_traces;
 };
 
@@ -63,7 +71,7 @@ public:
     void Stop();
     // Stops a run and waits for its worker: bounded by the exchanges of putting the servo back.
     void StopAndJoin();
-    bool IsRunning() const { return m_worker.joinable(); }
+    bool IsRunning() const { return m_worker.IsRunning(); }
     // Forgets the runs shown ("Clear").
     void ClearRuns();
 
@@ -99,7 +107,6 @@ private:
     std::deque<CStepPlot::CTrace> m_runs;
     int m_nRunsMade = 0;     // for the trace colours
     CStepRequest m_request;  // of the run in progress
-    std::thread m_worker;
-    std::atomic<bool> m_bStop{false};
-    CGuiHandOff<CStepOutcome> m_outcomes{this, "TakeOutcomes"};
+    CWorker m_worker;
+    CGuiHandOff<CStepOutcome> m_outcomes{this, HAND_OFF_METHOD(CStepWindow, TakeOutcomes)};
 };

@@ -20,65 +20,57 @@ CBusSequence::~CBusSequence() {
 
 bool CBusSequence::Start(std::vector<CBusStep> steps, ReportFn report) {
     if (m_bRunning) return false;
-    // The previous worker has sent its final report and is returning, if not gone.
-    Join();
-    m_bStop = false;
     m_bRunning = true;
-    m_thread = std::thread(&CBusSequence::Run, this, std::move(steps), std::move(report));
-    return true;
+    // The previous worker has sent its final report and is returning, if not gone; Start joins it.
+    const unsigned started =
+        m_worker.Start([this, steps = std::move(steps), report = std::move(report)](
+                           std::stop_token token, unsigned) { Run(token, steps, report); });
+    if (started == 0) m_bRunning = false;
+    return started != 0;
 }
 
 void CBusSequence::Stop() {
-    {
-        // Under the wait's lock, so a worker between its check and its wait cannot miss the notice.
-        const std::lock_guard<std::mutex> lock(m_mxWait);
-        m_bStop = true;
-    }
-    m_cvWait.notify_all();
-    Join();
+    m_worker.Stop();
 }
 
 void CBusSequence::Finish() {
-    Join();
+    m_worker.Join();
 }
 
-void CBusSequence::Join() {
-    if (m_thread.joinable()) m_thread.join();
+CStepReport CBusSequence::RunStep(const CBusStep& step, int index) {
+    CStepReport out;
+    out.index = index;
+    switch (step.kind) {
+        case CBusStep::EKind::Read:
+            out.data.assign(step.count, 0);
+            out.result = m_usb.ReadData(step.id, step.address, step.count, out.data.data());
+            if (out.result < 0) out.data.clear();
+            break;
+        case CBusStep::EKind::Write:
+            out.result = m_usb.WriteData(step.id, step.address, static_cast<uint8_t>(step.data.size()),
+                                         step.data.data(), kAllReturn);
+            break;
+        case CBusStep::EKind::Reset:
+            out.result = m_usb.Reset(step.id);
+            break;
+    }
+    return out;
 }
 
-bool CBusSequence::Wait(int ms) {
-    std::unique_lock<std::mutex> lock(m_mxWait);
-    return !m_cvWait.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_bStop.load(); });
-}
-
-void CBusSequence::Run(std::vector<CBusStep> steps, ReportFn report) {
+void CBusSequence::Run(const std::stop_token& token, const std::vector<CBusStep>& steps,
+                       const ReportFn& report) {
     bool stopped = false;
     {
         const CBusLock bus = m_usb.AcquireBus();
         for (std::size_t i = 0; i < steps.size() && !stopped; ++i) {
-            if (m_bStop) {
+            if (token.stop_requested()) {
                 stopped = true;
                 break;
             }
             const CBusStep& step = steps[i];
-            CStepReport out;
-            out.index = static_cast<int>(i);
-            switch (step.kind) {
-                case CBusStep::EKind::Read:
-                    out.data.assign(step.count, 0);
-                    out.result = m_usb.ReadData(step.id, step.address, step.count, out.data.data());
-                    if (out.result < 0) out.data.clear();
-                    break;
-                case CBusStep::EKind::Write:
-                    out.result =
-                        m_usb.WriteData(step.id, step.address, static_cast<uint8_t>(step.data.size()),
-                                        step.data.data(), kAllReturn);
-                    break;
-                case CBusStep::EKind::Reset:
-                    out.result = m_usb.Reset(step.id);
-                    break;
-            }
-            if (step.waitMs > 0 && !Wait(step.waitMs)) stopped = true;
+            CStepReport out = RunStep(step, static_cast<int>(i));
+            if (step.waitMs > 0 && !SleepUnlessStopped(token, std::chrono::milliseconds(step.waitMs)))
+                stopped = true;
             // A step cut short by a stop is not reported: its log line would claim a wait that did not end.
             if (stopped) break;
             out.last = i + 1 == steps.size();

@@ -3,13 +3,13 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <stop_token>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "link/Worker.h"
 
 class CServoUsb;
 
@@ -57,15 +57,11 @@ public:
     bool IsRunning() const { return m_bRunning.load(); }
 
 private:
-    void Run(std::vector<CBusStep> steps, ReportFn report);
-    // Sleeps the time unless a stop comes first; false when stopped.
-    bool Wait(int ms);
-    void Join();
+    void Run(const std::stop_token& token, const std::vector<CBusStep>& steps, const ReportFn& report);
+    // One step's exchange; its report without `last`.
+    CStepReport RunStep(const CBusStep& step, int index);
 
     CServoUsb& m_usb;
-    std::thread m_thread;
     std::atomic<bool> m_bRunning{false};
-    std::atomic<bool> m_bStop{false};
-    std::mutex m_mxWait;
-    std::condition_variable m_cvWait;
+    CWorker m_worker;
 };

@@ -55,15 +55,14 @@ CCalibrateDialog::~CCalibrateDialog() {
 void CCalibrateDialog::Start() {
     if (IsRunning()) return;
     m_bFinish = false;
-    m_bCancel = false;
     m_labelStatus->setText(
         tr("Servo %1's torque is off. Move the joint through its whole range, then press Done.").arg(m_byId));
     m_labelRange->setText(tr("Seen: nothing yet"));
-    m_worker = std::thread([this] {
+    m_worker.Start([this](std::stop_token token, unsigned) {
         CRegisterAccess servo(m_usb, m_byId);
         CSweepControl control;
         control.finishNow = [this] { return m_bFinish.load(); };
-        control.cancel = [this] { return m_bCancel.load(); };
+        control.cancel = [&token] { return token.stop_requested(); };
         control.progress = [this](int position, int lowest, int highest) {
             m_readings.Post({position, lowest, highest});
         };
@@ -72,8 +71,7 @@ void CCalibrateDialog::Start() {
 }
 
 void CCalibrateDialog::CancelAndJoin() {
-    m_bCancel = true;
-    if (m_worker.joinable()) m_worker.join();
+    m_worker.Stop();
     m_readings.Clear();
     m_outcome.Clear();
 }
@@ -96,7 +94,7 @@ void CCalibrateDialog::TakeReadings() {
 
 void CCalibrateDialog::TakeOutcome() {
     for (const CSweepOutcome& outcome : m_outcome.Take()) {
-        if (m_worker.joinable()) m_worker.join();
+        m_worker.Join();
         if (!outcome.Ok()) {
             m_labelStatus->setText(QString::fromStdString(outcome.problem));
             emit sweepFailed(QString::fromStdString(outcome.problem));

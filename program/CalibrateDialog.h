@@ -5,9 +5,9 @@
 #include <QDialog>
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "link/CalibrationSweep.h"
+#include "link/Worker.h"
 #include "ui/GuiHandOff.h"
 
 class CServoUsb;
@@ -33,7 +33,7 @@ public:
     void Finish() { m_bFinish = true; }
     // "Cancel", or closing the window: the sweep ends, nothing counts. Waits for the worker.
     void CancelAndJoin();
-    bool IsRunning() const { return m_worker.joinable(); }
+    bool IsRunning() const { return m_worker.IsRunning(); }
     QString StatusText() const;
 
 signals:
@@ -60,9 +60,9 @@ private:
     QPushButton* m_btnDone = nullptr;
     QPushButton* m_btnCancel = nullptr;
 
-    std::thread m_worker;
+    CWorker m_worker;
+    // Done: the sweep ends now with what it saw (a cancel is the worker's stop token).
     std::atomic<bool> m_bFinish{false};
-    std::atomic<bool> m_bCancel{false};
-    CGuiHandOff<CReading> m_readings{this, "TakeReadings", 16};
-    CGuiHandOff<CSweepOutcome> m_outcome{this, "TakeOutcome"};
+    CGuiHandOff<CReading> m_readings{this, HAND_OFF_METHOD(CCalibrateDialog, TakeReadings), 16};
+    CGuiHandOff<CSweepOutcome> m_outcome{this, HAND_OFF_METHOD(CCalibrateDialog, TakeOutcome)};
 };

@@ -76,6 +76,8 @@ signals:
     void sequenceStarted();
     // The running sequence's last report was taken: the page is no longer busy.
     void sequenceDone();
+    // READ, WRITE or RESET made id the servo the pages act on (the ID it now answers to).
+    void targetChanged(int id);
 
 private:
     void CreateControls();
@@ -132,7 +134,7 @@ private:
 
     CBusSequence m_sequence;
     std::vector<CBusStep> m_steps;  // the running sequence's steps, read by the GUI side only
-    CGuiHandOff<CStepReport> m_reports{this, "TakeReports"};
+    CGuiHandOff<CStepReport> m_reports{this, HAND_OFF_METHOD(ServoPG, TakeReports)};
     bool m_bBusy = false;
     // While a READ is on its way the operator may pick another servo; that later pick must win as it would
     // had the READ finished first.

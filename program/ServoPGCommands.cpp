@@ -85,6 +85,7 @@ void ServoPG::ApplyRead(const CStepReport& report) {
     FillControls();
     if (m_bIdTextPicked) SetFieldText(m_edits[FieldId], m_szPickedIdText);
     AppendLog(QStringLiteral("Read All Servo Data"));
+    emit targetChanged(m_pImage[Reg::ID]);
 }
 
 void ServoPG::OnWrite() {
@@ -111,6 +112,7 @@ void ServoPG::OnWrite() {
     // The results are not examined, so the image can take the written values at once; a command from
     // another page that waits for the bus then already addresses the written ID.
     std::memcpy(m_pImage + Reg::PARAM_SPAN_START, copy + Reg::PARAM_SPAN_START, Reg::PARAM_SPAN_LENGTH);
+    emit targetChanged(m_pImage[Reg::ID]);
 }
 
 void ServoPG::OnReset() {
@@ -130,6 +132,7 @@ void ServoPG::OnReset() {
     // As with WRITE, nothing waits on the result: the defaults are what the servo now holds.
     SetDefaults();
     FillControls();
+    emit targetChanged(m_pImage[Reg::ID]);
 }
 
 void ServoPG::OnSave() {

@@ -46,9 +46,8 @@ bool CServosWindow::StartRecording() {
     if (!AskYesNo(this, tr("Torque goes off on %1: support the joints.\nRecord?").arg(list))) return false;
     m_recording = {ids, {}};
     m_recordIds = ids;
-    m_bRecordStop = false;
     const auto period = std::chrono::milliseconds(m_spinPeriod->value());
-    m_recorder = std::thread([this, ids, period] {
+    m_recorder.Start([this, ids, period](std::stop_token token, unsigned) {
         CReport end;
         end.kind = CReport::EKind::RecordEnded;
         std::string problem;
@@ -56,7 +55,7 @@ bool CServosWindow::StartRecording() {
             end.text = problem + "; nothing recorded";
         } else {
             end.tally = RecordMotion(
-                m_usb, ids, period, std::nullopt, [this] { return m_bRecordStop.load(); },
+                m_usb, ids, period, std::nullopt, [&token] { return token.stop_requested(); },
                 [this](const CMotionRow& row) {
                     CReport report;
                     report.kind = CReport::EKind::RecordRow;
@@ -73,9 +72,8 @@ bool CServosWindow::StartRecording() {
 }
 
 void CServosWindow::StopRecording() {
-    if (!m_recorder.joinable()) return;
-    m_bRecordStop = true;
-    m_recorder.join();
+    if (!m_recorder.IsRunning()) return;
+    m_recorder.Stop();
     // Its last rows and its end are still in the hand-off: take them now, in order.
     TakeReports();
     UpdateButtons();
@@ -104,10 +102,9 @@ bool CServosWindow::StartPlaying() {
     CPlayOptions options;
     options.speed = m_comboSpeed->currentData().toDouble();
     options.loops = m_spinLoops->value();
-    m_bPlayStop = false;
-    m_player = std::thread([this, recording = m_recording, options] {
+    m_player.Start([this, recording = m_recording, options](std::stop_token token, unsigned) {
         CPlayEvents events;
-        events.stop = [this] { return m_bPlayStop.load(); };
+        events.stop = [&token] { return token.stop_requested(); };
         events.note = [this](const std::string& line) {
             CReport report;
             report.kind = CReport::EKind::PlayNote;
@@ -127,9 +124,8 @@ bool CServosWindow::StartPlaying() {
 }
 
 void CServosWindow::StopPlaying() {
-    if (!m_player.joinable()) return;
-    m_bPlayStop = true;
-    m_player.join();
+    if (!m_player.IsRunning()) return;
+    m_player.Stop();
     TakeReports();
     UpdateButtons();
 }

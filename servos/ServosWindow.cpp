@@ -53,6 +53,28 @@ CServosWindow::~CServosWindow() {
 }
 
 void CServosWindow::CreateControls() {
+    QHBoxLayout* top = CreateIdBar();
+    CreateTable();
+    QHBoxLayout* commands = CreateCommandBar();
+
+    m_pPlot = new CServoPlot(this);
+    m_pPlot->SetRoster(&m_roster);
+    m_pPlot->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(m_pTable);
+    split->addWidget(m_pPlot);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(commands);
+    layout->addWidget(split, 1);
+    layout->addWidget(CreateTeachBar());
+    NameControls();
+}
+
+QHBoxLayout* CServosWindow::CreateIdBar() {
     m_editIds = new QLineEdit(this);
     m_editIds->setPlaceholderText(tr("1,2,3"));
     m_editIds->setMaximumWidth(200);
@@ -66,7 +88,10 @@ void CServosWindow::CreateControls() {
     top->addWidget(m_btnFound);
     top->addStretch(1);
     top->addWidget(m_labelRate);
+    return top;
+}
 
+void CServosWindow::CreateTable() {
     m_pTable = new QTableWidget(0, ColumnCount, this);
     m_pTable->setHorizontalHeaderLabels({tr("ID"), tr("Position"), tr("Speed"), tr("Load"), tr("Voltage"),
                                          tr("Temperature"), tr("Alarms"), tr("Torque"), tr("Chosen")});
@@ -76,7 +101,9 @@ void CServosWindow::CreateControls() {
     m_pTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_pTable->setSelectionMode(QAbstractItemView::NoSelection);
+}
 
+QHBoxLayout* CServosWindow::CreateCommandBar() {
     m_btnHold = new QPushButton(tr("Hold all (Esc)"), this);
     m_btnHold->setToolTip(tr("Each servo's goal becomes where it is now"));
     m_btnTorqueOff = new QPushButton(tr("All torque off"), this);
@@ -97,22 +124,10 @@ void CServosWindow::CreateControls() {
     commands->addWidget(m_comboQuantity);
     commands->addStretch(1);
     commands->addWidget(m_labelState);
+    return commands;
+}
 
-    m_pPlot = new CServoPlot(this);
-    m_pPlot->SetRoster(&m_roster);
-    m_pPlot->setContextMenuPolicy(Qt::CustomContextMenu);
-    auto* split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(m_pTable);
-    split->addWidget(m_pPlot);
-    split->setStretchFactor(0, 2);
-    split->setStretchFactor(1, 3);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addLayout(commands);
-    layout->addWidget(split, 1);
-    layout->addWidget(CreateTeachBar());
-
+void CServosWindow::NameControls() {
     const std::pair<QObject*, const char*> names[] = {
         {m_editIds, "ids"},           {m_btnUseIds, "useIds"},          {m_btnFound, "foundServos"},
         {m_labelRate, "rate"},        {m_labelState, "state"},          {m_pTable, "servoTable"},
@@ -350,14 +365,14 @@ void CServosWindow::TakeReports() {
                     FinishRecording(report.tally);
                 else
                     ShowTeach(QString::fromStdString(report.text));
-                if (m_recorder.joinable()) m_recorder.join();
+                m_recorder.Join();
                 UpdateButtons();
                 break;
             case CReport::EKind::PlayNote:
                 ShowTeach(QString::fromStdString(report.text));
                 break;
             case CReport::EKind::PlayEnded:
-                if (m_player.joinable()) m_player.join();
+                m_player.Join();
                 FinishPlaying(report.play);
                 UpdateButtons();
                 break;

@@ -10,10 +10,8 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
-#include <atomic>
 #include <deque>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "link/MotionPlayback.h"
@@ -21,6 +19,7 @@
 #include "link/MotionTeach.h"
 #include "link/RoundRobinPoller.h"
 #include "link/ServoGroup.h"
+#include "link/Worker.h"
 #include "servos/ServoRoster.h"
 #include "ui/GuiHandOff.h"
 #include "ui/OperatorHooks.h"
@@ -29,6 +28,7 @@ class CFileSaver;
 class CServoPlot;
 class CServoUsb;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -103,8 +103,8 @@ public:
     QString StateText() const;
     QString TeachText() const;
     bool IsPolling() const { return m_poller.IsRunning() && !m_poller.IsPaused(); }
-    bool IsRecording() const { return m_recorder.joinable(); }
-    bool IsPlaying() const { return m_player.joinable(); }
+    bool IsRecording() const { return m_recorder.IsRunning(); }
+    bool IsPlaying() const { return m_player.IsRunning(); }
     const CMotionRecording& Recording() const { return m_recording; }
     CServoPlot* Plot() const { return m_pPlot; }
     QTableWidget* Table() const { return m_pTable; }
@@ -131,6 +131,12 @@ private:
     };
 
     void CreateControls();
+    // The rows above the table and the table itself, in the order the window lays them out.
+    QHBoxLayout* CreateIdBar();
+    void CreateTable();
+    QHBoxLayout* CreateCommandBar();
+    // Object names by which tests find the controls.
+    void NameControls();
     QWidget* CreateTeachBar();
     void ConnectControls();
     void Post(CReport report) { m_reports.Post(std::move(report)); }
@@ -167,11 +173,9 @@ private:
     bool m_bFilling = false;  // the table is being filled: its item changes are not the operator's
 
     CMotionRecording m_recording;
-    std::thread m_recorder;
-    std::atomic<bool> m_bRecordStop{false};
+    CWorker m_recorder;
     std::vector<uint8_t> m_recordIds;
-    std::thread m_player;
-    std::atomic<bool> m_bPlayStop{false};
+    CWorker m_player;
     QString m_szTeach;
 
     QLineEdit* m_editIds = nullptr;
@@ -195,6 +199,6 @@ private:
     QTimer* m_pRefresh = nullptr;
     CFileSaver* m_pSaver = nullptr;
     // Beyond this many, the oldest are dropped: a GUI thread held up cannot make the queue grow without end.
-    CGuiHandOff<CReport> m_reports{this, "TakeReports", 50000};
+    CGuiHandOff<CReport> m_reports{this, HAND_OFF_METHOD(CServosWindow, TakeReports), 50000};
     std::deque<CReport> m_pendingReports;  // taken from the hand-off, not yet handled
 };

@@ -182,8 +182,10 @@ bool CDemoTour::Start() {
 
 void CDemoTour::BuildSteps() {
     AddStartSteps();
+    AddSearchSteps();
     AddRobotSteps();
     AddProgramSteps();
+    AddSaveStep();
     AddUpgradeSteps();
     // The operator's close box: the window stops its workers, closes the port and asks to quit.
     m_steps.push_back({QStringLiteral("close the main window"),
@@ -211,12 +213,16 @@ void CDemoTour::AddStartSteps() {
                        },
                        QStringLiteral("02-enter.png")});
 
-    m_steps.push_back(
-        {QStringLiteral("Open"),
-         [main] { Find<QPushButton>(main, "portOpen")->click(); },
-         [main] { return Find<QPushButton>(main, "portOpen")->text() == QLatin1String("Close"); },
-         {},
-         QStringLiteral("03-open.png")});
+    m_steps.push_back({QStringLiteral("Open"),
+                       [main] { Find<QPushButton>(main, "portOpen")->click(); },
+                       [main] { return main->IsPortOpen(); },
+                       {},
+                       QStringLiteral("03-open.png")});
+}
+
+void CDemoTour::AddSearchSteps() {
+    CServoMain* main = m_app.m_pMainWnd.get();
+    const int servos = m_app.m_options.nSimulatedServos;
 
     AddSearchSteps();
 }
@@ -232,7 +238,7 @@ void CDemoTour::AddSearchSteps() {
                        [main] { Find<QPushButton>(main, "search")->click(); },
                        [main, pastLast] {
                            return Find<QPlainTextEdit>(main, "nodeLog")->toPlainText().contains(pastLast) ||
-                                  Find<QPushButton>(main, "search")->text() == QLatin1String("Search");
+                                  main->NodeSearch()->State() == CNodeSearch::EState::Idle;
                        },
                        {},
                        {},
@@ -240,10 +246,10 @@ void CDemoTour::AddSearchSteps() {
     m_steps.push_back(
         {QStringLiteral("Stop"),
          [main] {
-             if (Find<QPushButton>(main, "search")->text() == QLatin1String("Stop"))
+             if (main->NodeSearch()->State() != CNodeSearch::EState::Idle)
                  Find<QPushButton>(main, "search")->click();
          },
-         [main] { return Find<QPushButton>(main, "search")->text() == QLatin1String("Search"); },
+         [main] { return main->NodeSearch()->State() == CNodeSearch::EState::Idle; },
          [main, servos] {
              const int rows = Find<QTableWidget>(main, "nodes")->rowCount();
              return rows == servos
@@ -259,10 +265,8 @@ void CDemoTour::AddSearchSteps() {
                            ClickRow(Find<QTableWidget>(main, "nodes"), 0);
                        },
                        [this, main] {
-                           return !m_szServoId.isEmpty() &&
-                                  Find<QLineEdit>(main->RobotPage(), "id")->text() == m_szServoId &&
-                                  Find<QLineEdit>(main->ProgramPage(), "id")->text() == m_szServoId &&
-                                  Find<QLineEdit>(main->UpgradePage(), "id")->text() == m_szServoId;
+                           return !m_szServoId.isEmpty() && main->TargetId() == m_szServoId.toInt() &&
+                                  main->RobotPage()->ServoId() == m_szServoId.toInt();
                        },
                        {},
                        QStringLiteral("05-pick.png")});
@@ -289,9 +293,8 @@ void CDemoTour::AddRobotSteps() {
     m_steps.push_back({QStringLiteral("Cycle"),
                        [robot] { TypeText(Find<QLineEdit>(robot, "cycle"), kDrawCycle); },
                        [robot] { return Find<QLineEdit>(robot, "cycle")->text() == kDrawCycle; }});
-    m_steps.push_back(
-        {QStringLiteral("Draw"), [robot] { Find<QPushButton>(robot, "draw")->click(); },
-         [robot] { return Find<QPushButton>(robot, "draw")->text() == QLatin1String("Stop"); }});
+    m_steps.push_back({QStringLiteral("Draw"), [robot] { Find<QPushButton>(robot, "draw")->click(); },
+                       [robot] { return robot->IsDrawing(); }});
 
     for (const int goal : kGoals) {
         CStep step{QStringLiteral("goal %1").arg(goal),
@@ -315,23 +318,21 @@ void CDemoTour::AddProgramSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
     CRobotDlg* robot = main->RobotPage();
     ServoPG* program = main->ProgramPage();
+    const uint8_t* image = m_app.m_pUsb->Image();
 
     // Leaving the "ROBOT" page stops its drawing.
-    m_steps.push_back(
-        {QStringLiteral("PROGRAM tab"), [main] { Find<CTabControl>(main, "tabs")->TabButton(1)->click(); },
-         [program, robot] {
-             return program->isVisible() && Find<QPushButton>(robot, "draw")->text() == QLatin1String("Draw");
-         }});
+    m_steps.push_back({QStringLiteral("PROGRAM tab"),
+                       [main] { Find<CTabControl>(main, "tabs")->TabButton(1)->click(); },
+                       [program, robot] { return program->isVisible() && !robot->IsDrawing(); }});
 
     m_steps.push_back({QStringLiteral("READ"), [program] { program->ClickRead(); }, ReadDone(program),
                        ReadOk(program), QStringLiteral("07-program-read.png")});
 
     // The servo keeps its stored parameters locked: WRITE unlocks them first.
     m_steps.push_back({QStringLiteral("edit P, UnLock"),
-                       [this, program] {
-                           m_szNewP = Find<QLineEdit>(program, "p")->text() == QLatin1String("20")
-                                          ? QStringLiteral("25")
-                                          : QStringLiteral("20");
+                       [this, program, image] {
+                           // The gain READ just put into the image decides the new one.
+                           m_szNewP = image[Reg::P_COEFF] == 20 ? QStringLiteral("25") : QStringLiteral("20");
                            TypeText(Find<QLineEdit>(program, "p"), m_szNewP);
                            if (!Find<QCheckBox>(program, "unlock")->isChecked())
                                Find<QCheckBox>(program, "unlock")->click();
@@ -355,7 +356,10 @@ void CDemoTour::AddProgramSteps() {
                                             .arg(Find<QLineEdit>(program, "p")->text(), m_szNewP);
                        },
                        QStringLiteral("08-program-write.png")});
+}
 
+void CDemoTour::AddSaveStep() {
+    ServoPG* program = m_app.m_pMainWnd->ProgramPage();
     m_steps.push_back({QStringLiteral("SAVE"),
                        [this, program] {
                            m_szDialogAnswer = ParameterPath();
@@ -401,10 +405,7 @@ void CDemoTour::AddUpgradeSteps() {
     CStep write{
         QStringLiteral("WRITE firmware"),
         [upgrade] { Find<QPushButton>(upgrade, "write")->click(); },
-        [upgrade] {
-            return !upgrade->IsTransferring() &&
-                   Find<QPushButton>(upgrade, "write")->text() == QLatin1String("WRITE");
-        },
+        [upgrade] { return !upgrade->IsTransferring() && !upgrade->TransferMayGoOn(); },
         [this, upgrade] {
             if (Find<CTextProgressCtrl>(upgrade, "progress")->GetPos() != upgrade->Firmware()->blockCount)
                 return QStringLiteral("the transfer stopped at block %1")

@@ -76,6 +76,8 @@ private:
     void AddSearchSteps();
     void AddRobotSteps();
     void AddProgramSteps();
+    // SAVE of the parameters read back after WRITE.
+    void AddSaveStep();
     void AddUpgradeSteps();
 
     void StartStep(std::size_t index);

@@ -12,7 +12,7 @@
 CFileSaver::CFileSaver(QWidget* owner) : QObject(owner), m_pOwner(owner) {}
 
 CFileSaver::~CFileSaver() {
-    if (m_writer.joinable()) m_writer.join();
+    m_writer.Join();
 }
 
 bool CFileSaver::Save(const QString& path, std::function<std::string()> produce) {
@@ -21,10 +21,10 @@ bool CFileSaver::Save(const QString& path, std::function<std::string()> produce)
         return false;
     }
     // The previous writer has handed back its result and is returning, if not gone.
-    if (m_writer.joinable()) m_writer.join();
+    m_writer.Join();
     m_bSaving = true;
     const std::string file = QFile::encodeName(path).toStdString();
-    m_writer = std::thread([this, path, file, produce = std::move(produce)] {
+    m_writer.Start([this, path, file, produce = std::move(produce)](std::stop_token, unsigned) {
         const CFileWriteResult result = WriteFileAtomically(file, produce());
         // Never a blocking call: the GUI thread may be waiting for this thread to end.
         QMetaObject::invokeMethod(this, "FinishWrite", Qt::QueuedConnection, Q_ARG(bool, result.ok),
@@ -34,7 +34,7 @@ bool CFileSaver::Save(const QString& path, std::function<std::string()> produce)
 }
 
 void CFileSaver::FinishWrite(bool ok, const QString& path, const QString& error) {
-    if (m_writer.joinable()) m_writer.join();
+    m_writer.Join();
     m_bSaving = false;
     const QString message = ok ? QString() : QStringLiteral("Cannot save %1: %2").arg(path, error);
     if (!ok) ShowMessage(m_pOwner->window(), message);
@@ -43,7 +43,7 @@ void CFileSaver::FinishWrite(bool ok, const QString& path, const QString& error)
 
 void CFileSaver::WaitForSave() {
     while (m_bSaving) {
-        if (m_writer.joinable()) m_writer.join();
+        m_writer.Join();
         // The result is queued on this thread; take it so the outcome is shown before returning.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }

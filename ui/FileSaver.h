@@ -7,7 +7,8 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
+
+#include "link/Worker.h"
 
 class QWidget;
 
@@ -36,6 +37,6 @@ private:
     Q_INVOKABLE void FinishWrite(bool ok, const QString& path, const QString& error);
 
     QWidget* m_pOwner;
-    std::thread m_writer;
+    CWorker m_writer;
     std::atomic<bool> m_bSaving{false};
 };

@@ -21,6 +21,7 @@ EUpgradeResult SendImage(CServoUsb& servo, const FirmwareImage& image, const CUp
     uint8_t frame[BLOCK_FRAME_SIZE];
     for (int block = 1; block <= image.blockCount; ++block) {
         if (callbacks.running && callbacks.running->load() == 0) return EUpgradeResult::Cancelled;
+        if (callbacks.stop.stop_requested()) return EUpgradeResult::Cancelled;
         const uint8_t endFlag = block == image.blockCount ? BLOCK_LAST : BLOCK_MORE_FOLLOW;
         image.BuildBlockFrame(frame, static_cast<uint8_t>(block), endFlag, image.sourceKind);
         if (servo.RawTransfer(BLOCK_FRAME_SIZE, frame) != BOOT_ACK) return EUpgradeResult::Error;

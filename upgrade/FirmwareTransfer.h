@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 
 #include "upgrade/FirmwareImage.h"
 
@@ -16,6 +17,8 @@ enum class EUpgradeResult { Success, Error, Cancelled };
 struct CUpgradeCallbacks {
     // Read once before every block; 0 ends the transfer with Cancelled. Null: the transfer runs to its end.
     const std::atomic<int>* running = nullptr;
+    // Also read before every block: a stop asked here ends the transfer with Cancelled as well.
+    std::stop_token stop;
     // After block n (1-based) was acknowledged.
     std::function<void(int block)> blockDone;
 };

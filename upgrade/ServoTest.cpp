@@ -1,5 +1,5 @@
-// The worker never touches a widget: each acknowledged block and its own end reach the page as queued calls,
-// which the page drops once it is gone, so joining the worker on the GUI thread can never deadlock.
+// The worker never touches a widget: each acknowledged block and its own end reach the page through a
+// hand-off, which never waits for the GUI thread, so joining the worker there can never deadlock.
 #include "upgrade/ServoTest.h"
 
 #include <QFile>
@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
-#include <system_error>
 #include <utility>
 
 #include "link/ControlTable.h"
@@ -116,11 +115,16 @@ void ServoTest::LoadFile(const QString& path) {
 }
 
 void ServoTest::OnWrite() {
-    if (m_btnWrite->text() == kWrite) {
+    if (m_state == ETransferState::Ready) {
         StartTransfer();
     } else {
-        m_bUpgrading = 0;  // the worker stops before its next block
+        m_state = ETransferState::Cancelling;
+        m_worker.RequestStop();  // the worker stops before its next block
     }
+}
+
+void ServoTest::ShowTransferState() {
+    m_btnWrite->setText(m_state == ETransferState::Ready ? kWrite : kCancel);
 }
 
 void ServoTest::StartTransfer() {
@@ -132,67 +136,59 @@ void ServoTest::StartTransfer() {
             return;
         }
     }
-    m_btnWrite->setText(kCancel);
+    m_state = ETransferState::Running;
+    ShowTransferState();
     m_btnRead->setEnabled(false);
     m_btnOpen->setEnabled(false);
     m_progress->SetPos(0);
-    m_bUpgrading = 1;
-    const unsigned generation = ++m_nGeneration;
-    // The servo named by the image's ID, as the other pages address it; read here, where the image is
-    // written, and handed to the worker.
-    const uint8_t servoId = m_pImage[Reg::ID];
+    // The servo the pages act on, as the main window last handed it over; copied for the worker.
+    const uint8_t servoId = m_nTargetId;
     emit transferRunning(true);
-    try {
-        m_worker = std::thread(&ServoTest::UpgradeWorker, this, servoId, generation);
-    } catch (const std::system_error&) {
-        EndTransfer(EUpgradeResult::Error, true);
-    }
+    const unsigned started = m_worker.Start([this, servoId](std::stop_token token, unsigned generation) {
+        RunTransfer(token, generation, servoId);
+    });
+    if (started == 0) EndTransfer(EUpgradeResult::Error, true);
 }
 
-int ServoTest::UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation) {
+void ServoTest::RunTransfer(const std::stop_token& token, unsigned generation, uint8_t servoId) {
     EUpgradeResult result = EUpgradeResult::Error;
-    if (CUsb* port = pPage->m_pUsb->Transport()) {
+    if (CUsb* port = m_pUsb->Transport()) {
         CUpgradeCallbacks callbacks;
-        callbacks.running = &pPage->m_bUpgrading;
-        // Called by name, so Qt makes and frees the queued calls itself: a lambda's call would be made here
-        // and freed on the GUI thread by our code, a hand-over through Qt's event queue whose locking
-        // ThreadSanitizer cannot see, so it reports a race on it.
-        callbacks.blockDone = [pPage, generation](int block) {
-            QMetaObject::invokeMethod(pPage, "OnBlockDone", Qt::QueuedConnection, Q_ARG(unsigned, generation),
-                                      Q_ARG(int, block));
+        callbacks.stop = token;
+        callbacks.blockDone = [this, generation](int block) {
+            m_reports.Post({generation, block, false, 0});
         };
-        result = TransferFirmware(*pPage->m_pUsb, *port, *pPage->m_pFirmware, servoId, callbacks);
+        result = TransferFirmware(*m_pUsb, *port, *m_pFirmware, servoId, callbacks);
     }
-    QMetaObject::invokeMethod(pPage, "OnWorkerEnded", Qt::QueuedConnection, Q_ARG(unsigned, generation),
-                              Q_ARG(int, static_cast<int>(result)));
-    return 0;
+    m_reports.Post({generation, 0, true, static_cast<int>(result)});
 }
 
-void ServoTest::OnBlockDone(unsigned generation, int block) {
-    if (generation != m_nGeneration) return;
-    m_progress->SetPos(block);
-}
-
-void ServoTest::OnWorkerEnded(unsigned generation, int result) {
-    if (generation != m_nGeneration || !IsTransferring()) return;
-    m_worker.join();  // it posted this as its last act
-    EndTransfer(static_cast<EUpgradeResult>(result), true);
+void ServoTest::TakeReports() {
+    for (const CTransferReport& report : m_reports.Take()) {
+        if (!m_worker.IsCurrent(report.generation) || !IsTransferring()) continue;
+        if (!report.ended) {
+            m_progress->SetPos(report.block);
+            continue;
+        }
+        m_worker.Join();  // it posted this as its last act
+        EndTransfer(static_cast<EUpgradeResult>(report.result), true);
+    }
 }
 
 void ServoTest::AbortTransfer() {
     if (!IsTransferring()) return;
-    m_bUpgrading = 0;
-    m_worker.join();
+    // Anything of this transfer still queued is stale from here on: the window is closing.
+    m_worker.Stop();
+    m_reports.Clear();
     EndTransfer(EUpgradeResult::Cancelled, false);
 }
 
 void ServoTest::EndTransfer(EUpgradeResult result, bool report) {
-    // Anything of this transfer still queued is stale from here on: after an abort the window is closing.
-    ++m_nGeneration;
     // The worker has already put the port back at its rate and timeout.
     if (report && result == EUpgradeResult::Error) ShowMessage(this, QStringLiteral("upgrade error"));
     if (report && result == EUpgradeResult::Cancelled) ShowMessage(this, QStringLiteral("upgrade cancel"));
-    m_btnWrite->setText(kWrite);
+    m_state = ETransferState::Ready;
+    ShowTransferState();
     m_btnRead->setEnabled(true);
     m_btnOpen->setEnabled(true);
     emit transferRunning(false);

@@ -3,13 +3,13 @@
 #pragma once
 
 #include <QString>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <utility>
 
+#include "link/Worker.h"
+#include "ui/GuiHandOff.h"
 #include "ui/InertDialog.h"
 #include "upgrade/FirmwareImage.h"
 
@@ -30,11 +30,13 @@ public:
     bool Create(QWidget* pParent);
     // Shows the ID in the ID field; the control-table image is left alone.
     void ShowServoId(int id);
+    // The servo WRITE flashes: the one the pages act on, handed over by the main window. 1 until set.
+    void SetTargetId(int id) { m_nTargetId = static_cast<uint8_t>(id); }
 
     // OPEN after its file dialog: loads the file into the image and readies WRITE, or reports why not.
     void LoadFile(const QString& path);
     // True from a WRITE press until the worker's end has been taken on the GUI thread.
-    bool IsTransferring() const { return m_worker.joinable(); }
+    bool IsTransferring() const { return m_worker.IsRunning(); }
     // Cancels a running transfer at its next block and waits for the worker, which restores the port; no
     // message is shown. For a window that is closing.
     void AbortTransfer();
@@ -45,7 +47,7 @@ public:
     // The loaded firmware, or null before OPEN loaded one.
     const FirmwareImage* Firmware() const { return m_pFirmware.get(); }
     // False once CANCEL was pressed, while the worker may still finish its block.
-    bool TransferMayGoOn() const { return m_bUpgrading != 0; }
+    bool TransferMayGoOn() const { return m_state == ETransferState::Running; }
 
 signals:
     // A transfer took the link (true) or gave it back (false); meanwhile nothing else may use or close it.
@@ -60,13 +62,20 @@ private:
 
     void StartTransfer();
     // The worker: hands the servo to its boot loader, sends the image and restores the port.
-    static int UpgradeWorker(ServoTest* pPage, uint8_t servoId, unsigned generation);
-    // GUI side of the worker's reports; a report of an earlier transfer is dropped.
-    // Queued by name from the worker; result is an EUpgradeResult.
-    Q_INVOKABLE void OnBlockDone(unsigned generation, int block);
-    Q_INVOKABLE void OnWorkerEnded(unsigned generation, int result);
+    void RunTransfer(const std::stop_token& token, unsigned generation, uint8_t servoId);
+    // What the worker reports: an acknowledged block, or (last) its end with an EUpgradeResult.
+    struct CTransferReport {
+        unsigned generation = 0;
+        int block = 0;
+        bool ended = false;
+        int result = 0;
+    };
+    // GUI side of the worker's reports; a report of a transfer stopped since is dropped.
+    Q_INVOKABLE void TakeReports();
     // Back to ready, after the outcome's message when asked.
     void EndTransfer(EUpgradeResult result, bool report);
+    // WRITE reads "WRITE" when ready and "CANCEL" while a transfer runs or is being cancelled.
+    void ShowTransferState();
 
     // See SetLinkBusyCheck; nothing is busy unless set.
     std::function<QString()> m_fnLinkBusy;
@@ -75,9 +84,11 @@ private:
     std::unique_ptr<FirmwareImage> m_pFirmware;
     QPushButton* m_btnWrite = nullptr;
     CTextProgressCtrl* m_progress = nullptr;
-    // 1 while the transfer may go on, 0 after CANCEL; the worker reads it once per block.
-    std::atomic<int> m_bUpgrading{0};
+    // Running from WRITE, Cancelling after CANCEL until the worker's end is taken.
+    enum class ETransferState { Ready, Running, Cancelling };
+    ETransferState m_state = ETransferState::Ready;
     uint8_t* m_pImage;
+    uint8_t m_nTargetId = 1;
 
     QLineEdit* m_editId = nullptr;
     QLabel* m_labelFirmware = nullptr;
@@ -85,6 +96,6 @@ private:
     QPushButton* m_btnRead = nullptr;
     QPushButton* m_btnOpen = nullptr;
     QLabel* m_picture = nullptr;
-    std::thread m_worker;
-    unsigned m_nGeneration = 0;
+    CWorker m_worker;
+    CGuiHandOff<CTransferReport> m_reports{this, HAND_OFF_METHOD(ServoTest, TakeReports)};
 };

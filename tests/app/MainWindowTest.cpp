@@ -107,6 +107,24 @@ TEST_F(MainWindowTest, PickingANodeSetsTheIdOfEveryPage) {
     EXPECT_EQ(Child<QLineEdit>(main->UpgradePage(), "id")->text(), QStringLiteral("7"));
 }
 
+// The servo the pages act on is the window's: a pick and the ROBOT page's ID field both set it, and the
+// UPGRADE page is handed it (its own ID field only names the servo whose versions READ shows).
+TEST_F(MainWindowTest, TheTargetServoFollowsAPickAndTheRobotIdField) {
+    ASSERT_NO_FATAL_FAILURE(StartApp({1}));
+    ASSERT_NO_FATAL_FAILURE(Enter());
+    CServoMain* main = Main();
+    EXPECT_EQ(main->TargetId(), Image()[Reg::ID]);
+    main->AddNode(7, 1000000);
+    QTableWidget* list = Child<QTableWidget>(main, "nodes");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0, 0)).center());
+    EXPECT_EQ(main->TargetId(), 7);
+    Child<QLineEdit>(main->RobotPage(), "id")->setText(QStringLiteral("9"));
+    EXPECT_EQ(main->TargetId(), 9);
+    EXPECT_EQ(Image()[Reg::ID], 9);
+    Child<QLineEdit>(main->UpgradePage(), "id")->setText(QStringLiteral("4"));
+    EXPECT_EQ(main->TargetId(), 9) << "the UPGRADE page's field does not pick the target";
+}
+
 TEST_F(MainWindowTest, AnUnpluggedAdapterClosesThePortWithOneLogLine) {
     ASSERT_NO_FATAL_FAILURE(StartApp({1}));
     ASSERT_NO_FATAL_FAILURE(EnterAndOpen());

@@ -38,6 +38,7 @@ protected:
         m_window = std::make_unique<QWidget>();
         m_page = std::make_unique<ServoTest>(nullptr, &m_servo);
         m_page->Create(m_window.get());
+        m_page->SetTargetId(1);
         m_page->show();
         m_window->show();
     }
