@@ -101,24 +101,6 @@ W* Find(const QObject* window, const char* name) {
     return window->findChild<W*>(QLatin1String(name));
 }
 
-// The PROGRAM page's READ has ended, well or not.
-std::function<bool()> ReadDone(ServoPG* program) {
-    return [program] {
-        const QString last = program->LastLogLine();
-        return !program->IsBusy() &&
-               (last == QLatin1String("Read All Servo Data") || last == QLatin1String("Read Servo Fail!"));
-    };
-}
-
-// Why the PROGRAM page's READ failed; empty when the servo answered.
-std::function<QString()> ReadOk(ServoPG* program) {
-    return [program] {
-        return program->LastLogLine() == QLatin1String("Read All Servo Data")
-                   ? QString()
-                   : QStringLiteral("the servo did not answer READ");
-    };
-}
-
 }  // namespace
 
 CDemoTour::CDemoTour(CVelmoraApp& app, const QString& dir, std::FILE* out)
@@ -224,13 +206,6 @@ void CDemoTour::AddSearchSteps() {
     CServoMain* main = m_app.m_pMainWnd.get();
     const int servos = m_app.m_options.nSimulatedServos;
 
-    AddSearchSteps();
-}
-
-void CDemoTour::AddSearchSteps() {
-    CServoMain* main = m_app.m_pMainWnd.get();
-    const int servos = m_app.m_options.nSimulatedServos;
-
     // Once the sweep has logged the ID after the last simulated servo, every servo has had its ping; the
     // rest of the sweep would only wait out the silent IDs, so the operator stops it there.
     const QString pastLast = QStringLiteral("Pinging ID:%1 SERVO...").arg(servos + 1);
@@ -325,8 +300,18 @@ void CDemoTour::AddProgramSteps() {
                        [main] { Find<CTabControl>(main, "tabs")->TabButton(1)->click(); },
                        [program, robot] { return program->isVisible() && !robot->IsDrawing(); }});
 
-    m_steps.push_back({QStringLiteral("READ"), [program] { program->ClickRead(); }, ReadDone(program),
-                       ReadOk(program), QStringLiteral("07-program-read.png")});
+    const auto readDone = [program] {
+        const QString last = program->LastLogLine();
+        return !program->IsBusy() &&
+               (last == QLatin1String("Read All Servo Data") || last == QLatin1String("Read Servo Fail!"));
+    };
+    const auto readOk = [program] {
+        return program->LastLogLine() == QLatin1String("Read All Servo Data")
+                   ? QString()
+                   : QStringLiteral("the servo did not answer READ");
+    };
+    m_steps.push_back({QStringLiteral("READ"), [program] { program->ClickRead(); }, readDone, readOk,
+                       QStringLiteral("07-program-read.png")});
 
     // The servo keeps its stored parameters locked: WRITE unlocks them first.
     m_steps.push_back({QStringLiteral("edit P, UnLock"),
@@ -345,9 +330,8 @@ void CDemoTour::AddProgramSteps() {
         {QStringLiteral("WRITE"), [program] { program->ClickWrite(); },
          [program] { return !program->IsBusy() && program->LastLogLine() == QLatin1String("lock Eprom"); }});
     // Reading back shows what the servo now holds.
-    m_steps.push_back({QStringLiteral("READ after WRITE"), [program] { program->ClickRead(); },
-                       ReadDone(program),
-                       [this, program, readOk = ReadOk(program)] {
+    m_steps.push_back({QStringLiteral("READ after WRITE"), [program] { program->ClickRead(); }, readDone,
+                       [this, program, readOk] {
                            const QString problem = readOk();
                            if (!problem.isEmpty()) return problem;
                            return Find<QLineEdit>(program, "p")->text() == m_szNewP
