@@ -29,30 +29,22 @@ void CServoMain::HoldLinkForScan(bool held) {
 }
 
 void CServoMain::AddRateNode(int id, int baud) {
-    const QString idText = QString::number(id);
-    const QString baudText = QString::number(baud);
-    for (int row = 0; row < m_listNodes->rowCount(); ++row) {
-        const QTableWidgetItem* idItem = m_listNodes->item(row, 0);
-        const QTableWidgetItem* baudItem = m_listNodes->item(row, 1);
-        if (idItem && baudItem && idItem->text() == idText && baudItem->text() == baudText) return;
-    }
-    const int row = m_listNodes->rowCount();
-    m_listNodes->insertRow(row);
-    m_listNodes->setItem(row, 0, new QTableWidgetItem(idText));
-    m_listNodes->setItem(row, 1, new QTableWidgetItem(baudText));
-    FeedServosWindow();
+    for (const CListedNode& node : m_nodes)
+        if (node.id == id && node.baud == baud) return;
+    ListNode(id, baud);
 }
 
 void CServoMain::OfferRateSwitch(int row) {
-    const QTableWidgetItem* baudItem = m_listNodes->item(row, 1);
     CUsb* transport = Transport();
-    if (!baudItem || !transport || !m_bPortOpen || m_pSearch->State() != CNodeSearch::EState::Idle) return;
-    const int baud = baudItem->text().toInt();
-    const int comboIndex = m_comboBaud->findText(baudItem->text());
+    if (row < 0 || static_cast<std::size_t>(row) >= m_nodes.size() || !transport || !m_bPortOpen ||
+        m_pSearch->State() != CNodeSearch::EState::Idle)
+        return;
+    const int baud = m_nodes[static_cast<std::size_t>(row)].baud;
+    const int comboIndex = m_comboBaud->findText(QString::number(baud));
     if (baud == m_nBaud || comboIndex < 0) return;
     const QString question =
         tr("ID %1 answers at %2 baud; the port runs at %3 baud.\nSwitch the port to %2 baud?")
-            .arg(m_listNodes->item(row, 0)->text())
+            .arg(m_nodes[static_cast<std::size_t>(row)].id)
             .arg(baud)
             .arg(m_nBaud.load());
     if (!AskYesNo(this, question)) return;

@@ -292,11 +292,7 @@ CServosWindow* CServoMain::ServosWindow() const {
 void CServoMain::FeedServosWindow() {
     if (!m_pServosWindow) return;
     std::vector<CServoAtRate> servos;
-    for (int row = 0; row < m_listNodes->rowCount(); ++row) {
-        const QTableWidgetItem* id = m_listNodes->item(row, 0);
-        const QTableWidgetItem* baud = m_listNodes->item(row, 1);
-        if (id && baud) servos.push_back({static_cast<uint8_t>(id->text().toInt()), baud->text().toInt()});
-    }
+    for (const CListedNode& node : m_nodes) servos.push_back({static_cast<uint8_t>(node.id), node.baud});
     m_pServosWindow->SetFoundServos(servos);
 }
 
@@ -353,13 +349,11 @@ void CServoMain::OnPageChange(int index) {
 }
 
 void CServoMain::OnNodeClick(int row) {
-    const QTableWidgetItem* item = m_listNodes->item(row, 0);
-    if (!item) return;
-    const QString text = item->text();
-    const int id = ParseLeadingInt(text.toStdString());
+    if (row < 0 || static_cast<std::size_t>(row) >= m_nodes.size()) return;
+    const int id = m_nodes[static_cast<std::size_t>(row)].id;
     SetTarget(id);
     m_pRobotPage->SetServoId(id);
-    m_pProgramPage->ShowPickedId(text);
+    m_pProgramPage->ShowPickedId(QString::number(id));
     m_pUpgradePage->ShowServoId(id);
     OfferRateSwitch(row);
 }

@@ -143,6 +143,14 @@ private:
     QCheckBox* m_checkAllBauds = nullptr;
     QPlainTextEdit* m_editLog = nullptr;
     QTableWidget* m_listNodes = nullptr;
+    // What the node list shows, row for row: the list's cells are only its picture.
+    struct CListedNode {
+        int id;
+        int baud;
+    };
+    std::vector<CListedNode> m_nodes;
+    void ListNode(int id, int baud);
+    void ClearNodes();
 
     // Every exchange of every thread is recorded from Create on; the monitor window reads it.
     std::unique_ptr<CBusRecorder> m_pRecorder;

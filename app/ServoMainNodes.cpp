@@ -29,7 +29,7 @@ void CServoMain::OnSearch() {
         m_pSearch->RequestStop();  // the worker sees it before its next ID
         return;
     }
-    m_listNodes->setRowCount(0);
+    ClearNodes();
     if (m_checkAllBauds->isChecked()) {
         StartAllRateSearch();
     } else if (m_checkSingleNode->isChecked()) {
@@ -57,20 +57,27 @@ void CServoMain::OnSearchFinished(CNodeSearch::EState ended) {
 }
 
 void CServoMain::AddNode(int id, int baud) {
-    const QString idText = QString::number(id);
-    const QString baudText = QString::number(baud);
-    for (int row = 0; row < m_listNodes->rowCount(); ++row) {
-        QTableWidgetItem* idItem = m_listNodes->item(row, 0);
-        if (idItem && idItem->text() == idText) {
-            m_listNodes->item(row, 1)->setText(baudText);
-            return;
-        }
+    for (std::size_t row = 0; row < m_nodes.size(); ++row) {
+        if (m_nodes[row].id != id) continue;
+        m_nodes[row].baud = baud;
+        m_listNodes->item(static_cast<int>(row), 1)->setText(QString::number(baud));
+        return;
     }
+    ListNode(id, baud);
+}
+
+void CServoMain::ListNode(int id, int baud) {
     const int row = m_listNodes->rowCount();
+    m_nodes.push_back({id, baud});
     m_listNodes->insertRow(row);
-    m_listNodes->setItem(row, 0, new QTableWidgetItem(idText));
-    m_listNodes->setItem(row, 1, new QTableWidgetItem(baudText));
+    m_listNodes->setItem(row, 0, new QTableWidgetItem(QString::number(id)));
+    m_listNodes->setItem(row, 1, new QTableWidgetItem(QString::number(baud)));
     FeedServosWindow();
+}
+
+void CServoMain::ClearNodes() {
+    m_nodes.clear();
+    m_listNodes->setRowCount(0);
 }
 
 void CServoMain::AppendLog(const QString& message) {
@@ -84,6 +91,6 @@ void CServoMain::AppendLog(const QString& message) {
 
 void CServoMain::OnClear() {
     m_editLog->clear();
-    m_listNodes->setRowCount(0);
+    ClearNodes();
     FeedServosWindow();
 }

@@ -27,18 +27,22 @@ bool CFileSaver::Save(const QString& path, std::function<std::string()> produce)
     m_writer.Start([this, path, file, produce = std::move(produce)](std::stop_token, unsigned) {
         const CFileWriteResult result = WriteFileAtomically(file, produce());
         // Never a blocking call: the GUI thread may be waiting for this thread to end.
-        QMetaObject::invokeMethod(this, "FinishWrite", Qt::QueuedConnection, Q_ARG(bool, result.ok),
-                                  Q_ARG(QString, path), Q_ARG(QString, QString::fromStdString(result.error)));
+        m_results.Post({result.ok, path, QString::fromStdString(result.error)});
     });
     return true;
 }
 
-void CFileSaver::FinishWrite(bool ok, const QString& path, const QString& error) {
+void CFileSaver::TakeResults() {
+    for (const CWriteDone& done : m_results.Take()) FinishWrite(done);
+}
+
+void CFileSaver::FinishWrite(const CWriteDone& done) {
     m_writer.Join();
     m_bSaving = false;
-    const QString message = ok ? QString() : QStringLiteral("Cannot save %1: %2").arg(path, error);
-    if (!ok) ShowMessage(m_pOwner->window(), message);
-    emit saveFinished(ok, path, message);
+    const QString message =
+        done.ok ? QString() : QStringLiteral("Cannot save %1: %2").arg(done.path, done.error);
+    if (!done.ok) ShowMessage(m_pOwner->window(), message);
+    emit saveFinished(done.ok, done.path, message);
 }
 
 void CFileSaver::WaitForSave() {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "link/Worker.h"
+#include "ui/GuiHandOff.h"
 
 class QWidget;
 
@@ -34,9 +35,16 @@ signals:
     void saveFinished(bool ok, const QString& path, const QString& message);
 
 private:
-    Q_INVOKABLE void FinishWrite(bool ok, const QString& path, const QString& error);
+    struct CWriteDone {
+        bool ok;
+        QString path;
+        QString error;
+    };
+    Q_INVOKABLE void TakeResults();
+    void FinishWrite(const CWriteDone& done);
 
     QWidget* m_pOwner;
+    CGuiHandOff<CWriteDone> m_results{this, HAND_OFF_METHOD(CFileSaver, TakeResults)};
     CWorker m_writer;
     std::atomic<bool> m_bSaving{false};
 };
