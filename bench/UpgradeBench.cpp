@@ -46,7 +46,7 @@ void BM_RawBlocksFloor(benchmark::State& state) {
     usb.SetPortPath(ack.Path());
     usb.FindDevice();
     usb.Open();
-    usb.m_nTimeoutMs = BOOT_TIMEOUT_MS;
+    usb.SetTimeoutMs(BOOT_TIMEOUT_MS);
     usb.Configure(BOOT_BAUD);
     const FirmwareImage image = FullImage();
     uint8_t frame[BLOCK_FRAME_SIZE];

@@ -50,7 +50,6 @@ public:
     // Called once, on the thread that noticed, when the open port goes away.
     void SetPortLostHandler(std::function<void()> handler) override;
 
-    std::atomic<int32_t> m_nTimeoutMs{50};
     std::string m_szPortName{"COM"};
     std::string m_szDevicePath;
     int32_t m_nPortNumber = -1;
@@ -58,6 +57,8 @@ public:
 
 private:
     void MarkLost();
+
+    std::atomic<int32_t> m_nTimeoutMs{50};
     void WaitForOutputToLeave(uint32_t baud);
 
     std::mutex m_mxPort;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "link/ControlTable.h"
+#include "link/LineSettingsScope.h"
 #include "link/Packet.h"
 #include "link/ScanTiming.h"
 #include "link/ServoCheck.h"
@@ -73,12 +74,6 @@ void CBusScanner::NoteStop(EStop cause, CScanOutcome& outcome) {
     if (cause == EStop::Requested) outcome.stopped = true;
 }
 
-void CBusScanner::RestoreLine(int rate, const CScanOutcome& outcome) {
-    m_line.SetReadWindow(microseconds{0});
-    if (outcome.portLost || m_line.IsLost() || rate <= 0) return;
-    if (m_line.LineRate() != rate) m_line.SetLineRate(rate);
-}
-
 CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents& events) {
     CScanOutcome outcome;
     const CBusLock bus = m_servo.AcquireBus();
@@ -86,7 +81,8 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
     m_overheads.clear();
     m_lateFloor = microseconds{0};
     m_margin = m_bMarginFixed ? settings.adapterMargin : kDefaultAdapterMargin;
-    const int original = m_line.LineRate();
+    // Destroyed before the bus lock: the line is back as found before another exchange can run.
+    const CLineSettingsScope line(m_line, [&outcome] { return outcome.portLost; });
     for (const int baud : settings.rates) {
         NoteStop(StopCause(events), outcome);
         if (outcome.Ended()) break;
@@ -96,7 +92,6 @@ CScanOutcome CBusScanner::Scan(const CScanSettings& settings, const CScanEvents&
         ScanRate(baud, settings, events, outcome);
         if (outcome.Ended()) break;
     }
-    RestoreLine(original, outcome);
     return outcome;
 }
 
@@ -262,7 +257,8 @@ CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanE
     CScanOutcome outcome;
     const CBusLock bus = m_servo.AcquireBus();
     if (m_overheads.empty() && !m_bMarginFixed) m_margin = kDefaultAdapterMargin;
-    const int original = m_line.LineRate();
+    // Destroyed before the bus lock: the line is back as found before another exchange can run.
+    const CLineSettingsScope line(m_line, [&outcome] { return outcome.portLost; });
     for (const int baud : rates) {
         NoteStop(StopCause(events), outcome);
         if (outcome.Ended()) break;
@@ -295,6 +291,5 @@ CScanOutcome CBusScanner::FindSingle(const std::vector<int>& rates, const CScanE
             if (events.collision) events.collision(id, baud);
         }
     }
-    RestoreLine(original, outcome);
     return outcome;
 }

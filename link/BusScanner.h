@@ -134,7 +134,6 @@ private:
     // Puts the line at the rate; a rate the adapter cannot run is recorded and reported as skipped.
     enum class ERateSwitch { Ready, Skipped, Lost };
     ERateSwitch SwitchRate(int baud, const CScanEvents& events, CScanOutcome& outcome);
-    void RestoreLine(int rate, const CScanOutcome& outcome);
 
     CServoUsb& m_servo;
     CScanLine& m_line;

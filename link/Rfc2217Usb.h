@@ -55,10 +55,10 @@ public:
     std::string OpenProblem() const override;
     bool IsOpen() const { return m_bOpen.load(); }
 
-    std::atomic<int32_t> m_nTimeoutMs{50};
-
 private:
     using Clock = std::chrono::steady_clock;
+
+    std::atomic<int32_t> m_nTimeoutMs{50};
 
     void OnData(const uint8_t* data, int count) override;
     void OnCommand(uint8_t verb, uint8_t option) override;

@@ -56,7 +56,7 @@ protected:
     void StartWithOptions(const CAppOptions& options) {
         m_app = std::make_unique<CVelmoraApp>(options);
         ASSERT_TRUE(m_app->InitInstance());
-        m_app->m_pTransport->m_nTimeoutMs = kTestTimeoutMs;
+        m_app->m_pTransport->SetTimeoutMs(kTestTimeoutMs);
     }
 
     CServoMain* Main() const { return m_app->m_pMainWnd.get(); }

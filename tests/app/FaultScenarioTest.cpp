@@ -227,7 +227,7 @@ TEST_F(FaultScenario, UpgradeUnderBootAnswerFaultsRestoresThePort) {
         EXPECT_LT(timer.elapsed(), BOOT_PAUSE_MS + 3 * 20 + BOOT_TIMEOUT_MS + 300);
         EXPECT_EQ(m_operator.m_messages, QStringList{QStringLiteral("upgrade error")});
         EXPECT_EQ(SerialLine::GetLineRate(fd), 1000000u);
-        EXPECT_EQ(m_app->m_pTransport->m_nTimeoutMs, kTestTimeoutMs);
+        EXPECT_EQ(m_app->m_pTransport->TimeoutMs(), kTestTimeoutMs);
         EXPECT_TRUE(m_sim->Firmware(1).empty());
         EXPECT_EQ(m_sim->FaultHits(), 1);
         m_sim->ClearFaults();

@@ -183,7 +183,7 @@ TEST(LinkE2ERate, BaudChangeTakesEffectAfterItsStatus) {
 TEST_F(LinkE2E, UnplugMidExchangeFailsPromptly) {
     std::atomic<int> lost{0};
     usb.SetPortLostHandler([&] { ++lost; });
-    usb.m_nTimeoutMs = 1000;
+    usb.SetTimeoutMs(1000);
     usb.Configure(1000000);
     std::thread unplug([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -35,7 +35,7 @@ TEST(TransportClosed, EverythingReturnsZeroWithoutAPort) {
     CBrennixUsb usb;
     uint8_t byte = 0;
     EXPECT_EQ(usb.m_szPortName, "COM");
-    EXPECT_EQ(usb.m_nTimeoutMs, 50);
+    EXPECT_EQ(usb.TimeoutMs(), 50);
     EXPECT_EQ(usb.Write(&byte, 1), 0);
     EXPECT_EQ(usb.Read(&byte, 1), 0);
     EXPECT_EQ(usb.Configure(115200), 0);
@@ -161,7 +161,7 @@ TEST_F(Transport, PortIsExclusive) {
 TEST_F(Transport, HangUpFailsAtOnceAndIsReportedOnce) {
     std::atomic<int> lostCalls{0};
     usb.SetPortLostHandler([&] { ++lostCalls; });
-    usb.m_nTimeoutMs = 2000;
+    usb.SetTimeoutMs(2000);
     usb.Configure(1000000);
     std::thread unplug([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));

@@ -35,7 +35,7 @@ public:
         m_transport.SetPortPath(m_sim.SlavePath());
         if (m_transport.FindDevice() != 1)
             return ::testing::AssertionFailure() << "no device at " << m_sim.SlavePath();
-        if (timeoutMs > 0) m_transport.m_nTimeoutMs = timeoutMs;
+        if (timeoutMs > 0) m_transport.SetTimeoutMs(timeoutMs);
         return ::testing::AssertionSuccess();
     }
     // Attaches and opens the port at `baud` (the timeout applies from the start).

@@ -41,7 +41,7 @@ protected:
     // The port is back at the servos' rate and the link's own timeout.
     void ExpectPortRestored() {
         EXPECT_EQ(SerialLine::GetLineRate(m_port.m_hPort), 1000000u);
-        EXPECT_EQ(m_port.m_nTimeoutMs, kLinkTimeoutMs);
+        EXPECT_EQ(m_port.TimeoutMs(), kLinkTimeoutMs);
         EXPECT_EQ(m_servo.Ping(2), 1);
     }
 
@@ -141,7 +141,7 @@ TEST_F(FirmwareTransfer, AClosedPortSendsNothingAndStaysClosed) {
     EXPECT_EQ(Transfer(), EUpgradeResult::Error);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(BOOT_PAUSE_MS));
     EXPECT_FALSE(m_port.IsOpen());
-    EXPECT_EQ(m_port.m_nTimeoutMs, kLinkTimeoutMs);
+    EXPECT_EQ(m_port.TimeoutMs(), kLinkTimeoutMs);
     EXPECT_TRUE(m_sim.Frames().empty());
     EXPECT_FALSE(m_sim.BootStatus(1).inBootLoader);
 }

@@ -176,7 +176,7 @@ TEST_F(UpgradePage, AFullTransferFillsTheBarAndRestoresThePort) {
     EXPECT_TRUE(running.at(0).at(0).toBool());
     EXPECT_FALSE(running.at(1).at(0).toBool());
     EXPECT_EQ(SerialLine::GetLineRate(m_port.m_hPort), 1000000u);
-    EXPECT_EQ(m_port.m_nTimeoutMs, kLinkTimeoutMs);
+    EXPECT_EQ(m_port.TimeoutMs(), kLinkTimeoutMs);
     EXPECT_TRUE(Child<QPushButton>(m_page, "write")->isEnabled()) << "ready again with the same image";
     EXPECT_TRUE(Child<QPushButton>(m_page, "open")->isEnabled());
     Click(Child<QPushButton>(m_page, "read"));

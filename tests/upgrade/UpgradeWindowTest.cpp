@@ -93,7 +93,7 @@ TEST_F(UpgradeWindow, ClosingDuringATransferCancelsWaitsRestoresAndQuits) {
     EXPECT_FALSE(Page()->IsTransferring());
     EXPECT_TRUE(m_operator.m_messages.isEmpty()) << "no box for a window that is going";
     EXPECT_EQ(m_sim->BootStatus(1).blocksAccepted, 5) << "block 5 was finished, then the transfer stopped";
-    EXPECT_EQ(m_app->m_pTransport->m_nTimeoutMs, kTestTimeoutMs);
+    EXPECT_EQ(m_app->m_pTransport->TimeoutMs(), kTestTimeoutMs);
     EXPECT_FALSE(m_app->m_pTransport->IsOpen());
     m_sim->ClearFrames();
     SpinEvents(100);
