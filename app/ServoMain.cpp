@@ -176,6 +176,9 @@ void CServoMain::CreatePages() {
 
 void CServoMain::SetTarget(int id) {
     m_nTargetId = id;
+    // Every page keeps its own copy; the setters never emit, so a page's own change comes back harmlessly.
+    m_pRobotPage->SetTargetId(id);
+    m_pProgramPage->SetTargetId(id);
     m_pUpgradePage->SetTargetId(id);
 }
 

@@ -70,7 +70,8 @@ public:
     ServoPG* ProgramPage() const { return m_pProgramPage; }
     ServoTest* UpgradePage() const { return m_pUpgradePage; }
     // The servo the pages act on: set by a node click (which shows it on every page), the ROBOT page's ID
-    // field and PROGRAM's READ, WRITE and RESET; the UPGRADE page is handed it and flashes it. GUI thread.
+    // field and PROGRAM's READ, WRITE and RESET. SetTarget hands it to every page, which addresses it from
+    // then on; the image's ID byte is only what the PROGRAM page shows. GUI thread.
     int TargetId() const { return m_nTargetId; }
     void SetTarget(int id);
     // The page behind tab index: 0 ROBOT, 1 PROGRAM, 2 UPGRADE.

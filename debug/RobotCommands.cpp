@@ -34,7 +34,7 @@ int EditNumberOf(const QLineEdit* edit) {
 }  // namespace
 
 void CRobotDlg::SendByWriteMode(uint8_t address, uint8_t count, const uint8_t* data) {
-    const int id = m_pImage[Reg::ID];
+    const int id = m_nTargetId;
     const uint8_t returnLevel = m_pImage[Reg::RETURN_LEVEL];
     // Each exchange takes the bus by itself; a poll tick's read waits for it and never lands in between.
     if (m_radioWrite->isChecked()) {
@@ -109,9 +109,8 @@ void CRobotDlg::OnIdChange() {
         id = kMaxServoId;
         m_editId->setText(QString::number(kMaxServoId));
     }
-    m_pImage[Reg::ID] = static_cast<uint8_t>(id);
-    m_poll.SetServoId(m_pImage[Reg::ID]);
-    emit targetChanged(m_pImage[Reg::ID]);
+    SelectTarget(id);
+    emit targetChanged(m_nTargetId);
 }
 
 void CRobotDlg::OnLastIdChange() {

@@ -34,7 +34,7 @@ void CRobotDlg::ShowStepResponse() {
     if (!m_pStepWindow) {
         // A window of its own that goes with the page.
         m_pStepWindow = new CStepWindow(m_pUsb, this);
-        m_pStepWindow->SetServoId(m_pImage[Reg::ID]);
+        m_pStepWindow->SetServoId(m_nTargetId);
     }
     m_pStepWindow->show();
     m_pStepWindow->raise();
@@ -63,7 +63,7 @@ bool CRobotDlg::Create(QWidget* pParent) {
     m_labelCurrentValue->setText(QStringLiteral("0"));
     m_labelVoltageValue->setText(QStringLiteral("0.0 V"));
     m_labelTemperatureValue->setText(QStringLiteral("0.0 Deg"));
-    SetServoId(m_pImage[Reg::ID]);
+    SetServoId(m_nTargetId);
     m_editCycle->setText(QStringLiteral("10"));
     m_radioWrite->setChecked(true);
     m_btnAction->setEnabled(false);
@@ -153,12 +153,13 @@ void CRobotDlg::ConnectHandlers() {
 
 void CRobotDlg::SetServoId(int id) {
     m_editId->setText(QString::number(id));
-    m_pImage[Reg::ID] = static_cast<uint8_t>(id);
-    m_poll.SetServoId(m_pImage[Reg::ID]);
+    SelectTarget(id);
 }
 
-int CRobotDlg::ServoId() const {
-    return m_pImage[Reg::ID];
+void CRobotDlg::SelectTarget(int id) {
+    m_nTargetId = static_cast<uint8_t>(id);
+    m_pImage[Reg::ID] = static_cast<uint8_t>(id);
+    m_poll.SetServoId(m_nTargetId);
 }
 
 void CRobotDlg::InitSliders() {

@@ -32,10 +32,14 @@ public:
     // Builds the page's window as a child of pParent and runs its opening.
     bool Create(QWidget* pParent);
 
-    // Shows the ID in the ID edit and selects it in the image.
+    // Shows the ID in the ID edit, makes it the page's target and the poll's servo, and mirrors it into the
+    // image's ID byte for the PROGRAM page's display. GUI thread.
     void SetServoId(int id);
-    // The servo the page acts on (the image's ID).
-    int ServoId() const;
+    // The main window hands over the servo the pages act on, picked on another page: the page's commands
+    // and its next "Draw" address it; the ID field, the image and a running poll are left alone. GUI thread.
+    void SetTargetId(int id) { m_nTargetId = static_cast<uint8_t>(id); }
+    // The servo the page acts on.
+    int ServoId() const { return m_nTargetId; }
     // Ranges and positions of both sliders from the command object's limits; the image is left alone.
     void InitSliders();
     // Starts polling the selected servo every period ms on the timer thread, unless a poll runs already.
@@ -92,6 +96,8 @@ private:
     void OnGoalScroll();
     void OnSpeedScroll();
     void OnIdChange();
+    // The ID field's choice: the page's target, the poll's servo and the image's ID byte.
+    void SelectTarget(int id);
     void OnLastIdChange();
     void OnAction();
     // Sends count bytes at address to the selected servo, or its range, in every checked write mode.
@@ -101,6 +107,9 @@ private:
     uint8_t* m_pImage;
     // Id of the running poll timer; -1 when no poll runs, 0 when one was asked for but could not start.
     int32_t m_nTimerId = -1;
+    // The servo every command and "Draw" address; set by the ID field or handed over by the main window.
+    // Every servo answers to ID 1 until told otherwise.
+    int32_t m_nTargetId = 1;
     // Typed in the last-ID field; see LastId.
     int32_t m_nLastId = 10;
 

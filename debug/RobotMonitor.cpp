@@ -40,7 +40,7 @@ void CRobotDlg::OnTraceCheck() {
 
 void CRobotDlg::StartDrawing(int period) {
     if (m_nTimerId != -1) return;
-    m_nTimerId = m_poll.Start(m_pImage[Reg::ID], period);
+    m_nTimerId = m_poll.Start(m_nTargetId, period);
     ShowDrawState();
 }
 

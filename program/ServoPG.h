@@ -62,6 +62,10 @@ public:
     QString LastLogLine() const;
     // A pick in the main window's node list: the picked ID's text goes into the ID field.
     void ShowPickedId(const QString& text);
+    // The main window hands over the servo the pages act on: READ, WRITE, RESET and "Calibrate…" address
+    // it. The image and the ID field are left alone. GUI thread.
+    void SetTargetId(int id) { m_byTargetId = static_cast<uint8_t>(id); }
+    uint8_t TargetId() const { return m_byTargetId; }
     // What the ID field shows when the controls are filled.
     uint8_t DisplayedId() const { return m_byDisplayedId; }
     // "Calibrate…": opens the hand-sweep window for the servo addressed; the range it finds goes into the
@@ -139,6 +143,8 @@ private:
     // While a READ is on its way the operator may pick another servo; that later pick must win as it would
     // had the READ finished first.
     uint8_t m_byTargetAtStart = 0;
+    // The servo the page talks to; READ, WRITE and RESET move it to the ID the servo answers to afterwards.
+    uint8_t m_byTargetId = 1;
     bool m_bFilling = false;
     bool m_bIdTextPicked = false;
     QString m_szPickedIdText;

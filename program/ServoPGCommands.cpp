@@ -30,10 +30,10 @@ void ServoPG::UpdateButtons() {
 }
 
 void ServoPG::RunSequence(std::vector<CBusStep> steps) {
-    AppendLog(QStringLiteral("----------ID:%1----------").arg(m_pImage[Reg::ID]));
+    AppendLog(QStringLiteral("----------ID:%1----------").arg(m_byTargetId));
     m_steps = steps;
     m_bBusy = true;
-    m_byTargetAtStart = m_pImage[Reg::ID];
+    m_byTargetAtStart = m_byTargetId;
     m_bIdTextPicked = false;
     UpdateButtons();
     emit sequenceStarted();
@@ -68,7 +68,7 @@ void ServoPG::TakeReports() {
 
 void ServoPG::OnRead() {
     if (m_bBusy) return;
-    RunSequence({SpanReadStep(m_pImage[Reg::ID])});
+    RunSequence({SpanReadStep(m_byTargetId)});
 }
 
 void ServoPG::ApplyRead(const CStepReport& report) {
@@ -76,16 +76,19 @@ void ServoPG::ApplyRead(const CStepReport& report) {
         AppendLog(QStringLiteral("Read Servo Fail!"));
         return;
     }
-    const uint8_t targetNow = m_pImage[Reg::ID];
     std::memcpy(m_pImage + Reg::PARAM_SPAN_START, report.data.data(), Reg::PARAM_SPAN_LENGTH);
     if (m_pUsb->IsHighByteFirst()) SwapParameterWords(m_pImage);
     m_byDisplayedId = m_pImage[Reg::ID];
-    // A servo picked while the read was on its way stays the target, and its ID stays in the field.
-    if (targetNow != m_byTargetAtStart) m_pImage[Reg::ID] = targetNow;
+    // A servo picked while the read was on its way stays the target, and its ID stays in the image and the
+    // field; otherwise the servo read is the target, under the ID it reported.
+    if (m_byTargetId != m_byTargetAtStart)
+        m_pImage[Reg::ID] = m_byTargetId;
+    else
+        m_byTargetId = m_byDisplayedId;
     FillControls();
     if (m_bIdTextPicked) SetFieldText(m_edits[FieldId], m_szPickedIdText);
     AppendLog(QStringLiteral("Read All Servo Data"));
-    emit targetChanged(m_pImage[Reg::ID]);
+    emit targetChanged(m_byTargetId);
 }
 
 void ServoPG::OnWrite() {
@@ -98,7 +101,7 @@ void ServoPG::OnWrite() {
     std::memcpy(sent, copy, IMAGE_SIZE);
     if (m_pUsb->IsHighByteFirst()) SwapParameterWords(sent);
 
-    const uint8_t id = m_pImage[Reg::ID];
+    const uint8_t id = m_byTargetId;
     const bool unlock = m_checkUnlock->isChecked();
     std::vector<CBusStep> steps;
     if (unlock) steps.push_back(LockStep(id, 0, "Unlock Eprom"));
@@ -112,12 +115,13 @@ void ServoPG::OnWrite() {
     // The results are not examined, so the image can take the written values at once; a command from
     // another page that waits for the bus then already addresses the written ID.
     std::memcpy(m_pImage + Reg::PARAM_SPAN_START, copy + Reg::PARAM_SPAN_START, Reg::PARAM_SPAN_LENGTH);
-    emit targetChanged(m_pImage[Reg::ID]);
+    m_byTargetId = copy[Reg::ID];
+    emit targetChanged(m_byTargetId);
 }
 
 void ServoPG::OnReset() {
     if (m_bBusy) return;
-    const uint8_t id = m_pImage[Reg::ID];
+    const uint8_t id = m_byTargetId;
     const bool unlock = m_checkUnlock->isChecked();
     std::vector<CBusStep> steps;
     if (unlock) steps.push_back(LockStep(id, 0, "Unlock Eprom"));
@@ -132,7 +136,8 @@ void ServoPG::OnReset() {
     // As with WRITE, nothing waits on the result: the defaults are what the servo now holds.
     SetDefaults();
     FillControls();
-    emit targetChanged(m_pImage[Reg::ID]);
+    m_byTargetId = kResetId;
+    emit targetChanged(m_byTargetId);
 }
 
 void ServoPG::OnSave() {
@@ -178,7 +183,7 @@ void ServoPG::ClickCalibrate() {
         m_pCalibrate->raise();
         return;
     }
-    const uint8_t id = m_pImage[Reg::ID];
+    const uint8_t id = m_byTargetId;
     AppendLog(QStringLiteral("----------ID:%1----------").arg(id));
     AppendLog(QStringLiteral("Calibrate"));
     m_pCalibrate = new CCalibrateDialog(*m_pUsb, id, this);

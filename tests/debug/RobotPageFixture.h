@@ -21,7 +21,6 @@ protected:
         EnsureApplication();
         ASSERT_TRUE(m_link.Open());
         m_usb.Image()[Reg::HIGH_BYTE_FIRST] = 1;
-        m_usb.Image()[Reg::ID] = 1;
         MakePage();
     }
 

@@ -50,7 +50,7 @@ protected:
 };
 
 TEST_F(CalibrateTest, FillsTheLimitFieldsFromTheSweepForWriteToStore) {
-    m_usb.Image()[Reg::ID] = 1;
+    m_page->SetTargetId(1);
     m_link.Sim().SetRegister(1, Reg::TORQUE_ENABLE, 1);
     CCalibrateDialog& window = Calibrate();
     EXPECT_TRUE(window.isVisible());
@@ -77,7 +77,7 @@ TEST_F(CalibrateTest, FillsTheLimitFieldsFromTheSweepForWriteToStore) {
 }
 
 TEST_F(CalibrateTest, ASweepWithoutMovementOrCancelledLeavesTheFieldsAlone) {
-    m_usb.Image()[Reg::ID] = 2;
+    m_page->SetTargetId(2);
     CCalibrateDialog& window = Calibrate();
     SpinEvents(300);
     Click(Child<QPushButton>(window, "done"));
@@ -89,7 +89,7 @@ TEST_F(CalibrateTest, ASweepWithoutMovementOrCancelledLeavesTheFieldsAlone) {
     window.close();
     ASSERT_TRUE(WaitUntil([&] { return !m_page->CalibrateWindow(); }, 3000));
 
-    m_usb.Image()[Reg::ID] = 1;
+    m_page->SetTargetId(1);
     CCalibrateDialog& again = Calibrate();
     SpinEvents(200);
     Click(Child<QPushButton>(again, "cancel"));

@@ -56,7 +56,7 @@ TEST(CliFileExchange, ClientAndPageSaveTheSameBytesAndLoadEachOthersFiles) {
         const CChooseFileAnswer answer([&](EFileKind) { return QString::fromStdString(pageFile.string()); });
         ServoPG page(nullptr, &usb);
         page.Create(nullptr);
-        usb.Image()[Reg::ID] = 3;  // picked in the node list
+        page.SetTargetId(3);  // picked in the node list
         page.show();
         QTest::mouseClick(Button(page, QStringLiteral("READ")), Qt::LeftButton);
         ASSERT_TRUE(WaitUntil([&] { return !page.IsBusy(); }, 5000));

@@ -1,6 +1,7 @@
 // The programming page inside the whole application: its defaults reach the other pages, and a node
 // picked in the main window is the servo its buttons address.
 #include <QTableWidget>
+#include <chrono>
 
 #include "debug/RobotDlg.h"
 #include "link/ControlTable.h"
@@ -45,6 +46,33 @@ TEST_F(ProgramInAppTest, APickedNodeIsWhatReadWriteAndResetAddress) {
                            "Reset Default"}));
     EXPECT_EQ(Image()[Reg::ID], 1) << "after a reset the servo answers to the default ID";
     EXPECT_TRUE(m_operator.m_messages.isEmpty());
+}
+
+// The pages take the servo they address from the main window, not from the image's ID byte: with that byte
+// naming another servo, READ and the ROBOT page's poll still go to the window's target.
+TEST_F(ProgramInAppTest, ReadAndThePollAddressTheWindowsTargetNotTheImageByte) {
+    ASSERT_NO_FATAL_FAILURE(StartApp({1, 7}));
+    ASSERT_NO_FATAL_FAILURE(EnterAndOpen());
+    CServoMain* main = Main();
+    ServoPG* page = main->ProgramPage();
+    main->SetTarget(7);
+    Image()[Reg::ID] = 1;
+    m_sim->ClearFrames();
+
+    Click(Child<QPushButton>(page, "read"));
+    ASSERT_TRUE(WaitUntil([page] { return !page->IsBusy(); }, 5000));
+    ASSERT_EQ(m_sim->Frames().size(), 1u);
+    EXPECT_EQ(m_sim->Frames().front().bytes[2], 7);
+    EXPECT_EQ(page->LastLogLine(), QStringLiteral("Read All Servo Data"));
+    EXPECT_EQ(main->TargetId(), 7);
+
+    Image()[Reg::ID] = 1;
+    m_sim->ClearFrames();
+    CRobotDlg* robot = main->RobotPage();
+    robot->StartDrawing(10);
+    ASSERT_TRUE(m_sim->WaitForFrames(2, std::chrono::seconds(2)));
+    robot->StopDrawing();
+    for (const sim::CSimFrame& frame : m_sim->Frames()) EXPECT_EQ(frame.bytes[2], 7);
 }
 
 // Closing the window while WRITE with "UnLock" runs: the sequence still ends with its lock before the port

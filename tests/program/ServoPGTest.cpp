@@ -84,6 +84,13 @@ protected:
     uint8_t* Image() { return m_usb.Image(); }
     ServoPG& Page() { return *m_page; }
 
+    // What the main window does when a servo is picked: the page is handed the target, and the ROBOT page
+    // mirrors the ID into the image.
+    void Pick(uint8_t id) {
+        Page().SetTargetId(id);
+        Image()[Reg::ID] = id;
+    }
+
     // Clicks and waits until the page's sequence, if any, has ended.
     void Press(QAbstractButton* button) {
         QTest::mouseClick(button, Qt::LeftButton);
@@ -244,7 +251,7 @@ TEST_F(ServoPGTest, ReadFillsTheFieldsWithWordsInHostOrder) {
 }
 
 TEST_F(ServoPGTest, AReadThatGetsNoAnswerChangesNothing) {
-    Image()[Reg::ID] = 5;  // nobody on the bus has it
+    Pick(5);  // nobody on the bus has it
     Type(Child<QLineEdit>(Page(), "p"), QStringLiteral("44"));
     const QStringList before = FieldTexts();
     uint8_t image[IMAGE_SIZE];
@@ -323,7 +330,7 @@ TEST_F(ServoPGTest, WriteWithUnlockChangesTheServosIdAndLocksItUnderTheNewOne) {
 }
 
 TEST_F(ServoPGTest, ResetWithUnlockSendsUnlockAndResetToTheServoAndLockToTheDefaultId) {
-    Image()[Reg::ID] = 9;
+    Pick(9);
     Type(Child<QLineEdit>(Page(), "p"), QStringLiteral("99"));
     Child<QComboBox>(Page(), "returnLevel")->setCurrentIndex(0);
     Child<QCheckBox>(Page(), "unlock")->setChecked(true);
@@ -482,7 +489,7 @@ TEST_F(ServoPGTest, APickWhileAReadIsOnItsWayStaysTheTarget) {
         EXPECT_FALSE(Child<QPushButton>(Page(), "write")->isEnabled());
         EXPECT_FALSE(Child<QPushButton>(Page(), "save")->isEnabled());
         // What the main window does on a node pick.
-        Image()[Reg::ID] = 3;
+        Pick(3);
         Child<QLineEdit>(Page(), "id")->setText(QStringLiteral("3"));
         SpinEvents(30);
         EXPECT_TRUE(Sent().empty()) << "nothing went out while another thread held the bus";
@@ -548,14 +555,14 @@ TEST_F(ServoPGTest, SaveWritesTheImageAsIsInto31Bytes) {
 
 TEST_F(ServoPGTest, OpenShowsTheFilesIdWhileTheServoAddressedStaysTheSame) {
     // Servo 3's parameters into a file.
-    Image()[Reg::ID] = 3;
+    Pick(3);
     m_sim->SetRegister(3, Reg::P_COEFF, 42);
     Press(Child<QPushButton>(Page(), "read"));
     m_szNextFile = QString::fromStdString((m_dir.Path() / "servo3.dat").string());
     Press(Child<QPushButton>(Page(), "save"));
 
     // Servo 7 picked, the file opened: the fields show servo 3's file, the requests still go to 7.
-    Image()[Reg::ID] = 7;
+    Pick(7);
     Child<QLineEdit>(Page(), "id")->setText(QStringLiteral("7"));
     Press(Child<QPushButton>(Page(), "open"));
     EXPECT_EQ(m_choices, (std::vector<bool>{true, false}));
