@@ -398,13 +398,18 @@ void CServoMain::closeEvent(QCloseEvent* event) {
 }
 
 void CServoMain::NameControls() {
-    const std::pair<QObject*, const char*> names[] = {
-        {m_editPort, "port"},          {m_comboBaud, "portBaud"},
-        {m_btnOpen, "portOpen"},       {m_btnSearch, "search"},
-        {m_btnClear, "clearLog"},      {m_btnBus, "bus"},
-        {m_btnServos, "servos"},       {m_btnDiagnose, "diagnose"},
-        {m_checkSingleNode, "singleNode"},
-        {m_checkAllBauds, "allBauds"}, {m_editLog, "nodeLog"},
-        {m_listNodes, "nodes"},        {m_tab, "tabs"}};
+    const std::pair<QObject*, const char*> names[] = {{m_editPort, "port"},
+                                                      {m_comboBaud, "portBaud"},
+                                                      {m_btnOpen, "portOpen"},
+                                                      {m_btnSearch, "search"},
+                                                      {m_btnClear, "clearLog"},
+                                                      {m_btnBus, "bus"},
+                                                      {m_btnServos, "servos"},
+                                                      {m_btnDiagnose, "diagnose"},
+                                                      {m_checkSingleNode, "singleNode"},
+                                                      {m_checkAllBauds, "allBauds"},
+                                                      {m_editLog, "nodeLog"},
+                                                      {m_listNodes, "nodes"},
+                                                      {m_tab, "tabs"}};
     for (const auto& [control, name] : names) control->setObjectName(QLatin1String(name));
 }

@@ -74,8 +74,9 @@ int CBrennixUsb::Close() {
     if (m_hPort == SerialLine::kNoPort) return 0;
     // The settings put back may change the rate: a last frame that nothing answers (a broadcast, a sync
     // write) must have left the wire first, or it goes out at the old rate as noise. A lost line has nothing
-    // to wait for.
-    if (!m_bPortLost) WaitForOutputToLeave(m_nRate.load());
+    // to wait for. The far end gets longer than its wire time: a converter's FIFO, or a pseudo-terminal's
+    // reader on a busy machine, takes the bytes some milliseconds after the driver let them go.
+    if (!m_bPortLost) WaitForOutputToLeave(m_nRate.load(), kCloseMargin);
     SerialLine::CloseExclusive(m_hPort, m_savedLine);
     m_hPort = SerialLine::kNoPort;
     m_nRate = 0;
@@ -83,10 +84,10 @@ int CBrennixUsb::Close() {
     return 1;
 }
 
-void CBrennixUsb::WaitForOutputToLeave(uint32_t baud) {
+void CBrennixUsb::WaitForOutputToLeave(uint32_t baud, std::chrono::microseconds margin) {
     SerialLine::DrainOutput(m_hPort);
     // The driver may report "sent" while bytes still sit in the adapter's FIFO: allow their wire time too.
-    auto wireTime = std::chrono::microseconds(1000);
+    auto wireTime = margin;
     if (baud > 0 && m_nLastWriteBytes > 0) {
         const auto bits = static_cast<long long>(m_nLastWriteBytes) * 10;
         wireTime = std::max(wireTime, std::chrono::microseconds(bits * 1000000 / baud + 1));

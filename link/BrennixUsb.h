@@ -59,7 +59,11 @@ private:
     void MarkLost();
 
     std::atomic<int32_t> m_nTimeoutMs{50};
-    void WaitForOutputToLeave(uint32_t baud);
+    // Returns once the last write has had its wire time, and at least `margin`, since it was made.
+    void WaitForOutputToLeave(uint32_t baud,
+                              std::chrono::microseconds margin = std::chrono::microseconds(1000));
+    // How long a closing port gives its last frame before the old line settings come back.
+    static constexpr std::chrono::microseconds kCloseMargin{20000};
 
     std::mutex m_mxPort;
     std::string m_szForcedPath;

@@ -214,7 +214,8 @@ void CBusTally::Add(int id, int reads, int failures, const std::string& firstFai
 
 void CBusTally::Report(CDoctorReport& report) const {
     if (m_reads > 0) {
-        const std::string rate = std::to_string(m_failures) + " of " + std::to_string(m_reads) + " reads failed";
+        const std::string rate =
+            std::to_string(m_failures) + " of " + std::to_string(m_reads) + " reads failed";
         if (m_failures == 0)
             report.Add(kBus, "error rate", ECheckLevel::Ok, rate);
         else
@@ -249,7 +250,8 @@ void CheckAlarms(CSection& section, uint8_t alarms, int voltage, const CSetup& s
     if (alarms & Reg::ALARM_OVER_LOAD) hint += "free the joint or raise MAX_TORQUE; ";
     hint += "a latched alarm clears when the cause is gone (or after a power cycle)";
     section.Add("alarms", ECheckLevel::Fail,
-                AlarmNames(alarms, voltage, setup.Byte(Reg::MIN_VOLTAGE), setup.Byte(Reg::MAX_VOLTAGE)), hint);
+                AlarmNames(alarms, voltage, setup.Byte(Reg::MIN_VOLTAGE), setup.Byte(Reg::MAX_VOLTAGE)),
+                hint);
 }
 
 void CheckVoltage(CSection& section, int voltage, const CSetup& setup) {
@@ -274,7 +276,8 @@ void CheckTemperature(CSection& section, int id, int temperature, const CSetup& 
                     "let it cool; look for a stalled joint or a load it cannot hold (brennix monitor " +
                         std::to_string(id) + ")");
     else if (maxTemperature - temperature < kWarmMargin)
-        section.Add("temperature", ECheckLevel::Warn, std::to_string(temperature) + " °C, near its limit" + limit,
+        section.Add("temperature", ECheckLevel::Warn,
+                    std::to_string(temperature) + " °C, near its limit" + limit,
                     "give it a rest before it shuts down");
     else
         section.Add("temperature", ECheckLevel::Ok, std::to_string(temperature) + " °C" + limit);
@@ -290,7 +293,8 @@ void CheckPositionLimits(CSection& section, int id, int lower, int upper) {
                         ": no goal lies between them",
                     "set them again: brennix calibrate " + std::to_string(id) + ", or the PROGRAM page");
     else
-        section.Add("position limits", ECheckLevel::Ok, std::to_string(lower) + " to " + std::to_string(upper));
+        section.Add("position limits", ECheckLevel::Ok,
+                    std::to_string(lower) + " to " + std::to_string(upper));
 }
 
 void CheckLock(CSection& section, int id, int lock) {

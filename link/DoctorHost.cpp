@@ -287,7 +287,8 @@ struct CClaimer {
 };
 
 void CheckClaimers(CHostSection& host, const std::string& port, const std::string& resolved,
-                   const CAdapter& adapter, const std::vector<CPortHolder>& holders, const CHostPaths& paths) {
+                   const CAdapter& adapter, const std::vector<CPortHolder>& holders,
+                   const CHostPaths& paths) {
     const CClaimer claimers[] = {
         {"ModemManager",
          "its modem probe garbles the bus: install the udev rule, or sudo systemctl disable --now "

@@ -121,6 +121,9 @@ TEST_F(CliRobot, ARecordingPlayedBackWritesEveryRowAsRecorded) {
 // Before the rows: reads only, then each goal where the servo is, torque on, the way to the first row at a
 // moderate speed, and each servo's own speed back. Ctrl+C during the rows holds every servo where it is with
 // one sync write, and nothing after it.
+// How far from its hold goal a braking shaft may be seen: what it coasts past the position read.
+constexpr int kHoldSlack = 3;
+
 TEST_F(CliRobot, PlayStartsGentlyAndCtrlCHoldsTheServosWhereTheyAre) {
     std::string rows = "time_ms,1,3\n";
     for (int t = 0; t <= 3000; t += 20)
@@ -164,10 +167,11 @@ TEST_F(CliRobot, PlayStartsGentlyAndCtrlCHoldsTheServosWhereTheyAre) {
     ASSERT_EQ(hold[4], SYNC_WRITE);
     EXPECT_EQ(frames[frames.size() - 2][5], Reg::PRESENT_POSITION);
     EXPECT_EQ(frames[frames.size() - 3][5], Reg::PRESENT_POSITION);
-    // The table as of the last request: the motion model moves only when one arrives, so no wait can
-    // change what it shows.
+    // The table as of the last request. The goal is where the shaft was read; a shaft with inertia that was
+    // still moving coasts a unit or two past it before the servo brings it back.
     const auto table = m_bus.Table(1);
-    EXPECT_EQ(Word(hold, 8), table[Reg::PRESENT_POSITION] << 8 | table[Reg::PRESENT_POSITION + 1]);
+    EXPECT_NEAR(Word(hold, 8), table[Reg::PRESENT_POSITION] << 8 | table[Reg::PRESENT_POSITION + 1],
+                kHoldSlack);
     EXPECT_EQ(Word(hold, 11), 512);
     EXPECT_EQ(table[Reg::TORQUE_ENABLE], 1) << "torque stays on";
 }
