@@ -84,7 +84,7 @@ public:
         while (got < count && !m_arriving.empty() && m_arriving.front().at <= deadline) {
             CArrival& first = m_arriving.front();
             const int n = std::min<int>(count - got, static_cast<int>(first.bytes.size()));
-            std::memcpy(buffer + got, first.bytes.data(), static_cast<size_t>(n));
+            if (n > 0) std::memcpy(buffer + got, first.bytes.data(), static_cast<size_t>(n));
             got += n;
             last = std::max(last, first.at);
             first.bytes.erase(first.bytes.begin(), first.bytes.begin() + n);

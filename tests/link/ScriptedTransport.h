@@ -32,6 +32,7 @@ public:
         }
         m_bReplyTaken = true;
         const int n = std::min<int>(count, static_cast<int>(m_arrived.size()));
+        if (n == 0) return 0;  // an empty reply's data() may be null, which memcpy must not be given
         std::memcpy(buffer, m_arrived.data(), static_cast<size_t>(n));
         m_arrived.erase(m_arrived.begin(), m_arrived.begin() + n);
         return n;
