@@ -40,4 +40,9 @@ std::vector<uint8_t> Request(uint8_t id, uint8_t instruction, std::vector<uint8_
 // The status frame a servo should send.
 std::vector<uint8_t> Status(uint8_t id, uint8_t error, std::vector<uint8_t> params = {});
 
+// What the simulator tests speak: bytes, and the instructions and broadcast ID as the wire carries them.
+using Bytes = std::vector<uint8_t>;
+inline constexpr uint8_t BROADCAST = 0xFE;
+inline constexpr uint8_t PING = 0x01, READ = 0x02, WRITE = 0x03, REG_WRITE = 0x04, RESET = 0x06, HAND_OFF = 0x08;
+
 }  // namespace simtest

@@ -12,13 +12,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using simtest::CPtyClient;
-using simtest::Request;
-using simtest::Status;
+using namespace simtest;
 using namespace std::chrono_literals;
 
-constexpr uint8_t PING = 0x01, HAND_OFF = 0x08;
 constexpr uint8_t BOOT_MORE_FOLLOW = 6, BOOT_LAST_BLOCK = 4;
 
 // A block frame built here with a CRC of its own, independent of the host's and the simulator's code.

@@ -14,14 +14,10 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using simtest::CPtyClient;
-using simtest::Request;
-using simtest::Status;
+using namespace simtest;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr uint8_t PING = 0x01, READ = 0x02, WRITE = 0x03;
 constexpr uint8_t TORQUE_ENABLE = 31;
 
 class SimFault : public ::testing::Test {

@@ -17,10 +17,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using simtest::CPtyClient;
-using simtest::Request;
-using simtest::Status;
+using namespace simtest;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 

@@ -10,14 +10,8 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using simtest::CPtyClient;
-using simtest::Request;
-using simtest::Status;
+using namespace simtest;
 using namespace std::chrono_literals;
-
-constexpr uint8_t BROADCAST = 0xFE;
-constexpr uint8_t PING = 0x01, READ = 0x02, WRITE = 0x03, REG_WRITE = 0x04, RESET = 0x06;
 
 class SimProtocol : public ::testing::Test {
 protected:

@@ -7,14 +7,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using simtest::CPtyClient;
-using simtest::Request;
-using simtest::Status;
+using namespace simtest;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-constexpr uint8_t BROADCAST = 0xFE, PING = 0x01, READ = 0x02;
 
 sim::CSimServoSpec Servo(uint8_t id, uint8_t baudCode = 0, uint8_t delay = 0) {
     sim::CSimServoSpec spec = sim::DefaultServo(id, baudCode);
